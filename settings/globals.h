@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// The program-wide settings record, its INI file, the disc information file
+// (cdplayer.ini) and small shared routines.
+
+// The settings record. Field order and widths follow the encoder's configuration:
+// the 32-bit booleans hold 0 for false and -1 (all bits set) for true.
+struct TMP3Settings {
+    bool ConfirmOverwrite = true; // never stored in the settings file
+    std::string OutDir;           // UTF-8
+    bool OpenWhenDone = true;
+    int32_t SampleRates = 44100;
+    int32_t BitRates = 128;
+    int32_t MaxBitRates = 320;
+    int32_t Mode = 0;
+    int32_t Quality = 0;
+    int32_t EnableVBR = -1;
+    int32_t WriteVBRHeader = -1;
+    int32_t VBRQuality = 5;
+    int32_t CopyRight = 0;
+    int32_t Original = 0;
+    int32_t CRC = -1;
+    int32_t bPrivate = 0;
+};
+
+extern TMP3Settings Settings;
+
+// Raised when the settings file (or cdplayer.ini) cannot be written; what() is
+// exactly "Unable to write to <path>".
+class ESettingsWriteError : public std::runtime_error {
+public:
+    explicit ESettingsWriteError(const std::string& path);
+    const std::string& path() const { return Path; }
+
+private:
+    std::string Path;
+};
+
+// Puts the initial defaults into Settings, ConfirmOverwrite included.
+void SetDefaultSettings();
+// Puts the initial defaults into Settings except ConfirmOverwrite (the options
+// dialog's "Default" button).
+void SetDefaultSettingsKeepConfirm();
+// Reads the settings file into Settings; creates it from Settings and returns false
+// when it does not exist. Throws ESettingsWriteError when that creation fails.
+bool LoadSettings();
+// Writes the fourteen stored fields; throws ESettingsWriteError.
+void SaveSettings();
+
+// The settings file path in use.
+std::string SettingsFilePath();
+// The disc information file path (cdplayer.ini in the configuration folder).
+std::string CDInfoFilePath();
+
+// Reads a disc's section of cdplayer.ini. Never throws.
+bool ReadCDInfo(const std::string& section, std::string& artist, std::string& album,
+                std::string& year, std::string& genre, std::vector<std::string>& titles);
+// Writes a disc's section of cdplayer.ini; titles may be null (no list). Never throws.
+bool WriteCDInfo(const std::string& section, const std::string& artist, const std::string& album,
+                 const std::string& year, const std::string& genre,
+                 const std::vector<std::string>* titles);
+
+// 0..65535 as decimal text, left-padded with "0" to two characters: 7 -> "07".
+std::string TwoDigits(int value);
