@@ -1,0 +1,268 @@
+/*
+ * cdrip.h - the CD ripping library: drives, table of contents, digital audio
+ * extraction with jitter correction, and digital CD audio playback.
+ *
+ * Plain C interface of libcdrip.so. Every call returns at once with a status and
+ * never crashes on bad input: a call before CR_Init, an unknown drive, a null
+ * pointer or a call out of order returns CR_STATUS_FAIL (1).
+ *
+ * Statuses: CR_STATUS_OK (0) success; CR_STATUS_FAIL (1) failure; CR_RipChunk also
+ * returns CR_STATUS_JITTER (3: data delivered, part of it could not be read and is
+ * silence) and CR_STATUS_DONE (4: data delivered, the range is finished).
+ *
+ * Booleans are 32-bit: CR_TRUE is all bits set (-1), CR_FALSE is 0; any non-zero
+ * value is taken as true.
+ *
+ * Sectors are logical sector numbers (LSN, 1/75 s of audio, 2352 bytes); track 1 of
+ * a normal disc starts at LSN 0.
+ *
+ * Drives: first the machine's CD drives as libcdio lists them, then one virtual
+ * drive per disc image named in the environment variable CDRIP_IMAGES (paths
+ * separated by ':'; whatever libcdio opens: .cue with its .bin, cdrdao .toc, .nrg).
+ * The identification text of a real drive is "VENDOR MODEL REVISION DEVICE"; that of
+ * a virtual drive is "VIRTUAL IMAGE <path>". A drive whose image is missing or not a
+ * disc image is still listed; it behaves as a drive without a disc.
+ *
+ * Environment variables, read by CR_Init:
+ *   CDRIP_IMAGES        ':'-separated disc image paths, one virtual drive each.
+ *   CDRIP_FAULTS        faults of the virtual drives' "discs", for tests: a list of
+ *                       items separated by ',' or ';', each one of
+ *                         bad:FIRST-LAST        these sectors fail to read, always
+ *                         bad:SECTOR            one sector that fails to read
+ *                         jitter:FIRST-LAST     reads that start in this range come
+ *                                               back shifted by a few samples, by a
+ *                                               different amount on each read
+ *                         jitter:FIRST-LAST@N   ...shifted by up to N bytes (N even)
+ *                       Sectors are LSNs and apply to every virtual drive. Items that
+ *                       cannot be parsed are ignored.
+ *   CDRIP_TRAY_SECONDS  seconds after which an ejected virtual tray closes itself
+ *                       (default 5; 0 closes it at the next call).
+ *   CDRIP_AUDIO         "none" plays into the silent clock instead of a sound
+ *                       device (servers, tests). Otherwise SDL2 audio is tried and
+ *                       the silent clock is used when no device opens.
+ */
+#ifndef VELMORA_CDRIP_H
+#define VELMORA_CDRIP_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define CDRIP_API __attribute__((visibility("default")))
+#else
+#define CDRIP_API
+#endif
+
+typedef int32_t CR_STATUS;
+#define CR_STATUS_OK 0
+#define CR_STATUS_FAIL 1
+#define CR_STATUS_JITTER 3
+#define CR_STATUS_DONE 4
+
+#define CR_TRUE (-1)
+#define CR_FALSE 0
+
+/* Version number returned by CR_GetCDRipVersion: 1.20. */
+#define CDRIP_VERSION 120
+
+/* Bytes of one audio sector: 588 stereo 16-bit sample frames. */
+#define CR_SECTOR_BYTES 2352
+
+/* Output formats (byte 312 of the parameter block). */
+enum {
+    CR_STEREO44100 = 0, /* 2352 bytes per sector */
+    CR_MONO44100 = 1,   /* 1176: average of both channels, rounded down */
+    CR_STEREO22050 = 2, /* 1176: resampled with libsoxr */
+    CR_MONO22050 = 3,   /* 588 */
+    CR_STEREO11025 = 4, /* 588 */
+    CR_MONO11025 = 5    /* 294 */
+};
+
+/* Flag byte of a table-of-contents entry. */
+#define CR_TOC_AUDIO 0x10
+#define CR_TOC_DATA 0x14
+
+#if defined(__GNUC__)
+#pragma pack(push, 1)
+#endif
+
+/*
+ * The drive parameter block: 324 bytes, little-endian, no padding. The caller keeps
+ * one, fills it with CR_GetCDROMParameters and hands it back with
+ * CR_SetCDROMParameters. Fields marked "library" are this library's own; a caller
+ * passes them back unchanged (0 in any of them means "the default").
+ */
+typedef struct CR_DRIVE_PARAMS {
+    char id[256];                /* 0: identification text, zero-terminated (read only) */
+    int32_t sectorsPerChunk;     /* 256: library: sectors per CR_RipChunk, 1..75, default 26 */
+    int32_t readOffset;          /* 260: library: read offset in stereo samples, -5880..5880 */
+    int32_t paranoiaRetries;     /* 264: library: paranoia retries per sector, default 20 */
+    int32_t driveIndex;          /* 268: library: index of the drive described (read only) */
+    int32_t isVirtual;           /* 272: library: CR_TRUE for a disc image (read only) */
+    int32_t speed;               /* 276: drive speed (read only) */
+    int32_t reserved280;         /* 280: library: reserved, 0 */
+    int32_t jitterCorrection;    /* 284: CR_TRUE full paranoia, CR_FALSE plain reads */
+    int32_t reserved288;         /* 288: library: reserved, 0 */
+    uint8_t driveType;           /* 292: drive table: drive type (0, generic) */
+    uint8_t readMethod;          /* 293: read method (0, MMC) */
+    uint8_t setSpeed;            /* 294: speed method (0, none) */
+    uint8_t endian;              /* 295: 0 big, 1 little endian (1) */
+    uint8_t enableMode;          /* 296: enable mode (0, none) */
+    int32_t density;             /* 297: density, unaligned */
+    int32_t atapi;               /* 301: 32-bit boolean, unaligned */
+    uint8_t reserved305[7];      /* 305: library: reserved, 0 */
+    uint8_t outputFormat;        /* 312: CR_STEREO44100 .. CR_MONO11025 */
+    uint8_t reserved313[11];     /* 313: library: reserved, 0 */
+} CR_DRIVE_PARAMS;
+
+/* One table-of-contents entry: 8 bytes. */
+typedef struct CR_TOCENTRY {
+    int32_t startSector; /* LSN of the track's first sector (lead-out: first sector after) */
+    uint8_t flags;       /* CR_TOC_AUDIO or CR_TOC_DATA */
+    uint8_t trackNumber; /* track number as on the disc; 0xAA for the lead-out */
+    uint8_t reserved[2]; /* 0 */
+} CR_TOCENTRY;
+
+#if defined(__GNUC__)
+#pragma pack(pop)
+#endif
+
+#ifdef __cplusplus
+#define CDRIP_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#define CDRIP_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+CDRIP_STATIC_ASSERT(sizeof(CR_DRIVE_PARAMS) == 324, "parameter block is 324 bytes");
+CDRIP_STATIC_ASSERT(offsetof(CR_DRIVE_PARAMS, speed) == 276, "speed at 276");
+CDRIP_STATIC_ASSERT(offsetof(CR_DRIVE_PARAMS, jitterCorrection) == 284, "jitter flag at 284");
+CDRIP_STATIC_ASSERT(offsetof(CR_DRIVE_PARAMS, driveType) == 292, "drive table at 292");
+CDRIP_STATIC_ASSERT(offsetof(CR_DRIVE_PARAMS, density) == 297, "density at 297");
+CDRIP_STATIC_ASSERT(offsetof(CR_DRIVE_PARAMS, atapi) == 301, "atapi at 301");
+CDRIP_STATIC_ASSERT(offsetof(CR_DRIVE_PARAMS, outputFormat) == 312, "output format at 312");
+CDRIP_STATIC_ASSERT(sizeof(CR_TOCENTRY) == 8, "table-of-contents entry is 8 bytes");
+
+/* ---- Library and drives ---- */
+
+/* The library's version number (CDRIP_VERSION). Works before CR_Init. */
+CDRIP_API int32_t CR_GetCDRipVersion(void);
+
+/* Lists the drives (see above) and makes drive 0 active. 0 OK (also with zero
+ * drives), 1 failure. A second call lists the drives again. */
+CDRIP_API CR_STATUS CR_Init(void);
+
+/* Releases all drives, stops playback and closes an open ripper. Optional; 0 OK,
+ * 1 when the library was not initialised. */
+CDRIP_API CR_STATUS CR_DeInit(void);
+
+/* Number of drives; 0 before CR_Init. */
+CDRIP_API int32_t CR_GetNumCDROM(void);
+
+/* Index of the active drive; 0 before CR_Init or without drives. */
+CDRIP_API int32_t CR_GetActiveCDROM(void);
+
+/* Makes drive `index` active: 0 OK, 1 for an unknown index (the active drive stays)
+ * or before CR_Init. Stops playback and closes an open ripper of the old drive. */
+CDRIP_API CR_STATUS CR_SetActiveCDROM(int32_t index);
+
+/* Fills *params with the active drive's parameters: identification text, speed,
+ * drive table, and the jitter flag, output format and library fields last handed
+ * over (defaults: jitter CR_TRUE, CR_STEREO44100). 0 OK, 1 without drives, before
+ * CR_Init or for a null pointer. */
+CDRIP_API CR_STATUS CR_GetCDROMParameters(CR_DRIVE_PARAMS* params);
+
+/* Takes over the jitter flag, output format and library fields of *params for the
+ * active drive (read-only fields are ignored). 0 OK; 1 without drives, before
+ * CR_Init, for a null pointer, or when the output format is above CR_MONO11025 or
+ * sectorsPerChunk/readOffset/paranoiaRetries are out of range (nothing is taken). */
+CDRIP_API CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params);
+
+/* ---- Table of contents ---- */
+
+/* Reads the active drive's table of contents. 0 OK; 1 before CR_Init, without drives,
+ * without a disc, with an open virtual tray or an unreadable image; the table is
+ * then empty. */
+CDRIP_API CR_STATUS CR_ReadToc(void);
+
+/* Number of tracks of the table last read (the lead-out is not counted); 0 when
+ * none was read. */
+CDRIP_API int32_t CR_GetNumTocEntries(void);
+
+/* Entry `index` of the table: 0 .. CR_GetNumTocEntries()-1 are the tracks, index
+ * CR_GetNumTocEntries() is the lead-out (flags of the last track, track number
+ * 0xAA). Any other index returns an all-zero entry. */
+CDRIP_API CR_TOCENTRY CR_GetTocEntry(int32_t index);
+
+/* ---- Extraction ---- */
+
+/* Opens the ripper for sectors start..end (inclusive) of the active drive with the
+ * jitter flag and output format last handed over by CR_SetCDROMParameters.
+ * *bufferSize receives the most bytes one CR_RipChunk delivers.
+ * 0 OK; 1 before CR_Init, without a table of contents, for a null pointer, when
+ * start > end, start < first track, end beyond the last sector before the lead-out,
+ * when the range touches a data track, when a ripper is already open, or when the
+ * drive cannot be opened for reading. */
+CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector);
+
+/* Reads the next chunk of the range into buffer (at least *bufferSize bytes as
+ * returned by CR_OpenRipper) and stores the bytes delivered in *numBytes. Every call
+ * moves the range on. Sectors that cannot be read even after paranoia's retries are
+ * delivered as silence, counted, and their position recorded (CR_GetLastJitter-
+ * ErrorPosition). The bytes of a whole range add up to exactly
+ * (end - start + 1) x bytes per sector of the output format.
+ * `flag`: callers pass CR_TRUE; the value is not used.
+ * Statuses: 0 data delivered; 3 data delivered, some of it silence for unreadable
+ * sectors; 4 data delivered and the range is finished (also when this last chunk
+ * had unreadable sectors: they are still counted and recorded); 1 no ripper open,
+ * range already finished, or a null pointer (*numBytes = 0 when it can be set). */
+CDRIP_API CR_STATUS CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t flag);
+
+/* The last error range recorded: *first and *last receive the first and the last
+ * LSN of the unreadable sectors of the most recent chunk that had any. 0 OK (both 0
+ * when none was recorded), 1 for a null pointer. */
+CDRIP_API CR_STATUS CR_GetLastJitterErrorPosition(uint32_t* first, uint32_t* last);
+
+/* Percent of the open (or last) range delivered, 0 to 100; 0 without a range. */
+CDRIP_API int32_t CR_GetPercentCompleted(void);
+
+/* Number of unreadable sectors of the open (or last) range. */
+CDRIP_API int32_t CR_GetNumberOfJitterErrors(void);
+
+/* Closes the ripper. 0 OK, 1 when none is open. */
+CDRIP_API CR_STATUS CR_CloseRipper(void);
+
+/* ---- Playback ---- */
+
+/* Plays audio track `track` (1-based) of the active drive's table of contents
+ * through the sound output (SDL2), or through a silent clock at 75 sectors a second
+ * where no sound device opens. Playback ends by itself at the end of the track. Any
+ * playback already running is stopped first. 0 OK; 1 before CR_Init, without a table
+ * of contents, for an unknown or data track, or when the drive cannot be read. */
+CDRIP_API CR_STATUS CR_PlayTrack(int32_t track);
+
+/* CR_TRUE pauses, CR_FALSE resumes. 0 OK, 1 when nothing is playing. */
+CDRIP_API CR_STATUS CR_PauseCD(int32_t pause);
+
+/* Stops playback; the position stays where it stopped. 0 OK (also when nothing
+ * played), 1 before CR_Init. */
+CDRIP_API CR_STATUS CR_StopPlayTrack(void);
+
+/* CR_TRUE opens the tray, CR_FALSE closes it. Real drive: through libcdio. Virtual
+ * drive: the tray opens (the disc cannot be read while it is open) and closes by
+ * itself after CDRIP_TRAY_SECONDS. Playback stops and an open ripper is closed.
+ * 0 OK; 1 before CR_Init, without drives, or when the drive refuses. */
+CDRIP_API CR_STATUS CR_EjectCD(int32_t eject);
+
+/* *relative: sectors played since the start of the track; *absolute: the LSN being
+ * played. Both stay at their last values when playback is paused, stopped or ended
+ * (0 before anything played). 0 OK, 1 for a null pointer or before CR_Init. */
+CDRIP_API CR_STATUS CR_GetPlayPosition(int32_t* relative, int32_t* absolute);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELMORA_CDRIP_H */
