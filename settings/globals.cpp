@@ -1,12 +1,106 @@
 #include "settings/globals.h"
 
+#include "platform/Paths.h"
+#include "platform/ProfileIni.h"
+
+#include <set>
+
 TMP3Settings Settings;
 
 ESettingsWriteError::ESettingsWriteError(const std::string& path)
     : std::runtime_error("Unable to write to " + path), Path(path) {}
 
+namespace {
+
+using ProfileIni::Assignment;
+
+constexpr const char* SystemSection = "System";
+constexpr const char* Mp3Section = "MP3";
+
+std::string boolText(bool value) {
+    return value ? "1" : "0";
+}
+
+// A 32-bit boolean as the encoder takes it: -1 (all bits set) for true.
+int32_t bool32(bool value) {
+    return value ? -1 : 0;
+}
+
+bool readBool(const std::string& file, const char* section, const char* key, bool def) {
+    return ProfileIni::readInteger(file, section, key, def ? 1 : 0) != 0;
+}
+
+int32_t readBool32(const std::string& file, const char* key, bool def) {
+    return bool32(readBool(file, Mp3Section, key, def));
+}
+
+// Creates the folder a file is to go into; a failure shows as the write's failure.
+void prepareFolder(const std::string& file) {
+    Paths::createFolders(Paths::folderOf(file));
+}
+
+// Everything but blanks and control characters, as the fallbacks judge emptiness.
+bool isBlank(const std::string& text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > ' ')
+            return false;
+    return true;
+}
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text)
+        c = lowerAscii(c);
+    return text;
+}
+
+// The section's entries with non-empty values, each key once (its first occurrence).
+ProfileIni::Entries discEntries(const std::string& file, const std::string& section) {
+    ProfileIni::Entries kept;
+    std::set<std::string> seen;
+    for (auto& [key, value] : ProfileIni::readSection(file, section))
+        if (seen.insert(lowerAscii(key)).second && !value.empty())
+            kept.emplace_back(key, value);
+    return kept;
+}
+
+std::string valueOf(const ProfileIni::Entries& entries, const std::string& key) {
+    for (const auto& [name, value] : entries)
+        if (lowerAscii(name) == key)
+            return value;
+    return {};
+}
+
+void readDiscSection(const std::string& file, const std::string& section, std::string& artist,
+                     std::string& album, std::string& year, std::string& genre,
+                     std::vector<std::string>& titles) {
+    const ProfileIni::Entries entries = discEntries(file, section);
+    album = valueOf(entries, "title");
+    artist = valueOf(entries, "artist");
+    year = valueOf(entries, "year");
+    genre = valueOf(entries, "genre");
+    // As many titles as the section has non-empty keys, whatever they are called.
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        titles.push_back(valueOf(entries, std::to_string(i)));
+}
+
+void applyFallbacks(std::string& artist, std::string& album, std::string& genre) {
+    if (isBlank(album))
+        album = "No Title";
+    if (isBlank(artist))
+        artist = "No Artist";
+    if (isBlank(genre))
+        genre = "Other";
+}
+
+} // namespace
+
 void SetDefaultSettings() {
     Settings = TMP3Settings{};
+    Settings.OutDir = Paths::musicFolder();
 }
 
 void SetDefaultSettingsKeepConfirm() {
@@ -15,29 +109,102 @@ void SetDefaultSettingsKeepConfirm() {
     Settings.ConfirmOverwrite = confirm;
 }
 
-bool LoadSettings() {
-    return false;
-}
-
-void SaveSettings() {}
-
 std::string SettingsFilePath() {
-    return {};
+    return Paths::settingsFilePath();
 }
 
 std::string CDInfoFilePath() {
-    return {};
+    return Paths::configFolder() + "/cdplayer.ini";
 }
 
-bool ReadCDInfo(const std::string&, std::string&, std::string&, std::string&, std::string&,
-                std::vector<std::string>& titles) {
+bool LoadSettings() {
+    const std::string file = SettingsFilePath();
+    if (!Paths::fileExists(file)) {
+        SaveSettings();
+        return false;
+    }
+    TMP3Settings& s = Settings;
+    s.OutDir = ProfileIni::readString(file, SystemSection, "OutDir", Paths::musicFolder());
+    s.OpenWhenDone = readBool(file, SystemSection, "OpenWhenDone", true);
+    s.SampleRates = ProfileIni::readInteger(file, Mp3Section, "SampleRates", 44100);
+    s.BitRates = ProfileIni::readInteger(file, Mp3Section, "BitRates", 128);
+    s.MaxBitRates = ProfileIni::readInteger(file, Mp3Section, "MaxBitRates", 320);
+    s.Mode = ProfileIni::readInteger(file, Mp3Section, "Mode", 0);
+    s.Quality = ProfileIni::readInteger(file, Mp3Section, "Quality", 0);
+    // An existing file without these two keys turns VBR off.
+    s.EnableVBR = readBool32(file, "EnableVBR", false);
+    s.WriteVBRHeader = readBool32(file, "WriteVBRHeader", false);
+    s.VBRQuality = ProfileIni::readInteger(file, Mp3Section, "VBRQuality", 5);
+    s.CopyRight = readBool32(file, "CopyRight", false);
+    s.Original = readBool32(file, "Original", false);
+    s.CRC = readBool32(file, "CRC", true);
+    s.bPrivate = readBool32(file, "bPrivate", false);
+    return true;
+}
+
+void SaveSettings() {
+    const std::string file = SettingsFilePath();
+    const TMP3Settings& s = Settings;
+    const std::vector<Assignment> keys = {
+        {SystemSection, "OutDir", s.OutDir},
+        {SystemSection, "OpenWhenDone", boolText(s.OpenWhenDone)},
+        {Mp3Section, "SampleRates", std::to_string(s.SampleRates)},
+        {Mp3Section, "BitRates", std::to_string(s.BitRates)},
+        {Mp3Section, "MaxBitRates", std::to_string(s.MaxBitRates)},
+        {Mp3Section, "Mode", std::to_string(s.Mode)},
+        {Mp3Section, "Quality", std::to_string(s.Quality)},
+        {Mp3Section, "EnableVBR", boolText(s.EnableVBR != 0)},
+        {Mp3Section, "WriteVBRHeader", boolText(s.WriteVBRHeader != 0)},
+        {Mp3Section, "VBRQuality", std::to_string(s.VBRQuality)},
+        {Mp3Section, "CopyRight", boolText(s.CopyRight != 0)},
+        {Mp3Section, "Original", boolText(s.Original != 0)},
+        {Mp3Section, "CRC", boolText(s.CRC != 0)},
+        {Mp3Section, "bPrivate", boolText(s.bPrivate != 0)},
+    };
+    prepareFolder(file);
+    try {
+        // All fourteen keys in one replacement of the file: a failed save leaves the
+        // old file as it was instead of half updated.
+        ProfileIni::writeStrings(file, keys);
+    } catch (const ProfileIni::EProfileWriteError&) {
+        throw ESettingsWriteError(file);
+    }
+}
+
+bool ReadCDInfo(const std::string& section, std::string& artist, std::string& album,
+                std::string& year, std::string& genre, std::vector<std::string>& titles) {
     titles.clear();
-    return true;
+    bool found = false;
+    try {
+        const std::string file = CDInfoFilePath();
+        found = ProfileIni::sectionExists(file, section);
+        if (found)
+            readDiscSection(file, section, artist, album, year, genre, titles);
+        applyFallbacks(artist, album, genre);
+        return true;
+    } catch (...) {
+        return found;
+    }
 }
 
-bool WriteCDInfo(const std::string&, const std::string&, const std::string&, const std::string&,
-                 const std::string&, const std::vector<std::string>*) {
-    return true;
+bool WriteCDInfo(const std::string& section, const std::string& artist, const std::string& album,
+                 const std::string& year, const std::string& genre,
+                 const std::vector<std::string>* titles) {
+    try {
+        const std::string file = CDInfoFilePath();
+        std::vector<Assignment> keys = {{section, "artist", artist},
+                                        {section, "album", album},
+                                        {section, "year", year},
+                                        {section, "genre", genre}};
+        if (titles)
+            for (std::size_t i = 0; i < titles->size(); ++i)
+                keys.push_back({section, std::to_string(i), (*titles)[i]});
+        prepareFolder(file);
+        ProfileIni::writeStrings(file, keys);
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 std::string TwoDigits(int value) {
