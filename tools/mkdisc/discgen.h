@@ -1,0 +1,50 @@
+// Deterministic disc images for tests, benchmarks and the demo disc: a .cue sheet and
+// its .bin file of raw 2352-byte sectors, with music-like synthetic audio made from a
+// seed (notes, chords, noise, sweeps, silence) or a pure tone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace discgen {
+
+// 2352 bytes a raw sector; 75 sectors a second.
+constexpr int kSectorBytes = 2352;
+constexpr int kSectorsPerSecond = 75;
+
+struct TrackSpec {
+    int32_t sectors = 0; // length from INDEX 01 to the next track's INDEX 00 (or the end)
+    int32_t pregap = 0;  // INDEX 00 sectors stored in the image before INDEX 01 (track 2 on)
+    bool data = false;   // MODE1/2352 data track instead of audio
+};
+
+struct DiscSpec {
+    uint32_t seed = 1;
+    std::vector<TrackSpec> tracks;
+    double toneHz = 0; // above 0: every audio track is this pure sine tone on both channels
+};
+
+// Where each track lies once the image is read: LSN of each INDEX 01 and the lead-out.
+struct Layout {
+    std::vector<int32_t> starts;
+    int32_t leadout = 0;
+};
+
+Layout layoutOf(const DiscSpec& spec);
+
+// Writes <base>.cue and <base>.bin. False (with a message in *error) on a bad spec or an
+// I/O failure.
+bool writeDisc(const std::string& base, const DiscSpec& spec, std::string* error = nullptr);
+
+// The bytes of the whole image (what the .bin holds), for comparisons in tests.
+std::vector<uint8_t> imageBytes(const DiscSpec& spec);
+
+// A disc of `count` audio tracks of `sectors` each (pregaps of 0), plus an optional
+// data track of `dataSectors` at the end with a 150-sector pregap.
+DiscSpec simpleDisc(uint32_t seed, int count, int32_t sectors, int32_t dataSectors = 0);
+
+// The demo disc: six audio tracks of 15 to 45 seconds and a data track at the end.
+DiscSpec demoDisc();
+
+} // namespace discgen
