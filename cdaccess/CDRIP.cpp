@@ -1,0 +1,562 @@
+#include "cdaccess/CDRIP.h"
+
+#include "encoding/LameCoder.h"
+#include "settings/globals.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <optional>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The drive parameter block: one for the whole process, shared by every ripper
+// component. The library fills it and reads it back.
+uint8_t ParamBlock[CDROMParamsSize];
+
+constexpr int32_t SectorsPerMinute = 4500; // 75 sectors a second
+constexpr int32_t SectorsPerSecond = 75;
+// The disc key counts from the start of the lead-in pregap: 2 seconds.
+constexpr uint32_t PregapSectors = 150;
+constexpr std::size_t WavHeaderSize = 44;
+
+int32_t ReadInt32LE(const uint8_t* p) {
+    const uint32_t v =
+        uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+    return static_cast<int32_t>(v);
+}
+
+void PutUInt32LE(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+}
+
+void PutUInt16LE(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// "name.wav" -> "name.mp3"; the extension is the part of the file name (after the
+// last "/") from its last dot on, and is appended when there is none.
+std::string ChangeFileExt(const std::string& name, const std::string& ext) {
+    const std::size_t slash = name.rfind('/');
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return name + ext;
+    }
+    return name.substr(0, dot) + ext;
+}
+
+// The 44-byte RIFF/WAVE header for dataSize bytes of 16-bit PCM.
+std::array<uint8_t, WavHeaderSize> WavHeader(const TPCMFormat& fmt, uint32_t dataSize) {
+    std::array<uint8_t, WavHeaderSize> h{};
+    std::memcpy(&h[0], "RIFF", 4);
+    PutUInt32LE(&h[4], dataSize + 36);
+    std::memcpy(&h[8], "WAVE", 4);
+    std::memcpy(&h[12], "fmt ", 4);
+    PutUInt32LE(&h[16], 16);
+    PutUInt16LE(&h[20], 1); // PCM
+    PutUInt16LE(&h[22], fmt.Channels);
+    PutUInt32LE(&h[24], fmt.SampleRate);
+    PutUInt32LE(&h[28], fmt.Channels * fmt.SampleRate * 2);
+    PutUInt16LE(&h[32], static_cast<uint16_t>(fmt.Channels * 2));
+    PutUInt16LE(&h[34], 16);
+    std::memcpy(&h[36], "data", 4);
+    PutUInt32LE(&h[40], dataSize);
+    return h;
+}
+
+// The output file: created or truncated, written sequentially, closed on
+// destruction. Writes report whether every byte went out.
+class TOutputFile {
+public:
+    explicit TOutputFile(const std::string& name) : Name(name) {
+        Fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (Fd < 0) {
+            throw EFCreateError("Cannot create file " + name);
+        }
+    }
+    ~TOutputFile() { Close(); }
+    TOutputFile(const TOutputFile&) = delete;
+    TOutputFile& operator=(const TOutputFile&) = delete;
+
+    bool Write(const void* data, std::size_t count) { return WriteAt(-1, data, count); }
+
+    // Writes at a position (-1: at the end of what was written so far).
+    bool WriteAt(off_t pos, const void* data, std::size_t count) {
+        const auto* p = static_cast<const uint8_t*>(data);
+        while (count > 0) {
+            const ssize_t n = pos < 0 ? ::write(Fd, p, count) : ::pwrite(Fd, p, count, pos);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            p += n;
+            count -= static_cast<std::size_t>(n);
+            if (pos >= 0) {
+                pos += n;
+            }
+        }
+        return true;
+    }
+
+    void Close() {
+        if (Fd >= 0) {
+            ::close(Fd);
+            Fd = -1;
+        }
+    }
+
+    const std::string Name;
+
+private:
+    int Fd = -1;
+};
+
+} // namespace
+
+EListError::EListError(int index)
+    : std::out_of_range("List index out of bounds (" + std::to_string(index) + ")") {}
+
+TPCMFormat PCMFormatOf(TOutputFormat format) {
+    switch (format) {
+    case TOutputFormat::STEREO44100:
+        return {44100, 2, 2352};
+    case TOutputFormat::MONO44100:
+        return {44100, 1, 1176};
+    case TOutputFormat::STEREO22050:
+        return {22050, 2, 1176};
+    case TOutputFormat::MONO22050:
+        return {22050, 1, 588};
+    case TOutputFormat::STEREO11025:
+        return {11025, 2, 588};
+    case TOutputFormat::MONO11025:
+        return {11025, 1, 294};
+    }
+    return {44100, 2, 2352};
+}
+
+void TTrackList::Check(int Index) const {
+    if (Index < 0 || Index >= Count()) {
+        throw EListError(Index);
+    }
+}
+
+const std::string& TTrackList::Strings(int Index) const {
+    Check(Index);
+    return Items[static_cast<std::size_t>(Index)].first;
+}
+
+const TTrack& TTrackList::Objects(int Index) const {
+    Check(Index);
+    return Items[static_cast<std::size_t>(Index)].second;
+}
+
+// ---------------------------------------------------------------------------
+// Construction, drives and the table of contents
+
+TCDRIP::TCDRIP(const TCdRipDll& Table) : Dll(Table) {
+    try {
+        Version = std::to_string(Dll.CR_GetCDRipVersion());
+        if (Dll.CR_Init() != CRFailure) {
+            if (Dll.CR_GetCDROMParameters(ParamBlock) != CRFailure) {
+                CopyParameters();
+                FCDRomNum = Dll.CR_GetActiveCDROM();
+                FJitterCorrect = true;
+                PutUInt32LE(&ParamBlock[CDROMParamsJitter], static_cast<uint32_t>(CRTrue));
+            }
+            ReadToc();
+        }
+        JitterErrorCount = 0;
+    } catch (...) {
+        throw ECDRIPError("Initialization failure");
+    }
+}
+
+TCDRIP::~TCDRIP() = default;
+
+void TCDRIP::CopyParameters() {
+    std::memcpy(CDRomID.data(), ParamBlock, CDROMParamsIDSize);
+    const uint8_t* t = &ParamBlock[CDROMParamsDriveTable];
+    DriveTable.DriveType = static_cast<TDriveType>(t[0]);
+    DriveTable.ReadMethod = static_cast<TReadMethod>(t[1]);
+    DriveTable.SetSpeed = static_cast<TSetSpeed>(t[2]);
+    DriveTable.Endian = static_cast<TEndian>(t[3]);
+    DriveTable.EnableMode = static_cast<TEnableMode>(t[4]);
+    DriveTable.Density = ReadInt32LE(&t[5]);
+    DriveTable.Atapi = ReadInt32LE(&t[9]);
+    FOutputFormat = static_cast<TOutputFormat>(ParamBlock[CDROMParamsOutputFormat]);
+    Speed = ReadInt32LE(&ParamBlock[CDROMParamsSpeed]);
+}
+
+void TCDRIP::ReadToc() {
+    if (Dll.CR_ReadToc() == CRFailure) {
+        return;
+    }
+    const int32_t n = Dll.CR_GetNumTocEntries();
+    TTocEntry entry = n > 0 ? Dll.CR_GetTocEntry(0) : TTocEntry{};
+    for (int32_t i = 0; i < n; ++i) {
+        const TTocEntry next = Dll.CR_GetTocEntry(i + 1);
+        TTrack track;
+        track.TrackNum = i + 1;
+        track.StartSector = entry.StartSector;
+        track.EndSector = next.StartSector - 1;
+        // 0x10 exactly is an audio track; copy or pre-emphasis bits make it "Data".
+        track.TrackType = entry.Flag == 0x10 ? "Audio" : "Data";
+        Tracks.Add("Track" + TwoDigits(i + 1), std::move(track));
+        entry = next;
+    }
+}
+
+std::string TCDRIP::CDRomIDText() const {
+    const auto end = std::find(CDRomID.begin(), CDRomID.end(), '\0');
+    return std::string(CDRomID.begin(), end);
+}
+
+int32_t TCDRIP::GetNumCDROM() {
+    return Dll.CR_GetNumCDROM();
+}
+
+void TCDRIP::SetCDRomNum(int32_t Value) {
+    Tracks.Clear();
+    try {
+        if (Dll.CR_SetActiveCDROM(Value) != CRFailure &&
+            Dll.CR_GetCDROMParameters(ParamBlock) != CRFailure) {
+            CopyParameters();
+            FCDRomNum = Value;
+        }
+        ReadToc();
+    } catch (...) {
+        Tracks.Clear();
+        throw ECDRIPError("Initialization failure");
+    }
+}
+
+bool TCDRIP::IsAudioTrack(int Index) const {
+    return Tracks.Objects(Index).TrackType == "Audio";
+}
+
+std::string TCDRIP::GetTrackTime(int Index) const {
+    if (Index < 0 || Index >= Tracks.Count()) {
+        return "00:00";
+    }
+    const TTrack& t = Tracks.Objects(Index);
+    const int64_t length = std::max<int64_t>(0, int64_t{t.EndSector} - t.StartSector + 1);
+    const int64_t minutes = length / SectorsPerMinute;
+    const int64_t seconds = (length % SectorsPerMinute) / SectorsPerSecond;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(minutes),
+                  static_cast<long long>(seconds));
+    return text;
+}
+
+std::string TCDRIP::GetDiscID() const {
+    uint32_t sum = 0;
+    for (int i = 0; i < Tracks.Count(); ++i) {
+        // Minutes, seconds and frames of the start as packed fields; the fields are
+        // not masked, so large values carry into the next one.
+        const uint32_t a = static_cast<uint32_t>(Tracks.Objects(i).StartSector) + PregapSectors;
+        const uint32_t m = a / SectorsPerMinute;
+        const uint32_t s = (a / SectorsPerSecond) % 60;
+        const uint32_t f = a % SectorsPerSecond;
+        sum += m * 65536 + s * 256 + f;
+    }
+    if (Tracks.Count() == 1) {
+        sum += static_cast<uint32_t>(Tracks.Objects(0).StartSector);
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(sum));
+    return text;
+}
+
+bool TCDRIP::ApplyParameters() {
+    try {
+        return Dll.CR_SetCDROMParameters(ParamBlock) != CRFailure;
+    } catch (...) {
+        throw ECDRIPError("Error setting parameters");
+    }
+}
+
+void TCDRIP::SetJitterCorrect(bool Value) {
+    if (Value == FJitterCorrect) {
+        return;
+    }
+    FJitterCorrect = Value;
+    PutUInt32LE(&ParamBlock[CDROMParamsJitter], static_cast<uint32_t>(Value ? CRTrue : CRFalse));
+}
+
+void TCDRIP::SetOutputFormat(TOutputFormat Value) {
+    if (Value != FOutputFormat) {
+        ParamBlock[CDROMParamsOutputFormat] = static_cast<uint8_t>(Value);
+    }
+    FOutputFormat = Value;
+    InformCoder();
+}
+
+void TCDRIP::SetCoder(TLameCoder* Value) {
+    FCoder = Value;
+    InformCoder();
+}
+
+// Tells the encoder what PCM it will be handed. The MP3's own rate and mode
+// (OutSampleRate, Mode) are the user's settings and stay as they are.
+void TCDRIP::InformCoder() {
+    if (FCoder == nullptr) {
+        return;
+    }
+    const TPCMFormat fmt = PCMFormatOf(FOutputFormat);
+    FCoder->SetSampleRate(fmt.SampleRate);
+    FCoder->SetInputChannels(fmt.Channels);
+}
+
+// ---------------------------------------------------------------------------
+// Extraction
+
+// The working set of one extraction. Its end-of-track steps run once, in order,
+// on every way out of RipRange.
+struct TCDRIP::TRipState {
+    std::optional<TOutputFile> File;
+    bool RemoveFile = false;
+    bool StreamOpen = false;
+    std::size_t ChunkSize = 0;
+    std::vector<uint8_t> ReadBuffer;
+    std::vector<int16_t> ChunkBuffer;
+    std::vector<uint8_t> Mp3Buffer;
+    bool HeaderWritten = false;
+    uint64_t Announced = 0;   // data bytes the WAV header announces
+    uint64_t DataWritten = 0; // PCM bytes written after the header
+};
+
+void TCDRIP::RipTrack(int32_t TrackNum, const std::string& FileName) {
+    if (OnBeginTrack) {
+        OnBeginTrack(this, static_cast<uint16_t>(TrackNum));
+    }
+    const TTrack track = Tracks.Objects(TrackNum - 1);
+    RipRange(track.StartSector, track.EndSector, FileName);
+    if (OnEndTrack) {
+        OnEndTrack(this, static_cast<uint16_t>(TrackNum));
+    }
+}
+
+void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileName) {
+    if (!ApplyParameters()) {
+        throw ECDRIPError("Invalid CD-ROM parameters");
+    }
+    FAbort = false;
+    int32_t size = 0;
+    if (Dll.CR_OpenRipper(&size, StartSector, EndSector) == CRFailure) {
+        throw ECDRIPError("Unable to read the track");
+    }
+    TRipState st;
+    std::exception_ptr error;
+    try {
+        if (Encode) {
+            FileName = ChangeFileExt(FileName, ".mp3");
+        }
+        const uint64_t sectors = static_cast<uint64_t>(int64_t{EndSector} - StartSector + 1);
+        StartOutput(st, FileName, sectors, std::max(size, 0));
+        ChunkLoop(st, std::max(size, 0));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    const bool flushed = EndOfTrack(st, error);
+    if (error) {
+        std::rethrow_exception(error);
+    }
+    if (!flushed) {
+        throw ECDRIPError("Write error");
+    }
+}
+
+// Creates the file, writes the WAV header or opens the encoder stream, and sizes
+// the buffers once for the whole track.
+void TCDRIP::StartOutput(TRipState& st, const std::string& FileName, uint64_t sectors,
+                         int32_t size) {
+    st.File.emplace(FileName);
+    const TPCMFormat fmt = PCMFormatOf(FOutputFormat);
+    if (WriteWAV && !Encode) {
+        st.Announced = sectors * fmt.BytesPerSector;
+        const auto header = WavHeader(fmt, static_cast<uint32_t>(st.Announced));
+        st.File->Write(header.data(), header.size());
+        st.HeaderWritten = true;
+    }
+    if (Encode) {
+        if (FCoder == nullptr) {
+            st.RemoveFile = true;
+            throw ECDRIPError("Unable to start the MP3 encoder");
+        }
+        InformCoder();
+        const uint32_t status = FCoder->InitStream();
+        st.StreamOpen = status == 0;
+        if (status != 0 || FCoder->Samples() == 0 || FCoder->BufferSize() == 0) {
+            st.RemoveFile = true;
+            throw ECDRIPError("Unable to start the MP3 encoder");
+        }
+        st.ChunkSize = std::size_t{FCoder->Samples()} * 2;
+        st.ChunkBuffer.resize(FCoder->Samples());
+        st.Mp3Buffer.resize(FCoder->BufferSize());
+    }
+    st.ReadBuffer.resize(static_cast<std::size_t>(size) + st.ChunkSize);
+}
+
+void TCDRIP::ChunkLoop(TRipState& st, int32_t size) {
+    std::size_t carry = 0;
+    for (;;) {
+        if (FAbort) {
+            break;
+        }
+        int32_t n = 0;
+        const int32_t status = Dll.CR_RipChunk(st.ReadBuffer.data() + carry, &n, CRTrue);
+        if (status != CRFailure) {
+            // Never trust a count beyond the buffer the library asked for.
+            const auto got = static_cast<std::size_t>(std::clamp(n, 0, size));
+            if (Encode) {
+                carry = EncodeBlock(st, carry + got);
+            } else {
+                WriteOrFail(st, st.ReadBuffer.data(), got);
+                st.DataWritten += got;
+            }
+        }
+        if (status == CRJitter) {
+            uint32_t a = 0;
+            uint32_t b = 0;
+            Dll.CR_GetLastJitterErrorPosition(&a, &b);
+            JitterErrors.push_back(std::to_string(a) + " " + std::to_string(b));
+        }
+        const int32_t percent = Dll.CR_GetPercentCompleted();
+        if (OnProgress) {
+            OnProgress(this, static_cast<uint16_t>(percent));
+        }
+        if (ProcessMessages) {
+            ProcessMessages();
+        }
+        if (status == CRFinished) {
+            break;
+        }
+    }
+}
+
+// Cuts the total bytes at the front of the read buffer into whole encoder chunks,
+// encodes and writes them, and moves the rest to the front. Returns the carry.
+std::size_t TCDRIP::EncodeBlock(TRipState& st, std::size_t total) {
+    const std::size_t k = total / st.ChunkSize;
+    for (std::size_t j = 0; j < k; ++j) {
+        std::memcpy(st.ChunkBuffer.data(), st.ReadBuffer.data() + j * st.ChunkSize, st.ChunkSize);
+        uint32_t count = 0;
+        FCoder->EncodeChunk(st.ChunkBuffer.data(), st.Mp3Buffer.data(), &count);
+        WriteOrFail(st, st.Mp3Buffer.data(), std::min<std::size_t>(count, st.Mp3Buffer.size()));
+    }
+    const std::size_t carry = total - k * st.ChunkSize;
+    std::memmove(st.ReadBuffer.data(), st.ReadBuffer.data() + k * st.ChunkSize, carry);
+    return carry;
+}
+
+void TCDRIP::WriteOrFail(TRipState& st, const void* data, std::size_t count) {
+    if (count > 0 && !st.File->Write(data, count)) {
+        throw ECDRIPError("Write error");
+    }
+}
+
+// The end-of-track steps, each as far as its object exists: flush and close the
+// encoder stream, store the jitter count, close the ripper, release the buffers
+// and close the file. A failure inside a step does not skip the later ones; the
+// first one is kept in `error` unless an earlier error is there. Returns false when
+// the flush bytes could not all be written.
+bool TCDRIP::EndOfTrack(TRipState& st, std::exception_ptr& error) {
+    auto step = [&error](auto&& body) {
+        try {
+            body();
+        } catch (...) {
+            if (!error) {
+                error = std::current_exception();
+            }
+        }
+    };
+    bool flushed = true;
+    if (st.StreamOpen) {
+        step([&] { flushed = FlushEncoder(st); });
+        step([&] { FCoder->CloseStream(); });
+    }
+    step([&] { JitterErrorCount = Dll.CR_GetNumberOfJitterErrors(); });
+    step([&] { Dll.CR_CloseRipper(); });
+    st.ReadBuffer = {};
+    st.ChunkBuffer = {};
+    st.Mp3Buffer = {};
+    if (st.File) {
+        step([&] { FixWavSizes(st); });
+        st.File->Close();
+        if (st.RemoveFile) {
+            ::unlink(st.File->Name.c_str());
+        }
+    }
+    return flushed;
+}
+
+// Writes the encoder's last bytes and, when the stream wrote a VBR header frame,
+// puts the final one over the placeholder at the start of the file.
+bool TCDRIP::FlushEncoder(TRipState& st) {
+    if (st.Mp3Buffer.empty()) {
+        return true;
+    }
+    uint32_t count = 0;
+    FCoder->DeinitStream(st.Mp3Buffer.data(), &count);
+    const std::size_t n = std::min<std::size_t>(count, st.Mp3Buffer.size());
+    const bool flushed = n == 0 || (st.File && st.File->Write(st.Mp3Buffer.data(), n));
+    if (FCoder->WriteVBRHeader() != LongFalse && st.File) {
+        std::vector<uint8_t> frame;
+        if (FCoder->GetInfoTag(frame) == 0 && !frame.empty()) {
+            st.File->WriteAt(0, frame.data(), frame.size());
+        }
+    }
+    return flushed;
+}
+
+// A WAV file that ends with another amount of data than its header announced (a
+// cancelled track) gets both size fields rewritten to the truth.
+void TCDRIP::FixWavSizes(TRipState& st) {
+    if (!st.HeaderWritten || st.DataWritten == st.Announced) {
+        return;
+    }
+    uint8_t field[4];
+    PutUInt32LE(field, static_cast<uint32_t>(st.DataWritten + 36));
+    st.File->WriteAt(4, field, 4);
+    PutUInt32LE(field, static_cast<uint32_t>(st.DataWritten));
+    st.File->WriteAt(40, field, 4);
+}
+
+// ---------------------------------------------------------------------------
+// Playback
+
+int32_t TCDRIP::PlayTrack(int32_t TrackNum) {
+    return Dll.CR_PlayTrack(TrackNum);
+}
+
+int32_t TCDRIP::PauseCD(bool Pause) {
+    return Dll.CR_PauseCD(Pause ? CRTrue : CRFalse);
+}
+
+int32_t TCDRIP::StopPlay() {
+    return Dll.CR_StopPlayTrack();
+}
+
+int32_t TCDRIP::EjectCD(bool Eject) {
+    return Dll.CR_EjectCD(Eject ? CRTrue : CRFalse);
+}
+
+bool TCDRIP::IsPlaying() {
+    int32_t relative = 0;
+    int32_t position = 0;
+    Dll.CR_GetPlayPosition(&relative, &position);
+    const int64_t distance = std::abs(int64_t{position} - LastPlayPosition);
+    LastPlayPosition = position;
+    return distance >= 10;
+}

@@ -1,0 +1,234 @@
+#pragma once
+
+#include "cdaccess/CdRip_dll.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+class TLameCoder;
+class TCDRIP;
+
+// The ripper's exception: a fixed message text and nothing else.
+class ECDRIPError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The output file could not be created: "Cannot create file <name>".
+class EFCreateError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// An index outside a list: "List index out of bounds (<index>)".
+class EListError : public std::out_of_range {
+public:
+    explicit EListError(int index);
+};
+
+// Drive table values; each is stored as one byte in the parameter block.
+enum class TDriveType : uint8_t {
+    GENERIC,
+    TOSHIBA,
+    TOSHIBANEW,
+    IBM,
+    NEC,
+    DEC,
+    IMS,
+    KODAK,
+    RICOH,
+    HP,
+    PHILIPS,
+    PLASMON,
+    GRUNDIGCDR100IPW,
+    MITSUMICDR,
+    PLEXTOR,
+    SONY,
+    YAMAHA,
+    NRC,
+    IMSCDD5,
+    CUSTOMDRIVE
+};
+enum class TReadMethod : uint8_t {
+    READMMC,
+    READ10,
+    READNEC,
+    READSONY,
+    READMMC2,
+    READMMC3,
+    READC1,
+    READC2,
+    READC3
+};
+enum class TSetSpeed : uint8_t {
+    SPEEDNONE,
+    SPEEDMMC,
+    SPEEDSONY,
+    SPEEDYAMAHA,
+    SPEEDTOSHIBA,
+    SPEEDPHILIPS,
+    SPEEDNEC
+};
+enum class TEndian : uint8_t { BIGENDIAN, LITTLEENDIAN };
+enum class TEnableMode : uint8_t { ENABLENONE, ENABLESTD };
+
+// The PCM format the library delivers during extraction.
+enum class TOutputFormat : uint8_t {
+    STEREO44100,
+    MONO44100,
+    STEREO22050,
+    MONO22050,
+    STEREO11025,
+    MONO11025
+};
+
+// Sample rate, channel count and PCM bytes per sector of an output format.
+struct TPCMFormat {
+    uint32_t SampleRate;
+    uint16_t Channels;
+    uint32_t BytesPerSector; // channels * rate * 2 / 75
+};
+TPCMFormat PCMFormatOf(TOutputFormat format);
+
+using TProgressEvent = std::function<void(TCDRIP* Sender, uint16_t PercentComplete)>;
+using TProcessTrackEvent = std::function<void(TCDRIP* Sender, uint16_t TrackNum)>;
+
+// One entry of the disc's table of contents.
+struct TTrack {
+    int32_t TrackNum = 0;    // 1-based position in the table of contents
+    int32_t StartSector = 0; // first sector
+    int32_t EndSector = 0;   // last sector: the next entry's start sector - 1
+    std::string TrackType;   // "Audio" or "Data"
+};
+
+// The drive parameters of the active drive, mirroring bytes 292 to 304 of the
+// parameter block. Assigning them never reaches the library.
+struct TDriveTableClass {
+    TDriveType DriveType = TDriveType::GENERIC;
+    TReadMethod ReadMethod = TReadMethod::READMMC;
+    TSetSpeed SetSpeed = TSetSpeed::SPEEDNONE;
+    TEndian Endian = TEndian::BIGENDIAN;
+    TEnableMode EnableMode = TEnableMode::ENABLENONE;
+    int32_t Density = 0;
+    int32_t Atapi = 0; // 32-bit boolean
+};
+
+// The track table: one named entry ("Track01", ...) per track, each with its TTrack.
+class TTrackList {
+public:
+    int Count() const { return static_cast<int>(Items.size()); }
+    // Name and track of entry Index; EListError outside the list.
+    const std::string& Strings(int Index) const;
+    const TTrack& Objects(int Index) const;
+    void Add(std::string Name, TTrack Track) {
+        Items.emplace_back(std::move(Name), std::move(Track));
+    }
+    void Clear() { Items.clear(); }
+
+private:
+    void Check(int Index) const;
+    std::vector<std::pair<std::string, TTrack>> Items;
+};
+
+// The ripper component: the program's gateway to the CD ripping library. Lists the
+// drives, selects one, reads its table of contents, extracts tracks to WAV or,
+// through the attached encoder, to MP3, and drives CD audio playback.
+class TCDRIP {
+public:
+    // Initialises the library and reads the active drive. Throws ECDRIPError
+    // "Initialization failure" when a call raises; a failure status only skips the
+    // steps that depend on it.
+    explicit TCDRIP(const TCdRipDll& Dll = CdRipDll());
+    ~TCDRIP();
+    TCDRIP(const TCDRIP&) = delete;
+    TCDRIP& operator=(const TCDRIP&) = delete;
+
+    // --- Properties
+    TLameCoder* Coder() const { return FCoder; }
+    // Stores the encoder and tells it the PCM format of OutputFormat.
+    void SetCoder(TLameCoder* Value);
+    int32_t CDRomNum() const { return FCDRomNum; }
+    // Selects drive Value and re-reads its table of contents.
+    void SetCDRomNum(int32_t Value);
+    TDriveTableClass DriveTable;
+    TOutputFormat OutputFormat() const { return FOutputFormat; }
+    // Writes the format into the parameter block and tells the encoder.
+    void SetOutputFormat(TOutputFormat Value);
+    bool Encode = false;
+    bool WriteWAV = false;
+    bool JitterCorrect() const { return FJitterCorrect; }
+    // Writes the jitter flag into the parameter block when the value changes.
+    void SetJitterCorrect(bool Value);
+    TProcessTrackEvent OnBeginTrack;
+    TProcessTrackEvent OnEndTrack;
+    TProgressEvent OnProgress;
+    std::string Version;
+    int32_t Speed = 0;
+
+    // Runs after every extraction chunk so that pending window messages are handled
+    // (the GUI sets it to its event processing; empty elsewhere).
+    std::function<void()> ProcessMessages;
+
+    // --- Public state
+    std::array<char, 256> CDRomID{}; // active drive's identification, zero-terminated
+    // CDRomID up to its first zero character.
+    std::string CDRomIDText() const;
+    TTrackList Tracks;
+    std::vector<std::string> JitterErrors; // "a b" per pass with a jitter error
+    int32_t JitterErrorCount = 0;
+    int32_t LastPlayPosition = 0;
+    bool Aborted() const { return FAbort; }
+
+    // --- Drives and table of contents
+    int32_t GetNumCDROM();
+    // True when track Index (0-based) is an audio track; EListError outside the table.
+    bool IsAudioTrack(int Index) const;
+    // "m:ss", or "00:00" when Index is outside the table.
+    std::string GetTrackTime(int Index) const;
+    // The disc key that names the disc's section in cdplayer.ini.
+    std::string GetDiscID() const;
+    // Hands the parameter block to the library; false on a failure status.
+    bool ApplyParameters();
+
+    // --- Extraction
+    // Extracts track TrackNum (1-based) into FileName (".mp3" when Encode).
+    void RipTrack(int32_t TrackNum, const std::string& FileName);
+    // Stops the running extraction before its next chunk.
+    void Abort() { FAbort = true; }
+
+    // --- Playback (statuses passed back unchanged)
+    int32_t PlayTrack(int32_t TrackNum);
+    int32_t PauseCD(bool Pause);
+    int32_t StopPlay();
+    int32_t EjectCD(bool Eject);
+    // True when the play position moved by 10 or more since the previous call.
+    bool IsPlaying();
+
+private:
+    void CopyParameters();
+    void ReadToc();
+    void InformCoder();
+    struct TRipState;
+    void RipRange(int32_t StartSector, int32_t EndSector, std::string FileName);
+    void StartOutput(TRipState& st, const std::string& FileName, uint64_t sectors, int32_t size);
+    void ChunkLoop(TRipState& st, int32_t size);
+    std::size_t EncodeBlock(TRipState& st, std::size_t total);
+    void WriteOrFail(TRipState& st, const void* data, std::size_t count);
+    bool EndOfTrack(TRipState& st, std::exception_ptr& error);
+    bool FlushEncoder(TRipState& st);
+    void FixWavSizes(TRipState& st);
+
+    const TCdRipDll& Dll;
+    TLameCoder* FCoder = nullptr;
+    int32_t FCDRomNum = 0;
+    TOutputFormat FOutputFormat = TOutputFormat::STEREO44100;
+    bool FJitterCorrect = false;
+    bool FAbort = false;
+};

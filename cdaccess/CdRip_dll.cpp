@@ -1,0 +1,67 @@
+#include "cdaccess/CdRip_dll.h"
+
+#include "libs/cdrip/cdrip.h"
+
+static_assert(sizeof(CR_DRIVE_PARAMS) == CDROMParamsSize, "the block holds the library's record");
+static_assert(CR_STATUS_FAIL == CRFailure && CR_STATUS_JITTER == CRJitter &&
+                  CR_STATUS_DONE == CRFinished,
+              "statuses as the component tests them");
+
+namespace {
+
+CR_DRIVE_PARAMS* AsParams(uint8_t* block) {
+    return reinterpret_cast<CR_DRIVE_PARAMS*>(block);
+}
+
+TTocEntry GetTocEntry(int32_t index) {
+    const CR_TOCENTRY entry = ::CR_GetTocEntry(index);
+    TTocEntry result;
+    result.StartSector = entry.startSector;
+    result.Flag = entry.flags;
+    result.TrackNumber = entry.trackNumber;
+    return result;
+}
+
+const TCdRipDll LinkedLibrary = {
+    ::CR_GetCDRipVersion,
+    ::CR_Init,
+    ::CR_GetNumCDROM,
+    ::CR_GetActiveCDROM,
+    ::CR_SetActiveCDROM,
+    [](uint8_t* block) { return ::CR_GetCDROMParameters(AsParams(block)); },
+    [](uint8_t* block) { return ::CR_SetCDROMParameters(AsParams(block)); },
+    ::CR_ReadToc,
+    ::CR_GetNumTocEntries,
+    GetTocEntry,
+    ::CR_OpenRipper,
+    ::CR_RipChunk,
+    ::CR_GetLastJitterErrorPosition,
+    ::CR_GetPercentCompleted,
+    ::CR_GetNumberOfJitterErrors,
+    ::CR_CloseRipper,
+    ::CR_PlayTrack,
+    ::CR_PauseCD,
+    ::CR_StopPlayTrack,
+    ::CR_EjectCD,
+    ::CR_GetPlayPosition,
+};
+
+const TCdRipDll* InUse = &LinkedLibrary;
+
+} // namespace
+
+const TCdRipDll& RealCdRipDll() {
+    return LinkedLibrary;
+}
+
+const TCdRipDll& CdRipDll() {
+    return *InUse;
+}
+
+TCdRipDllOverride::TCdRipDllOverride(const TCdRipDll& table) : Previous(InUse) {
+    InUse = &table;
+}
+
+TCdRipDllOverride::~TCdRipDllOverride() {
+    InUse = Previous;
+}

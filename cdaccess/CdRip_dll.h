@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The CD ripping library's calls as the ripper component makes them. The component
+// reaches the library only through a table of these pointers: the one bound to the
+// linked libcdrip (CdRipDll()), or a table of fakes that a test hands to the
+// component instead.
+//
+// Statuses: 1 means failure, every other value success. During extraction
+// CR_RipChunk also returns 3 (jitter error, data delivered) and 4 (range finished,
+// data delivered). Booleans are 32-bit: TRUE is all bits set, FALSE is 0.
+
+// 32-bit booleans handed to the library.
+inline constexpr int32_t CRTrue = -1;
+inline constexpr int32_t CRFalse = 0;
+
+// Status values the component looks at.
+inline constexpr int32_t CRFailure = 1;
+inline constexpr int32_t CRJitter = 3;
+inline constexpr int32_t CRFinished = 4;
+
+// The drive parameter block: the library's whole parameter record. The component
+// touches only the fields below; every other byte passes through unchanged.
+inline constexpr std::size_t CDROMParamsSize = 324;
+inline constexpr std::size_t CDROMParamsIDSize = 256;     // offset 0: identification text
+inline constexpr std::size_t CDROMParamsSpeed = 276;      // 32-bit signed drive speed
+inline constexpr std::size_t CDROMParamsJitter = 284;     // 32-bit boolean jitter correction
+inline constexpr std::size_t CDROMParamsDriveTable = 292; // 13 bytes of drive table
+inline constexpr std::size_t CDROMParamsDriveTableSize = 13;
+inline constexpr std::size_t CDROMParamsOutputFormat = 312; // 1 byte, a TOutputFormat
+
+// One entry of the table of contents (the library's 8-byte record; the last two
+// bytes are not read).
+struct TTocEntry {
+    int32_t StartSector = 0;
+    uint8_t Flag = 0;
+    uint8_t TrackNumber = 0;
+};
+
+// The calls, in the order of the library's interface.
+struct TCdRipDll {
+    int32_t (*CR_GetCDRipVersion)();
+    int32_t (*CR_Init)();
+    int32_t (*CR_GetNumCDROM)();
+    int32_t (*CR_GetActiveCDROM)();
+    int32_t (*CR_SetActiveCDROM)(int32_t drive);
+    int32_t (*CR_GetCDROMParameters)(uint8_t* block);
+    int32_t (*CR_SetCDROMParameters)(uint8_t* block);
+    int32_t (*CR_ReadToc)();
+    int32_t (*CR_GetNumTocEntries)();
+    TTocEntry (*CR_GetTocEntry)(int32_t index);
+    int32_t (*CR_OpenRipper)(int32_t* size, int32_t startSector, int32_t endSector);
+    int32_t (*CR_RipChunk)(uint8_t* buffer, int32_t* count, int32_t flag);
+    int32_t (*CR_GetLastJitterErrorPosition)(uint32_t* first, uint32_t* second);
+    int32_t (*CR_GetPercentCompleted)();
+    int32_t (*CR_GetNumberOfJitterErrors)();
+    int32_t (*CR_CloseRipper)();
+    int32_t (*CR_PlayTrack)(int32_t trackNum);
+    int32_t (*CR_PauseCD)(int32_t pause);
+    int32_t (*CR_StopPlayTrack)();
+    int32_t (*CR_EjectCD)(int32_t eject);
+    int32_t (*CR_GetPlayPosition)(int32_t* first, int32_t* second);
+};
+
+// The table bound to the linked CD ripping library.
+const TCdRipDll& RealCdRipDll();
+
+// The table in use: RealCdRipDll() unless a test put another in place.
+const TCdRipDll& CdRipDll();
+
+// Puts `table` in use for as long as the object lives, then restores the previous one.
+class TCdRipDllOverride {
+public:
+    explicit TCdRipDllOverride(const TCdRipDll& table);
+    ~TCdRipDllOverride();
+    TCdRipDllOverride(const TCdRipDllOverride&) = delete;
+    TCdRipDllOverride& operator=(const TCdRipDllOverride&) = delete;
+
+private:
+    const TCdRipDll* Previous;
+};
