@@ -1,26 +1,416 @@
 #include "encoding/MP3Info.h"
 
-TMP3Info::TMP3Info() {}
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kTagSize = 128;
+constexpr uint8_t kOtherGenre = 12;
+constexpr size_t kTextLength = 30;
+constexpr size_t kYearLength = 4;
+
+// Record offsets of the ID3v1 fields.
+constexpr size_t kTitleAt = 3;
+constexpr size_t kArtistAt = 33;
+constexpr size_t kAlbumAt = 63;
+constexpr size_t kYearAt = 93;
+constexpr size_t kCommentAt = 97;
+constexpr size_t kGenreAt = 127;
+
+// The genre table in index order; there is no name between "Swing" (83) and "Bebob" (84).
+const char* const kGenreText =
+    "Blues,Classic Rock,Country,Dance,Disco,Funk,Grunge,Hip-Hop,Jazz,Metal,"
+    "New Age,Oldies,Other,Pop,R&B,Rap,Reggae,Rock,Techno,Industrial,"
+    "Alternative,Ska,Death Metal,Pranks,Soundtrack,Euro-Techno,Ambient,Trip-Hop,Vocal,Jazz+Funk,"
+    "Fusion,Trance,Classical,Instrumental,Acid,House,Game,Sound Clip,Gospel,Noise,"
+    "AlternRock,Bass,Soul,Punk,Space,Meditative,Instrumental Pop,Instrumental Rock,Ethnic,"
+    "Gothic,"
+    "Darkwave,Techno-Industrial,Electronic,Pop-Folk,Eurodance,Dream,Southern Rock,Comedy,Cult,"
+    "Gangsta,"
+    "Top 40,Christian Rap,Pop/Funk,Jungle,Native American,Cabaret,New Wave,Psychedelic,Rave,"
+    "Showtunes,"
+    "Trailer,Lo-Fi,Tribal,Acid Punk,Acid Jazz,Polka,Retro,Musical,Rock & Roll,Hard Rock,"
+    "Folk,Folk/Rock,National Folk,Swing,Bebob,Latin,Revival,Celtic,Bluegrass,Avantgarde,"
+    "Gothic Rock,Progressive Rock,Psychedelic Rock,Symphonic Rock,Slow Rock,Big Band,Chorus,"
+    "Easy Listening,Acoustic,Humour,"
+    "Speech,Chanson,Opera,Chamber Music,Sonata,Symphony,Booty Bass,Primus,Porn Groove,Satire,"
+    "Slow Jam,Club,Tango,Samba,Folklore";
+
+std::vector<std::string> SplitGenres() {
+    std::vector<std::string> names;
+    std::string name;
+    for (const char* p = kGenreText; *p != '\0'; ++p) {
+        if (*p == ',') {
+            names.push_back(name);
+            name.clear();
+        } else {
+            name += *p;
+        }
+    }
+    names.push_back(name);
+    return names;
+}
+
+// Unicode code points of Windows-1252 bytes 0x80 to 0x9F. The five bytes the code page
+// leaves undefined map to the C1 control of the same number, so they survive a round trip.
+constexpr std::array<char32_t, 32> kCp1252High{
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char32_t Cp1252ToUnicode(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : char32_t{byte};
+}
+
+char UnicodeToCp1252(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+        return static_cast<char>(cp);
+    }
+    for (size_t i = 0; i < kCp1252High.size(); ++i) {
+        if (kCp1252High[i] == cp) {
+            return static_cast<char>(0x80 + i);
+        }
+    }
+    return '?';
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Length of the UTF-8 sequence starting at text[i]; 1 for a byte that starts none (it
+// then counts as one character that Windows-1252 cannot hold).
+size_t SequenceLength(const std::string& text, size_t i, char32_t& cp) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || i + length > text.size()) {
+        cp = 0xFFFD;
+        return 1;
+    }
+    cp = length == 1 ? lead : lead & (0xFF >> (length + 1));
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            cp = 0xFFFD;
+            return 1;
+        }
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    return length;
+}
+
+// The first `count` characters of a UTF-8 text.
+std::string FirstCharacters(const std::string& text, size_t count) {
+    size_t i = 0;
+    char32_t cp = 0;
+    for (size_t n = 0; n < count && i < text.size(); ++n) {
+        i += SequenceLength(text, i, cp);
+    }
+    return text.substr(0, i);
+}
+
+std::string Utf8ToCp1252(const std::string& text) {
+    std::string out;
+    char32_t cp = 0;
+    for (size_t i = 0; i < text.size();) {
+        i += SequenceLength(text, i, cp);
+        out += UnicodeToCp1252(cp);
+    }
+    return out;
+}
+
+std::string Cp1252ToUtf8(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        AppendUtf8(out, Cp1252ToUnicode(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+// A field cut by position from the tag text, trailing spaces removed, as UTF-8.
+std::string Field(const std::string& text, size_t offset, size_t length) {
+    if (offset >= text.size()) {
+        return {};
+    }
+    std::string field = text.substr(offset, length);
+    field.erase(field.find_last_not_of(' ') + 1);
+    return Cp1252ToUtf8(field);
+}
+
+void PutField(std::array<char, kTagSize>& record, size_t offset, size_t length,
+              const std::string& text) {
+    const std::string bytes = Utf8ToCp1252(text);
+    std::memcpy(record.data() + offset, bytes.data(), std::min(length, bytes.size()));
+}
+
+// A file descriptor that closes itself; Close() reports whether closing worked.
+class FileHandle {
+public:
+    FileHandle(const std::string& name, int flags) : fd_(::open(name.c_str(), flags)) {}
+    ~FileHandle() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    bool IsOpen() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+    // Size in bytes, -1 on failure.
+    long long Size() const {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+    }
+    bool ReadAt(char* data, size_t size, long long offset) const {
+        return ::pread(fd_, data, size, offset) == static_cast<ssize_t>(size);
+    }
+    bool WriteAt(const char* data, size_t size, long long offset) const {
+        return ::pwrite(fd_, data, size, offset) == static_cast<ssize_t>(size);
+    }
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+bool FileExists(const std::string& name) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(name, ec);
+    return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+[[noreturn]] void RaiseReadError(const std::string& name, int error) {
+    throw std::filesystem::filesystem_error("Cannot read the ID3 tag", name,
+                                            std::error_code(error, std::generic_category()));
+}
+
+bool StartsWithTag(const FileHandle& file, long long size) {
+    char id[3]{};
+    return size >= static_cast<long long>(kTagSize) &&
+           file.ReadAt(id, sizeof(id), size - static_cast<long long>(kTagSize)) &&
+           std::memcmp(id, "TAG", 3) == 0;
+}
+
+} // namespace
+
+TMP3Info::TMP3Info() : genres_(SplitGenres()) {
+    genre_ = genres_[genreID_];
+}
+
 void TMP3Info::SetFilename(const std::string& value) {
     filename_ = value;
+    ReadID3();
 }
+
 void TMP3Info::SetArtist(const std::string& value) {
-    artist_ = value;
+    artist_ = FirstCharacters(value, kTextLength);
+    Fire(onChange);
 }
+
 void TMP3Info::SetTitle(const std::string& value) {
-    title_ = value;
+    title_ = FirstCharacters(value, kTextLength);
+    Fire(onChange);
 }
+
 void TMP3Info::SetAlbum(const std::string& value) {
-    album_ = value;
+    album_ = FirstCharacters(value, kTextLength);
+    Fire(onChange);
 }
+
 void TMP3Info::SetYear(const std::string& value) {
-    year_ = value;
+    year_ = FirstCharacters(value, kYearLength);
+    Fire(onChange);
 }
+
 void TMP3Info::SetComment(const std::string& value) {
-    comment_ = value;
+    comment_ = FirstCharacters(value, kTextLength);
+    Fire(onChange);
 }
+
 void TMP3Info::SetGenreID(uint8_t value) {
-    genreID_ = value;
+    SetGenreIndex(value);
+    Fire(onChange);
 }
-void TMP3Info::Save() {}
-void TMP3Info::RemoveID3() {}
+
+void TMP3Info::SetGenreIndex(unsigned value) {
+    genreID_ = value < genres_.size() ? static_cast<uint8_t>(value) : kOtherGenre;
+    genre_ = genres_[genreID_];
+}
+
+void TMP3Info::Fire(const TNotifyEvent& event) {
+    if (event) {
+        event(this);
+    }
+}
+
+void TMP3Info::Fail(const std::string& message) {
+    error_ = message;
+    Fire(onError);
+}
+
+void TMP3Info::ReadID3() {
+    saved_ = false;
+    valid_ = true;
+    appendedSize_ = -1;
+    if (!FileExists(filename_)) {
+        valid_ = false;
+        Fail("File doesn`t exist !");
+        return;
+    }
+    std::array<char, kTagSize> bytes{};
+    ReadLastRecord(bytes);
+    const std::string text(bytes.data(), strnlen(bytes.data(), bytes.size()));
+    tagIdentifier_ = text.substr(0, 3);
+    if (tagIdentifier_ != "TAG") {
+        valid_ = false;
+        title_ = artist_ = album_ = comment_ = year_ = "";
+        SetGenreIndex(kOtherGenre);
+        Fail("Wrong file format or no ID3 Tag !");
+        return;
+    }
+    title_ = Field(text, kTitleAt, kTextLength);
+    artist_ = Field(text, kArtistAt, kTextLength);
+    album_ = Field(text, kAlbumAt, kTextLength);
+    comment_ = Field(text, kCommentAt, kTextLength);
+    year_ = Field(text, kYearAt, kYearLength);
+    SetGenreIndex(static_cast<unsigned char>(bytes[kGenreAt]));
+    Fire(onChangeFile);
+}
+
+// Reads the file's last 128 bytes. A file that cannot be opened or read, or one shorter
+// than a tag, raises an input/output error; the file is then not taken as tagged.
+void TMP3Info::ReadLastRecord(std::array<char, 128>& bytes) {
+    FileHandle file(filename_, O_RDONLY | O_CLOEXEC);
+    if (!file.IsOpen()) {
+        valid_ = false;
+        RaiseReadError(filename_, errno);
+    }
+    const long long size = file.Size();
+    if (size < static_cast<long long>(kTagSize)) {
+        valid_ = false;
+        RaiseReadError(filename_, size < 0 ? errno : EINVAL);
+    }
+    if (!file.ReadAt(bytes.data(), bytes.size(), size - static_cast<long long>(kTagSize))) {
+        valid_ = false;
+        RaiseReadError(filename_, errno != 0 ? errno : EIO);
+    }
+}
+
+std::array<char, 128> TMP3Info::BuildRecord() const {
+    std::array<char, kTagSize> record;
+    record.fill(' ');
+    std::memcpy(record.data(), "TAG", 3);
+    PutField(record, kTitleAt, kTextLength, title_);
+    PutField(record, kArtistAt, kTextLength, artist_);
+    PutField(record, kAlbumAt, kTextLength, album_);
+    PutField(record, kYearAt, kYearLength, year_);
+    PutField(record, kCommentAt, kTextLength, comment_);
+    record[kGenreAt] = static_cast<char>(genreID_);
+    return record;
+}
+
+// Clears the read-only state (the owner's missing write bit); false when it stays.
+bool TMP3Info::MakeWritable() const {
+    struct stat st {};
+    if (::stat(filename_.c_str(), &st) != 0) {
+        return false;
+    }
+    if ((st.st_mode & S_IWUSR) != 0) {
+        return true;
+    }
+    return ::chmod(filename_.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0 &&
+           ::stat(filename_.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) != 0;
+}
+
+void TMP3Info::Save() {
+    saved_ = true;
+    if (!FileExists(filename_)) {
+        valid_ = false;
+        saved_ = false;
+        Fail("File doesn`t exist or is not valid !");
+        return;
+    }
+    const auto record = BuildRecord();
+    if (!MakeWritable()) {
+        saved_ = false;
+        Fail("Can't write ID3 tag information !");
+        return;
+    }
+    saved_ = WriteRecord(record);
+}
+
+// Writes over the file's tag when it has one: the one the last read found, or the one
+// the last Save appended (so saving twice does not stack two tags); appends otherwise.
+bool TMP3Info::WriteRecord(const std::array<char, 128>& record) {
+    FileHandle file(filename_, O_RDWR | O_CLOEXEC);
+    if (!file.IsOpen()) {
+        return false;
+    }
+    const long long size = file.Size();
+    const bool ownAppended =
+        appendedSize_ >= 0 && size == appendedSize_ && StartsWithTag(file, size);
+    const bool overwrite = valid_ || ownAppended;
+    if (size < 0 || (overwrite && size < static_cast<long long>(kTagSize))) {
+        return false;
+    }
+    const long long offset = overwrite ? size - static_cast<long long>(kTagSize) : size;
+    if (!file.WriteAt(record.data(), record.size(), offset) || !file.Close()) {
+        return false;
+    }
+    if (!overwrite) {
+        appendedSize_ = size + static_cast<long long>(kTagSize);
+    }
+    return true;
+}
+
+void TMP3Info::RemoveID3() {
+    if (!FileExists(filename_)) {
+        Fail("File doesn`t exist !");
+        return;
+    }
+    if (!valid_) {
+        Fail("File is already untagged !");
+        return;
+    }
+    if (!MakeWritable()) {
+        Fail("Can\u00B4t write ID3 tag information !");
+        return;
+    }
+    FileHandle file(filename_, O_RDWR | O_CLOEXEC);
+    if (!file.IsOpen()) {
+        Fail("Could not open file !");
+        return;
+    }
+    const long long size = file.Size();
+    // Cut only a tag: a file changed since the read that no longer ends in one keeps its
+    // audio.
+    if (!StartsWithTag(file, size)) {
+        valid_ = false;
+        Fail("File is already untagged !");
+        return;
+    }
+    if (::ftruncate(file.Fd(), size - static_cast<long long>(kTagSize)) == 0) {
+        valid_ = false;
+    }
+    file.Close();
+}

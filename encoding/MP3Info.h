@@ -6,6 +6,7 @@
 // characters, not bytes. "Read-only" is the missing write permission of the owner.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -58,9 +59,13 @@ public:
 
 private:
     void ReadID3();
+    void ReadLastRecord(std::array<char, 128>& bytes);
+    std::array<char, 128> BuildRecord() const;
+    bool MakeWritable() const;
+    bool WriteRecord(const std::array<char, 128>& record);
+    void Fire(const TNotifyEvent& event);
     void Fail(const std::string& message);
     void SetGenreIndex(unsigned value);
-    bool MakeWritable();
 
     std::string filename_;
     std::string tagIdentifier_;
