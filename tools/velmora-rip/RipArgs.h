@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The command line of velmora-rip, parsed but not yet checked against a disc.
+namespace riptool {
+
+enum class Command { None, Drives, Tracks, Rip, Help, Version };
+enum class Format { Wav, Mp3 };
+
+struct Arguments {
+    Command command = Command::None;
+    std::optional<int> drive;          // --drive N
+    std::vector<int> tracks;           // --tracks, 1-based, in the order given; empty: all
+    Format format = Format::Mp3;       // --format
+    std::optional<std::string> outDir; // --out DIR
+    std::vector<std::string> images;   // disc images that become virtual drives
+};
+
+// Parses argv; on a bad argument returns false with a one-line message in `error`.
+bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::string& error);
+
+// "1,3-5" -> 1 3 4 5; "all" -> empty. False for anything else (numbers 1 to 99,
+// ranges ascending); a track named twice is kept once, at its first place.
+bool ParseTrackList(const std::string& text, std::vector<int>& tracks);
+
+// The help text.
+const char* Usage();
+
+} // namespace riptool
