@@ -1,71 +1,446 @@
-// First cut of the library: every call answers "failure" until the drives are in.
+// The library's calls: one process-wide state behind one lock.
 #include "cdrip.h"
 
+#include "faults.h"
+#include "handles.h"
+#include "player.h"
+#include "ripper.h"
+
+#include <cdio/logging.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace cdrip {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Drive {
+    std::string source; // device path or image path
+    bool image = false;
+    CR_DRIVE_PARAMS params{};
+    bool trayOpen = false;
+    Clock::time_point trayClosesAt{};
+};
+
+struct Library {
+    std::vector<Drive> drives;
+    size_t active = 0;
+    std::vector<CR_TOCENTRY> toc; // tracks, then the lead-out
+    Faults faults;
+    int traySeconds = 5;
+    std::unique_ptr<Ripper> ripper;
+    // Figures of the last range, kept after its ripper is closed.
+    int32_t lastPercent = 0, lastErrors = 0;
+    uint32_t lastErrFirst = 0, lastErrLast = 0;
+    Player player;
+};
+
+std::mutex lock;
+std::unique_ptr<Library> lib;
+
+constexpr int32_t kDefaultChunk = 26;
+constexpr int32_t kDefaultRetries = 20;
+
+void quietLog(cdio_log_level_t, const char*) {}
+
+void setId(CR_DRIVE_PARAMS& p, const std::string& text) {
+    std::memset(p.id, 0, sizeof p.id);
+    std::memcpy(p.id, text.data(), std::min(text.size(), sizeof p.id - 1));
+}
+
+CR_DRIVE_PARAMS defaultParams(int32_t index, bool image) {
+    CR_DRIVE_PARAMS p{};
+    p.sectorsPerChunk = kDefaultChunk;
+    p.paranoiaRetries = kDefaultRetries;
+    p.driveIndex = index;
+    p.isVirtual = image ? CR_TRUE : CR_FALSE;
+    p.speed = image ? 48 : 0; // a real drive's speed is not known here
+    p.jitterCorrection = CR_TRUE;
+    p.endian = 1; // audio samples arrive little-endian
+    p.atapi = CR_TRUE;
+    p.outputFormat = CR_STEREO44100;
+    return p;
+}
+
+std::string trimmed(const char* text) {
+    std::string s(text ? text : "");
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+void addRealDrives(Library& l) {
+    char** devices = cdio_get_devices(DRIVER_DEVICE);
+    for (char** d = devices; d && *d; ++d) {
+        Drive drive;
+        drive.source = *d;
+        drive.params = defaultParams(int32_t(l.drives.size()), false);
+        std::string id;
+        if (CdioPtr cdio = openCdio(drive.source, false)) {
+            cdio_hwinfo_t hw{};
+            if (cdio_get_hwinfo(cdio.get(), &hw))
+                id = trimmed(hw.psz_vendor) + " " + trimmed(hw.psz_model) + " " +
+                     trimmed(hw.psz_revision) + " ";
+        }
+        setId(drive.params, id + drive.source);
+        l.drives.push_back(std::move(drive));
+    }
+    if (devices)
+        cdio_free_device_list(devices);
+}
+
+void addImageDrives(Library& l) {
+    const char* env = std::getenv("CDRIP_IMAGES");
+    std::string all = env ? env : "";
+    size_t pos = 0;
+    while (pos < all.size()) {
+        size_t colon = all.find(':', pos);
+        std::string path = all.substr(pos, colon == std::string::npos ? colon : colon - pos);
+        pos = colon == std::string::npos ? all.size() : colon + 1;
+        if (path.empty())
+            continue;
+        Drive drive;
+        drive.source = path;
+        drive.image = true;
+        drive.params = defaultParams(int32_t(l.drives.size()), true);
+        setId(drive.params, "VELMORA VIRTUAL-CD 1.20 " + path);
+        l.drives.push_back(std::move(drive));
+    }
+}
+
+int trayDelay() {
+    const char* env = std::getenv("CDRIP_TRAY_SECONDS");
+    if (!env || !*env)
+        return 5;
+    char* end = nullptr;
+    long v = std::strtol(env, &end, 10);
+    return (*end == '\0' && v >= 0 && v <= 3600) ? int(v) : 5;
+}
+
+Drive* activeDrive() {
+    if (!lib || lib->drives.empty())
+        return nullptr;
+    return &lib->drives[lib->active];
+}
+
+bool trayOpen(Drive& d) {
+    if (d.trayOpen && Clock::now() >= d.trayClosesAt)
+        d.trayOpen = false; // the virtual tray has closed by itself
+    return d.trayOpen;
+}
+
+// Stops what runs against the active drive: its playback and an open ripper.
+void releaseDrive(Library& l) {
+    l.player.stop();
+    l.ripper.reset();
+}
+
+bool readToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
+    CdioPtr cdio = openCdio(d.source, d.image);
+    if (!cdio)
+        return false;
+    const track_t firstTrack = cdio_get_first_track_num(cdio.get());
+    const track_t count = cdio_get_num_tracks(cdio.get());
+    if (firstTrack == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0 || count > 99)
+        return false;
+    uint8_t lastFlags = CR_TOC_AUDIO;
+    for (track_t t = firstTrack; t < firstTrack + count; ++t) {
+        CR_TOCENTRY e{};
+        const lsn_t start = cdio_get_track_lsn(cdio.get(), t);
+        if (start == CDIO_INVALID_LSN)
+            return false;
+        e.startSector = start;
+        // Audio with copy or pre-emphasis bits is still audio that can be ripped.
+        e.flags =
+            cdio_get_track_format(cdio.get(), t) == TRACK_FORMAT_AUDIO ? CR_TOC_AUDIO : CR_TOC_DATA;
+        e.trackNumber = uint8_t(t);
+        lastFlags = e.flags;
+        toc.push_back(e);
+    }
+    CR_TOCENTRY out{};
+    out.startSector = cdio_get_track_lsn(cdio.get(), CDIO_CDROM_LEADOUT_TRACK);
+    out.flags = lastFlags;
+    out.trackNumber = 0xAA;
+    if (out.startSector == CDIO_INVALID_LSN || out.startSector <= toc.back().startSector)
+        return false;
+    for (size_t i = 1; i < toc.size(); ++i)
+        if (toc[i].startSector <= toc[i - 1].startSector)
+            return false;
+    toc.push_back(out);
+    return true;
+}
+
+// A range is rippable when it lies inside the disc and touches only audio tracks.
+bool audioRange(const std::vector<CR_TOCENTRY>& toc, int32_t first, int32_t last) {
+    if (toc.size() < 2 || first > last || first < toc.front().startSector ||
+        last >= toc.back().startSector)
+        return false;
+    for (size_t i = 0; i + 1 < toc.size(); ++i) {
+        const int32_t start = toc[i].startSector, end = toc[i + 1].startSector - 1;
+        if (toc[i].flags != CR_TOC_AUDIO && first <= end && last >= start)
+            return false;
+    }
+    return true;
+}
+
+void keepRangeFigures(Library& l) {
+    if (!l.ripper)
+        return;
+    l.lastPercent = l.ripper->percent();
+    l.lastErrors = l.ripper->errorCount();
+    l.ripper->lastErrorRange(&l.lastErrFirst, &l.lastErrLast);
+}
+
+} // namespace
+} // namespace cdrip
+
+using namespace cdrip;
+
 extern "C" {
+
 int32_t CR_GetCDRipVersion(void) {
     return CDRIP_VERSION;
 }
+
 CR_STATUS CR_Init(void) {
-    return CR_STATUS_FAIL;
+    std::lock_guard<std::mutex> guard(lock);
+    try {
+        lib.reset();
+        cdio_log_set_handler(quietLog);
+        auto l = std::make_unique<Library>();
+        addRealDrives(*l);
+        addImageDrives(*l);
+        l->faults = parseFaults(std::getenv("CDRIP_FAULTS"));
+        l->traySeconds = trayDelay();
+        lib = std::move(l);
+        return CR_STATUS_OK;
+    } catch (...) {
+        return CR_STATUS_FAIL;
+    }
 }
+
 CR_STATUS CR_DeInit(void) {
-    return CR_STATUS_FAIL;
+    std::lock_guard<std::mutex> guard(lock);
+    if (!lib)
+        return CR_STATUS_FAIL;
+    lib.reset();
+    return CR_STATUS_OK;
 }
+
 int32_t CR_GetNumCDROM(void) {
-    return 0;
+    std::lock_guard<std::mutex> guard(lock);
+    return lib ? int32_t(lib->drives.size()) : 0;
 }
+
 int32_t CR_GetActiveCDROM(void) {
-    return 0;
+    std::lock_guard<std::mutex> guard(lock);
+    return lib ? int32_t(lib->active) : 0;
 }
-CR_STATUS CR_SetActiveCDROM(int32_t) {
-    return CR_STATUS_FAIL;
+
+CR_STATUS CR_SetActiveCDROM(int32_t index) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!lib || index < 0 || size_t(index) >= lib->drives.size())
+        return CR_STATUS_FAIL;
+    if (size_t(index) != lib->active) {
+        releaseDrive(*lib);
+        lib->toc.clear();
+        lib->active = size_t(index);
+    }
+    return CR_STATUS_OK;
 }
-CR_STATUS CR_GetCDROMParameters(CR_DRIVE_PARAMS*) {
-    return CR_STATUS_FAIL;
+
+CR_STATUS CR_GetCDROMParameters(CR_DRIVE_PARAMS* params) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || !params)
+        return CR_STATUS_FAIL;
+    *params = d->params;
+    return CR_STATUS_OK;
 }
-CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS*) {
-    return CR_STATUS_FAIL;
+
+CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || !params)
+        return CR_STATUS_FAIL;
+    CR_DRIVE_PARAMS p;
+    std::memcpy(&p, params, sizeof p); // the caller's block may be unaligned
+    const int32_t chunk = p.sectorsPerChunk == 0 ? kDefaultChunk : p.sectorsPerChunk;
+    const int32_t retries = p.paranoiaRetries == 0 ? kDefaultRetries : p.paranoiaRetries;
+    if (p.outputFormat > CR_MONO11025 || chunk < 1 || chunk > 75 || retries < 1 || retries > 1000)
+        return CR_STATUS_FAIL;
+    d->params.jitterCorrection = p.jitterCorrection;
+    d->params.outputFormat = p.outputFormat;
+    d->params.sectorsPerChunk = chunk;
+    d->params.paranoiaRetries = retries;
+    return CR_STATUS_OK;
 }
+
 CR_STATUS CR_ReadToc(void) {
-    return CR_STATUS_FAIL;
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d)
+        return CR_STATUS_FAIL;
+    lib->toc.clear();
+    if (d->image && trayOpen(*d))
+        return CR_STATUS_FAIL;
+    try {
+        std::vector<CR_TOCENTRY> toc;
+        if (!readToc(*d, toc))
+            return CR_STATUS_FAIL;
+        lib->toc = std::move(toc);
+        return CR_STATUS_OK;
+    } catch (...) {
+        return CR_STATUS_FAIL;
+    }
 }
+
 int32_t CR_GetNumTocEntries(void) {
-    return 0;
+    std::lock_guard<std::mutex> guard(lock);
+    return lib && !lib->toc.empty() ? int32_t(lib->toc.size() - 1) : 0;
 }
-CR_TOCENTRY CR_GetTocEntry(int32_t) {
-    return CR_TOCENTRY{};
+
+CR_TOCENTRY CR_GetTocEntry(int32_t index) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!lib || index < 0 || size_t(index) >= lib->toc.size())
+        return CR_TOCENTRY{};
+    return lib->toc[size_t(index)];
 }
-CR_STATUS CR_OpenRipper(int32_t*, int32_t, int32_t) {
-    return CR_STATUS_FAIL;
+
+CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || !bufferSize || lib->ripper || !audioRange(lib->toc, startSector, endSector))
+        return CR_STATUS_FAIL;
+    if (d->image && trayOpen(*d))
+        return CR_STATUS_FAIL;
+    try {
+        RipSettings s;
+        s.paranoia = d->params.jitterCorrection != CR_FALSE;
+        s.format = d->params.outputFormat;
+        s.sectorsPerChunk = d->params.sectorsPerChunk;
+        s.retries = d->params.paranoiaRetries;
+        auto r = std::make_unique<Ripper>();
+        if (!r->open(d->source, d->image, d->image ? &lib->faults : nullptr, startSector, endSector,
+                     s))
+            return CR_STATUS_FAIL;
+        *bufferSize = r->bufferSize();
+        lib->ripper = std::move(r);
+        lib->lastPercent = lib->lastErrors = 0;
+        lib->lastErrFirst = lib->lastErrLast = 0;
+        return CR_STATUS_OK;
+    } catch (...) {
+        return CR_STATUS_FAIL;
+    }
 }
-CR_STATUS CR_RipChunk(uint8_t*, int32_t*, int32_t) {
-    return CR_STATUS_FAIL;
+
+CR_STATUS CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t /*flag*/) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (numBytes)
+        *numBytes = 0;
+    if (!lib || !lib->ripper || !buffer || !numBytes)
+        return CR_STATUS_FAIL;
+    try {
+        CR_STATUS s = lib->ripper->chunk(buffer, numBytes);
+        keepRangeFigures(*lib);
+        return s;
+    } catch (...) {
+        return CR_STATUS_FAIL;
+    }
 }
-CR_STATUS CR_GetLastJitterErrorPosition(uint32_t*, uint32_t*) {
-    return CR_STATUS_FAIL;
+
+CR_STATUS CR_GetLastJitterErrorPosition(uint32_t* first, uint32_t* last) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!first || !last)
+        return CR_STATUS_FAIL;
+    *first = lib ? lib->lastErrFirst : 0;
+    *last = lib ? lib->lastErrLast : 0;
+    return CR_STATUS_OK;
 }
+
 int32_t CR_GetPercentCompleted(void) {
-    return 0;
+    std::lock_guard<std::mutex> guard(lock);
+    return lib ? lib->lastPercent : 0;
 }
+
 int32_t CR_GetNumberOfJitterErrors(void) {
-    return 0;
+    std::lock_guard<std::mutex> guard(lock);
+    return lib ? lib->lastErrors : 0;
 }
+
 CR_STATUS CR_CloseRipper(void) {
-    return CR_STATUS_FAIL;
+    std::lock_guard<std::mutex> guard(lock);
+    if (!lib || !lib->ripper)
+        return CR_STATUS_FAIL;
+    keepRangeFigures(*lib);
+    lib->ripper.reset();
+    return CR_STATUS_OK;
 }
-CR_STATUS CR_PlayTrack(int32_t) {
-    return CR_STATUS_FAIL;
+
+CR_STATUS CR_PlayTrack(int32_t track) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || track < 1 || size_t(track) >= lib->toc.size())
+        return CR_STATUS_FAIL;
+    const CR_TOCENTRY& e = lib->toc[size_t(track - 1)];
+    if (e.flags != CR_TOC_AUDIO || (d->image && trayOpen(*d)))
+        return CR_STATUS_FAIL;
+    try {
+        const int32_t last = lib->toc[size_t(track)].startSector - 1;
+        return lib->player.play(d->source, d->image, e.startSector, last) ? CR_STATUS_OK
+                                                                          : CR_STATUS_FAIL;
+    } catch (...) {
+        return CR_STATUS_FAIL;
+    }
 }
-CR_STATUS CR_PauseCD(int32_t) {
-    return CR_STATUS_FAIL;
+
+CR_STATUS CR_PauseCD(int32_t pause) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!lib)
+        return CR_STATUS_FAIL;
+    return lib->player.pause(pause != CR_FALSE) ? CR_STATUS_OK : CR_STATUS_FAIL;
 }
+
 CR_STATUS CR_StopPlayTrack(void) {
-    return CR_STATUS_FAIL;
+    std::lock_guard<std::mutex> guard(lock);
+    if (!lib)
+        return CR_STATUS_FAIL;
+    lib->player.stop();
+    return CR_STATUS_OK;
 }
-CR_STATUS CR_EjectCD(int32_t) {
-    return CR_STATUS_FAIL;
+
+CR_STATUS CR_EjectCD(int32_t eject) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d)
+        return CR_STATUS_FAIL;
+    releaseDrive(*lib);
+    if (eject != CR_FALSE)
+        lib->toc.clear();
+    if (d->image) {
+        d->trayOpen = eject != CR_FALSE;
+        d->trayClosesAt = Clock::now() + std::chrono::seconds(lib->traySeconds);
+        return CR_STATUS_OK;
+    }
+    driver_return_code_t rc = eject != CR_FALSE ? cdio_eject_media_drive(d->source.c_str())
+                                                : cdio_close_tray(d->source.c_str(), nullptr);
+    return rc == DRIVER_OP_SUCCESS ? CR_STATUS_OK : CR_STATUS_FAIL;
 }
-CR_STATUS CR_GetPlayPosition(int32_t*, int32_t*) {
-    return CR_STATUS_FAIL;
+
+CR_STATUS CR_GetPlayPosition(int32_t* relative, int32_t* absolute) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!lib || !relative || !absolute)
+        return CR_STATUS_FAIL;
+    lib->player.position(relative, absolute);
+    return CR_STATUS_OK;
 }
-}
+
+} // extern "C"

@@ -20,8 +20,8 @@
  * drive per disc image named in the environment variable CDRIP_IMAGES (paths
  * separated by ':'; whatever libcdio opens: .cue with its .bin, cdrdao .toc, .nrg).
  * The identification text of a real drive is "VENDOR MODEL REVISION DEVICE"; that of
- * a virtual drive is "VIRTUAL IMAGE <path>". A drive whose image is missing or not a
- * disc image is still listed; it behaves as a drive without a disc.
+ * a virtual drive is "VELMORA VIRTUAL-CD 1.20 <image path>". A drive whose image is missing or not
+ * a disc image is still listed; it behaves as a drive without a disc.
  *
  * Environment variables, read by CR_Init:
  *   CDRIP_IMAGES        ':'-separated disc image paths, one virtual drive each.
@@ -97,26 +97,26 @@ enum {
  * passes them back unchanged (0 in any of them means "the default").
  */
 typedef struct CR_DRIVE_PARAMS {
-    char id[256];                /* 0: identification text, zero-terminated (read only) */
-    int32_t sectorsPerChunk;     /* 256: library: sectors per CR_RipChunk, 1..75, default 26 */
-    int32_t readOffset;          /* 260: library: read offset in stereo samples, -5880..5880 */
-    int32_t paranoiaRetries;     /* 264: library: paranoia retries per sector, default 20 */
-    int32_t driveIndex;          /* 268: library: index of the drive described (read only) */
-    int32_t isVirtual;           /* 272: library: CR_TRUE for a disc image (read only) */
-    int32_t speed;               /* 276: drive speed (read only) */
-    int32_t reserved280;         /* 280: library: reserved, 0 */
-    int32_t jitterCorrection;    /* 284: CR_TRUE full paranoia, CR_FALSE plain reads */
-    int32_t reserved288;         /* 288: library: reserved, 0 */
-    uint8_t driveType;           /* 292: drive table: drive type (0, generic) */
-    uint8_t readMethod;          /* 293: read method (0, MMC) */
-    uint8_t setSpeed;            /* 294: speed method (0, none) */
-    uint8_t endian;              /* 295: 0 big, 1 little endian (1) */
-    uint8_t enableMode;          /* 296: enable mode (0, none) */
-    int32_t density;             /* 297: density, unaligned */
-    int32_t atapi;               /* 301: 32-bit boolean, unaligned */
-    uint8_t reserved305[7];      /* 305: library: reserved, 0 */
-    uint8_t outputFormat;        /* 312: CR_STEREO44100 .. CR_MONO11025 */
-    uint8_t reserved313[11];     /* 313: library: reserved, 0 */
+    char id[256];             /* 0: identification text, zero-terminated (read only) */
+    int32_t sectorsPerChunk;  /* 256: library: sectors per CR_RipChunk, 1..75, default 26 */
+    int32_t reserved260;      /* 260: library: reserved, 0 */
+    int32_t paranoiaRetries;  /* 264: library: paranoia retries per sector, 1..1000, default 20 */
+    int32_t driveIndex;       /* 268: library: index of the drive described (read only) */
+    int32_t isVirtual;        /* 272: library: CR_TRUE for a disc image (read only) */
+    int32_t speed;            /* 276: drive speed (read only) */
+    int32_t reserved280;      /* 280: library: reserved, 0 */
+    int32_t jitterCorrection; /* 284: CR_TRUE full paranoia, CR_FALSE plain reads */
+    int32_t reserved288;      /* 288: library: reserved, 0 */
+    uint8_t driveType;        /* 292: drive table: drive type (0, generic) */
+    uint8_t readMethod;       /* 293: read method (0, MMC) */
+    uint8_t setSpeed;         /* 294: speed method (0, none) */
+    uint8_t endian;           /* 295: 0 big, 1 little endian (1) */
+    uint8_t enableMode;       /* 296: enable mode (0, none) */
+    int32_t density;          /* 297: density, unaligned */
+    int32_t atapi;            /* 301: 32-bit boolean, unaligned */
+    uint8_t reserved305[7];   /* 305: library: reserved, 0 */
+    uint8_t outputFormat;     /* 312: CR_STEREO44100 .. CR_MONO11025 */
+    uint8_t reserved313[11];  /* 313: library: reserved, 0 */
 } CR_DRIVE_PARAMS;
 
 /* One table-of-contents entry: 8 bytes. */
@@ -177,7 +177,7 @@ CDRIP_API CR_STATUS CR_GetCDROMParameters(CR_DRIVE_PARAMS* params);
 /* Takes over the jitter flag, output format and library fields of *params for the
  * active drive (read-only fields are ignored). 0 OK; 1 without drives, before
  * CR_Init, for a null pointer, or when the output format is above CR_MONO11025 or
- * sectorsPerChunk/readOffset/paranoiaRetries are out of range (nothing is taken). */
+ * sectorsPerChunk or paranoiaRetries are out of range (nothing is taken). */
 CDRIP_API CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params);
 
 /* ---- Table of contents ---- */

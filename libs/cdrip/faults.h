@@ -1,0 +1,40 @@
+// Simulated disc faults of virtual drives (CDRIP_FAULTS), applied through the read
+// hook of libcdio-paranoia's drive structure.
+#pragma once
+
+#include <cdio/paranoia/cdda.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cdrip {
+
+struct SectorRange {
+    int32_t first = 0;
+    int32_t last = 0;
+    bool contains(int32_t lsn) const { return lsn >= first && lsn <= last; }
+};
+
+struct Faults {
+    std::vector<SectorRange> bad;
+    struct Jitter {
+        SectorRange range;
+        int32_t maxShift = 8; // bytes, a multiple of 4 (whole stereo samples)
+    };
+    std::vector<Jitter> jitter;
+
+    bool empty() const { return bad.empty() && jitter.empty(); }
+    bool isBad(int32_t lsn) const;
+    const Jitter* jitterAt(int32_t lsn) const;
+};
+
+// Parses the CDRIP_FAULTS syntax (see cdrip.h); items that do not parse are skipped.
+Faults parseFaults(const char* text);
+
+// Puts the fault hook in front of the drive's own read function. The faults object must
+// outlive the drive, or the hook be removed first.
+void installFaultHook(cdrom_drive_t* drive, const Faults* faults);
+void removeFaultHook(cdrom_drive_t* drive);
+
+} // namespace cdrip
