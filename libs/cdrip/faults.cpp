@@ -110,7 +110,7 @@ long faultyRead(cdrom_drive_t* d, void* p, lsn_t begin, long sectors) {
     const lsn_t from = begin - 1;
     for (long s = 0; s < n; ++s) {
         // Sectors outside the disc or unreadable ones stay zero, as a drive returns them.
-        if (from + s < 0 || from + s > d->audio_last_sector || hook.faults->isBad(from + s))
+        if (from + s < 0 || hook.faults->isBad(from + s))
             continue;
         if (hook.original(d, wide.data() + size_t(s) * CDIO_CD_FRAMESIZE_RAW, from + s, 1) != 1)
             std::memset(wide.data() + size_t(s) * CDIO_CD_FRAMESIZE_RAW, 0, CDIO_CD_FRAMESIZE_RAW);

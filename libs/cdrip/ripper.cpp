@@ -18,13 +18,17 @@ int outRate(int format) {
 
 // Paranoia's callback carries no user pointer: the ripper being read registers here.
 // Only one ripper reads at a time (the library serialises its calls).
-std::set<int32_t>* suspects = nullptr;
+int32_t* verifyUntil = nullptr;
+
+// Sectors around a read error or a skip are checked again once paranoia hands them out:
+// after giving up, paranoia returns a whole block of silence, readable sectors included.
+constexpr int32_t kVerifyWindow = 75;
 
 void paranoiaCallback(long inpos, paranoia_cb_mode_t mode) {
-    if (!suspects || inpos < 0)
+    if (!verifyUntil || inpos < 0)
         return;
     if (mode == PARANOIA_CB_READERR || mode == PARANOIA_CB_SKIP)
-        suspects->insert(int32_t(inpos / CD_FRAMEWORDS));
+        *verifyUntil = std::max(*verifyUntil, int32_t(inpos / CD_FRAMEWORDS) + kVerifyWindow);
 }
 
 } // namespace
@@ -77,10 +81,7 @@ bool Ripper::startResampler() {
 
 void Ripper::markBad(int32_t lsn, uint8_t* out) {
     std::memset(out, 0, kRaw); // an unreadable sector is delivered as silence
-    ++errorCount_;
-    if (chunkErrFirst_ < 0)
-        chunkErrFirst_ = lsn;
-    chunkErrLast_ = lsn;
+    noteError(lsn);
 }
 
 bool Ripper::readPlain(int32_t lsn, uint8_t* out) {
@@ -91,49 +92,44 @@ bool Ripper::readPlain(int32_t lsn, uint8_t* out) {
 }
 
 bool Ripper::readParanoid(int32_t lsn, uint8_t* out) {
-    std::set<int32_t> seen;
-    suspects = &seen;
-    int16_t* data =
-        cdio_paranoia_read_limited(paranoia_.get(), paranoiaCallback, settings_.retries);
-    suspects = nullptr;
+    verifyUntil = &verifyUntil_;
+    int16_t* data = cdio_paranoia_read_limited(paranoia_.get(), paranoiaCallback,
+                                               settings_.retries);
+    verifyUntil = nullptr;
     if (!data) {
         cdio_paranoia_seek(paranoia_.get(), lsn + 1, SEEK_SET); // keep the cursor in step
         return false;
     }
     std::memcpy(out, data, kRaw);
-    // Paranoia fills what it could not read with its best guess; a sector that it gave up
-    // on and that a direct read cannot fetch either is unreadable.
-    if (seen.count(lsn)) {
-        std::vector<uint8_t> probe(kRaw);
-        return readPlain(lsn, probe.data());
-    }
     return true;
 }
 
-// Paranoia cannot overlap-check the last sector of a range against anything after it,
-// and under jitter it has been seen to hand back a damaged last sector of the disc
-// without a word. So that sector is read directly until two reads agree; paranoia's copy
-// must match them. When they differ, the agreeing reads win; when no two reads agree
-// the sector is reported (status 3), keeping paranoia's copy.
-void Ripper::checkFinalSector(uint8_t* out) {
+// Checks a sector that paranoia could not vouch for: one near a read error or a skip,
+// and the last sector of the range, which paranoia cannot overlap-check against anything
+// after it (under jitter it has been seen to hand back a damaged last sector of the disc
+// without a word). The sector is read directly twice. Unreadable: silence, reported. Two
+// equal reads: they are delivered. Two reads that differ: paranoia's copy is delivered
+// and the sector reported, since nothing confirms it.
+void Ripper::verifySector(int32_t lsn, uint8_t* out) {
     std::vector<uint8_t> a(kRaw), b(kRaw);
-    bool haveA = readPlain(last_, a.data());
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        if (!readPlain(last_, b.data())) {
-            haveA = false;
-            continue;
-        }
-        if (haveA && a == b) {
+    if (!readPlain(lsn, a.data())) {
+        markBad(lsn, out);
+        return;
+    }
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (readPlain(lsn, b.data()) && a == b) {
             std::memcpy(out, a.data(), kRaw);
             return;
         }
-        a.swap(b);
-        haveA = true;
     }
+    noteError(lsn);
+}
+
+void Ripper::noteError(int32_t lsn) {
     ++errorCount_;
     if (chunkErrFirst_ < 0)
-        chunkErrFirst_ = last_;
-    chunkErrLast_ = last_;
+        chunkErrFirst_ = lsn;
+    chunkErrLast_ = lsn;
 }
 
 int32_t Ripper::readSectors(int32_t count) {
@@ -146,8 +142,8 @@ int32_t Ripper::readSectors(int32_t count) {
         bool ok = settings_.paranoia ? readParanoid(pos_ + i, sector) : readPlain(pos_ + i, sector);
         if (!ok)
             markBad(pos_ + i, sector);
-        else if (settings_.paranoia && pos_ + i == last_)
-            checkFinalSector(sector);
+        else if (settings_.paranoia && (pos_ + i <= verifyUntil_ || pos_ + i == last_))
+            verifySector(pos_ + i, sector);
     }
     return errorCount_ - before;
 }
