@@ -1,0 +1,330 @@
+#include "SettingsTestEnv.h"
+
+#include <sys/stat.h>
+
+using IniTest::readFile;
+using IniTest::writeFile;
+
+namespace {
+
+class SettingsStore : public SettingsTest::PrivateHome {};
+
+// The file a first start writes: all fourteen keys with the initial defaults.
+std::string firstStartFile(const std::string& music) {
+    return "[System]\n"
+           "OutDir=" +
+           music +
+           "\n"
+           "OpenWhenDone=1\n"
+           "\n"
+           "[MP3]\n"
+           "SampleRates=44100\n"
+           "BitRates=128\n"
+           "MaxBitRates=320\n"
+           "Mode=0\n"
+           "Quality=0\n"
+           "EnableVBR=1\n"
+           "WriteVBRHeader=1\n"
+           "VBRQuality=5\n"
+           "CopyRight=0\n"
+           "Original=0\n"
+           "CRC=1\n"
+           "bPrivate=0\n";
+}
+
+void expectInitialDefaults(const TMP3Settings& s, const std::string& music) {
+    EXPECT_TRUE(s.ConfirmOverwrite);
+    EXPECT_EQ(s.OutDir, music);
+    EXPECT_TRUE(s.OpenWhenDone);
+    EXPECT_EQ(s.SampleRates, 44100);
+    EXPECT_EQ(s.BitRates, 128);
+    EXPECT_EQ(s.MaxBitRates, 320);
+    EXPECT_EQ(s.Mode, 0);
+    EXPECT_EQ(s.Quality, 0);
+    EXPECT_EQ(s.EnableVBR, -1);
+    EXPECT_EQ(s.WriteVBRHeader, -1);
+    EXPECT_EQ(s.VBRQuality, 5);
+    EXPECT_EQ(s.CopyRight, 0);
+    EXPECT_EQ(s.Original, 0);
+    EXPECT_EQ(s.CRC, -1);
+    EXPECT_EQ(s.bPrivate, 0);
+}
+
+TEST_F(SettingsStore, InitialDefaultsUseTheMusicFolder) {
+    expectInitialDefaults(Settings, Home + "/Music");
+    std::filesystem::create_directories(Config);
+    writeFile(Config + "/user-dirs.dirs", "XDG_MUSIC_DIR=\"$HOME/Musik\"\n");
+    SetDefaultSettings();
+    EXPECT_EQ(Settings.OutDir, Home + "/Musik");
+}
+
+TEST_F(SettingsStore, FirstStartWritesAllFourteenKeys) {
+    EXPECT_FALSE(LoadSettings());
+    EXPECT_EQ(readFile(SettingsFile), firstStartFile(Home + "/Music"));
+    expectInitialDefaults(Settings, Home + "/Music");
+    // The file now exists, so the next load reads it.
+    EXPECT_TRUE(LoadSettings());
+    expectInitialDefaults(Settings, Home + "/Music");
+}
+
+TEST_F(SettingsStore, FirstStartCreatesTheConfigurationFolder) {
+    const std::string inConfig = Config + "/velmora-ripper.ini";
+    Paths::setSettingsFileOverride(inConfig);
+    EXPECT_FALSE(LoadSettings());
+    EXPECT_EQ(readFile(inConfig), firstStartFile(Home + "/Music"));
+}
+
+TEST_F(SettingsStore, WrittenFileIsPlainIniWithExactNames) {
+    Settings.OutDir = "/data/Music 100%";
+    Settings.Mode = 3;
+    Settings.EnableVBR = 5; // any non-zero value is true and is written "1"
+    SaveSettings();
+    const auto sections = IniTest::strictRead(readFile(SettingsFile));
+    ASSERT_EQ(sections.size(), 2u);
+    EXPECT_EQ(sections.at("System").size(), 2u);
+    EXPECT_EQ(sections.at("MP3").size(), 12u);
+    const std::string dump = IniTest::configParserDump(SettingsFile);
+    if (dump.empty())
+        GTEST_SKIP() << "python3 is missing";
+    EXPECT_EQ(dump, "System|OutDir=/data/Music 100%\nSystem|OpenWhenDone=1\n"
+                    "MP3|SampleRates=44100\nMP3|BitRates=128\nMP3|MaxBitRates=320\n"
+                    "MP3|Mode=3\nMP3|Quality=0\nMP3|EnableVBR=1\nMP3|WriteVBRHeader=1\n"
+                    "MP3|VBRQuality=5\nMP3|CopyRight=0\nMP3|Original=0\nMP3|CRC=1\n"
+                    "MP3|bPrivate=0\n");
+}
+
+TEST_F(SettingsStore, OnlySystemSectionTurnsVbrOff) {
+    writeFile(SettingsFile, "[System]\nOutDir=/x\nOpenWhenDone=0\n");
+    Settings.SampleRates = 1; // overwritten by the load
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.OutDir, "/x");
+    EXPECT_FALSE(Settings.OpenWhenDone);
+    EXPECT_EQ(Settings.SampleRates, 44100);
+    EXPECT_EQ(Settings.BitRates, 128);
+    EXPECT_EQ(Settings.MaxBitRates, 320);
+    EXPECT_EQ(Settings.EnableVBR, 0);
+    EXPECT_EQ(Settings.WriteVBRHeader, 0);
+    EXPECT_EQ(Settings.VBRQuality, 5);
+    EXPECT_EQ(Settings.CRC, -1);
+    EXPECT_EQ(Settings.bPrivate, 0);
+}
+
+TEST_F(SettingsStore, LoadLeavesConfirmOverwriteAlone) {
+    writeFile(SettingsFile, "[System]\nConfirmOverwrite=1\n");
+    Settings.ConfirmOverwrite = false;
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_FALSE(Settings.ConfirmOverwrite);
+    SaveSettings();
+    // The key the store does not own stays, and no key of its own is added for it.
+    EXPECT_EQ(readFile(SettingsFile).find("ConfirmOverwrite=1\n"), 9u);
+    EXPECT_EQ(readFile(SettingsFile).find("ConfirmOverwrite=0"), std::string::npos);
+}
+
+TEST_F(SettingsStore, DefaultButtonKeepsConfirmOverwrite) {
+    Settings.ConfirmOverwrite = false;
+    Settings.BitRates = 96;
+    SetDefaultSettingsKeepConfirm();
+    EXPECT_FALSE(Settings.ConfirmOverwrite);
+    EXPECT_EQ(Settings.BitRates, 128);
+    SetDefaultSettings();
+    EXPECT_TRUE(Settings.ConfirmOverwrite);
+}
+
+// ---- single values: what the file holds, what the record gets, what is saved -------
+
+struct ValueCase {
+    const char* name;
+    const char* fileText; // the settings file
+    int32_t TMP3Settings::*field;
+    int32_t expected;
+    const char* savedLine; // a line the next save writes
+};
+
+class SettingsValue : public SettingsStore, public testing::WithParamInterface<ValueCase> {};
+
+TEST_P(SettingsValue, LoadsAndSaves) {
+    const ValueCase& c = GetParam();
+    writeFile(SettingsFile, c.fileText);
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.*c.field, c.expected);
+    SaveSettings();
+    EXPECT_NE(readFile(SettingsFile).find(std::string("\n") + c.savedLine + "\n"),
+              std::string::npos)
+        << readFile(SettingsFile);
+}
+
+const ValueCase ValueCases[] = {
+    {"hex_sample_rate", "[MP3]\nSampleRates=0x5622\n", &TMP3Settings::SampleRates, 22050,
+     "SampleRates=22050"},
+    {"no_number", "[MP3]\nSampleRates=fast\n", &TMP3Settings::SampleRates, 44100,
+     "SampleRates=44100"},
+    {"hex_prefix_without_digits", "[MP3]\nSampleRates=0x\n", &TMP3Settings::SampleRates, 44100,
+     "SampleRates=44100"},
+    {"out_of_range", "[MP3]\nBitRates=4294967296\n", &TMP3Settings::BitRates, 128, "BitRates=128"},
+    {"empty_number", "[MP3]\nBitRates=\n", &TMP3Settings::BitRates, 128, "BitRates=128"},
+    {"negative_kept", "[MP3]\nVBRQuality=-3\n", &TMP3Settings::VBRQuality, -3, "VBRQuality=-3"},
+    {"crc_seven_is_true", "[MP3]\nCRC=7\n", &TMP3Settings::CRC, -1, "CRC=1"},
+    {"crc_hex_zero_is_false", "[MP3]\nCRC=0x0\n", &TMP3Settings::CRC, 0, "CRC=0"},
+    {"crc_no_number_is_default", "[MP3]\nCRC=yes\n", &TMP3Settings::CRC, -1, "CRC=1"},
+    {"vbr_negative_is_true", "[MP3]\nEnableVBR=-1\n", &TMP3Settings::EnableVBR, -1, "EnableVBR=1"},
+    {"mode_nine_kept", "[MP3]\nMode=9\n", &TMP3Settings::Mode, 9, "Mode=9"},
+    {"key_in_lower_case", "[mp3]\nmaxbitrates=160\n", &TMP3Settings::MaxBitRates, 160,
+     "MaxBitRates=160"},
+    {"first_of_two_keys", "[MP3]\nQuality=2\nQuality=3\n", &TMP3Settings::Quality, 2, "Quality=2"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, SettingsValue, testing::ValuesIn(ValueCases),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(SettingsStore, EmptyOpenWhenDoneIsTrue) {
+    writeFile(SettingsFile, "[System]\nOpenWhenDone=\n");
+    Settings.OpenWhenDone = false;
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_TRUE(Settings.OpenWhenDone);
+}
+
+TEST_F(SettingsStore, OutDirFoundWhateverTheKeyCase) {
+    writeFile(SettingsFile, "[SYSTEM]\noutdir=/srv/rips\n");
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.OutDir, "/srv/rips");
+}
+
+TEST_F(SettingsStore, OutDirWithWindows1252Bytes) {
+    writeFile(SettingsFile, "[System]\nOutDir=/m/Bj\xF6rk\n");
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.OutDir, "/m/Bj\xC3\xB6rk");
+}
+
+// ---- refused writes ----------------------------------------------------------------
+
+TEST_F(SettingsStore, ReadOnlyFileRaisesAndKeepsTheOldFile) {
+    const std::string before = "[System]\nOutDir=/old\n";
+    writeFile(SettingsFile, before);
+    ::chmod(SettingsFile.c_str(), 0444);
+    Settings.OutDir = "/new";
+    try {
+        SaveSettings();
+        FAIL() << "no error";
+    } catch (const ESettingsWriteError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + SettingsFile);
+    }
+    EXPECT_EQ(readFile(SettingsFile), before);
+    // Loading a read-only file needs no write.
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.OutDir, "/old");
+}
+
+TEST_F(SettingsStore, FirstStartInAnUnwritablePlaceRaises) {
+    writeFile(Folder.file("blocker"), "a file where a folder should be");
+    const std::string file = Folder.file("blocker/velmora-ripper.ini");
+    Paths::setSettingsFileOverride(file);
+    EXPECT_THROW(
+        {
+            try {
+                LoadSettings();
+            } catch (const std::runtime_error& e) {
+                EXPECT_EQ(std::string(e.what()), "Unable to write to " + file);
+                throw;
+            }
+        },
+        ESettingsWriteError);
+    expectInitialDefaults(Settings, Home + "/Music");
+}
+
+// ---- bad files: defaults where unusable, foreign lines kept ------------------------
+
+std::string pseudoRandomBytes(std::size_t n) {
+    std::string bytes;
+    uint32_t x = 99;
+    for (std::size_t i = 0; i < n; ++i) {
+        x = x * 1664525u + 1013904223u;
+        bytes += static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+struct BadFileCase {
+    const char* name;
+    std::string text;
+    std::string outDir;    // expected OutDir; "~" stands for the music folder
+    int32_t sampleRates;   // expected SampleRates
+    int32_t enableVBR;     // expected EnableVBR
+    std::string keptAfter; // text that a save must keep
+};
+
+class BadSettingsFile : public SettingsStore, public testing::WithParamInterface<BadFileCase> {};
+
+TEST_P(BadSettingsFile, LoadsDefaultsAndSaveKeepsForeignLines) {
+    const BadFileCase& c = GetParam();
+    writeFile(SettingsFile, c.text);
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.OutDir, c.outDir == "~" ? Home + "/Music" : c.outDir);
+    EXPECT_EQ(Settings.SampleRates, c.sampleRates);
+    EXPECT_EQ(Settings.EnableVBR, c.enableVBR);
+    SaveSettings();
+    const std::string after = readFile(SettingsFile);
+    EXPECT_NE(after.find(c.keptAfter), std::string::npos);
+    // The saved values read back as the record holds them.
+    const TMP3Settings saved = Settings;
+    SetDefaultSettings();
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.OutDir, saved.OutDir);
+    EXPECT_EQ(Settings.SampleRates, saved.SampleRates);
+    EXPECT_EQ(Settings.EnableVBR, saved.EnableVBR);
+    EXPECT_EQ(Settings.bPrivate, saved.bPrivate);
+}
+
+const std::string Garbage = pseudoRandomBytes(5000);
+const std::string LongLine(100000, 'q');
+
+const BadFileCase BadFileCases[] = {
+    {"binary_garbage", Garbage, "~", 44100, 0, Garbage},
+    {"garbage_then_sections", Garbage + "\n[MP3]\nSampleRates=32000\nEnableVBR=1\n", "~", 32000, -1,
+     Garbage},
+    {"hundred_thousand_char_line",
+     "[System]\n" + LongLine + "\nOutDir=/a\n[MP3]\nSampleRates=" + LongLine + "\n", "/a", 44100, 0,
+     "\n" + LongLine + "\n"},
+    {"lines_without_equals", "[MP3]\njust words\nSampleRates 22050\n", "~", 44100, 0,
+     "just words\nSampleRates 22050\n"},
+    {"keys_before_first_section", "OutDir=/nope\nSampleRates=8000\n[MP3]\nEnableVBR=1\n", "~",
+     44100, -1, "OutDir=/nope\nSampleRates=8000\n[MP3]\n"},
+    {"duplicate_sections_and_keys",
+     "[System]\nOutDir=/first\nOutDir=/second\n[MP3]\nSampleRates=32000\n[System]\n"
+     "OutDir=/third\n",
+     "/first", 32000, 0, "[System]\nOutDir=/third\n"},
+    {"byte_order_mark_and_crlf",
+     "\xEF\xBB\xBF[System]\r\nOutDir=/bom\r\n; note\r\n[MP3]\r\nSampleRates=22050\r\n", "/bom",
+     22050, 0, "\xEF\xBB\xBF[System]\r\nOutDir=/bom\r\n"},
+    {"empty_values", "[System]\nOutDir=\n[MP3]\nSampleRates=\nEnableVBR=\n", "", 44100, 0,
+     "[System]\nOutDir=\n"},
+    {"numbers_out_of_range", "[MP3]\nSampleRates=99999999999\nEnableVBR=-99999999999\n", "~", 44100,
+     0, "[MP3]\n"},
+    {"hex_prefix_without_digits", "[MP3]\nSampleRates=0x\nEnableVBR=0X\n", "~", 44100, 0,
+     "[MP3]\n"},
+    {"comments_and_other_sections", "; mine\n[Window]\nLeft=10\n[MP3]\n# hash comment\n", "~",
+     44100, 0, "; mine\n[Window]\nLeft=10\n[MP3]\nSampleRates=44100\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadSettingsFile, testing::ValuesIn(BadFileCases),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// ---- TwoDigits ---------------------------------------------------------------------
+
+struct TwoDigitsCase {
+    int value;
+    const char* text;
+};
+
+class TwoDigitsRule : public testing::TestWithParam<TwoDigitsCase> {};
+
+TEST_P(TwoDigitsRule, PadsToTwo) {
+    EXPECT_EQ(TwoDigits(GetParam().value), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TwoDigitsRule,
+                         testing::Values(TwoDigitsCase{0, "00"}, TwoDigitsCase{7, "07"},
+                                         TwoDigitsCase{10, "10"}, TwoDigitsCase{99, "99"},
+                                         TwoDigitsCase{123, "123"}, TwoDigitsCase{65535, "65535"}),
+                         [](const auto& row) { return std::string(row.param.text); });
+
+} // namespace
