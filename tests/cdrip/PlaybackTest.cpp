@@ -1,0 +1,101 @@
+// Playback on the silent clock (CDRIP_AUDIO=none): 75 sectors a second, still while
+// paused and after stop; and the virtual tray.
+#include "CdripFixture.h"
+
+#include <chrono>
+#include <thread>
+
+namespace cdriptest {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Position {
+    int32_t relative = -1, absolute = -1;
+};
+
+Position playPosition() {
+    Position p;
+    EXPECT_EQ(CR_GetPlayPosition(&p.relative, &p.absolute), CR_STATUS_OK);
+    return p;
+}
+
+using PlaybackTest = CdripTest;
+
+TEST_F(PlaybackTest, PositionAdvancesSeventyFiveASecondAndHoldsWhilePaused) {
+    selectDisc(music_);
+    ASSERT_EQ(CR_PlayTrack(2), CR_STATUS_OK); // track 2 starts at sector 301
+    std::this_thread::sleep_for(1s);
+    Position a = playPosition();
+    // About 75 sectors in a second; generous room for a busy machine.
+    EXPECT_GE(a.relative, 60);
+    EXPECT_LE(a.relative, 150);
+    EXPECT_EQ(a.absolute, 301 + a.relative);
+
+    ASSERT_EQ(CR_PauseCD(CR_TRUE), CR_STATUS_OK);
+    Position paused = playPosition();
+    std::this_thread::sleep_for(300ms);
+    Position still = playPosition();
+    EXPECT_EQ(still.absolute, paused.absolute);
+
+    ASSERT_EQ(CR_PauseCD(CR_FALSE), CR_STATUS_OK);
+    std::this_thread::sleep_for(400ms);
+    Position resumed = playPosition();
+    EXPECT_GE(resumed.absolute, still.absolute + 15) << "resumed playback moves on";
+
+    ASSERT_EQ(CR_StopPlayTrack(), CR_STATUS_OK);
+    Position stopped = playPosition();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(playPosition().absolute, stopped.absolute);
+    EXPECT_EQ(CR_PauseCD(CR_TRUE), CR_STATUS_FAIL) << "nothing plays after stop";
+}
+
+TEST_F(PlaybackTest, PlaybackEndsByItselfAtTheTrackEnd) {
+    discgen::DiscSpec spec;
+    spec.tracks = {{30, 0, false}, {40, 0, false}}; // 0.4 s, then 0.53 s
+    const std::string shortDisc = dir_ + "/short";
+    ASSERT_TRUE(discgen::writeDisc(shortDisc, spec));
+    startLibrary({shortDisc + ".cue"}, nullptr);
+    selectDisc(shortDisc + ".cue");
+    ASSERT_EQ(CR_PlayTrack(1), CR_STATUS_OK);
+    std::this_thread::sleep_for(900ms);
+    Position end = playPosition();
+    EXPECT_EQ(end.absolute, 29) << "stays on the track's last sector";
+    EXPECT_EQ(end.relative, 29);
+    EXPECT_EQ(CR_PauseCD(CR_TRUE), CR_STATUS_FAIL) << "playback has ended";
+}
+
+TEST_F(PlaybackTest, DataTracksAndUnknownTracksDoNotPlay) {
+    selectDisc(music_);
+    EXPECT_EQ(CR_PlayTrack(4), CR_STATUS_FAIL); // the data track
+    EXPECT_EQ(CR_PlayTrack(0), CR_STATUS_FAIL);
+    EXPECT_EQ(CR_PlayTrack(5), CR_STATUS_FAIL);
+    EXPECT_EQ(CR_PlayTrack(-3), CR_STATUS_FAIL);
+    EXPECT_EQ(CR_PauseCD(CR_TRUE), CR_STATUS_FAIL);
+    EXPECT_EQ(CR_StopPlayTrack(), CR_STATUS_OK);
+    Position p = playPosition();
+    EXPECT_EQ(p.relative, 0);
+}
+
+TEST_F(PlaybackTest, VirtualTrayOpensAndClosesByItself) {
+    selectDisc(music_);
+    ASSERT_EQ(CR_PlayTrack(1), CR_STATUS_OK);
+    ASSERT_EQ(CR_EjectCD(CR_TRUE), CR_STATUS_OK);
+    EXPECT_EQ(CR_PauseCD(CR_TRUE), CR_STATUS_FAIL) << "eject stops playback";
+    EXPECT_EQ(CR_GetNumTocEntries(), 0);
+    EXPECT_EQ(CR_ReadToc(), CR_STATUS_FAIL) << "no disc while the tray is open";
+    int32_t size = 0;
+    EXPECT_EQ(CR_OpenRipper(&size, 0, 10), CR_STATUS_FAIL);
+    // CDRIP_TRAY_SECONDS=1 in the fixture.
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    EXPECT_EQ(CR_GetNumTocEntries(), 4);
+
+    ASSERT_EQ(CR_EjectCD(CR_TRUE), CR_STATUS_OK);
+    EXPECT_EQ(CR_ReadToc(), CR_STATUS_FAIL);
+    ASSERT_EQ(CR_EjectCD(CR_FALSE), CR_STATUS_OK) << "closing by hand";
+    EXPECT_EQ(CR_ReadToc(), CR_STATUS_OK);
+}
+
+} // namespace
+} // namespace cdriptest
