@@ -231,7 +231,6 @@ void leftColumn(QPainter& p, int lit) {
 void trackPanel(QPainter& p) {
     panel(p, QRectF(124.5, 102.5, 500, 326), 8);
     heading(p, QPointF(136, 113), QStringLiteral("CD DRIVE"));
-    heading(p, QPointF(370, 113), QStringLiteral("TRACKS"));
     recess(p, QRectF(131.5, 142.5, 484, 283), 4);
     // "Select all" beside the select-all box; imgSelAll is cut from here.
     p.setFont(font(10, true));
@@ -406,6 +405,25 @@ QImage rowPlaying() {
     return img;
 }
 
+// Check boxes of the list and the select-all box, 13 x 13: clear, ticked, grey.
+QImage checkBox(int state) {
+    QImage img(13, 13, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(state == 0 ? QColor(0x6a, 0x7c, 0x98) : Accent, 1));
+    p.setBrush(state == 0 ? QColor(0x0e, 0x13, 0x1d) : QColor(0x1d, 0x4e, 0xa8));
+    p.drawRoundedRect(QRectF(0.5, 0.5, 12, 12), 2.5, 2.5);
+    if (state == 1) {
+        p.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const QPointF tick[3] = {{3, 6.5}, {5.5, 9}, {10, 3.5}};
+        p.drawPolyline(tick, 3);
+    } else if (state == 2) {
+        p.fillRect(QRectF(3, 5.5, 7, 2), QColor(0xa8, 0xe0, 0xff));
+    }
+    return img;
+}
+
 QImage appIcon() {
     QImage img(128, 128, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
@@ -460,6 +478,9 @@ int main(int argc, char** argv) {
     ok &= save(rowAudio(), dir, "row_audio.png");
     ok &= save(rowData(), dir, "row_data.png");
     ok &= save(rowPlaying(), dir, "row_playing.png");
+    ok &= save(checkBox(0), dir, "check_off.png");
+    ok &= save(checkBox(1), dir, "check_on.png");
+    ok &= save(checkBox(2), dir, "check_grey.png");
     ok &= save(appIcon(), dir, "velmora-ripper.png");
     return ok ? 0 : 1;
 }

@@ -1,0 +1,814 @@
+#include "ui/uMain.h"
+
+#include "encoding/LameCoder.h"
+#include "encoding/MP3Info.h"
+#include "platform/AppInfo.h"
+#include "settings/globals.h"
+#include "ui/AppErrors.h"
+#include "ui/JpegImage.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QScreen>
+#include <QStatusTipEvent>
+#include <QStyledItemDelegate>
+#include <QWindow>
+
+#if __has_include("ui/Options.h")
+#include "ui/Options.h"
+#define VELMORA_HAVE_OPTIONS 1
+#endif
+#if __has_include("ui/uprg.h")
+#include "ui/uprg.h"
+#define VELMORA_HAVE_PROGRESS 1
+#endif
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+QString AppTitle() {
+    return QString::fromUtf8(AppInfo::Title.data(), AppInfo::Title.size());
+}
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+constexpr int ImageRole = Qt::UserRole + 1; // the row's image index
+
+// Only the title column is edited in place; the other columns are the disc's facts.
+class TTitleEditDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        if (index.column() != 0)
+            return nullptr;
+        return QStyledItemDelegate::createEditor(parent, option, index);
+    }
+};
+
+QPixmap SkinPicture(const QString& name, QSize fallbackSize) {
+    const QImage image = LoadJpeg(ProgramDataFile(QStringLiteral("skin/") + name));
+    if (!image.isNull())
+        return QPixmap::fromImage(image);
+    // Without the artwork the window still works, on a plain dark ground.
+    QPixmap plain(fallbackSize);
+    plain.fill(QColor(0x1c, 0x24, 0x35));
+    return plain;
+}
+
+QIcon RowIcon(const QString& name) {
+    return QIcon(QPixmap(ProgramDataFile(QStringLiteral("skin/") + name)));
+}
+
+// The list and drive box in the skin's colours.
+const char* const ControlStyle = R"(
+QTreeWidget { background: #121824; alternate-background-color: #161d2b; color: #d6dfec;
+    border: none; selection-background-color: #2b6cd0; selection-color: white; outline: 0; }
+QTreeWidget::item { height: 20px; }
+QHeaderView::section { background: #27314a; color: #aebad0; border: none;
+    border-right: 1px solid #1a2130; border-bottom: 1px solid #3c4a66; padding: 2px 6px; }
+QComboBox { background: #121824; color: #d6dfec; border: 1px solid #3c4a66;
+    border-radius: 3px; padding: 1px 6px; }
+QComboBox QAbstractItemView { background: #121824; color: #d6dfec;
+    selection-background-color: #2b6cd0; }
+QCheckBox { background: transparent; }
+QScrollBar:vertical { background: #121824; width: 12px; margin: 0; }
+QScrollBar::handle:vertical { background: #3c4a66; border-radius: 4px; min-height: 24px;
+    margin: 2px; }
+QScrollBar::add-line, QScrollBar::sub-line { height: 0; }
+QTreeView::indicator, QCheckBox::indicator { width: 13px; height: 13px; }
+QTreeView::indicator:unchecked, QCheckBox::indicator:unchecked { image: url(%1/check_off.png); }
+QTreeView::indicator:checked, QCheckBox::indicator:checked { image: url(%1/check_on.png); }
+QTreeView::indicator:indeterminate, QCheckBox::indicator:indeterminate {
+    image: url(%1/check_grey.png); }
+)";
+
+} // namespace
+
+QString ProgramDataFile(const QString& relative) {
+    const QString dir = QCoreApplication::applicationDirPath();
+    const QStringList candidates = {
+        dir + QLatin1Char('/') + relative,
+        dir + QStringLiteral("/../share/") + Q(std::string(AppInfo::ProgramName)) +
+            QLatin1Char('/') + relative,
+    };
+    for (const QString& path : candidates)
+        if (QFileInfo::exists(path))
+            return QFileInfo(path).absoluteFilePath();
+    return candidates.front();
+}
+
+// ---------------------------------------------------------------- skin pictures
+
+TSkinImage::TSkinImage(TfrmMain* frame, int region, QWidget* parent)
+    : QLabel(parent), Frame(frame), FRegion(region) {
+    setMouseTracking(true);
+    if (region != SkinLayout::NoRegion)
+        setCursor(Qt::PointingHandCursor);
+}
+
+void TSkinImage::mouseMoveEvent(QMouseEvent* e) {
+    Frame->SkinMouseMove(this, mapTo(Frame, e->position().toPoint()), e->buttons());
+}
+
+void TSkinImage::mousePressEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton)
+        Frame->SkinMousePress(this, mapTo(Frame, e->position().toPoint()));
+}
+
+void TSkinImage::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton)
+        Frame->SkinMouseRelease(this, mapTo(Frame, e->position().toPoint()));
+}
+
+void TSelAllCheckBox::nextCheckState() {
+    setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+// ---------------------------------------------------------------- construction
+
+TfrmMain::TfrmMain(const TCdRipDll& Dll, QWidget* parent) : QWidget(parent) {
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setWindowTitle(QStringLiteral("Velmora CD Ripper"));
+    setFixedSize(SkinLayout::Width, SkinLayout::Height);
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(12);
+    setFont(f);
+    CreateComponents(Dll);
+    CreateControls();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    try {
+        FormCreate();
+    } catch (const std::exception& e) {
+        HandleProc(e);
+    }
+}
+
+TfrmMain::~TfrmMain() {
+    TVelmoraApplication::OnException = nullptr;
+    if (frmMain == this)
+        frmMain = nullptr;
+}
+
+void TfrmMain::CreateComponents(const TCdRipDll& Dll) {
+    LameCoder1 = std::make_unique<TLameCoder>();
+    LameCoder1->SetDefaultExt(".mp3");
+    MP3Info1 = std::make_unique<TMP3Info>();
+    MP3Info1->SetGenreID(12);
+    RIPPER = std::make_unique<TCDRIP>(Dll);
+    RIPPER->SetCoder(LameCoder1.get());
+    RIPPER->SetCDRomNum(0);
+    RIPPER->DriveTable = {TDriveType::GENERIC,
+                          TReadMethod::READMMC,
+                          TSetSpeed::SPEEDNONE,
+                          TEndian::BIGENDIAN,
+                          TEnableMode::ENABLENONE,
+                          16777216,
+                          CRTrue};
+    RIPPER->WriteWAV = true;
+    RIPPER->OnProgress = [this](TCDRIP* sender, uint16_t percent) {
+        RIPPERProgress(sender, percent);
+    };
+    RIPPER->Version = "115";
+    RIPPER->Speed = 32;
+    RIPPER->ProcessMessages = [] { QCoreApplication::processEvents(); };
+    ImageList1 = {RowIcon(QStringLiteral("row_audio.png")), RowIcon(QStringLiteral("row_data.png")),
+                  RowIcon(QStringLiteral("row_playing.png"))};
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    Timer1->start();
+    CreatePopupMenu();
+}
+
+void TfrmMain::CreatePopupMenu() {
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->installEventFilter(this);
+    SelectAll1 = AddMenuItem(QStringLiteral("Select &All"), QStringLiteral("Select all tracks"),
+                             &TfrmMain::SelectAll1Click);
+    InvertSelection1 =
+        AddMenuItem(QStringLiteral("&Invert Selection"), QStringLiteral("Reverse the selection"),
+                    &TfrmMain::InvertSelection1Click);
+    PopupMenu1->addSeparator();
+    RenameTrack1 =
+        AddMenuItem(QStringLiteral("&Rename Track"), QStringLiteral("Rename selected track"),
+                    &TfrmMain::RenameTrack1Click);
+    CopyTrackInformationToClipboard1 =
+        AddMenuItem(QStringLiteral("C&opy Track Information To Clipboard"),
+                    QStringLiteral("Copy track information to clipboard"),
+                    &TfrmMain::CopyTrackInformationToClipboard1Click);
+    PopupMenu1->addSeparator();
+    ReadCDInformation1 = AddMenuItem(QStringLiteral("&Read CD Information"),
+                                     QStringLiteral("Get alubm information from CDPlayer.ini file"),
+                                     &TfrmMain::mnuReadCDiniClick);
+    SaveCDInformation1 = AddMenuItem(QStringLiteral("&Save CD Information"),
+                                     QStringLiteral("Save alubm information to CDPlayer.ini file"),
+                                     &TfrmMain::SaveCDInformation1Click);
+}
+
+QAction* TfrmMain::AddMenuItem(const QString& caption, const QString& hint,
+                               void (TfrmMain::*handler)()) {
+    QAction* action = PopupMenu1->addAction(caption);
+    action->setStatusTip(hint);
+    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    return action;
+}
+
+void TfrmMain::CreateControls() {
+    CreateSkinImages();
+    cboDrive = new QComboBox(this);
+    cboDrive->setEditable(false);
+    cboDrive->setGeometry(135, 118, 217, 22);
+    connect(cboDrive, &QComboBox::activated, this, [this](int) { cboDriveClick(); });
+    CreateListView();
+    chkSelAll = new TSelAllCheckBox(this);
+    chkSelAll->setTristate(true);
+    chkSelAll->setGeometry(544, 123, 12, 13);
+    chkSelAll->setStatusTip(QStringLiteral("Select or Unselect all tracks"));
+    connect(chkSelAll, &QCheckBox::stateChanged, this, [this](int) { chkSelAllClick(); });
+    lblStatus = new QLabel(QString(10, QLatin1Char(' ')), this);
+    lblStatus->setGeometry(20, 72, 520, 16);
+    lblStatus->setAttribute(Qt::WA_TransparentForMouseEvents);
+    lblStatus->setStyleSheet(QStringLiteral("color: navy; background: transparent;"));
+    const QString skin = QFileInfo(ProgramDataFile(QStringLiteral("skin/check_on.png"))).path();
+    setStyleSheet(QString::fromLatin1(ControlStyle).arg(skin));
+    setTabOrder(ListView1, cboDrive);
+    setTabOrder(cboDrive, chkSelAll);
+}
+
+void TfrmMain::CreateSkinImages() {
+    Image1 = new TSkinImage(this, SkinLayout::NoRegion, this);
+    Image1->setGeometry(0, 0, SkinLayout::Width, SkinLayout::Height);
+    Image1->setPixmap(SkinPicture(QStringLiteral("background.jpg"), size()));
+    const std::array<std::function<void()>, SkinLayout::ButtonCount> clicks = {
+        [this] { ExtractTracksToWAVFiles1Click(); },
+        [this] { ExtractTracksToMP3Files1Click(); },
+        [this] { Options1Click(); },
+        [this] { HelpWith1Click(); },
+        [this] { Exit1Click(); },
+        [this] { HomePage1Click(); },
+        [this] { imgMinClick(); },
+        [this] { Exit1Click(); },
+        [this] { btnBackwardClick(); },
+        [this] { btnPlayClick(); },
+        [this] { imgPauseClick(); },
+        [this] { btnStopClick(); },
+        [this] { btnForwardClick(); },
+        [this] { btnEjectClick(); }};
+    for (int i = 0; i < SkinLayout::ButtonCount; ++i) {
+        const SkinLayout::Button& b = SkinLayout::Buttons[std::size_t(i)];
+        auto* image = new TSkinImage(this, i, this);
+        image->setObjectName(QLatin1String(b.name));
+        image->setGeometry(b.left, b.top, b.width, b.height);
+        image->setPixmap(
+            SkinPicture(QLatin1String(b.name) + QStringLiteral(".jpg"), QSize(b.width, b.height)));
+        image->setStatusTip(QString::fromUtf8(b.hint));
+        image->OnClick = clicks[std::size_t(i)];
+        image->hide();
+        HoverImages[std::size_t(i)] = image;
+    }
+    imgSelAll = new TSkinImage(this, SkinLayout::SelAllRegion, this);
+    imgSelAll->setObjectName(QStringLiteral("imgSelAll"));
+    imgSelAll->setGeometry(SkinLayout::SelAllLeft, SkinLayout::SelAllTop, SkinLayout::SelAllWidth,
+                           SkinLayout::SelAllHeight);
+    imgSelAll->setPixmap(SkinPicture(QStringLiteral("imgSelAll.jpg"), imgSelAll->size()));
+    imgSelAll->setStatusTip(QStringLiteral("Select or Unselect all tracks"));
+    imgSelAll->OnClick = [this] { imgSelAllClick(); };
+}
+
+void TfrmMain::CreateListView() {
+    ListView1 = new QTreeWidget(this);
+    ListView1->setGeometry(134, 145, 478, 277);
+    ListView1->setColumnCount(5);
+    ListView1->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("No."),
+                                QStringLiteral("Duration"), QStringLiteral("Status"), QString()});
+    const int widths[] = {200, 50, 100, 100};
+    for (int c = 0; c < 4; ++c)
+        ListView1->setColumnWidth(c, widths[c]);
+    ListView1->setColumnHidden(4, true); // the row index, for the extraction job
+    ListView1->header()->setStretchLastSection(true);
+    ListView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setAlternatingRowColors(true);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::SelectedClicked |
+                               QAbstractItemView::EditKeyPressed);
+    ListView1->setItemDelegate(new TTitleEditDelegate(ListView1));
+    ListView1->setIconSize(QSize(16, 16));
+    ListView1->setMouseTracking(true);
+    ListView1->viewport()->installEventFilter(this);
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PopupMenu1->popup(ListView1->viewport()->mapToGlobal(pos));
+    });
+}
+
+// ---------------------------------------------------------------- rows
+
+int TfrmMain::ImageIndex(int row) const {
+    return Row(row)->data(0, ImageRole).toInt();
+}
+
+void TfrmMain::SetImageIndex(int row, int index) {
+    QTreeWidgetItem* item = Row(row);
+    item->setData(0, ImageRole, index);
+    item->setIcon(0, ImageList1[std::size_t(index)]);
+}
+
+int TfrmMain::SelectedRow() const {
+    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    return selected.isEmpty() ? -1 : ListView1->indexOfTopLevelItem(selected.front());
+}
+
+void TfrmMain::SelectRow(int row) {
+    QTreeWidgetItem* item = Row(row);
+    ListView1->setCurrentItem(item);
+    item->setSelected(true);
+}
+
+void TfrmMain::AddTrackRow(int i) {
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, Q(RIPPER->Tracks.Strings(i)));
+    item->setText(1, Q(TwoDigits(i + 1)));
+    item->setText(2, Q(RIPPER->GetTrackTime(i)));
+    item->setText(3, QStringLiteral("--"));
+    item->setText(4, QString::number(i));
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
+    item->setCheckState(0, Qt::Unchecked);
+    ListView1->addTopLevelItem(item);
+    SetImageIndex(i, 0);
+    if (!RIPPER->IsAudioTrack(i))
+        SetImageIndex(i, 1);
+}
+
+// ---------------------------------------------------------------- start-up and close
+
+void TfrmMain::FormCreate() {
+    QGuiApplication::setApplicationDisplayName(AppTitle());
+    TVelmoraApplication::OnException = [this](const std::exception& e) { HandleProc(e); };
+    LoadSettings();
+    try {
+        ListDrives();
+        if (cboDrive->count() > 0)
+            cboDrive->setCurrentIndex(0);
+        cboDriveClick();
+        SetLameCoder();
+        Playing = false;
+        CurrentTrack = -1;
+        Paused = false;
+    } catch (...) {
+        // A drive that fails while the list is built leaves the window without it.
+    }
+}
+
+void TfrmMain::ListDrives() {
+    const int32_t drives = RIPPER->GetNumCDROM();
+    for (int32_t i = 0; i < drives; ++i) {
+        RIPPER->SetCDRomNum(i);
+        cboDrive->addItem(Q(RIPPER->CDRomIDText()));
+    }
+}
+
+void TfrmMain::FormShow() {
+    HideHoverImages();
+}
+
+void TfrmMain::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    FormShow();
+}
+
+void TfrmMain::FormClose() {
+    try {
+        if (RIPPER->IsPlaying())
+            RIPPER->StopPlay();
+        SaveSettings();
+    } catch (...) {
+        // Closing is never refused.
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent* e) {
+    FormClose();
+    e->accept();
+}
+
+// ---------------------------------------------------------------- drive and rows
+
+void TfrmMain::cboDriveClick() {
+    if (RIPPER->IsPlaying())
+        RIPPER->StopPlay();
+    CurrentTrack = -1;
+    Playing = false;
+    ListView1->clear();
+    RIPPER->SetCDRomNum(cboDrive->currentIndex());
+    for (int i = 0; i < RIPPER->Tracks.Count(); ++i)
+        AddTrackRow(i);
+    SetStatus(QStringLiteral("No Tracks Selected."));
+    chkSelAll->setCheckState(Qt::Unchecked);
+    mnuReadCDiniClick();
+}
+
+void TfrmMain::chkSelAllClick() {
+    const Qt::CheckState state = chkSelAll->checkState();
+    if (state == Qt::PartiallyChecked)
+        return;
+    for (int i = 0; i < RowCount(); ++i)
+        Row(i)->setCheckState(0, state);
+    if (state == Qt::Checked)
+        SetStatus(QString::number(RowCount()) + QStringLiteral(" Tracks Selected"));
+    else
+        SetStatus(QStringLiteral("No Tracks Selected"));
+}
+
+void TfrmMain::imgSelAllClick() {
+    chkSelAll->setCheckState(chkSelAll->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    chkSelAllClick();
+}
+
+void TfrmMain::SelectAll1Click() {
+    for (int i = 0; i < RowCount(); ++i)
+        Row(i)->setCheckState(0, Qt::Checked);
+    chkSelAll->setCheckState(Qt::Checked);
+}
+
+void TfrmMain::InvertSelection1Click() {
+    bool anyTicked = false;
+    for (int i = 0; i < RowCount(); ++i) {
+        const bool tick = Row(i)->checkState(0) != Qt::Checked;
+        Row(i)->setCheckState(0, tick ? Qt::Checked : Qt::Unchecked);
+        anyTicked = anyTicked || tick;
+    }
+    if (!anyTicked)
+        chkSelAll->setCheckState(Qt::Unchecked);
+}
+
+void TfrmMain::ListView1MouseMove() {
+    if (ListView1Tag != 0)
+        return;
+    int ticked = 0;
+    for (int i = 0; i < RowCount(); ++i)
+        ticked += Row(i)->checkState(0) == Qt::Checked ? 1 : 0;
+    if (ticked == 0)
+        SetStatus(QStringLiteral("No Tracks Selected"));
+    else
+        SetStatus(QString::number(ticked) + QStringLiteral(" Tracks Selected"));
+    if (ticked > 0 && ticked < RowCount())
+        chkSelAll->setCheckState(Qt::PartiallyChecked);
+    ListView1Tag = 1;
+}
+
+void TfrmMain::RenameTrack1Click() {
+    const int row = SelectedRow();
+    if (row < 0)
+        return;
+    ListView1->setFocus();
+    ListView1->editItem(Row(row), 0);
+}
+
+void TfrmMain::CopyTrackInformationToClipboard1Click() {
+    try {
+        QString text;
+        for (int i = 0; i < RowCount(); ++i) {
+            const QTreeWidgetItem* row = Row(i);
+            text += QStringLiteral("\r\n") + row->text(1) + QLatin1Char('\t') + row->text(0) +
+                    QLatin1Char('\t') + row->text(2);
+        }
+        QApplication::clipboard()->setText(text);
+        AppMessages::Show(
+            this, QMessageBox::Information, AppTitle(),
+            QStringLiteral("Successfully copy the Track Information to the Clipboard!"));
+    } catch (...) {
+        // A clipboard that can't be written is not worth a message.
+    }
+}
+
+void TfrmMain::mnuReadCDiniClick() {
+    if (cboDrive->currentIndex() < 0)
+        return;
+    std::string artist, album, year, genre;
+    std::vector<std::string> titles;
+    if (!ReadCDInfo(RIPPER->GetDiscID(), artist, album, year, genre, titles))
+        return;
+    const int n = std::min(static_cast<int>(titles.size()), RowCount());
+    for (int i = 0; i < n; ++i)
+        Row(i)->setText(0, Q(titles[std::size_t(i)]));
+}
+
+void TfrmMain::SaveCDInformation1Click() {
+    if (cboDrive->currentIndex() < 0)
+        return;
+    std::vector<std::string> titles;
+    for (int i = 0; i < RowCount(); ++i)
+        titles.push_back(Row(i)->text(0).toStdString());
+    // The window has no album fields of its own: keep what the disc's section holds.
+    const std::string key = RIPPER->GetDiscID();
+    std::string artist, album, year, genre;
+    std::vector<std::string> stored;
+    ReadCDInfo(key, artist, album, year, genre, stored);
+    WriteCDInfo(key, artist, album, year, genre, &titles);
+}
+
+// ---------------------------------------------------------------- commands
+
+void TfrmMain::ExtractTracks(bool toWave) {
+    int ticked = 0;
+    for (int i = 0; i < RowCount(); ++i) {
+        if (!RIPPER->IsAudioTrack(i))
+            Row(i)->setCheckState(0, Qt::Unchecked);
+        ticked += Row(i)->checkState(0) == Qt::Checked ? 1 : 0;
+    }
+    if (ticked == 0) {
+        AppMessages::Show(this, QMessageBox::Warning, AppTitle(),
+                          QStringLiteral("No Audio Track Selected!"));
+        return;
+    }
+    // The tick stays off while the job runs, and comes back however the dialog ends.
+    Timer1->stop();
+    struct TimerBack {
+        QTimer* timer;
+        ~TimerBack() { timer->start(); }
+    } back{Timer1};
+#ifdef VELMORA_HAVE_PROGRESS
+    TJobTargets targets;
+    targets.RIPPER = RIPPER.get();
+    targets.MP3Info1 = MP3Info1.get();
+    targets.ListView1 = ListView1;
+    targets.RipPercent = &RipPercent;
+    targets.HandleProc = [this](const std::exception& e) { HandleProc(e); };
+    targets.ShellOpen = [](const QUrl& url) { AppMessages::ShellOpen(url); };
+    Tfrmprg dialog(std::move(targets));
+    dialog.ToWave = toWave;
+    dialog.exec();
+#else
+    AppMessages::Show(this, QMessageBox::Information, AppTitle(),
+                      toWave ? QStringLiteral("Extraction to WAV files is not available yet.")
+                             : QStringLiteral("Extraction to MP3 files is not available yet."));
+#endif
+}
+
+void TfrmMain::Options1Click() {
+#ifdef VELMORA_HAVE_OPTIONS
+    TfrmOptions dialog(nullptr);
+    if (dialog.exec() == 1)
+        SetLameCoder();
+#else
+    AppMessages::Show(this, QMessageBox::Information, AppTitle(),
+                      QStringLiteral("The options dialog is not available yet."));
+#endif
+}
+
+void TfrmMain::HelpWith1Click() {
+    try {
+        const QString name = Q(std::string(AppInfo::ProgramName)) + QStringLiteral(".html");
+        AppMessages::ShellOpen(QUrl::fromLocalFile(ProgramDataFile(name)));
+    } catch (...) {
+        // The help file is a courtesy; failing to open it is not reported.
+    }
+}
+
+void TfrmMain::HomePage1Click() {
+    AppMessages::ShellOpen(QUrl(Q(std::string(AppInfo::HomePage))));
+}
+
+void TfrmMain::RIPPERProgress(TCDRIP*, uint16_t PercentComplete) {
+    RipPercent = PercentComplete;
+}
+
+void TfrmMain::SetLameCoder() {
+    TLameCoder& c = *LameCoder1;
+    const TMP3Settings& s = Settings;
+    // The MP3's rate: the PCM's rate (SampleRate) is the ripper's business.
+    c.SetOutSampleRate(static_cast<uint32_t>(s.SampleRates));
+    c.SetBitrate(static_cast<uint32_t>(s.BitRates));
+    c.SetMaxBitrate(static_cast<uint32_t>(s.MaxBitRates));
+    c.SetMode(static_cast<TLameMode>(s.Mode & 0xFF));
+    c.SetQuality(static_cast<MPEG_QUALITY>(s.Quality & 0xFF));
+    c.SetVBRQuality(s.VBRQuality);
+    c.SetEnableVBR(s.EnableVBR);
+    c.SetWriteVBRHeader(s.WriteVBRHeader);
+    c.SetCopyright(s.CopyRight);
+    c.SetOriginal(s.Original);
+    c.SetCRC(s.CRC);
+    c.SetPrivate(s.bPrivate);
+}
+
+void TfrmMain::DisplayHint(const QString& hint) {
+    const int bar = hint.indexOf(QLatin1Char('|'));
+    SetStatus(bar < 0 ? hint : hint.mid(bar + 1));
+}
+
+void TfrmMain::HandleProc(const std::exception& e) {
+    const QString text = QStringLiteral("We are sorry that a problem has encounted:\n"
+                                        "Please tell me the Error to ") +
+                         Q(std::string(AppInfo::SupportAddress)) + QStringLiteral(":\n\n") +
+                         QString::fromUtf8(e.what()) + QStringLiteral("\n\nThank you.");
+    AppMessages::Show(QApplication::activeWindow(), QMessageBox::Critical,
+                      QStringLiteral("Error Report"), text);
+}
+
+// ---------------------------------------------------------------- playback panel
+
+void TfrmMain::btnPlayClick() {
+    if (RowCount() == 0)
+        return;
+    const int s = SelectedRow();
+    if (s < 0) {
+        if (RIPPER->IsAudioTrack(0)) {
+            SelectRow(0);
+            RIPPER->PlayTrack(1);
+            CurrentTrack = 0;
+            Paused = false;
+        }
+    } else if (RIPPER->IsAudioTrack(s)) {
+        RIPPER->PlayTrack(s + 1);
+        CurrentTrack = s;
+        Paused = false;
+    }
+    Playing = true;
+}
+
+void TfrmMain::imgPauseClick() {
+    Paused = !Paused;
+    RIPPER->PauseCD(Paused);
+}
+
+void TfrmMain::btnStopClick() {
+    Playing = false;
+    CurrentTrack = -1;
+    RIPPER->StopPlay();
+}
+
+void TfrmMain::btnForwardClick() {
+    const int s = SelectedRow();
+    if (s < 0 || s >= RowCount() - 1)
+        return;
+    ListView1->clearSelection();
+    SelectRow(s + 1);
+    btnPlayClick();
+}
+
+void TfrmMain::btnBackwardClick() {
+    const int s = SelectedRow();
+    if (s <= 0)
+        return;
+    ListView1->clearSelection();
+    SelectRow(s - 1);
+    btnPlayClick();
+}
+
+void TfrmMain::btnEjectClick() {
+    RIPPER->EjectCD(true);
+    cboDriveClick();
+}
+
+void TfrmMain::RefreshRowIcons() {
+    for (int i = 0; i < RowCount(); ++i) {
+        const int image = ImageIndex(i);
+        if (RIPPER->IsAudioTrack(i)) {
+            if (image != 0 && i != CurrentTrack)
+                SetImageIndex(i, 0);
+            else if (image != 0 && image != 2)
+                SetImageIndex(i, 2);
+        } else if (image != 1) {
+            SetImageIndex(i, 1);
+        }
+    }
+}
+
+void TfrmMain::Timer1Timer() {
+    if (RIPPER->Tracks.Count() == 0)
+        cboDriveClick();
+    RefreshRowIcons();
+    if (CurrentTrack < 0 || CurrentTrack >= RowCount())
+        return;
+    if (RIPPER->IsPlaying()) {
+        if (RIPPER->IsAudioTrack(CurrentTrack) && ImageIndex(CurrentTrack) != 2)
+            SetImageIndex(CurrentTrack, 2);
+        return;
+    }
+    if (!Playing || Paused)
+        return;
+    PlayNextAfterFinishedTrack();
+}
+
+void TfrmMain::PlayNextAfterFinishedTrack() {
+    if (CurrentTrack + 1 >= RowCount())
+        CurrentTrack = -1; // after the last row, start again at the first
+    SelectRow(CurrentTrack + 1);
+    ListView1->scrollToItem(Row(CurrentTrack + 1), QAbstractItemView::EnsureVisible);
+    btnPlayClick();
+}
+
+// ---------------------------------------------------------------- skinned frame
+
+int TfrmMain::WMNCHitTest(const QPoint& client) {
+    if (SkinLayout::regionAt(client.x(), client.y()) != SkinLayout::NoRegion)
+        return HTCLIENT;
+    HideHoverImages();
+    return HTCAPTION;
+}
+
+void TfrmMain::Image1MouseMove(const QPoint& client) {
+    ListView1Tag = 0;
+    HideHoverImages();
+    const int region = SkinLayout::regionAt(client.x(), client.y());
+    if (region >= 0 && region < SkinLayout::ButtonCount)
+        HoverImages[std::size_t(region)]->show();
+}
+
+void TfrmMain::HideHoverImages() {
+    using namespace SkinLayout;
+    for (ButtonId id : {ToWave, ToMP3, Options, Help, Exit, HomePage, Min, Close, Back, Play,
+                        Forward, Stop, Eject, Pause})
+        HoverImage(id)->hide();
+}
+
+int TfrmMain::VisibleHoverCount() const {
+    int n = 0;
+    for (const TSkinImage* image : HoverImages)
+        n += image->isVisibleTo(this) ? 1 : 0;
+    return n;
+}
+
+void TfrmMain::SkinMouseMove(TSkinImage* source, const QPoint& client, Qt::MouseButtons buttons) {
+    if (ManualMove) {
+        if (buttons & Qt::LeftButton) {
+            move(QCursor::pos() - MoveOffset);
+            return;
+        }
+        ManualMove = false;
+    }
+    if (WMNCHitTest(client) == HTCAPTION)
+        return;
+    // Inside a region: a visible picture under the pointer takes the move itself.
+    if (source == Image1)
+        Image1MouseMove(client);
+}
+
+void TfrmMain::SkinMousePress(TSkinImage* source, const QPoint& client) {
+    PressedImage = nullptr;
+    if (WMNCHitTest(client) == HTCAPTION) {
+        StartManualMove(client);
+        return;
+    }
+    if (source != Image1)
+        PressedImage = source;
+}
+
+void TfrmMain::StartManualMove(const QPoint& client) {
+    QWindow* window = windowHandle();
+    if (window && window->startSystemMove())
+        return;
+    // The window system won't move it for us: follow the pointer while the button is held.
+    ManualMove = true;
+    MoveOffset = mapToGlobal(client) - pos();
+}
+
+void TfrmMain::SkinMouseRelease(TSkinImage* source, const QPoint& client) {
+    ManualMove = false;
+    TSkinImage* pressed = PressedImage;
+    PressedImage = nullptr;
+    if (pressed != source || !source->rect().contains(source->mapFrom(this, client)))
+        return;
+    if (source->OnClick)
+        source->OnClick();
+}
+
+void TfrmMain::leaveEvent(QEvent* e) {
+    QWidget::leaveEvent(e);
+    HideHoverImages();
+}
+
+bool TfrmMain::event(QEvent* e) {
+    if (e->type() == QEvent::StatusTip) {
+        DisplayHint(static_cast<QStatusTipEvent*>(e)->tip());
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == PopupMenu1 && e->type() == QEvent::StatusTip) {
+        DisplayHint(static_cast<QStatusTipEvent*>(e)->tip());
+        return true;
+    }
+    if (ListView1 && watched == ListView1->viewport()) {
+        if (e->type() == QEvent::MouseMove)
+            ListView1MouseMove();
+        else if (e->type() == QEvent::MouseButtonRelease)
+            ListView1Click();
+    }
+    return QWidget::eventFilter(watched, e);
+}

@@ -1,0 +1,186 @@
+#pragma once
+
+#include "cdaccess/CDRIP.h"
+#include "ui/SkinLayout.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QPoint>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+
+class TLameCoder;
+class TMP3Info;
+class TfrmMain;
+
+// A picture on the skin: the background (Image1), a hover image or imgSelAll. Its
+// mouse moves and presses go to the frame, which decides between dragging the window,
+// showing a hover image and clicking.
+class TSkinImage : public QLabel {
+public:
+    TSkinImage(TfrmMain* frame, int region, QWidget* parent);
+    int Region() const { return FRegion; }
+    std::function<void()> OnClick;
+
+protected:
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+
+private:
+    TfrmMain* Frame;
+    int FRegion; // a SkinLayout button index, SelAllRegion, or NoRegion (background)
+};
+
+// The select-all box: a tristate box whose user clicks only toggle between ticked
+// and clear (a grey box becomes ticked).
+class TSelAllCheckBox : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    void nextCheckState() override;
+};
+
+// The main window: borderless and skinned, it lists the tracks of the disc in the
+// chosen drive, starts extraction jobs, plays the disc, and owns the ripper, the
+// encoder and the tag component for the whole run.
+class TfrmMain : public QWidget {
+public:
+    // Hit-test answers: client area, or a caption that drags the window.
+    static constexpr int HTCLIENT = 1;
+    static constexpr int HTCAPTION = 2;
+
+    // Creates the components (the ripper opens the library through Dll and selects
+    // drive 0), the controls, and runs FormCreate.
+    explicit TfrmMain(const TCdRipDll& Dll = CdRipDll(), QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // --- Components
+    std::unique_ptr<TLameCoder> LameCoder1;
+    std::unique_ptr<TMP3Info> MP3Info1;
+    std::unique_ptr<TCDRIP> RIPPER;
+    std::array<QIcon, 3> ImageList1; // 0 audio track, 1 data track, 2 now playing
+    QTimer* Timer1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* SelectAll1 = nullptr;
+    QAction* InvertSelection1 = nullptr;
+    QAction* RenameTrack1 = nullptr;
+    QAction* CopyTrackInformationToClipboard1 = nullptr;
+    QAction* ReadCDInformation1 = nullptr;
+    QAction* SaveCDInformation1 = nullptr;
+
+    // --- Controls
+    TSkinImage* Image1 = nullptr;
+    QComboBox* cboDrive = nullptr;
+    QTreeWidget* ListView1 = nullptr;
+    TSelAllCheckBox* chkSelAll = nullptr;
+    TSkinImage* imgSelAll = nullptr;
+    QLabel* lblStatus = nullptr;
+    std::array<TSkinImage*, SkinLayout::ButtonCount> HoverImages{};
+    TSkinImage* HoverImage(SkinLayout::ButtonId id) const { return HoverImages[std::size_t(id)]; }
+
+    // --- State
+    bool Playing = false;
+    int CurrentTrack = -1;
+    bool Paused = false;
+    int RipPercent = 0;
+    int ListView1Tag = 0; // the count latch: 1 = the count was shown, 0 = re-armed
+
+    // --- Track-list rows
+    int RowCount() const { return ListView1->topLevelItemCount(); }
+    QTreeWidgetItem* Row(int i) const { return ListView1->topLevelItem(i); }
+    int ImageIndex(int row) const;
+    void SetImageIndex(int row, int index);
+    int SelectedRow() const;
+    void SelectRow(int row);
+
+    // --- Handlers of the window
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void cboDriveClick();
+    void ListView1MouseMove();
+    void ListView1Click() { ListView1Tag = 0; }
+    void chkSelAllClick();
+    void imgSelAllClick();
+    void SelectAll1Click();
+    void InvertSelection1Click();
+    void RenameTrack1Click();
+    void CopyTrackInformationToClipboard1Click();
+    void mnuReadCDiniClick();
+    void SaveCDInformation1Click();
+    void ExtractTracksToWAVFiles1Click() { ExtractTracks(true); }
+    void ExtractTracksToMP3Files1Click() { ExtractTracks(false); }
+    void Options1Click();
+    void HelpWith1Click();
+    void Exit1Click() { close(); }
+    void RIPPERProgress(TCDRIP* Sender, uint16_t PercentComplete);
+    void DisplayHint(const QString& hint);
+    void HandleProc(const std::exception& e);
+    void SetLameCoder();
+
+    // --- Playback panel
+    void btnPlayClick();
+    void imgPauseClick();
+    void btnStopClick();
+    void btnForwardClick();
+    void btnBackwardClick();
+    void btnEjectClick();
+    void Timer1Timer();
+
+    // --- Skinned frame
+    int WMNCHitTest(const QPoint& client);
+    void Image1MouseMove(const QPoint& client);
+    void HideHoverImages();
+    void imgMinClick() { showMinimized(); }
+    void HomePage1Click();
+    int VisibleHoverCount() const;
+
+    // Mouse events of the skin's pictures, in client coordinates.
+    void SkinMouseMove(TSkinImage* source, const QPoint& client, Qt::MouseButtons buttons);
+    void SkinMousePress(TSkinImage* source, const QPoint& client);
+    void SkinMouseRelease(TSkinImage* source, const QPoint& client);
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void leaveEvent(QEvent* e) override;
+
+private:
+    void CreateComponents(const TCdRipDll& Dll);
+    void CreateControls();
+    void CreateSkinImages();
+    void CreateListView();
+    void CreatePopupMenu();
+    QAction* AddMenuItem(const QString& caption, const QString& hint, void (TfrmMain::*handler)());
+    void AddTrackRow(int i);
+    void ListDrives();
+    void SetStatus(const QString& text) { lblStatus->setText(text); }
+    void ExtractTracks(bool toWave);
+    void RefreshRowIcons();
+    void PlayNextAfterFinishedTrack();
+    void StartManualMove(const QPoint& client);
+
+    TSkinImage* PressedImage = nullptr;
+    bool ManualMove = false;
+    QPoint MoveOffset;
+};
+
+// The main window of the program, created by main().
+extern TfrmMain* frmMain;
+
+// A file of the program's data (artwork, help) beside the program in the build tree
+// or in the installed data folder; the first candidate when neither exists.
+QString ProgramDataFile(const QString& relative);
