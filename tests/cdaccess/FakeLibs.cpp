@@ -1,0 +1,281 @@
+#include "FakeLibs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+FakeCdRip& Cd(const char* call) {
+    FakeCdRip& f = *FakeCdRip::Current;
+    f.Log(call);
+    return f;
+}
+
+FakeDrive* ActiveDrive(FakeCdRip& f) {
+    if (f.Active < 0 || f.Active >= static_cast<int32_t>(f.Drives.size())) {
+        return nullptr;
+    }
+    return &f.Drives[static_cast<std::size_t>(f.Active)];
+}
+
+int32_t GetParams(uint8_t* block) {
+    FakeCdRip& f = Cd("CR_GetCDROMParameters");
+    FakeDrive* d = ActiveDrive(f);
+    if (f.GetParamsFails || d == nullptr) {
+        return 1;
+    }
+    std::memset(block, 0, CDROMParamsIDSize);
+    std::memcpy(block, d->Id.data(), std::min(d->Id.size(), CDROMParamsIDSize - 1));
+    std::memcpy(block + CDROMParamsSpeed, &d->Speed, 4);
+    std::memcpy(block + CDROMParamsDriveTable, d->DriveTable.data(), d->DriveTable.size());
+    block[CDROMParamsOutputFormat] = d->OutputFormat;
+    std::memcpy(block + CDROMParamsJitter, &d->Jitter, 4);
+    return 0;
+}
+
+int32_t SetParams(uint8_t* block) {
+    FakeCdRip& f = Cd("CR_SetCDROMParameters");
+    f.BlockSet.assign(block, block + CDROMParamsSize);
+    return f.SetParamsStatus;
+}
+
+int32_t ReadToc() {
+    FakeCdRip& f = Cd("CR_ReadToc");
+    FakeDrive* d = ActiveDrive(f);
+    return d != nullptr && d->HasDisc ? 0 : 1;
+}
+
+int32_t NumTocEntries() {
+    FakeCdRip& f = Cd("CR_GetNumTocEntries");
+    FakeDrive* d = ActiveDrive(f);
+    return d == nullptr || d->Toc.empty() ? 0 : static_cast<int32_t>(d->Toc.size()) - 1;
+}
+
+TTocEntry TocEntry(int32_t index) {
+    FakeCdRip& f = Cd("CR_GetTocEntry");
+    FakeDrive* d = ActiveDrive(f);
+    if (d == nullptr || index < 0 || index >= static_cast<int32_t>(d->Toc.size())) {
+        return {};
+    }
+    return d->Toc[static_cast<std::size_t>(index)];
+}
+
+int32_t OpenRipper(int32_t* size, int32_t, int32_t) {
+    FakeCdRip& f = Cd("CR_OpenRipper");
+    *size = f.BufferSize;
+    f.Delivered = 0;
+    f.ChunkIndex = 0;
+    return f.OpenStatus;
+}
+
+uint64_t TotalBytes(const FakeCdRip& f) {
+    uint64_t total = 0;
+    for (const FakeChunk& c : f.Chunks) {
+        total += c.Status == 1 ? 0 : static_cast<uint64_t>(c.Bytes);
+    }
+    return total;
+}
+
+int32_t RipChunk(uint8_t* buffer, int32_t* count, int32_t) {
+    FakeCdRip& f = Cd("CR_RipChunk");
+    if (f.ChunkIndex >= f.Chunks.size()) {
+        *count = 0;
+        return 1;
+    }
+    const FakeChunk c = f.Chunks[f.ChunkIndex];
+    if (c.Bytes > f.BufferSize) {
+        ADD_FAILURE() << "scripted chunk of " << c.Bytes << " bytes exceeds the buffer size "
+                      << f.BufferSize;
+        *count = 0;
+        return 1;
+    }
+    *count = c.Status == 1 ? 0 : c.Bytes;
+    for (int32_t i = 0; i < *count; ++i) {
+        buffer[i] = PcmByte(f.Delivered + static_cast<uint64_t>(i));
+    }
+    f.Delivered += static_cast<uint64_t>(*count);
+    if (f.OnChunk) {
+        f.OnChunk(f.ChunkIndex);
+    }
+    ++f.ChunkIndex;
+    return c.Status;
+}
+
+int32_t Percent() {
+    FakeCdRip& f = Cd("CR_GetPercentCompleted");
+    const uint64_t total = TotalBytes(f);
+    return total == 0 ? 100 : static_cast<int32_t>(f.Delivered * 100 / total);
+}
+
+} // namespace
+
+FakeCdRip* FakeCdRip::Current = nullptr;
+
+void FakeCdRip::Log(const std::string& call) {
+    Calls.push_back(call);
+    if (call == ThrowIn) {
+        throw std::runtime_error(call + " raised");
+    }
+}
+
+int FakeCdRip::Count(const std::string& call) const {
+    return static_cast<int>(std::count(Calls.begin(), Calls.end(), call));
+}
+
+FakeDrive& FakeCdRip::AddDrive(const std::vector<int32_t>& starts,
+                               const std::vector<uint8_t>& flags) {
+    FakeDrive d;
+    d.Id = "FAKE DRIVE " + std::to_string(Drives.size());
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        TTocEntry e;
+        e.StartSector = starts[i];
+        e.Flag = i < flags.size() ? flags[i] : 0x10;
+        e.TrackNumber = static_cast<uint8_t>(i + 1 < starts.size() ? i + 1 : 0xAA);
+        d.Toc.push_back(e);
+    }
+    d.HasDisc = !starts.empty();
+    Drives.push_back(d);
+    return Drives.back();
+}
+
+const TCdRipDll FakeCdRip::Table = {
+    [] { return Cd("CR_GetCDRipVersion").Version; },
+    [] { return Cd("CR_Init").InitStatus; },
+    [] { return static_cast<int32_t>(Cd("CR_GetNumCDROM").Drives.size()); },
+    [] { return Cd("CR_GetActiveCDROM").Active; },
+    [](int32_t drive) {
+        FakeCdRip& f = Cd("CR_SetActiveCDROM");
+        if (drive < 0 || drive >= static_cast<int32_t>(f.Drives.size())) {
+            return 1;
+        }
+        f.Active = drive;
+        return 0;
+    },
+    GetParams,
+    SetParams,
+    ReadToc,
+    NumTocEntries,
+    TocEntry,
+    OpenRipper,
+    RipChunk,
+    [](uint32_t* a, uint32_t* b) {
+        FakeCdRip& f = Cd("CR_GetLastJitterErrorPosition");
+        *a = f.JitterA;
+        *b = f.JitterB;
+        return 0;
+    },
+    Percent,
+    [] { return Cd("CR_GetNumberOfJitterErrors").JitterCount; },
+    [] {
+        Cd("CR_CloseRipper");
+        return 0;
+    },
+    [](int32_t track) {
+        Cd("CR_PlayTrack").LastPlayArg = track;
+        return 0;
+    },
+    [](int32_t pause) {
+        Cd("CR_PauseCD").LastPauseArg = pause;
+        return 0;
+    },
+    [] {
+        Cd("CR_StopPlayTrack");
+        return 0;
+    },
+    [](int32_t eject) {
+        Cd("CR_EjectCD").LastEjectArg = eject;
+        return 0;
+    },
+    [](int32_t* relative, int32_t* absolute) {
+        FakeCdRip& f = Cd("CR_GetPlayPosition");
+        *relative = 0;
+        *absolute = f.PlayPosition;
+        return 0;
+    },
+};
+
+FakeCdRip::FakeCdRip() {
+    Current = this;
+}
+
+FakeCdRip::~FakeCdRip() {
+    Current = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+
+FakeLame* FakeLame::Current = nullptr;
+
+namespace {
+
+FakeLame& Lame(const char* call) {
+    FakeLame& f = *FakeLame::Current;
+    f.Calls.push_back(call);
+    return f;
+}
+
+uint32_t PutText(const std::string& text, uint8_t* out, uint32_t* count) {
+    std::memcpy(out, text.data(), text.size());
+    *count = static_cast<uint32_t>(text.size());
+    return BE_OK;
+}
+
+} // namespace
+
+const TLameDll FakeLame::Table = {
+    [](BE_VERSION_RECORD* v) {
+        *v = BE_VERSION_RECORD{};
+        return uint32_t{BE_OK};
+    },
+    [](const BE_CONFIG_RECORD* config, uint32_t* samples, uint32_t* bufferSize, uint32_t* stream) {
+        FakeLame& f = Lame("beInitStream");
+        f.Config = *config;
+        *samples = f.Samples;
+        *bufferSize = f.BufferSize;
+        *stream = 7;
+        return f.InitStatus;
+    },
+    [](uint32_t, uint32_t nSamples, const int16_t* input, uint8_t* output, uint32_t* count) {
+        FakeLame& f = Lame("beEncodeChunk");
+        f.ChunkSizes.push_back(nSamples);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(input);
+        f.Pcm.insert(f.Pcm.end(), bytes, bytes + std::size_t{nSamples} * 2);
+        std::memset(output, 'M', f.BytesPerChunk);
+        *count = f.BytesPerChunk;
+        return uint32_t{BE_OK};
+    },
+    [](uint32_t, uint8_t* output, uint32_t* count) {
+        FakeLame& f = Lame("beDeinitStream");
+        return PutText(f.Flush, output, count);
+    },
+    [](uint32_t, uint8_t* output, uint32_t size, uint32_t* count) {
+        FakeLame& f = Lame("beGetInfoTag");
+        if (f.Config.writeVBRHeader == 0) {
+            *count = 0;
+            return uint32_t{BE_OK};
+        }
+        if (size < f.InfoTag.size()) {
+            *count = static_cast<uint32_t>(f.InfoTag.size());
+            return uint32_t{BE_ERR_BUFFER_TOO_SMALL};
+        }
+        return PutText(f.InfoTag, output, count);
+    },
+    [](uint32_t) {
+        Lame("beCloseStream");
+        return uint32_t{BE_OK};
+    },
+};
+
+FakeLame::FakeLame() : Override(Table) {
+    Current = this;
+}
+
+FakeLame::~FakeLame() {
+    Current = nullptr;
+}
+
+int FakeLame::Count(const std::string& call) const {
+    return static_cast<int>(std::count(Calls.begin(), Calls.end(), call));
+}

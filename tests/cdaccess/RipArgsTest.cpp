@@ -1,0 +1,186 @@
+// velmora-rip's pieces: the command line, file names, titles and the progress line.
+
+#include "FakeLibs.h"
+#include "TestDir.h"
+
+#include "ProgressLine.h"
+#include "RipArgs.h"
+#include "RipNames.h"
+
+#include "cdaccess/CDRIP.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+using namespace riptool;
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+namespace {
+
+bool Parse(std::vector<const char*> argv, Arguments& args, std::string& error) {
+    argv.insert(argv.begin(), "velmora-rip");
+    return ParseArguments(static_cast<int>(argv.size()), argv.data(), args, error);
+}
+
+} // namespace
+
+TEST(RipArgs, FullRipCommand) {
+    Arguments a;
+    std::string error;
+    ASSERT_TRUE(Parse({"rip", "--drive", "2", "--tracks=1,3-5", "--format", "wav", "--out",
+                       "/tmp/o", "disc.cue", "b.cue"},
+                      a, error))
+        << error;
+    EXPECT_EQ(a.command, Command::Rip);
+    EXPECT_EQ(a.drive, 2);
+    EXPECT_THAT(a.tracks, ElementsAre(1, 3, 4, 5));
+    EXPECT_EQ(a.format, Format::Wav);
+    EXPECT_EQ(a.outDir, "/tmp/o");
+    EXPECT_THAT(a.images, ElementsAre("disc.cue", "b.cue"));
+}
+
+TEST(RipArgs, Defaults) {
+    Arguments a;
+    std::string error;
+    ASSERT_TRUE(Parse({"rip"}, a, error));
+    EXPECT_EQ(a.format, Format::Mp3);
+    EXPECT_FALSE(a.drive.has_value());
+    EXPECT_FALSE(a.outDir.has_value());
+    EXPECT_TRUE(a.tracks.empty());
+    ASSERT_TRUE(Parse({"--help", "rip", "--bogus"}, a, error));
+    EXPECT_EQ(a.command, Command::Help);
+    ASSERT_TRUE(Parse({"--version"}, a, error));
+    EXPECT_EQ(a.command, Command::Version);
+}
+
+struct BadRow {
+    const char* name;
+    std::vector<const char*> argv;
+    const char* message;
+};
+
+class RipArgsBad : public testing::TestWithParam<BadRow> {};
+
+TEST_P(RipArgsBad, OneLineMessage) {
+    Arguments a;
+    std::string error;
+    EXPECT_FALSE(Parse(GetParam().argv, a, error));
+    EXPECT_THAT(error, HasSubstr(GetParam().message));
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RipArgsBad,
+    testing::Values(BadRow{"nothing", {}, "no command given"},
+                    BadRow{"unknown_command", {"burn"}, "unknown command: burn"},
+                    BadRow{"unknown_option", {"rip", "--speed", "4"}, "unknown option: --speed"},
+                    BadRow{"missing_value", {"rip", "--drive"}, "--drive needs a value"},
+                    BadRow{"drive_not_a_number", {"tracks", "--drive", "x"}, "bad drive number"},
+                    BadRow{"negative_drive", {"tracks", "--drive", "-1"}, "bad drive number"},
+                    BadRow{"format", {"rip", "--format", "ogg"}, "bad format: ogg"},
+                    BadRow{"track_zero", {"rip", "--tracks", "0"}, "bad track list: 0"},
+                    BadRow{"track_100", {"rip", "--tracks", "100"}, "bad track list"},
+                    BadRow{"range_down", {"rip", "--tracks", "5-3"}, "bad track list"},
+                    BadRow{"empty_item", {"rip", "--tracks", "1,,2"}, "bad track list"},
+                    BadRow{"trailing_comma", {"rip", "--tracks", "1,"}, "bad track list"},
+                    BadRow{"junk", {"rip", "--tracks", "1x"}, "bad track list"}),
+    RowName);
+
+TEST(RipArgs, TrackListsKeepOrderAndDropRepeats) {
+    std::vector<int> t;
+    ASSERT_TRUE(ParseTrackList("5,1-3,2,99", t));
+    EXPECT_THAT(t, ElementsAre(5, 1, 2, 3, 99));
+    ASSERT_TRUE(ParseTrackList("all", t));
+    EXPECT_TRUE(t.empty());
+}
+
+struct NameRow {
+    const char* name;
+    const char* outDir;
+    const char* title;
+    bool mp3;
+    const char* file;
+};
+
+class RipNamesOutput : public testing::TestWithParam<NameRow> {};
+
+TEST_P(RipNamesOutput, AsTheGuiFormsThem) {
+    const NameRow r = GetParam();
+    EXPECT_EQ(OutputFileName(r.outDir, r.title, r.mp3), r.file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RipNamesOutput,
+    testing::Values(NameRow{"plain", "/m", "Track03", false, "/m/Track03.wav"},
+                    NameRow{"trailing_slash", "/m/", "Track03", true, "/m/Track03.mp3"},
+                    NameRow{"blanks_around", "  /m \t", " Song ", true, "/m/Song.mp3"},
+                    NameRow{"sub_folder", "/m", "Album/Song", false, "/m/Album/Song.wav"},
+                    NameRow{"empty_folder", "", "T", false, "/T.wav"},
+                    NameRow{"odd_characters_kept", "/m", "a?b*:c\\d", true, "/m/a?b*:c\\d.mp3"}),
+    RowName);
+
+TEST(RipNames, TrimControlRemovesCodesUpTo32Only) {
+    EXPECT_EQ(TrimControl(std::string("\x01\x1f a b \x7f\n", 9)), "a b \x7f");
+    EXPECT_EQ(TrimControl("   "), "");
+    EXPECT_EQ(TrimControl("Caf\xc3\xa9"), "Caf\xc3\xa9");
+}
+
+TEST(RipNames, TitlesFromCdplayerIni) {
+    TestDir dir;
+    ::setenv("XDG_CONFIG_HOME", dir.Path.c_str(), 1);
+    FakeCdRip cd;
+    cd.AddDrive({0, 20000, 40000, 60000}); // disc key 0C554B
+    TCDRIP ripper(FakeCdRip::Table);
+    EXPECT_THAT(TrackTitles(ripper), ElementsAre("Track01", "Track02", "Track03"));
+    {
+        std::ofstream ini(dir / "cdplayer.ini");
+        ini << "[0C554B]\nartist=Someone\n0=Intro\n1=   \n";
+    }
+    // A blank stored title keeps the default name, and so does a track beyond the
+    // stored list.
+    EXPECT_THAT(TrackTitles(ripper), ElementsAre("Intro", "Track02", "Track03"));
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+struct DurationRow {
+    double seconds;
+    const char* text;
+};
+
+class ProgressDuration : public testing::TestWithParam<DurationRow> {};
+
+TEST_P(ProgressDuration, MinutesAndSeconds) {
+    EXPECT_EQ(FormatDuration(GetParam().seconds), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ProgressDuration,
+                         testing::Values(DurationRow{0, "0:00"}, DurationRow{59.4, "0:59"},
+                                         DurationRow{59.6, "1:00"}, DurationRow{75, "1:15"},
+                                         DurationRow{3601, "60:01"}, DurationRow{-3, "0:00"}));
+
+TEST(ProgressFiguresTest, SpeedAndTimeLeft) {
+    // 40% of a 300-second track in 6 seconds: 120 s of audio, 20x, 9 s to go.
+    const ProgressFigures f{40, 300, 6};
+    EXPECT_DOUBLE_EQ(Speed(f), 20.0);
+    EXPECT_DOUBLE_EQ(TimeLeft(f), 9.0);
+    EXPECT_LT(TimeLeft(ProgressFigures{0, 300, 2}), 0);
+    EXPECT_EQ(Speed(ProgressFigures{10, 300, 0}), 0);
+}
+
+TEST(ProgressFiguresTest, BarLineFitsAndShowsTheFigures) {
+    const std::string line = BarLine("Track01", ProgressFigures{50, 300, 5}, 80);
+    EXPECT_LE(line.size(), 79u);
+    EXPECT_THAT(line, HasSubstr("Track01 ["));
+    EXPECT_THAT(line, HasSubstr(" 50%"));
+    EXPECT_THAT(line, HasSubstr("30.0x"));
+    EXPECT_THAT(line, HasSubstr("0:05 left"));
+    const std::size_t open = line.find('[');
+    const std::size_t close = line.find(']');
+    const std::string bar = line.substr(open + 1, close - open - 1);
+    EXPECT_EQ(std::count(bar.begin(), bar.end(), '#'), static_cast<long>(bar.size() / 2));
+    EXPECT_THAT(BarLine("T", ProgressFigures{0, 10, 0}, 80), HasSubstr("-:-- left"));
+}

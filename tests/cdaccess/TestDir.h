@@ -1,0 +1,54 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+// A fresh folder under the test temp folder, removed with everything in it.
+class TestDir {
+public:
+    TestDir() {
+        std::string pattern = testing::TempDir() + "velmora-cdaccess-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        Path = pattern;
+    }
+    ~TestDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(Path, ec);
+    }
+    TestDir(const TestDir&) = delete;
+    TestDir& operator=(const TestDir&) = delete;
+
+    std::string operator/(const std::string& name) const { return Path + "/" + name; }
+    std::string Path;
+};
+
+// Names TEST_P rows by their `name` field.
+struct RowNamer {
+    template <typename Info> std::string operator()(const Info& row) const {
+        return row.param.name;
+    }
+};
+inline constexpr RowNamer RowName{};
+
+inline std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline uint32_t U32At(const std::vector<uint8_t>& b, std::size_t at) {
+    return uint32_t{b.at(at)} | uint32_t{b.at(at + 1)} << 8 | uint32_t{b.at(at + 2)} << 16 |
+           uint32_t{b.at(at + 3)} << 24;
+}
+
+inline uint16_t U16At(const std::vector<uint8_t>& b, std::size_t at) {
+    return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8);
+}
