@@ -1,0 +1,447 @@
+// The extraction job in its progress dialog, run for real: our CD ripping library on
+// a generated disc image, the real encoder, real files in a temporary folder. Only the
+// shell's "open" and the questions are answered by hooks.
+#include "ui/uprg.h"
+
+#include "cdaccess/CDRIP.h"
+#include "discgen.h"
+#include "encoding/LameCoder.h"
+#include "encoding/MP3Info.h"
+#include "settings/globals.h"
+#include "ui/GradProgress.h"
+#include "ui/QuestionDlg.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <memory>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Ten audio tracks of 150 sectors (two seconds) each, pregaps of 0: track i starts
+// at LSN 150 * i and lies in the image at byte 2352 * 150 * i.
+constexpr int kTracks = 10;
+constexpr int kSectors = 150;
+const discgen::DiscSpec& Disc() {
+    static const discgen::DiscSpec spec = discgen::simpleDisc(7, kTracks, kSectors);
+    return spec;
+}
+
+std::vector<uint8_t> ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+// The PCM of track `track` (1-based) as the image holds it.
+std::vector<uint8_t> TrackPcm(int track) {
+    static const std::vector<uint8_t> image = discgen::imageBytes(Disc());
+    const auto begin = image.begin() + std::ptrdiff_t(track - 1) * kSectors * 2352;
+    return {begin, begin + kSectors * 2352};
+}
+
+// The title field of a file's ID3v1 tag, read from the last 128 bytes.
+std::string Id3Title(const fs::path& p) {
+    const std::vector<uint8_t> bytes = ReadFile(p);
+    if (bytes.size() < 128)
+        return "<short>";
+    const auto tag = bytes.end() - 128;
+    if (std::string(tag, tag + 3) != "TAG")
+        return "<no tag>";
+    // The field is padded with zeros or blanks.
+    std::string title(tag + 3, tag + 33);
+    title = title.substr(0, title.find('\0'));
+    return title.substr(0, title.find_last_not_of(' ') + 1);
+}
+
+struct Opened {
+    std::vector<QUrl> urls;
+};
+
+class JobTest : public testing::Test {
+protected:
+    static inline fs::path root;
+    static inline std::unique_ptr<TLameCoder> coder;
+    static inline std::unique_ptr<TCDRIP> ripper;
+    static inline std::unique_ptr<TMP3Info> info;
+
+    fs::path out;
+    QTreeWidget list;
+    int ripPercent = 0;
+    std::vector<QUrl> opened;
+    std::vector<std::string> errors;
+    std::vector<QString> statusLines, pathLines;
+    Tfrmprg* running = nullptr;
+    std::function<void(int)> onProgress; // percent; runs inside the job
+
+    static void SetUpTestSuite() {
+        root = fs::temp_directory_path() / ("velmora-job-" + std::to_string(::getpid()));
+        fs::create_directories(root / "config");
+        ::setenv("HOME", root.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+        std::string error;
+        ASSERT_TRUE(discgen::writeDisc((root / "disc").string(), Disc(), &error)) << error;
+        ::setenv("CDRIP_IMAGES", (root / "disc.cue").c_str(), 1);
+        coder = std::make_unique<TLameCoder>();
+        ripper = std::make_unique<TCDRIP>();
+        ripper->WriteWAV = true;
+        ripper->SetCoder(coder.get());
+        ripper->SetCDRomNum(ripper->GetNumCDROM() - 1); // the image comes last
+        info = std::make_unique<TMP3Info>();
+    }
+    static void TearDownTestSuite() {
+        info.reset();
+        ripper.reset();
+        coder.reset();
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+
+    void SetUp() override {
+        ASSERT_EQ(ripper->Tracks.Count(), kTracks);
+        out = root / testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(out);
+        SetDefaultSettings();
+        Settings.OutDir = out.string();
+        Settings.OpenWhenDone = true;
+        ClearNextAnswers();
+        SetBeepHook([](TBeepKind) {});
+        list.setColumnCount(5);
+        for (int i = 0; i < kTracks; ++i) {
+            auto* row = new QTreeWidgetItem(&list);
+            row->setText(TrackColumns::Title, QString::fromStdString(ripper->Tracks.Strings(i)));
+            row->setText(TrackColumns::No, QString::fromStdString(TwoDigits(i + 1)));
+            row->setText(TrackColumns::Status, "--");
+            row->setText(TrackColumns::Index, QString::number(i));
+            row->setCheckState(TrackColumns::Title, Qt::Unchecked);
+        }
+        ripper->ProcessMessages = [] { QCoreApplication::processEvents(); };
+        ripper->OnProgress = [this](TCDRIP*, uint16_t p) {
+            ripPercent = p;
+            if (onProgress)
+                onProgress(p);
+        };
+        ripper->OnBeginTrack = [this](TCDRIP*, uint16_t) {
+            statusLines.push_back(running->lblStatus->text());
+            pathLines.push_back(running->lblPath->text());
+        };
+    }
+    void TearDown() override {
+        ripper->OnProgress = nullptr;
+        ripper->OnBeginTrack = nullptr;
+        ripper->ProcessMessages = nullptr;
+        SetQuestionHook({});
+        SetBeepHook({});
+        ClearNextAnswers();
+    }
+
+    void Tick(std::initializer_list<int> rows) {
+        for (int r : rows)
+            list.topLevelItem(r)->setCheckState(TrackColumns::Title, Qt::Checked);
+    }
+    QString Status(int row) const { return list.topLevelItem(row)->text(TrackColumns::Status); }
+
+    TJobTargets Targets() {
+        TJobTargets t;
+        t.RIPPER = ripper.get();
+        t.MP3Info1 = info.get();
+        t.ListView1 = &list;
+        t.RipPercent = &ripPercent;
+        t.HandleProc = [this](const std::exception& e) { errors.push_back(e.what()); };
+        t.ShellOpen = [this](const QUrl& u) { opened.push_back(u); };
+        return t;
+    }
+
+    // Runs a job in a modal dialog; its timer ticks quickly so that the test does not
+    // wait the second that a user waits.
+    int Run(bool toWave, std::function<void(Tfrmprg&)> before = {}) {
+        Tfrmprg dlg(Targets());
+        dlg.ToWave = toWave;
+        dlg.Timer1->setInterval(10);
+        running = &dlg;
+        if (before)
+            before(dlg);
+        const int result = dlg.exec();
+        EXPECT_EQ(dlg.prgTotalProgress->Position(), 0);
+        EXPECT_FALSE(dlg.isVisible());
+        running = nullptr;
+        return result;
+    }
+
+    QUrl OutUrl() const { return QUrl::fromLocalFile(QString::fromStdString(out.string()) + "/"); }
+};
+
+} // namespace
+
+// Ticked rows 2, 5 and 7 of ten: three WAV files, byte for byte the image's tracks
+// behind a 44-byte header.
+TEST_F(JobTest, WavJobOfThreeTickedTracks) {
+    Tick({1, 4, 6});
+    EXPECT_EQ(Run(true), mrOk);
+    EXPECT_EQ(statusLines,
+              (std::vector<QString>{"Extract Track02 (1 of 3)...", "Extract Track05 (2 of 3)...",
+                                    "Extract Track07 (3 of 3)..."}));
+    EXPECT_EQ(pathLines[0], "To " + QString::fromStdString((out / "Track02.wav").string()));
+    for (int track : {2, 5, 7}) {
+        const std::vector<uint8_t> wav =
+            ReadFile(out / ("Track0" + std::to_string(track) + ".wav"));
+        ASSERT_EQ(wav.size(), 44u + kSectors * 2352) << track;
+        EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+        EXPECT_TRUE(std::equal(wav.begin() + 44, wav.end(), TrackPcm(track).begin()))
+            << "track " << track;
+    }
+    for (int row = 0; row < kTracks; ++row)
+        EXPECT_EQ(Status(row), (row == 1 || row == 4 || row == 6) ? "OK" : "--") << row;
+    EXPECT_EQ(opened, std::vector<QUrl>{OutUrl()});
+    EXPECT_EQ(ripPercent, 0);
+    EXPECT_TRUE(errors.empty());
+}
+
+// MP3 mode: the ID3v1 title of each file is its row's caption, as listed.
+TEST_F(JobTest, Mp3JobTagsTitles) {
+    Tick({0, 3, 9});
+    list.topLevelItem(0)->setText(0, "Morning Light");
+    list.topLevelItem(3)->setText(0, "Caf\u00e9 Noir");
+    EXPECT_EQ(Run(false), mrOk);
+    EXPECT_EQ(Id3Title(out / "Morning Light.mp3"), "Morning Light");
+    EXPECT_EQ(Id3Title(out / "Caf\u00e9 Noir.mp3"), "Caf\xe9 Noir"); // Windows-1252 in the tag
+    EXPECT_EQ(Id3Title(out / "Track10.mp3"), "Track10");
+    const std::vector<uint8_t> mp3 = ReadFile(out / "Track10.mp3");
+    ASSERT_GT(mp3.size(), 1000u);
+    EXPECT_EQ(mp3[0], 0xFF); // an MPEG frame starts the file
+    EXPECT_EQ(mp3[1] & 0xE0, 0xE0);
+    EXPECT_FALSE(fs::exists(out / "Track10.wav"));
+    EXPECT_EQ(Status(9), "OK");
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+struct NameCase {
+    const char* name;
+    const char* outDir;
+    const char* title;
+    const char* expected;
+};
+
+class OutputNames : public JobTest, public testing::WithParamInterface<NameCase> {};
+
+TEST_P(OutputNames, Formed) {
+    Settings.OutDir = GetParam().outDir;
+    list.topLevelItem(2)->setText(0, GetParam().title);
+    Tfrmprg dlg(Targets());
+    EXPECT_EQ(dlg.GetOutputfilename(2), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, OutputNames,
+    testing::Values(NameCase{"Plain", "/m/out", "Track03", "/m/out/Track03.wav"},
+                    NameCase{"TrailingSlash", "/m/out/", "Track03", "/m/out/Track03.wav"},
+                    NameCase{"Blanks", "  /m/out \t", " Track03  ", "/m/out/Track03.wav"},
+                    NameCase{"EmptyFolder", "", "Track03", "/Track03.wav"},
+                    NameCase{"SubFolder", "/m", "Album/Song", "/m/Album/Song.wav"},
+                    NameCase{"OddCharacters", "/m", "a?b*c:d\\e", "/m/a?b*c:d\\e.wav"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(JobTest, TitleWithSubFolderMakesIt) {
+    Tick({2});
+    Settings.OutDir = "  " + out.string() + "/  ";
+    list.topLevelItem(2)->setText(0, " Live Set/Night/Track03 ");
+    EXPECT_EQ(Run(true), mrOk);
+    EXPECT_TRUE(fs::is_regular_file(out / "Live Set" / "Night" / "Track03.wav"));
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(
+                          QString::fromStdString((out / "Live Set" / "Night").string()) + "/")});
+}
+
+struct EscapeCase {
+    const char* name;
+    const char* title;
+};
+
+class TitlesLeavingTheFolder : public JobTest, public testing::WithParamInterface<EscapeCase> {};
+
+// The second of two ticked rows would leave the output folder: the first file is
+// written, the second refused through the error report, the third row never reached.
+TEST_P(TitlesLeavingTheFolder, Refused) {
+    Tick({0, 1, 2});
+    list.topLevelItem(1)->setText(0, GetParam().title);
+    EXPECT_EQ(Run(true), mrOk);
+    const std::string name = out.string() + "/" + GetParam().title + ".wav";
+    EXPECT_EQ(errors, std::vector<std::string>{"Invalid file name: " + name});
+    EXPECT_EQ(Status(0), "OK");
+    EXPECT_EQ(Status(1), "--");
+    EXPECT_EQ(Status(2), "--");
+    EXPECT_FALSE(fs::exists(root / "escaped.wav"));
+    EXPECT_FALSE(fs::exists(out / "Track03.wav"));
+    EXPECT_EQ(opened, std::vector<QUrl>{OutUrl()}); // the folder of the last good file
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TitlesLeavingTheFolder,
+                         testing::Values(EscapeCase{"Parent", "../escaped"},
+                                         EscapeCase{"ParentInside", "a/../../escaped"},
+                                         EscapeCase{"Dot", "./x"},
+                                         EscapeCase{"Absolute", "/tmp/escaped"}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// A file that cannot be created ends the job through the error report.
+TEST_F(JobTest, UncreatableFileEndsTheJob) {
+    Tick({0, 1});
+    fs::create_directories(out / "Track01.wav"); // a folder where the file should go
+    EXPECT_EQ(Run(true), mrOk);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("Track01.wav"), std::string::npos) << errors[0];
+    EXPECT_EQ(Status(0), "--");
+    EXPECT_EQ(Status(1), "--");
+}
+
+struct AnswerCase {
+    const char* name;
+    std::vector<int> answers; // one per question, in order
+    int questions;            // how many questions the job asks
+    std::vector<bool> replaced;
+    bool opened;
+};
+
+class OverwriteQuestion : public JobTest, public testing::WithParamInterface<AnswerCase> {};
+
+// Three ticked tracks whose files exist already.
+TEST_P(OverwriteQuestion, Answered) {
+    fs::create_directories(out);
+    Tick({0, 1, 2});
+    for (int t = 1; t <= 3; ++t)
+        WriteFile(out / ("Track0" + std::to_string(t) + ".wav"), "old");
+    std::vector<QString> asked;
+    size_t next = 0;
+    SetQuestionHook([&](QDialog& dlg) {
+        asked.push_back(dlg.findChild<QLabel*>("Message")->text());
+        return next < GetParam().answers.size() ? GetParam().answers[next++] : int(mrYes);
+    });
+    EXPECT_EQ(Run(true), mrOk);
+    ASSERT_EQ(int(asked.size()), GetParam().questions);
+    EXPECT_EQ(asked[0], QString::fromStdString((out / "Track01.wav").string()) +
+                            " already exists,do you want to replace it?");
+    for (int t = 1; t <= 3; ++t) {
+        const auto bytes = ReadFile(out / ("Track0" + std::to_string(t) + ".wav"));
+        EXPECT_EQ(bytes.size() > 3, GetParam().replaced[t - 1]) << t;
+        EXPECT_EQ(Status(t - 1), GetParam().replaced[t - 1] ? "OK" : "--") << t;
+    }
+    EXPECT_EQ(opened.size(), GetParam().opened ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, OverwriteQuestion,
+    testing::Values(AnswerCase{"YesEach", {mrYes, mrYes, mrYes}, 3, {true, true, true}, true},
+                    AnswerCase{"NoFirst", {mrNo}, 1, {false, false, false}, false},
+                    AnswerCase{"YesThenNo", {mrYes, mrNo}, 2, {true, false, false}, false},
+                    AnswerCase{"ReplaceAll", {mrYesToAll}, 1, {true, true, true}, true},
+                    AnswerCase{
+                        "TitleBarClose", {mrCancel, mrYes, mrYes}, 3, {true, true, true}, true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// Replace All lasts one job: the next job asks again.
+TEST_F(JobTest, ReplaceAllLastsOneJob) {
+    Tick({0, 1});
+    int questions = 0;
+    SetQuestionHook([&](QDialog&) {
+        ++questions;
+        return int(mrYesToAll);
+    });
+    Run(true);
+    EXPECT_EQ(questions, 0);
+    Run(true);
+    EXPECT_EQ(questions, 1);
+    EXPECT_FALSE(Settings.ConfirmOverwrite);
+    Run(true);
+    EXPECT_EQ(questions, 2);
+}
+
+// Cancel in the middle of an MP3 track: the partial file stays, tagged; the job
+// stops before the next row and the folder is not opened.
+TEST_F(JobTest, CancelDuringMp3Track) {
+    Tick({0, 1, 2});
+    std::vector<uint8_t> full;
+    {
+        Run(false);
+        full = ReadFile(out / "Track02.mp3");
+        fs::remove_all(out);
+        for (int r = 0; r < kTracks; ++r)
+            list.topLevelItem(r)->setText(TrackColumns::Status, "--");
+        opened.clear();
+    }
+    onProgress = [this](int) {
+        if (statusLines.size() == 5) // the second track of the second job
+            running->btnCancel->click();
+    };
+    EXPECT_EQ(Run(false), mrCancel);
+    EXPECT_EQ(Status(0), "OK");
+    EXPECT_EQ(Status(1), "Cancelled");
+    EXPECT_EQ(Status(2), "--");
+    EXPECT_EQ(Id3Title(out / "Track02.mp3"), "Track02");
+    EXPECT_LT(ReadFile(out / "Track02.mp3").size(), full.size());
+    EXPECT_FALSE(fs::exists(out / "Track03.mp3"));
+    EXPECT_TRUE(opened.empty());
+}
+
+// Esc in the progress dialog presses Cancel.
+TEST_F(JobTest, EscPressesCancel) {
+    Tick({0, 1});
+    onProgress = [this](int) {
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(running, &esc);
+    };
+    EXPECT_EQ(Run(true), mrCancel);
+    EXPECT_EQ(Status(0), "Cancelled");
+    EXPECT_EQ(Status(1), "--");
+}
+
+// Cancel before the first tick: nothing is extracted at all.
+TEST_F(JobTest, CancelBeforeTheJobStarts) {
+    Tick({0});
+    const int result = Run(true, [](Tfrmprg& dlg) {
+        dlg.Timer1->setInterval(1000);
+        QTimer::singleShot(0, &dlg, [&dlg] { dlg.btnCancel->click(); });
+    });
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_FALSE(fs::exists(out / "Track01.wav"));
+    EXPECT_EQ(Status(0), "--");
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(JobTest, DialogLayoutAndCaptions) {
+    Tfrmprg dlg(Targets());
+    EXPECT_EQ(dlg.size(), QSize(373, 145));
+    EXPECT_EQ(dlg.prgTotalProgress->geometry(), QRect(8, 118, 270, 16));
+    EXPECT_EQ(dlg.btnCancel->geometry(), QRect(286, 114, 75, 23));
+    EXPECT_EQ(dlg.btnCancel->text(), "Cancel");
+    EXPECT_EQ(dlg.Timer1->interval(), 1000);
+    EXPECT_TRUE(dlg.Timer1->isActive());
+    EXPECT_TRUE(dlg.prgTotalProgress->ShowDec);
+    dlg.ToWave = false;
+    dlg.FormShow();
+    EXPECT_EQ(dlg.windowTitle(), "Extract To MP3 files");
+    EXPECT_EQ(dlg.lblStatus->text(), "Initializing...");
+    EXPECT_TRUE(dlg.StartPending);
+    EXPECT_FALSE(dlg.prgTotalProgress->ShowDec);
+    dlg.ToWave = true;
+    dlg.FormShow();
+    EXPECT_EQ(dlg.windowTitle(), "Extract To WAV files");
+}
+
+TEST_F(JobTest, OpenWhenDoneOff) {
+    Tick({0});
+    Settings.OpenWhenDone = false;
+    EXPECT_EQ(Run(true), mrOk);
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(Status(0), "OK");
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QUrl>
+#include <exception>
+#include <functional>
+#include <optional>
+
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+class TCDRIP;
+class TGradProgress;
+class TMP3Info;
+
+// Columns of a track-list row: the caption (title), then its sub-items "No.",
+// "Duration", "Status" and the hidden row index (SubItems[0] to SubItems[3]).
+namespace TrackColumns {
+constexpr int Title = 0;
+constexpr int No = 1;
+constexpr int Duration = 2;
+constexpr int Status = 3;
+constexpr int Index = 4;
+} // namespace TrackColumns
+
+// What the extraction job reaches in the main window: the ripper, the tag component,
+// the track list and the progress figure, and the window's error report. ShellOpen
+// opens the output folder (the desktop's default handler when empty).
+struct TJobTargets {
+    TCDRIP* RIPPER = nullptr;
+    TMP3Info* MP3Info1 = nullptr;
+    QTreeWidget* ListView1 = nullptr;
+    int* RipPercent = nullptr;
+    std::function<void(const std::exception&)> HandleProc;
+    std::function<void(const QUrl&)> ShellOpen;
+};
+
+// The progress dialog: it runs one extraction job at the first tick of its timer.
+// Every ticked row of the track list becomes a WAV or MP3 file in the output folder;
+// the row's status becomes "OK" or "Cancelled".
+class Tfrmprg : public QDialog {
+public:
+    explicit Tfrmprg(TJobTargets targets, QWidget* parent = nullptr);
+    ~Tfrmprg() override;
+
+    // True: WAV files; false: MP3 files. Set before exec().
+    bool ToWave = false;
+
+    QGroupBox* GroupBox1 = nullptr;
+    QLabel* lblStatus = nullptr;
+    QLabel* lblPath = nullptr;
+    TGradProgress* prgTotalProgress = nullptr;
+    QPushButton* btnCancel = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    bool Cancelled = false;
+    bool StartPending = false;
+
+    void FormShow();
+    void Timer1Timer();
+    void btnCancelClick();
+    // The output file name of track-list row Index, always ending in ".wav".
+    QString GetOutputfilename(int Index) const;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void reject() override;
+
+private:
+    void CreateControls();
+    void SetStatus(const QString& text);
+    void RunJob();
+    bool ExtractEntry(int index, int ordinal, int total);
+    bool MayReplace(const QString& name);
+    int WrapUp();
+    int CountTicked() const;
+
+    TJobTargets T;
+    bool Running = false;
+    QString LastName;
+    std::optional<int> LastAnswer;
+};
+
+// Creates the progress dialog for one job, shows it modally and returns its modal
+// result (mrCancel when the user cancelled, mrOk otherwise).
+int RunExtractionJob(const TJobTargets& targets, bool toWave);
+
+// Characters 0 to 32 removed from both ends.
+QString TrimControls(const QString& s);
+// Creates folder P with every missing parent; false when it could not.
+bool ForceDirectories(const QString& P);
