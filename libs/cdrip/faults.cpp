@@ -96,15 +96,16 @@ long faultyRead(cdrom_drive_t* d, void* p, lsn_t begin, long sectors) {
         ++good;
     if (good == 0)
         return -1;
+    // Like a drive with jitter: every third read that starts in the range lands a few
+    // samples off, by a different amount each time; the others land where asked.
     const Faults::Jitter* j = hook.faults->jitterAt(begin);
-    if (!j) {
+    if (!j || hook.reads % 3 != 2)
         return hook.original(d, p, begin, good);
-    }
     // Read one sector more on either side and cut the window out at the shift.
     const int32_t steps = j->maxShift / 4;
-    int32_t shift = 4 * (int32_t(hook.reads % uint32_t(2 * steps)) - steps);
+    int32_t shift = 4 * (int32_t((hook.reads / 3) % uint32_t(2 * steps)) - steps);
     if (shift >= 0)
-        shift += 4; // never 0: every read inside the range is off
+        shift += 4; // a jittered read is never on the spot
     const long n = good + 2;
     std::vector<uint8_t> wide(size_t(n) * CDIO_CD_FRAMESIZE_RAW, 0);
     const lsn_t from = begin - 1;

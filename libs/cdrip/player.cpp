@@ -1,5 +1,7 @@
 #include "player.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +9,44 @@
 
 namespace cdrip {
 namespace {
+
+// SDL2 is loaded when playback first needs a sound device, not with the library: a
+// ripping program never pays for the sound and display stacks that SDL2 pulls in.
+struct SdlApi {
+    decltype(&SDL_InitSubSystem) initSubSystem = nullptr;
+    decltype(&SDL_QuitSubSystem) quitSubSystem = nullptr;
+    decltype(&SDL_OpenAudioDevice) openAudioDevice = nullptr;
+    decltype(&SDL_CloseAudioDevice) closeAudioDevice = nullptr;
+    decltype(&SDL_PauseAudioDevice) pauseAudioDevice = nullptr;
+    decltype(&SDL_QueueAudio) queueAudio = nullptr;
+    decltype(&SDL_GetQueuedAudioSize) getQueuedAudioSize = nullptr;
+    decltype(&SDL_ClearQueuedAudio) clearQueuedAudio = nullptr;
+    bool ok = false;
+};
+
+template <typename Fn> bool bind(void* lib, const char* name, Fn& fn) {
+    fn = reinterpret_cast<Fn>(dlsym(lib, name));
+    return fn != nullptr;
+}
+
+const SdlApi& sdl() {
+    static const SdlApi api = [] {
+        SdlApi a;
+        void* lib = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!lib)
+            return a;
+        a.ok = bind(lib, "SDL_InitSubSystem", a.initSubSystem) &&
+               bind(lib, "SDL_QuitSubSystem", a.quitSubSystem) &&
+               bind(lib, "SDL_OpenAudioDevice", a.openAudioDevice) &&
+               bind(lib, "SDL_CloseAudioDevice", a.closeAudioDevice) &&
+               bind(lib, "SDL_PauseAudioDevice", a.pauseAudioDevice) &&
+               bind(lib, "SDL_QueueAudio", a.queueAudio) &&
+               bind(lib, "SDL_GetQueuedAudioSize", a.getQueuedAudioSize) &&
+               bind(lib, "SDL_ClearQueuedAudio", a.clearQueuedAudio);
+        return a; // the library stays loaded for the life of the process
+    }();
+    return api;
+}
 
 constexpr int32_t kRaw = CDIO_CD_FRAMESIZE_RAW;
 constexpr int32_t kSectorsPerSecond = 75;
@@ -22,7 +62,7 @@ bool audioDisabled() {
 Player::~Player() {
     stop();
     if (sdlAudio_)
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdl().quitSubSystem(SDL_INIT_AUDIO);
 }
 
 bool Player::silentClock() const {
@@ -30,10 +70,10 @@ bool Player::silentClock() const {
 }
 
 bool Player::openDevice() {
-    if (audioDisabled())
+    if (audioDisabled() || !sdl().ok)
         return false;
     if (!sdlAudio_) {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        if (sdl().initSubSystem(SDL_INIT_AUDIO) != 0)
             return false;
         sdlAudio_ = true;
     }
@@ -42,13 +82,13 @@ bool Player::openDevice() {
     want.format = AUDIO_S16LSB;
     want.channels = 2;
     want.samples = 4096;
-    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0); // queued, no callback
+    device_ = sdl().openAudioDevice(nullptr, 0, &want, &have, 0); // queued, no callback
     return device_ != 0;
 }
 
 void Player::closeDevice() {
     if (device_ != 0)
-        SDL_CloseAudioDevice(device_);
+        sdl().closeAudioDevice(device_);
     device_ = 0;
 }
 
@@ -67,7 +107,7 @@ bool Player::play(const std::string& source, bool image, int32_t first, int32_t 
             closeDevice();
             return false;
         }
-        SDL_PauseAudioDevice(device_, 0);
+        sdl().pauseAudioDevice(device_, 0);
     }
     before_ = Clock::duration::zero();
     since_ = Clock::now();
@@ -89,7 +129,7 @@ void Player::feedLoop() {
             break;
         }
         if (!silentClock() && !paused_ && queuedUpTo_ <= last_) {
-            const auto queued = int32_t(SDL_GetQueuedAudioSize(device_) / kRaw);
+            const auto queued = int32_t(sdl().getQueuedAudioSize(device_) / kRaw);
             const int32_t n = std::min(kQueueAhead - queued, last_ - queuedUpTo_ + 1);
             if (n > 0) {
                 int32_t from = queuedUpTo_;
@@ -101,7 +141,7 @@ void Player::feedLoop() {
                 guard.lock();
                 if (quit_)
                     break;
-                SDL_QueueAudio(device_, block.data(), Uint32(n) * kRaw);
+                sdl().queueAudio(device_, block.data(), Uint32(n) * kRaw);
                 queuedUpTo_ = from + n;
             }
         }
@@ -117,7 +157,7 @@ int32_t Player::playedLocked() const {
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
         return int32_t(ms * kSectorsPerSecond / 1000);
     }
-    const auto queued = int32_t(SDL_GetQueuedAudioSize(device_) / kRaw);
+    const auto queued = int32_t(sdl().getQueuedAudioSize(device_) / kRaw);
     return std::max(0, queuedUpTo_ - first_ - queued);
 }
 
@@ -137,7 +177,7 @@ bool Player::pause(bool on) {
         paused_ = false;
     }
     if (device_ != 0)
-        SDL_PauseAudioDevice(device_, on ? 1 : 0);
+        sdl().pauseAudioDevice(device_, on ? 1 : 0);
     wake_.notify_all();
     return true;
 }
@@ -157,7 +197,7 @@ void Player::stop() {
         feeder_.join();
     std::lock_guard<std::mutex> guard(lock_);
     if (device_ != 0) {
-        SDL_ClearQueuedAudio(device_);
+        sdl().clearQueuedAudio(device_);
         closeDevice();
     }
     cdio_.reset();

@@ -16,20 +16,9 @@ int outRate(int format) {
     return format < 2 ? 44100 : format < 4 ? 22050 : 11025;
 }
 
-// Paranoia's callback carries no user pointer: the ripper being read registers here.
-// Only one ripper reads at a time (the library serialises its calls).
-int32_t* verifyUntil = nullptr;
-
-// Sectors around a read error or a skip are checked again once paranoia hands them out:
-// after giving up, paranoia returns a whole block of silence, readable sectors included.
-constexpr int32_t kVerifyWindow = 75;
-
-void paranoiaCallback(long inpos, paranoia_cb_mode_t mode) {
-    if (!verifyUntil || inpos < 0)
-        return;
-    if (mode == PARANOIA_CB_READERR || mode == PARANOIA_CB_SKIP)
-        *verifyUntil = std::max(*verifyUntil, int32_t(inpos / CD_FRAMEWORDS) + kVerifyWindow);
-}
+// Paranoia reports what it fixed through a callback; the fixes themselves are checked
+// independently below, so the callback only has to exist.
+void paranoiaCallback(long, paranoia_cb_mode_t) {}
 
 } // namespace
 
@@ -81,6 +70,7 @@ bool Ripper::startResampler() {
 
 void Ripper::markBad(int32_t lsn, uint8_t* out) {
     std::memset(out, 0, kRaw); // an unreadable sector is delivered as silence
+    badInChunk_.push_back(lsn);
     noteError(lsn);
 }
 
@@ -92,10 +82,8 @@ bool Ripper::readPlain(int32_t lsn, uint8_t* out) {
 }
 
 bool Ripper::readParanoid(int32_t lsn, uint8_t* out) {
-    verifyUntil = &verifyUntil_;
-    int16_t* data = cdio_paranoia_read_limited(paranoia_.get(), paranoiaCallback,
-                                               settings_.retries);
-    verifyUntil = nullptr;
+    int16_t* data =
+        cdio_paranoia_read_limited(paranoia_.get(), paranoiaCallback, settings_.retries);
     if (!data) {
         cdio_paranoia_seek(paranoia_.get(), lsn + 1, SEEK_SET); // keep the cursor in step
         return false;
@@ -104,25 +92,36 @@ bool Ripper::readParanoid(int32_t lsn, uint8_t* out) {
     return true;
 }
 
-// Checks a sector that paranoia could not vouch for: one near a read error or a skip,
-// and the last sector of the range, which paranoia cannot overlap-check against anything
-// after it (under jitter it has been seen to hand back a damaged last sector of the disc
-// without a word). The sector is read directly twice. Unreadable: silence, reported. Two
-// equal reads: they are delivered. Two reads that differ: paranoia's copy is delivered
-// and the sector reported, since nothing confirms it.
-void Ripper::verifySector(int32_t lsn, uint8_t* out) {
-    std::vector<uint8_t> a(kRaw), b(kRaw);
-    if (!readPlain(lsn, a.data())) {
-        markBad(lsn, out);
-        return;
-    }
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (readPlain(lsn, b.data()) && a == b) {
-            std::memcpy(out, a.data(), kRaw);
-            return;
+// Checks a sector whose paranoia copy differs from a plain read of it. Paranoia's
+// fixes are not always right: after giving up on a read error it returns a whole block
+// of silence, readable sectors included; under jitter a dropped/duplicated-bytes fixup
+// can throw its alignment off by many sectors for the rest of the range, and it has been
+// seen to damage the disc's last sector, which it cannot overlap-check against anything
+// after it, without a word. The sector is read directly up to four times. Unreadable:
+// silence, reported. A direct read equal to paranoia's copy confirms it. Two equal direct
+// reads replace it. Otherwise paranoia's copy is delivered and the sector reported.
+// Returns true when paranoia's copy was replaced.
+bool Ripper::verifySector(int32_t lsn, uint8_t* out) {
+    std::vector<uint8_t> prev(kRaw), cur(kRaw);
+    bool havePrev = false, readable = false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (!readPlain(lsn, cur.data()))
+            continue;
+        readable = true;
+        if (std::memcmp(cur.data(), out, kRaw) == 0)
+            return false;
+        if (havePrev && prev == cur) {
+            std::memcpy(out, cur.data(), kRaw);
+            return true;
         }
+        prev.swap(cur);
+        havePrev = true;
     }
-    noteError(lsn);
+    if (!readable)
+        markBad(lsn, out);
+    else
+        noteError(lsn);
+    return readable;
 }
 
 void Ripper::noteError(int32_t lsn) {
@@ -135,17 +134,36 @@ void Ripper::noteError(int32_t lsn) {
 int32_t Ripper::readSectors(int32_t count) {
     const int32_t before = errorCount_;
     uint8_t* out = raw_.data();
-    if (!settings_.paranoia && cdio_cddap_read(drive_.get(), out, pos_, count) == count)
-        return 0;
-    for (int32_t i = 0; i < count; ++i) {
-        uint8_t* sector = out + size_t(i) * kRaw;
-        bool ok = settings_.paranoia ? readParanoid(pos_ + i, sector) : readPlain(pos_ + i, sector);
-        if (!ok)
-            markBad(pos_ + i, sector);
-        else if (settings_.paranoia && (pos_ + i <= verifyUntil_ || pos_ + i == last_))
-            verifySector(pos_ + i, sector);
+    if (!settings_.paranoia) {
+        if (cdio_cddap_read(drive_.get(), out, pos_, count) == count)
+            return 0;
+        for (int32_t i = 0; i < count; ++i)
+            if (!readPlain(pos_ + i, out + size_t(i) * kRaw))
+                markBad(pos_ + i, out + size_t(i) * kRaw);
+        return errorCount_ - before;
     }
+    for (int32_t i = 0; i < count; ++i)
+        if (!readParanoid(pos_ + i, out + size_t(i) * kRaw))
+            markBad(pos_ + i, out + size_t(i) * kRaw);
+    crossCheck(count);
     return errorCount_ - before;
+}
+
+// Compares paranoia's sectors with one plain read of the same sectors; a sector that
+// differs is checked on its own (verifySector).
+void Ripper::crossCheck(int32_t count) {
+    check_.resize(raw_.size());
+    const bool whole = cdio_cddap_read(drive_.get(), check_.data(), pos_, count) == count;
+    for (int32_t i = 0; i < count; ++i) {
+        const size_t at = size_t(i) * kRaw;
+        if (whole && std::memcmp(check_.data() + at, raw_.data() + at, kRaw) == 0)
+            continue;
+        if (std::find(badInChunk_.begin(), badInChunk_.end(), pos_ + i) != badInChunk_.end())
+            continue; // already delivered as silence and counted
+        if (verifySector(pos_ + i, raw_.data() + at))
+            // Paranoia was wrong here: start it afresh after this sector.
+            cdio_paranoia_seek(paranoia_.get(), pos_ + count, SEEK_SET);
+    }
 }
 
 void Ripper::append(const uint8_t* bytes, size_t n) {
@@ -204,6 +222,7 @@ CR_STATUS Ripper::chunk(uint8_t* out, int32_t* numBytes) {
     if (finished_)
         return CR_STATUS_FAIL;
     chunkErrFirst_ = chunkErrLast_ = -1;
+    badInChunk_.clear();
     if (!readDone_) {
         const int32_t count = std::min(settings_.sectorsPerChunk, last_ - pos_ + 1);
         readSectors(count);

@@ -46,7 +46,8 @@ private:
     int32_t readSectors(int32_t count);
     bool readPlain(int32_t lsn, uint8_t* out);
     bool readParanoid(int32_t lsn, uint8_t* out);
-    void verifySector(int32_t lsn, uint8_t* out);
+    bool verifySector(int32_t lsn, uint8_t* out);
+    void crossCheck(int32_t count);
     void markBad(int32_t lsn, uint8_t* out);
     void noteError(int32_t lsn);
     void convert(const uint8_t* raw, int32_t frames);
@@ -65,7 +66,8 @@ private:
     size_t fifoStart_ = 0;
     bool readDone_ = false, finished_ = false;
     int32_t errorCount_ = 0;
-    int32_t verifyUntil_ = -1; // sectors up to here are checked by direct reads
+    std::vector<int32_t> badInChunk_;
+    std::vector<uint8_t> check_;
     int32_t chunkErrFirst_ = -1, chunkErrLast_ = -1;
     uint32_t lastErrFirst_ = 0, lastErrLast_ = 0;
 };
