@@ -1,0 +1,407 @@
+// The options dialog against the program-wide settings record.
+#include "dialog_test_util.h"
+#include "settings/globals.h"
+#include "ui/BrowseDr.h"
+#include "ui/FolderBrowser.h"
+#include "ui/Options.h"
+#include "ui/QuestionDlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+class OptionsTest : public TempHomeTest {
+protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        SetDefaultSettings();
+    }
+
+    // The record as "Default" leaves it, for comparison.
+    static TMP3Settings Defaults() {
+        const TMP3Settings saved = Settings;
+        SetDefaultSettings();
+        const TMP3Settings defaults = Settings;
+        Settings = saved;
+        return defaults;
+    }
+};
+
+void ExpectSameRecord(const TMP3Settings& a, const TMP3Settings& b) {
+    EXPECT_EQ(a.ConfirmOverwrite, b.ConfirmOverwrite);
+    EXPECT_EQ(a.OutDir, b.OutDir);
+    EXPECT_EQ(a.OpenWhenDone, b.OpenWhenDone);
+    EXPECT_EQ(a.SampleRates, b.SampleRates);
+    EXPECT_EQ(a.BitRates, b.BitRates);
+    EXPECT_EQ(a.MaxBitRates, b.MaxBitRates);
+    EXPECT_EQ(a.Mode, b.Mode);
+    EXPECT_EQ(a.Quality, b.Quality);
+    EXPECT_EQ(a.EnableVBR, b.EnableVBR);
+    EXPECT_EQ(a.WriteVBRHeader, b.WriteVBRHeader);
+    EXPECT_EQ(a.VBRQuality, b.VBRQuality);
+    EXPECT_EQ(a.CopyRight, b.CopyRight);
+    EXPECT_EQ(a.Original, b.Original);
+    EXPECT_EQ(a.CRC, b.CRC);
+    EXPECT_EQ(a.bPrivate, b.bPrivate);
+}
+
+QStringList Items(const QComboBox* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items << list->itemText(i);
+    return items;
+}
+
+// A record far from the defaults in every field.
+void OddSettings() {
+    Settings.OutDir = "/srv/rips/";
+    Settings.OpenWhenDone = false;
+    Settings.SampleRates = 22050;
+    Settings.BitRates = 96;
+    Settings.MaxBitRates = 160;
+    Settings.Mode = 3;
+    Settings.Quality = 2;
+    Settings.EnableVBR = 0;
+    Settings.WriteVBRHeader = 0;
+    Settings.VBRQuality = 9;
+    Settings.CopyRight = -1;
+    Settings.Original = -1;
+    Settings.CRC = 0;
+    Settings.bPrivate = -1;
+}
+
+} // namespace
+
+TEST_F(OptionsTest, WindowControlsAndTexts) {
+    TfrmOptions dlg;
+    EXPECT_EQ(dlg.windowTitle(), "Options");
+    EXPECT_EQ(dlg.size(), QSize(348, 325));
+    EXPECT_EQ(dlg.font().pixelSize(), 12);
+    EXPECT_EQ(dlg.GroupBox1->title(), "Output Folder");
+    EXPECT_EQ(dlg.GroupBox2->title(), "MP3 Settings");
+    EXPECT_EQ(dlg.CheckBoxOpen->text(), "&Open Out Folder When Done ripping");
+    EXPECT_EQ(dlg.CheckBox6->text(), "Enable VBR");
+    EXPECT_EQ(dlg.CheckBox7->text(), "Write VBR header");
+    EXPECT_EQ(dlg.CheckBox3->text(), "Copyright");
+    EXPECT_EQ(dlg.CheckBox4->text(), "Original");
+    EXPECT_EQ(dlg.CheckBox5->text(), "CRC");
+    EXPECT_EQ(dlg.CheckBox8->text(), "Private");
+    EXPECT_EQ(dlg.btnDefault->text(), "Default");
+    EXPECT_EQ(dlg.OK->text(), "OK");
+    EXPECT_EQ(dlg.BitBtn1->text(), "Cancel");
+    EXPECT_TRUE(dlg.OK->isDefault());
+    const struct {
+        QWidget* widget;
+        QRect geometry;
+    } placed[] = {{dlg.GroupBox1, {9, 3, 329, 73}},
+                  {dlg.GroupBox2, {9, 83, 329, 209}},
+                  {dlg.btnDefault, {9, 298, 75, 23}},
+                  {dlg.OK, {176, 298, 75, 23}},
+                  {dlg.BitBtn1, {264, 298, 75, 23}}};
+    for (const auto& p : placed)
+        EXPECT_EQ(p.widget->geometry(), p.geometry) << p.widget->metaObject()->className();
+    EXPECT_EQ(Items(dlg.ComboBox1), QStringList({"44100", "32000", "22050"}));
+    EXPECT_EQ(Items(dlg.ComboBox2), QStringList({"320", "256", "192", "160", "128", "96"}));
+    EXPECT_EQ(Items(dlg.ComboBox3), QStringList({"320", "256", "192", "160"}));
+    EXPECT_EQ(Items(dlg.ComboBox4),
+              QStringList({"Stereo", "Joint stereo", "Dual channel", "Mono"}));
+    EXPECT_EQ(Items(dlg.ComboBox5), QStringList({"Normal", "Low", "High", "Voice"}));
+    EXPECT_EQ(Items(dlg.ComboBox8),
+              QStringList({"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}));
+    for (const QComboBox* list :
+         {dlg.ComboBox1, dlg.ComboBox2, dlg.ComboBox3, dlg.ComboBox4, dlg.ComboBox5, dlg.ComboBox8})
+        EXPECT_FALSE(list->isEditable());
+    QStringList labels;
+    for (const QLabel* label : dlg.GroupBox2->findChildren<QLabel*>())
+        labels << label->text();
+    EXPECT_EQ(labels, QStringList({"Sample Rate:", "Min. BitRate:", "Max. BitRate:", "Stereo Mode:",
+                                   "MPEG Quality:", "VBR Quality:"}));
+    const TdfsBrowseDirectoryDlg* browser = dlg.dfsBrowseDirectoryDlgOutputDir;
+    EXPECT_EQ(browser->Title(), "Choose folder where ripped files should be saved:");
+    EXPECT_EQ(browser->Caption(), "Browse for folder");
+    EXPECT_EQ(browser->Options().Bits(), TBrowseFlags({bfNewDialogStyle}).Bits());
+    EXPECT_TRUE(browser->ShowSelectionInStatus());
+    EXPECT_TRUE(browser->Center());
+    EXPECT_EQ(browser->Root(), idDesktop);
+}
+
+TEST_F(OptionsTest, FillsFromTheRecord) {
+    OddSettings();
+    TfrmOptions dlg;
+    EXPECT_EQ(dlg.EditOutputDir->text(), "/srv/rips/");
+    EXPECT_FALSE(dlg.CheckBoxOpen->isChecked());
+    EXPECT_EQ(dlg.ComboBox1->currentText(), "22050");
+    EXPECT_EQ(dlg.ComboBox2->currentText(), "96");
+    EXPECT_EQ(dlg.ComboBox3->currentText(), "160");
+    EXPECT_EQ(dlg.ComboBox4->currentText(), "Mono");
+    EXPECT_EQ(dlg.ComboBox5->currentText(), "High");
+    EXPECT_EQ(dlg.ComboBox8->currentText(), "9");
+    EXPECT_FALSE(dlg.CheckBox6->isChecked());
+    EXPECT_FALSE(dlg.CheckBox7->isChecked());
+    EXPECT_TRUE(dlg.CheckBox3->isChecked());
+    EXPECT_TRUE(dlg.CheckBox4->isChecked());
+    EXPECT_FALSE(dlg.CheckBox5->isChecked());
+    EXPECT_TRUE(dlg.CheckBox8->isChecked());
+}
+
+TEST_F(OptionsTest, OKTakesEverythingOverUnchanged) {
+    OddSettings();
+    const TMP3Settings before = Settings;
+    TfrmOptions dlg;
+    dlg.OKClick();
+    EXPECT_EQ(dlg.result(), mrOk);
+    ExpectSameRecord(Settings, before);
+}
+
+TEST_F(OptionsTest, VBROffDisablesFourControlsAndTickingEnablesThem) {
+    Settings.EnableVBR = 0;
+    TfrmOptions dlg;
+    const QWidget* dependent[] = {dlg.CheckBox7, dlg.ComboBox8, dlg.ComboBox3, dlg.ComboBox5};
+    for (const QWidget* w : dependent)
+        EXPECT_FALSE(w->isEnabled()) << w->metaObject()->className();
+    for (const QWidget* w :
+         {static_cast<QWidget*>(dlg.ComboBox1), static_cast<QWidget*>(dlg.ComboBox2),
+          static_cast<QWidget*>(dlg.ComboBox4), static_cast<QWidget*>(dlg.CheckBox3)})
+        EXPECT_TRUE(w->isEnabled());
+    for (const QLabel* label : dlg.GroupBox2->findChildren<QLabel*>())
+        EXPECT_TRUE(label->isEnabled()) << label->text().toStdString();
+    dlg.CheckBox6->click();
+    for (const QWidget* w : dependent)
+        EXPECT_TRUE(w->isEnabled());
+    // Disabled or not, their values are taken over.
+    dlg.CheckBox6->click();
+    dlg.ComboBox3->setCurrentIndex(2);
+    dlg.OKClick();
+    EXPECT_EQ(Settings.EnableVBR, 0);
+    EXPECT_EQ(Settings.MaxBitRates, 192);
+}
+
+TEST_F(OptionsTest, CRCOffStaysOff) {
+    Settings.CRC = 0;
+    TfrmOptions dlg;
+    EXPECT_FALSE(dlg.CheckBox5->isChecked());
+    dlg.OKClick();
+    EXPECT_EQ(Settings.CRC, 0);
+}
+
+TEST_F(OptionsTest, BooleansAreStoredAllBitsSet) {
+    Settings.CRC = 7; // any non-zero value is true
+    TfrmOptions dlg;
+    EXPECT_TRUE(dlg.CheckBox5->isChecked());
+    dlg.CheckBox3->setChecked(true);
+    dlg.OKClick();
+    EXPECT_EQ(Settings.CRC, -1);
+    EXPECT_EQ(Settings.CopyRight, -1);
+}
+
+struct UnlistedRateCase {
+    const char* name;
+    int32_t TMP3Settings::*field;
+    int32_t value;
+    QComboBox* TfrmOptions::*list;
+    int chosen; // the item picked afterwards
+    int32_t stored;
+};
+
+class UnlistedRateTest : public OptionsTest,
+                         public testing::WithParamInterface<UnlistedRateCase> {};
+
+TEST_P(UnlistedRateTest, OpensEmptyAndOKReportsTheConversionError) {
+    const UnlistedRateCase& c = GetParam();
+    Settings.*c.field = c.value;
+    TfrmOptions dlg;
+    QComboBox* list = dlg.*c.list;
+    EXPECT_EQ(list->currentIndex(), -1);
+    EXPECT_EQ(list->currentText(), "");
+    dlg.EditOutputDir->setText("  /new/place  ");
+    dlg.ComboBox4->setCurrentIndex(2);
+    try {
+        dlg.OKClick();
+        FAIL() << "OK went through";
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'' is not a valid integer value");
+    }
+    EXPECT_EQ(dlg.result(), 0);               // still open
+    EXPECT_EQ(Settings.OutDir, "/new/place"); // the steps before it are taken over
+    EXPECT_EQ(Settings.Mode, 0);              // the steps after it are not
+    EXPECT_EQ(Settings.*c.field, c.value);
+    list->setCurrentIndex(c.chosen);
+    dlg.OKClick();
+    EXPECT_EQ(dlg.result(), mrOk);
+    EXPECT_EQ(Settings.*c.field, c.stored);
+    EXPECT_EQ(Settings.Mode, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, UnlistedRateTest,
+    testing::Values(UnlistedRateCase{"SampleRate48000", &TMP3Settings::SampleRates, 48000,
+                                     &TfrmOptions::ComboBox1, 1, 32000},
+                    UnlistedRateCase{"MinBitRate112", &TMP3Settings::BitRates, 112,
+                                     &TfrmOptions::ComboBox2, 5, 96},
+                    UnlistedRateCase{"MaxBitRate128", &TMP3Settings::MaxBitRates, 128,
+                                     &TfrmOptions::ComboBox3, 0, 320}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(OptionsTest, OKButtonRaisesTheErrorToTheApplicationAndStaysOpen) {
+    Settings.SampleRates = 48000;
+    TfrmOptions dlg;
+    dlg.show();
+    dlg.OK->click();
+    // The error comes out of the dialog's own event, where the application's error
+    // report catches everything that escapes a handler.
+    try {
+        QCoreApplication::sendPostedEvents(&dlg);
+        FAIL() << "no error reached the application";
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'' is not a valid integer value");
+    }
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), 0);
+}
+
+struct PositionCase {
+    const char* name;
+    int32_t TMP3Settings::*field;
+    int32_t outside; // a position the list does not have
+    QComboBox* TfrmOptions::*list;
+};
+
+class OutOfRangePositionTest : public OptionsTest,
+                               public testing::WithParamInterface<PositionCase> {};
+
+TEST_P(OutOfRangePositionTest, OpensEmptyAndStoresMinusOne) {
+    const PositionCase& c = GetParam();
+    Settings.*c.field = c.outside;
+    TfrmOptions dlg;
+    EXPECT_EQ((dlg.*c.list)->currentIndex(), -1);
+    dlg.OKClick();
+    EXPECT_EQ(Settings.*c.field, -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Positions, OutOfRangePositionTest,
+    testing::Values(PositionCase{"Mode9", &TMP3Settings::Mode, 9, &TfrmOptions::ComboBox4},
+                    PositionCase{"ModeNegative", &TMP3Settings::Mode, -3, &TfrmOptions::ComboBox4},
+                    PositionCase{"Quality4", &TMP3Settings::Quality, 4, &TfrmOptions::ComboBox5},
+                    PositionCase{"VBRQuality10", &TMP3Settings::VBRQuality, 10,
+                                 &TfrmOptions::ComboBox8}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(OptionsTest, OutputFolderIsStoredWithoutSurroundingBlanks) {
+    const struct {
+        const char* typed;
+        const char* stored;
+    } rows[] = {{"  /home/ann/Music  ", "/home/ann/Music"},
+                {"\t/a b/ \n", "/a b/"},
+                {"   ", ""},
+                {"relative/dir", "relative/dir"}};
+    for (const auto& row : rows) {
+        TfrmOptions dlg;
+        dlg.EditOutputDir->setText(row.typed);
+        dlg.OKClick();
+        EXPECT_EQ(Settings.OutDir, row.stored) << row.typed;
+    }
+}
+
+TEST_F(OptionsTest, DefaultThenCancelKeepsTheDefaults) {
+    OddSettings();
+    Settings.ConfirmOverwrite = false;
+    TfrmOptions dlg;
+    dlg.btnDefault->click();
+    TMP3Settings expected = Defaults();
+    expected.ConfirmOverwrite = false; // "Default" leaves it alone
+    ExpectSameRecord(Settings, expected);
+    // The controls show the defaults again.
+    EXPECT_EQ(dlg.EditOutputDir->text().toStdString(), expected.OutDir);
+    EXPECT_EQ(dlg.ComboBox1->currentText(), "44100");
+    EXPECT_EQ(dlg.ComboBox2->currentText(), "128");
+    EXPECT_EQ(dlg.ComboBox3->currentText(), "320");
+    EXPECT_EQ(dlg.ComboBox8->currentText(), "5");
+    EXPECT_TRUE(dlg.CheckBox6->isChecked());
+    EXPECT_TRUE(dlg.CheckBox7->isEnabled());
+    dlg.BitBtn1->click();
+    // Cancel: the caller applies the encoder settings only after OK.
+    EXPECT_EQ(dlg.result(), mrCancel);
+    ExpectSameRecord(Settings, expected);
+}
+
+TEST_F(OptionsTest, CancelEscAndCloseBoxChangeNothing) {
+    OddSettings();
+    const TMP3Settings before = Settings;
+    const std::function<void(TfrmOptions&)> ways[] = {
+        [](TfrmOptions& d) { d.BitBtn1->click(); }, [](TfrmOptions& d) { d.reject(); }, // Esc
+        [](TfrmOptions& d) { d.close(); }, // the close box
+    };
+    for (const auto& way : ways) {
+        TfrmOptions dlg;
+        dlg.show();
+        dlg.EditOutputDir->setText("/elsewhere");
+        dlg.CheckBox6->click();
+        way(dlg);
+        EXPECT_EQ(dlg.result(), mrCancel);
+        ExpectSameRecord(Settings, before);
+    }
+}
+
+TEST_F(OptionsTest, ExecReturnsTheModalResults) {
+    for (const bool ok : {true, false}) {
+        TfrmOptions dlg;
+        QTimer::singleShot(0, &dlg, [&dlg, ok] { (ok ? dlg.OK : dlg.BitBtn1)->click(); });
+        EXPECT_EQ(dlg.exec(), ok ? mrOk : mrCancel);
+    }
+}
+
+namespace {
+
+// Runs the options dialog's folder button; the browser then selects `pick` (when not
+// empty) and is confirmed, or is cancelled. Reports where the browser opened.
+QString BrowseFromOptions(TfrmOptions& dlg, const QString& pick, bool confirm) {
+    QString openedAt;
+    dlg.dfsBrowseDirectoryDlgOutputDir->OnCreate = [&](TdfsBrowseDirectoryDlg* s) {
+        TFolderBrowserDialog* w = s->Handle();
+        openedAt = w->SelectedPath();
+        QTimer::singleShot(0, w, [w, pick, confirm] {
+            if (!pick.isEmpty())
+                w->SetSelectionPath(pick);
+            confirm ? w->accept() : w->reject();
+        });
+    };
+    dlg.SpeedButtonOutputDir->click();
+    return openedAt;
+}
+
+} // namespace
+
+TEST_F(OptionsTest, ChosenFolderGetsAFinalSlash) {
+    const QString start = MakeDir("Music");
+    const QString pick = MakeDir("Music/Rips");
+    TfrmOptions dlg;
+    dlg.EditOutputDir->setText(start);
+    EXPECT_EQ(BrowseFromOptions(dlg, pick, true), start); // opens at the typed folder
+    EXPECT_EQ(dlg.EditOutputDir->text(), pick + "/");
+}
+
+TEST_F(OptionsTest, CancelledBrowserLeavesTheFolderAlone) {
+    const QString start = MakeDir("Music");
+    TfrmOptions dlg;
+    dlg.EditOutputDir->setText(start);
+    BrowseFromOptions(dlg, root, false);
+    EXPECT_EQ(dlg.EditOutputDir->text(), start);
+}
+
+TEST_F(OptionsTest, BlankFolderDoesNotPreselect) {
+    TfrmOptions dlg;
+    dlg.EditOutputDir->setText("   ");
+    const QString pick = MakeDir("Out");
+    BrowseFromOptions(dlg, pick, true);
+    EXPECT_EQ(dlg.EditOutputDir->text(), pick + "/");
+    EXPECT_EQ(dlg.dfsBrowseDirectoryDlgOutputDir->Selection(), pick);
+}
