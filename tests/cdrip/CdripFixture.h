@@ -25,12 +25,13 @@ struct RipResult {
 };
 
 class CdripTest : public testing::Test {
-protected:
+public:
     // Two discs: a music disc with odd track lengths, a pregap and a data track, and a
     // one-track 1 kHz tone disc.
     static discgen::DiscSpec musicSpec();
     static discgen::DiscSpec toneSpec();
 
+protected:
     static void SetUpTestSuite();
     static void TearDownTestSuite();
     void SetUp() override;
