@@ -76,6 +76,8 @@ void TFolderBrowserDialog::buildTree() {
         tree_->hideColumn(column);
     tree_->setEditTriggers(QAbstractItemView::EditKeyPressed);
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Folders load in the background: keep the selection in view as they arrive.
+    connect(model_, &QFileSystemModel::directoryLoaded, this, [this] { scrollToSelection(); });
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) { currentChanged(current); });
 }
@@ -117,10 +119,16 @@ bool TFolderBrowserDialog::SetSelectionPath(const QString& path) {
         tree_->expand(up);
     tree_->setCurrentIndex(index);
     if (index.isValid())
-        tree_->scrollTo(index);
+        scrollToSelection();
     else
         currentChanged(index);
     return true;
+}
+
+void TFolderBrowserDialog::scrollToSelection() {
+    const QModelIndex current = tree_->currentIndex();
+    if (current.isValid())
+        tree_->scrollTo(current, QAbstractItemView::PositionAtCenter);
 }
 
 QString TFolderBrowserDialog::SelectedPath() const {
@@ -188,4 +196,7 @@ void TFolderBrowserDialog::showEvent(QShowEvent* event) {
             onInitialized();
     }
     QDialog::showEvent(event);
+    // Only now does the tree know its height.
+    QMetaObject::invokeMethod(
+        this, [this] { scrollToSelection(); }, Qt::QueuedConnection);
 }

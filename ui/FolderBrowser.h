@@ -79,6 +79,7 @@ private:
     void buildTree();
     void buildButtons();
     void currentChanged(const QModelIndex& current);
+    void scrollToSelection();
     QString typedPath() const;
 
     QString root_;

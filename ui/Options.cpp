@@ -112,16 +112,16 @@ void TfrmOptions::buildOutputGroup() {
     GroupBox1->setGeometry(9, 3, 329, 73);
     EditOutputDir = new QLineEdit(GroupBox1);
     EditOutputDir->setObjectName(QStringLiteral("EditOutputDir"));
-    EditOutputDir->setGeometry(10, 20, 283, 22);
+    EditOutputDir->setGeometry(10, 23, 283, 22);
     SpeedButtonOutputDir = new QToolButton(GroupBox1);
     SpeedButtonOutputDir->setObjectName(QStringLiteral("SpeedButtonOutputDir"));
-    SpeedButtonOutputDir->setGeometry(294, 20, 24, 22);
+    SpeedButtonOutputDir->setGeometry(294, 23, 24, 22);
     SpeedButtonOutputDir->setAutoRaise(true);
     SpeedButtonOutputDir->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     SpeedButtonOutputDir->setToolTip(tr("Browse for folder"));
     connect(SpeedButtonOutputDir, &QToolButton::clicked, this,
             [this] { Guarded([this] { SpeedButtonOutputDirClick(); }); });
-    CheckBoxOpen = addCheck(GroupBox1, tr("&Open Out Folder When Done ripping"), 10, 48, 300);
+    CheckBoxOpen = addCheck(GroupBox1, tr("&Open Out Folder When Done ripping"), 10, 50, 300);
 }
 
 QCheckBox* TfrmOptions::addCheck(QWidget* parent, const QString& caption, int left, int top,
@@ -133,7 +133,7 @@ QCheckBox* TfrmOptions::addCheck(QWidget* parent, const QString& caption, int le
 
 // One row of the left column: a label and its drop-down list.
 QComboBox* TfrmOptions::addList(int row, const char* label, const QStringList& items) {
-    const int top = 46 + row * 32; // rows 32 pixels apart below the VBR line
+    const int top = 52 + row * 31; // rows 31 pixels apart below the VBR line
     auto* caption = new QLabel(tr(label), GroupBox2);
     caption->setGeometry(10, top + 3, 80, 16);
     auto* list = new QComboBox(GroupBox2);
@@ -147,24 +147,24 @@ QComboBox* TfrmOptions::addList(int row, const char* label, const QStringList& i
 void TfrmOptions::buildMP3Group() {
     GroupBox2 = new QGroupBox(tr("MP3 Settings"), this);
     GroupBox2->setGeometry(9, 83, 329, 209);
-    CheckBox6 = addCheck(GroupBox2, tr("Enable VBR"), 10, 20, 150);
-    CheckBox7 = addCheck(GroupBox2, tr("Write VBR header"), 196, 20, 128);
+    CheckBox6 = addCheck(GroupBox2, tr("Enable VBR"), 10, 26, 150);
+    CheckBox7 = addCheck(GroupBox2, tr("Write VBR header"), 196, 26, 128);
     ComboBox1 = addList(0, "Sample Rate:", {"44100", "32000", "22050"});
     ComboBox2 = addList(1, "Min. BitRate:", {"320", "256", "192", "160", "128", "96"});
     ComboBox3 = addList(2, "Max. BitRate:", {"320", "256", "192", "160"});
     ComboBox4 = addList(3, "Stereo Mode:", {"Stereo", "Joint stereo", "Dual channel", "Mono"});
     ComboBox5 = addList(4, "MPEG Quality:", {"Normal", "Low", "High", "Voice"});
     auto* vbrLabel = new QLabel(tr("VBR Quality:"), GroupBox2);
-    vbrLabel->setGeometry(196, 49, 70, 16);
+    vbrLabel->setGeometry(196, 55, 70, 16);
     ComboBox8 = new QComboBox(GroupBox2);
-    ComboBox8->setGeometry(268, 46, 50, 22);
+    ComboBox8->setGeometry(268, 52, 50, 22);
     ComboBox8->addItems(Numbers(0, 9));
     ComboBox8->setCurrentIndex(-1);
     vbrLabel->setBuddy(ComboBox8);
-    CheckBox3 = addCheck(GroupBox2, tr("Copyright"), 196, 82, 120);
-    CheckBox4 = addCheck(GroupBox2, tr("Original"), 196, 108, 120);
-    CheckBox5 = addCheck(GroupBox2, tr("CRC"), 196, 134, 120);
-    CheckBox8 = addCheck(GroupBox2, tr("Private"), 196, 160, 120);
+    CheckBox3 = addCheck(GroupBox2, tr("Copyright"), 196, 88, 120);
+    CheckBox4 = addCheck(GroupBox2, tr("Original"), 196, 114, 120);
+    CheckBox5 = addCheck(GroupBox2, tr("CRC"), 196, 140, 120);
+    CheckBox8 = addCheck(GroupBox2, tr("Private"), 196, 166, 120);
     connect(CheckBox6, &QCheckBox::toggled, this, [this] { CheckBox6Click(); });
 }
 
