@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,15 @@ struct RowNamer {
     }
 };
 inline constexpr RowNamer RowName{};
+
+// Prints a table row by its name in test results.
+template <typename Row>
+requires requires(const Row& r) {
+    std::string(r.name);
+}
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
