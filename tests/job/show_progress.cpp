@@ -1,0 +1,55 @@
+// Runs a real MP3 job on a disc image in the real main window and takes a screenshot
+// of the screen half-way through the second track:
+//   show_progress IMAGE.cue SHOT.png OUTDIR
+// It pauses there for a second and a half so that the dialog's timer shows the figure.
+#include "settings/globals.h"
+#include "ui/AppErrors.h"
+#include "ui/uMain.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: show_progress IMAGE.cue SHOT.png OUTDIR\n");
+        return 2;
+    }
+    ::setenv("CDRIP_IMAGES", QFileInfo(argv[1]).absoluteFilePath().toLocal8Bit().constData(), 1);
+    SetDefaultSettings();
+    TVelmoraApplication app(argc, argv);
+    TfrmMain window;
+    frmMain = &window;
+    window.show();
+    const QString shot = QString::fromLocal8Bit(argv[2]);
+    int track = 0;
+    bool taken = false;
+    QTimer::singleShot(500, &window, [&] {
+        Settings.OutDir = argv[3];
+        Settings.OpenWhenDone = false;
+        window.cboDrive->setCurrentIndex(window.cboDrive->count() - 1);
+        window.cboDriveClick();
+        window.SelectAll1Click();
+        window.RIPPER->OnBeginTrack = [&](TCDRIP*, uint16_t) { ++track; };
+        const TProgressEvent store = window.RIPPER->OnProgress;
+        window.RIPPER->OnProgress = [&, store](TCDRIP* sender, uint16_t percent) {
+            store(sender, percent);
+            if (track != 2 || percent < 50 || taken)
+                return;
+            taken = true;
+            QEventLoop wait;
+            QTimer::singleShot(1500, &wait, &QEventLoop::quit);
+            wait.exec();
+            QProcess::execute("import", {"-window", "root", shot});
+        };
+        window.ExtractTracksToMP3Files1Click();
+        QTimer::singleShot(300, &app, &QApplication::quit);
+    });
+    const int result = app.exec();
+    frmMain = nullptr;
+    std::printf("%s\n", taken ? "screenshot taken" : "no screenshot");
+    return taken ? result : 1;
+}
