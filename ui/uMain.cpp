@@ -3,6 +3,7 @@
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
 #include "platform/AppInfo.h"
+#include "platform/ProfileIni.h"
 #include "settings/globals.h"
 #include "ui/AppErrors.h"
 #include "ui/JpegImage.h"
@@ -512,11 +513,19 @@ void TfrmMain::SaveCDInformation1Click() {
     std::vector<std::string> titles;
     for (int i = 0; i < RowCount(); ++i)
         titles.push_back(Row(i)->text(0).toStdString());
-    // The window has no album fields of its own: keep what the disc's section holds.
+    // The window has no album fields of its own: keep what the disc's section holds,
+    // exactly as stored (the reader's stand-ins for missing values stay out of the file).
     const std::string key = RIPPER->GetDiscID();
     std::string artist, album, year, genre;
-    std::vector<std::string> stored;
-    ReadCDInfo(key, artist, album, year, genre, stored);
+    try {
+        const std::string file = CDInfoFilePath();
+        artist = ProfileIni::readString(file, key, "artist", "");
+        album = ProfileIni::readString(file, key, "album", "");
+        year = ProfileIni::readString(file, key, "year", "");
+        genre = ProfileIni::readString(file, key, "genre", "");
+    } catch (...) {
+        // An unreadable file: the save writes the album facts empty.
+    }
     WriteCDInfo(key, artist, album, year, genre, &titles);
 }
 

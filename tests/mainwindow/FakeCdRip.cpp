@@ -1,0 +1,98 @@
+#include "FakeCdRip.h"
+
+#include <cstring>
+#include <stdexcept>
+
+FakeCdRip Fake;
+
+void FakeCdRip::SetDisc(const std::vector<int32_t>& lengths, const std::vector<bool>& data) {
+    Toc.clear();
+    int32_t start = 0;
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        const bool isData = i < data.size() && data[i];
+        Toc.push_back({start, uint8_t(isData ? 0x14 : 0x10), uint8_t(i + 1)});
+        start += lengths[i];
+    }
+    Toc.push_back({start, 0x10, 0xAA});
+}
+
+namespace {
+
+int32_t Version() {
+    return 115;
+}
+int32_t Ok() {
+    return 0;
+}
+int32_t NumDrives() {
+    return Fake.Drives;
+}
+int32_t SetActive(int32_t drive) {
+    return drive >= 0 && drive < Fake.Drives ? 0 : 1;
+}
+int32_t GetParams(uint8_t* block) {
+    std::memset(block, 0, CDROMParamsSize);
+    std::strcpy(reinterpret_cast<char*>(block), "FAKE DRIVE 1.0");
+    return 0;
+}
+int32_t SetParams(uint8_t*) {
+    return 0;
+}
+int32_t ReadToc() {
+    if (Fake.ThrowOnReadToc)
+        throw std::runtime_error("drive fell off the bus");
+    return Fake.TrayOpen || Fake.Toc.empty() ? 1 : 0;
+}
+int32_t NumEntries() {
+    return Fake.TrayOpen || Fake.Toc.empty() ? 0 : int32_t(Fake.Toc.size()) - 1;
+}
+TTocEntry Entry(int32_t i) {
+    return Fake.Toc.at(std::size_t(i));
+}
+int32_t OpenRipper(int32_t*, int32_t, int32_t) {
+    return 1;
+}
+int32_t RipChunk(uint8_t*, int32_t* count, int32_t) {
+    *count = 0;
+    return 1;
+}
+int32_t JitterPos(uint32_t* a, uint32_t* b) {
+    *a = *b = 0;
+    return 0;
+}
+int32_t Zero() {
+    return 0;
+}
+int32_t Play(int32_t n) {
+    Fake.Played.push_back(n);
+    return 0;
+}
+int32_t Pause(int32_t p) {
+    Fake.Paused.push_back(p);
+    return 0;
+}
+int32_t Stop() {
+    ++Fake.Stops;
+    return 0;
+}
+int32_t Eject(int32_t e) {
+    Fake.Ejects.push_back(e);
+    Fake.TrayOpen = e != 0;
+    return 0;
+}
+int32_t PlayPos(int32_t* a, int32_t* b) {
+    *a = 0;
+    *b = Fake.Position;
+    return 0;
+}
+
+const TCdRipDll table = {Version,   Ok,      NumDrives,  Ok,    SetActive,  GetParams,
+                         SetParams, ReadToc, NumEntries, Entry, OpenRipper, RipChunk,
+                         JitterPos, Zero,    Zero,       Ok,    Play,       Pause,
+                         Stop,      Eject,   PlayPos};
+
+} // namespace
+
+const TCdRipDll& FakeCdRipDll() {
+    return table;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "cdaccess/CdRip_dll.h"
+
+#include <cstdint>
+#include <vector>
+
+// A CD ripping library made of plain data: one drive whose disc, tray and play
+// position the test sets directly. Extraction calls answer failure.
+struct FakeCdRip {
+    int32_t Drives = 1;
+    std::vector<TTocEntry> Toc; // the tracks, then the lead-out
+    bool TrayOpen = false;
+    bool ThrowOnReadToc = false; // the library call raises, as a broken driver might
+    int32_t Position = 0;        // the second value of CR_GetPlayPosition
+    std::vector<int32_t> Played; // track numbers handed to CR_PlayTrack
+    std::vector<int32_t> Paused; // arguments of CR_PauseCD
+    int Stops = 0;
+    std::vector<int32_t> Ejects;
+
+    // Audio tracks of the given lengths in sectors; data = true makes a track data.
+    void SetDisc(const std::vector<int32_t>& lengths, const std::vector<bool>& data = {});
+};
+
+extern FakeCdRip Fake;
+const TCdRipDll& FakeCdRipDll();

@@ -1,0 +1,381 @@
+// The main window's rows, ticks, status line, clipboard, disc information, error
+// report, encoder settings and close, over the real CD ripping library on a generated
+// image and, where a state is hard to reach, over fake library calls.
+#include "WindowFixture.h"
+#include "discgen.h"
+#include "encoding/LameCoder.h"
+#include "platform/AppInfo.h"
+#include "platform/ProfileIni.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMouseEvent>
+#include <QStatusTipEvent>
+
+namespace {
+
+// The real library on a disc of three audio tracks of 10 s, 20 s and 1 s and a data
+// track of 300 sectors at the end.
+class RealDiscWindow : public WindowFixture {
+protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        const std::string base = Dir + "/disc";
+        discgen::DiscSpec spec = discgen::simpleDisc(7, 3, 750, 300);
+        spec.tracks[1].sectors = 1500;
+        spec.tracks[2].sectors = 75;
+        std::string error;
+        ASSERT_TRUE(discgen::writeDisc(base, spec, &error)) << error;
+        setenv("CDRIP_IMAGES", (base + ".cue").c_str(), 1);
+    }
+};
+
+TEST_F(RealDiscWindow, StartUpListsTheDriveAndOneRowPerTrack) {
+    Open(CdRipDll());
+    ASSERT_EQ(Window->cboDrive->count(), 1);
+    EXPECT_EQ(Window->cboDrive->currentIndex(), 0);
+    EXPECT_EQ(Window->cboDrive->itemText(0).toStdString(), Window->RIPPER->CDRomIDText());
+    ASSERT_EQ(Window->RowCount(), 4);
+    struct Expected {
+        const char *title, *no, *index;
+        int image;
+    };
+    const Expected rows[] = {{"Track01", "01", "0", 0},
+                             {"Track02", "02", "1", 0},
+                             {"Track03", "03", "2", 0},
+                             {"Track04", "04", "3", 1}};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Text(i, 0), rows[i].title);
+        EXPECT_EQ(Text(i, 1), rows[i].no);
+        EXPECT_EQ(Text(i, 2).toStdString(), Window->RIPPER->GetTrackTime(i));
+        EXPECT_EQ(Text(i, 3), "--");
+        EXPECT_EQ(Text(i, 4), rows[i].index);
+        EXPECT_EQ(Window->ImageIndex(i), rows[i].image);
+        EXPECT_FALSE(Ticked(i));
+    }
+    EXPECT_EQ(Text(0, 2), "0:10"); // 750 sectors at 75 a second
+    EXPECT_EQ(Text(1, 2), "0:20"); // 1500 sectors
+    EXPECT_TRUE(Window->ListView1->isColumnHidden(4));
+    EXPECT_EQ(Window->chkSelAll->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Status(), "No Tracks Selected.");
+    EXPECT_FALSE(Window->Playing);
+    EXPECT_EQ(Window->CurrentTrack, -1);
+}
+
+TEST_F(RealDiscWindow, StoredTitlesAreAppliedAndSavedBack) {
+    Open(CdRipDll());
+    const std::string key = Window->RIPPER->GetDiscID();
+    // A longer list than the disc: only the existing rows change.
+    const std::vector<std::string> stored = {"Overture", "Río/Dos", "Coda", "Bonus", "Extra"};
+    ASSERT_TRUE(WriteCDInfo(key, "The Band", "Live", "1999", "Jazz", &stored));
+    Window->mnuReadCDiniClick();
+    EXPECT_EQ(Text(0, 0), "Overture");
+    EXPECT_EQ(Text(1, 0), QString::fromUtf8("Río/Dos"));
+    EXPECT_EQ(Text(3, 0), "Bonus");
+    EXPECT_EQ(Window->RowCount(), 4);
+
+    Window->Row(2)->setText(0, "Renamed");
+    Window->SaveCDInformation1Click();
+    std::string artist, album, year, genre;
+    std::vector<std::string> titles;
+    ASSERT_TRUE(ReadCDInfo(key, artist, album, year, genre, titles));
+    EXPECT_EQ(artist, "The Band"); // the album facts already stored are kept as stored
+    EXPECT_EQ(ProfileIni::readString(CDInfoFilePath(), key, "album", ""), "Live");
+    EXPECT_EQ(ProfileIni::readString(CDInfoFilePath(), key, "year", ""), "1999");
+    ASSERT_GE(titles.size(), 4u);
+    EXPECT_EQ(titles[0], "Overture");
+    EXPECT_EQ(titles[2], "Renamed");
+
+    // A shorter list changes only the first rows; a fresh window applies it at start.
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(CDInfoFilePath())));
+    const std::vector<std::string> shorter = {"One"};
+    ASSERT_TRUE(WriteCDInfo(key, "", "", "", "", &shorter));
+    Window.reset();
+    Open(CdRipDll());
+    EXPECT_EQ(Text(0, 0), "One");
+    EXPECT_EQ(Text(1, 0), "Track02");
+}
+
+TEST_F(RealDiscWindow, SettingsAreSavedOnClose) {
+    Open(CdRipDll());
+    Settings.BitRates = 192;
+    Settings.OutDir = Dir + "/music";
+    Window->close();
+    SetDefaultSettings();
+    LoadSettings();
+    EXPECT_EQ(Settings.BitRates, 192);
+    EXPECT_EQ(Settings.OutDir, Dir + "/music");
+}
+
+// Ticks and the status line on a fake disc of three audio rows and one data row.
+class TickWindow : public WindowFixture {
+protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        Fake.SetDisc({750, 750, 750, 300}, {false, false, false, true});
+        Open(FakeCdRipDll());
+        ASSERT_EQ(Window->RowCount(), 4);
+    }
+    int TickedCount() const {
+        int n = 0;
+        for (int i = 0; i < Window->RowCount(); ++i)
+            n += Ticked(i) ? 1 : 0;
+        return n;
+    }
+};
+
+TEST_F(TickWindow, SelectAllBoxTicksAndClearsEveryRow) {
+    Window->chkSelAll->click(); // a user click
+    EXPECT_EQ(Window->chkSelAll->checkState(), Qt::Checked);
+    EXPECT_EQ(TickedCount(), 4);
+    EXPECT_EQ(Status(), "4 Tracks Selected"); // data rows count too
+    Window->chkSelAll->click();
+    EXPECT_EQ(TickedCount(), 0);
+    EXPECT_EQ(Status(), "No Tracks Selected");
+}
+
+TEST_F(TickWindow, CountingOneTickTurnsTheBoxGreyAndLatches) {
+    Window->Row(1)->setCheckState(0, Qt::Checked);
+    Window->ListView1MouseMove();
+    EXPECT_EQ(Status(), "1 Tracks Selected"); // no singular form
+    EXPECT_EQ(Window->chkSelAll->checkState(), Qt::PartiallyChecked);
+    EXPECT_EQ(TickedCount(), 1); // the grey box's handling changes nothing
+    EXPECT_EQ(Window->ListView1Tag, 1);
+    Window->Row(2)->setCheckState(0, Qt::Checked);
+    Window->ListView1MouseMove(); // latched: no recount
+    EXPECT_EQ(Status(), "1 Tracks Selected");
+    Window->ListView1Click();
+    Window->ListView1MouseMove();
+    EXPECT_EQ(Status(), "2 Tracks Selected");
+}
+
+TEST_F(TickWindow, CountingAllTicksLeavesTheBoxAlone) {
+    for (int i = 0; i < 4; ++i)
+        Window->Row(i)->setCheckState(0, Qt::Checked);
+    Window->ListView1MouseMove();
+    EXPECT_EQ(Status(), "4 Tracks Selected");
+    EXPECT_EQ(Window->chkSelAll->checkState(), Qt::Unchecked);
+}
+
+TEST_F(TickWindow, SelectAllImageOnAGreyBoxTicksEverything) {
+    Window->Row(0)->setCheckState(0, Qt::Checked);
+    Window->ListView1MouseMove();
+    ASSERT_EQ(Window->chkSelAll->checkState(), Qt::PartiallyChecked);
+    Window->imgSelAllClick();
+    EXPECT_EQ(Window->chkSelAll->checkState(), Qt::Checked);
+    EXPECT_EQ(TickedCount(), 4);
+    EXPECT_EQ(Status(), "4 Tracks Selected");
+    Window->imgSelAllClick();
+    EXPECT_EQ(TickedCount(), 0);
+}
+
+TEST_F(TickWindow, UserClickOnAGreyBoxTicksIt) {
+    Window->Row(0)->setCheckState(0, Qt::Checked);
+    Window->ListView1MouseMove();
+    Window->chkSelAll->click();
+    EXPECT_EQ(Window->chkSelAll->checkState(), Qt::Checked);
+    EXPECT_EQ(TickedCount(), 4);
+}
+
+TEST_F(TickWindow, InvertSelection) {
+    Window->SelectAll1Click();
+    EXPECT_EQ(Window->chkSelAll->checkState(), Qt::Checked);
+    EXPECT_EQ(TickedCount(), 4);
+    Window->InvertSelection1Click(); // all ticked: all clear, and so is the box
+    EXPECT_EQ(TickedCount(), 0);
+    EXPECT_EQ(Window->chkSelAll->checkState(), Qt::Unchecked);
+    Window->Row(0)->setCheckState(0, Qt::Checked);
+    Window->chkSelAll->setCheckState(Qt::PartiallyChecked);
+    Window->InvertSelection1Click(); // mixed: the box stays as it was
+    EXPECT_EQ(TickedCount(), 3);
+    EXPECT_FALSE(Ticked(0));
+    EXPECT_EQ(Window->chkSelAll->checkState(), Qt::PartiallyChecked);
+}
+
+struct DriveChangeCase {
+    const char* name;
+    Qt::CheckState box;
+    const char* status;
+};
+
+class DriveChangeStatus : public TickWindow, public testing::WithParamInterface<DriveChangeCase> {};
+
+TEST_P(DriveChangeStatus, StatusDependsOnTheBox) {
+    Window->Row(0)->setCheckState(0, Qt::Checked);
+    Window->chkSelAll->setCheckState(GetParam().box);
+    Window->cboDriveClick();
+    EXPECT_EQ(Status(), GetParam().status);
+    EXPECT_EQ(TickedCount(), 0);
+    EXPECT_EQ(Window->chkSelAll->checkState(), Qt::Unchecked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Box, DriveChangeStatus,
+    testing::Values(DriveChangeCase{"clear", Qt::Unchecked, "No Tracks Selected."},
+                    DriveChangeCase{"ticked", Qt::Checked, "No Tracks Selected"},
+                    DriveChangeCase{"grey", Qt::PartiallyChecked, "No Tracks Selected"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(TickWindow, ExtractionWithOnlyDataRowsTickedIsRefused) {
+    Window->Row(3)->setCheckState(0, Qt::Checked);
+    Window->Timer1->start();
+    Window->ExtractTracksToMP3Files1Click();
+    EXPECT_FALSE(Ticked(3)); // the data row was unticked before counting
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Icon, QMessageBox::Warning);
+    EXPECT_EQ(Messages[0].Text, "No Audio Track Selected!");
+    EXPECT_EQ(Messages[0].Caption.toStdString(), AppInfo::Title);
+    EXPECT_TRUE(Window->Timer1->isActive());
+}
+
+TEST_F(WindowFixture, ClipboardTextOfTwoRows) {
+    // 3:05 is 185 s = 13875 sectors; 4:10 is 250 s = 18750 sectors.
+    Fake.SetDisc({13875, 18750});
+    Open(FakeCdRipDll());
+    Window->CopyTrackInformationToClipboard1Click();
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QString("\r\n01\tTrack01\t3:05\r\n02\tTrack02\t4:10"));
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Icon, QMessageBox::Information);
+    EXPECT_EQ(Messages[0].Text, "Successfully copy the Track Information to the Clipboard!");
+}
+
+TEST_F(WindowFixture, ClipboardTextOfNoRowsIsEmpty) {
+    Fake.Drives = 0;
+    Open(FakeCdRipDll());
+    EXPECT_EQ(Window->cboDrive->count(), 0);
+    EXPECT_EQ(Window->RowCount(), 0);
+    QApplication::clipboard()->setText("something");
+    Window->CopyTrackInformationToClipboard1Click();
+    EXPECT_EQ(QApplication::clipboard()->text(), QString());
+    EXPECT_EQ(Messages.size(), 1u);
+    Window->SaveCDInformation1Click(); // no drive: nothing written
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Dir + "/config/cdplayer.ini")));
+}
+
+TEST_F(WindowFixture, ExceptionInAHandlerShowsTheErrorReport) {
+    Fake.SetDisc({750, 750});
+    Open(FakeCdRipDll());
+    Window->show();
+    Fake.ThrowOnReadToc = true;
+    // A click on the eject image re-reads the drive, which now fails; the exception
+    // leaves the handler and reaches the application object.
+    TSkinImage* eject = Window->HoverImage(SkinLayout::Eject);
+    const QPointF at(5, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, at, eject->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, eject->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(eject, &press);
+    QApplication::sendEvent(eject, &release);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Caption, "Error Report");
+    EXPECT_EQ(Messages[0].Icon, QMessageBox::Critical);
+    EXPECT_EQ(Messages[0].Text, QString("We are sorry that a problem has encounted:\n"
+                                        "Please tell me the Error to "
+                                        "support@velmora.example.org:\n\n"
+                                        "Initialization failure\n\nThank you."));
+    // The window goes on: the next re-read works.
+    Fake.ThrowOnReadToc = false;
+    Fake.TrayOpen = false;
+    Window->cboDriveClick();
+    EXPECT_EQ(Window->RowCount(), 2);
+}
+
+TEST_F(WindowFixture, ExceptionWhileLoadingSettingsLeavesNoDrives) {
+    // The settings file can't be created: start-up reports it and lists no drives.
+    // The settings file's folder would have to be made inside a plain file.
+    QFile plain(QString::fromStdString(Dir + "/plain"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    setenv("VELMORA_SETTINGS", (Dir + "/plain/velmora-ripper.ini").c_str(), 1);
+    Fake.SetDisc({750});
+    Open(FakeCdRipDll());
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Caption, "Error Report");
+    EXPECT_EQ(Window->cboDrive->count(), 0);
+    EXPECT_EQ(Window->RowCount(), 0);
+}
+
+struct CoderCase {
+    const char* name;
+    int32_t rate, bitrate, maxBitrate, mode, quality, vbr, vbrHeader, vbrQuality;
+};
+
+class SetLameCoderTest : public WindowFixture, public testing::WithParamInterface<CoderCase> {};
+
+TEST_P(SetLameCoderTest, CopiesTheSettingsIntoTheEncoder) {
+    Fake.SetDisc({750});
+    Open(FakeCdRipDll());
+    const CoderCase& c = GetParam();
+    const uint32_t pcmRate = Window->LameCoder1->SampleRate();
+    Settings.SampleRates = c.rate;
+    Settings.BitRates = c.bitrate;
+    Settings.MaxBitRates = c.maxBitrate;
+    Settings.Mode = c.mode;
+    Settings.Quality = c.quality;
+    Settings.EnableVBR = c.vbr;
+    Settings.WriteVBRHeader = c.vbrHeader;
+    Settings.VBRQuality = c.vbrQuality;
+    Settings.CopyRight = -1;
+    Settings.Original = 0;
+    Settings.CRC = -1;
+    Settings.bPrivate = -1;
+    Window->SetLameCoder();
+    const TLameCoder& coder = *Window->LameCoder1;
+    EXPECT_EQ(coder.OutSampleRate(), uint32_t(c.rate));
+    EXPECT_EQ(coder.SampleRate(), pcmRate); // the PCM's rate is the ripper's
+    EXPECT_EQ(coder.Bitrate(), uint32_t(c.bitrate));
+    EXPECT_EQ(coder.MaxBitrate(), uint32_t(c.maxBitrate));
+    EXPECT_EQ(int(coder.Mode()), c.mode & 0xFF);
+    EXPECT_EQ(int(coder.Quality()), c.quality & 0xFF);
+    EXPECT_EQ(coder.EnableVBR(), c.vbr);
+    EXPECT_EQ(coder.WriteVBRHeader(), c.vbrHeader); // stored after EnableVBR's own copy
+    EXPECT_EQ(coder.VBRQuality(), c.vbrQuality);
+    EXPECT_EQ(coder.Copyright(), -1);
+    EXPECT_EQ(coder.Original(), 0);
+    EXPECT_EQ(coder.CRC(), -1);
+    EXPECT_EQ(coder.Private(), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, SetLameCoderTest,
+    testing::Values(CoderCase{"cbr_stereo", 44100, 128, 320, 0, 0, 0, 0, 5},
+                    CoderCase{"vbr_joint_no_header", 32000, 96, 256, 1, 2, -1, 0, 2},
+                    CoderCase{"mono_low_byte", 22050, 64, 160, 0x103, 0x101, -1, -1, 9}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(WindowFixture, HintsShowTheirLongPart) {
+    Fake.SetDisc({750});
+    Open(FakeCdRipDll());
+    struct {
+        const char* hint;
+        const char* shown;
+    } const cases[] = {{"Play track", "Play track"}, {"Play|Play track", "Play track"}, {"", ""}};
+    for (const auto& c : cases) {
+        QStatusTipEvent tip(c.hint);
+        QApplication::sendEvent(Window.get(), &tip);
+        EXPECT_EQ(Status(), c.shown);
+    }
+    EXPECT_EQ(Window->SelectAll1->statusTip(), "Select all tracks");
+    EXPECT_EQ(Window->ReadCDInformation1->statusTip(),
+              "Get alubm information from CDPlayer.ini file");
+    QStatusTipEvent menuTip(Window->SaveCDInformation1->statusTip());
+    QApplication::sendEvent(Window->PopupMenu1, &menuTip);
+    EXPECT_EQ(Status(), "Save alubm information to CDPlayer.ini file");
+}
+
+TEST_F(WindowFixture, HelpAndHomePageOpenTheirAddresses) {
+    Fake.SetDisc({750});
+    Open(FakeCdRipDll());
+    Window->HelpWith1Click();
+    Window->HomePage1Click();
+    ASSERT_EQ(Opened.size(), 2u);
+    EXPECT_TRUE(Opened[0].isLocalFile());
+    EXPECT_TRUE(Opened[0].toLocalFile().endsWith("/velmora-ripper.html"));
+    EXPECT_TRUE(QFile::exists(Opened[0].toLocalFile())); // copied beside the program
+    EXPECT_EQ(Opened[1].toString().toStdString(), AppInfo::HomePage);
+}
+
+} // namespace

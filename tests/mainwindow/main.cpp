@@ -1,0 +1,13 @@
+// main() of the main-window tests: our own application object on the offscreen
+// platform, created after GoogleTest has read its flags.
+#include "ui/AppErrors.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TVelmoraApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
