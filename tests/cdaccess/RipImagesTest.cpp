@@ -2,6 +2,7 @@
 // generated disc images. WAV files are compared byte for byte with the image; MP3
 // files are decoded with libmpg123 and their tags read back from the file's end.
 
+#include "Mp3Decode.h"
 #include "TestDir.h"
 
 #include "cdaccess/CDRIP.h"
@@ -11,8 +12,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <mpg123.h>
 
 #include <cmath>
 #include <cstdio>
@@ -62,49 +61,6 @@ public:
     discgen::DiscSpec Spec;
     std::string Base;
 };
-
-struct Decoded {
-    long Rate = 0;
-    int Channels = 0;
-    std::vector<int16_t> Samples; // interleaved
-    std::size_t Frames() const { return Channels == 0 ? 0 : Samples.size() / Channels; }
-};
-
-Decoded DecodeMp3(const std::string& path) {
-    Decoded d;
-    static const int initialised = mpg123_init();
-    EXPECT_EQ(initialised, MPG123_OK);
-    int err = MPG123_OK;
-    mpg123_handle* mh = mpg123_new(nullptr, &err);
-    if (mh == nullptr) {
-        ADD_FAILURE() << "mpg123_new failed";
-        return d;
-    }
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0);
-    int encoding = 0;
-    if (mpg123_open(mh, path.c_str()) != MPG123_OK ||
-        mpg123_getformat(mh, &d.Rate, &d.Channels, &encoding) != MPG123_OK) {
-        ADD_FAILURE() << "mpg123 cannot open " << path;
-        mpg123_delete(mh);
-        return d;
-    }
-    mpg123_format_none(mh);
-    mpg123_format(mh, d.Rate, d.Channels, MPG123_ENC_SIGNED_16);
-    std::vector<unsigned char> buffer(65536);
-    for (;;) {
-        std::size_t done = 0;
-        const int r = mpg123_read(mh, buffer.data(), buffer.size(), &done);
-        const auto* s = reinterpret_cast<const int16_t*>(buffer.data());
-        d.Samples.insert(d.Samples.end(), s, s + done / 2);
-        if (r != MPG123_OK && r != MPG123_NEW_FORMAT) {
-            EXPECT_EQ(r, MPG123_DONE) << mpg123_plain_strerror(r);
-            break;
-        }
-    }
-    mpg123_close(mh);
-    mpg123_delete(mh);
-    return d;
-}
 
 // The frequency of the first channel from its rising zero crossings, away from the
 // ends (encoder delay and fade).

@@ -175,6 +175,7 @@ std::vector<int> ChooseTracks(const TCDRIP& ripper, const Arguments& args) {
         }
     }
     std::vector<int> chosen;
+    std::vector<int> skipped;
     for (int number : wanted) {
         if (number > ripper.Tracks.Count()) {
             throw Failure("the disc has no track " + std::to_string(number) + " (tracks 1 to " +
@@ -184,11 +185,14 @@ std::vector<int> ChooseTracks(const TCDRIP& ripper, const Arguments& args) {
         if (ripper.IsAudioTrack(number - 1)) {
             chosen.push_back(number - 1);
         } else if (!args.tracks.empty()) {
-            std::fprintf(stderr, "velmora-rip: track %d is a data track; skipped\n", number);
+            skipped.push_back(number);
         }
     }
     if (chosen.empty()) {
         throw Failure("No Audio Track Selected!", ExitFailure);
+    }
+    for (int number : skipped) {
+        std::fprintf(stderr, "velmora-rip: track %d is a data track; skipped\n", number);
     }
     return chosen;
 }
