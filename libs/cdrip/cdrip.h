@@ -29,10 +29,11 @@
  *                       items separated by ',' or ';', each one of
  *                         bad:FIRST-LAST        these sectors fail to read, always
  *                         bad:SECTOR            one sector that fails to read
- *                         jitter:FIRST-LAST     reads that start in this range come
- *                                               back shifted by a few samples, by a
- *                                               different amount on each read
- *                         jitter:FIRST-LAST@N   ...shifted by up to N bytes (N even)
+ *                         jitter:FIRST-LAST     every third read that starts in
+ *                                               this range comes back shifted by a
+ *                                               few samples (up to 8 bytes), by a
+ *                                               different amount each time
+ *                         jitter:FIRST-LAST@N   ...shifted by up to N bytes (N 4..2352)
  *                       Sectors are LSNs and apply to every virtual drive. Items that
  *                       cannot be parsed are ignored.
  *   CDRIP_TRAY_SECONDS  seconds after which an ejected virtual tray closes itself
@@ -213,6 +214,11 @@ CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int3
  * delivered as silence, counted, and their position recorded (CR_GetLastJitter-
  * ErrorPosition). The bytes of a whole range add up to exactly
  * (end - start + 1) x bytes per sector of the output format.
+ * With jitter correction, every sector paranoia delivers is compared with a plain read
+ * of it; where they differ the sector is read again until a plain read confirms
+ * paranoia's copy or two plain reads agree (they replace it). A sector that nothing
+ * confirms is delivered as paranoia read it, and counted and recorded like an
+ * unreadable one.
  * `flag`: callers pass CR_TRUE; the value is not used.
  * Statuses: 0 data delivered; 3 data delivered, some of it silence for unreadable
  * sectors; 4 data delivered and the range is finished (also when this last chunk

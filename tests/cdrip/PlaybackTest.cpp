@@ -3,6 +3,7 @@
 #include "CdripFixture.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace cdriptest {
@@ -96,6 +97,51 @@ TEST_F(PlaybackTest, VirtualTrayOpensAndClosesByItself) {
     ASSERT_EQ(CR_EjectCD(CR_FALSE), CR_STATUS_OK) << "closing by hand";
     EXPECT_EQ(CR_ReadToc(), CR_STATUS_OK);
 }
+
+// Without CDRIP_AUDIO=none the library tries SDL2. SDL's "dummy" driver is a device that
+// plays into nothing in real time; a driver that does not exist makes SDL fail to start,
+// which must fall back to the silent clock.
+struct DeviceCase {
+    const char* name;
+    const char* sdlDriver;
+};
+
+class SoundDeviceTest : public CdripTest, public testing::WithParamInterface<DeviceCase> {
+protected:
+    void TearDown() override {
+        CdripTest::TearDown();
+        unsetenv("SDL_AUDIODRIVER");
+    }
+};
+
+TEST_P(SoundDeviceTest, PositionAdvancesWithOrWithoutADevice) {
+    startLibrary({music_}, nullptr);
+    setenv("CDRIP_AUDIO", "sdl", 1);
+    setenv("SDL_AUDIODRIVER", GetParam().sdlDriver, 1);
+    selectDisc(music_);
+    ASSERT_EQ(CR_PlayTrack(3), CR_STATUS_OK); // track 3 starts at sector 798
+    std::this_thread::sleep_for(1200ms);
+    Position a = playPosition();
+    // A device queues half a second ahead, so allow for its start-up.
+    EXPECT_GE(a.relative, 40);
+    EXPECT_LE(a.relative, 160);
+    EXPECT_EQ(a.absolute, 798 + a.relative);
+    ASSERT_EQ(CR_PauseCD(CR_TRUE), CR_STATUS_OK);
+    Position paused = playPosition();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(playPosition().absolute, paused.absolute);
+    ASSERT_EQ(CR_StopPlayTrack(), CR_STATUS_OK);
+    Position stopped = playPosition();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(playPosition().absolute, stopped.absolute);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sdl, SoundDeviceTest,
+                         testing::Values(DeviceCase{"DummyDevice", "dummy"},
+                                         DeviceCase{"NoDevice", "no-such-driver"}),
+                         [](const testing::TestParamInfo<DeviceCase>& row) {
+                             return row.param.name;
+                         });
 
 } // namespace
 } // namespace cdriptest
