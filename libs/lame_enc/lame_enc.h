@@ -129,8 +129,13 @@ LAME_ENC_API uint32_t beVersion(BE_VERSION_RECORD* version);
              *samples samples, beDeinitStream and beGetInfoTag.
    *stream: the handle of the new stream (never 0; handles are not reused).
    Statuses: BE_ERR_NULL_POINTER, BE_ERR_BAD_RECORD (kind, version or size),
-   BE_ERR_BAD_PARAMETER (a rate, bitrate, mode, quality, VBR quality, emphasis or channel
-   count LAME cannot take), BE_ERR_NO_MEMORY. */
+   BE_ERR_BAD_PARAMETER (a value LAME cannot take: an input rate outside 8000 to 192000 Hz,
+   an MP3 rate that is not an MPEG rate, a CBR bitrate that the MPEG version of the MP3's rate
+   lacks, a VBR bound that is no MPEG bitrate, a mode, quality preset, emphasis or channel
+   count outside the values above, a VBR quality outside 0 to 9 with VBR on),
+   BE_ERR_NO_MEMORY.
+   With VBR, LAME keeps both bounds inside the bitrates of the MP3's MPEG version, and a
+   maximum below the minimum is raised to the minimum. */
 LAME_ENC_API uint32_t beInitStream(const BE_CONFIG_RECORD* config, uint32_t* samples,
                                    uint32_t* bufferSize, uint32_t* stream);
 
