@@ -361,18 +361,19 @@ void TMP3Info::Save() {
 
 // Writes over the file's tag when it has one: the one the last read found, or the one
 // the last Save appended (so saving twice does not stack two tags); appends otherwise.
+// Only bytes that still begin with "TAG" are overwritten: a file that changed since the read
+// keeps its audio and gets a tag appended.
 bool TMP3Info::WriteRecord(const std::array<char, 128>& record) {
     FileHandle file(filename_, O_RDWR | O_CLOEXEC);
     if (!file.IsOpen()) {
         return false;
     }
     const long long size = file.Size();
-    const bool ownAppended =
-        appendedSize_ >= 0 && size == appendedSize_ && StartsWithTag(file, size);
-    const bool overwrite = valid_ || ownAppended;
-    if (size < 0 || (overwrite && size < static_cast<long long>(kTagSize))) {
+    if (size < 0) {
         return false;
     }
+    const bool ownAppended = appendedSize_ >= 0 && size == appendedSize_;
+    const bool overwrite = (valid_ || ownAppended) && StartsWithTag(file, size);
     const long long offset = overwrite ? size - static_cast<long long>(kTagSize) : size;
     if (!file.WriteAt(record.data(), record.size(), offset) || !file.Close()) {
         return false;

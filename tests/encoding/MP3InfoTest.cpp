@@ -120,6 +120,21 @@ TEST_F(MP3InfoTest, SecondSaveOverwritesTheTagItAppended) {
     EXPECT_EQ(LastRecord(path).substr(3, 6), "Second");
 }
 
+// A file changed behind the component's back keeps its audio: the tag is appended.
+TEST_F(MP3InfoTest, SaveNeverOverwritesAudio) {
+    const std::string path = Write("a.mp3", Audio() + TagRecord("Old"));
+    info_.SetFilename(path);
+    ASSERT_TRUE(info_.Valid());
+    Write("a.mp3", Audio(2000));
+    info_.SetTitle("New");
+    info_.Save();
+    EXPECT_TRUE(info_.Saved());
+    const std::string bytes = Read(path);
+    ASSERT_EQ(bytes.size(), 2128u);
+    EXPECT_EQ(bytes.substr(0, 2000), Audio(2000));
+    EXPECT_EQ(bytes.substr(2000, 6), "TAGNew");
+}
+
 TEST_F(MP3InfoTest, SavedTagLayoutIsSpacePaddedWithoutTerminators) {
     const std::string path = Write("a.mp3", Audio());
     info_.SetFilename(path);
