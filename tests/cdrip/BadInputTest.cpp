@@ -1,6 +1,8 @@
 // Bad input gives a failure status, never a crash.
 #include "CdripFixture.h"
 
+#include <ostream>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -12,6 +14,11 @@ struct CallCase {
     const char* name;
     std::function<CR_STATUS()> call;
 };
+
+// Names the row in test output.
+void PrintTo(const CallCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class BeforeInitTest : public CdripTest, public testing::WithParamInterface<CallCase> {};
 
@@ -145,6 +152,11 @@ struct ImageCase {
     const char* name;
     std::function<void(const std::string& base)> make;
 };
+
+// Names the row in test output.
+void PrintTo(const ImageCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class BrokenImageTest : public CdripTest, public testing::WithParamInterface<ImageCase> {};
 

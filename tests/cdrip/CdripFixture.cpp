@@ -4,6 +4,14 @@
 #include <filesystem>
 #include <unistd.h>
 
+// Read by LeakSanitizer in the sanitizer build: libcdio's cue reader keeps a copy of the
+// FILE name when a .cue sheet ends in the middle of its FILE line (the "CueCutShort"
+// image). Not ours to fix; everything else must be leak-free.
+extern "C" const char* __lsan_default_suppressions();
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libcdio.so\n";
+}
+
 namespace cdriptest {
 
 std::string CdripTest::dir_;

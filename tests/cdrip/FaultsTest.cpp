@@ -2,6 +2,8 @@
 // simulated on virtual drives through CDRIP_FAULTS.
 #include "CdripFixture.h"
 
+#include <ostream>
+
 #include <algorithm>
 
 namespace cdriptest {
@@ -12,6 +14,11 @@ struct DamageCase {
     bool paranoia;
     int format;
 };
+
+// Names the row in test output.
+void PrintTo(const DamageCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class DamageTest : public CdripTest, public testing::WithParamInterface<DamageCase> {};
 
@@ -81,6 +88,11 @@ struct LastSectorCase {
     int32_t first;
 };
 
+// Names the row in test output.
+void PrintTo(const LastSectorCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class LastSectorTest : public CdripTest, public testing::WithParamInterface<LastSectorCase> {};
 
 TEST_P(LastSectorTest, LastSectorOfTheDiscIsIntactOrReported) {
@@ -133,6 +145,11 @@ struct GarbageCase {
     const char* name;
     const char* faults;
 };
+
+// Names the row in test output.
+void PrintTo(const GarbageCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class GarbageFaultsTest : public CdripTest, public testing::WithParamInterface<GarbageCase> {};
 

@@ -2,6 +2,8 @@
 // paused and after stop; and the virtual tray.
 #include "CdripFixture.h"
 
+#include <ostream>
+
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -105,6 +107,11 @@ struct DeviceCase {
     const char* name;
     const char* sdlDriver;
 };
+
+// Names the row in test output.
+void PrintTo(const DeviceCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class SoundDeviceTest : public CdripTest, public testing::WithParamInterface<DeviceCase> {
 protected:

@@ -1,6 +1,8 @@
 // Table of contents, parameter block and the six output formats on generated images.
 #include "CdripFixture.h"
 
+#include <ostream>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -88,6 +90,11 @@ struct FormatCase {
     int format;
     bool paranoia;
 };
+
+// Names the row in test output.
+void PrintTo(const FormatCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class FormatTest : public CdripTest, public testing::WithParamInterface<FormatCase> {};
 
