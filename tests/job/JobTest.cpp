@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -67,9 +68,11 @@ std::string Id3Title(const fs::path& p) {
     return title.substr(0, title.find_last_not_of(' ') + 1);
 }
 
-struct Opened {
-    std::vector<QUrl> urls;
-};
+// The ripper's call table: the real library, with calls that a test may replace.
+TCdRipDll& Dll() {
+    static TCdRipDll table = RealCdRipDll();
+    return table;
+}
 
 class JobTest : public testing::Test {
 protected:
@@ -96,7 +99,7 @@ protected:
         ASSERT_TRUE(discgen::writeDisc((root / "disc").string(), Disc(), &error)) << error;
         ::setenv("CDRIP_IMAGES", (root / "disc.cue").c_str(), 1);
         coder = std::make_unique<TLameCoder>();
-        ripper = std::make_unique<TCDRIP>();
+        ripper = std::make_unique<TCDRIP>(Dll());
         ripper->WriteWAV = true;
         ripper->SetCoder(coder.get());
         ripper->SetCDRomNum(ripper->GetNumCDROM() - 1); // the image comes last
@@ -140,6 +143,8 @@ protected:
         };
     }
     void TearDown() override {
+        Dll().CR_OpenRipper = RealCdRipDll().CR_OpenRipper;
+        ripper->SetCoder(coder.get());
         ripper->OnProgress = nullptr;
         ripper->OnBeginTrack = nullptr;
         ripper->ProcessMessages = nullptr;
@@ -235,6 +240,11 @@ struct NameCase {
     const char* expected;
 };
 
+// Test names show the row's name instead of its bytes.
+void PrintTo(const NameCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class OutputNames : public JobTest, public testing::WithParamInterface<NameCase> {};
 
 TEST_P(OutputNames, Formed) {
@@ -268,6 +278,11 @@ struct EscapeCase {
     const char* name;
     const char* title;
 };
+
+// Test names show the row's name instead of its bytes.
+void PrintTo(const EscapeCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class TitlesLeavingTheFolder : public JobTest, public testing::WithParamInterface<EscapeCase> {};
 
@@ -312,6 +327,11 @@ struct AnswerCase {
     std::vector<bool> replaced;
     bool opened;
 };
+
+// Test names show the row's name instead of its bytes.
+void PrintTo(const AnswerCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class OverwriteQuestion : public JobTest, public testing::WithParamInterface<AnswerCase> {};
 
@@ -445,3 +465,39 @@ TEST_F(JobTest, OpenWhenDoneOff) {
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(Status(0), "OK");
 }
+
+struct RipperErrorCase {
+    const char* name;
+    bool toWave;
+    bool openFails; // the library cannot open the track's range
+    const char* message;
+};
+
+// Test names show the row's name instead of its bytes.
+void PrintTo(const RipperErrorCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class RipperErrors : public JobTest, public testing::WithParamInterface<RipperErrorCase> {};
+
+// The ripper's own failures end the job through the error report; the entry is not
+// marked "OK" and the later rows are not reached.
+TEST_P(RipperErrors, EndTheJob) {
+    Tick({3, 4});
+    if (GetParam().openFails)
+        Dll().CR_OpenRipper = [](int32_t*, int32_t, int32_t) -> int32_t { return 1; };
+    else
+        ripper->SetCoder(nullptr);
+    EXPECT_EQ(Run(GetParam().toWave), mrOk);
+    EXPECT_EQ(errors, std::vector<std::string>{GetParam().message});
+    EXPECT_EQ(Status(3), "--");
+    EXPECT_EQ(Status(4), "--");
+    EXPECT_FALSE(fs::exists(out / "Track04.wav"));
+    EXPECT_FALSE(fs::exists(out / "Track04.mp3"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RipperErrors,
+    testing::Values(RipperErrorCase{"UnreadableTrack", true, true, "Unable to read the track"},
+                    RipperErrorCase{"NoEncoder", false, false, "Unable to start the MP3 encoder"}),
+    [](const auto& row) { return std::string(row.param.name); });

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QLocale>
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace {
 
@@ -135,6 +136,11 @@ struct RoundCase {
     double position;
     const char* text;
 };
+
+// Test names show the row's name instead of its bytes.
+void PrintTo(const RoundCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class GradProgressRounding : public testing::TestWithParam<RoundCase> {};
 

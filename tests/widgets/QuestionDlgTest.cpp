@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace {
 
@@ -77,6 +78,11 @@ struct CaptionCase {
     QStringList captions;
     QStringList expected;
 };
+
+// Test names show the row's name instead of its bytes.
+void PrintTo(const CaptionCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class QuestionDlgCaptions : public QuestionDlgTest,
                             public testing::WithParamInterface<CaptionCase> {};
