@@ -13,7 +13,7 @@ for tool in "$bin/mkdisc" "$bin/velmora-rip" cd-paranoia lame /usr/bin/time; do
 done
 work=$(mktemp -d /tmp/rip-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-runs=${BENCH_RUNS:-3}
+runs=${BENCH_RUNS:-5}
 
 # velmora-rip with a settings file of its own (the defaults: VBR quality 5 with its
 # header, 128 to 320 kbit/s, stereo, normal quality, CRC) and no sound device.
@@ -25,23 +25,15 @@ export XDG_CONFIG_HOME=$work/config
 lame_args=(--quiet -r -s 44.1 --bitwidth 16 --signed --little-endian
     -m s -V 5 -b 128 -B 320 -q 3 -p --noreplaygain)
 
-# Best wall-clock time and best CPU time (user + system, all processes) of $runs runs
-# of a command, in seconds: "WALL CPU". On a busy machine the CPU time is the steadier
-# figure; the peer's pipeline may also spread its wall time over two cores.
-best_time() {
-    local wall="" cpu=""
-    for _ in $(seq "$runs"); do
-        local w c
-        /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>&1 || true
-        read -r w c < <(tail -n1 "$work/time" | awk '{ printf "%s %.2f\n", $1, $2 + $3 }')
-        if [[ -z $wall ]] || awk -v a="$w" -v b="$wall" 'BEGIN { exit !(a < b) }'; then
-            wall=$w
-        fi
-        if [[ -z $cpu ]] || awk -v a="$c" -v b="$cpu" 'BEGIN { exit !(a < b) }'; then
-            cpu=$c
-        fi
-    done
-    echo "$wall $cpu"
+# One run of a command: "WALL CPU" in seconds (CPU = user + system, all processes).
+one_time() {
+    /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>&1 || true
+    tail -n1 "$work/time" | awk '{ printf "%s %.2f\n", $1, $2 + $3 }'
+}
+
+# The smaller of two figures.
+least() {
+    if [[ -z $1 ]] || awk -v a="$2" -v b="$1" 'BEGIN { exit !(a < b) }'; then echo "$2"; else echo "$1"; fi
 }
 
 peak_kb() {
@@ -83,8 +75,16 @@ export lame_args_text="${lame_args[*]}"
 printf '%-22s %12s %10s %7s %8s  %s\n' job "velmora-rip" peer ratio target ""
 status=0
 for job in mp3 wav; do
-    read -r ours_wall ours_cpu < <(best_time bash -c "rip_$job")
-    read -r peer_wall peer_cpu < <(best_time bash -c "lame_args=(\$lame_args_text); peer_$job")
+    # Best of $runs runs each, taken in turns so that both meet the same machine load.
+    # On a busy machine the CPU time is the steadier figure; the peer's pipeline may
+    # also spread its wall time over two cores.
+    ours_wall="" ours_cpu="" peer_wall="" peer_cpu=""
+    for _ in $(seq "$runs"); do
+        read -r w c < <(one_time bash -c "rip_$job")
+        ours_wall=$(least "$ours_wall" "$w") ours_cpu=$(least "$ours_cpu" "$c")
+        read -r w c < <(one_time bash -c "lame_args=(\$lame_args_text); peer_$job")
+        peer_wall=$(least "$peer_wall" "$w") peer_cpu=$(least "$peer_cpu" "$c")
+    done
     target=1.10
     [[ $job == mp3 ]] && target=1.05
     for kind in wall cpu; do
