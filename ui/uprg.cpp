@@ -158,8 +158,10 @@ void Tfrmprg::keyPressEvent(QKeyEvent* e) {
 // Closing through the title bar does not stop a running job: the job's own result
 // decides how the dialog closes.
 void Tfrmprg::reject() {
-    if (!Running)
-        done(mrCancel);
+    if (Running)
+        return;
+    StartPending = false;
+    done(mrCancel);
 }
 
 void Tfrmprg::btnCancelClick() {
@@ -192,7 +194,8 @@ int Tfrmprg::CountTicked() const {
 }
 
 QString Tfrmprg::GetOutputfilename(int Index) const {
-    const QString title = TrimControls(T.ListView1->topLevelItem(Index)->text(TrackColumns::Title));
+    const QTreeWidgetItem* row = T.ListView1->topLevelItem(Index);
+    const QString title = row ? TrimControls(row->text(TrackColumns::Title)) : QString();
     QString folder = TrimControls(QString::fromStdString(Settings.OutDir));
     if (!folder.endsWith('/'))
         folder += '/';

@@ -425,18 +425,36 @@ TEST_F(JobTest, EscPressesCancel) {
     EXPECT_EQ(Status(1), "--");
 }
 
-// Cancel before the first tick: nothing is extracted at all.
-TEST_F(JobTest, CancelBeforeTheJobStarts) {
+struct EarlyCloseCase {
+    const char* name;
+    std::function<void(Tfrmprg&)> close;
+};
+
+// Test names show the row's name instead of its bytes.
+void PrintTo(const EarlyCloseCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class EarlyClose : public JobTest, public testing::WithParamInterface<EarlyCloseCase> {};
+
+// Cancel or the title bar's close before the first tick: nothing is extracted at all.
+TEST_P(EarlyClose, NothingExtracted) {
     Tick({0});
     const int result = Run(true, [](Tfrmprg& dlg) {
         dlg.Timer1->setInterval(1000);
-        QTimer::singleShot(0, &dlg, [&dlg] { dlg.btnCancel->click(); });
+        QTimer::singleShot(0, &dlg, [&dlg] { GetParam().close(dlg); });
     });
     EXPECT_EQ(result, mrCancel);
     EXPECT_FALSE(fs::exists(out / "Track01.wav"));
     EXPECT_EQ(Status(0), "--");
     EXPECT_TRUE(opened.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, EarlyClose,
+                         testing::Values(EarlyCloseCase{"CancelButton",
+                                                        [](Tfrmprg& d) { d.btnCancel->click(); }},
+                                         EarlyCloseCase{"TitleBar", [](Tfrmprg& d) { d.close(); }}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(JobTest, DialogLayoutAndCaptions) {
     Tfrmprg dlg(Targets());
