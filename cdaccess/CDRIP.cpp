@@ -324,6 +324,7 @@ void TCDRIP::InformCoder() {
 // The working set of one extraction. Its end-of-track steps run once, in order,
 // on every way out of RipRange.
 struct TCDRIP::TRipState {
+    bool Encode = false; // Encode as it was when the extraction started
     std::optional<TOutputFile> File;
     bool RemoveFile = false;
     bool StreamOpen = false;
@@ -357,9 +358,10 @@ void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileNa
         throw ECDRIPError("Unable to read the track");
     }
     TRipState st;
+    st.Encode = Encode;
     std::exception_ptr error;
     try {
-        if (Encode) {
+        if (st.Encode) {
             FileName = ChangeFileExt(FileName, ".mp3");
         }
         const uint64_t sectors = static_cast<uint64_t>(int64_t{EndSector} - StartSector + 1);
@@ -383,13 +385,13 @@ void TCDRIP::StartOutput(TRipState& st, const std::string& FileName, uint64_t se
                          int32_t size) {
     st.File.emplace(FileName);
     const TPCMFormat fmt = PCMFormatOf(FOutputFormat);
-    if (WriteWAV && !Encode) {
+    if (WriteWAV && !st.Encode) {
         st.Announced = sectors * fmt.BytesPerSector;
         const auto header = WavHeader(fmt, static_cast<uint32_t>(st.Announced));
         st.File->Write(header.data(), header.size());
         st.HeaderWritten = true;
     }
-    if (Encode) {
+    if (st.Encode) {
         if (FCoder == nullptr) {
             st.RemoveFile = true;
             throw ECDRIPError("Unable to start the MP3 encoder");
@@ -419,7 +421,7 @@ void TCDRIP::ChunkLoop(TRipState& st, int32_t size) {
         if (status != CRFailure) {
             // Never trust a count beyond the buffer the library asked for.
             const auto got = static_cast<std::size_t>(std::clamp(n, 0, size));
-            if (Encode) {
+            if (st.Encode) {
                 carry = EncodeBlock(st, carry + got);
             } else {
                 WriteOrFail(st, st.ReadBuffer.data(), got);

@@ -449,6 +449,15 @@ TEST_F(TCDRIPRip, CancelledWavGetsTheSizesItHas) {
     EXPECT_TRUE(r.Aborted());
 }
 
+TEST_F(TCDRIPRip, EncodeChangedByAHandlerMidTrackKeepsTheTracksFormat) {
+    f.cd.Chunks = Script(3000, 1000);
+    r.ProcessMessages = [this] { r.Encode = true; };
+    r.RipTrack(1, dir / "k.wav");
+    const auto b = ReadBytes(dir / "k.wav");
+    ASSERT_EQ(b.size(), 44u + 3000u);
+    EXPECT_EQ(lame.Count("beEncodeChunk"), 0);
+}
+
 TEST_F(TCDRIPRip, StatusOneDeliversNothingButReportsProgress) {
     f.cd.Chunks = {{0, 100}, {1, 500}, {1, 0}, {0, 200}, {4, 50}};
     r.WriteWAV = false;
