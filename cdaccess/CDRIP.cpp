@@ -405,7 +405,11 @@ void TCDRIP::StartOutput(TRipState& st, const std::string& FileName, uint64_t se
         }
         st.ChunkSize = std::size_t{FCoder->Samples()} * 2;
         st.ChunkBuffer.resize(FCoder->Samples());
-        st.Mp3Buffer.resize(FCoder->BufferSize());
+        // Room for the output of every whole chunk one pass can hold, so that a pass
+        // writes its MP3 bytes at once.
+        const std::size_t chunksPerPass = std::max<std::size_t>(
+            1, (static_cast<std::size_t>(size) + st.ChunkSize - 1) / st.ChunkSize);
+        st.Mp3Buffer.resize(chunksPerPass * FCoder->BufferSize());
     }
     st.ReadBuffer.resize(static_cast<std::size_t>(size) + st.ChunkSize);
 }
@@ -451,12 +455,15 @@ void TCDRIP::ChunkLoop(TRipState& st, int32_t size) {
 // encodes and writes them, and moves the rest to the front. Returns the carry.
 std::size_t TCDRIP::EncodeBlock(TRipState& st, std::size_t total) {
     const std::size_t k = total / st.ChunkSize;
+    const std::size_t room = FCoder->BufferSize();
+    std::size_t produced = 0;
     for (std::size_t j = 0; j < k; ++j) {
         std::memcpy(st.ChunkBuffer.data(), st.ReadBuffer.data() + j * st.ChunkSize, st.ChunkSize);
         uint32_t count = 0;
-        FCoder->EncodeChunk(st.ChunkBuffer.data(), st.Mp3Buffer.data(), &count);
-        WriteOrFail(st, st.Mp3Buffer.data(), std::min<std::size_t>(count, st.Mp3Buffer.size()));
+        FCoder->EncodeChunk(st.ChunkBuffer.data(), st.Mp3Buffer.data() + produced, &count);
+        produced += std::min<std::size_t>(count, room);
     }
+    WriteOrFail(st, st.Mp3Buffer.data(), produced);
     const std::size_t carry = total - k * st.ChunkSize;
     std::memmove(st.ReadBuffer.data(), st.ReadBuffer.data() + k * st.ChunkSize, carry);
     return carry;
