@@ -1,6 +1,7 @@
 #include "ui/AppErrors.h"
 
 #include <QDesktopServices>
+#include <cstdio>
 #include <stdexcept>
 
 std::function<void(const std::exception&)> TVelmoraApplication::OnException;
@@ -11,13 +12,18 @@ bool TVelmoraApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& e) {
-        if (OnException)
-            OnException(e);
+        Report(e);
     } catch (...) {
-        if (OnException)
-            OnException(std::runtime_error("Unknown exception"));
+        Report(std::runtime_error("Unknown exception"));
     }
     return false;
+}
+
+void TVelmoraApplication::Report(const std::exception& e) {
+    if (OnException)
+        OnException(e);
+    else
+        std::fprintf(stderr, "%s\n", e.what());
 }
 
 namespace AppMessages {

@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <exception>
 #include <functional>
+#include <stdexcept>
 
 // The application object: one override of notify() catches every exception that
 // escapes an event handler and hands it to the error report that the main window
@@ -17,7 +18,23 @@ public:
 
     // The application-wide error report; empty until the main window installs it.
     static std::function<void(const std::exception&)> OnException;
+
+    // Hands an exception to the error report (to stderr while there is none).
+    static void Report(const std::exception& e);
 };
+
+// Runs an event handler of ours. An exception it raises goes to the error report right
+// here, so that it never unwinds through Qt's own frames on its way out; notify() is
+// the net for anything that still gets through.
+template <class Handler> void Guarded(Handler&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        TVelmoraApplication::Report(e);
+    } catch (...) {
+        TVelmoraApplication::Report(std::runtime_error("Unknown exception"));
+    }
+}
 
 // Message boxes and shell calls of the window go through here, so that a test can
 // answer or record them instead of a modal box opening or a browser starting.

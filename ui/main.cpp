@@ -48,7 +48,8 @@ int ParseArguments(int argc, char** argv, std::vector<std::string>& images) {
             return -1;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("%s %s\n", AppInfo::Title.data(), AppInfo::Version.data());
+            std::printf("%s %s (%s)\n", AppInfo::ProgramName.data(), AppInfo::Version.data(),
+                        AppInfo::Title.data());
             return -1;
         }
         // Qt's own options with a value pass through to the application object.

@@ -186,7 +186,7 @@ void TfrmMain::CreateComponents(const TCdRipDll& Dll) {
                   RowIcon(QStringLiteral("row_playing.png"))};
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
     Timer1->start();
     CreatePopupMenu();
 }
@@ -220,7 +220,8 @@ QAction* TfrmMain::AddMenuItem(const QString& caption, const QString& hint,
                                void (TfrmMain::*handler)()) {
     QAction* action = PopupMenu1->addAction(caption);
     action->setStatusTip(hint);
-    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    connect(action, &QAction::triggered, this,
+            [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
     return action;
 }
 
@@ -229,13 +230,15 @@ void TfrmMain::CreateControls() {
     cboDrive = new QComboBox(this);
     cboDrive->setEditable(false);
     cboDrive->setGeometry(135, 118, 217, 22);
-    connect(cboDrive, &QComboBox::activated, this, [this](int) { cboDriveClick(); });
+    connect(cboDrive, &QComboBox::activated, this,
+            [this](int) { Guarded([this] { cboDriveClick(); }); });
     CreateListView();
     chkSelAll = new TSelAllCheckBox(this);
     chkSelAll->setTristate(true);
     chkSelAll->setGeometry(544, 123, 12, 13);
     chkSelAll->setStatusTip(QStringLiteral("Select or Unselect all tracks"));
-    connect(chkSelAll, &QCheckBox::stateChanged, this, [this](int) { chkSelAllClick(); });
+    connect(chkSelAll, &QCheckBox::stateChanged, this,
+            [this](int) { Guarded([this] { chkSelAllClick(); }); });
     lblStatus = new QLabel(QString(10, QLatin1Char(' ')), this);
     lblStatus->setGeometry(20, 72, 520, 16);
     lblStatus->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -792,7 +795,7 @@ void TfrmMain::SkinMouseRelease(TSkinImage* source, const QPoint& client) {
     if (pressed != source || !source->rect().contains(source->mapFrom(this, client)))
         return;
     if (source->OnClick)
-        source->OnClick();
+        Guarded(source->OnClick);
 }
 
 void TfrmMain::leaveEvent(QEvent* e) {
@@ -815,7 +818,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
     }
     if (ListView1 && watched == ListView1->viewport()) {
         if (e->type() == QEvent::MouseMove)
-            ListView1MouseMove();
+            Guarded([this] { ListView1MouseMove(); });
         else if (e->type() == QEvent::MouseButtonRelease)
             ListView1Click();
     }

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QStatusTipEvent>
 
 namespace {
@@ -377,5 +378,36 @@ TEST_F(WindowFixture, HelpAndHomePageOpenTheirAddresses) {
     EXPECT_TRUE(QFile::exists(Opened[0].toLocalFile())); // copied beside the program
     EXPECT_EQ(Opened[1].toString().toStdString(), AppInfo::HomePage);
 }
+
+} // namespace
+
+namespace {
+
+struct CommandLineCase {
+    const char* name;
+    QStringList arguments;
+    int exitCode;
+    const char* output; // expected at the start of stdout
+};
+
+class CommandLine : public testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLine, PrintsAndExitsWithoutAWindow) {
+    const CommandLineCase& c = GetParam();
+    QProcess program;
+    program.start(qEnvironmentVariable("VELMORA_TEST_BIN") + "/velmora-ripper", c.arguments);
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), c.exitCode);
+    EXPECT_TRUE(program.readAllStandardOutput().startsWith(c.output));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CommandLine,
+    testing::Values(CommandLineCase{"version", {"--version"}, 0, "velmora-ripper 2.3.0"},
+                    CommandLineCase{"help", {"--help"}, 0, "usage: velmora-ripper [IMAGE...]"},
+                    CommandLineCase{"help_after_image", {"a.cue", "--help"}, 0, "usage:"},
+                    CommandLineCase{"unknown_option", {"--bogus"}, 1, ""}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
