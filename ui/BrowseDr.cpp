@@ -170,6 +170,10 @@ bool TdfsBrowseDirectoryDlg::BrowseDirectory(QString& path, bool statusLine) {
                                 RootFolder(root_), title_, ShellFlags(statusLine));
     dialog.onInitialized = [this, &dialog] { DoInitialized(&dialog); };
     dialog.onSelChanged = [this, &dialog](const QString& item) { DoSelChanged(&dialog, item); };
+    dialog.onResized = [this, &dialog] {
+        if (handle_ == &dialog && !statusText_.isEmpty())
+            dialog.SetStatusText(FittedStatusText());
+    };
     dialog.onValidateFailed = [this](const QString& typed) {
         bool cancel = false;
         DoValidateFailed(typed, cancel);

@@ -200,3 +200,9 @@ void TFolderBrowserDialog::showEvent(QShowEvent* event) {
     QMetaObject::invokeMethod(
         this, [this] { scrollToSelection(); }, Qt::QueuedConnection);
 }
+
+void TFolderBrowserDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (initialized_ && onResized)
+        onResized();
+}

@@ -69,11 +69,14 @@ public:
     std::function<void()> onInitialized;
     std::function<void(const QString&)> onSelChanged;
     std::function<bool(const QString&)> onValidateFailed;
+    // The window changed its size, so a fitted status text may fit differently.
+    std::function<void()> onResized;
 
     void accept() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildTree();

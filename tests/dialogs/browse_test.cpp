@@ -415,6 +415,30 @@ TEST_F(BrowseTest, StatusLineIsFittedInTheOpenWindow) {
     EXPECT_EQ(unfitted, "This text is much wider than the line");
 }
 
+TEST_F(BrowseTest, WiderWindowShowsMoreOfThePath) {
+    const QString deep =
+        MakeDir("Music/A Rather Long Artist Name/A Quite Long Album Title/Disc One");
+    TdfsBrowseDirectoryDlg dlg;
+    dlg.SetOptions({bfNewDialogStyle}); // the new style may be resized
+    dlg.SetStatusText(deep);
+    QString narrow, wide;
+    int narrowLine = 0;
+    ASSERT_TRUE(RunBrowser(dlg, true, [&](TdfsBrowseDirectoryDlg*, TFolderBrowserDialog* w) {
+        QLabel* line = w->StatusLine();
+        const int margins = w->width() - line->width();
+        w->resize(w->minimumSizeHint().width(), w->height());
+        narrow = line->text();
+        narrowLine = line->width();
+        w->resize(margins + WidthOf(line, deep) + 10, w->height());
+        wide = line->text();
+    }));
+    EXPECT_NE(narrow, deep);
+    EXPECT_TRUE(narrow.endsWith("/Disc One")) << narrow.toStdString();
+    std::unique_ptr<QLabel> probe(LabelOfWidth(10));
+    EXPECT_LE(WidthOf(probe.get(), narrow), narrowLine);
+    EXPECT_EQ(wide, deep);
+}
+
 TEST_F(BrowseTest, DirectoryTest) {
     const QString music = MakeDir("Music");
     QFile file(root + "/a.txt");
