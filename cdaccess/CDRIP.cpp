@@ -329,6 +329,7 @@ struct TCDRIP::TRipState {
     bool RemoveFile = false;
     bool StreamOpen = false;
     std::size_t ChunkSize = 0;
+    std::size_t Carry = 0; // PCM bytes at the front of ReadBuffer waiting for a whole chunk
     std::vector<uint8_t> ReadBuffer;
     std::vector<int16_t> ChunkBuffer;
     std::vector<uint8_t> Mp3Buffer;
@@ -415,7 +416,7 @@ void TCDRIP::StartOutput(TRipState& st, const std::string& FileName, uint64_t se
 }
 
 void TCDRIP::ChunkLoop(TRipState& st, int32_t size) {
-    std::size_t carry = 0;
+    std::size_t& carry = st.Carry;
     for (;;) {
         if (FAbort) {
             break;
@@ -516,10 +517,11 @@ bool TCDRIP::FlushEncoder(TRipState& st) {
     if (st.Mp3Buffer.empty()) {
         return true;
     }
+    bool flushed = EncodeTail(st);
     uint32_t count = 0;
     FCoder->DeinitStream(st.Mp3Buffer.data(), &count);
     const std::size_t n = std::min<std::size_t>(count, st.Mp3Buffer.size());
-    const bool flushed = n == 0 || (st.File && st.File->Write(st.Mp3Buffer.data(), n));
+    flushed = (n == 0 || (st.File && st.File->Write(st.Mp3Buffer.data(), n))) && flushed;
     if (FCoder->WriteVBRHeader() != LongFalse && st.File) {
         std::vector<uint8_t> frame;
         if (FCoder->GetInfoTag(frame) == 0 && !frame.empty()) {
@@ -527,6 +529,28 @@ bool TCDRIP::FlushEncoder(TRipState& st) {
         }
     }
     return flushed;
+}
+
+// Encodes the PCM left over after the last whole chunk (less than one chunk), so that
+// the end of the track is not lost. Returns false when its MP3 bytes could not all be
+// written.
+bool TCDRIP::EncodeTail(TRipState& st) {
+    if (st.Carry < 2 || st.ChunkBuffer.empty()) {
+        return true;
+    }
+    // Whole sample frames only: the encoder takes no half of a stereo frame.
+    const std::size_t channels = std::max<std::size_t>(1, FCoder->InputChannels());
+    const std::size_t samples = st.Carry / 2 / channels * channels;
+    if (samples == 0) {
+        return true;
+    }
+    std::memcpy(st.ChunkBuffer.data(), st.ReadBuffer.data(), samples * 2);
+    uint32_t count = 0;
+    FCoder->EncodeChunk(st.ChunkBuffer.data(), static_cast<uint32_t>(samples), st.Mp3Buffer.data(),
+                        &count);
+    st.Carry = 0;
+    const std::size_t n = std::min<std::size_t>(count, st.Mp3Buffer.size());
+    return n == 0 || (st.File && st.File->Write(st.Mp3Buffer.data(), n));
 }
 
 // A WAV file that ends with another amount of data than its header announced (a

@@ -223,6 +223,7 @@ private:
     void WriteOrFail(TRipState& st, const void* data, std::size_t count);
     bool EndOfTrack(TRipState& st, std::exception_ptr& error);
     bool FlushEncoder(TRipState& st);
+    bool EncodeTail(TRipState& st);
     void FixWavSizes(TRipState& st);
 
     const TCdRipDll& Dll;

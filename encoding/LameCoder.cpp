@@ -73,6 +73,11 @@ uint32_t TLameCoder::EncodeChunk(const int16_t* Input, uint8_t* Output, uint32_t
     return LameDll().beEncodeChunk(streamHandle_, samples_, Input, Output, Count);
 }
 
+uint32_t TLameCoder::EncodeChunk(const int16_t* Input, uint32_t NumSamples, uint8_t* Output,
+                                 uint32_t* Count) {
+    return LameDll().beEncodeChunk(streamHandle_, NumSamples, Input, Output, Count);
+}
+
 uint32_t TLameCoder::DeinitStream(uint8_t* Output, uint32_t* Count) {
     return LameDll().beDeinitStream(streamHandle_, Output, Count);
 }

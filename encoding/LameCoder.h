@@ -119,6 +119,10 @@ public:
     uint32_t InitStream();
     // Encodes Samples() samples from Input; Output holds BufferSize() bytes.
     uint32_t EncodeChunk(const int16_t* Input, uint8_t* Output, uint32_t* Count);
+    // Ours: encodes a shorter last piece of NumSamples samples (at most Samples(), whole
+    // sample frames), so that the end of a stream is not cut off.
+    uint32_t EncodeChunk(const int16_t* Input, uint32_t NumSamples, uint8_t* Output,
+                         uint32_t* Count);
     // The stream's last MP3 bytes.
     uint32_t DeinitStream(uint8_t* Output, uint32_t* Count);
     // Ours: after DeinitStream, the final VBR header frame that replaces the first frame

@@ -532,9 +532,11 @@ TEST_F(TCDRIPRip, ShortWriteOfMp3ClosesTheEncoder) {
 TEST_F(TCDRIPRip, FlushWriteFailureIsWriteError) {
     UseCoder();
     ASSERT_EQ(::symlink("/dev/full", (dir / "flush.mp3").c_str()), 0);
-    f.cd.Chunks = Script(100, 100); // less than one chunk: only the flush is written
+    // Less than one chunk: nothing is written during the track, only the short last
+    // piece and the flush at its end.
+    f.cd.Chunks = Script(100, 100);
     EXPECT_EQ(MessageOf([&] { r.RipTrack(1, dir / "flush"); }), "Write error");
-    EXPECT_EQ(lame.Count("beEncodeChunk"), 0);
+    EXPECT_EQ(lame.ChunkSizes, std::vector<uint32_t>{50});
     EXPECT_EQ(lame.Count("beCloseStream"), 1);
 }
 
@@ -597,11 +599,13 @@ TEST_F(TCDRIPRip, AbortInTheFirstPassStillFlushesAndCloses) {
     EXPECT_EQ(pumped, 1);
     EXPECT_EQ(f.cd.Count("CR_RipChunk"), 1);
     EXPECT_EQ(f.cd.Count("CR_CloseRipper"), 1);
+    // The first block: four whole chunks, then its last 1568 bytes as a short piece.
     EXPECT_THAT(lame.Calls,
                 ElementsAre("beInitStream", "beEncodeChunk", "beEncodeChunk", "beEncodeChunk",
-                            "beEncodeChunk", "beDeinitStream", "beCloseStream"));
+                            "beEncodeChunk", "beEncodeChunk", "beDeinitStream", "beCloseStream"));
+    EXPECT_EQ(lame.ChunkSizes.back(), 784u);
     const auto b = ReadBytes(dir / "a.mp3");
-    EXPECT_EQ(std::string(b.begin(), b.end()), std::string(40, 'M') + "FLUSH");
+    EXPECT_EQ(std::string(b.begin(), b.end()), std::string(50, 'M') + "FLUSH");
 }
 
 TEST_F(TCDRIPRip, AbortBetweenTracksDoesNotStopTheNext) {
@@ -634,11 +638,12 @@ struct CarryRow {
 
 class TCDRIPCarry : public TCDRIPRip, public testing::WithParamInterface<CarryRow> {};
 
-// With Samples = 2304 a chunk is 4608 bytes. Every encoder call takes exactly one
-// chunk, the PCM reaches the encoder in order without a byte lost or doubled, each
-// pass encodes exactly the whole chunks held so far, and the remainder (less than
-// one chunk) is never encoded.
-TEST_P(TCDRIPCarry, WholeChunksInOrder) {
+// With Samples = 2304 a chunk is 4608 bytes. Every encoder call during the track takes
+// exactly one chunk, each pass encodes exactly the whole chunks held so far, and the
+// remainder (less than one chunk, whole stereo frames) is encoded once, as a shorter
+// last piece, before the flush: the PCM reaches the encoder in order without a byte
+// lost or doubled.
+TEST_P(TCDRIPCarry, WholeChunksInOrderThenTheTail) {
     UseCoder();
     const CarryRow row = GetParam();
     f.cd.BufferSize = row.block;
@@ -646,18 +651,24 @@ TEST_P(TCDRIPCarry, WholeChunksInOrder) {
     r.RipTrack(1, dir / "carry.mp3");
     const int chunk = 4608;
     const int whole = row.total / chunk;
-    ASSERT_EQ(lame.Count("beEncodeChunk"), whole);
-    for (uint32_t s : lame.ChunkSizes) {
-        EXPECT_EQ(s, 2304u);
+    const int tail = row.total % chunk / 4 * 4; // whole stereo frames
+    const int calls = whole + (tail > 0 ? 1 : 0);
+    ASSERT_EQ(lame.Count("beEncodeChunk"), calls);
+    for (int i = 0; i < whole; ++i) {
+        EXPECT_EQ(lame.ChunkSizes[static_cast<std::size_t>(i)], 2304u);
     }
-    EXPECT_EQ(lame.Pcm, Pattern(static_cast<std::size_t>(whole) * chunk));
+    if (tail > 0) {
+        EXPECT_EQ(lame.ChunkSizes.back(), static_cast<uint32_t>(tail / 2));
+    }
+    EXPECT_EQ(lame.Pcm, Pattern(static_cast<std::size_t>(whole) * chunk + tail));
     for (std::size_t pass = 0; pass < encodeCallsAfterPass.size(); ++pass) {
         const int64_t delivered =
             std::min<int64_t>(int64_t{row.total}, int64_t{row.block} * int64_t(pass + 1));
         EXPECT_EQ(encodeCallsAfterPass[pass], delivered / chunk) << "after pass " << pass;
     }
+    EXPECT_EQ(lame.Calls.back(), "beCloseStream");
     const auto b = ReadBytes(dir / "carry.mp3");
-    EXPECT_EQ(b.size(), static_cast<std::size_t>(whole) * 10 + 5);
+    EXPECT_EQ(b.size(), static_cast<std::size_t>(calls) * 10 + 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, TCDRIPCarry,
