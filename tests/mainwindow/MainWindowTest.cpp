@@ -284,6 +284,23 @@ TEST_F(WindowFixture, ExceptionInAHandlerShowsTheErrorReport) {
     EXPECT_EQ(Window->RowCount(), 2);
 }
 
+// An object whose event handling raises: the application object's net catches it.
+class ThrowingObject : public QObject {
+public:
+    bool event(QEvent*) override { throw ECDRIPError("Write error"); }
+};
+
+TEST_F(WindowFixture, ApplicationObjectCatchesWhatAnyHandlerLetsOut) {
+    Fake.SetDisc({750});
+    Open(FakeCdRipDll());
+    ThrowingObject thrower;
+    QEvent event(QEvent::User);
+    EXPECT_FALSE(QCoreApplication::sendEvent(&thrower, &event));
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Caption, "Error Report");
+    EXPECT_TRUE(Messages[0].Text.contains("\n\nWrite error\n\n"));
+}
+
 TEST_F(WindowFixture, ExceptionWhileLoadingSettingsLeavesNoDrives) {
     // The settings file can't be created: start-up reports it and lists no drives.
     // The settings file's folder would have to be made inside a plain file.
