@@ -27,10 +27,10 @@ constexpr int SectorBytes = 2352;
 // A generated disc image that is the only virtual drive while the object lives.
 class ImageDisc {
 public:
-    ImageDisc(const TestDir& dir, const discgen::DiscSpec& spec, const char* faults = nullptr)
-        : Spec(spec), Base(dir / "disc") {
+    ImageDisc(const TestDir& dir, const discgen::DiscSpec& plan, const char* faults = nullptr)
+        : Plan(plan), Base(dir / "disc") {
         std::string error;
-        if (!discgen::writeDisc(Base, spec, &error)) {
+        if (!discgen::writeDisc(Base, plan, &error)) {
             throw std::runtime_error("cannot write the disc image: " + error);
         }
         ::setenv("CDRIP_IMAGES", (Base + ".cue").c_str(), 1);
@@ -50,15 +50,15 @@ public:
 
     // The image's bytes of track `index` (0-based) as the table of contents places it.
     std::vector<uint8_t> TrackBytes(int index) const {
-        const discgen::Layout layout = discgen::layoutOf(Spec);
-        const auto all = discgen::imageBytes(Spec);
+        const discgen::Layout layout = discgen::layoutOf(Plan);
+        const auto all = discgen::imageBytes(Plan);
         const auto i = static_cast<std::size_t>(index);
         const int32_t end = i + 1 < layout.starts.size() ? layout.starts[i + 1] : layout.leadout;
         return {all.begin() + int64_t{layout.starts[i]} * SectorBytes,
                 all.begin() + int64_t{end} * SectorBytes};
     }
 
-    discgen::DiscSpec Spec;
+    discgen::DiscSpec Plan;
     std::string Base;
 };
 
@@ -88,11 +88,11 @@ protected:
 
 TEST_F(RipImages, WavIsTheHeaderAndTheImagesBytes) {
     // Odd lengths and a pregap before tracks 2 and 3, which belongs to the track before.
-    discgen::DiscSpec spec = discgen::simpleDisc(11, 3, 601, 300);
-    spec.tracks[1].sectors = 977;
-    spec.tracks[1].pregap = 75;
-    spec.tracks[2].pregap = 33;
-    ImageDisc disc(dir, spec);
+    discgen::DiscSpec plan = discgen::simpleDisc(11, 3, 601, 300);
+    plan.tracks[1].sectors = 977;
+    plan.tracks[1].pregap = 75;
+    plan.tracks[2].pregap = 33;
+    ImageDisc disc(dir, plan);
     TCDRIP r;
     r.WriteWAV = true;
     ASSERT_EQ(r.Tracks.Count(), 4);
@@ -181,9 +181,9 @@ class RipImagesMp3 : public RipImages, public testing::WithParamInterface<Mp3Row
 // VBR header the decoder trims delay and padding from it, so the length is exact.
 TEST_P(RipImagesMp3, DecodesToTheTracksLengthAndPitch) {
     const Mp3Row row = GetParam();
-    discgen::DiscSpec spec = discgen::simpleDisc(1, 2, 1125); // 15 seconds each
-    spec.toneHz = 1000;
-    ImageDisc disc(dir, spec);
+    discgen::DiscSpec plan = discgen::simpleDisc(1, 2, 1125); // 15 seconds each
+    plan.toneHz = 1000;
+    ImageDisc disc(dir, plan);
     TLameCoder coder;
     coder.SetEnableVBR(row.vbr);
     coder.SetMode(row.mode);
@@ -230,9 +230,9 @@ INSTANTIATE_TEST_SUITE_P(
     RowName);
 
 TEST_F(RipImages, Mp3FromMonoPcm) {
-    discgen::DiscSpec spec = discgen::simpleDisc(1, 1, 750);
-    spec.toneHz = 1000;
-    ImageDisc disc(dir, spec);
+    discgen::DiscSpec plan = discgen::simpleDisc(1, 1, 750);
+    plan.toneHz = 1000;
+    ImageDisc disc(dir, plan);
     TLameCoder coder;
     coder.SetEnableVBR(LongTrue);
     TCDRIP r;

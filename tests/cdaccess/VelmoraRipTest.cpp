@@ -51,9 +51,9 @@ protected:
     }
 
     // Writes a disc image named `name` and returns its .cue path.
-    std::string MakeDisc(const std::string& name, const discgen::DiscSpec& spec) {
+    std::string MakeDisc(const std::string& name, const discgen::DiscSpec& plan) {
         std::string error;
-        EXPECT_TRUE(discgen::writeDisc(dir / name, spec, &error)) << error;
+        EXPECT_TRUE(discgen::writeDisc(dir / name, plan, &error)) << error;
         return dir / (name + ".cue");
     }
 
@@ -149,13 +149,13 @@ TEST_F(VelmoraRip, ListsDrivesAndTracks) {
 }
 
 TEST_F(VelmoraRip, RipsToWavFilesThatAreTheImagesBytes) {
-    const discgen::DiscSpec spec = discgen::simpleDisc(4, 2, 1001, 300);
-    const std::string image = MakeDisc("wav", spec);
+    const discgen::DiscSpec plan = discgen::simpleDisc(4, 2, 1001, 300);
+    const std::string image = MakeDisc("wav", plan);
     const Result r = Run({"rip", "--format", "wav", "--out", dir / "out", image});
     ASSERT_EQ(r.Code, 0) << r.Err;
     EXPECT_EQ(r.Err, "");
-    const auto all = discgen::imageBytes(spec);
-    const discgen::Layout layout = discgen::layoutOf(spec);
+    const auto all = discgen::imageBytes(plan);
+    const discgen::Layout layout = discgen::layoutOf(plan);
     for (std::size_t t = 0; t < 2; ++t) {
         const auto b = ReadBytes(dir / ("out/Track0" + std::to_string(t + 1) + ".wav"));
         const auto from = static_cast<std::size_t>(layout.starts[t]) * SectorBytes;
@@ -171,9 +171,9 @@ TEST_F(VelmoraRip, RipsToWavFilesThatAreTheImagesBytes) {
 }
 
 TEST_F(VelmoraRip, RipsToTaggedMp3NamedFromCdplayerIni) {
-    discgen::DiscSpec spec = discgen::simpleDisc(6, 3, 750);
-    spec.toneHz = 1000;
-    const std::string image = MakeDisc("mp3", spec);
+    discgen::DiscSpec plan = discgen::simpleDisc(6, 3, 750);
+    plan.toneHz = 1000;
+    const std::string image = MakeDisc("mp3", plan);
     const std::string key = DiscKey(image);
     ASSERT_FALSE(key.empty());
     {

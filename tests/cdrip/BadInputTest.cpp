@@ -215,9 +215,9 @@ TEST_F(BrokenImageTest, BinCutShortInsideTheLastTrackEndsTheDiscThere) {
     // libcdio takes the lead-out from the size of the .bin: a disc cut short inside its
     // last audio track is a shorter disc, read to its new end without loss.
     const std::string base = dir_ + "/cut";
-    discgen::DiscSpec spec = musicSpec();
-    spec.tracks.pop_back(); // audio only: 0, 301, 798, lead-out 1187
-    ASSERT_TRUE(discgen::writeDisc(base, spec));
+    discgen::DiscSpec plan = musicSpec();
+    plan.tracks.pop_back(); // audio only: 0, 301, 798, lead-out 1187
+    ASSERT_TRUE(discgen::writeDisc(base, plan));
     std::filesystem::resize_file(base + ".bin", 1100 * 2352);
     startLibrary({base + ".cue"}, nullptr);
     selectDisc(base + ".cue");

@@ -20,19 +20,19 @@ std::string CdripTest::tone_;
 std::vector<uint8_t> CdripTest::musicBytes_;
 
 discgen::DiscSpec CdripTest::musicSpec() {
-    discgen::DiscSpec spec;
-    spec.seed = 77;
+    discgen::DiscSpec plan;
+    plan.seed = 77;
     // Odd lengths so that no track is a whole number of chunks; track 3 has a pregap.
-    spec.tracks = {{301, 0, false}, {457, 0, false}, {389, 40, false}, {120, 150, true}};
-    return spec;
+    plan.tracks = {{301, 0, false}, {457, 0, false}, {389, 40, false}, {120, 150, true}};
+    return plan;
 }
 
 discgen::DiscSpec CdripTest::toneSpec() {
-    discgen::DiscSpec spec;
-    spec.seed = 1;
-    spec.toneHz = 1000;
-    spec.tracks = {{300, 0, false}};
-    return spec;
+    discgen::DiscSpec plan;
+    plan.seed = 1;
+    plan.toneHz = 1000;
+    plan.tracks = {{300, 0, false}};
+    return plan;
 }
 
 void CdripTest::SetUpTestSuite() {

@@ -52,19 +52,19 @@ TEST_F(DiscgenTest, SameSeedSameBytesOtherSeedOtherMusic) {
 }
 
 TEST_F(DiscgenTest, CueSheetHasPregapsAndTheDataTrack) {
-    discgen::DiscSpec spec = discgen::demoDisc();
-    ASSERT_TRUE(discgen::writeDisc((dir_ / "demo").string(), spec));
+    discgen::DiscSpec plan = discgen::demoDisc();
+    ASSERT_TRUE(discgen::writeDisc((dir_ / "demo").string(), plan));
     const std::string cue = readText(dir_ / "demo.cue");
     EXPECT_NE(cue.find("FILE \"demo.bin\" BINARY\n"), std::string::npos);
     // Track 3 follows 32 + 24 s of music and has a 2-second pregap: 00:56:00, 00:58:00.
     EXPECT_NE(cue.find("  TRACK 03 AUDIO\n    INDEX 00 00:56:00\n    INDEX 01 00:58:00\n"),
               std::string::npos);
     EXPECT_NE(cue.find("  TRACK 07 MODE1/2352\n"), std::string::npos);
-    discgen::Layout l = discgen::layoutOf(spec);
+    discgen::Layout l = discgen::layoutOf(plan);
     ASSERT_EQ(l.starts.size(), 7u);
     EXPECT_EQ(fs::file_size(dir_ / "demo.bin"), uint64_t(l.leadout) * 2352);
     // A data sector: sync pattern, then its address 00:02:00 past its own LSN in BCD.
-    const std::vector<uint8_t> bytes = discgen::imageBytes(spec);
+    const std::vector<uint8_t> bytes = discgen::imageBytes(plan);
     const size_t at = size_t(l.starts[6]) * 2352;
     EXPECT_EQ(bytes[at], 0x00);
     EXPECT_EQ(bytes[at + 1], 0xff);

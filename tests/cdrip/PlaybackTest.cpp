@@ -54,10 +54,10 @@ TEST_F(PlaybackTest, PositionAdvancesSeventyFiveASecondAndHoldsWhilePaused) {
 }
 
 TEST_F(PlaybackTest, PlaybackEndsByItselfAtTheTrackEnd) {
-    discgen::DiscSpec spec;
-    spec.tracks = {{30, 0, false}, {40, 0, false}}; // 0.4 s, then 0.53 s
+    discgen::DiscSpec plan;
+    plan.tracks = {{30, 0, false}, {40, 0, false}}; // 0.4 s, then 0.53 s
     const std::string shortDisc = dir_ + "/short";
-    ASSERT_TRUE(discgen::writeDisc(shortDisc, spec));
+    ASSERT_TRUE(discgen::writeDisc(shortDisc, plan));
     startLibrary({shortDisc + ".cue"}, nullptr);
     selectDisc(shortDisc + ".cue");
     ASSERT_EQ(CR_PlayTrack(1), CR_STATUS_OK);

@@ -34,8 +34,8 @@ namespace {
 constexpr int kTracks = 10;
 constexpr int kSectors = 150;
 const discgen::DiscSpec& Disc() {
-    static const discgen::DiscSpec spec = discgen::simpleDisc(7, kTracks, kSectors);
-    return spec;
+    static const discgen::DiscSpec plan = discgen::simpleDisc(7, kTracks, kSectors);
+    return plan;
 }
 
 std::vector<uint8_t> ReadFile(const fs::path& p) {

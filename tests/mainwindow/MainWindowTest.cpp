@@ -22,11 +22,11 @@ protected:
     void SetUp() override {
         WindowFixture::SetUp();
         const std::string base = Dir + "/disc";
-        discgen::DiscSpec spec = discgen::simpleDisc(7, 3, 750, 300);
-        spec.tracks[1].sectors = 1500;
-        spec.tracks[2].sectors = 75;
+        discgen::DiscSpec plan = discgen::simpleDisc(7, 3, 750, 300);
+        plan.tracks[1].sectors = 1500;
+        plan.tracks[2].sectors = 75;
         std::string error;
-        ASSERT_TRUE(discgen::writeDisc(base, spec, &error)) << error;
+        ASSERT_TRUE(discgen::writeDisc(base, plan, &error)) << error;
         setenv("CDRIP_IMAGES", (base + ".cue").c_str(), 1);
     }
 };

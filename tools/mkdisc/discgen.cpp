@@ -213,52 +213,52 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool validSpec(const DiscSpec& spec, std::string* error) {
+bool validSpec(const DiscSpec& plan, std::string* error) {
     auto fail = [&](const char* why) {
         if (error)
             *error = why;
         return false;
     };
-    if (spec.tracks.empty() || spec.tracks.size() > 99)
+    if (plan.tracks.empty() || plan.tracks.size() > 99)
         return fail("a disc has 1 to 99 tracks");
-    for (const TrackSpec& t : spec.tracks)
+    for (const TrackSpec& t : plan.tracks)
         if (t.sectors < 1 || t.pregap < 0)
             return fail("a track needs at least one sector and no negative pregap");
     int64_t total = 0;
-    for (const TrackSpec& t : spec.tracks)
+    for (const TrackSpec& t : plan.tracks)
         total += int64_t(t.sectors) + t.pregap;
     if (total > 100 * 60 * kSectorsPerSecond)
         return fail("a disc holds at most 100 minutes");
     return true;
 }
 
-int32_t pregapOf(const DiscSpec& spec, size_t i) {
-    return i == 0 ? 0 : spec.tracks[i].pregap;
+int32_t pregapOf(const DiscSpec& plan, size_t i) {
+    return i == 0 ? 0 : plan.tracks[i].pregap;
 }
 
-uint32_t trackSeed(const DiscSpec& spec, size_t i) {
-    return spec.seed * 7919u + uint32_t(i) * 104729u + 1u;
+uint32_t trackSeed(const DiscSpec& plan, size_t i) {
+    return plan.seed * 7919u + uint32_t(i) * 104729u + 1u;
 }
 
 // Hands the sectors of one track (its pregap first) to `sink` in blocks of up to
 // 75 sectors, so that a long track never sits in memory as a whole.
 template <typename Sink>
-void renderTrack(const DiscSpec& spec, size_t i, int32_t firstLsn, Sink&& sink) {
-    const TrackSpec& t = spec.tracks[i];
-    const int32_t gap = pregapOf(spec, i), total = gap + t.sectors;
+void renderTrack(const DiscSpec& plan, size_t i, int32_t firstLsn, Sink&& sink) {
+    const TrackSpec& t = plan.tracks[i];
+    const int32_t gap = pregapOf(plan, i), total = gap + t.sectors;
     std::vector<uint8_t> block(size_t(kSectorsPerSecond) * kSectorBytes);
-    MusicSynth music(trackSeed(spec, i));
+    MusicSynth music(trackSeed(plan, i));
     for (int32_t s = 0; s < total; s += kSectorsPerSecond) {
         const int32_t n = std::min(kSectorsPerSecond, total - s);
         for (int32_t k = 0; k < n; ++k) {
             uint8_t* out = block.data() + size_t(k) * kSectorBytes;
             const int32_t inTrack = s + k - gap; // sector within the track body
             if (t.data)
-                dataSector(out, firstLsn + s + k, spec.seed);
+                dataSector(out, firstLsn + s + k, plan.seed);
             else if (inTrack < 0)
                 std::memset(out, 0, kSectorBytes); // audio pregap: digital silence
-            else if (spec.toneHz > 0)
-                synthTone(out, int64_t(inTrack) * kFramesPerSector, kFramesPerSector, spec.toneHz);
+            else if (plan.toneHz > 0)
+                synthTone(out, int64_t(inTrack) * kFramesPerSector, kFramesPerSector, plan.toneHz);
             else
                 music.render(out, kFramesPerSector);
         }
@@ -268,35 +268,35 @@ void renderTrack(const DiscSpec& spec, size_t i, int32_t firstLsn, Sink&& sink) 
 
 } // namespace
 
-Layout layoutOf(const DiscSpec& spec) {
+Layout layoutOf(const DiscSpec& plan) {
     Layout l;
     int32_t lsn = 0;
-    for (size_t i = 0; i < spec.tracks.size(); ++i) {
-        lsn += pregapOf(spec, i);
+    for (size_t i = 0; i < plan.tracks.size(); ++i) {
+        lsn += pregapOf(plan, i);
         l.starts.push_back(lsn);
-        lsn += spec.tracks[i].sectors;
+        lsn += plan.tracks[i].sectors;
     }
     l.leadout = lsn;
     return l;
 }
 
-std::vector<uint8_t> imageBytes(const DiscSpec& spec) {
-    Layout l = layoutOf(spec);
+std::vector<uint8_t> imageBytes(const DiscSpec& plan) {
+    Layout l = layoutOf(plan);
     std::vector<uint8_t> bytes(size_t(l.leadout) * kSectorBytes);
     int64_t lsn = 0;
-    for (size_t i = 0; i < spec.tracks.size(); ++i) {
+    for (size_t i = 0; i < plan.tracks.size(); ++i) {
         uint8_t* out = bytes.data() + lsn * kSectorBytes;
-        renderTrack(spec, i, int32_t(lsn), [&](const uint8_t* p, size_t n) {
+        renderTrack(plan, i, int32_t(lsn), [&](const uint8_t* p, size_t n) {
             std::memcpy(out, p, n);
             out += n;
         });
-        lsn += pregapOf(spec, i) + spec.tracks[i].sectors;
+        lsn += pregapOf(plan, i) + plan.tracks[i].sectors;
     }
     return bytes;
 }
 
-bool writeDisc(const std::string& base, const DiscSpec& spec, std::string* error) {
-    if (!validSpec(spec, error))
+bool writeDisc(const std::string& base, const DiscSpec& plan, std::string* error) {
+    if (!validSpec(plan, error))
         return false;
     const std::string binPath = base + ".bin", cuePath = base + ".cue";
     std::ofstream bin(binPath, std::ios::binary | std::ios::trunc);
@@ -306,20 +306,20 @@ bool writeDisc(const std::string& base, const DiscSpec& spec, std::string* error
             *error = "cannot create " + (bin ? cuePath : binPath);
         return false;
     }
-    cue << "REM Generated by mkdisc, seed " << spec.seed << "\n";
+    cue << "REM Generated by mkdisc, seed " << plan.seed << "\n";
     cue << "FILE \"" << baseName(binPath) << "\" BINARY\n";
-    Layout l = layoutOf(spec);
+    Layout l = layoutOf(plan);
     int32_t lsn = 0;
-    for (size_t i = 0; i < spec.tracks.size(); ++i) {
-        const TrackSpec& t = spec.tracks[i];
-        int32_t gap = pregapOf(spec, i);
+    for (size_t i = 0; i < plan.tracks.size(); ++i) {
+        const TrackSpec& t = plan.tracks[i];
+        int32_t gap = pregapOf(plan, i);
         char num[24];
         std::snprintf(num, sizeof num, "%02zu", i + 1);
         cue << "  TRACK " << num << (t.data ? " MODE1/2352\n" : " AUDIO\n");
         if (gap > 0)
             cue << "    INDEX 00 " << msf(lsn) << "\n";
         cue << "    INDEX 01 " << msf(l.starts[i]) << "\n";
-        renderTrack(spec, i, lsn, [&](const uint8_t* p, size_t n) {
+        renderTrack(plan, i, lsn, [&](const uint8_t* p, size_t n) {
             bin.write(reinterpret_cast<const char*>(p), std::streamsize(n));
         });
         lsn += gap + t.sectors;
@@ -335,25 +335,25 @@ bool writeDisc(const std::string& base, const DiscSpec& spec, std::string* error
 }
 
 DiscSpec simpleDisc(uint32_t seed, int count, int32_t sectors, int32_t dataSectors) {
-    DiscSpec spec;
-    spec.seed = seed;
+    DiscSpec plan;
+    plan.seed = seed;
     for (int i = 0; i < count; ++i)
-        spec.tracks.push_back({sectors, 0, false});
+        plan.tracks.push_back({sectors, 0, false});
     if (dataSectors > 0)
-        spec.tracks.push_back({dataSectors, 150, true});
-    return spec;
+        plan.tracks.push_back({dataSectors, 150, true});
+    return plan;
 }
 
 DiscSpec demoDisc() {
-    DiscSpec spec;
-    spec.seed = 2023;
+    DiscSpec plan;
+    plan.seed = 2023;
     // Seconds of each audio track, 15 to 45; tracks 3 and 5 have two-second pregaps.
     const int seconds[] = {32, 24, 45, 15, 38, 27};
     const int pregaps[] = {0, 0, 150, 0, 150, 0};
     for (int i = 0; i < 6; ++i)
-        spec.tracks.push_back({seconds[i] * kSectorsPerSecond, pregaps[i], false});
-    spec.tracks.push_back({750, 150, true}); // 10 seconds' worth of data
-    return spec;
+        plan.tracks.push_back({seconds[i] * kSectorsPerSecond, pregaps[i], false});
+    plan.tracks.push_back({750, 150, true}); // 10 seconds' worth of data
+    return plan;
 }
 
 } // namespace discgen

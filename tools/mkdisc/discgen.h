@@ -31,14 +31,14 @@ struct Layout {
     int32_t leadout = 0;
 };
 
-Layout layoutOf(const DiscSpec& spec);
+Layout layoutOf(const DiscSpec& plan);
 
-// Writes <base>.cue and <base>.bin. False (with a message in *error) on a bad spec or an
+// Writes <base>.cue and <base>.bin. False (with a message in *error) on a bad plan or an
 // I/O failure.
-bool writeDisc(const std::string& base, const DiscSpec& spec, std::string* error = nullptr);
+bool writeDisc(const std::string& base, const DiscSpec& plan, std::string* error = nullptr);
 
 // The bytes of the whole image (what the .bin holds), for comparisons in tests.
-std::vector<uint8_t> imageBytes(const DiscSpec& spec);
+std::vector<uint8_t> imageBytes(const DiscSpec& plan);
 
 // A disc of `count` audio tracks of `sectors` each (pregaps of 0), plus an optional
 // data track of `dataSectors` at the end with a 150-sector pregap.

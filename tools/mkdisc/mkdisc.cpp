@@ -47,7 +47,7 @@ bool parseLengths(const std::string& text, std::vector<int32_t>& out) {
 }
 
 struct Options {
-    discgen::DiscSpec spec;
+    discgen::DiscSpec plan;
     std::string base;
 };
 
@@ -77,7 +77,7 @@ int parseArgs(int argc, char** argv, Options& o) {
         else if (a == "--data")
             ok = value(1, 450000, data);
         else if (a == "--tone")
-            ok = value(1, 20000, hz), o.spec.toneHz = double(hz);
+            ok = value(1, 20000, hz), o.plan.toneHz = double(hz);
         else if (a == "--sectors")
             ok = i + 1 < argc && parseLengths(argv[++i], lengths);
         else if (a == "--demo")
@@ -102,18 +102,18 @@ int parseArgs(int argc, char** argv, Options& o) {
             return usageError("--sectors needs one value or one per track");
         tracks = long(lengths.size());
     }
-    double hz = o.spec.toneHz;
+    double hz = o.plan.toneHz;
     if (demo) {
-        o.spec = discgen::demoDisc();
+        o.plan = discgen::demoDisc();
         return 0;
     }
-    o.spec.seed = uint32_t(seed);
-    o.spec.toneHz = hz;
+    o.plan.seed = uint32_t(seed);
+    o.plan.toneHz = hz;
     for (long t = 0; t < tracks; ++t)
-        o.spec.tracks.push_back({lengths.size() == 1 ? lengths[0] : lengths[size_t(t)],
+        o.plan.tracks.push_back({lengths.size() == 1 ? lengths[0] : lengths[size_t(t)],
                                  int32_t(t == 0 ? 0 : pregap), false});
     if (data > 0)
-        o.spec.tracks.push_back({int32_t(data), 150, true});
+        o.plan.tracks.push_back({int32_t(data), 150, true});
     return 0;
 }
 
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     if (int rc = parseArgs(argc, argv, o); rc != 0)
         return rc == 1 ? 0 : rc;
     std::string error;
-    if (!discgen::writeDisc(o.base, o.spec, &error)) {
+    if (!discgen::writeDisc(o.base, o.plan, &error)) {
         std::fprintf(stderr, "mkdisc: %s\n", error.c_str());
         return 1;
     }
