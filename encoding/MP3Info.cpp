@@ -1,5 +1,7 @@
 #include "encoding/MP3Info.h"
 
+#include "platform/Cp1252.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -58,89 +60,16 @@ std::vector<std::string> SplitGenres() {
     return names;
 }
 
-// Unicode code points of Windows-1252 bytes 0x80 to 0x9F. The five bytes the code page
-// leaves undefined map to the C1 control of the same number, so they survive a round trip.
-constexpr std::array<char32_t, 32> kCp1252High{
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char32_t Cp1252ToUnicode(unsigned char byte) {
-    return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : char32_t{byte};
-}
-
-char UnicodeToCp1252(char32_t cp) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-        return static_cast<char>(cp);
-    }
-    for (size_t i = 0; i < kCp1252High.size(); ++i) {
-        if (kCp1252High[i] == cp) {
-            return static_cast<char>(0x80 + i);
-        }
-    }
-    return '?';
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Length of the UTF-8 sequence starting at text[i]; 1 for a byte that starts none (it
-// then counts as one character that Windows-1252 cannot hold).
-size_t SequenceLength(const std::string& text, size_t i, char32_t& cp) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || i + length > text.size()) {
-        cp = 0xFFFD;
-        return 1;
-    }
-    cp = length == 1 ? lead : lead & (0xFF >> (length + 1));
-    for (size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80) {
-            cp = 0xFFFD;
-            return 1;
-        }
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    return length;
-}
-
-// The first `count` characters of a UTF-8 text.
+// The first `count` characters of a UTF-8 text; a byte that starts no UTF-8 sequence
+// counts as one character (it becomes '?' in the tag).
 std::string FirstCharacters(const std::string& text, size_t count) {
     size_t i = 0;
-    char32_t cp = 0;
     for (size_t n = 0; n < count && i < text.size(); ++n) {
-        i += SequenceLength(text, i, cp);
+        char32_t cp = 0;
+        const size_t length = Cp1252::decodeUtf8(text, i, cp);
+        i += length == 0 ? 1 : length;
     }
     return text.substr(0, i);
-}
-
-std::string Utf8ToCp1252(const std::string& text) {
-    std::string out;
-    char32_t cp = 0;
-    for (size_t i = 0; i < text.size();) {
-        i += SequenceLength(text, i, cp);
-        out += UnicodeToCp1252(cp);
-    }
-    return out;
-}
-
-std::string Cp1252ToUtf8(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        AppendUtf8(out, Cp1252ToUnicode(static_cast<unsigned char>(c)));
-    }
-    return out;
 }
 
 // A field cut by position from the tag text, trailing spaces removed, as UTF-8.
@@ -150,12 +79,12 @@ std::string Field(const std::string& text, size_t offset, size_t length) {
     }
     std::string field = text.substr(offset, length);
     field.erase(field.find_last_not_of(' ') + 1);
-    return Cp1252ToUtf8(field);
+    return Cp1252::toUtf8(field);
 }
 
 void PutField(std::array<char, kTagSize>& record, size_t offset, size_t length,
               const std::string& text) {
-    const std::string bytes = Utf8ToCp1252(text);
+    const std::string bytes = Cp1252::fromUtf8(text);
     std::memcpy(record.data() + offset, bytes.data(), std::min(length, bytes.size()));
 }
 

@@ -1,5 +1,6 @@
 #include "platform/ProfileIni.h"
 
+#include "platform/Cp1252.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -395,66 +396,6 @@ bool parseDecimal(std::string_view text, int32_t& result) {
     return true;
 }
 
-// Windows-1252 bytes 0x80 to 0x9F as Unicode; the five unassigned ones map to the
-// C1 control of the same number, as the Windows conversion does.
-constexpr char16_t Cp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Length of the valid UTF-8 sequence at s[i], or 0 (overlong forms, surrogates and
-// code points above U+10FFFF are invalid).
-std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
-    const unsigned char c = b(0);
-    if (c < 0x80)
-        return 1;
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        lo = c == 0xE0 ? 0xA0 : 0x80;
-        hi = c == 0xED ? 0x9F : 0xBF;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        lo = c == 0xF0 ? 0x90 : 0x80;
-        hi = c == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size() || b(1) < lo || b(1) > hi)
-        return 0;
-    for (std::size_t k = 2; k < len; ++k)
-        if ((b(k) & 0xC0) != 0x80)
-            return 0;
-    return len;
-}
-
-bool isValidUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t len = utf8SequenceLength(s, i);
-        if (len == 0)
-            return false;
-        i += len;
-    }
-    return true;
-}
-
 } // namespace
 
 bool parseInteger(std::string_view text, int32_t& result) {
@@ -464,15 +405,9 @@ bool parseInteger(std::string_view text, int32_t& result) {
 }
 
 std::string decodeText(std::string_view bytes) {
-    if (isValidUtf8(bytes))
+    if (Cp1252::isValidUtf8(bytes))
         return std::string(bytes);
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        appendUtf8(out, (c >= 0x80 && c < 0xA0) ? Cp1252High[c - 0x80] : char32_t{c});
-    }
-    return out;
+    return Cp1252::toUtf8(bytes);
 }
 
 } // namespace ProfileIni
