@@ -1,5 +1,6 @@
 #include "settings/globals.h"
 
+#include "encoding/LameCoder.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 
@@ -9,6 +10,21 @@ TMP3Settings Settings;
 
 ESettingsWriteError::ESettingsWriteError(const std::string& path)
     : std::runtime_error("Unable to write to " + path), Path(path) {}
+
+void ApplyMP3Settings(const TMP3Settings& s, TLameCoder& coder) {
+    coder.SetOutSampleRate(static_cast<uint32_t>(s.SampleRates));
+    coder.SetBitrate(static_cast<uint32_t>(s.BitRates));
+    coder.SetMaxBitrate(static_cast<uint32_t>(s.MaxBitRates));
+    coder.SetMode(static_cast<TLameMode>(s.Mode & 0xFF));
+    coder.SetQuality(static_cast<MPEG_QUALITY>(s.Quality & 0xFF));
+    coder.SetVBRQuality(s.VBRQuality);
+    coder.SetEnableVBR(s.EnableVBR);
+    coder.SetWriteVBRHeader(s.WriteVBRHeader);
+    coder.SetCopyright(s.CopyRight);
+    coder.SetOriginal(s.Original);
+    coder.SetCRC(s.CRC);
+    coder.SetPrivate(s.bPrivate);
+}
 
 namespace {
 

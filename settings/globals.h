@@ -30,6 +30,12 @@ struct TMP3Settings {
 
 extern TMP3Settings Settings;
 
+class TLameCoder;
+
+// Copies the MP3 settings into an encoder. The MP3's sample rate goes to OutSampleRate;
+// the PCM's own rate and channels are the ripper's business.
+void ApplyMP3Settings(const TMP3Settings& s, TLameCoder& coder);
+
 // Raised when the settings file (or cdplayer.ini) cannot be written; what() is
 // exactly "Unable to write to <path>".
 class ESettingsWriteError : public std::runtime_error {

@@ -599,21 +599,7 @@ void TfrmMain::RIPPERProgress(TCDRIP*, uint16_t PercentComplete) {
 }
 
 void TfrmMain::SetLameCoder() {
-    TLameCoder& c = *LameCoder1;
-    const TMP3Settings& s = Settings;
-    // The MP3's rate: the PCM's rate (SampleRate) is the ripper's business.
-    c.SetOutSampleRate(static_cast<uint32_t>(s.SampleRates));
-    c.SetBitrate(static_cast<uint32_t>(s.BitRates));
-    c.SetMaxBitrate(static_cast<uint32_t>(s.MaxBitRates));
-    c.SetMode(static_cast<TLameMode>(s.Mode & 0xFF));
-    c.SetQuality(static_cast<MPEG_QUALITY>(s.Quality & 0xFF));
-    c.SetVBRQuality(s.VBRQuality);
-    c.SetEnableVBR(s.EnableVBR);
-    c.SetWriteVBRHeader(s.WriteVBRHeader);
-    c.SetCopyright(s.CopyRight);
-    c.SetOriginal(s.Original);
-    c.SetCRC(s.CRC);
-    c.SetPrivate(s.bPrivate);
+    ApplyMP3Settings(Settings, *LameCoder1);
 }
 
 void TfrmMain::DisplayHint(const QString& hint) {

@@ -93,23 +93,6 @@ void UseGuiSettings() {
     }
 }
 
-// The MP3 settings into the encoder, as the main window copies them. The PCM's own
-// rate and channels are the ripper's business (its OutputFormat).
-void SetLameCoder(TLameCoder& coder) {
-    coder.SetOutSampleRate(static_cast<uint32_t>(Settings.SampleRates));
-    coder.SetBitrate(static_cast<uint32_t>(Settings.BitRates));
-    coder.SetMaxBitrate(static_cast<uint32_t>(Settings.MaxBitRates));
-    coder.SetMode(static_cast<TLameMode>(Settings.Mode & 0xff));
-    coder.SetQuality(static_cast<MPEG_QUALITY>(Settings.Quality & 0xff));
-    coder.SetVBRQuality(Settings.VBRQuality);
-    coder.SetEnableVBR(Settings.EnableVBR);
-    coder.SetWriteVBRHeader(Settings.WriteVBRHeader);
-    coder.SetCopyright(Settings.CopyRight);
-    coder.SetOriginal(Settings.Original);
-    coder.SetCRC(Settings.CRC);
-    coder.SetPrivate(Settings.bPrivate);
-}
-
 // The drive to use: --drive, else the first image given, else drive 0.
 int ChooseDrive(TCDRIP& ripper, const Arguments& args) {
     const int count = ripper.GetNumCDROM();
@@ -266,7 +249,7 @@ int Run(const Arguments& args) {
     AddImages(args.images);
     UseGuiSettings();
     TLameCoder coder;
-    SetLameCoder(coder);
+    ApplyMP3Settings(Settings, coder);
     TCDRIP ripper;
     ripper.WriteWAV = true;
     ripper.SetCoder(&coder);
