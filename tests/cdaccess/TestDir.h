@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,26 +13,7 @@
 #include <string>
 #include <vector>
 
-// A fresh folder under the test temp folder, removed with everything in it.
-class TestDir {
-public:
-    TestDir() {
-        std::string pattern = testing::TempDir() + "velmora-cdaccess-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        Path = pattern;
-    }
-    ~TestDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(Path, ec);
-    }
-    TestDir(const TestDir&) = delete;
-    TestDir& operator=(const TestDir&) = delete;
-
-    std::string operator/(const std::string& name) const { return Path + "/" + name; }
-    std::string Path;
-};
+using TestDir = TempFolder;
 
 // Names TEST_P rows by their `name` field.
 struct RowNamer {

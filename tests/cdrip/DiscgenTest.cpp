@@ -2,6 +2,8 @@
 // sheet libcdio reads, and the mkdisc command line.
 #include "discgen.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,20 +26,12 @@ std::string readText(const fs::path& p) {
 
 class DiscgenTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = fs::temp_directory_path().string() + "/discgen-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     // mkdisc sits beside this test program in <build>/bin.
     static std::string mkdisc() {
         return fs::read_symlink("/proc/self/exe").parent_path() / "mkdisc";
     }
-    fs::path dir_;
+    TempFolder folder_{"discgen"};
+    fs::path dir_{folder_.path()};
 };
 
 TEST_F(DiscgenTest, SameSeedSameBytesOtherSeedOtherMusic) {

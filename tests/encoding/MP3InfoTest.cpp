@@ -1,6 +1,8 @@
 // TMP3Info on real files in a temporary folder; tags are checked byte by byte.
 #include "encoding/MP3Info.h"
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -38,17 +40,6 @@ std::string Audio(size_t size = 1000) {
 
 class MP3InfoTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "mp3info-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir_, ec);
-    }
-
     std::string Write(const std::string& name, const std::string& content) {
         const std::string path = (dir_ / name).string();
         std::ofstream(path, std::ios::binary) << content;
@@ -63,7 +54,8 @@ protected:
         return bytes.size() < 128 ? "" : bytes.substr(bytes.size() - 128);
     }
 
-    fs::path dir_;
+    TempFolder folder_{"mp3info"};
+    fs::path dir_{folder_.path()};
     TMP3Info info_;
 };
 

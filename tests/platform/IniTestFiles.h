@@ -3,6 +3,8 @@
 // Small helpers shared by the tests of the INI file layer and the settings store:
 // a temporary folder, whole-file access and an independent strict INI reader.
 
+#include "TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,32 +20,7 @@
 
 namespace IniTest {
 
-// A fresh folder under /tmp, removed with everything in it when the object goes.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velmora-ini-XXXXXX");
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        Path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        // Read-only leftovers must not stop the clean-up.
-        for (auto& entry : std::filesystem::recursive_directory_iterator(Path, ec))
-            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(Path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::string& path() const { return Path; }
-    std::string file(const std::string& name) const { return Path + "/" + name; }
-
-private:
-    std::string Path;
-};
+using TempFolder = ::TempFolder;
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
