@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+// One HTTP GET through libcurl, with a bounded time and the program's User-Agent.
+// Used by the web-service look-ups; their base addresses can be replaced through the
+// environment so that tests talk to a server on 127.0.0.1.
+namespace Http {
+
+struct Response {
+    long Status = 0;   // the HTTP status; 0 when no answer came (network error, time-out)
+    std::string Body;  // the document, up to MaxBytes
+    std::string Error; // why no answer came, or why the body was cut off; empty on success
+};
+
+// "velmora-ripper/2.3.0 ( https://velmora.example.org/ )"
+std::string UserAgent();
+
+// Fetches url. Gives up after timeoutSeconds in all (connecting included). A body
+// longer than maxBytes is cut off there and Error says so.
+Response Get(const std::string& url, long timeoutSeconds = 10, std::size_t maxBytes = 4 << 20);
+
+// The value of the environment variable `variable` when it is set and not empty,
+// else fallback; a trailing '/' is removed.
+std::string BaseAddress(const char* variable, const std::string& fallback);
+
+} // namespace Http
