@@ -328,6 +328,7 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
         s.format = d->params.outputFormat;
         s.sectorsPerChunk = d->params.sectorsPerChunk;
         s.retries = d->params.paranoiaRetries;
+        s.discLast = lib->toc.back().startSector - 1;
         auto r = std::make_unique<Ripper>();
         if (!r->open(d->source, d->image, d->image ? &lib->faults : nullptr, startSector, endSector,
                      s))

@@ -23,14 +23,24 @@ struct Faults {
         int32_t maxShift = 8; // bytes, a multiple of 4 (whole stereo samples)
     };
     std::vector<Jitter> jitter;
+    std::vector<SectorRange> noisy; // read, but with different bytes every time
+    uint32_t seed = 1;              // chooses which reads land off, and by how much
 
-    bool empty() const { return bad.empty() && jitter.empty(); }
+    bool empty() const { return bad.empty() && jitter.empty() && noisy.empty(); }
     bool isBad(int32_t lsn) const;
+    bool isNoisy(int32_t lsn) const;
     const Jitter* jitterAt(int32_t lsn) const;
 };
 
 // Parses the CDRIP_FAULTS syntax (see cdrip.h); items that do not parse are skipped.
 Faults parseFaults(const char* text);
+
+// The shift in bytes of the drive's `n`-th read (counted from 0) when it starts in
+// jitter range `j`; 0 when that read lands right. Reads are taken in groups of five:
+// only the second and the third of a group may land off, and when both do, by the
+// same amount. So no five consecutive reads hold more than two that land off, and
+// two consecutive reads can be wrong in the same way.
+int32_t jitterShift(const Faults& f, const Faults::Jitter& j, uint32_t n);
 
 // Puts the fault hook in front of the drive's own read function. The faults object must
 // outlive the drive, or the hook be removed first.

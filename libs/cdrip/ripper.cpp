@@ -16,9 +16,19 @@ int outRate(int format) {
     return format < 2 ? 44100 : format < 4 ? 22050 : 11025;
 }
 
-// Paranoia reports what it fixed through a callback; the fixes themselves are checked
-// independently below, so the callback only has to exist.
-void paranoiaCallback(long, paranoia_cb_mode_t) {}
+constexpr int32_t kAnchor = 2 * kRaw; // proven bytes a verified read starts with
+constexpr int32_t kMaxShift = kRaw;   // the most a read may land off, in bytes
+constexpr int32_t kStep = 32;         // new sectors one verified read asks for
+constexpr int32_t kBootSectors = 4;   // sectors a vote decides at a time
+constexpr int kVotes = 5;             // consecutive reads of one vote
+constexpr int kMajority = 3;          // equal copies that decide a vote
+
+bool allZero(const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != 0)
+            return false;
+    return true;
+}
 
 } // namespace
 
@@ -34,20 +44,15 @@ Ripper::~Ripper() {
 bool Ripper::open(const std::string& source, bool image, const Faults* faults, int32_t first,
                   int32_t last, const RipSettings& settings) {
     settings_ = settings;
-    first_ = pos_ = first;
+    if (settings_.discLast < last)
+        settings_.discLast = last;
+    first_ = pos_ = next_ = first;
     last_ = last;
     if (!drive_.open(source, image))
         return false;
     if (faults && !faults->empty()) {
         installFaultHook(drive_.get(), faults);
         hooked_ = true;
-    }
-    if (settings_.paranoia) {
-        paranoia_.reset(cdio_paranoia_init(drive_.get()));
-        if (!paranoia_)
-            return false;
-        cdio_paranoia_modeset(paranoia_.get(), PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
-        cdio_paranoia_seek(paranoia_.get(), first, SEEK_SET);
     }
     if (outRate(settings_.format) != 44100 && !startResampler())
         return false;
@@ -56,6 +61,7 @@ bool Ripper::open(const std::string& source, bool image, const Faults* faults, i
     // Two sectors' room beyond a full chunk takes the resampler's delay at the end.
     bufferSize_ = (settings_.sectorsPerChunk + 2) * bps;
     raw_.resize(size_t(settings_.sectorsPerChunk) * kRaw);
+    anchor_.assign(size_t(kAnchor), 0);
     return true;
 }
 
@@ -68,60 +74,19 @@ bool Ripper::startResampler() {
     return soxr_ && !err;
 }
 
-void Ripper::markBad(int32_t lsn, uint8_t* out) {
-    std::memset(out, 0, kRaw); // an unreadable sector is delivered as silence
-    badInChunk_.push_back(lsn);
-    noteError(lsn);
+int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out) {
+    if (count <= 0 || lsn < 0)
+        return 0;
+    const long got = cdio_cddap_read(drive_.get(), out, lsn, count);
+    return got <= 0 ? 0 : int32_t(std::min<long>(got, count));
 }
 
 bool Ripper::readPlain(int32_t lsn, uint8_t* out) {
-    for (int attempt = 0; attempt < 3; ++attempt)
-        if (cdio_cddap_read(drive_.get(), out, lsn, 1) == 1)
+    const int attempts = std::clamp(settings_.retries / 5, 1, 3);
+    for (int attempt = 0; attempt < attempts; ++attempt)
+        if (readRun(lsn, 1, out) == 1)
             return true;
     return false;
-}
-
-bool Ripper::readParanoid(int32_t lsn, uint8_t* out) {
-    int16_t* data =
-        cdio_paranoia_read_limited(paranoia_.get(), paranoiaCallback, settings_.retries);
-    if (!data) {
-        cdio_paranoia_seek(paranoia_.get(), lsn + 1, SEEK_SET); // keep the cursor in step
-        return false;
-    }
-    std::memcpy(out, data, kRaw);
-    return true;
-}
-
-// Checks a sector whose paranoia copy differs from a plain read of it. Paranoia's
-// fixes are not always right: after giving up on a read error it returns a whole block
-// of silence, readable sectors included; under jitter a dropped/duplicated-bytes fixup
-// can throw its alignment off by many sectors for the rest of the range, and it has been
-// seen to damage the disc's last sector, which it cannot overlap-check against anything
-// after it, without a word. The sector is read directly up to four times. Unreadable:
-// silence, reported. A direct read equal to paranoia's copy confirms it. Two equal direct
-// reads replace it. Otherwise paranoia's copy is delivered and the sector reported.
-// Returns true when paranoia's copy was replaced.
-bool Ripper::verifySector(int32_t lsn, uint8_t* out) {
-    std::vector<uint8_t> prev(kRaw), cur(kRaw);
-    bool havePrev = false, readable = false;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        if (!readPlain(lsn, cur.data()))
-            continue;
-        readable = true;
-        if (std::memcmp(cur.data(), out, kRaw) == 0)
-            return false;
-        if (havePrev && prev == cur) {
-            std::memcpy(out, cur.data(), kRaw);
-            return true;
-        }
-        prev.swap(cur);
-        havePrev = true;
-    }
-    if (!readable)
-        markBad(lsn, out);
-    else
-        noteError(lsn);
-    return readable;
 }
 
 void Ripper::noteError(int32_t lsn) {
@@ -131,38 +96,193 @@ void Ripper::noteError(int32_t lsn) {
     chunkErrLast_ = lsn;
 }
 
-int32_t Ripper::readSectors(int32_t count) {
-    const int32_t before = errorCount_;
+// Without jitter correction: one read of the chunk; where it fails, each sector on its
+// own, and what still fails is silence, counted and listed.
+void Ripper::readPlainChunk(int32_t count) {
     uint8_t* out = raw_.data();
-    if (!settings_.paranoia) {
-        if (cdio_cddap_read(drive_.get(), out, pos_, count) == count)
-            return 0;
-        for (int32_t i = 0; i < count; ++i)
-            if (!readPlain(pos_ + i, out + size_t(i) * kRaw))
-                markBad(pos_ + i, out + size_t(i) * kRaw);
-        return errorCount_ - before;
+    if (readRun(pos_, count, out) == count)
+        return;
+    for (int32_t i = 0; i < count; ++i) {
+        uint8_t* at = out + size_t(i) * kRaw;
+        if (!readPlain(pos_ + i, at)) {
+            std::memset(at, 0, kRaw);
+            noteError(pos_ + i);
+        }
     }
-    for (int32_t i = 0; i < count; ++i)
-        if (!readParanoid(pos_ + i, out + size_t(i) * kRaw))
-            markBad(pos_ + i, out + size_t(i) * kRaw);
-    crossCheck(count);
-    return errorCount_ - before;
 }
 
-// Compares paranoia's sectors with one plain read of the same sectors; a sector that
-// differs is checked on its own (verifySector).
-void Ripper::crossCheck(int32_t count) {
-    check_.resize(raw_.size());
-    const bool whole = cdio_cddap_read(drive_.get(), check_.data(), pos_, count) == count;
-    for (int32_t i = 0; i < count; ++i) {
-        const size_t at = size_t(i) * kRaw;
-        if (whole && std::memcmp(check_.data() + at, raw_.data() + at, kRaw) == 0)
-            continue;
-        if (std::find(badInChunk_.begin(), badInChunk_.end(), pos_ + i) != badInChunk_.end())
-            continue; // already delivered as silence and counted
-        if (verifySector(pos_ + i, raw_.data() + at))
-            // Paranoia was wrong here: start it afresh after this sector.
-            cdio_paranoia_seek(paranoia_.get(), pos_ + count, SEEK_SET);
+// The verified reader. A drive delivers the bytes of one read contiguously, but a read
+// may land off by up to one sector (kMaxShift) and a sector may read differently each
+// time. A sector is proven by one of:
+//  - two reads that are both aligned and give it the same bytes. A read is aligned
+//    when it starts with the two proven sectors before next_ (the anchor), equal at
+//    lag 0 and at no other lag within kMaxShift: a read that landed off by d would
+//    match the anchor at lag d.
+//  - silence: a read in which the sector and both its neighbours are all zero; since
+//    no read lands off by more than a sector, the disc is silent there.
+//  - a vote (at the start of a range, after an unproven sector, or where the anchor is
+//    silent or periodic and so cannot pin a read): five consecutive reads of the
+//    sector, of which three give the same bytes. The drive model behind this is that
+//    at most two of any five consecutive reads land off, so three equal copies include
+//    one that landed right.
+// A sector that nothing proves within the retry budget is delivered as best known
+// (silence when it never read at all) and counted and listed as damaged.
+void Ripper::decide(const uint8_t* bytes, bool damaged) {
+    decided_.insert(decided_.end(), bytes, bytes + kRaw);
+    damaged_.push_back(damaged);
+    ++next_;
+    if (damaged) {
+        anchorCount_ = 0;
+        return;
+    }
+    std::memmove(anchor_.data(), anchor_.data() + kRaw, kRaw);
+    std::memcpy(anchor_.data() + kRaw, bytes, kRaw);
+    anchorCount_ = std::min(anchorCount_ + 1, 2);
+}
+
+void Ripper::decideUpTo(int32_t until) {
+    while (next_ <= until)
+        step();
+}
+
+void Ripper::step() {
+    if (anchorCount_ < 2)
+        bootstrap();
+    else
+        extend();
+}
+
+void Ripper::bootstrap() {
+    pendingCount_ = 0;
+    pending_.clear();
+    const int32_t b = std::min(kBootSectors, last_ + 1 - next_);
+    const int rounds = std::max(1, settings_.retries / kVotes);
+    const size_t span = size_t(b) * kRaw;
+    std::vector<uint8_t> copies(kVotes * span);
+    std::vector<uint8_t> best;
+    int32_t got[kVotes];
+    for (int round = 0; round < rounds; ++round) {
+        for (int v = 0; v < kVotes; ++v)
+            got[v] = readRun(next_, b, copies.data() + v * span);
+        int32_t proven = 0;
+        for (int32_t j = 0; j < b; ++j) {
+            const uint8_t* winner = nullptr;
+            const uint8_t* seen = nullptr;
+            for (int v = 0; v < kVotes && !winner; ++v) {
+                if (got[v] <= j)
+                    continue;
+                const uint8_t* mine = copies.data() + v * span + size_t(j) * kRaw;
+                seen = mine;
+                int votes = 0;
+                for (int w = 0; w < kVotes; ++w)
+                    if (got[w] > j &&
+                        std::memcmp(mine, copies.data() + w * span + size_t(j) * kRaw, kRaw) == 0)
+                        ++votes;
+                if (votes >= kMajority)
+                    winner = mine;
+            }
+            if (!winner) {
+                if (j == 0 && seen)
+                    best.assign(seen, seen + kRaw);
+                break;
+            }
+            decide(winner, false);
+            ++proven;
+        }
+        if (proven > 0) {
+            failedSteps_ = 0;
+            return;
+        }
+    }
+    if (best.empty())
+        best.assign(kRaw, 0); // never read: silence
+    decide(best.data(), true);
+}
+
+void Ripper::extend() {
+    const int32_t from = next_ - 2;
+    const int32_t have = pendingCount_;
+    const int32_t fresh = std::max(0, std::min(kStep, last_ + 1 - (next_ + have)));
+    int32_t count = 2 + have + fresh;
+    if (from + count <= settings_.discLast)
+        ++count; // one more for the silence proof of the last sector asked for
+    read_.resize(size_t(count) * kRaw);
+    const uint8_t* r = read_.data();
+    const int32_t got = readRun(from, count, read_.data());
+    auto failed = [&] {
+        if (++failedSteps_ >= 4) { // put it to a vote
+            failedSteps_ = 0;
+            anchorCount_ = 0;
+        }
+    };
+    if (got < 2 || std::memcmp(r, anchor_.data(), kAnchor) != 0) {
+        failed();
+        return;
+    }
+    const int64_t readBytes = int64_t(got) * kRaw;
+    bool aligned = true;
+    for (int32_t lag = -kMaxShift; lag <= kMaxShift && aligned; lag += 4) {
+        if (lag > 0)
+            aligned = std::memcmp(r, anchor_.data() + lag, size_t(kAnchor - lag)) != 0;
+        else if (lag < 0) {
+            const int64_t n = std::min<int64_t>(kAnchor, readBytes + lag);
+            aligned = n <= 0 || std::memcmp(r - lag, anchor_.data(), size_t(n)) != 0;
+        }
+    }
+    // Sectors of this read after the anchor, up to the range's end.
+    const int32_t inRead = std::min(got - 2, last_ + 1 - next_);
+    int32_t k = 0;
+    while (k < have && k < inRead &&
+           std::memcmp(r + size_t(2 + k) * kRaw, pending_.data() + size_t(k) * kRaw, kRaw) == 0)
+        ++k;
+    for (int32_t i = 0; i < k; ++i)
+        decide(pending_.data() + size_t(i) * kRaw, false);
+    const int32_t rest = 2 + k; // read index of sector next_ now
+    if (k < have) {
+        if (!aligned || k >= inRead) {
+            pending_.erase(pending_.begin(), pending_.begin() + size_t(k) * kRaw);
+            pendingCount_ -= k;
+            if (k == 0)
+                failed();
+            return;
+        }
+        // An aligned read gave other bytes than the aligned read before: the sector
+        // reads differently each time.
+        if (mismatchLsn_ != next_) {
+            mismatchLsn_ = next_;
+            mismatches_ = 0;
+        }
+        if (++mismatches_ >= std::max(2, settings_.retries / 4)) {
+            decide(r + size_t(rest) * kRaw, true); // best known: the latest copy
+            pending_.clear();
+            pendingCount_ = 0;
+            return;
+        }
+        pending_.assign(r + size_t(rest) * kRaw, r + size_t(2 + inRead) * kRaw);
+        pendingCount_ = inRead - k;
+        failedSteps_ = 0;
+        return;
+    }
+    pending_.clear();
+    pendingCount_ = 0;
+    if (aligned) {
+        pending_.assign(r + size_t(rest) * kRaw, r + size_t(2 + inRead) * kRaw);
+        pendingCount_ = inRead - k;
+        if (k == 0 && pendingCount_ == 0)
+            failed(); // the read stopped at next_
+        else
+            failedSteps_ = 0;
+        return;
+    }
+    // The anchor is silent or periodic: this read proves only silence.
+    int32_t j = rest;
+    while (j + 1 < got && next_ <= last_ && allZero(r + size_t(j - 1) * kRaw, 3 * size_t(kRaw))) {
+        decide(r + size_t(j) * kRaw, false);
+        ++j;
+    }
+    if (j == rest && k == 0) { // nothing proven: put it to a vote
+        failedSteps_ = 0;
+        anchorCount_ = 0;
     }
 }
 
@@ -222,10 +342,25 @@ CR_STATUS Ripper::chunk(uint8_t* out, int32_t* numBytes) {
     if (finished_)
         return CR_STATUS_FAIL;
     chunkErrFirst_ = chunkErrLast_ = -1;
-    badInChunk_.clear();
+    if (doneNext_) {
+        // The range's last data went out with status 3 so that its damage was listed;
+        // this call only ends the range.
+        finished_ = true;
+        return CR_STATUS_DONE;
+    }
     if (!readDone_) {
         const int32_t count = std::min(settings_.sectorsPerChunk, last_ - pos_ + 1);
-        readSectors(count);
+        if (!settings_.paranoia) {
+            readPlainChunk(count);
+        } else {
+            decideUpTo(pos_ + count - 1);
+            std::memcpy(raw_.data(), decided_.data(), size_t(count) * kRaw);
+            for (int32_t i = 0; i < count; ++i)
+                if (damaged_[size_t(i)])
+                    noteError(pos_ + i);
+            decided_.erase(decided_.begin(), decided_.begin() + size_t(count) * kRaw);
+            damaged_.erase(damaged_.begin(), damaged_.begin() + count);
+        }
         convert(raw_.data(), count * kFrames);
         pos_ += count;
         if (pos_ > last_)
@@ -245,6 +380,10 @@ CR_STATUS Ripper::chunk(uint8_t* out, int32_t* numBytes) {
         lastErrLast_ = uint32_t(chunkErrLast_);
     }
     if (readDone_ && delivered_ == expected_) {
+        if (chunkErrFirst_ >= 0) {
+            doneNext_ = true;
+            return CR_STATUS_JITTER;
+        }
         finished_ = true;
         return CR_STATUS_DONE;
     }

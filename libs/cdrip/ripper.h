@@ -17,6 +17,7 @@ struct RipSettings {
     int format = CR_STEREO44100;
     int32_t sectorsPerChunk = 26;
     int32_t retries = 20;
+    int32_t discLast = -1; // last sector before the lead-out: reads may look one beyond the range
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
@@ -42,20 +43,23 @@ public:
 
 private:
     bool startResampler();
-    // Reads `count` sectors at pos_ into raw_; returns the number found unreadable.
-    int32_t readSectors(int32_t count);
+    // Reads `count` sectors at pos_ into raw_ without verification.
+    void readPlainChunk(int32_t count);
     bool readPlain(int32_t lsn, uint8_t* out);
-    bool readParanoid(int32_t lsn, uint8_t* out);
-    bool verifySector(int32_t lsn, uint8_t* out);
-    void crossCheck(int32_t count);
-    void markBad(int32_t lsn, uint8_t* out);
+    // The verified reader (jitter correction on): decides sectors up to `until`.
+    void decideUpTo(int32_t until);
+    void step();
+    void extend();
+    void bootstrap();
+    // Number of whole sectors a read of `count` at `lsn` returned (0 on failure).
+    int32_t readRun(int32_t lsn, int32_t count, uint8_t* out);
+    void decide(const uint8_t* bytes, bool damaged);
     void noteError(int32_t lsn);
     void convert(const uint8_t* raw, int32_t frames);
     void append(const uint8_t* bytes, size_t n);
     void finish();
 
     CddaDrive drive_;
-    ParanoiaPtr paranoia_;
     SoxrPtr soxr_;
     RipSettings settings_;
     bool hooked_ = false;
@@ -64,12 +68,25 @@ private:
     int64_t expected_ = 0, produced_ = 0, delivered_ = 0;
     std::vector<uint8_t> raw_, mono_, resampled_, fifo_;
     size_t fifoStart_ = 0;
-    bool readDone_ = false, finished_ = false;
+    bool readDone_ = false, finished_ = false, doneNext_ = false;
     int32_t errorCount_ = 0;
-    std::vector<int32_t> badInChunk_;
-    std::vector<uint8_t> check_;
     int32_t chunkErrFirst_ = -1, chunkErrLast_ = -1;
     uint32_t lastErrFirst_ = 0, lastErrLast_ = 0;
+
+    // Verified reader state. Sectors below next_ are decided: decided_ holds those not
+    // yet delivered (from pos_ on) and damaged_ marks the ones that could not be proven.
+    // anchor_ holds the two proven sectors before next_ when anchorCount_ is 2.
+    // pending_ holds sectors next_ .. next_ + pendingCount_ - 1 as one aligned read
+    // gave them; a second aligned read with the same bytes proves them.
+    int32_t next_ = 0;
+    std::vector<uint8_t> decided_;
+    std::vector<bool> damaged_;
+    std::vector<uint8_t> anchor_;
+    int32_t anchorCount_ = 0;
+    std::vector<uint8_t> pending_;
+    int32_t pendingCount_ = 0;
+    std::vector<uint8_t> read_;
+    int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0;
 };
 
 } // namespace cdrip
