@@ -132,8 +132,9 @@ long faultyRead(cdrom_drive_t* d, void* p, lsn_t begin, long sectors) {
     const int32_t shift = j ? jitterShift(*hook.faults, *j, n) : 0;
     if (shift == 0) {
         const long got = hook.original(d, p, begin, good);
-        if (got != good)
+        if (got <= 0)
             return got;
+        good = std::min(good, got);
     } else {
         // Read one sector more on either side and cut the window out at the shift.
         const long wideCount = good + 2;

@@ -1,0 +1,435 @@
+// The read path under simulated faults (CDRIP_FAULTS): every rip runs in a child
+// process under a time limit, and must end with the exact length, and with every
+// sector that differs from the image listed in a range the caller reads after a
+// status 3 (what the rip job writes to its JitterErrors).
+//
+// FaultMatrix runs seeded random plans; a failing plan prints its seed, and
+// VELMORA_FAULT_SEED=N runs plan N alone.
+#include "TempFolder.h"
+#include "cdrip.h"
+#include "discgen.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using discgen::kSectorBytes;
+
+struct Disc {
+    std::string cue;
+    discgen::DiscSpec spec;
+    std::vector<uint8_t> bytes;
+};
+
+// One track's range as the caller rips it: up to the sector before the next track, or
+// before the next track's gap when that entry declares one (bytes 6-7 of the entry).
+struct Range {
+    int32_t first = 0, last = 0;
+};
+
+std::vector<Range> audioRanges() {
+    std::vector<Range> out;
+    const int32_t n = CR_GetNumTocEntries();
+    for (int32_t i = 0; i < n; ++i) {
+        const CR_TOCENTRY e = CR_GetTocEntry(i), next = CR_GetTocEntry(i + 1);
+        if (e.flags != CR_TOC_AUDIO)
+            continue;
+        uint16_t gap = 0;
+        std::memcpy(&gap, next.reserved, 2);
+        out.push_back({e.startSector, next.startSector - gap - 1});
+    }
+    return out;
+}
+
+struct Rip {
+    bool opened = false;
+    std::vector<uint8_t> bytes;
+    std::vector<CR_STATUS> statuses;
+    std::vector<std::pair<uint32_t, uint32_t>> listed; // read after each status 3
+    int32_t errors = 0;
+};
+
+// Rips first..last the way the rip job does: a position is asked for after status 3.
+Rip ripRange(int32_t first, int32_t last) {
+    Rip r;
+    int32_t size = 0;
+    if (CR_OpenRipper(&size, first, last) != CR_STATUS_OK)
+        return r;
+    r.opened = true;
+    std::vector<uint8_t> buffer(static_cast<size_t>(size));
+    for (int32_t guard = 0; guard < last - first + 10; ++guard) {
+        int32_t n = 0;
+        const CR_STATUS s = CR_RipChunk(buffer.data(), &n, CR_TRUE);
+        r.statuses.push_back(s);
+        if (s == CR_STATUS_FAIL)
+            break;
+        r.bytes.insert(r.bytes.end(), buffer.begin(), buffer.begin() + std::max(n, 0));
+        if (s == CR_STATUS_JITTER) {
+            uint32_t a = 0, b = 0;
+            CR_GetLastJitterErrorPosition(&a, &b);
+            r.listed.emplace_back(a, b);
+        }
+        if (s == CR_STATUS_DONE)
+            break;
+    }
+    r.errors = CR_GetNumberOfJitterErrors();
+    CR_CloseRipper();
+    return r;
+}
+
+bool listed(const Rip& r, int32_t lsn) {
+    for (const auto& [a, b] : r.listed)
+        if (uint32_t(lsn) >= a && uint32_t(lsn) <= b)
+            return true;
+    return false;
+}
+
+// Checks one rip against the image; appends what is wrong to `why`.
+void checkRip(const Rip& r, const Disc& disc, Range range, std::ostream& why) {
+    if (!r.opened) {
+        why << "range " << range.first << "-" << range.last << " did not open\n";
+        return;
+    }
+    const size_t sectors = size_t(range.last - range.first + 1);
+    if (r.statuses.empty() || r.statuses.back() != CR_STATUS_DONE)
+        why << "range " << range.first << "-" << range.last << " did not end with status 4\n";
+    if (r.bytes.size() != sectors * kSectorBytes) {
+        why << "range " << range.first << "-" << range.last << ": " << r.bytes.size()
+            << " bytes instead of " << sectors * kSectorBytes << "\n";
+        return;
+    }
+    int unlisted = 0;
+    for (size_t i = 0; i < sectors; ++i) {
+        const int32_t lsn = range.first + int32_t(i);
+        const uint8_t* want = disc.bytes.data() + size_t(lsn) * kSectorBytes;
+        if (std::memcmp(r.bytes.data() + i * kSectorBytes, want, kSectorBytes) != 0 &&
+            !listed(r, lsn) && unlisted++ < 5)
+            why << "sector " << lsn << " differs from the image but is not listed\n";
+    }
+}
+
+// Runs `body` in a child process that must end within `seconds`; returns what went
+// wrong (empty: nothing).
+template <typename Body> std::string inChild(unsigned seconds, Body body) {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "pipe failed";
+    const pid_t pid = fork();
+    if (pid < 0)
+        return "fork failed";
+    if (pid == 0) {
+        close(fds[0]);
+        alarm(seconds);
+        std::string why = body();
+        why = why.substr(0, 3000); // well below a pipe's buffer
+        const ssize_t w = write(fds[1], why.data(), why.size());
+        _exit(w == ssize_t(why.size()) && why.empty() ? 0 : 1);
+    }
+    close(fds[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::string why;
+    char buf[512];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+        why.append(buf, size_t(n));
+    close(fds[0]);
+    if (WIFSIGNALED(status))
+        why += WTERMSIG(status) == SIGALRM
+                   ? "did not end within " + std::to_string(seconds) + " s\n"
+                   : "died of signal " + std::to_string(WTERMSIG(status)) + "\n";
+    else if (WEXITSTATUS(status) != 0 && why.empty())
+        why = "exit status " + std::to_string(WEXITSTATUS(status)) + "\n";
+    return why;
+}
+
+// Starts the library over `disc` alone with these faults and selects it.
+bool startOn(const Disc& disc, const std::string& faults, bool paranoia) {
+    setenv("CDRIP_IMAGES", disc.cue.c_str(), 1);
+    setenv("CDRIP_AUDIO", "none", 1);
+    setenv("CDRIP_FAULTS", faults.c_str(), 1);
+    if (CR_Init() != CR_STATUS_OK || CR_GetNumCDROM() < 1 || CR_SetActiveCDROM(0) != CR_STATUS_OK ||
+        CR_ReadToc() != CR_STATUS_OK)
+        return false;
+    CR_DRIVE_PARAMS p{};
+    CR_GetCDROMParameters(&p);
+    p.jitterCorrection = paranoia ? CR_TRUE : CR_FALSE;
+    p.outputFormat = CR_STEREO44100;
+    return CR_SetCDROMParameters(&p) == CR_STATUS_OK;
+}
+
+Disc makeDisc(const TempFolder& dir, const std::string& name, discgen::DiscSpec spec) {
+    Disc d;
+    d.spec = std::move(spec);
+    const std::string base = dir / name;
+    if (!discgen::writeDisc(base, d.spec))
+        throw std::runtime_error("cannot write " + base);
+    d.cue = base + ".cue";
+    d.bytes = discgen::imageBytes(d.spec);
+    return d;
+}
+
+class FaultFixture : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempFolder("cdrip-faults");
+        // As `mkdisc --tracks 3 --sectors 1000` and `--sectors 750 --data 300`.
+        d3_ = new Disc(makeDisc(*dir_, "d3", discgen::simpleDisc(1, 3, 1000)));
+        d1_ = new Disc(makeDisc(*dir_, "d1", discgen::simpleDisc(1, 3, 750, 300)));
+        // The matrix's small discs: three audio tracks, and three with a data track.
+        small_ = new Disc(makeDisc(*dir_, "small", discgen::simpleDisc(5, 3, 300)));
+        smallData_ = new Disc(makeDisc(*dir_, "smalldata", discgen::simpleDisc(6, 3, 250, 100)));
+    }
+    static void TearDownTestSuite() {
+        delete small_;
+        delete smallData_;
+        delete d3_;
+        delete d1_;
+        delete dir_;
+    }
+    static TempFolder* dir_;
+    static Disc *d3_, *d1_, *small_, *smallData_;
+};
+TempFolder* FaultFixture::dir_ = nullptr;
+Disc* FaultFixture::d3_ = nullptr;
+Disc* FaultFixture::d1_ = nullptr;
+Disc* FaultFixture::small_ = nullptr;
+Disc* FaultFixture::smallData_ = nullptr;
+
+// ---- The faults found on the old read path, one row each ----
+
+struct Repro {
+    const char* name;
+    bool withData; // d1 (750-sector tracks and a data track) instead of d3
+    const char* faults;
+    int track; // 1-based
+    bool paranoia;
+    std::vector<int32_t> mustList; // sectors that must be counted and listed
+};
+
+void PrintTo(const Repro& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ReproTest : public FaultFixture, public testing::WithParamInterface<Repro> {};
+
+TEST_P(ReproTest, EndsInTimeWithEveryDamagedSectorListed) {
+    const Repro& row = GetParam();
+    const Disc& disc = row.withData ? *d1_ : *d3_;
+    const std::string why = inChild(30, [&]() -> std::string {
+        if (!startOn(disc, row.faults, row.paranoia))
+            return "library did not start\n";
+        const Range range = audioRanges().at(size_t(row.track - 1));
+        const Rip r = ripRange(range.first, range.last);
+        std::ostringstream out;
+        checkRip(r, disc, range, out);
+        for (int32_t lsn : row.mustList) {
+            if (!listed(r, lsn))
+                out << "sector " << lsn << " is not listed\n";
+        }
+        if (r.errors < int32_t(row.mustList.size()))
+            out << "counted " << r.errors << " damaged sectors\n";
+        CR_DeInit();
+        return out.str();
+    });
+    EXPECT_EQ(why, "") << row.faults;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Issue, ReproTest,
+    testing::Values(
+        Repro{"ShiftedTwiceTheSameWay64", false, "jitter:2000-2999@64", 3, true, {}},
+        Repro{"ShiftedTwiceTheSameWay32", false, "jitter:2000-2999@32", 3, true, {}},
+        Repro{"JitterAtTheTrackEnd", false, "jitter:1000-1999", 2, true, {}},
+        Repro{"BadFirstSectorOfTrack2", true, "bad:750", 2, true, {750}},
+        Repro{"BadFirstSectorOfTrack3", true, "bad:1500", 3, true, {1500}},
+        Repro{"BadRunAtTrack2", true, "bad:750-755", 2, true, {750, 755}},
+        Repro{"LongBadRunFromTheStart", true, "bad:0-660", 1, true, {0, 330, 660}},
+        Repro{"BadRunHalfTheTrack", true, "bad:0-300", 1, true, {0, 300}},
+        Repro{"BadRunAlmostTheTrack", true, "bad:0-599", 1, true, {599}},
+        Repro{"JitterWithoutBuffer", true, "jitter:700-749", 1, true, {}},
+        Repro{"DamageInTheLastChunk", false, "bad:100,bad:995", 1, true, {100, 995}},
+        Repro{"DamageInTheLastChunkPlain", false, "bad:100,bad:995", 1, false, {100, 995}},
+        Repro{"LastSectorUnreadable", false, "bad:999", 1, true, {999}},
+        Repro{"NoisySectors", false, "noisy:400-402", 1, true, {400, 401, 402}},
+        Repro{"NoisyLastSector", false, "noisy:999", 1, true, {999}},
+        Repro{"NoisyUnderJitter", false, "noisy:1500;jitter:1490-1510@16", 2, true, {1500}}),
+    [](const testing::TestParamInfo<Repro>& row) { return row.param.name; });
+
+// A ripper left open at process exit with faults set: the library's state goes after
+// the fault hooks' table, which must still be there.
+TEST_F(FaultFixture, OpenRipperAtExitEndsCleanly) {
+    const std::string why = inChild(30, [&]() -> std::string {
+        if (!startOn(*d3_, "jitter:10-20;bad:30", true))
+            return "library did not start\n";
+        int32_t size = 0;
+        if (CR_OpenRipper(&size, 0, 999) != CR_STATUS_OK)
+            return "no ripper\n";
+        std::vector<uint8_t> buffer(static_cast<size_t>(size));
+        int32_t n = 0;
+        CR_RipChunk(buffer.data(), &n, CR_TRUE);
+        std::fflush(nullptr);
+        std::exit(0); // static destructors run with the ripper open
+    });
+    EXPECT_EQ(why, "");
+}
+
+// A clean disc is never reported damaged, with jitter correction on or off.
+TEST_F(FaultFixture, CleanDiscHasNoDamage) {
+    for (bool paranoia : {true, false}) {
+        const std::string why = inChild(60, [&]() -> std::string {
+            if (!startOn(*d1_, "", paranoia))
+                return "library did not start\n";
+            std::ostringstream out;
+            for (const Range& range : audioRanges()) {
+                const Rip r = ripRange(range.first, range.last);
+                checkRip(r, *d1_, range, out);
+                if (r.errors != 0 || !r.listed.empty())
+                    out << "range " << range.first << ": " << r.errors << " damaged\n";
+                if (r.bytes.size() == size_t(range.last - range.first + 1) * kSectorBytes &&
+                    std::memcmp(r.bytes.data(),
+                                d1_->bytes.data() + size_t(range.first) * kSectorBytes,
+                                r.bytes.size()) != 0)
+                    out << "range " << range.first << " differs\n";
+            }
+            CR_DeInit();
+            return out.str();
+        });
+        EXPECT_EQ(why, "") << (paranoia ? "paranoia" : "plain");
+    }
+}
+
+// ---- The seeded matrix ----
+
+struct Plan {
+    uint32_t seed = 0;
+    bool paranoia = true;
+    bool withData = false;
+    std::string faults;
+    std::vector<std::pair<int32_t, int32_t>> touched; // sectors the faults may reach
+};
+
+std::string rangeText(int32_t a, int32_t b) {
+    return a == b ? std::to_string(a) : std::to_string(a) + "-" + std::to_string(b);
+}
+
+// Plans 0..159 read with jitter correction and mix every fault kind; plans 160..239
+// read plainly, where only unreadable sectors can be noticed, so they hold bad runs.
+Plan makePlan(uint32_t seed, const discgen::DiscSpec& small, const discgen::DiscSpec& smallData) {
+    Plan p;
+    p.seed = seed;
+    p.paranoia = seed < 160;
+    p.withData = seed % 2 == 1;
+    std::mt19937 rng(seed * 2654435761u + 17u);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const discgen::Layout layout = discgen::layoutOf(p.withData ? smallData : small);
+    const int audioTracks = 3;
+    // The last audio sector: before the data track's gap, or the disc's last.
+    const int32_t lastAudio = p.withData ? layout.starts[3] - 150 - 1 : layout.leadout - 1;
+    std::ostringstream f;
+    f << "seed:" << pick(0, 1000000);
+    const int items = pick(1, 4);
+    for (int i = 0; i < items; ++i) {
+        const int kind = p.paranoia ? pick(0, 6) : pick(0, 3);
+        const int t = pick(0, audioTracks - 1);
+        const int32_t start = layout.starts[size_t(t)];
+        const int32_t end = t + 1 < audioTracks ? layout.starts[size_t(t + 1)] - 1 : lastAudio;
+        int32_t a = 0, b = 0;
+        std::string name = "bad";
+        switch (kind) {
+        case 0: // at a track start
+            a = start;
+            b = a + pick(0, 5);
+            break;
+        case 1: // at a track end
+            b = end;
+            a = b - pick(0, 5);
+            break;
+        case 2: // the disc's last audio sector, or a long run
+            if (pick(0, 1) == 0) {
+                a = b = lastAudio;
+            } else {
+                a = pick(0, lastAudio - 130);
+                b = a + pick(30, 120);
+            }
+            break;
+        case 3: // anywhere
+            a = pick(0, lastAudio);
+            b = a + pick(0, 3);
+            break;
+        case 4:
+        case 5: { // jitter
+            static const int shifts[] = {4, 8, 16, 64, 588, 2352};
+            a = pick(0, lastAudio);
+            b = std::min(lastAudio, a + pick(0, 200));
+            f << ",jitter:" << rangeText(a, b) << "@" << shifts[pick(0, 5)];
+            p.touched.emplace_back(a - 80, b + 80);
+            continue;
+        }
+        default: // noisy
+            name = "noisy";
+            a = pick(0, lastAudio);
+            b = a + pick(0, 2);
+            break;
+        }
+        f << "," << name << ":" << rangeText(a, b);
+        p.touched.emplace_back(a, b);
+    }
+    p.faults = f.str();
+    return p;
+}
+
+std::string runPlan(const Plan& plan, const Disc& disc) {
+    return inChild(60, [&]() -> std::string {
+        if (!startOn(disc, plan.faults, plan.paranoia))
+            return "library did not start\n";
+        std::ostringstream out;
+        for (const Range& range : audioRanges()) {
+            const Rip r = ripRange(range.first, range.last);
+            checkRip(r, disc, range, out);
+            bool touched = false;
+            for (const auto& [a, b] : plan.touched)
+                touched = touched || (a <= range.last && b >= range.first);
+            if (!touched && r.errors != 0)
+                out << "range " << range.first << "-" << range.last << " has no fault but "
+                    << r.errors << " sectors were reported damaged\n";
+        }
+        CR_DeInit();
+        return out.str();
+    });
+}
+
+TEST_F(FaultFixture, FaultMatrix) {
+    const char* only = std::getenv("VELMORA_FAULT_SEED");
+    uint32_t from = 0, to = 240;
+    if (only && *only) {
+        from = uint32_t(std::strtoul(only, nullptr, 10));
+        to = from + 1;
+    }
+    int failures = 0;
+    for (uint32_t seed = from; seed < to && failures < 5; ++seed) {
+        const Plan plan = makePlan(seed, small_->spec, smallData_->spec);
+        const std::string why = runPlan(plan, plan.withData ? *smallData_ : *small_);
+        if (!why.empty()) {
+            ++failures;
+            ADD_FAILURE() << "plan " << seed << " (" << (plan.paranoia ? "paranoia" : "plain")
+                          << ", " << (plan.withData ? "smalldata" : "small") << ", CDRIP_FAULTS=\""
+                          << plan.faults
+                          << "\") failed; rerun it alone with VELMORA_FAULT_SEED=" << seed << ":\n"
+                          << why;
+        }
+    }
+}
+
+} // namespace
