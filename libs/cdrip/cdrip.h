@@ -7,8 +7,8 @@
  * pointer or a call out of order returns CR_STATUS_FAIL (1).
  *
  * Statuses: CR_STATUS_OK (0) success; CR_STATUS_FAIL (1) failure; CR_RipChunk also
- * returns CR_STATUS_JITTER (3: data delivered, part of it could not be read and is
- * silence) and CR_STATUS_DONE (4: data delivered, the range is finished).
+ * returns CR_STATUS_JITTER (3: data delivered, part of it damaged: unreadable and
+ * silence, or not proven) and CR_STATUS_DONE (4: data delivered, the range is finished).
  *
  * Booleans are 32-bit: CR_TRUE is all bits set (-1), CR_FALSE is 0; any non-zero
  * value is taken as true.
@@ -29,11 +29,20 @@
  *                       items separated by ',' or ';', each one of
  *                         bad:FIRST-LAST        these sectors fail to read, always
  *                         bad:SECTOR            one sector that fails to read
- *                         jitter:FIRST-LAST     every third read that starts in
- *                                               this range comes back shifted by a
- *                                               few samples (up to 8 bytes), by a
- *                                               different amount each time
- *                         jitter:FIRST-LAST@N   ...shifted by up to N bytes (N 4..2352)
+ *                         jitter:FIRST-LAST     reads that start in this range may
+ *                                               land off by a few samples (up to 8
+ *                                               bytes): reads are taken in groups of
+ *                                               five, and the second, the third or
+ *                                               both (then by the same amount) of a
+ *                                               group land off, as seed:N chooses; no
+ *                                               five consecutive reads hold more than
+ *                                               two that land off
+ *                         jitter:FIRST-LAST@N   ...off by up to N bytes (N 4..2352)
+ *                         noisy:FIRST-LAST      these sectors read, but with different
+ *                         noisy:SECTOR          bytes every time (their first four
+ *                                               bytes carry the read's number)
+ *                         seed:N                chooses which reads land off, and by
+ *                                               how much (default 1)
  *                       Sectors are LSNs and apply to every virtual drive. Items that
  *                       cannot be parsed are ignored.
  *   CDRIP_TRAY_SECONDS  seconds after which an ejected virtual tray closes itself
@@ -101,7 +110,7 @@ typedef struct CR_DRIVE_PARAMS {
     char id[256];             /* 0: identification text, zero-terminated (read only) */
     int32_t sectorsPerChunk;  /* 256: library: sectors per CR_RipChunk, 1..75, default 26 */
     int32_t reserved260;      /* 260: library: reserved, 0 */
-    int32_t paranoiaRetries;  /* 264: library: paranoia retries per sector, 1..1000, default 20 */
+    int32_t paranoiaRetries;  /* 264: library: reads to prove one sector, 1..1000, default 20 */
     int32_t driveIndex;       /* 268: library: index of the drive described (read only) */
     int32_t isVirtual;        /* 272: library: CR_TRUE for a disc image (read only) */
     int32_t speed;            /* 276: drive speed (read only) */
@@ -210,31 +219,42 @@ CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int3
 
 /* Reads the next chunk of the range into buffer (at least *bufferSize bytes as
  * returned by CR_OpenRipper) and stores the bytes delivered in *numBytes. Every call
- * moves the range on. Sectors that cannot be read even after paranoia's retries are
- * delivered as silence, counted, and their position recorded (CR_GetLastJitter-
- * ErrorPosition). The bytes of a whole range add up to exactly
+ * moves the range on. The bytes of a whole range add up to exactly
  * (end - start + 1) x bytes per sector of the output format.
- * With jitter correction, every sector paranoia delivers is compared with a plain read
- * of it; where they differ the sector is read again until a plain read confirms
- * paranoia's copy or two plain reads agree (they replace it). A sector that nothing
- * confirms is delivered as paranoia read it, and counted and recorded like an
- * unreadable one.
+ * Without jitter correction every sector is read once (one read per chunk, each
+ * sector on its own where that fails, up to three times); a sector that does not read
+ * is delivered as silence and counted as damaged.
+ * With jitter correction every sector is proven before it is delivered, on the drive
+ * model that the bytes of one read are contiguous, that a read lands at most one
+ * sector (588 samples) off, and that at most two of any five consecutive reads land
+ * off. Proof is one of: two reads that both start with the two proven sectors before
+ * it, equal to them at no shift and at no other shift within a sector, and give the
+ * sector the same bytes; a read in which it and both neighbours are all zero
+ * (silence); or, at the start of a range, after a damaged sector and where the proven
+ * sectors are silent or periodic and so cannot pin a read, three equal copies among
+ * five consecutive reads. A sector that nothing proves within paranoiaRetries reads is
+ * delivered as best known (silence when it never read) and counted as damaged.
+ * Damaged sectors are counted (CR_GetNumberOfJitterErrors) and the first and last
+ * damaged sector of each chunk recorded (CR_GetLastJitterErrorPosition): every chunk
+ * that holds one returns status 3, so asking for the position after each status 3
+ * lists every damaged sector.
  * `flag`: callers pass CR_TRUE; the value is not used.
- * Statuses: 0 data delivered; 3 data delivered, some of it silence for unreadable
- * sectors; 4 data delivered and the range is finished (also when this last chunk
- * had unreadable sectors: they are still counted and recorded); 1 no ripper open,
- * range already finished, or a null pointer (*numBytes = 0 when it can be set). */
+ * Statuses: 0 data delivered; 3 data delivered, some of its sectors damaged; 4 data
+ * delivered and the range is finished. When the range's last data holds damaged
+ * sectors it comes with status 3, and one more call returns status 4 with 0 bytes;
+ * 1 no ripper open, range already finished, or a null pointer (*numBytes = 0 when it
+ * can be set). */
 CDRIP_API CR_STATUS CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t flag);
 
 /* The last error range recorded: *first and *last receive the first and the last
- * LSN of the unreadable sectors of the most recent chunk that had any. 0 OK (both 0
+ * LSN of the damaged sectors of the most recent chunk that had any. 0 OK (both 0
  * when none was recorded), 1 for a null pointer. */
 CDRIP_API CR_STATUS CR_GetLastJitterErrorPosition(uint32_t* first, uint32_t* last);
 
 /* Percent of the open (or last) range delivered, 0 to 100; 0 without a range. */
 CDRIP_API int32_t CR_GetPercentCompleted(void);
 
-/* Number of unreadable sectors of the open (or last) range. */
+/* Number of damaged sectors (unreadable or not proven) of the open (or last) range. */
 CDRIP_API int32_t CR_GetNumberOfJitterErrors(void);
 
 /* Closes the ripper. 0 OK, 1 when none is open. */

@@ -36,6 +36,8 @@ TEST_P(DamageTest, UnreadableSectorsComeBackAsReportedSilence) {
     ASSERT_EQ(r.errorPositions.size(), 3u); // the two status-3 chunks and the final one
     EXPECT_EQ(r.errorPositions[0], std::make_pair(400u, 402u));
     EXPECT_EQ(r.errorPositions[1], std::make_pair(700u, 700u));
+    // The final, clean chunk still answers with the last range recorded.
+    EXPECT_EQ(r.errorPositions[2], std::make_pair(700u, 700u));
     if (GetParam().format != CR_STEREO44100)
         return;
     ASSERT_EQ(r.bytes.size(), size_t(457) * 2352);
@@ -111,6 +113,15 @@ TEST_P(LastSectorTest, LastSectorOfTheDiscIsIntactOrReported) {
         ASSERT_GE(r.errorCount, 1) << "the last sector was damaged without a report";
         ASSERT_FALSE(r.errorPositions.empty());
         EXPECT_EQ(r.errorPositions.back().second, uint32_t(last));
+    } else {
+        // Intact (always so without faults): nothing may be reported as damaged.
+        EXPECT_EQ(r.errorCount, 0);
+        EXPECT_EQ(std::count(r.statuses.begin(), r.statuses.end(), CR_STATUS_JITTER), 0);
+        for (const auto& position : r.errorPositions)
+            EXPECT_EQ(position, std::make_pair(0u, 0u));
+    }
+    if (!GetParam().faults) {
+        EXPECT_TRUE(lastIntact) << "a disc without faults reads intact";
     }
     // Everything before the last sector is paranoia's job and must be exact.
     EXPECT_TRUE(std::equal(expected.begin(), expected.end() - 2352, r.bytes.begin()));
@@ -129,6 +140,12 @@ TEST_P(LastSectorTest, LastSectorOfTheToneDiscIsIntactOrReported) {
     if (!std::equal(expected.end() - 2352, expected.end(), r.bytes.end() - 2352)) {
         ASSERT_GE(r.errorCount, 1) << "the last sector was damaged without a report";
         EXPECT_EQ(r.errorPositions.back().second, 299u);
+    } else {
+        EXPECT_EQ(r.errorCount, 0);
+        EXPECT_EQ(std::count(r.statuses.begin(), r.statuses.end(), CR_STATUS_JITTER), 0);
+    }
+    if (!GetParam().faults) {
+        EXPECT_TRUE(r.bytes == expected);
     }
 }
 
