@@ -157,7 +157,9 @@ bool readToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
         const lsn_t start = cdio_get_track_lsn(cdio.get(), t);
         if (start == CDIO_INVALID_LSN)
             return false;
-        e.startSector = start;
+        // libcdio can place a track before sector 0 (a cdrdao TOC whose data starts
+        // with an offset); the disc's audio starts at sector 0 at the earliest.
+        e.startSector = std::max<int32_t>(start, 0);
         // Audio with copy or pre-emphasis bits is still audio that can be ripped.
         e.flags =
             cdio_get_track_format(cdio.get(), t) == TRACK_FORMAT_AUDIO ? CR_TOC_AUDIO : CR_TOC_DATA;

@@ -309,6 +309,45 @@ TEST_F(FaultFixture, OpenRipperAtExitEndsCleanly) {
     EXPECT_EQ(why, "");
 }
 
+// A cdrdao TOC whose data starts with a byte offset makes libcdio place track 1
+// before sector 0: the library starts it at sector 0, and its rip ends.
+TEST_F(FaultFixture, TrackBeforeSectorZeroStartsAtZero) {
+    const std::string bin = *dir_ / "offset.bin", toc = *dir_ / "offset.toc";
+    {
+        FILE* f = std::fopen(bin.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(d3_->bytes.data(), 1, size_t(180) * kSectorBytes, f);
+        std::fclose(f);
+        f = std::fopen(toc.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        // libcdio looks for the data file from the working folder: name it in full.
+        const std::string text =
+            "CD_DA\n\nTRACK AUDIO\nDATAFILE \"" + bin + "\" #200 00:00:25\n";
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+    }
+    const std::string why = inChild(30, [&]() -> std::string {
+        Disc disc;
+        disc.cue = toc;
+        if (!startOn(disc, "", true))
+            return "library did not start\n";
+        std::ostringstream out;
+        const CR_TOCENTRY first = CR_GetTocEntry(0), leadout = CR_GetTocEntry(1);
+        if (first.startSector != 0)
+            out << "track 1 starts at " << first.startSector << "\n";
+        if (leadout.startSector <= 0)
+            return out.str() + "no sectors\n";
+        const Rip r = ripRange(first.startSector, leadout.startSector - 1);
+        if (r.bytes.size() != size_t(leadout.startSector - first.startSector) * kSectorBytes)
+            out << r.bytes.size() << " bytes\n";
+        if (r.statuses.empty() || r.statuses.back() != CR_STATUS_DONE)
+            out << "the rip did not end\n";
+        CR_DeInit();
+        return out.str();
+    });
+    EXPECT_EQ(why, "");
+}
+
 // A clean disc is never reported damaged, with jitter correction on or off.
 TEST_F(FaultFixture, CleanDiscHasNoDamage) {
     for (bool paranoia : {true, false}) {
