@@ -74,8 +74,28 @@ std::string TempPrefix(const std::string& finalName) {
 
 } // namespace
 
+namespace {
+
+// The name with its control characters as \xHH, so that a NUL does not cut the message
+// short and an escape sequence does not reach a terminal.
+std::string VisibleName(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        if (IsControl(c)) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 EInvalidFileName::EInvalidFileName(const std::string& name)
-    : std::runtime_error("Invalid file name: " + name) {}
+    : std::runtime_error("Invalid file name: " + VisibleName(name)) {}
 
 std::string TrimControl(const std::string& text) {
     std::size_t first = 0;
