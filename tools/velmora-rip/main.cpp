@@ -246,6 +246,7 @@ std::string OutputFolder(const Arguments& args) {
     }
     const std::string folder = TrimControl(args.outDir ? *args.outDir : Settings.OutDir);
     if (!Paths::createFolders(folder)) {
+        ::mkdir(folder.c_str(), 0777); // once more, for the reason of the folder itself
         throw Failure("cannot create the output folder " + folder + ": " +
                           OutputFiles::ErrorText(errno),
                       ExitFailure);
@@ -253,9 +254,11 @@ std::string OutputFolder(const Arguments& args) {
     return folder;
 }
 
+// Something other than a folder is under the name (a folder fails with its reason
+// when the file is created).
 bool NameTaken(const std::string& name) {
     struct stat st {};
-    return ::lstat(name.c_str(), &st) == 0;
+    return ::lstat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 Outcome TrackFailed(Job& job, const std::string& label, const std::string& name,
