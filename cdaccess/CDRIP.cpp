@@ -73,55 +73,6 @@ std::array<uint8_t, WavHeaderSize> WavHeader(const TPCMFormat& fmt, uint32_t dat
     return h;
 }
 
-// The output file: created or truncated, written sequentially, closed on
-// destruction. Writes report whether every byte went out.
-class TOutputFile {
-public:
-    explicit TOutputFile(const std::string& name) : Name(name) {
-        Fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (Fd < 0) {
-            throw EFCreateError("Cannot create file " + name);
-        }
-    }
-    ~TOutputFile() { Close(); }
-    TOutputFile(const TOutputFile&) = delete;
-    TOutputFile& operator=(const TOutputFile&) = delete;
-
-    bool Write(const void* data, std::size_t count) { return WriteAt(-1, data, count); }
-
-    // Writes at a position (-1: at the end of what was written so far).
-    bool WriteAt(off_t pos, const void* data, std::size_t count) {
-        const auto* p = static_cast<const uint8_t*>(data);
-        while (count > 0) {
-            const ssize_t n = pos < 0 ? ::write(Fd, p, count) : ::pwrite(Fd, p, count, pos);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            p += n;
-            count -= static_cast<std::size_t>(n);
-            if (pos >= 0) {
-                pos += n;
-            }
-        }
-        return true;
-    }
-
-    void Close() {
-        if (Fd >= 0) {
-            ::close(Fd);
-            Fd = -1;
-        }
-    }
-
-    const std::string Name;
-
-private:
-    int Fd = -1;
-};
-
 } // namespace
 
 EListError::EListError(int index)
@@ -325,7 +276,7 @@ void TCDRIP::InformCoder() {
 // on every way out of RipRange.
 struct TCDRIP::TRipState {
     bool Encode = false; // Encode as it was when the extraction started
-    std::optional<TOutputFile> File;
+    std::optional<OutputFiles::TPartialFile> File;
     bool RemoveFile = false;
     bool StreamOpen = false;
     std::size_t ChunkSize = 0;
@@ -360,6 +311,7 @@ void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileNa
     }
     TRipState st;
     st.Encode = Encode;
+    FileWritten = false;
     std::exception_ptr error;
     try {
         if (st.Encode) {
@@ -376,7 +328,7 @@ void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileNa
         std::rethrow_exception(error);
     }
     if (!flushed) {
-        throw ECDRIPError("Write error");
+        throw ECDRIPError(WriteErrorText(st));
     }
 }
 
@@ -402,7 +354,9 @@ void TCDRIP::StartOutput(TRipState& st, const std::string& FileName, uint64_t se
         st.StreamOpen = status == 0;
         if (status != 0 || FCoder->Samples() == 0 || FCoder->BufferSize() == 0) {
             st.RemoveFile = true;
-            throw ECDRIPError("Unable to start the MP3 encoder");
+            const std::string refused = RefusedMP3Setting(FCoder->EncoderConfig());
+            throw ECDRIPError("Unable to start the MP3 encoder" +
+                              (refused.empty() ? std::string() : ": " + refused));
         }
         st.ChunkSize = std::size_t{FCoder->Samples()} * 2;
         st.ChunkBuffer.resize(FCoder->Samples());
@@ -472,8 +426,15 @@ std::size_t TCDRIP::EncodeBlock(TRipState& st, std::size_t total) {
 
 void TCDRIP::WriteOrFail(TRipState& st, const void* data, std::size_t count) {
     if (count > 0 && !st.File->Write(data, count)) {
-        throw ECDRIPError("Write error");
+        throw ECDRIPError(WriteErrorText(st));
     }
+}
+
+// "Write error: <file>: <reason>", naming the file the user asked for.
+std::string TCDRIP::WriteErrorText(const TRipState& st) {
+    const int error = st.File && st.File->Error() != 0 ? st.File->Error() : ENOSPC;
+    const std::string name = st.File ? st.File->FinalName() : std::string();
+    return "Write error: " + name + ": " + OutputFiles::ErrorText(error);
 }
 
 // The end-of-track steps, each as far as its object exists: flush and close the
@@ -503,9 +464,11 @@ bool TCDRIP::EndOfTrack(TRipState& st, std::exception_ptr& error) {
     st.Mp3Buffer = {};
     if (st.File) {
         step([&] { FixWavSizes(st); });
-        st.File->Close();
         if (st.RemoveFile) {
-            ::unlink(st.File->Name.c_str());
+            st.File->Discard();
+        } else {
+            const bool complete = !error && flushed && !FAbort;
+            step([&] { FileWritten = st.File->Finish(complete); });
         }
     }
     return flushed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cdaccess/CdRip_dll.h"
+#include "cdaccess/OutputFiles.h"
 
 #include <array>
 #include <cstddef>
@@ -17,12 +18,6 @@ class TCDRIP;
 
 // The ripper's exception: a fixed message text and nothing else.
 class ECDRIPError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The output file could not be created: "Cannot create file <name>".
-class EFCreateError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -198,8 +193,14 @@ public:
     bool ApplyParameters();
 
     // --- Extraction
-    // Extracts track TrackNum (1-based) into FileName (".mp3" when Encode).
+    // Extracts track TrackNum (1-based) into FileName (".mp3" when Encode). The track
+    // is written to a temporary file beside it that takes the name when the track has
+    // ended (see OutputFiles::TPartialFile).
     void RipTrack(int32_t TrackNum, const std::string& FileName);
+    // True when the last extraction left its file under the final name: a finished
+    // track, or one that ended early where no file of that name existed before. False
+    // when nothing was written or the previous file was kept.
+    bool FileWritten = false;
     // Stops the running extraction before its next chunk.
     void Abort() { FAbort = true; }
 
@@ -221,6 +222,7 @@ private:
     void ChunkLoop(TRipState& st, int32_t size);
     std::size_t EncodeBlock(TRipState& st, std::size_t total);
     void WriteOrFail(TRipState& st, const void* data, std::size_t count);
+    static std::string WriteErrorText(const TRipState& st);
     bool EndOfTrack(TRipState& st, std::exception_ptr& error);
     bool FlushEncoder(TRipState& st);
     bool EncodeTail(TRipState& st);

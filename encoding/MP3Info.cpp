@@ -109,8 +109,22 @@ public:
     bool ReadAt(char* data, size_t size, long long offset) const {
         return ::pread(fd_, data, size, offset) == static_cast<ssize_t>(size);
     }
+    // Writes every byte; a short write is retried so that its cause shows in errno.
     bool WriteAt(const char* data, size_t size, long long offset) const {
-        return ::pwrite(fd_, data, size, offset) == static_cast<ssize_t>(size);
+        errno = 0;
+        while (size > 0) {
+            const ssize_t n = ::pwrite(fd_, data, size, offset);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            data += n;
+            size -= static_cast<size_t>(n);
+            offset += n;
+        }
+        return true;
     }
     bool Close() {
         const int fd = fd_;
@@ -293,18 +307,31 @@ void TMP3Info::Save() {
 // Only bytes that still begin with "TAG" are overwritten: a file that changed since the read
 // keeps its audio and gets a tag appended.
 bool TMP3Info::WriteRecord(const std::array<char, 128>& record) {
+    systemError_ = 0;
     FileHandle file(filename_, O_RDWR | O_CLOEXEC);
     if (!file.IsOpen()) {
+        systemError_ = errno;
         return false;
     }
     const long long size = file.Size();
     if (size < 0) {
+        systemError_ = errno;
         return false;
     }
     const bool ownAppended = appendedSize_ >= 0 && size == appendedSize_;
     const bool overwrite = (valid_ || ownAppended) && StartsWithTag(file, size);
     const long long offset = overwrite ? size - static_cast<long long>(kTagSize) : size;
-    if (!file.WriteAt(record.data(), record.size(), offset) || !file.Close()) {
+    if (!file.WriteAt(record.data(), record.size(), offset)) {
+        // A short write (a full disk, a file-size limit) would leave the start of a tag
+        // ("TA") after the audio: an appended record is cut off again.
+        systemError_ = errno != 0 ? errno : ENOSPC;
+        if (!overwrite && ::ftruncate(file.Fd(), size) != 0) {
+            systemError_ = errno;
+        }
+        return false;
+    }
+    if (!file.Close()) {
+        systemError_ = errno;
         return false;
     }
     if (!overwrite) {

@@ -42,6 +42,9 @@ public:
     void SetGenreID(uint8_t value);
     bool Valid() const { return valid_; }
     bool Saved() const { return saved_; }
+    // Ours: the system's error number of the last Save that failed to write (0 when
+    // the write went through or failed for another reason).
+    int SystemError() const { return systemError_; }
     // The last failure message; empty until the first failure, never cleared.
     const std::string& Error() const { return error_; }
 
@@ -82,5 +85,6 @@ private:
     // Size of the file right after Save appended a tag to it; -1 when the last Save did not
     // append (or a read came since). A further Save then overwrites that tag.
     long long appendedSize_ = -1;
+    int systemError_ = 0;
     std::vector<std::string> genres_;
 };

@@ -4,19 +4,77 @@
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <iterator>
 #include <set>
+#include <unistd.h>
 
 TMP3Settings Settings;
+
+ESettingsReadError::ESettingsReadError(const std::string& path, int error)
+    : std::runtime_error("Unable to read " + path + ": " + std::strerror(error)) {}
 
 ESettingsWriteError::ESettingsWriteError(const std::string& path)
     : std::runtime_error("Unable to write to " + path), Path(path) {}
 
-void ApplyMP3Settings(const TMP3Settings& s, TLameCoder& coder) {
+namespace {
+
+// Bit rates of MPEG-1 layer III (MP3 sample rates of 32000 Hz and more) and of MPEG-2
+// and 2.5 (below 32000 Hz), in kbit/s.
+constexpr int32_t Mpeg1BitRates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+constexpr int32_t Mpeg2BitRates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+constexpr int32_t MpegSampleRates[] = {8000,  11025, 12000, 16000, 22050,
+                                       24000, 32000, 44100, 48000};
+
+template <std::size_t N> bool contains(const int32_t (&table)[N], int32_t value) {
+    return std::find(std::begin(table), std::end(table), value) != std::end(table);
+}
+
+// The allowed bit rate nearest to kbps (the lower one of two as near).
+template <std::size_t N> int32_t nearest(const int32_t (&table)[N], int32_t kbps) {
+    int32_t best = table[0];
+    for (int32_t rate : table)
+        if (std::abs(int64_t{rate} - kbps) < std::abs(int64_t{best} - kbps))
+            best = rate;
+    return best;
+}
+
+bool mpeg1(uint32_t sampleRate) {
+    return sampleRate >= 32000;
+}
+
+} // namespace
+
+int32_t AllowedBitRate(int32_t sampleRate, int32_t kbps) {
+    if (sampleRate <= 0)
+        return kbps; // the encoder chooses the rate, and with it the table
+    return mpeg1(static_cast<uint32_t>(sampleRate)) ? nearest(Mpeg1BitRates, kbps)
+                                                    : nearest(Mpeg2BitRates, kbps);
+}
+
+std::vector<std::string> ApplyMP3Settings(const TMP3Settings& s, TLameCoder& coder) {
+    std::vector<std::string> notes;
+    int32_t bitRate = s.BitRates;
+    if (s.EnableVBR == 0) {
+        bitRate = AllowedBitRate(s.SampleRates, s.BitRates);
+        if (bitRate != s.BitRates)
+            notes.push_back("bit rate " + std::to_string(s.BitRates) +
+                            " kbit/s is not allowed at " + std::to_string(s.SampleRates) +
+                            " Hz; using " + std::to_string(bitRate) + " kbit/s");
+    }
+    const int32_t quality = std::clamp<int32_t>(s.Quality, NORMAL_QUALITY, VOICE_QUALITY);
+    if (quality != s.Quality)
+        notes.push_back("quality " + std::to_string(s.Quality) +
+                        " is out of range (0 to 3); using " + std::to_string(quality));
     coder.SetOutSampleRate(static_cast<uint32_t>(s.SampleRates));
-    coder.SetBitrate(static_cast<uint32_t>(s.BitRates));
+    coder.SetBitrate(static_cast<uint32_t>(bitRate));
     coder.SetMaxBitrate(static_cast<uint32_t>(s.MaxBitRates));
     coder.SetMode(static_cast<TLameMode>(s.Mode & 0xFF));
-    coder.SetQuality(static_cast<MPEG_QUALITY>(s.Quality & 0xFF));
+    coder.SetQuality(static_cast<MPEG_QUALITY>(quality));
     coder.SetVBRQuality(s.VBRQuality);
     coder.SetEnableVBR(s.EnableVBR);
     coder.SetWriteVBRHeader(s.WriteVBRHeader);
@@ -24,6 +82,31 @@ void ApplyMP3Settings(const TMP3Settings& s, TLameCoder& coder) {
     coder.SetOriginal(s.Original);
     coder.SetCRC(s.CRC);
     coder.SetPrivate(s.bPrivate);
+    return notes;
+}
+
+std::string RefusedMP3Setting(const BE_CONFIG_RECORD& c) {
+    const bool vbr = c.enableVBR != 0;
+    const auto rate = static_cast<int32_t>(c.outSampleRate);
+    if (c.outSampleRate != 0 && !contains(MpegSampleRates, rate))
+        return "sample rate " + std::to_string(c.outSampleRate) + " Hz is not an MP3 sample rate";
+    if (c.mode < BE_MODE_STEREO || c.mode > BE_MODE_MONO)
+        return "mode " + std::to_string(c.mode) + " is not a channel mode (0 to 3)";
+    if (c.quality < BE_QUALITY_NORMAL || c.quality > BE_QUALITY_VOICE)
+        return "quality " + std::to_string(c.quality) + " is out of range (0 to 3)";
+    const auto kbps = static_cast<int32_t>(c.bitrate);
+    if (!vbr && c.outSampleRate != 0 && AllowedBitRate(rate, kbps) != kbps)
+        return "bit rate " + std::to_string(c.bitrate) + " kbit/s is not allowed at " +
+               std::to_string(c.outSampleRate) + " Hz";
+    if (!contains(Mpeg1BitRates, kbps) && !contains(Mpeg2BitRates, kbps))
+        return "bit rate " + std::to_string(c.bitrate) + " kbit/s is not an MP3 bit rate";
+    if (vbr && (c.vbrQuality < 0 || c.vbrQuality > 9))
+        return "VBR quality " + std::to_string(c.vbrQuality) + " is out of range (0 to 9)";
+    if (vbr && !contains(Mpeg1BitRates, static_cast<int32_t>(c.maxBitrate)) &&
+        !contains(Mpeg2BitRates, static_cast<int32_t>(c.maxBitrate)))
+        return "maximum bit rate " + std::to_string(c.maxBitrate) +
+               " kbit/s is not an MP3 bit rate";
+    return {};
 }
 
 namespace {
@@ -138,6 +221,13 @@ bool LoadSettings() {
     if (!Paths::fileExists(file)) {
         SaveSettings();
         return false;
+    }
+    // A file that is there but cannot be read would give every key its default without
+    // a word: say so, and leave the settings as they are.
+    if (const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+        ::close(fd);
+    } else {
+        throw ESettingsReadError(file, errno);
     }
     TMP3Settings& s = Settings;
     s.OutDir = ProfileIni::readString(file, SystemSection, "OutDir", Paths::musicFolder());

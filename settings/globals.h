@@ -33,8 +33,20 @@ extern TMP3Settings Settings;
 class TLameCoder;
 
 // Copies the MP3 settings into an encoder. The MP3's sample rate goes to OutSampleRate;
-// the PCM's own rate and channels are the ripper's business.
-void ApplyMP3Settings(const TMP3Settings& s, TLameCoder& coder);
+// the PCM's own rate and channels are the ripper's business. Values the encoder would
+// refuse are mended: with VBR off, a bit rate that the MPEG version of the sample rate
+// does not allow becomes the nearest allowed one, and a quality outside 0 to 3 is
+// clamped. Returns one line for each value mended, for the user to be told once.
+std::vector<std::string> ApplyMP3Settings(const TMP3Settings& s, TLameCoder& coder);
+
+// The layer III bit rate nearest to kbps that an MP3 of sampleRate Hz allows (MPEG-1
+// from 32000 Hz up, MPEG-2 and 2.5 below); kbps itself when sampleRate is 0.
+int32_t AllowedBitRate(int32_t sampleRate, int32_t kbps);
+
+struct BE_CONFIG_RECORD;
+// Which value of an encoder configuration the encoder refuses, as a phrase ("bit rate
+// 320 kbit/s is not allowed at 22050 Hz"), or "" when none is known to be wrong.
+std::string RefusedMP3Setting(const BE_CONFIG_RECORD& config);
 
 // Raised when the settings file (or cdplayer.ini) cannot be written; what() is
 // exactly "Unable to write to <path>".
@@ -47,13 +59,21 @@ private:
     std::string Path;
 };
 
+// Raised by LoadSettings when the settings file exists but cannot be read; what() is
+// "Unable to read <path>: <reason>". Settings are left as they were.
+class ESettingsReadError : public std::runtime_error {
+public:
+    ESettingsReadError(const std::string& path, int error);
+};
+
 // Puts the initial defaults into Settings, ConfirmOverwrite included.
 void SetDefaultSettings();
 // Puts the initial defaults into Settings except ConfirmOverwrite (the options
 // dialog's "Default" button).
 void SetDefaultSettingsKeepConfirm();
 // Reads the settings file into Settings; creates it from Settings and returns false
-// when it does not exist. Throws ESettingsWriteError when that creation fails.
+// when it does not exist. Throws ESettingsWriteError when that creation fails, and
+// ESettingsReadError when the file is there but cannot be read.
 bool LoadSettings();
 // Writes the fourteen stored fields; throws ESettingsWriteError.
 void SaveSettings();

@@ -361,7 +361,13 @@ void TfrmMain::AddTrackRow(int i) {
 void TfrmMain::FormCreate() {
     QGuiApplication::setApplicationDisplayName(AppTitle());
     TVelmoraApplication::OnException = [this](const std::exception& e) { HandleProc(e); };
-    LoadSettings();
+    try {
+        LoadSettings();
+    } catch (const ESettingsReadError& e) {
+        // Told once in the error report; the window goes on with the defaults.
+        SetDefaultSettingsKeepConfirm();
+        HandleProc(e);
+    }
     try {
         ListDrives();
         if (cboDrive->count() > 0)

@@ -1,7 +1,9 @@
 #include "ui/uprg.h"
 
 #include "cdaccess/CDRIP.h"
+#include "cdaccess/OutputFiles.h"
 #include "encoding/MP3Info.h"
+#include "platform/Paths.h"
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
 #include "ui/QuestionDlg.h"
@@ -40,15 +42,6 @@ bool DirectoryExists(const QString& name) {
 // The folder part of a file name: up to and including its last "/".
 QString FolderOf(const QString& name) {
     return name.left(name.lastIndexOf('/') + 1);
-}
-
-// A title is the user's text and becomes a path: it may make sub-folders but must
-// not lead out of the output folder.
-bool LeavesFolder(const QString& title) {
-    if (title.startsWith('/'))
-        return true;
-    const QStringList parts = title.split('/');
-    return parts.contains(".") || parts.contains("..");
 }
 
 } // namespace
@@ -193,13 +186,13 @@ int Tfrmprg::CountTicked() const {
     return n;
 }
 
+// An empty output folder means the user's music folder, never the root folder.
 QString Tfrmprg::GetOutputfilename(int Index) const {
     const QTreeWidgetItem* row = T.ListView1->topLevelItem(Index);
-    const QString title = row ? TrimControls(row->text(TrackColumns::Title)) : QString();
-    QString folder = TrimControls(QString::fromStdString(Settings.OutDir));
-    if (!folder.endsWith('/'))
-        folder += '/';
-    return folder + title + ".wav";
+    const std::string title = row ? row->text(TrackColumns::Title).toStdString() : std::string();
+    const std::string folder =
+        OutputFiles::IsBlankFolder(Settings.OutDir) ? Paths::musicFolder() : Settings.OutDir;
+    return QString::fromStdString(OutputFiles::OutputName(folder, title, false));
 }
 
 void Tfrmprg::RunJob() {
@@ -233,8 +226,7 @@ bool Tfrmprg::ExtractEntry(int index, int ordinal, int total) {
     const QString caption = row->text(TrackColumns::Title);
     SetStatus(QString("Extract %1 (%2 of %3)...").arg(caption).arg(ordinal).arg(total));
     QString name = GetOutputfilename(index);
-    if (LeavesFolder(TrimControls(caption)))
-        throw std::runtime_error("Invalid file name: " + name.toStdString());
+    OutputFiles::CheckTitle(caption.toStdString(), name.toStdString());
     ForceDirectories(FolderOf(name)); // a failure shows when the file is created
     if (!ToWave)
         name = name.chopped(4) + ".mp3";
@@ -244,8 +236,9 @@ bool Tfrmprg::ExtractEntry(int index, int ordinal, int total) {
     if (!MayReplace(name))
         return false;
     T.RIPPER->RipTrack(trackNum, name.toStdString());
-    if (!ToWave) {
-        // Also after Cancel: a partly written file is tagged too.
+    if (!ToWave && T.RIPPER->FileWritten) {
+        // Also after Cancel: a partly written file is tagged too. A file that was there
+        // before a cancelled track is kept as it was, untagged by this job.
         T.MP3Info1->SetFilename(name.toStdString());
         T.MP3Info1->SetTitle(caption.toStdString());
         T.MP3Info1->Save();

@@ -62,11 +62,11 @@ else
 fi
 rm -f "$work/theirs.wav"
 
-rip_mp3() { "$bin/velmora-rip" rip --format mp3 --out "$work/out" "$work/ten.cue"; }
+rip_mp3() { "$bin/velmora-rip" rip --overwrite --format mp3 --out "$work/out" "$work/ten.cue"; }
 peer_mp3() {
     cd-paranoia -q -d "$work/ten.cue" -r 1 - 2>/dev/null | lame "${lame_args[@]}" - "$work/peer.mp3"
 }
-rip_wav() { "$bin/velmora-rip" rip --format wav --out "$work/out" "$work/ten.cue"; }
+rip_wav() { "$bin/velmora-rip" rip --overwrite --format wav --out "$work/out" "$work/ten.cue"; }
 peer_wav() { cd-paranoia -q -w -d "$work/ten.cue" 1 "$work/peer.wav"; }
 export -f rip_mp3 peer_mp3 rip_wav peer_wav
 export bin work

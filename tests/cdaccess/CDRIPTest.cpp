@@ -2,6 +2,7 @@
 // key, parameters, extraction paths and playback.
 
 #include "FakeLibs.h"
+#include "FileSizeLimit.h"
 #include "TestDir.h"
 
 #include "cdaccess/CDRIP.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 using testing::ElementsAre;
@@ -449,6 +451,108 @@ TEST_F(TCDRIPRip, CancelledWavGetsTheSizesItHas) {
     EXPECT_TRUE(r.Aborted());
 }
 
+// A track that ends early never costs the file that was there before: a cancelled
+// track, an encoder that cannot start, a write that fails. Where there was none, the
+// partial file gets the name, with its WAV header telling its true length.
+enum class EndEarly { Cancel, WriteFails, EncoderRefuses };
+
+struct EarlyRow {
+    const char* name;
+    EndEarly how;
+    bool previous;
+};
+
+class TCDRIPEarlyEnd : public TCDRIPRip, public testing::WithParamInterface<EarlyRow> {};
+
+TEST_P(TCDRIPEarlyEnd, PreviousFileKeptOrPartialFileNamed) {
+    const EarlyRow row = GetParam();
+    const bool mp3 = row.how == EndEarly::EncoderRefuses;
+    const std::string name = dir / (mp3 ? "t.mp3" : "t.wav");
+    if (row.previous) {
+        std::ofstream(name) << "previous good file";
+    }
+    if (mp3) {
+        UseCoder();
+        lame.InitStatus = BE_ERR_BAD_PARAMETER;
+    }
+    f.cd.Chunks = Script(2352000, 10000);
+    r.ProcessMessages = [this, row] {
+        if (row.how == EndEarly::Cancel && f.cd.ChunkIndex == 3) {
+            r.Abort();
+        }
+    };
+    std::string error;
+    {
+        FileSizeLimit limit(row.how == EndEarly::WriteFails ? 44 + 20000 : RLIM_INFINITY);
+        error = MessageOf([&] { r.RipTrack(2, name); });
+    }
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos) << e.path();
+    }
+    EXPECT_FALSE(r.FileWritten && row.previous);
+    if (row.previous) {
+        const auto b = ReadBytes(name);
+        EXPECT_EQ(std::string(b.begin(), b.end()), "previous good file");
+        return;
+    }
+    if (mp3) {
+        EXPECT_FALSE(std::filesystem::exists(name));
+        return;
+    }
+    EXPECT_TRUE(r.FileWritten);
+    const auto b = ReadBytes(name);
+    // Cancelled after three blocks: 30000 bytes. The limit lets two blocks through.
+    const uint32_t data = row.how == EndEarly::Cancel ? 30000u : 20000u;
+    ASSERT_EQ(b.size(), 44u + data) << error;
+    EXPECT_EQ(U32At(b, 4), data + 36);
+    EXPECT_EQ(U32At(b, 40), data);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TCDRIPEarlyEnd,
+    testing::Values(EarlyRow{"cancel_keeps_previous", EndEarly::Cancel, true},
+                    EarlyRow{"cancel_names_partial", EndEarly::Cancel, false},
+                    EarlyRow{"write_error_keeps_previous", EndEarly::WriteFails, true},
+                    EarlyRow{"write_error_names_partial", EndEarly::WriteFails, false},
+                    EarlyRow{"encoder_refuses_keeps_previous", EndEarly::EncoderRefuses, true},
+                    EarlyRow{"encoder_refuses_leaves_nothing", EndEarly::EncoderRefuses, false}),
+    RowName);
+
+// A symbolic link at the output name is replaced by the track, never written through.
+TEST_F(TCDRIPRip, LinkAtTheNameIsReplacedNotFollowed) {
+    std::ofstream(dir / "victim.txt") << "victim";
+    ASSERT_EQ(::symlink((dir / "victim.txt").c_str(), (dir / "l.wav").c_str()), 0);
+    f.cd.Chunks = Script(3000, 1000);
+    r.RipTrack(1, dir / "l.wav");
+    EXPECT_TRUE(r.FileWritten);
+    const auto victim = ReadBytes(dir / "victim.txt");
+    EXPECT_EQ(std::string(victim.begin(), victim.end()), "victim");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "l.wav"));
+    EXPECT_EQ(ReadBytes(dir / "l.wav").size(), 44u + 3000u);
+}
+
+// The file appears under its name only when the track has ended.
+TEST_F(TCDRIPRip, NothingUnderTheNameWhileTheTrackRuns) {
+    f.cd.Chunks = Script(3000, 1000);
+    std::vector<bool> seen;
+    r.ProcessMessages = [&] { seen.push_back(std::filesystem::exists(dir / "w.wav")); };
+    r.RipTrack(1, dir / "w.wav");
+    EXPECT_THAT(seen, ElementsAre(false, false, false));
+    EXPECT_TRUE(std::filesystem::exists(dir / "w.wav"));
+}
+
+// The encoder's refusal names the setting, as far as the values tell.
+TEST_F(TCDRIPRip, EncoderRefusalNamesTheSetting) {
+    UseCoder();
+    coder.SetEnableVBR(LongFalse);
+    coder.SetOutSampleRate(22050);
+    coder.SetBitrate(320);
+    lame.InitStatus = BE_ERR_BAD_PARAMETER;
+    f.cd.Chunks = Script(100, 100);
+    EXPECT_EQ(MessageOf([&] { r.RipTrack(1, dir / "b.mp3"); }),
+              "Unable to start the MP3 encoder: bit rate 320 kbit/s is not allowed at 22050 Hz");
+}
+
 TEST_F(TCDRIPRip, EncodeChangedByAHandlerMidTrackKeepsTheTracksFormat) {
     f.cd.Chunks = Script(3000, 1000);
     r.ProcessMessages = [this] { r.Encode = true; };
@@ -495,7 +599,8 @@ TEST_F(TCDRIPRip, RefusedParametersTouchNothing) {
 TEST_F(TCDRIPRip, UncreatableFileClosesTheRipper) {
     f.cd.Chunks = Script(100, 100);
     const std::string name = dir / "missing/x.wav";
-    EXPECT_EQ(MessageOf([&] { r.RipTrack(1, name); }), "Cannot create file " + name);
+    EXPECT_EQ(MessageOf([&] { r.RipTrack(1, name); }),
+              "Cannot create file " + name + ": No such file or directory");
     EXPECT_EQ(f.cd.Count("CR_CloseRipper"), 1);
     EXPECT_EQ(f.cd.Count("CR_GetNumberOfJitterErrors"), 1);
 }
@@ -512,16 +617,20 @@ TEST_F(TCDRIPRip, TrackOutsideTheTableFiresBeginThenFails) {
 
 TEST_F(TCDRIPRip, ShortWriteIsWriteErrorAfterTheEndSteps) {
     f.cd.Chunks = Script(50000, 10000);
-    EXPECT_EQ(MessageOf([&] { r.RipTrack(1, "/dev/full"); }), "Write error");
+    EXPECT_EQ(MessageOf([&] { r.RipTrack(1, "/dev/full"); }),
+              "Write error: /dev/full: No space left on device");
     EXPECT_EQ(f.cd.Count("CR_RipChunk"), 1); // the first failed write ends the loop
     EXPECT_EQ(f.cd.Count("CR_CloseRipper"), 1);
 }
 
 TEST_F(TCDRIPRip, ShortWriteOfMp3ClosesTheEncoder) {
     UseCoder();
-    ASSERT_EQ(::symlink("/dev/full", (dir / "full.mp3").c_str()), 0);
     f.cd.Chunks = Script(50000, 10000);
-    EXPECT_EQ(MessageOf([&] { r.RipTrack(1, dir / "full.wav"); }), "Write error");
+    {
+        FileSizeLimit limit(0);
+        EXPECT_EQ(MessageOf([&] { r.RipTrack(1, dir / "full.wav"); }),
+                  "Write error: " + (dir / "full.mp3") + ": File too large");
+    }
     EXPECT_EQ(lame.Count("beDeinitStream"), 1);
     EXPECT_EQ(lame.Count("beCloseStream"), 1);
     EXPECT_EQ(f.cd.Count("CR_CloseRipper"), 1);
@@ -531,11 +640,14 @@ TEST_F(TCDRIPRip, ShortWriteOfMp3ClosesTheEncoder) {
 // on a full disk the flush is the first write that fails.
 TEST_F(TCDRIPRip, FlushWriteFailureIsWriteError) {
     UseCoder();
-    ASSERT_EQ(::symlink("/dev/full", (dir / "flush.mp3").c_str()), 0);
     // Less than one chunk: nothing is written during the track, only the short last
     // piece and the flush at its end.
     f.cd.Chunks = Script(100, 100);
-    EXPECT_EQ(MessageOf([&] { r.RipTrack(1, dir / "flush"); }), "Write error");
+    {
+        FileSizeLimit limit(0);
+        EXPECT_EQ(MessageOf([&] { r.RipTrack(1, dir / "flush"); }),
+                  "Write error: " + (dir / "flush.mp3") + ": File too large");
+    }
     EXPECT_EQ(lame.ChunkSizes, std::vector<uint32_t>{50});
     EXPECT_EQ(lame.Count("beCloseStream"), 1);
 }

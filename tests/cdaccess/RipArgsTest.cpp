@@ -3,6 +3,7 @@
 #include "FakeLibs.h"
 #include "TestDir.h"
 
+#include "DamageReport.h"
 #include "ProgressLine.h"
 #include "RipArgs.h"
 #include "RipNames.h"
@@ -50,7 +51,11 @@ TEST(RipArgs, Defaults) {
     EXPECT_EQ(a.format, Format::Mp3);
     EXPECT_FALSE(a.drive.has_value());
     EXPECT_FALSE(a.outDir.has_value());
+    EXPECT_FALSE(a.overwrite);
     EXPECT_TRUE(a.tracks.empty());
+    ASSERT_TRUE(Parse({"rip", "--overwrite", "--out=--odd"}, a, error));
+    EXPECT_TRUE(a.overwrite);
+    EXPECT_EQ(a.outDir, "--odd"); // an option-like folder can still be given inline
     ASSERT_TRUE(Parse({"--help", "rip", "--bogus"}, a, error));
     EXPECT_EQ(a.command, Command::Help);
     ASSERT_TRUE(Parse({"--version"}, a, error));
@@ -75,19 +80,27 @@ TEST_P(RipArgsBad, OneLineMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, RipArgsBad,
-    testing::Values(BadRow{"nothing", {}, "no command given"},
-                    BadRow{"unknown_command", {"burn"}, "unknown command: burn"},
-                    BadRow{"unknown_option", {"rip", "--speed", "4"}, "unknown option: --speed"},
-                    BadRow{"missing_value", {"rip", "--drive"}, "--drive needs a value"},
-                    BadRow{"drive_not_a_number", {"tracks", "--drive", "x"}, "bad drive number"},
-                    BadRow{"negative_drive", {"tracks", "--drive", "-1"}, "bad drive number"},
-                    BadRow{"format", {"rip", "--format", "ogg"}, "bad format: ogg"},
-                    BadRow{"track_zero", {"rip", "--tracks", "0"}, "bad track list: 0"},
-                    BadRow{"track_100", {"rip", "--tracks", "100"}, "bad track list"},
-                    BadRow{"range_down", {"rip", "--tracks", "5-3"}, "bad track list"},
-                    BadRow{"empty_item", {"rip", "--tracks", "1,,2"}, "bad track list"},
-                    BadRow{"trailing_comma", {"rip", "--tracks", "1,"}, "bad track list"},
-                    BadRow{"junk", {"rip", "--tracks", "1x"}, "bad track list"}),
+    testing::Values(
+        BadRow{"nothing", {}, "no command given"},
+        BadRow{"unknown_command", {"burn"}, "unknown command: burn"},
+        BadRow{"unknown_option", {"rip", "--speed", "4"}, "unknown option: --speed"},
+        BadRow{"missing_value", {"rip", "--drive"}, "--drive needs a value"},
+        BadRow{"drive_not_a_number", {"tracks", "--drive", "x"}, "bad drive number"},
+        BadRow{"negative_drive", {"tracks", "--drive", "-1"}, "bad drive number"},
+        BadRow{"format", {"rip", "--format", "ogg"}, "bad format: ogg"},
+        BadRow{"track_zero", {"rip", "--tracks", "0"}, "bad track list: 0"},
+        BadRow{"track_100", {"rip", "--tracks", "100"}, "bad track list"},
+        BadRow{"range_down", {"rip", "--tracks", "5-3"}, "bad track list"},
+        BadRow{"empty_item", {"rip", "--tracks", "1,,2"}, "bad track list"},
+        BadRow{"trailing_comma", {"rip", "--tracks", "1,"}, "bad track list"},
+        BadRow{"junk", {"rip", "--tracks", "1x"}, "bad track list"},
+        BadRow{"format_takes_no_option",
+               {"rip", "--format", "--out", "/tmp/o"},
+               "option --format needs a value"},
+        BadRow{"out_takes_no_option", {"rip", "--out", "--overwrite"}, "--out needs a value"},
+        BadRow{"empty_out", {"rip", "--out", ""}, "output folder (--out) must not be empty"},
+        BadRow{"blank_out", {"rip", "--out", " \t"}, "output folder (--out) must not be empty"},
+        BadRow{"empty_out_inline", {"rip", "--out="}, "must not be empty"}),
     RowName);
 
 TEST(RipArgs, TrackListsKeepOrderAndDropRepeats) {
@@ -96,37 +109,6 @@ TEST(RipArgs, TrackListsKeepOrderAndDropRepeats) {
     EXPECT_THAT(t, ElementsAre(5, 1, 2, 3, 99));
     ASSERT_TRUE(ParseTrackList("all", t));
     EXPECT_TRUE(t.empty());
-}
-
-struct NameRow {
-    const char* name;
-    const char* outDir;
-    const char* title;
-    bool mp3;
-    const char* file;
-};
-
-class RipNamesOutput : public testing::TestWithParam<NameRow> {};
-
-TEST_P(RipNamesOutput, AsTheGuiFormsThem) {
-    const NameRow r = GetParam();
-    EXPECT_EQ(OutputFileName(r.outDir, r.title, r.mp3), r.file);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, RipNamesOutput,
-    testing::Values(NameRow{"plain", "/m", "Track03", false, "/m/Track03.wav"},
-                    NameRow{"trailing_slash", "/m/", "Track03", true, "/m/Track03.mp3"},
-                    NameRow{"blanks_around", "  /m \t", " Song ", true, "/m/Song.mp3"},
-                    NameRow{"sub_folder", "/m", "Album/Song", false, "/m/Album/Song.wav"},
-                    NameRow{"empty_folder", "", "T", false, "/T.wav"},
-                    NameRow{"odd_characters_kept", "/m", "a?b*:c\\d", true, "/m/a?b*:c\\d.mp3"}),
-    RowName);
-
-TEST(RipNames, TrimControlRemovesCodesUpTo32Only) {
-    EXPECT_EQ(TrimControl(std::string("\x01\x1f a b \x7f\n", 9)), "a b \x7f");
-    EXPECT_EQ(TrimControl("   "), "");
-    EXPECT_EQ(TrimControl("Caf\xc3\xa9"), "Caf\xc3\xa9");
 }
 
 TEST(RipNames, TitlesFromCdplayerIni) {
@@ -183,4 +165,50 @@ TEST(ProgressFiguresTest, BarLineFitsAndShowsTheFigures) {
     const std::string bar = line.substr(open + 1, close - open - 1);
     EXPECT_EQ(std::count(bar.begin(), bar.end(), '#'), static_cast<long>(bar.size() / 2));
     EXPECT_THAT(BarLine("T", ProgressFigures{0, 10, 0}, 80), HasSubstr("-:-- left"));
+}
+
+// ---------------------------------------------------------------------------
+// The damage report
+
+TEST(DamageReport, RangesAreSortedAndJoined) {
+    const auto r =
+        DamagedRanges({"700 703", "704 704", "10 12", "junk", "9 3", "800 805", "802 803"});
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[0].first, 10u);
+    EXPECT_EQ(r[0].last, 12u);
+    EXPECT_EQ(r[1].first, 700u);
+    EXPECT_EQ(r[1].last, 704u);
+    EXPECT_EQ(r[2].first, 800u);
+    EXPECT_EQ(r[2].last, 805u);
+}
+
+struct TimeRow {
+    const char* name;
+    uint32_t sector;
+    int32_t start;
+    const char* time;
+};
+
+class DamageTimes : public testing::TestWithParam<TimeRow> {};
+
+TEST_P(DamageTimes, MinutesSecondsAndSectors) {
+    EXPECT_EQ(TrackTime(GetParam().sector, GetParam().start), GetParam().time);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DamageTimes,
+                         testing::Values(TimeRow{"track_start", 1000, 1000, "0:00.00"},
+                                         // 725 sectors in: 9 s (675) and 50 sectors
+                                         TimeRow{"inside", 1725, 1000, "0:09.50"},
+                                         // 4500 sectors a minute; 4574 = 60 s + 74 sectors
+                                         TimeRow{"minute", 4574, 0, "1:00.74"},
+                                         TimeRow{"before_start", 5, 10, "0:00.00"}),
+                         RowName);
+
+TEST(DamageReport, LineNamesCountRangesAndTimes) {
+    EXPECT_EQ(DamageLine(4, {{700, 703}}, 0), "damaged: 4 sectors: 700-703 (0:09.25 to 0:09.28)");
+    EXPECT_EQ(DamageLine(1, {{150, 150}}, 150), "damaged: 1 sector: 150 (0:00.00)");
+    EXPECT_EQ(DamageLine(3, {{1, 1}, {3, 3}, {5, 5}}, 0, 2),
+              "damaged: 3 sectors: 1 (0:00.01), 3 (0:00.03) and 1 more");
+    // Counted by the library but not located: the count alone.
+    EXPECT_EQ(DamageLine(2, {}, 0), "damaged: 2 sectors");
 }

@@ -1,5 +1,6 @@
 // The velmora-rip program itself, run on generated disc images.
 
+#include "FileSizeLimit.h"
 #include "Mp3Decode.h"
 #include "TestDir.h"
 
@@ -59,7 +60,7 @@ protected:
 
     // The program's environment: ours, with the settings, cdplayer.ini and sound
     // pointed away from the user's, and no images but those given as arguments.
-    std::vector<std::string> Environment() const {
+    std::vector<std::string> Environment(const std::vector<std::string>& extra = {}) const {
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string v = *e;
@@ -71,10 +72,14 @@ protected:
         env.push_back("XDG_CONFIG_HOME=" + (dir / "config"));
         env.push_back("VELMORA_SETTINGS=" + (dir / "config/velmora-ripper.ini"));
         env.push_back("CDRIP_AUDIO=none");
+        env.insert(env.end(), extra.begin(), extra.end());
         return env;
     }
 
-    pid_t Start(const std::vector<std::string>& args) {
+    // Starts the program with stdout and stderr into files; with `closedPipe`, stdout is
+    // a pipe whose reading end is already closed, as under "| head -1" once head ended.
+    pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {},
+                bool closedPipe = false) {
         std::vector<std::string> argv{Program};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> cargv;
@@ -82,7 +87,7 @@ protected:
             cargv.push_back(a.data());
         }
         cargv.push_back(nullptr);
-        std::vector<std::string> env = Environment();
+        std::vector<std::string> env = Environment(extraEnv);
         std::vector<char*> cenv;
         for (std::string& e : env) {
             cenv.push_back(e.data());
@@ -90,14 +95,25 @@ protected:
         cenv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int pipeEnds[2] = {-1, -1};
+        if (closedPipe && ::pipe(pipeEnds) == 0) {
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+            posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+            ::close(pipeEnds[0]);
+            std::ofstream(dir / "stdout").close();
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout").c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
         posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
         const int rc =
             posix_spawn(&pid, Program.c_str(), &actions, nullptr, cargv.data(), cenv.data());
         posix_spawn_file_actions_destroy(&actions);
+        if (pipeEnds[1] >= 0) {
+            ::close(pipeEnds[1]);
+        }
         EXPECT_EQ(rc, 0) << "cannot start " << Program;
         return rc == 0 ? pid : -1;
     }
@@ -113,7 +129,37 @@ protected:
         return r;
     }
 
-    Result Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
+    Result Run(const std::vector<std::string>& args,
+               const std::vector<std::string>& extraEnv = {}) {
+        return Wait(Start(args, extraEnv));
+    }
+
+    // Waits until a partial file for `final` exists and holds at least `bytes`; returns
+    // its path ("" on time-out).
+    std::string WaitForPartial(const std::string& final, std::uintmax_t bytes) {
+        const std::filesystem::path f(final);
+        const std::string prefix = "." + f.filename().string() + ".partial-";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::error_code ec;
+            for (const auto& e : std::filesystem::directory_iterator(f.parent_path(), ec)) {
+                if (e.path().filename().string().rfind(prefix, 0) == 0 &&
+                    std::filesystem::file_size(e.path(), ec) >= bytes && !ec) {
+                    return e.path();
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return {};
+    }
+
+    // Writes cdplayer.ini with one section for the disc: key=value lines as given.
+    void WriteTitles(const std::string& image, const std::string& lines) {
+        const std::string key = DiscKey(image);
+        ASSERT_FALSE(key.empty());
+        std::ofstream(dir / "config/cdplayer.ini", std::ios::binary) << "[" << key << "]\n"
+                                                                     << lines;
+    }
 
     std::string DiscKey(const std::string& image) {
         const Result r = Run({"tracks", image});
@@ -165,8 +211,9 @@ TEST_F(VelmoraRip, RipsToWavFilesThatAreTheImagesBytes) {
         EXPECT_TRUE(std::equal(b.begin() + 44, b.end(), all.begin() + static_cast<long>(from)));
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "out/Track03.wav")); // the data track
-    // Not a terminal: one plain line per track.
-    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 2) << r.Out;
+    // Not a terminal: one plain line per track, then the summary.
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 3) << r.Out;
+    EXPECT_THAT(r.Out, testing::EndsWith("2 exact, 0 damaged, 0 failed\n"));
     EXPECT_THAT(r.Out, HasSubstr("Track02 -> " + (dir / "out/Track02.wav") + ": OK"));
 }
 
@@ -234,7 +281,13 @@ INSTANTIATE_TEST_SUITE_P(
         FailRow{"output_not_creatable",
                 {"rip", "--out", "/dev/null/x", "IMAGE"},
                 1,
-                "Track01: Cannot create file /dev/null/x/Track01.mp3"}),
+                "cannot create the output folder /dev/null/x: Not a directory"},
+        FailRow{"empty_out", {"rip", "--out", "", "IMAGE"}, 2, "must not be empty"},
+        FailRow{"blank_out", {"rip", "--out", " ", "IMAGE"}, 2, "must not be empty"},
+        FailRow{"format_then_out",
+                {"rip", "--format", "--out", "/tmp", "IMAGE"},
+                2,
+                "option --format needs a value"}),
     RowName);
 
 TEST_F(VelmoraRip, CtrlCLeavesAPartialTaggedFile) {
@@ -243,12 +296,7 @@ TEST_F(VelmoraRip, CtrlCLeavesAPartialTaggedFile) {
     const pid_t pid = Start({"rip", "--out", dir / "out", image});
     ASSERT_GT(pid, 0); // never signal a process group or every process
     const std::string name = dir / "out/Track01.mp3";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    std::error_code ec;
-    while ((!std::filesystem::exists(name, ec) || std::filesystem::file_size(name, ec) < 65536) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    EXPECT_NE(WaitForPartial(name, 65536), "");
     ASSERT_EQ(::kill(pid, SIGINT), 0);
     const Result r = Wait(pid);
     EXPECT_EQ(r.Code, 130);
@@ -262,4 +310,211 @@ TEST_F(VelmoraRip, CtrlCLeavesAPartialTaggedFile) {
     const Decoded d = DecodeMp3(name);
     EXPECT_GT(d.Frames(), 0u);
     EXPECT_LT(d.Frames(), 5u * 4500u * 588u);
+}
+
+// The bytes of track `track` (0-based) of a plan, as the image holds them.
+std::vector<uint8_t> TrackBytes(const discgen::DiscSpec& plan, std::size_t track) {
+    const auto all = discgen::imageBytes(plan);
+    const discgen::Layout layout = discgen::layoutOf(plan);
+    return {all.begin() + static_cast<long>(layout.starts[track]) * SectorBytes,
+            all.begin() + static_cast<long>(layout.starts[track + 1]) * SectorBytes};
+}
+
+// A stopping signal during a re-rip keeps the previous file; during a first rip it
+// leaves the partial track under its name with a header that tells its real length.
+struct SignalRow {
+    const char* name;
+    int signal;
+    bool previous;
+    int code;
+};
+
+class VelmoraRipSignals : public VelmoraRip, public testing::WithParamInterface<SignalRow> {};
+
+TEST_P(VelmoraRipSignals, StopAfterSavingTheTrack) {
+    const SignalRow row = GetParam();
+    // Two tracks of two minutes: 21 MB each, far more than the partial file holds when
+    // the signal comes.
+    const std::string image = MakeDisc("long", discgen::simpleDisc(8, 2, 2 * 4500));
+    const std::string name = dir / "out/Track01.wav";
+    std::filesystem::create_directories(dir / "out");
+    if (row.previous) {
+        std::ofstream(name) << "previous good file";
+    }
+    const pid_t pid = Start({"rip", "--format", "wav", "--overwrite", "--out", dir / "out", image});
+    ASSERT_GT(pid, 0);
+    EXPECT_NE(WaitForPartial(name, 1 << 20), "");
+    ASSERT_EQ(::kill(pid, row.signal), 0);
+    const Result r = Wait(pid);
+    EXPECT_EQ(r.Code, row.code) << r.Err;
+    EXPECT_THAT(r.Err, HasSubstr("interrupted; " + name));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/Track02.wav")); // the job stopped
+    for (const auto& e : std::filesystem::directory_iterator(dir / "out")) {
+        EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos);
+    }
+    const auto b = ReadBytes(name);
+    if (row.previous) {
+        EXPECT_EQ(std::string(b.begin(), b.end()), "previous good file");
+        EXPECT_THAT(r.Err, HasSubstr("was left as it was"));
+        return;
+    }
+    ASSERT_GT(b.size(), 44u);
+    EXPECT_LT(b.size(), 44u + 2u * 4500u * SectorBytes);
+    EXPECT_EQ(U32At(b, 40), b.size() - 44); // the header tells the partial length
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, VelmoraRipSignals,
+                         testing::Values(SignalRow{"term_first_rip", SIGTERM, false, 143},
+                                         SignalRow{"term_rerip", SIGTERM, true, 143},
+                                         SignalRow{"hup_first_rip", SIGHUP, false, 129},
+                                         SignalRow{"hup_rerip", SIGHUP, true, 129},
+                                         SignalRow{"int_rerip", SIGINT, true, 130}),
+                         RowName);
+
+// A killed rip cannot clean up: it leaves only its clearly named partial file and
+// the previous file of the name untouched.
+TEST_F(VelmoraRip, KilledRipLeavesOnlyAPartialFile) {
+    const std::string image = MakeDisc("long", discgen::simpleDisc(8, 1, 2 * 4500));
+    const std::string name = dir / "out/Track01.wav";
+    std::filesystem::create_directories(dir / "out");
+    std::ofstream(name) << "previous good file";
+    const pid_t pid = Start({"rip", "--format", "wav", "--overwrite", "--out", dir / "out", image});
+    ASSERT_GT(pid, 0);
+    const std::string partial = WaitForPartial(name, 1 << 20);
+    ASSERT_NE(partial, "");
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    Wait(pid);
+    const auto b = ReadBytes(name);
+    EXPECT_EQ(std::string(b.begin(), b.end()), "previous good file");
+    EXPECT_TRUE(std::filesystem::exists(partial));
+}
+
+// A file-size limit fails each track with the system's reason instead of killing the
+// program; a previous file stays whole and the next track is still tried.
+TEST_F(VelmoraRip, FileSizeLimitFailsTracksWithTheReason) {
+    const std::string image = MakeDisc("two", discgen::simpleDisc(3, 2, 600));
+    std::filesystem::create_directories(dir / "out");
+    std::ofstream(dir / "out/Track01.wav") << "previous good file";
+    pid_t pid = -1;
+    {
+        FileSizeLimit limit(100 * 1024);
+        pid = Start({"rip", "--format", "wav", "--overwrite", "--out", dir / "out", image});
+    }
+    const Result r = Wait(pid);
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_THAT(r.Err, HasSubstr("Track01: Write error: " + (dir / "out/Track01.wav") +
+                                 ": File too large"));
+    EXPECT_THAT(r.Err, HasSubstr("Track02: Write error: " + (dir / "out/Track02.wav") +
+                                 ": File too large"));
+    const auto b = ReadBytes(dir / "out/Track01.wav");
+    EXPECT_EQ(std::string(b.begin(), b.end()), "previous good file");
+    EXPECT_THAT(r.Out, HasSubstr("0 exact, 0 damaged, 2 failed"));
+}
+
+// "velmora-rip rip ... | head -1": the closed pipe does not end the rip.
+TEST_F(VelmoraRip, ClosedPipeOnStdoutDoesNotStopTheRip) {
+    const std::string image = MakeDisc("pipe", discgen::simpleDisc(3, 3, 300));
+    const Result r = Wait(Start({"rip", "--format", "wav", "--out", dir / "out", image}, {}, true));
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    for (const char* t : {"Track01.wav", "Track02.wav", "Track03.wav"}) {
+        EXPECT_TRUE(std::filesystem::exists(dir / ("out/" + std::string(t)))) << t;
+    }
+}
+
+// Titles from cdplayer.ini that would leave the folder or cut the name, a title used
+// twice, a title too long, and a folder in the way: each such track fails with its
+// reason, the others are ripped, nothing is written outside the output folder.
+TEST_F(VelmoraRip, BadNamesFailTheirTrackAndTheJobGoesOn) {
+    const discgen::DiscSpec plan = discgen::simpleDisc(5, 7, 150);
+    const std::string image = MakeDisc("names", plan);
+    std::filesystem::create_directories(dir / "out/Folder.wav");
+    WriteTitles(image, "0=../../escaped\n1=Same\n2=Same\n" +
+                           std::string("3=../victim.conf\0x\n", 19) + "4=" + std::string(300, 'n') +
+                           "\n5=Folder\n6=Last\n");
+    std::ofstream(dir / "victim.conf") << "victim";
+    const Result r = Run({"rip", "--format", "wav", "--out", dir / "out", image});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_THAT(r.Err, HasSubstr("Invalid file name: " + (dir / "out/../../escaped.wav")));
+    EXPECT_THAT(r.Err, HasSubstr("Invalid file name: " + (dir / "out/../victim.conf\\x00x.wav")));
+    EXPECT_THAT(r.Err, HasSubstr((dir / "out/Same.wav") + " already exists"));
+    EXPECT_THAT(r.Err, HasSubstr("File name too long"));
+    EXPECT_THAT(r.Err,
+                HasSubstr("Cannot create file " + (dir / "out/Folder.wav") + ": Is a directory"));
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 5) << r.Err;
+    EXPECT_THAT(r.Out, HasSubstr("2 exact, 0 damaged, 5 failed"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "../escaped.wav"));
+    const auto victim = ReadBytes(dir / "victim.conf");
+    EXPECT_EQ(std::string(victim.begin(), victim.end()), "victim");
+    // Track 2 keeps the name; track 3 did not replace it.
+    const auto same = ReadBytes(dir / "out/Same.wav");
+    const auto track2 = TrackBytes(plan, 1);
+    ASSERT_EQ(same.size(), 44 + track2.size());
+    EXPECT_TRUE(std::equal(same.begin() + 44, same.end(), track2.begin()));
+    EXPECT_TRUE(std::filesystem::exists(dir / "out/Last.wav"));
+}
+
+TEST_F(VelmoraRip, OverwriteReplacesAndWithoutItTheFileStays) {
+    const std::string image = MakeDisc("again", discgen::simpleDisc(3, 1, 300));
+    std::filesystem::create_directories(dir / "out");
+    std::ofstream(dir / "out/Track01.wav") << "old";
+    Result r = Run({"rip", "--format", "wav", "--out", dir / "out", image});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_THAT(r.Err, HasSubstr("Track01: " + (dir / "out/Track01.wav") + " already exists"));
+    EXPECT_EQ(ReadBytes(dir / "out/Track01.wav").size(), 3u);
+    r = Run({"rip", "--format", "wav", "--overwrite", "--out", dir / "out", image});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(ReadBytes(dir / "out/Track01.wav").size(), 44u + 300u * SectorBytes);
+}
+
+// Damaged sectors: listed with their place in the track, and exit status 3.
+TEST_F(VelmoraRip, DamageIsReportedWithExitThree) {
+    const std::string image = MakeDisc("bad", discgen::simpleDisc(3, 2, 600));
+    const Result r =
+        Run({"rip", "--format", "wav", "--out", dir / "out", image}, {"CDRIP_FAULTS=bad:100-101"});
+    EXPECT_EQ(r.Code, 3) << r.Err;
+    // Sector 100 is 1 s and 25 sectors into track 1.
+    EXPECT_THAT(r.Out, HasSubstr("Track01 -> " + (dir / "out/Track01.wav") + ": damaged"));
+    EXPECT_THAT(r.Out, HasSubstr("  damaged: 2 sectors: 100-101 (0:01.25 to 0:01.26)\n"));
+    EXPECT_THAT(r.Out, HasSubstr("Track02 -> " + (dir / "out/Track02.wav") + ": OK"));
+    EXPECT_THAT(r.Out, HasSubstr("1 exact, 1 damaged, 0 failed"));
+}
+
+// A blank output folder in the settings is refused: it would mean the root folder.
+TEST_F(VelmoraRip, BlankOutDirInTheSettingsIsRefused) {
+    const std::string image = MakeDisc("blank", discgen::simpleDisc(3, 1, 150));
+    std::ofstream(dir / "config/velmora-ripper.ini") << "[System]\nOutDir= \n";
+    const Result r = Run({"rip", "--format", "wav", image});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_THAT(r.Err, HasSubstr("the output folder (OutDir in "));
+    EXPECT_FALSE(std::filesystem::exists("/Track01.wav"));
+}
+
+// Settings the options dialog offers but the encoder cannot take: the nearest bit rate
+// and a clamped quality are used, and said once.
+TEST_F(VelmoraRip, UnencodableSettingsAreMendedAndSaidOnce) {
+    const std::string image = MakeDisc("mend", discgen::simpleDisc(3, 2, 300));
+    std::ofstream(dir / "config/velmora-ripper.ini")
+        << "[System]\nOutDir=" << (dir / "out") << "\n[MP3]\nSampleRates=22050\nBitRates=320\n"
+        << "EnableVBR=0\nQuality=7\n";
+    const Result r = Run({"rip", image});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "velmora-rip: settings: bit rate 320 kbit/s is not allowed at 22050 Hz; "
+                     "using 160 kbit/s\n"
+                     "velmora-rip: settings: quality 7 is out of range (0 to 3); using 3\n");
+    const Decoded d = DecodeMp3(dir / "out/Track02.mp3");
+    EXPECT_EQ(d.Rate, 22050);
+}
+
+// Control characters and terminal escapes in titles are printed escaped.
+TEST_F(VelmoraRip, TitlesAreEscapedOnTheTerminal) {
+    const std::string image = MakeDisc("esc", discgen::simpleDisc(3, 1, 150));
+    WriteTitles(image, "0=Clear\x1b[2JScreen\n");
+    Result r = Run({"tracks", image});
+    EXPECT_THAT(r.Out, HasSubstr("Clear\\x1B[2JScreen"));
+    EXPECT_EQ(r.Out.find('\x1b'), std::string::npos);
+    r = Run({"rip", "--format", "wav", "--out", dir / "out", image});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_EQ(r.Out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(r.Err.find('\x1b'), std::string::npos);
+    EXPECT_THAT(r.Err, HasSubstr("Clear\\x1B[2JScreen: Invalid file name: "));
 }

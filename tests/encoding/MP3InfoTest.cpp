@@ -1,6 +1,7 @@
 // TMP3Info on real files in a temporary folder; tags are checked byte by byte.
 #include "encoding/MP3Info.h"
 
+#include "FileSizeLimit.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -406,3 +407,22 @@ TEST_F(MP3InfoTest, WriteFailureClearsSavedOnly) {
 }
 
 } // namespace
+
+// A tag that does not fit under a file-size limit: the file keeps its audio and nothing
+// else (no "TA" left at its end), Saved is false, and the system's reason is kept.
+TEST_F(MP3InfoTest, TagCutShortIsRemovedAgain) {
+    const std::string path = Write("limited.mp3", Audio(1000));
+    info_.SetFilename(path);
+    info_.SetTitle("Title");
+    {
+        FileSizeLimit limit(1002); // room for "TA" only
+        info_.Save();
+    }
+    EXPECT_FALSE(info_.Saved());
+    EXPECT_EQ(info_.SystemError(), EFBIG);
+    EXPECT_EQ(Read(path), Audio(1000));
+    info_.Save(); // without the limit the tag goes on
+    EXPECT_TRUE(info_.Saved());
+    EXPECT_EQ(info_.SystemError(), 0);
+    EXPECT_EQ(Read(path), Audio(1000) + TagRecord("Title"));
+}

@@ -7,6 +7,7 @@
 #include "discgen.h"
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
+#include "platform/Paths.h"
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
 #include "ui/QuestionDlg.h"
@@ -247,11 +248,14 @@ void PrintTo(const NameCase& row, std::ostream* os) {
 
 class OutputNames : public JobTest, public testing::WithParamInterface<NameCase> {};
 
+// "MUSIC" in an expected name stands for the user's music folder.
 TEST_P(OutputNames, Formed) {
     Settings.OutDir = GetParam().outDir;
     list.topLevelItem(2)->setText(0, GetParam().title);
     Tfrmprg dlg(Targets());
-    EXPECT_EQ(dlg.GetOutputfilename(2), GetParam().expected);
+    QString expected = GetParam().expected;
+    expected.replace("MUSIC", QString::fromStdString(Paths::musicFolder()));
+    EXPECT_EQ(dlg.GetOutputfilename(2), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -259,7 +263,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(NameCase{"Plain", "/m/out", "Track03", "/m/out/Track03.wav"},
                     NameCase{"TrailingSlash", "/m/out/", "Track03", "/m/out/Track03.wav"},
                     NameCase{"Blanks", "  /m/out \t", " Track03  ", "/m/out/Track03.wav"},
-                    NameCase{"EmptyFolder", "", "Track03", "/Track03.wav"},
+                    // An empty output folder would be the root folder: the music folder
+                    // stands in.
+                    NameCase{"EmptyFolder", "", "Track03", "MUSIC/Track03.wav"},
+                    NameCase{"BlankFolder", " \t ", "Track03", "MUSIC/Track03.wav"},
                     NameCase{"SubFolder", "/m", "Album/Song", "/m/Album/Song.wav"},
                     NameCase{"OddCharacters", "/m", "a?b*c:d\\e", "/m/a?b*c:d\\e.wav"}),
     [](const auto& row) { return std::string(row.param.name); });
@@ -277,6 +284,7 @@ TEST_F(JobTest, TitleWithSubFolderMakesIt) {
 struct EscapeCase {
     const char* name;
     const char* title;
+    const char* shown; // the title as the message shows it: trimmed, controls as \xHH
 };
 
 // Test names show the row's name instead of its bytes.
@@ -292,7 +300,7 @@ TEST_P(TitlesLeavingTheFolder, Refused) {
     Tick({0, 1, 2});
     list.topLevelItem(1)->setText(0, GetParam().title);
     EXPECT_EQ(Run(true), mrOk);
-    const std::string name = out.string() + "/" + GetParam().title + ".wav";
+    const std::string name = out.string() + "/" + GetParam().shown + ".wav";
     EXPECT_EQ(errors, std::vector<std::string>{"Invalid file name: " + name});
     EXPECT_EQ(Status(0), "OK");
     EXPECT_EQ(Status(1), "--");
@@ -302,12 +310,20 @@ TEST_P(TitlesLeavingTheFolder, Refused) {
     EXPECT_EQ(opened, std::vector<QUrl>{OutUrl()}); // the folder of the last good file
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, TitlesLeavingTheFolder,
-                         testing::Values(EscapeCase{"Parent", "../escaped"},
-                                         EscapeCase{"ParentInside", "a/../../escaped"},
-                                         EscapeCase{"Dot", "./x"},
-                                         EscapeCase{"Absolute", "/tmp/escaped"}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TitlesLeavingTheFolder,
+    testing::Values(
+        EscapeCase{"Parent", "../escaped", "../escaped"},
+        EscapeCase{"ParentInside", "a/../../escaped", "a/../../escaped"},
+        EscapeCase{"Dot", "./x", "./x"}, EscapeCase{"Absolute", "/tmp/escaped", "/tmp/escaped"},
+        EscapeCase{"BlankThenParent", " ../escaped", "../escaped"},
+        EscapeCase{"ParentThenBlank", "../escaped ", "../escaped"},
+        EscapeCase{"TabThenParent", "\t../escaped", "../escaped"},
+        EscapeCase{"ControlThenAbsolute", "\x01/tmp/escaped", "/tmp/escaped"},
+        EscapeCase{"TabPart", "a/\t/b", "a/\\x09/b"}, EscapeCase{"BlankPart", "a/ /b", "a/ /b"},
+        EscapeCase{"EmptyPart", "a//b", "a//b"},
+        EscapeCase{"EscapeInside", "a\x1b[2Jb", "a\\x1B[2Jb"}, EscapeCase{"Blank", "  ", ""}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // A file that cannot be created ends the job through the error report.
 TEST_F(JobTest, UncreatableFileEndsTheJob) {
@@ -519,3 +535,63 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(RipperErrorCase{"UnreadableTrack", true, true, "Unable to read the track"},
                     RipperErrorCase{"NoEncoder", false, false, "Unable to start the MP3 encoder"}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// Two rows with one title: the second gets the replace question like any existing file.
+struct DuplicateCase {
+    const char* name;
+    int answer;
+    int keptTrack; // whose audio Same.wav holds afterwards (1-based)
+    const char* secondStatus;
+};
+
+void PrintTo(const DuplicateCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class DuplicateTitles : public JobTest, public testing::WithParamInterface<DuplicateCase> {};
+
+TEST_P(DuplicateTitles, SecondAsksFirst) {
+    Tick({0, 1});
+    list.topLevelItem(0)->setText(TrackColumns::Title, "Same");
+    list.topLevelItem(1)->setText(TrackColumns::Title, "Same");
+    std::vector<QString> asked;
+    SetQuestionHook([&](QDialog& dlg) {
+        asked.push_back(dlg.findChild<QLabel*>("Message")->text());
+        return GetParam().answer;
+    });
+    Run(true);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], QString::fromStdString((out / "Same.wav").string()) +
+                            " already exists,do you want to replace it?");
+    const auto bytes = ReadFile(out / "Same.wav");
+    const auto pcm = TrackPcm(GetParam().keptTrack);
+    ASSERT_EQ(bytes.size(), 44 + pcm.size());
+    EXPECT_TRUE(std::equal(bytes.begin() + 44, bytes.end(), pcm.begin()));
+    EXPECT_EQ(Status(0), "OK");
+    EXPECT_EQ(Status(1), GetParam().secondStatus);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DuplicateTitles,
+                         testing::Values(DuplicateCase{"No", mrNo, 1, "--"},
+                                         DuplicateCase{"Yes", mrYes, 2, "OK"}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// Cancel during a re-rip: the file that was there stays as it was (not cut short, not
+// tagged again), and no partial file is left beside it.
+TEST_F(JobTest, CancelledReRipKeepsTheOldFile) {
+    fs::create_directories(out);
+    WriteFile(out / "Track02.mp3", "previous good file");
+    Tick({0, 1, 2});
+    SetQuestionHook([](QDialog&) { return int(mrYes); });
+    onProgress = [this](int) {
+        if (statusLines.size() == 2) // the second track
+            running->btnCancel->click();
+    };
+    EXPECT_EQ(Run(false), mrCancel);
+    EXPECT_EQ(Status(0), "OK");
+    EXPECT_EQ(Status(1), "Cancelled");
+    const auto bytes = ReadFile(out / "Track02.mp3");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "previous good file");
+    for (const auto& e : fs::directory_iterator(out))
+        EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos) << e.path();
+}

@@ -1,6 +1,10 @@
 #include "SettingsTestEnv.h"
 
+#include "encoding/LameCoder.h"
+
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using IniTest::readFile;
 using IniTest::writeFile;
@@ -328,3 +332,96 @@ INSTANTIATE_TEST_SUITE_P(Cases, TwoDigitsRule,
                          [](const auto& row) { return std::string(row.param.text); });
 
 } // namespace
+
+// ---- a settings file that is there but cannot be read -------------------------------
+
+// Run in a child that is an ordinary user (root reads every file): the read failure is
+// raised once with its reason, and the settings stay the defaults.
+TEST_F(SettingsStore, UnreadableFileIsSaidAndTheDefaultsStay) {
+    writeFile(SettingsFile, "[System]\nOutDir=/elsewhere\n[MP3]\nBitRates=64\n");
+    ::chmod(SettingsFile.c_str(), 0);
+    ::chmod(Folder.path().c_str(), 0755);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(10);
+        SetDefaultSettings();
+        try {
+            LoadSettings();
+            ::_exit(1);
+        } catch (const ESettingsReadError& e) {
+            if (std::string(e.what()) != "Unable to read " + SettingsFile + ": Permission denied")
+                ::_exit(2);
+        }
+        ::_exit(Settings.OutDir == Home + "/Music" && Settings.BitRates == 128 ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    // 1: no error; 2: another message; 3: values from the file; 10: cannot drop root.
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// ---- settings the encoder could not take as they are --------------------------------
+
+struct MendRow {
+    const char* name;
+    int32_t sampleRate;
+    int32_t bitRate;
+    int32_t enableVBR;
+    int32_t quality;
+    uint32_t usedBitRate;
+    MPEG_QUALITY usedQuality;
+    std::size_t notes;
+};
+
+class MendedSettings : public SettingsStore, public testing::WithParamInterface<MendRow> {};
+
+TEST_P(MendedSettings, NearestAllowedValues) {
+    const MendRow row = GetParam();
+    Settings.SampleRates = row.sampleRate;
+    Settings.BitRates = row.bitRate;
+    Settings.EnableVBR = row.enableVBR;
+    Settings.Quality = row.quality;
+    TLameCoder coder;
+    const std::vector<std::string> notes = ApplyMP3Settings(Settings, coder);
+    EXPECT_EQ(coder.Bitrate(), row.usedBitRate);
+    EXPECT_EQ(coder.Quality(), row.usedQuality);
+    EXPECT_EQ(coder.OutSampleRate(), static_cast<uint32_t>(row.sampleRate));
+    EXPECT_EQ(notes.size(), row.notes);
+    // The encoder takes what is left.
+    EXPECT_EQ(coder.InitStream(), BE_OK) << (notes.empty() ? "" : notes[0]);
+    coder.CloseStream();
+}
+
+// MPEG-2 (below 32000 Hz) allows 8 to 160 kbit/s, MPEG-1 32 to 320 kbit/s.
+INSTANTIATE_TEST_SUITE_P(
+    Rows, MendedSettings,
+    testing::Values(MendRow{"mpeg2_320", 22050, 320, 0, 0, 160, NORMAL_QUALITY, 1},
+                    MendRow{"mpeg2_256", 22050, 256, 0, 0, 160, NORMAL_QUALITY, 1},
+                    MendRow{"mpeg2_192", 24000, 192, 0, 0, 160, NORMAL_QUALITY, 1},
+                    MendRow{"mpeg1_8", 44100, 8, 0, 0, 32, NORMAL_QUALITY, 1},
+                    MendRow{"mpeg1_144", 48000, 144, 0, 0, 128, NORMAL_QUALITY, 1},
+                    MendRow{"allowed_kept", 22050, 144, 0, 0, 144, NORMAL_QUALITY, 0},
+                    MendRow{"vbr_leaves_the_rate", 22050, 128, -1, 0, 128, NORMAL_QUALITY, 0},
+                    MendRow{"quality_7", 44100, 128, 0, 7, 128, VOICE_QUALITY, 1},
+                    MendRow{"quality_negative", 44100, 128, 0, -2, 128, NORMAL_QUALITY, 1},
+                    MendRow{"both", 16000, 320, 0, 9, 160, VOICE_QUALITY, 2}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(SettingsStore, RefusedSettingIsNamed) {
+    BE_CONFIG_RECORD c{};
+    c.outSampleRate = 22050;
+    c.bitrate = 320;
+    c.mode = BE_MODE_STEREO;
+    c.quality = BE_QUALITY_NORMAL;
+    EXPECT_EQ(RefusedMP3Setting(c), "bit rate 320 kbit/s is not allowed at 22050 Hz");
+    c.bitrate = 160;
+    EXPECT_EQ(RefusedMP3Setting(c), "");
+    c.outSampleRate = 23000;
+    EXPECT_EQ(RefusedMP3Setting(c), "sample rate 23000 Hz is not an MP3 sample rate");
+    c.outSampleRate = 22050;
+    c.quality = 7;
+    EXPECT_EQ(RefusedMP3Setting(c), "quality 7 is out of range (0 to 3)");
+}

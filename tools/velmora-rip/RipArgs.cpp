@@ -9,6 +9,15 @@ namespace {
 
 constexpr int MaxTrack = 99; // a CD holds at most 99 tracks
 
+// Characters of code 1 to 32, which the output folder loses when it is trimmed.
+const std::string BlankChars = [] {
+    std::string s;
+    for (char c = 1; c <= 32; ++c) {
+        s += c;
+    }
+    return s;
+}();
+
 bool ParseNumber(const std::string& text, int lo, int hi, int& value) {
     const char* first = text.data();
     const char* last = first + text.size();
@@ -57,7 +66,8 @@ bool OptionValue(int argc, const char* const* argv, int& i, const std::string& i
         value = inlineValue;
         return true;
     }
-    if (i + 1 >= argc) {
+    // An option word is never taken as a value: "--format --out DIR" lacks the format.
+    if (i + 1 >= argc || std::string(argv[i + 1]).rfind("--", 0) == 0) {
         return false;
     }
     value = argv[++i];
@@ -85,6 +95,11 @@ bool ParseOption(const std::string& name, const std::string& value, Arguments& a
         }
         args.format = value == "wav" ? Format::Wav : Format::Mp3;
     } else {
+        // A blank folder would put the files into the root folder.
+        if (value.find_first_not_of(BlankChars) == std::string::npos) {
+            error = "the output folder (--out) must not be empty";
+            return false;
+        }
         args.outDir = value;
     }
     return true;
@@ -123,7 +138,9 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
             args.command = Command::Version;
             return true;
         }
-        if (arg.rfind("--", 0) == 0) {
+        if (arg == "--overwrite") {
+            args.overwrite = true;
+        } else if (arg.rfind("--", 0) == 0) {
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(0, eq);
             if (name != "--drive" && name != "--tracks" && name != "--format" && name != "--out") {
@@ -157,30 +174,62 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
 }
 
 const char* Usage() {
-    return "usage: velmora-rip drives [IMAGE...]\n"
-           "       velmora-rip tracks [--drive N] [IMAGE...]\n"
-           "       velmora-rip rip [--drive N] [--tracks 1,3-5|all] [--format wav|mp3]\n"
-           "                       [--out DIR] [IMAGE...]\n"
-           "       velmora-rip --help | --version\n"
+    return "Usage: velmora-rip drives [IMAGE...]\n"
+           "  or:  velmora-rip tracks [--drive N] [IMAGE...]\n"
+           "  or:  velmora-rip rip [--drive N] [--tracks LIST] [--format wav|mp3]\n"
+           "                       [--out DIR] [--overwrite] [IMAGE...]\n"
+           "Extract audio tracks of a CD to WAV files, or to MP3 files tagged with\n"
+           "the track title.\n"
            "\n"
-           "Lists CD drives and the tracks of a disc, and extracts audio tracks to WAV\n"
-           "files or to MP3 files tagged with the track title.\n"
-           "\n"
+           "Commands:\n"
            "  drives           list the drives, one line each: index and identification\n"
-           "  tracks           list the disc's tracks: number, title, kind, length; and\n"
+           "  tracks           list the disc's tracks (number, kind, length, title) and\n"
            "                   the disc key of its section in cdplayer.ini\n"
            "  rip              extract tracks (default: every audio track, to MP3)\n"
+           "\n"
+           "Options:\n"
            "  --drive N        use drive N (default: the first image given, else drive 0)\n"
-           "  --tracks LIST    track numbers and ranges, or all; data tracks are skipped\n"
+           "  --tracks LIST    track numbers and ranges such as 1,3-5, or all (default);\n"
+           "                   data tracks are skipped\n"
            "  --format F       wav or mp3 (default mp3)\n"
-           "  --out DIR        output folder (default: the output folder of the settings)\n"
+           "  --out DIR        output folder (default: OutDir of the settings file); it\n"
+           "                   must not be empty\n"
+           "  --overwrite      replace files that exist (default: a track whose file\n"
+           "                   exists fails, and the other tracks go on)\n"
+           "  -h, --help       show this help and exit\n"
+           "  --version        show the version and exit\n"
            "  IMAGE            a disc image (.cue, .toc, .nrg) that becomes a drive\n"
            "\n"
-           "Files are named output folder + track title + .wav or .mp3; titles come from\n"
-           "cdplayer.ini when the disc has a section there, else Track01, Track02, ...\n"
-           "Existing files are replaced. MP3 settings come from the settings file of\n"
-           "velmora-ripper. Ctrl-C stops the current track and leaves it partial.\n"
-           "Exit status: 0 done, 1 failure, 2 bad arguments, 130 interrupted.\n";
+           "Files are named output folder + track title + .wav or .mp3. Titles come from\n"
+           "cdplayer.ini when the disc has a section there, else Track01, Track02, ...;\n"
+           "a \"/\" in a title makes a sub-folder, and a title that would leave the\n"
+           "output folder (\"..\", a leading \"/\", control characters) fails. Each\n"
+           "track is written to a hidden \".NAME.partial-XXXXXX\" file beside its final\n"
+           "name and renamed when it ends, so an existing file is replaced only by a\n"
+           "whole track. A track stopped early keeps the file that was there before,\n"
+           "or, when there was none, is kept partial under its name. Sectors that could\n"
+           "not be read are delivered as silence and listed after the track. MP3\n"
+           "settings come from the settings file of velmora-ripper.\n"
+           "\n"
+           "Ctrl-C, SIGTERM and SIGHUP stop after the current track's data is saved;\n"
+           "a second one ends the program at once.\n"
+           "\n"
+           "Exit status:\n"
+           "  0    every track ripped exactly\n"
+           "  1    a failure: a track (or the job) could not be ripped or written\n"
+           "  2    bad arguments\n"
+           "  3    every track written, but some had sectors that could not be read\n"
+           "  130, 143, 129  stopped by SIGINT (Ctrl-C), SIGTERM or SIGHUP\n"
+           "\n"
+           "Environment:\n"
+           "  CDRIP_IMAGES       disc images (separated by \":\") that become drives\n"
+           "  VELMORA_SETTINGS   the settings file (default: velmora-ripper.ini of the\n"
+           "                     GUI, beside the program or in the configuration folder)\n"
+           "  XDG_CONFIG_HOME    the configuration folder, which holds cdplayer.ini\n"
+           "                     (default ~/.config)\n"
+           "\n"
+           "Example:\n"
+           "  velmora-rip rip --tracks 1-3 --format wav --out ~/Music/Album disc.cue\n";
 }
 
 } // namespace riptool

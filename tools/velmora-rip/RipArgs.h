@@ -15,7 +15,8 @@ struct Arguments {
     std::optional<int> drive;          // --drive N
     std::vector<int> tracks;           // --tracks, 1-based, in the order given; empty: all
     Format format = Format::Mp3;       // --format
-    std::optional<std::string> outDir; // --out DIR
+    std::optional<std::string> outDir; // --out DIR, never blank
+    bool overwrite = false;            // --overwrite
     std::vector<std::string> images;   // disc images that become virtual drives
 };
 

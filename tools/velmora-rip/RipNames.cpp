@@ -5,27 +5,6 @@
 
 namespace riptool {
 
-std::string TrimControl(const std::string& text) {
-    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && blank(text[first])) {
-        ++first;
-    }
-    while (last > first && blank(text[last - 1])) {
-        --last;
-    }
-    return text.substr(first, last - first);
-}
-
-std::string OutputFileName(const std::string& outDir, const std::string& title, bool mp3) {
-    std::string folder = TrimControl(outDir);
-    if (folder.empty() || folder.back() != '/') {
-        folder += '/';
-    }
-    return folder + TrimControl(title) + (mp3 ? ".mp3" : ".wav");
-}
-
 std::vector<std::string> TrackTitles(const TCDRIP& ripper) {
     std::vector<std::string> titles;
     for (int i = 0; i < ripper.Tracks.Count(); ++i) {
@@ -38,7 +17,7 @@ std::vector<std::string> TrackTitles(const TCDRIP& ripper) {
     }
     for (std::size_t i = 0; i < stored.size() && i < titles.size(); ++i) {
         // A blank title would name a file ".mp3"; such a track keeps its default name.
-        if (!TrimControl(stored[i]).empty()) {
+        if (!OutputFiles::TrimControl(stored[i]).empty()) {
             titles[i] = stored[i];
         }
     }

@@ -5,15 +5,9 @@
 
 class TCDRIP;
 
-// Track titles and output file names, formed as the GUI forms them.
+// Track titles as the GUI lists them; names and their checks are in
+// cdaccess/OutputFiles.h, shared with the GUI.
 namespace riptool {
-
-// The text without leading and trailing characters of code 0 to 32.
-std::string TrimControl(const std::string& text);
-
-// Output folder + "/" (unless it ends in one) + title + ".wav" or ".mp3"; both
-// trimmed first. A "/" in the title puts the file into a sub-folder.
-std::string OutputFileName(const std::string& outDir, const std::string& title, bool mp3);
 
 // One title per entry of the ripper's track table: the entry's name ("Track01"),
 // replaced by the title stored in cdplayer.ini under the disc's key when there is

@@ -1,17 +1,20 @@
 // velmora-rip: the command-line front end over the ripper, the encoder, the tag
 // component and the settings file of the GUI.
 
+#include "DamageReport.h"
 #include "ProgressLine.h"
 #include "RipArgs.h"
 #include "RipNames.h"
 
 #include "cdaccess/CDRIP.h"
+#include "cdaccess/OutputFiles.h"
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
 #include "settings/globals.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,20 +24,24 @@
 
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace riptool;
+using OutputFiles::EscapeControls;
+using OutputFiles::TrimControl;
 
 namespace {
 
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
-constexpr int ExitInterrupted = 130; // 128 + SIGINT, as shells report it
+constexpr int ExitDamaged = 3;
+constexpr int ExitSignalBase = 128; // 128 + the signal, as shells report it
 
-volatile std::sig_atomic_t Interrupted = 0;
+volatile std::sig_atomic_t StopSignal = 0;
 
-extern "C" void OnSigInt(int) {
-    Interrupted = 1;
+extern "C" void OnStopSignal(int signal) {
+    StopSignal = signal;
 }
 
 // A failure that ends the program with a one-line message on stderr.
@@ -43,13 +50,23 @@ struct Failure : std::runtime_error {
     int Code;
 };
 
-void InstallSigIntHandler() {
+void Complain(const std::string& message) {
+    std::fprintf(stderr, "velmora-rip: %s\n", message.c_str());
+}
+
+// Ctrl-C, SIGTERM and SIGHUP stop the job after the current track's data is saved; a
+// second one ends the program at once. A closed pipe on stdout (| head) must not end
+// the rip, and a file-size limit shows as a write error with its reason.
+void InstallSignalHandlers() {
     struct sigaction sa {};
-    sa.sa_handler = OnSigInt;
+    sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
-    // A second Ctrl-C ends the program at once.
     sa.sa_flags = SA_RESTART | SA_RESETHAND;
-    sigaction(SIGINT, &sa, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &sa, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 // Puts the images given on the command line behind those already in CDRIP_IMAGES,
@@ -89,7 +106,8 @@ void UseGuiSettings() {
     try {
         LoadSettings();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "velmora-rip: %s; using the default settings\n", e.what());
+        SetDefaultSettings();
+        Complain(std::string(e.what()) + "; using the default settings");
     }
 }
 
@@ -143,7 +161,7 @@ int ListTracks(TCDRIP& ripper, const Arguments& args) {
     for (int i = 0; i < ripper.Tracks.Count(); ++i) {
         std::printf("%-4s %-6s %6s  %s\n", TwoDigits(i + 1).c_str(),
                     ripper.Tracks.Objects(i).TrackType.c_str(), ripper.GetTrackTime(i).c_str(),
-                    titles[static_cast<std::size_t>(i)].c_str());
+                    EscapeControls(titles[static_cast<std::size_t>(i)]).c_str());
     }
     return 0;
 }
@@ -180,19 +198,21 @@ std::vector<int> ChooseTracks(const TCDRIP& ripper, const Arguments& args) {
     return chosen;
 }
 
-// Writes the title into the MP3 file's tag; the tag component reports through Error.
-void TagFile(const std::string& file, const std::string& title) {
+// Writes the title into the MP3 file's tag; returns "" or what went wrong.
+std::string TagFile(const std::string& file, const std::string& title) {
     TMP3Info info;
     try {
         info.SetFilename(file);
         info.SetTitle(title);
         info.Save();
     } catch (const std::exception& e) {
-        throw Failure(file + ": cannot write the title tag: " + e.what(), ExitFailure);
+        return e.what();
     }
-    if (!info.Saved() && !info.Error().empty()) {
-        throw Failure(file + ": cannot write the title tag: " + info.Error(), ExitFailure);
+    if (info.Saved()) {
+        return {};
     }
+    // Save reports input/output failures only through Saved; the system says why.
+    return info.SystemError() != 0 ? OutputFiles::ErrorText(info.SystemError()) : info.Error();
 }
 
 double TrackSeconds(const TCDRIP& ripper, int index) {
@@ -200,40 +220,164 @@ double TrackSeconds(const TCDRIP& ripper, int index) {
     return (t.EndSector - t.StartSector + 1) / 75.0; // 75 sectors a second
 }
 
-int RipTracks(TCDRIP& ripper, const Arguments& args) {
+enum class Outcome { Exact, Damaged, Failed, Stopped };
+
+// What one rip job shares between its tracks.
+struct Job {
+    Job(TCDRIP& r, const Arguments& a, std::string folder)
+        : ripper(r), args(a), titles(TrackTitles(r)), outDir(std::move(folder)),
+          mp3(a.format == Format::Mp3) {}
+    TCDRIP& ripper;
+    const Arguments& args;
+    std::vector<std::string> titles;
+    std::string outDir;
+    bool mp3 = false;
+    ProgressLine progress{stdout, ::isatty(STDOUT_FILENO) != 0};
+    std::string stoppedName; // the file of the track a signal stopped
+    bool stoppedWritten = false;
+};
+
+// The output folder: --out, else OutDir of the settings; never blank, created first.
+std::string OutputFolder(const Arguments& args) {
+    if (!args.outDir && OutputFiles::IsBlankFolder(Settings.OutDir)) {
+        throw Failure("the output folder (OutDir in " + SettingsFilePath() +
+                          ") is empty; give one with --out",
+                      ExitFailure);
+    }
+    const std::string folder = TrimControl(args.outDir ? *args.outDir : Settings.OutDir);
+    if (!Paths::createFolders(folder)) {
+        ::mkdir(folder.c_str(), 0777); // once more, for the reason of the folder itself
+        throw Failure("cannot create the output folder " + folder + ": " +
+                          OutputFiles::ErrorText(errno),
+                      ExitFailure);
+    }
+    return folder;
+}
+
+// Something other than a folder is under the name (a folder fails with its reason
+// when the file is created).
+bool NameTaken(const std::string& name) {
+    struct stat st {};
+    return ::lstat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+Outcome TrackFailed(Job& job, const std::string& label, const std::string& name,
+                    const std::string& why) {
+    job.progress.End("failed", EscapeControls(name));
+    Complain(label + ": " + why);
+    return Outcome::Failed;
+}
+
+// The damage of the track just ripped: entries the ripper added since `before`.
+Outcome ReportDamage(Job& job, int index, std::size_t before, const std::string& name) {
+    const std::vector<std::string> entries(
+        job.ripper.JitterErrors.begin() + static_cast<long>(before), job.ripper.JitterErrors.end());
+    if (job.ripper.JitterErrorCount <= 0 && entries.empty()) {
+        job.progress.End("OK", EscapeControls(name));
+        return Outcome::Exact;
+    }
+    job.progress.End("damaged", EscapeControls(name));
+    const int32_t start = job.ripper.Tracks.Objects(index).StartSector;
+    std::printf("  %s\n",
+                DamageLine(job.ripper.JitterErrorCount, DamagedRanges(entries), start).c_str());
+    return Outcome::Damaged;
+}
+
+// Checks the name, rips the track and tags it; every failure is told and returned.
+Outcome RipOne(Job& job, int index) {
+    const std::string& title = job.titles[static_cast<std::size_t>(index)];
+    const std::string label = EscapeControls(TrimControl(title));
+    const std::string name = OutputFiles::OutputName(job.outDir, title, job.mp3);
+    job.progress.Begin(label, TrackSeconds(job.ripper, index));
+    if (OutputFiles::IsInvalidTitle(title)) {
+        return TrackFailed(job, label, name, OutputFiles::EInvalidFileName(name).what());
+    }
+    if (!job.args.overwrite && NameTaken(name)) {
+        return TrackFailed(job, label, name,
+                           name + " already exists (--overwrite replaces it); not ripped");
+    }
+    OutputFiles::CreateFolderOf(name); // a failure shows, with its reason, below
+    const std::size_t before = job.ripper.JitterErrors.size();
+    try {
+        job.ripper.RipTrack(index + 1, name);
+    } catch (const std::exception& e) {
+        return TrackFailed(job, label, name, e.what());
+    }
+    if (job.mp3 && job.ripper.FileWritten) {
+        if (const std::string why = TagFile(name, title); !why.empty()) {
+            return TrackFailed(job, label, name, name + ": cannot write the title tag: " + why);
+        }
+    }
+    if (StopSignal != 0) {
+        job.progress.End("Cancelled", EscapeControls(name));
+        job.stoppedName = name;
+        job.stoppedWritten = job.ripper.FileWritten;
+        return Outcome::Stopped;
+    }
+    return ReportDamage(job, index, before, name);
+}
+
+// Tells the settings values the encoder could not take as they were, once.
+void ApplyCoderSettings(TLameCoder& coder, bool tell) {
+    for (const std::string& note : ApplyMP3Settings(Settings, coder)) {
+        if (tell) {
+            Complain("settings: " + note);
+        }
+    }
+}
+
+struct Tally {
+    int exact = 0;
+    int damaged = 0;
+    int failed = 0;
+};
+
+int Summarize(const Job& job, const Tally& t) {
+    std::printf("%d exact, %d damaged, %d failed\n", t.exact, t.damaged, t.failed);
+    std::fflush(stdout);
+    if (StopSignal != 0) {
+        const std::string what = job.stoppedName.empty() ? std::string("stopped")
+                                 : job.stoppedWritten
+                                     ? EscapeControls(job.stoppedName) + " is partial"
+                                     : EscapeControls(job.stoppedName) + " was left as it was";
+        Complain("interrupted; " + what);
+        return ExitSignalBase + StopSignal;
+    }
+    return t.failed > 0 ? ExitFailure : t.damaged > 0 ? ExitDamaged : 0;
+}
+
+int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     ChooseDrive(ripper, args);
     const std::vector<int> chosen = ChooseTracks(ripper, args);
-    const std::vector<std::string> titles = TrackTitles(ripper);
-    const bool mp3 = args.format == Format::Mp3;
-    const std::string outDir = args.outDir ? *args.outDir : Settings.OutDir;
-    ripper.Encode = mp3;
-    ProgressLine progress(stdout, ::isatty(STDOUT_FILENO) != 0);
-    ripper.OnProgress = [&progress](TCDRIP*, uint16_t percent) { progress.Update(percent); };
+    Job job(ripper, args, OutputFolder(args));
+    ApplyCoderSettings(coder, job.mp3);
+    ripper.Encode = job.mp3;
+    ripper.OnProgress = [&job](TCDRIP*, uint16_t percent) { job.progress.Update(percent); };
     ripper.ProcessMessages = [&ripper] {
-        if (Interrupted) {
+        if (StopSignal != 0) {
             ripper.Abort();
         }
     };
+    Tally tally;
     for (int index : chosen) {
-        const std::string& title = titles[static_cast<std::size_t>(index)];
-        const std::string name = OutputFileName(outDir, title, mp3);
-        Paths::createFolders(Paths::folderOf(name));
-        progress.Begin(TrimControl(title), TrackSeconds(ripper, index));
-        try {
-            ripper.RipTrack(index + 1, name);
-        } catch (const std::exception& e) {
-            progress.End("failed", name);
-            throw Failure(TrimControl(title) + ": " + e.what(), ExitFailure);
+        if (StopSignal != 0) {
+            break;
         }
-        if (mp3) {
-            TagFile(name, title);
-        }
-        progress.End(Interrupted ? "Cancelled" : "OK", name);
-        if (Interrupted) {
-            throw Failure("interrupted; " + name + " is partial", ExitInterrupted);
+        switch (RipOne(job, index)) {
+        case Outcome::Exact:
+            ++tally.exact;
+            break;
+        case Outcome::Damaged:
+            ++tally.damaged;
+            break;
+        case Outcome::Failed:
+            ++tally.failed;
+            break;
+        case Outcome::Stopped:
+            break;
         }
     }
-    return 0;
+    return Summarize(job, tally);
 }
 
 int Run(const Arguments& args) {
@@ -249,7 +393,7 @@ int Run(const Arguments& args) {
     AddImages(args.images);
     UseGuiSettings();
     TLameCoder coder;
-    ApplyMP3Settings(Settings, coder);
+    ApplyCoderSettings(coder, false);
     TCDRIP ripper;
     ripper.WriteWAV = true;
     ripper.SetCoder(&coder);
@@ -259,7 +403,7 @@ int Run(const Arguments& args) {
     case Command::Tracks:
         return ListTracks(ripper, args);
     default:
-        return RipTracks(ripper, args);
+        return RipTracks(ripper, coder, args);
     }
 }
 
@@ -269,17 +413,17 @@ int main(int argc, char** argv) {
     Arguments args;
     std::string error;
     if (!ParseArguments(argc, argv, args, error)) {
-        std::fprintf(stderr, "velmora-rip: %s\n", error.c_str());
+        Complain(error);
         return ExitUsage;
     }
-    InstallSigIntHandler();
+    InstallSignalHandlers();
     try {
         return Run(args);
     } catch (const Failure& f) {
-        std::fprintf(stderr, "velmora-rip: %s\n", f.what());
+        Complain(f.what());
         return f.Code;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "velmora-rip: %s\n", e.what());
+        Complain(e.what());
         return ExitFailure;
     }
 }
