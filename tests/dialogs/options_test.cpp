@@ -9,12 +9,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 
 namespace {
 
@@ -405,3 +407,48 @@ TEST_F(OptionsTest, BlankFolderDoesNotPreselect) {
     EXPECT_EQ(dlg.EditOutputDir->text(), pick + "/");
     EXPECT_EQ(dlg.dfsBrowseDirectoryDlgOutputDir->Selection(), pick);
 }
+
+namespace {
+
+struct StartFolderCase {
+    const char* name;
+    const char* box;  // the output-folder box; %1 stands for the temporary home
+    bool musicFolder; // whether $HOME/Music exists
+};
+
+class StartFolderTest : public OptionsTest, public testing::WithParamInterface<StartFolderCase> {};
+
+} // namespace
+
+// A box that names no usable folder opens the browser at the music folder (or home),
+// never at whatever row the tree makes current: OK then chooses that folder.
+TEST_P(StartFolderTest, OpensAtTheMusicOrHomeFolder) {
+    if (GetParam().musicFolder)
+        MakeDir("Music");
+    TfrmOptions dlg;
+    dlg.EditOutputDir->setText(QString::fromUtf8(GetParam().box).arg(root));
+    QString shown;
+    dlg.dfsBrowseDirectoryDlgOutputDir->OnCreate = [&shown](TdfsBrowseDirectoryDlg* s) {
+        TFolderBrowserDialog* w = s->Handle();
+        QTimer::singleShot(0, w, [w, &shown] {
+            const QModelIndex current = w->Tree()->currentIndex();
+            shown = current.isValid() ? current.data(QFileSystemModel::FilePathRole).toString()
+                                      : QString();
+            w->OKButton()->click();
+        });
+    };
+    dlg.SpeedButtonOutputDir->click();
+    const QString expected = GetParam().musicFolder ? root + "/Music" : root;
+    EXPECT_EQ(shown.toStdString(), expected.toStdString());
+    EXPECT_EQ(dlg.EditOutputDir->text().toStdString(), (expected + "/").toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartFolderTest,
+    testing::Values(StartFolderCase{"empty_box", "", true},
+                    StartFolderCase{"empty_box_without_music_folder", "", false},
+                    StartFolderCase{"blanks_only", "   ", true},
+                    StartFolderCase{"leading_blank", " %1/Music", true},
+                    StartFolderCase{"missing_folder", "%1/no/such/folder", true},
+                    StartFolderCase{"relative_path", "Music", false}),
+    [](const auto& row) { return std::string(row.param.name); });
