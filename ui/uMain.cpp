@@ -18,6 +18,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QStatusTipEvent>
+#include <QStyleOptionComboBox>
 #include <QStyledItemDelegate>
 #include <QWindow>
 
@@ -232,6 +233,9 @@ void TfrmMain::CreateControls() {
     cboDrive->setGeometry(135, 118, 217, 22);
     connect(cboDrive, &QComboBox::activated, this,
             [this](int) { Guarded([this] { cboDriveClick(); }); });
+    connect(cboDrive, &QComboBox::currentIndexChanged, this, [this](int index) {
+        cboDrive->setToolTip(cboDrive->itemData(index, Qt::ToolTipRole).toString());
+    });
     CreateListView();
     chkSelAll = new TSelAllCheckBox(this);
     chkSelAll->setTristate(true);
@@ -380,8 +384,39 @@ void TfrmMain::ListDrives() {
     const int32_t drives = RIPPER->GetNumCDROM();
     for (int32_t i = 0; i < drives; ++i) {
         RIPPER->SetCDRomNum(i);
-        cboDrive->addItem(Q(RIPPER->CDRomIDText()));
+        AddDriveItem(Q(RIPPER->CDRomIDText()));
     }
+}
+
+namespace {
+
+// A drive's name ends in what tells drives apart: an image's file name or a device.
+// A name too long for the room loses the middle of its path, never that end.
+QString ElideDriveName(const QString& name, const QFontMetrics& metrics, int room) {
+    if (metrics.horizontalAdvance(name) <= room)
+        return name;
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    const QString tail = slash < 0 ? QString() : name.mid(slash);
+    const int headRoom = room - metrics.horizontalAdvance(tail);
+    if (slash < 0 || headRoom < 4 * metrics.averageCharWidth())
+        return metrics.elidedText(name, Qt::ElideMiddle, room);
+    return metrics.elidedText(name.left(slash), Qt::ElideRight, headRoom) + tail;
+}
+
+} // namespace
+
+// The whole name is the entry's tooltip, and the box's while the entry is chosen.
+void TfrmMain::AddDriveItem(const QString& name) {
+    QStyleOptionComboBox option;
+    option.initFrom(cboDrive);
+    const int room =
+        cboDrive->style()
+            ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, cboDrive)
+            .width();
+    cboDrive->addItem(ElideDriveName(name, cboDrive->fontMetrics(), room));
+    cboDrive->setItemData(cboDrive->count() - 1, name, Qt::ToolTipRole);
+    if (cboDrive->currentIndex() == cboDrive->count() - 1)
+        cboDrive->setToolTip(name);
 }
 
 void TfrmMain::FormShow() {
