@@ -79,6 +79,9 @@ QHeaderView::section { background: #27314a; color: #aebad0; border: none;
     border-right: 1px solid #1a2130; border-bottom: 1px solid #3c4a66; padding: 2px 6px; }
 QComboBox { background: #121824; color: #d6dfec; border: 1px solid #3c4a66;
     border-radius: 3px; padding: 1px 6px; }
+QComboBox:hover, QComboBox:focus { border: 1px solid #6fa8ff; background: #18213a; }
+QTreeWidget::item:focus { border-top: 1px solid #6fa8ff; border-bottom: 1px solid #6fa8ff; }
+QCheckBox::indicator:focus { border: 1px solid #6fa8ff; width: 11px; height: 11px; }
 QComboBox QAbstractItemView { background: #121824; color: #d6dfec;
     selection-background-color: #2b6cd0; }
 QCheckBox { background: transparent; }
@@ -310,6 +313,7 @@ void TfrmMain::CreateListView() {
     ListView1->setAlternatingRowColors(true);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setAllColumnsShowFocus(true); // the focus marks the row, not the title cell
     ListView1->setEditTriggers(QAbstractItemView::SelectedClicked |
                                QAbstractItemView::EditKeyPressed);
     ListView1->setItemDelegate(new TTitleEditDelegate(ListView1));
@@ -363,7 +367,6 @@ void TfrmMain::AddTrackRow(int i) {
 // ---------------------------------------------------------------- start-up and close
 
 void TfrmMain::FormCreate() {
-    QGuiApplication::setApplicationDisplayName(AppTitle());
     TVelmoraApplication::OnException = [this](const std::exception& e) { HandleProc(e); };
     LoadSettings();
     try {
