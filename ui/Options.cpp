@@ -190,8 +190,6 @@ int ListWidthForEntries(const QComboBox* list) {
     return widest + (list->width() - field.width());
 }
 
-template <class Fits> void ShrinkUntil(QWidget* widget, Fits fits);
-
 // A label and its list on one row, grown from the drawn size where the font needs more
 // room, but never past rowEnd.
 void FitRow(QLabel* label, QComboBox* list, int rowEnd) {
@@ -201,7 +199,6 @@ void FitRow(QLabel* label, QComboBox* list, int rowEnd) {
     const int left = std::max(list->x(), label->x() + labelWidth + 2);
     const int width = std::min(std::max(list->width(), ListWidthForEntries(list)), rowEnd - left);
     list->setGeometry(left, list->y(), width, list->height());
-    ShrinkUntil(list, [list] { return ListWidthForEntries(list) <= list->width(); });
 }
 
 // The last resort for a font much wider than the layout's: the control's own font is
@@ -219,13 +216,25 @@ template <class Fits> void ShrinkUntil(QWidget* widget, Fits fits) {
 // captions and lists grow into the free room of their rows instead of being cut.
 void TfrmOptions::fitCaptions() {
     const int columnGap = 196 - 4; // the right column starts at 196
-    for (QComboBox* list : {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5})
+    const std::initializer_list<QComboBox*> column = {ComboBox1, ComboBox2, ComboBox3, ComboBox4,
+                                                      ComboBox5};
+    for (QComboBox* list : column)
         for (QLabel* label : GroupBox2->findChildren<QLabel*>())
             if (label->buddy() == list)
                 FitRow(label, list, columnGap);
+    // The left column stays one straight column: its lists share the widest one's place.
+    int left = 0, width = 0;
+    for (const QComboBox* list : column) {
+        left = std::max(left, list->x());
+        width = std::max(width, list->width());
+    }
+    for (QComboBox* list : column)
+        list->setGeometry(left, list->y(), std::min(width, columnGap - left), list->height());
     for (QLabel* label : GroupBox2->findChildren<QLabel*>())
         if (label->buddy() == ComboBox8)
             FitRow(label, ComboBox8, GroupBox2->width() - 10);
+    for (QComboBox* list : findChildren<QComboBox*>())
+        ShrinkUntil(list, [list] { return ListWidthForEntries(list) <= list->width(); });
     for (QCheckBox* box : findChildren<QCheckBox*>()) {
         const int room = box->parentWidget()->width() - 6 - box->x();
         box->resize(std::max(box->width(), std::min(box->sizeHint().width(), room)), box->height());

@@ -82,6 +82,10 @@ QComboBox { background: #121824; color: #d6dfec; border: 1px solid #3c4a66;
 QComboBox:hover, QComboBox:focus { border: 1px solid #6fa8ff; background: #18213a; }
 QTreeWidget::item:focus { border-top: 1px solid #6fa8ff; border-bottom: 1px solid #6fa8ff; }
 QCheckBox::indicator:focus { border: 1px solid #6fa8ff; width: 11px; height: 11px; }
+QMenu { background: #1c2435; color: #d6dfec; border: 1px solid #3c4a66; padding: 2px; }
+QMenu::item { padding: 3px 20px 3px 20px; }
+QMenu::item:selected { background: #2b6cd0; color: white; }
+QMenu::separator { height: 1px; background: #3c4a66; margin: 3px 6px; }
 QComboBox QAbstractItemView { background: #121824; color: #d6dfec;
     selection-background-color: #2b6cd0; }
 QCheckBox { background: transparent; }
