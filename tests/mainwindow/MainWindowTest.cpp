@@ -34,6 +34,10 @@ protected:
 
 TEST_F(RealDiscWindow, StartUpListsTheDriveAndOneRowPerTrack) {
     Open(CdRipDll());
+    // The desktop would append an application display name to every caption; none is
+    // set, so the display name is still the plain application name.
+    EXPECT_EQ(Window->windowTitle(), "Velmora CD Ripper");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
     ASSERT_EQ(Window->cboDrive->count(), 1);
     EXPECT_EQ(Window->cboDrive->currentIndex(), 0);
     EXPECT_EQ(Window->cboDrive->itemData(0, Qt::ToolTipRole).toString().toStdString(),
