@@ -238,10 +238,12 @@ std::string writeTarget(const std::string& file) {
     return file;
 }
 
+WriteCall writeCall = &::write;
+
 bool writeAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = writeCall(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -273,6 +275,12 @@ mode_t newFileMode() {
 }
 
 } // namespace
+
+WriteCall setWriteCall(WriteCall call) {
+    const WriteCall previous = writeCall;
+    writeCall = call != nullptr ? call : &::write;
+    return previous;
+}
 
 std::string readString(const std::string& file, std::string_view section, std::string_view key,
                        const std::string& def) {

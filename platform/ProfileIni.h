@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -68,6 +69,11 @@ struct Assignment {
 // writeString for each in order, but the file is either fully updated or, when the
 // write fails (EProfileWriteError), left exactly as it was.
 void writeStrings(const std::string& file, const std::vector<Assignment>& assignments);
+
+// The call that writes the new file's bytes (::write by default). Tests put in one that
+// fails partway to see that the old file survives; returns the call it replaces.
+using WriteCall = ssize_t (*)(int fd, const void* data, std::size_t size);
+WriteCall setWriteCall(WriteCall call);
 
 // The integer rule: text of more than two characters that begins "0x" or "0X" is
 // hexadecimal (up to 8 digits; 0x80000000 and above wrap to negative numbers as in a

@@ -1,5 +1,7 @@
 #include "ui/FolderBrowser.h"
 
+#include "platform/Paths.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -118,6 +120,7 @@ bool TFolderBrowserDialog::SetSelectionPath(const QString& path) {
     for (QModelIndex up = index.parent(); up.isValid(); up = up.parent())
         tree_->expand(up);
     tree_->setCurrentIndex(index);
+    selectionSet_ = true;
     if (index.isValid())
         scrollToSelection();
     else
@@ -129,6 +132,18 @@ void TFolderBrowserDialog::scrollToSelection() {
     const QModelIndex current = tree_->currentIndex();
     if (current.isValid())
         tree_->scrollTo(current, QAbstractItemView::PositionAtCenter);
+}
+
+// Without a usable selection the tree would make its first row current as soon as it
+// gets the focus, and OK would choose that arbitrary folder. It starts at the user's
+// music folder instead, or the home folder when there is none, or else the root.
+void TFolderBrowserDialog::selectStartFolder() {
+    for (const std::string& folder : {Paths::musicFolder(), Paths::homeFolder()}) {
+        const QString path = QString::fromStdString(folder);
+        if (!path.isEmpty() && QFileInfo(path).isDir() && SetSelectionPath(path))
+            return;
+    }
+    SetSelectionPath(root_);
 }
 
 QString TFolderBrowserDialog::SelectedPath() const {
@@ -194,6 +209,8 @@ void TFolderBrowserDialog::showEvent(QShowEvent* event) {
         initialized_ = true;
         if (onInitialized)
             onInitialized();
+        if (!selectionSet_)
+            selectStartFolder();
     }
     QDialog::showEvent(event);
     // Only now does the tree know its height.

@@ -83,11 +83,13 @@ private:
     void buildButtons();
     void currentChanged(const QModelIndex& current);
     void scrollToSelection();
+    void selectStartFolder();
     QString typedPath() const;
 
     QString root_;
     uint32_t flags_;
     bool initialized_ = false;
+    bool selectionSet_ = false; // a requested selection was found in the tree
     QString chosen_;
     QFileSystemModel* model_ = nullptr;
     QTreeView* tree_ = nullptr;

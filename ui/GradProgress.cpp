@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPalette>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -203,7 +204,7 @@ void TGradProgress::Paint(QPainter& canvas) {
     PaintGradient(bitmap, n, inner);
     PaintBackground(bitmap, n, inner);
     if (FShowPercent)
-        PaintText(bitmap, inner);
+        PaintText(bitmap, inner, n);
     bitmap.end();
     canvas.drawImage(inner.topLeft(), FBitmap, inner);
 }
@@ -230,15 +231,19 @@ void TGradProgress::DrawBevel(QPainter& canvas) const {
 // gradient always fits into the filled part.
 void TGradProgress::PaintGradient(QPainter& bitmap, int n, const QRect& inner) const {
     for (int i = 0; i <= n; ++i) {
-        const int f = n == 0 ? 0 : RoundAway(255.0 * i / n);
-        const QColor c((FStartRed + RoundAway(f * FRedStep / 255.0)) & 0xFF,
-                       (FStartGreen + RoundAway(f * FGreenStep / 255.0)) & 0xFF,
-                       (FStartBlue + RoundAway(f * FBlueStep / 255.0)) & 0xFF);
+        const QColor c = GradientColor(i, n);
         if (FStyle == gsHorizontal)
             bitmap.fillRect(i, inner.top(), 1, inner.height(), c);
         else
             bitmap.fillRect(inner.left(), std::abs(i - height()), inner.width(), 1, c);
     }
+}
+
+QColor TGradProgress::GradientColor(int i, int n) const {
+    const int f = n == 0 ? 0 : RoundAway(255.0 * i / n);
+    return QColor((FStartRed + RoundAway(f * FRedStep / 255.0)) & 0xFF,
+                  (FStartGreen + RoundAway(f * FGreenStep / 255.0)) & 0xFF,
+                  (FStartBlue + RoundAway(f * FBlueStep / 255.0)) & 0xFF);
 }
 
 void TGradProgress::PaintBackground(QPainter& bitmap, int n, const QRect& inner) const {
@@ -249,7 +254,34 @@ void TGradProgress::PaintBackground(QPainter& bitmap, int n, const QRect& inner)
         bitmap.fillRect(QRect(inner.topLeft(), QPoint(inner.right(), height() - n - 1)), back);
 }
 
-void TGradProgress::PaintText(QPainter& bitmap, const QRect& inner) {
+namespace {
+
+// Relative luminance and contrast ratio as the accessibility guidelines define them.
+double Luminance(const QColor& c) {
+    const auto linear = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The font colour where it reads well on the ground (4.5:1), otherwise white or black,
+// whichever stands out more.
+QColor TextColorOn(const QColor& wanted, const QColor& ground) {
+    if (Contrast(wanted, ground) >= 4.5)
+        return wanted;
+    const QColor white(Qt::white), black(Qt::black);
+    return Contrast(white, ground) >= Contrast(black, ground) ? white : black;
+}
+
+} // namespace
+
+void TGradProgress::PaintText(QPainter& bitmap, const QRect& inner, int n) {
     bitmap.setFont(font());
     bitmap.setPen(ColorToQColor(FFontColor));
     bitmap.setBrush(Qt::NoBrush);
@@ -257,7 +289,34 @@ void TGradProgress::PaintText(QPainter& bitmap, const QRect& inner) {
     if (FStyle == gsVertical)
         PaintVerticalText(bitmap, inner, text);
     else
-        bitmap.drawText(inner, Qt::AlignCenter | Qt::TextSingleLine, text);
+        PaintContrastingText(bitmap, inner, n, text);
+}
+
+// The text runs over the gradient and the unfilled rest alike, so each run of columns
+// gets the colour that reads on what lies under it there: the font colour over the
+// dark fill, a dark one over a light rest.
+void TGradProgress::PaintContrastingText(QPainter& bitmap, const QRect& inner, int n,
+                                         const QString& text) {
+    const int flags = Qt::AlignCenter | Qt::TextSingleLine;
+    const QRect box = bitmap.fontMetrics()
+                          .boundingRect(inner, flags, text)
+                          .adjusted(-2, 0, 2, 0)
+                          .intersected(inner);
+    const QColor wanted = ColorToQColor(FFontColor), back = ColorToQColor(FBackColor);
+    const auto penAt = [&](int x) {
+        return TextColorOn(wanted, x < n ? GradientColor(x, n) : back);
+    };
+    for (int x = box.left(); x <= box.right();) {
+        const QColor pen = penAt(x);
+        int end = x + 1;
+        while (end <= box.right() && penAt(end) == pen)
+            ++end;
+        bitmap.setClipRect(QRect(x, inner.top(), end - x, inner.height()));
+        bitmap.setPen(pen);
+        bitmap.drawText(inner, flags, text);
+        x = end;
+    }
+    bitmap.setClipping(false);
 }
 
 // A bar too narrow for its text writes it turned to run downwards; turned text

@@ -73,7 +73,9 @@ private:
     void DrawBevel(QPainter& canvas) const;
     void PaintGradient(QPainter& bitmap, int n, const QRect& inner) const;
     void PaintBackground(QPainter& bitmap, int n, const QRect& inner) const;
-    void PaintText(QPainter& bitmap, const QRect& inner);
+    void PaintText(QPainter& bitmap, const QRect& inner, int n);
+    void PaintContrastingText(QPainter& bitmap, const QRect& inner, int n, const QString& text);
+    QColor GradientColor(int i, int n) const;
     void PaintVerticalText(QPainter& bitmap, const QRect& inner, const QString& text);
     QRect InnerRect() const;
     double FillExtent() const;

@@ -14,7 +14,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QToolButton>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -94,7 +96,11 @@ TfrmOptions::TfrmOptions(QWidget* parent)
     mainForm_ = parent ? parent->window() : QApplication::activeWindow();
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(tr("Options"));
+    // The layout was drawn for Arial; Liberation Sans has the same metrics where Arial
+    // itself is missing.
     QFont font(QStringLiteral("Arial"));
+    font.setFamilies(
+        {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
     font.setPixelSize(12);
     setFont(font);
     setFixedSize(348, 325);
@@ -102,6 +108,7 @@ TfrmOptions::TfrmOptions(QWidget* parent)
     buildMP3Group();
     buildButtons();
     buildBrowser();
+    fitCaptions();
     FormCreate();
 }
 
@@ -166,6 +173,73 @@ void TfrmOptions::buildMP3Group() {
     CheckBox5 = addCheck(GroupBox2, tr("CRC"), 196, 140, 120);
     CheckBox8 = addCheck(GroupBox2, tr("Private"), 196, 166, 120);
     connect(CheckBox6, &QCheckBox::toggled, this, [this] { CheckBox6Click(); });
+}
+
+namespace {
+
+// The width a list needs to show its widest entry whole: the entry plus the list's own
+// frame, padding and arrow.
+int ListWidthForEntries(const QComboBox* list) {
+    QStyleOptionComboBox option;
+    option.initFrom(list);
+    const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                      QStyle::SC_ComboBoxEditField, list);
+    int widest = 0;
+    for (int i = 0; i < list->count(); ++i)
+        widest = std::max(widest, list->fontMetrics().horizontalAdvance(list->itemText(i)));
+    return widest + (list->width() - field.width());
+}
+
+// A label and its list on one row, grown from the drawn size where the font needs more
+// room, but never past rowEnd.
+void FitRow(QLabel* label, QComboBox* list, int rowEnd) {
+    const int text = label->fontMetrics().horizontalAdvance(QString(label->text()).remove('&'));
+    const int labelWidth = std::max(label->width(), text + label->margin() * 2);
+    label->resize(labelWidth, label->height());
+    const int left = std::max(list->x(), label->x() + labelWidth + 2);
+    const int width = std::min(std::max(list->width(), ListWidthForEntries(list)), rowEnd - left);
+    list->setGeometry(left, list->y(), width, list->height());
+}
+
+// The last resort for a font much wider than the layout's: the control's own font is
+// made a pixel smaller at a time (down to 9 pixels) until its text fits.
+template <class Fits> void ShrinkUntil(QWidget* widget, Fits fits) {
+    for (QFont font = widget->font(); !fits() && font.pixelSize() > 9;) {
+        font.setPixelSize(font.pixelSize() - 1);
+        widget->setFont(font);
+    }
+}
+
+} // namespace
+
+// Where the font the system gives is wider than the one the layout was drawn for, the
+// captions and lists grow into the free room of their rows instead of being cut.
+void TfrmOptions::fitCaptions() {
+    const int columnGap = 196 - 4; // the right column starts at 196
+    const std::initializer_list<QComboBox*> column = {ComboBox1, ComboBox2, ComboBox3, ComboBox4,
+                                                      ComboBox5};
+    for (QComboBox* list : column)
+        for (QLabel* label : GroupBox2->findChildren<QLabel*>())
+            if (label->buddy() == list)
+                FitRow(label, list, columnGap);
+    // The left column stays one straight column: its lists share the widest one's place.
+    int left = 0, width = 0;
+    for (const QComboBox* list : column) {
+        left = std::max(left, list->x());
+        width = std::max(width, list->width());
+    }
+    for (QComboBox* list : column)
+        list->setGeometry(left, list->y(), std::min(width, columnGap - left), list->height());
+    for (QLabel* label : GroupBox2->findChildren<QLabel*>())
+        if (label->buddy() == ComboBox8)
+            FitRow(label, ComboBox8, GroupBox2->width() - 10);
+    for (QComboBox* list : findChildren<QComboBox*>())
+        ShrinkUntil(list, [list] { return ListWidthForEntries(list) <= list->width(); });
+    for (QCheckBox* box : findChildren<QCheckBox*>()) {
+        const int room = box->parentWidget()->width() - 6 - box->x();
+        box->resize(std::max(box->width(), std::min(box->sizeHint().width(), room)), box->height());
+        ShrinkUntil(box, [box] { return box->sizeHint().width() <= box->width(); });
+    }
 }
 
 void TfrmOptions::buildButtons() {

@@ -79,6 +79,7 @@ private:
     void buildButtons();
     void buildBrowser();
     QComboBox* addList(int row, const char* label, const QStringList& items);
+    void fitCaptions();
     QCheckBox* addCheck(QWidget* parent, const QString& caption, int left, int top, int width);
     // Runs a handler of a button; what it raises reaches the program's error report.
     template <typename Handler> void Guarded(Handler handler);

@@ -4,6 +4,7 @@
 #include "platform/AppInfo.h"
 #include "settings/globals.h"
 #include "ui/AppErrors.h"
+#include "ui/SkinLook.h"
 #include "ui/uMain.h"
 
 #include <QFileInfo>
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
     AddImages(images);
     SetDefaultSettings();
     TVelmoraApplication app(argc, argv);
+    ApplySkinLook(app);
     int result = 1;
     try {
         TfrmMain window;

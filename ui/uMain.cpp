@@ -18,6 +18,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QStatusTipEvent>
+#include <QStyleOptionComboBox>
 #include <QStyledItemDelegate>
 #include <QWindow>
 
@@ -78,6 +79,13 @@ QHeaderView::section { background: #27314a; color: #aebad0; border: none;
     border-right: 1px solid #1a2130; border-bottom: 1px solid #3c4a66; padding: 2px 6px; }
 QComboBox { background: #121824; color: #d6dfec; border: 1px solid #3c4a66;
     border-radius: 3px; padding: 1px 6px; }
+QComboBox:hover, QComboBox:focus { border: 1px solid #6fa8ff; background: #18213a; }
+QTreeWidget::item:focus { border-top: 1px solid #6fa8ff; border-bottom: 1px solid #6fa8ff; }
+QCheckBox::indicator:focus { border: 1px solid #6fa8ff; width: 11px; height: 11px; }
+QMenu { background: #1c2435; color: #d6dfec; border: 1px solid #3c4a66; padding: 2px; }
+QMenu::item { padding: 3px 20px 3px 20px; }
+QMenu::item:selected { background: #2b6cd0; color: white; }
+QMenu::separator { height: 1px; background: #3c4a66; margin: 3px 6px; }
 QComboBox QAbstractItemView { background: #121824; color: #d6dfec;
     selection-background-color: #2b6cd0; }
 QCheckBox { background: transparent; }
@@ -232,6 +240,9 @@ void TfrmMain::CreateControls() {
     cboDrive->setGeometry(135, 118, 217, 22);
     connect(cboDrive, &QComboBox::activated, this,
             [this](int) { Guarded([this] { cboDriveClick(); }); });
+    connect(cboDrive, &QComboBox::currentIndexChanged, this, [this](int index) {
+        cboDrive->setToolTip(cboDrive->itemData(index, Qt::ToolTipRole).toString());
+    });
     CreateListView();
     chkSelAll = new TSelAllCheckBox(this);
     chkSelAll->setTristate(true);
@@ -306,6 +317,7 @@ void TfrmMain::CreateListView() {
     ListView1->setAlternatingRowColors(true);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setAllColumnsShowFocus(true); // the focus marks the row, not the title cell
     ListView1->setEditTriggers(QAbstractItemView::SelectedClicked |
                                QAbstractItemView::EditKeyPressed);
     ListView1->setItemDelegate(new TTitleEditDelegate(ListView1));
@@ -359,7 +371,6 @@ void TfrmMain::AddTrackRow(int i) {
 // ---------------------------------------------------------------- start-up and close
 
 void TfrmMain::FormCreate() {
-    QGuiApplication::setApplicationDisplayName(AppTitle());
     TVelmoraApplication::OnException = [this](const std::exception& e) { HandleProc(e); };
     try {
         LoadSettings();
@@ -386,8 +397,39 @@ void TfrmMain::ListDrives() {
     const int32_t drives = RIPPER->GetNumCDROM();
     for (int32_t i = 0; i < drives; ++i) {
         RIPPER->SetCDRomNum(i);
-        cboDrive->addItem(Q(RIPPER->CDRomIDText()));
+        AddDriveItem(Q(RIPPER->CDRomIDText()));
     }
+}
+
+namespace {
+
+// A drive's name ends in what tells drives apart: an image's file name or a device.
+// A name too long for the room loses the middle of its path, never that end.
+QString ElideDriveName(const QString& name, const QFontMetrics& metrics, int room) {
+    if (metrics.horizontalAdvance(name) <= room)
+        return name;
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    const QString tail = slash < 0 ? QString() : name.mid(slash);
+    const int headRoom = room - metrics.horizontalAdvance(tail);
+    if (slash < 0 || headRoom < 4 * metrics.averageCharWidth())
+        return metrics.elidedText(name, Qt::ElideMiddle, room);
+    return metrics.elidedText(name.left(slash), Qt::ElideRight, headRoom) + tail;
+}
+
+} // namespace
+
+// The whole name is the entry's tooltip, and the box's while the entry is chosen.
+void TfrmMain::AddDriveItem(const QString& name) {
+    QStyleOptionComboBox option;
+    option.initFrom(cboDrive);
+    const int room =
+        cboDrive->style()
+            ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, cboDrive)
+            .width();
+    cboDrive->addItem(ElideDriveName(name, cboDrive->fontMetrics(), room));
+    cboDrive->setItemData(cboDrive->count() - 1, name, Qt::ToolTipRole);
+    if (cboDrive->currentIndex() == cboDrive->count() - 1)
+        cboDrive->setToolTip(name);
 }
 
 void TfrmMain::FormShow() {

@@ -167,6 +167,7 @@ private:
     QAction* AddMenuItem(const QString& caption, const QString& hint, void (TfrmMain::*handler)());
     void AddTrackRow(int i);
     void ListDrives();
+    void AddDriveItem(const QString& name);
     void SetStatus(const QString& text) { lblStatus->setText(text); }
     void ExtractTracks(bool toWave);
     void RefreshRowIcons();

@@ -3,6 +3,7 @@
 #include "cdaccess/CDRIP.h"
 #include "cdaccess/OutputFiles.h"
 #include "encoding/MP3Info.h"
+#include "platform/AppInfo.h"
 #include "platform/Paths.h"
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
@@ -13,10 +14,12 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -71,6 +74,35 @@ bool ForceDirectories(const QString& P) {
     return !ec && DirectoryExists(dir);
 }
 
+namespace {
+
+// The "To <path>" line: wrapped over the label's lines as before, but a path too long
+// for them loses its middle, so that the file name at its end always shows. text()
+// keeps the whole path.
+class TPathLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
+        const QRect room = contentsRect();
+        const QFontMetrics metrics = fontMetrics();
+        const int lines = std::max(1, room.height() / metrics.lineSpacing());
+        // A wrapped line may end up to one character short of the width.
+        int budget = lines * (room.width() - metrics.maxWidth());
+        QString shown = text();
+        while (budget > 0 && metrics.boundingRect(room, flags, shown).height() > room.height())
+            shown =
+                metrics.elidedText(text(), Qt::ElideMiddle, budget -= metrics.averageCharWidth());
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        painter.drawText(room, flags, shown);
+    }
+};
+
+} // namespace
+
 Tfrmprg::Tfrmprg(TJobTargets targets, QWidget* parent) : QDialog(parent), T(std::move(targets)) {
     setObjectName("frmprg");
     CreateControls();
@@ -94,7 +126,7 @@ void Tfrmprg::CreateControls() {
     lblStatus->setObjectName("lblStatus");
     lblStatus->move(10, 23);
     lblStatus->adjustSize();
-    lblPath = new QLabel(QString(16, ' '), GroupBox1);
+    lblPath = new TPathLabel(QString(16, ' '), GroupBox1);
     lblPath->setObjectName("lblPath");
     lblPath->setGeometry(10, 52, 335, 45);
     lblPath->setWordWrap(true);
@@ -252,7 +284,7 @@ bool Tfrmprg::MayReplace(const QString& name) {
     if (!FileExists(name) || !Settings.ConfirmOverwrite)
         return true;
     LastAnswer = QuestionDlg(name + " already exists,do you want to replace it?",
-                             QApplication::applicationDisplayName(), mtWarning,
+                             QString::fromUtf8(AppInfo::Title.data()), mtWarning,
                              mbYes | mbNo | mbYesToAll, {"&Yes", "&No", "Replace &All"});
     if (*LastAnswer == mrNo)
         return false;

@@ -9,12 +9,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileSystemModel>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 
 namespace {
 
@@ -404,4 +408,112 @@ TEST_F(OptionsTest, BlankFolderDoesNotPreselect) {
     BrowseFromOptions(dlg, pick, true);
     EXPECT_EQ(dlg.EditOutputDir->text(), pick + "/");
     EXPECT_EQ(dlg.dfsBrowseDirectoryDlgOutputDir->Selection(), pick);
+}
+
+namespace {
+
+struct StartFolderCase {
+    const char* name;
+    const char* box;  // the output-folder box; %1 stands for the temporary home
+    bool musicFolder; // whether $HOME/Music exists
+};
+
+class StartFolderTest : public OptionsTest, public testing::WithParamInterface<StartFolderCase> {};
+
+} // namespace
+
+// A box that names no usable folder opens the browser at the music folder (or home),
+// never at whatever row the tree makes current: OK then chooses that folder.
+TEST_P(StartFolderTest, OpensAtTheMusicOrHomeFolder) {
+    if (GetParam().musicFolder)
+        MakeDir("Music");
+    TfrmOptions dlg;
+    dlg.EditOutputDir->setText(QString::fromUtf8(GetParam().box).arg(root));
+    QString shown;
+    dlg.dfsBrowseDirectoryDlgOutputDir->OnCreate = [&shown](TdfsBrowseDirectoryDlg* s) {
+        TFolderBrowserDialog* w = s->Handle();
+        QTimer::singleShot(0, w, [w, &shown] {
+            const QModelIndex current = w->Tree()->currentIndex();
+            shown = current.isValid() ? current.data(QFileSystemModel::FilePathRole).toString()
+                                      : QString();
+            w->OKButton()->click();
+        });
+    };
+    dlg.SpeedButtonOutputDir->click();
+    const QString expected = GetParam().musicFolder ? root + "/Music" : root;
+    EXPECT_EQ(shown.toStdString(), expected.toStdString());
+    EXPECT_EQ(dlg.EditOutputDir->text().toStdString(), (expected + "/").toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartFolderTest,
+    testing::Values(StartFolderCase{"empty_box", "", true},
+                    StartFolderCase{"empty_box_without_music_folder", "", false},
+                    StartFolderCase{"blanks_only", "   ", true},
+                    StartFolderCase{"leading_blank", " %1/Music", true},
+                    StartFolderCase{"missing_folder", "%1/no/such/folder", true},
+                    StartFolderCase{"relative_path", "Music", false}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+namespace {
+
+// The room a caption needs against the room its control gives it, both from the font's
+// metrics: a label's text, a check box's box and text, a list's widest entry.
+struct Room {
+    QString text;
+    int needed;
+    int given;
+};
+
+QStringList Entries(const QComboBox* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items << list->itemText(i);
+    return items;
+}
+
+std::vector<Room> CaptionRooms(const QWidget& dialog) {
+    std::vector<Room> rooms;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        const QString text = QString(label->text()).remove(QLatin1Char('&'));
+        rooms.push_back(
+            {text, label->fontMetrics().horizontalAdvance(text), label->contentsRect().width()});
+    }
+    for (const QCheckBox* box : dialog.findChildren<QCheckBox*>())
+        rooms.push_back({box->text(), box->sizeHint().width(), box->width()});
+    for (const QPushButton* button : dialog.findChildren<QPushButton*>()) {
+        // A push button's size hint has a minimum width of its own; the text needs its
+        // advance and the style's margin on either side.
+        const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+        rooms.push_back({button->text(),
+                         button->fontMetrics().horizontalAdvance(button->text()) + 2 * margin,
+                         button->width()});
+    }
+    for (const QComboBox* list : dialog.findChildren<QComboBox*>()) {
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                          QStyle::SC_ComboBoxEditField, list);
+        for (const QString& item : Entries(list))
+            rooms.push_back({item, list->fontMetrics().horizontalAdvance(item), field.width()});
+    }
+    for (const QGroupBox* group : dialog.findChildren<QGroupBox*>())
+        rooms.push_back({group->title(), group->fontMetrics().horizontalAdvance(group->title()),
+                         group->width() - 16});
+    return rooms;
+}
+
+} // namespace
+
+// No caption of the dialog is cut: every label, check box, button, group title and list
+// entry fits the widget that shows it, measured with the font the dialog really got.
+TEST_F(OptionsTest, NoCaptionIsClipped) {
+    TfrmOptions dlg;
+    dlg.show();
+    QCoreApplication::processEvents();
+    const std::vector<Room> rooms = CaptionRooms(dlg);
+    EXPECT_GE(rooms.size(), 45u); // 13 captions, 3 buttons, 2 groups, 29 list entries
+    for (const Room& room : rooms)
+        EXPECT_LE(room.needed, room.given)
+            << room.text.toStdString() << " in " << QFontInfo(dlg.font()).family().toStdString();
 }

@@ -4,6 +4,7 @@
 #include "settings/globals.h"
 #include "ui/BrowseDr.h"
 #include "ui/Options.h"
+#include "ui/SkinLook.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,11 +12,14 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    ApplySkinLook(app);
     SetDefaultSettings();
     if (argc > 1 && std::strcmp(argv[1], "browse") == 0) {
         TfrmOptions options;
         TdfsBrowseDirectoryDlg* browser = options.dfsBrowseDirectoryDlgOutputDir;
-        browser->SetSelection(argc > 2 ? QString::fromLocal8Bit(argv[2]) : QDir::homePath());
+        // A folder given after "browse" is typed into the box; without one the box is empty.
+        if (argc > 2)
+            browser->SetSelection(QString::fromLocal8Bit(argv[2]));
         return browser->Execute() ? 0 : 1;
     }
     TfrmOptions options;

@@ -7,6 +7,7 @@
 #include "discgen.h"
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
+#include "platform/AppInfo.h"
 #include "platform/Paths.h"
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
@@ -361,6 +362,7 @@ TEST_P(OverwriteQuestion, Answered) {
     size_t next = 0;
     SetQuestionHook([&](QDialog& dlg) {
         asked.push_back(dlg.findChild<QLabel*>("Message")->text());
+        EXPECT_EQ(dlg.windowTitle().toStdString(), AppInfo::Title);
         return next < GetParam().answers.size() ? GetParam().answers[next++] : int(mrYes);
     });
     EXPECT_EQ(Run(true), mrOk);

@@ -1,9 +1,10 @@
 // Runs a real MP3 job on a disc image in the real main window and takes a screenshot
-// of the screen half-way through the second track:
-//   show_progress IMAGE.cue SHOT.png OUTDIR
+// of the screen half-way through the second track, or at PERCENT of the first:
+//   show_progress IMAGE.cue SHOT.png OUTDIR [PERCENT]
 // It pauses there for a second and a half so that the dialog's timer shows the figure.
 #include "settings/globals.h"
 #include "ui/AppErrors.h"
+#include "ui/SkinLook.h"
 #include "ui/uMain.h"
 
 #include <QEventLoop>
@@ -14,13 +15,16 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: show_progress IMAGE.cue SHOT.png OUTDIR\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: show_progress IMAGE.cue SHOT.png OUTDIR [PERCENT]\n");
         return 2;
     }
     ::setenv("CDRIP_IMAGES", QFileInfo(argv[1]).absoluteFilePath().toLocal8Bit().constData(), 1);
     SetDefaultSettings();
+    const int wantedTrack = argc == 5 ? 1 : 2;
+    const int wantedPercent = argc == 5 ? std::atoi(argv[4]) : 50;
     TVelmoraApplication app(argc, argv);
+    ApplySkinLook(app);
     TfrmMain window;
     frmMain = &window;
     window.show();
@@ -37,7 +41,7 @@ int main(int argc, char** argv) {
         const TProgressEvent store = window.RIPPER->OnProgress;
         window.RIPPER->OnProgress = [&, store](TCDRIP* sender, uint16_t percent) {
             store(sender, percent);
-            if (track != 2 || percent < 50 || taken)
+            if (track != wantedTrack || percent < wantedPercent || taken)
                 return;
             taken = true;
             QEventLoop wait;

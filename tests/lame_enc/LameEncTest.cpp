@@ -275,9 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
                              [](const mp3check::FrameHeader& h) {
                                  EXPECT_GE(h.kbps, 96);
                                  EXPECT_LE(h.kbps, 160);
-                             }},
-                    BitsCase{"QualityPresets", [](TLameCoder& c) { c.SetQuality(VOICE_QUALITY); },
-                             [](const mp3check::FrameHeader& h) { EXPECT_EQ(h.kbps, 128); }}),
+                             }}),
     CaseName<BitsCase>);
 
 TEST(LameEncTest, VbrBitrateFollowsTheQuality) {
@@ -293,14 +291,45 @@ TEST(LameEncTest, VbrBitrateFollowsTheQuality) {
     EXPECT_GT(sizes[0], sizes[1]);
 }
 
-TEST(LameEncTest, QualityPresetsAllEncode) {
-    for (const auto quality : {NORMAL_QUALITY, LOW_QUALITY, HIGH_QUALITY, VOICE_QUALITY}) {
-        TLameCoder coder;
-        coder.SetQuality(quality);
-        const auto decoded = Decode(Encode(coder, Tone(44100, 2, 1.0)).mp3);
-        EXPECT_NEAR(mp3check::ToneFrequency(decoded), 1000.0, 10.0) << quality;
+struct PresetCase {
+    const char* name;
+    MPEG_QUALITY preset;
+    uint32_t lameQuality; // LAME's algorithm quality, 0 (best) to 9
+    bool voiceLowpass;    // the voice preset cuts at 12 kHz
+};
+
+class QualityPresets : public testing::TestWithParam<PresetCase> {};
+
+// Each preset reaches LAME as its own algorithm quality, which LAME reports back in the
+// info tag as 100 - 10 * VBR quality - quality; only the voice preset lowers the
+// low-pass, which the tag's LAME extension records. The tone survives every preset.
+TEST_P(QualityPresets, ReachLameAsTheirQualityAndLowpass) {
+    const PresetCase& row = GetParam();
+    TLameCoder coder;
+    coder.SetQuality(row.preset);
+    coder.SetWriteVBRHeader(LongTrue);
+    const auto result = Encode(coder, Tone(44100, 2, 1.0));
+    ASSERT_EQ(result.status, BE_OK);
+    const auto tag = ReadInfoTag(result.mp3);
+    ASSERT_TRUE(tag.hasQuality);
+    // CBR leaves LAME's VBR quality at its default, 4.
+    EXPECT_EQ(tag.quality, 100 - 10 * 4 - row.lameQuality);
+    ASSERT_EQ(tag.encoder.rfind("LAME", 0), 0u) << tag.encoder;
+    if (row.voiceLowpass) {
+        EXPECT_EQ(tag.lowpassHz, 12000u);
+    } else {
+        // LAME's own choice for 128 kbit/s stereo lies well above the voice cut.
+        EXPECT_GT(tag.lowpassHz, 15000u);
     }
+    EXPECT_NEAR(mp3check::ToneFrequency(Decode(result.mp3)), 1000.0, 10.0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, QualityPresets,
+                         testing::Values(PresetCase{"Normal", NORMAL_QUALITY, 3, false},
+                                         PresetCase{"Low", LOW_QUALITY, 7, false},
+                                         PresetCase{"High", HIGH_QUALITY, 2, false},
+                                         PresetCase{"Voice", VOICE_QUALITY, 5, true}),
+                         CaseName<PresetCase>);
 
 TEST(LameEncTest, VersionRecordNamesThisLibraryAndLame) {
     BE_VERSION_RECORD version{};

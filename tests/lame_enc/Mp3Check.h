@@ -80,6 +80,10 @@ struct InfoTag {
     uint32_t frames = 0;
     bool hasBytes = false;
     uint32_t bytes = 0;
+    bool hasQuality = false;
+    uint32_t quality = 0;   // LAME writes 100 - 10 * VBR quality - algorithm quality
+    std::string encoder;    // the encoder's short name of the LAME extension, "LAME3.100"
+    uint32_t lowpassHz = 0; // the LAME extension's low-pass, stored in units of 100 Hz
 };
 
 inline uint32_t BigEndian32(const uint8_t* p) {
@@ -117,6 +121,23 @@ inline InfoTag ReadInfoTag(const std::vector<uint8_t>& mp3) {
     if ((flags & 2) != 0) {
         tag.hasBytes = true;
         tag.bytes = BigEndian32(mp3.data() + field);
+        field += 4;
+    }
+    if ((flags & 4) != 0) {
+        field += 100; // the seek table
+    }
+    if ((flags & 8) != 0 && field + 4 <= mp3.size()) {
+        tag.hasQuality = true;
+        tag.quality = BigEndian32(mp3.data() + field);
+        field += 4;
+    }
+    // The LAME extension: 9 bytes of encoder name, a byte of revision and VBR method,
+    // then the low-pass.
+    if (field + 11 <= h.length && field + 11 <= mp3.size()) {
+        tag.encoder.assign(reinterpret_cast<const char*>(mp3.data() + field), 9);
+        if (tag.encoder.rfind("LAME", 0) == 0) {
+            tag.lowpassHz = uint32_t{mp3[field + 10]} * 100;
+        }
     }
     return tag;
 }

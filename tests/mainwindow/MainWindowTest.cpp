@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QStatusTipEvent>
+#include <QStyleOptionComboBox>
 
 namespace {
 
@@ -33,9 +34,14 @@ protected:
 
 TEST_F(RealDiscWindow, StartUpListsTheDriveAndOneRowPerTrack) {
     Open(CdRipDll());
+    // The desktop would append an application display name to every caption; none is
+    // set, so the display name is still the plain application name.
+    EXPECT_EQ(Window->windowTitle(), "Velmora CD Ripper");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
     ASSERT_EQ(Window->cboDrive->count(), 1);
     EXPECT_EQ(Window->cboDrive->currentIndex(), 0);
-    EXPECT_EQ(Window->cboDrive->itemText(0).toStdString(), Window->RIPPER->CDRomIDText());
+    EXPECT_EQ(Window->cboDrive->itemData(0, Qt::ToolTipRole).toString().toStdString(),
+              Window->RIPPER->CDRomIDText());
     ASSERT_EQ(Window->RowCount(), 4);
     struct Expected {
         const char *title, *no, *index;
@@ -428,3 +434,55 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
+
+namespace {
+
+// Two images deep in a long folder: their drive names differ only at the end.
+class TwoImageWindow : public WindowFixture {
+protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        const std::string folder = Dir + "/a-rather-long-folder-name/with/several/levels/below";
+        QDir().mkpath(QString::fromStdString(folder));
+        std::string list;
+        for (const char* name : {"first-album", "second-album"}) {
+            std::string error;
+            ASSERT_TRUE(
+                discgen::writeDisc(folder + "/" + name, discgen::simpleDisc(3, 2, 150, 0), &error))
+                << error;
+            list += (list.empty() ? "" : ":") + folder + "/" + name + ".cue";
+        }
+        setenv("CDRIP_IMAGES", list.c_str(), 1);
+    }
+};
+
+} // namespace
+
+// Each entry fits the box and keeps its end, the image's file name, by losing its
+// middle; the whole name is the entry's tooltip and, for the chosen drive, the box's.
+TEST_F(TwoImageWindow, DriveBoxKeepsTheImageNamesVisible) {
+    Open(CdRipDll());
+    QComboBox* box = Window->cboDrive;
+    ASSERT_EQ(box->count(), 2);
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    const int room =
+        box->style()
+            ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box)
+            .width();
+    const char* names[] = {"first-album.cue", "second-album.cue"};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const QString shown = box->itemText(i);
+        const QString whole = box->itemData(i, Qt::ToolTipRole).toString();
+        EXPECT_TRUE(whole.endsWith(QLatin1String("/") + names[i])) << whole.toStdString();
+        EXPECT_LE(box->fontMetrics().horizontalAdvance(shown), room) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(QLatin1String(names[i]))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+        EXPECT_EQ(shown.left(8).toStdString(), "VELMORA ");
+    }
+    EXPECT_NE(box->itemText(0), box->itemText(1));
+    EXPECT_EQ(box->toolTip(), box->itemData(0, Qt::ToolTipRole).toString());
+    box->setCurrentIndex(1);
+    EXPECT_EQ(box->toolTip(), box->itemData(1, Qt::ToolTipRole).toString());
+}

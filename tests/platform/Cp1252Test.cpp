@@ -33,6 +33,24 @@ const RoundTripCase RoundTripCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, RoundTrip, testing::ValuesIn(RoundTripCases),
                          [](const auto& row) { return std::string(row.param.name); });
 
+// The 0x80-0x9F block as published for the code page; the five bytes it leaves
+// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) stand for the C1 control of the same value.
+TEST(Cp1252, EveryByteOfTheHighBlockHasItsCodePoint) {
+    const char32_t expected[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 0x80-0x87
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, // 0x88-0x8F
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 0x90-0x97
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178, // 0x98-0x9F
+    };
+    for (int b = 0x80; b <= 0x9F; ++b) {
+        SCOPED_TRACE(b);
+        EXPECT_EQ(Cp1252::toUnicode(static_cast<unsigned char>(b)), expected[b - 0x80]);
+        EXPECT_EQ(static_cast<unsigned char>(Cp1252::fromUnicode(expected[b - 0x80])), b);
+    }
+    // The same bytes through the UTF-8 conversion: a left and a right single quote.
+    EXPECT_EQ(Cp1252::toUtf8("\x91\x92"), "\xE2\x80\x98\xE2\x80\x99");
+}
+
 TEST(Cp1252, EveryByteOfTheHighBlockSurvivesARoundTrip) {
     std::string bytes;
     for (int b = 0x80; b <= 0x9F; ++b)

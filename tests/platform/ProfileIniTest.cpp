@@ -2,7 +2,9 @@
 
 #include "platform/IniTestFiles.h"
 
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using IniTest::readFile;
 using IniTest::TempFolder;
@@ -397,6 +399,75 @@ const UnwritableCase UnwritableCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, UnwritablePlace, testing::ValuesIn(UnwritableCases),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// The file is replaced, never rewritten in place: a reader that opened the old file
+// keeps reading the old bytes, and the path names a new inode afterwards.
+TEST_F(ProfileWrite, ReplacesTheFileInsteadOfRewritingIt) {
+    const std::string before = "[S]\nk=old\n";
+    writeFile(path(), before);
+    struct stat old {};
+    ASSERT_EQ(::stat(path().c_str(), &old), 0);
+    std::ifstream reader(path(), std::ios::binary);
+    ProfileIni::writeString(path(), "S", "k", "new");
+    struct stat now {};
+    ASSERT_EQ(::stat(path().c_str(), &now), 0);
+    EXPECT_NE(now.st_ino, old.st_ino);
+    std::ostringstream seen;
+    seen << reader.rdbuf();
+    EXPECT_EQ(seen.str(), before);
+    EXPECT_EQ(readFile(path()), "[S]\nk=new\n");
+}
+
+// A write call that stores at most Budget bytes and then fails as a full disk would.
+std::size_t Budget = 0;
+ssize_t writeUntilFull(int fd, const void* data, std::size_t size) {
+    if (Budget == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    const ssize_t n = ::write(fd, data, std::min(size, Budget));
+    if (n > 0)
+        Budget -= static_cast<std::size_t>(n);
+    return n;
+}
+
+struct FullDiskCase {
+    const char* name;
+    std::size_t budget; // bytes written before the disk is full
+};
+
+class FullDisk : public testing::TestWithParam<FullDiskCase> {
+protected:
+    void TearDown() override { ProfileIni::setWriteCall(nullptr); }
+    TempFolder Folder;
+};
+
+// Runs as root too: the failure comes from the injected write call, not from
+// permission bits. The old file stays byte for byte, with its mode and without a
+// temporary file beside it.
+TEST_P(FullDisk, LeavesTheOldFileByteForByte) {
+    const std::string file = Folder.file("w.ini");
+    const std::string before = "; kept\r\n[System]\r\nOutDir=/music\r\n[MP3]\r\nMode=3\r\n";
+    writeFile(file, before);
+    ::chmod(file.c_str(), 0640);
+    Budget = GetParam().budget;
+    ProfileIni::setWriteCall(&writeUntilFull);
+    EXPECT_THROW(ProfileIni::writeStrings(file, {{"MP3", "Mode", "0"}, {"MP3", "CRC", "1"}}),
+                 ProfileIni::EProfileWriteError);
+    ProfileIni::setWriteCall(nullptr);
+    EXPECT_EQ(readFile(file), before);
+    EXPECT_EQ(IniTest::modeOf(file), 0640);
+    EXPECT_EQ(IniTest::folderNames(Folder.path()), std::vector<std::string>{"w.ini"});
+}
+
+const FullDiskCase FullDiskCases[] = {
+    {"nothing_written", 0},
+    {"one_byte_written", 1},
+    {"half_the_file_written", 30},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, FullDisk, testing::ValuesIn(FullDiskCases),
                          [](const auto& row) { return std::string(row.param.name); });
 
 // Root may write anywhere, so this case only means something for other users.

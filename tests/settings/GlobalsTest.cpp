@@ -99,16 +99,33 @@ TEST_F(SettingsStore, WrittenFileIsPlainIniWithExactNames) {
 
 TEST_F(SettingsStore, OnlySystemSectionTurnsVbrOff) {
     writeFile(SettingsFile, "[System]\nOutDir=/x\nOpenWhenDone=0\n");
-    Settings.SampleRates = 1; // overwritten by the load
+    // Every MP3 field starts away from its default, so that a field the load leaves
+    // alone, or fills with a wrong default, shows.
+    Settings.SampleRates = 1;
+    Settings.BitRates = 2;
+    Settings.MaxBitRates = 3;
+    Settings.Mode = 3;
+    Settings.Quality = 7;
+    Settings.EnableVBR = 5;
+    Settings.WriteVBRHeader = 6;
+    Settings.VBRQuality = 9;
+    Settings.CopyRight = -1;
+    Settings.Original = -1;
+    Settings.CRC = 0;
+    Settings.bPrivate = -1;
     EXPECT_TRUE(LoadSettings());
     EXPECT_EQ(Settings.OutDir, "/x");
     EXPECT_FALSE(Settings.OpenWhenDone);
     EXPECT_EQ(Settings.SampleRates, 44100);
     EXPECT_EQ(Settings.BitRates, 128);
     EXPECT_EQ(Settings.MaxBitRates, 320);
+    EXPECT_EQ(Settings.Mode, 0);
+    EXPECT_EQ(Settings.Quality, 0);
     EXPECT_EQ(Settings.EnableVBR, 0);
     EXPECT_EQ(Settings.WriteVBRHeader, 0);
     EXPECT_EQ(Settings.VBRQuality, 5);
+    EXPECT_EQ(Settings.CopyRight, 0);
+    EXPECT_EQ(Settings.Original, 0);
     EXPECT_EQ(Settings.CRC, -1);
     EXPECT_EQ(Settings.bPrivate, 0);
 }

@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <QImage>
 #include <QLocale>
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -43,6 +45,16 @@ QRect PixelsOf(const QImage& img, QColor c, const QRect& area) {
             if (std::abs(qRed(img.pixel(x, y)) - c.red()) < 48 &&
                 std::abs(qGreen(img.pixel(x, y)) - c.green()) < 48 &&
                 std::abs(qBlue(img.pixel(x, y)) - c.blue()) < 48)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// The box around every pixel that the text changed.
+QRect TextPixels(const QImage& plain, const QImage& text, const QRect& area) {
+    QRect box;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (plain.pixel(x, y) != text.pixel(x, y))
                 box |= QRect(x, y, 1, 1);
     return box;
 }
@@ -120,8 +132,8 @@ TEST(GradProgress, HalfBarText) {
     const QImage dec = Render(h.bar);
 
     EXPECT_TRUE(PixelsOf(plain, Qt::white, inner).isEmpty());
-    const QRect wholeBox = PixelsOf(whole, Qt::white, inner);
-    const QRect decBox = PixelsOf(dec, Qt::white, inner);
+    const QRect wholeBox = TextPixels(plain, whole, inner);
+    const QRect decBox = TextPixels(plain, dec, inner);
     ASSERT_FALSE(wholeBox.isEmpty());
     ASSERT_FALSE(decBox.isEmpty());
     // Centred on column 135; "50.0%" is wider than "50%".
@@ -255,3 +267,77 @@ TEST(GradProgress, VerticalTextTurned) {
     ASSERT_FALSE(text.isEmpty());
     EXPECT_GT(text.height(), text.width());
 }
+
+namespace {
+
+// Relative luminance and contrast ratio after the accessibility guidelines (WCAG 2).
+double Luminance(QRgb c) {
+    const auto linear = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
+}
+
+double Contrast(QRgb a, QRgb b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+struct ContrastCase {
+    const char* name;
+    double position;
+    TColor back; // the unfilled rest: the menu colour of a light or a dark desktop
+};
+
+void PrintTo(const ContrastCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class GradProgressContrast : public testing::TestWithParam<ContrastCase> {};
+
+} // namespace
+
+// The progress dialog's bar (white text, gradient from the menu colour to blue) at the
+// fill levels a rip passes through. Each text pixel is compared with the same pixel of
+// the bar painted without text; over the fill and over the rest, the strongest stroke
+// of the text must reach 4.5:1 against what lies under it.
+TEST_P(GradProgressContrast, TextReadsOverFillAndRest) {
+    TGradProgress bar;
+    bar.resize(270, 16);
+    bar.SetStartColor(TGradProgress::clMenu);
+    bar.SetEndColor(TGradProgress::clBlue);
+    bar.SetBackColor(GetParam().back);
+    bar.SetFontColor(TGradProgress::clWhite);
+    bar.ShowDec = false;
+    bar.SetPosition(GetParam().position);
+    bar.SetShowPercent(false);
+    const QImage plain = Render(bar);
+    bar.SetShowPercent(true);
+    const QImage text = Render(bar);
+    const int front = static_cast<int>(std::lround(GetParam().position * 270 / 100));
+    double best[2] = {0, 0}; // over the fill, over the rest
+    int pixels[2] = {0, 0};
+    for (int y = 1; y < 15; ++y)
+        for (int x = 1; x < 269; ++x)
+            if (plain.pixel(x, y) != text.pixel(x, y)) {
+                const int part = x < front ? 0 : 1;
+                ++pixels[part];
+                best[part] = std::max(best[part], Contrast(plain.pixel(x, y), text.pixel(x, y)));
+            }
+    ASSERT_GT(pixels[0] + pixels[1], 20) << "no text painted";
+    for (int part = 0; part < 2; ++part) {
+        if (pixels[part] > 0) {
+            EXPECT_GE(best[part], 4.5) << (part == 0 ? "over the fill" : "over the rest");
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, GradProgressContrast,
+    testing::Values(ContrastCase{"LightAt0", 0, 0xF0F0F0}, ContrastCase{"LightAt26", 26, 0xF0F0F0},
+                    ContrastCase{"LightAt50", 50, 0xF0F0F0},
+                    ContrastCase{"LightAt100", 100, 0xF0F0F0}, ContrastCase{"DarkAt0", 0, 0x352B22},
+                    ContrastCase{"DarkAt26", 26, 0x352B22}, ContrastCase{"DarkAt50", 50, 0x352B22},
+                    ContrastCase{"DarkAt100", 100, 0x352B22}),
+    [](const auto& row) { return std::string(row.param.name); });
