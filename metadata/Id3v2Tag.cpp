@@ -52,7 +52,7 @@ bool WriteId3v2Tag(const std::string& path, const TagFields& f, std::string* err
     };
     // No audio properties: they are not needed and would cost a scan of the file.
     TagLib::MPEG::File file(path.c_str(), false);
-    if (!file.isValid())
+    if (!file.isValid() || file.firstFrameOffset() < 0)
         return fail("cannot read " + path + " as an MP3 file");
     TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
     SetText(*tag, "TIT2", f.Title);
