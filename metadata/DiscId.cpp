@@ -32,8 +32,16 @@ DiscToc MusicBrainzToc(const std::vector<TocTrack>& tracks, int32_t leadOut) {
     DiscToc toc;
     if (audioEnd == 0)
         return toc;
-    toc.LeadOut =
-        (audioEnd < tracks.size() ? tracks[audioEnd].StartSector - SessionGap : leadOut) + LeadIn;
+    int32_t audioLeadOut = leadOut;
+    if (audioEnd < tracks.size()) {
+        // A data track in the same session as the audio (no room for the gap) ends the
+        // audio where it starts.
+        const int32_t dataStart = tracks[audioEnd].StartSector;
+        audioLeadOut = dataStart - SessionGap > tracks[audioEnd - 1].StartSector
+                           ? dataStart - SessionGap
+                           : dataStart;
+    }
+    toc.LeadOut = audioLeadOut + LeadIn;
     for (std::size_t i = 0; i < audioEnd; ++i)
         toc.Offsets.push_back(tracks[i].StartSector + LeadIn);
     return toc;

@@ -29,7 +29,9 @@ struct TocTrack {
 // lead-out starts at logical sector `leadOut`. Data tracks at the end (the second
 // session of an enhanced CD) are left out and the lead-out moves 11400 sectors
 // before the first of them (the lead-out, lead-in and pregap between the sessions),
-// as MusicBrainz computes it. Offsets is empty when no audio track is left.
+// as MusicBrainz computes it; where the data track starts too early for such a gap
+// (one session), the audio ends where it starts. Offsets is empty when no audio
+// track is left.
 DiscToc MusicBrainzToc(const std::vector<TocTrack>& tracks, int32_t leadOut);
 
 // The disc ID through libdiscid: first track number, the lead-out and the track

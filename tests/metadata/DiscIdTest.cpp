@@ -52,6 +52,15 @@ TEST(DiscId, EnhancedCdLeavesItsDataTrackOut) {
     EXPECT_EQ(Metadata::MusicBrainzDiscId(toc), ExampleId);
 }
 
+TEST(DiscId, DataTrackInTheSameSession) {
+    // Audio at 0 and 1500, data at 3150 after a 150-sector pregap: no room for 11400
+    // sectors between the sessions, so the audio ends where the data starts.
+    const DiscToc toc = Metadata::MusicBrainzToc({{0, true}, {1500, true}, {3150, false}}, 3900);
+    EXPECT_EQ(toc.Offsets, (std::vector<int>{150, 1650}));
+    EXPECT_EQ(toc.LeadOut, 3150 + 150);
+    EXPECT_NE(Metadata::MusicBrainzDiscId(toc), "");
+}
+
 TEST(DiscId, DataOnlyDiscHasNoId) {
     const DiscToc toc = Metadata::MusicBrainzToc({{0, false}}, 5000);
     EXPECT_TRUE(toc.Offsets.empty());

@@ -64,8 +64,38 @@ bool OptionValue(int argc, const char* const* argv, int& i, const std::string& i
     return true;
 }
 
+bool KnownOption(const std::string& name) {
+    return name == "--drive" || name == "--tracks" || name == "--format" || name == "--out" ||
+           name == "--artist" || name == "--album" || name == "--title";
+}
+
+// --artist TEXT, --album TEXT, --title N=TEXT: titles that win over every source.
+bool ParseTitleOption(const std::string& name, const std::string& value, Arguments& args,
+                      std::string& error) {
+    if (name == "--artist") {
+        args.titles.Artist = value;
+        return true;
+    }
+    if (name == "--album") {
+        args.titles.Album = value;
+        return true;
+    }
+    const std::size_t eq = value.find('=');
+    int track = 0;
+    if (eq == std::string::npos || !ParseNumber(value.substr(0, eq), 1, MaxTrack, track) ||
+        eq + 1 == value.size()) {
+        error = "bad title: " + value + " (use --title N=TEXT, N a track number)";
+        return false;
+    }
+    args.titles.Titles[track] = value.substr(eq + 1);
+    return true;
+}
+
 bool ParseOption(const std::string& name, const std::string& value, Arguments& args,
                  std::string& error) {
+    if (name == "--artist" || name == "--album" || name == "--title") {
+        return ParseTitleOption(name, value, args, error);
+    }
     if (name == "--drive") {
         int drive = 0;
         if (!ParseNumber(value, 0, 999, drive)) {
@@ -126,7 +156,11 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
         if (arg.rfind("--", 0) == 0) {
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(0, eq);
-            if (name != "--drive" && name != "--tracks" && name != "--format" && name != "--out") {
+            if (arg == "--no-lookup") {
+                args.noLookup = true;
+                continue;
+            }
+            if (!KnownOption(name)) {
                 error = "unknown option: " + name;
                 return false;
             }
@@ -158,9 +192,9 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
 
 const char* Usage() {
     return "usage: velmora-rip drives [IMAGE...]\n"
-           "       velmora-rip tracks [--drive N] [IMAGE...]\n"
+           "       velmora-rip tracks [--drive N] [TITLES] [IMAGE...]\n"
            "       velmora-rip rip [--drive N] [--tracks 1,3-5|all] [--format wav|mp3]\n"
-           "                       [--out DIR] [IMAGE...]\n"
+           "                       [--out DIR] [TITLES] [IMAGE...]\n"
            "       velmora-rip --help | --version\n"
            "\n"
            "Lists CD drives and the tracks of a disc, and extracts audio tracks to WAV\n"
@@ -175,9 +209,18 @@ const char* Usage() {
            "  --format F       wav or mp3 (default mp3)\n"
            "  --out DIR        output folder (default: the output folder of the settings)\n"
            "  IMAGE            a disc image (.cue, .toc, .nrg) that becomes a drive\n"
+           "TITLES:\n"
+           "  --artist TEXT    the disc's artist\n"
+           "  --album TEXT     the disc's album title\n"
+           "  --title N=TEXT   the title of track N (the option may be repeated)\n"
+           "  --no-lookup      do not ask MusicBrainz (Lookup=0 in [System] of the\n"
+           "                   settings file does the same)\n"
            "\n"
-           "Files are named output folder + track title + .wav or .mp3; titles come from\n"
-           "cdplayer.ini when the disc has a section there, else Track01, Track02, ...\n"
+           "Files are named output folder + track title + .wav or .mp3. Each title comes\n"
+           "from the first of: the command line, the disc's section in cdplayer.ini, the\n"
+           "disc's CD-TEXT, MusicBrainz, Track01, Track02, ...; tracks shows which. MP3\n"
+           "files get an ID3v2.4 tag (title, artists, album, track number, year,\n"
+           "MusicBrainz IDs) at their start and the ID3v1 title tag at their end.\n"
            "Existing files are replaced. MP3 settings come from the settings file of\n"
            "velmora-ripper. Ctrl-C stops the current track and leaves it partial.\n"
            "Exit status: 0 done, 1 failure, 2 bad arguments, 130 interrupted.\n";

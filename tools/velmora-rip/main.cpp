@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 using namespace riptool;
+using Metadata::SourceName;
 
 namespace {
 
@@ -134,16 +135,44 @@ int ListDrives(TCDRIP& ripper) {
     return 0;
 }
 
+// The disc's titles from every source; a look-up that found nothing says why on
+// stderr in one line, and the program goes on with what there is.
+Metadata::DiscTitles FindTitles(const TCDRIP& ripper, const Arguments& args) {
+    std::string note;
+    Metadata::DiscTitles titles =
+        FindDiscTitles(ripper, args.titles, Settings.Lookup && !args.noLookup, note);
+    if (!note.empty()) {
+        std::fprintf(stderr, "velmora-rip: %s\n", note.c_str());
+    }
+    return titles;
+}
+
+// "Artist: Nobody (cdplayer.ini)", the album and the release the same way.
+void PrintDiscTitles(const Metadata::DiscTitles& found) {
+    if (!found.Artist.empty()) {
+        std::printf("Artist: %s (%s)\n", found.Artist.c_str(), SourceName(found.ArtistSource));
+    }
+    if (!found.Album.empty()) {
+        std::printf("Album: %s (%s)\n", found.Album.c_str(), SourceName(found.AlbumSource));
+    }
+    if (!found.Release.empty()) {
+        std::printf("MusicBrainz: %s (release %s)\n", found.Release.c_str(),
+                    found.ReleaseId.c_str());
+    }
+}
+
 int ListTracks(TCDRIP& ripper, const Arguments& args) {
     const int drive = ChooseDrive(ripper, args);
-    const std::vector<std::string> titles = TrackTitles(ripper);
+    const Metadata::DiscTitles found = FindTitles(ripper, args);
     std::printf("Drive %d: %s\n", drive, ripper.CDRomIDText().c_str());
     std::printf("Disc key: %s\n", ripper.GetDiscID().c_str());
-    std::printf("No.  Kind   Length  Title\n");
+    PrintDiscTitles(found);
+    std::printf("No.  Kind   Length  Source        Title\n");
     for (int i = 0; i < ripper.Tracks.Count(); ++i) {
-        std::printf("%-4s %-6s %6s  %s\n", TwoDigits(i + 1).c_str(),
+        const Metadata::TrackTitle& t = found.Tracks[static_cast<std::size_t>(i)];
+        std::printf("%-4s %-6s %6s  %-12s  %s\n", TwoDigits(i + 1).c_str(),
                     ripper.Tracks.Objects(i).TrackType.c_str(), ripper.GetTrackTime(i).c_str(),
-                    titles[static_cast<std::size_t>(i)].c_str());
+                    SourceName(t.Source), t.Title.c_str());
     }
     return 0;
 }
@@ -195,6 +224,15 @@ void TagFile(const std::string& file, const std::string& title) {
     }
 }
 
+// Writes the ID3v2 tag at the start of the MP3 file (after the ID3v1 title tag).
+void TagFileFully(const std::string& file, const Metadata::DiscTitles& titles, const TCDRIP& ripper,
+                  int index) {
+    std::string error;
+    if (!Metadata::WriteId3v2Tag(file, TagFieldsOf(titles, ripper, index), &error)) {
+        throw Failure(file + ": cannot write the ID3v2 tag: " + error, ExitFailure);
+    }
+}
+
 double TrackSeconds(const TCDRIP& ripper, int index) {
     const TTrack& t = ripper.Tracks.Objects(index);
     return (t.EndSector - t.StartSector + 1) / 75.0; // 75 sectors a second
@@ -203,7 +241,8 @@ double TrackSeconds(const TCDRIP& ripper, int index) {
 int RipTracks(TCDRIP& ripper, const Arguments& args) {
     ChooseDrive(ripper, args);
     const std::vector<int> chosen = ChooseTracks(ripper, args);
-    const std::vector<std::string> titles = TrackTitles(ripper);
+    const Metadata::DiscTitles found = FindTitles(ripper, args);
+    const std::vector<std::string> titles = TitleList(found);
     const bool mp3 = args.format == Format::Mp3;
     const std::string outDir = args.outDir ? *args.outDir : Settings.OutDir;
     ripper.Encode = mp3;
@@ -227,6 +266,7 @@ int RipTracks(TCDRIP& ripper, const Arguments& args) {
         }
         if (mp3) {
             TagFile(name, title);
+            TagFileFully(name, found, ripper, index);
         }
         progress.End(Interrupted ? "Cancelled" : "OK", name);
         if (Interrupted) {
