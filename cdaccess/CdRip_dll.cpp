@@ -6,6 +6,8 @@ static_assert(sizeof(CR_DRIVE_PARAMS) == CDROMParamsSize, "the block holds the l
 static_assert(CR_STATUS_FAIL == CRFailure && CR_STATUS_JITTER == CRJitter &&
                   CR_STATUS_DONE == CRFinished,
               "statuses as the component tests them");
+static_assert(CR_CDTEXT_TITLE == CDTextTitle && CR_CDTEXT_PERFORMER == CDTextPerformer,
+              "CD-TEXT fields as the library numbers them");
 
 namespace {
 
@@ -44,6 +46,8 @@ const TCdRipDll LinkedLibrary = {
     ::CR_StopPlayTrack,
     ::CR_EjectCD,
     ::CR_GetPlayPosition,
+    ::CR_ReadCdText,
+    ::CR_GetCdText,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

@@ -21,6 +21,10 @@ inline constexpr int32_t CRFailure = 1;
 inline constexpr int32_t CRJitter = 3;
 inline constexpr int32_t CRFinished = 4;
 
+// Fields of CR_GetCdText.
+inline constexpr int32_t CDTextTitle = 0;
+inline constexpr int32_t CDTextPerformer = 1;
+
 // The drive parameter block: the library's whole parameter record. The component
 // touches only the fields below; every other byte passes through unchanged.
 inline constexpr std::size_t CDROMParamsSize = 324;
@@ -62,6 +66,10 @@ struct TCdRipDll {
     int32_t (*CR_StopPlayTrack)();
     int32_t (*CR_EjectCD)(int32_t eject);
     int32_t (*CR_GetPlayPosition)(int32_t* first, int32_t* second);
+    // CD-TEXT: read the active disc's, then one field (track 0 = the disc; field
+    // CDTextTitle or CDTextPerformer) as UTF-8 ending in NUL, cut to fit `size`.
+    int32_t (*CR_ReadCdText)();
+    int32_t (*CR_GetCdText)(int32_t track, int32_t field, char* buffer, int32_t size);
 };
 
 // The table bound to the linked CD ripping library.

@@ -232,6 +232,8 @@ bool LoadSettings() {
     TMP3Settings& s = Settings;
     s.OutDir = ProfileIni::readString(file, SystemSection, "OutDir", Paths::musicFolder());
     s.OpenWhenDone = readBool(file, SystemSection, "OpenWhenDone", true);
+    // Older files lack the key; the look-up is what fills their titles, so it is on.
+    s.Lookup = readBool(file, SystemSection, "Lookup", true);
     s.SampleRates = ProfileIni::readInteger(file, Mp3Section, "SampleRates", 44100);
     s.BitRates = ProfileIni::readInteger(file, Mp3Section, "BitRates", 128);
     s.MaxBitRates = ProfileIni::readInteger(file, Mp3Section, "MaxBitRates", 320);
@@ -254,6 +256,7 @@ void SaveSettings() {
     const std::vector<Assignment> keys = {
         {SystemSection, "OutDir", s.OutDir},
         {SystemSection, "OpenWhenDone", boolText(s.OpenWhenDone)},
+        {SystemSection, "Lookup", boolText(s.Lookup)},
         {Mp3Section, "SampleRates", std::to_string(s.SampleRates)},
         {Mp3Section, "BitRates", std::to_string(s.BitRates)},
         {Mp3Section, "MaxBitRates", std::to_string(s.MaxBitRates)},
@@ -269,7 +272,7 @@ void SaveSettings() {
     };
     prepareFolder(file);
     try {
-        // All fourteen keys in one replacement of the file: a failed save leaves the
+        // All fifteen keys in one replacement of the file: a failed save leaves the
         // old file as it was instead of half updated.
         ProfileIni::writeStrings(file, keys);
     } catch (const ProfileIni::EProfileWriteError&) {

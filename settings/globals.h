@@ -26,6 +26,9 @@ struct TMP3Settings {
     int32_t Original = 0;
     int32_t CRC = -1;
     int32_t bPrivate = 0;
+    // [System] Lookup: titles are looked up in MusicBrainz when a disc is read. A
+    // file without the key looks up too (see LoadSettings).
+    bool Lookup = true;
 };
 
 extern TMP3Settings Settings;
@@ -75,7 +78,7 @@ void SetDefaultSettingsKeepConfirm();
 // when it does not exist. Throws ESettingsWriteError when that creation fails, and
 // ESettingsReadError when the file is there but cannot be read.
 bool LoadSettings();
-// Writes the fourteen stored fields; throws ESettingsWriteError.
+// Writes the fifteen stored fields; throws ESettingsWriteError.
 void SaveSettings();
 
 // The settings file path in use.

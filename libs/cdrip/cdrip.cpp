@@ -447,3 +447,79 @@ CR_STATUS CR_GetPlayPosition(int32_t* relative, int32_t* absolute) {
 }
 
 } // extern "C"
+
+// ---- CD-TEXT ----
+// Kept apart from the rest of the library state: read once per disc by
+// CR_ReadCdText, handed out field by field by CR_GetCdText.
+
+#include <cdio/cdtext.h>
+
+#include <array>
+#include <stdexcept>
+
+namespace cdrip {
+namespace {
+
+constexpr int kCdTextTracks = 100; // 0 is the disc, 1..99 the tracks
+using CdTextFields = std::array<std::array<std::string, 2>, kCdTextTracks>;
+CdTextFields cdText;
+
+void readCdText(const Drive& d, CdTextFields& out) {
+    CdioPtr cdio = openCdio(d.source, d.image);
+    if (!cdio)
+        throw std::runtime_error("no disc");
+    cdtext_t* text = cdio_get_cdtext(cdio.get()); // owned by the handle
+    if (!text)
+        return;
+    const cdtext_field_t fields[2] = {CDTEXT_FIELD_TITLE, CDTEXT_FIELD_PERFORMER};
+    for (int t = 0; t < kCdTextTracks; ++t)
+        for (int f = 0; f < 2; ++f)
+            if (const char* value = cdtext_get_const(text, fields[f], track_t(t)))
+                out[size_t(t)][size_t(f)] = value;
+}
+
+// The longest prefix of `text` of at most `room` bytes that ends on a character.
+size_t utf8Prefix(const std::string& text, size_t room) {
+    if (text.size() <= room)
+        return text.size();
+    size_t n = room;
+    while (n > 0 && (uint8_t(text[n]) & 0xC0) == 0x80)
+        --n; // text[n] continues a character that would be cut
+    return n;
+}
+
+} // namespace
+} // namespace cdrip
+
+extern "C" {
+
+CR_STATUS CR_ReadCdText(void) {
+    std::lock_guard<std::mutex> guard(lock);
+    for (auto& track : cdText)
+        track = {};
+    Drive* d = activeDrive();
+    if (!d || (d->image && trayOpen(*d)))
+        return CR_STATUS_FAIL;
+    try {
+        CdTextFields fields;
+        readCdText(*d, fields);
+        cdText = std::move(fields);
+        return CR_STATUS_OK;
+    } catch (...) {
+        return CR_STATUS_FAIL;
+    }
+}
+
+CR_STATUS CR_GetCdText(int32_t track, int32_t field, char* buffer, int32_t bufferSize) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!buffer || bufferSize < 1 || track < 0 || track >= kCdTextTracks ||
+        (field != CR_CDTEXT_TITLE && field != CR_CDTEXT_PERFORMER))
+        return CR_STATUS_FAIL;
+    const std::string& text = cdText[size_t(track)][size_t(field)];
+    const size_t n = utf8Prefix(text, size_t(bufferSize) - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    return CR_STATUS_OK;
+}
+
+} // extern "C"

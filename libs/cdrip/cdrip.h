@@ -287,6 +287,30 @@ CDRIP_API CR_STATUS CR_EjectCD(int32_t eject);
  * (0 before anything played). 0 OK, 1 for a null pointer or before CR_Init. */
 CDRIP_API CR_STATUS CR_GetPlayPosition(int32_t* relative, int32_t* absolute);
 
+/* ---- CD-TEXT ---- */
+
+/* Fields of CR_GetCdText. */
+#define CR_CDTEXT_TITLE 0
+#define CR_CDTEXT_PERFORMER 1
+
+/* Reads the CD-TEXT of the disc in the active drive through libcdio and keeps it
+ * for CR_GetCdText, replacing what an earlier call kept. A disc image carries
+ * CD-TEXT too: the TITLE and PERFORMER lines of a cue sheet (read as ISO-8859-1),
+ * the CD_TEXT blocks of a cdrdao .toc file. Only the first language block is used.
+ * 0 OK (also when the disc has no CD-TEXT: every field is then empty); 1 before
+ * CR_Init, without drives, while a virtual tray is open, or when the drive cannot
+ * be opened (what was kept is then cleared as well). */
+CDRIP_API CR_STATUS CR_ReadCdText(void);
+
+/* Copies one field that CR_ReadCdText kept into `buffer` as UTF-8 text ending in
+ * a NUL byte: `track` 0 for the disc as a whole (album title, album performer),
+ * 1 to 99 for the track of that number; `field` CR_CDTEXT_TITLE or
+ * CR_CDTEXT_PERFORMER. A field the disc does not carry is the empty string. Text
+ * longer than bufferSize - 1 bytes is cut at the last whole UTF-8 character that
+ * fits. 0 OK; 1 for a null buffer, bufferSize below 1, a track outside 0..99 or an
+ * unknown field (the buffer is left alone). */
+CDRIP_API CR_STATUS CR_GetCdText(int32_t track, int32_t field, char* buffer, int32_t bufferSize);
+
 #ifdef __cplusplus
 }
 #endif

@@ -194,6 +194,21 @@ const TCdRipDll FakeCdRip::Table = {
         *absolute = f.PlayPosition;
         return 0;
     },
+    [] { return Cd("CR_ReadCdText").ReadCdTextStatus; },
+    [](int32_t track, int32_t field, char* buffer, int32_t size) {
+        FakeCdRip& f = Cd("CR_GetCdText");
+        FakeDrive* d = ActiveDrive(f);
+        if (buffer == nullptr || size < 1 || field < 0 || field > 1 || track < 0) {
+            return 1;
+        }
+        std::string text;
+        if (d != nullptr && static_cast<std::size_t>(track) < d->CdText.size()) {
+            text = d->CdText[static_cast<std::size_t>(track)][static_cast<std::size_t>(field)];
+        }
+        text.resize(std::min(text.size(), static_cast<std::size_t>(size - 1)));
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+        return 0;
+    },
 };
 
 FakeCdRip::FakeCdRip() {

@@ -28,6 +28,8 @@ struct FakeDrive {
     int32_t Jitter = -1; // the jitter flag the library reports
     bool HasDisc = true;
     std::vector<TTocEntry> Toc; // the tracks, then the lead-out
+    // CD-TEXT: entry 0 the disc, entry N track N; each {title, performer} in UTF-8.
+    std::vector<std::array<std::string, 2>> CdText;
 };
 
 struct FakeChunk {
@@ -60,6 +62,7 @@ public:
     uint32_t JitterB = 0;
     int32_t JitterCount = 0;
     int32_t PlayPosition = 0;
+    int32_t ReadCdTextStatus = 0;
     std::function<void(std::size_t chunk)> OnChunk; // after chunk i was delivered
 
     // Record

@@ -44,6 +44,26 @@ TEST(RipArgs, FullRipCommand) {
     EXPECT_THAT(a.images, ElementsAre("disc.cue", "b.cue"));
 }
 
+TEST(RipArgs, TitlesAndLookup) {
+    Arguments a;
+    std::string error;
+    ASSERT_TRUE(Parse({"rip", "--artist", "Some Band", "--album=An = Album", "--title", "3=A=B",
+                       "--title=12=Zwölf", "--title", "3=Drei", "--no-lookup", "d.cue"},
+                      a, error))
+        << error;
+    EXPECT_EQ(a.titles.Artist, "Some Band");
+    EXPECT_EQ(a.titles.Album, "An = Album");
+    // The last --title of a track wins; the text may hold "=".
+    EXPECT_EQ(a.titles.Titles.size(), 2u);
+    EXPECT_EQ(a.titles.Titles.at(3), "Drei");
+    EXPECT_EQ(a.titles.Titles.at(12), "Zwölf");
+    EXPECT_TRUE(a.noLookup);
+    EXPECT_THAT(a.images, ElementsAre("d.cue"));
+    ASSERT_TRUE(Parse({"tracks", "--title", "1=A=B"}, a, error));
+    EXPECT_EQ(a.titles.Titles.at(1), "A=B");
+    EXPECT_FALSE(a.noLookup);
+}
+
 TEST(RipArgs, Defaults) {
     Arguments a;
     std::string error;
@@ -100,7 +120,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"out_takes_no_option", {"rip", "--out", "--overwrite"}, "--out needs a value"},
         BadRow{"empty_out", {"rip", "--out", ""}, "output folder (--out) must not be empty"},
         BadRow{"blank_out", {"rip", "--out", " \t"}, "output folder (--out) must not be empty"},
-        BadRow{"empty_out_inline", {"rip", "--out="}, "must not be empty"}),
+        BadRow{"empty_out_inline", {"rip", "--out="}, "must not be empty"},
+        BadRow{"title_without_number", {"rip", "--title", "Song"}, "bad title: Song"},
+        BadRow{"title_track_zero", {"rip", "--title", "0=Song"}, "bad title"},
+        BadRow{"title_track_100", {"rip", "--title", "100=Song"}, "bad title"},
+        BadRow{"title_empty", {"rip", "--title", "2="}, "bad title"},
+        BadRow{"title_no_value", {"rip", "--title"}, "--title needs a value"},
+        BadRow{"artist_no_value", {"tracks", "--artist"}, "--artist needs a value"}),
     RowName);
 
 TEST(RipArgs, TrackListsKeepOrderAndDropRepeats) {

@@ -1,10 +1,13 @@
 // The velmora-rip program itself, run on generated disc images.
 
 #include "FileSizeLimit.h"
+#include "LocalHttpServer.h"
 #include "Mp3Decode.h"
+#include "Mutagen.h"
 #include "TestDir.h"
 
 #include "discgen.h"
+#include "metadata/DiscId.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -187,17 +190,17 @@ TEST_F(VelmoraRip, ListsDrivesAndTracks) {
     EXPECT_THAT(r.Out, HasSubstr("list.cue"));
     r = Run({"tracks", image});
     ASSERT_EQ(r.Code, 0) << r.Err;
-    EXPECT_THAT(r.Out, HasSubstr("01   Audio    1:01  Track01\n"));
+    EXPECT_THAT(r.Out, HasSubstr("01   Audio    1:01  track number  Track01\n"));
     // Track 2 holds the data track's 150-sector pregap as well: 4725 sectors.
-    EXPECT_THAT(r.Out, HasSubstr("02   Audio    1:03  Track02\n"));
-    EXPECT_THAT(r.Out, HasSubstr("03   Data     0:04  Track03\n"));
+    EXPECT_THAT(r.Out, HasSubstr("02   Audio    1:03  track number  Track02\n"));
+    EXPECT_THAT(r.Out, HasSubstr("03   Data     0:04  track number  Track03\n"));
     EXPECT_THAT(r.Out, HasSubstr("Disc key: "));
 }
 
 TEST_F(VelmoraRip, RipsToWavFilesThatAreTheImagesBytes) {
     const discgen::DiscSpec plan = discgen::simpleDisc(4, 2, 1001, 300);
     const std::string image = MakeDisc("wav", plan);
-    const Result r = Run({"rip", "--format", "wav", "--out", dir / "out", image});
+    const Result r = Run({"rip", "--no-lookup", "--format", "wav", "--out", dir / "out", image});
     ASSERT_EQ(r.Code, 0) << r.Err;
     EXPECT_EQ(r.Err, "");
     const auto all = discgen::imageBytes(plan);
@@ -279,7 +282,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailRow{
             "data_track_only", {"rip", "--tracks", "3", "IMAGE"}, 1, "No Audio Track Selected!"},
         FailRow{"output_not_creatable",
-                {"rip", "--out", "/dev/null/x", "IMAGE"},
+                {"rip", "--no-lookup", "--out", "/dev/null/x", "IMAGE"},
                 1,
                 "cannot create the output folder /dev/null/x: Not a directory"},
         FailRow{"empty_out", {"rip", "--out", "", "IMAGE"}, 2, "must not be empty"},
@@ -293,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(VelmoraRip, CtrlCLeavesAPartialTaggedFile) {
     // Five minutes of audio: far longer to encode than it takes to see the file grow.
     const std::string image = MakeDisc("long", discgen::simpleDisc(8, 1, 5 * 4500));
-    const pid_t pid = Start({"rip", "--out", dir / "out", image});
+    const pid_t pid = Start({"rip", "--no-lookup", "--out", dir / "out", image});
     ASSERT_GT(pid, 0); // never signal a process group or every process
     const std::string name = dir / "out/Track01.mp3";
     EXPECT_NE(WaitForPartial(name, 65536), "");
@@ -517,4 +520,130 @@ TEST_F(VelmoraRip, TitlesAreEscapedOnTheTerminal) {
     EXPECT_EQ(r.Out.find('\x1b'), std::string::npos);
     EXPECT_EQ(r.Err.find('\x1b'), std::string::npos);
     EXPECT_THAT(r.Err, HasSubstr("Clear\\x1B[2JScreen: Invalid file name: "));
+namespace {
+
+// Four audio tracks of 10, 10, 10 and 12 s and a data track, with CD-TEXT for the
+// disc and tracks 1 and 2.
+discgen::DiscSpec TitledDisc() {
+    discgen::DiscSpec plan = discgen::simpleDisc(21, 4, 750, 300);
+    plan.tracks[3].sectors = 900;
+    plan.title = "Text Album";
+    plan.performer = "Text Band";
+    plan.trackTitles = {"Text One", "Text Two"};
+    return plan;
+}
+
+// What MusicBrainz says of that disc: titles for all four tracks, lengths that fit.
+std::string TitledDiscAnswer() {
+    const discgen::Layout l = discgen::layoutOf(TitledDisc());
+    std::vector<Metadata::TocTrack> tracks;
+    for (std::size_t i = 0; i < l.starts.size(); ++i)
+        tracks.push_back({l.starts[i], i < 4});
+    const std::string id = Metadata::MusicBrainzDiscId(Metadata::MusicBrainzToc(tracks, l.leadout));
+    return R"({"id":")" + id +
+           R"(","releases":[{"id":"rel-1","title":"Mb Album","date":"2011-01-01",)"
+           R"("artist-credit":[{"name":"Mb Band","joinphrase":""}],"media":[{"position":1,)"
+           R"("discs":[{"id":")" +
+           id +
+           R"("}],"tracks":[{"title":"Mb One","length":10000},)"
+           R"({"title":"Mb Two","length":10000},{"title":"Mb Three","length":10000},)"
+           R"({"title":"Mb Föur","length":12000}]}]}]})";
+}
+
+} // namespace
+
+TEST_F(VelmoraRip, TracksShowsWhereEachTitleCameFrom) {
+    const std::string image = MakeDisc("titled", TitledDisc());
+    const std::string key = DiscKey(image);
+    ASSERT_FALSE(key.empty());
+    std::ofstream(dir / "config/cdplayer.ini") << "[" << key << "]\n1=Ini Two\n2=Ini Three\n";
+    LocalHttpServer server(LocalHttpServer::Mode::Answer, 200, TitledDiscAnswer());
+    ::setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    const Result r = Run({"tracks", "--title", "3=Cli Three", "--album=Cli Album", image});
+    ::unsetenv("VELMORA_MUSICBRAINZ_URL");
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    EXPECT_THAT(r.Out, HasSubstr("Artist: Text Band (CD-TEXT)\n"));
+    EXPECT_THAT(r.Out, HasSubstr("Album: Cli Album (command line)\n"));
+    EXPECT_THAT(r.Out, HasSubstr("MusicBrainz: Mb Band - Mb Album (release rel-1)\n"));
+    EXPECT_THAT(r.Out, HasSubstr("01   Audio    0:10  CD-TEXT       Text One\n"));
+    EXPECT_THAT(r.Out, HasSubstr("02   Audio    0:10  cdplayer.ini  Ini Two\n"));
+    EXPECT_THAT(r.Out, HasSubstr("03   Audio    0:10  command line  Cli Three\n"));
+    // Track 4 holds the data track's 150-sector pregap: 1050 sectors.
+    EXPECT_THAT(r.Out, HasSubstr("04   Audio    0:14  MusicBrainz   Mb Föur\n"));
+    EXPECT_THAT(r.Out, HasSubstr("05   Data     0:04  track number  Track05\n"));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_THAT(requests[0], HasSubstr("?toc=1+4+"));
+}
+
+TEST_F(VelmoraRip, RipWritesTheId3v2TagFromTheLookup) {
+    const std::string image = MakeDisc("tagged", TitledDisc());
+    LocalHttpServer server(LocalHttpServer::Mode::Answer, 200, TitledDiscAnswer());
+    ::setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    const Result r = Run({"rip", "--tracks", "1,4", "--out", dir / "out", image});
+    ::unsetenv("VELMORA_MUSICBRAINZ_URL");
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string four = dir / "out/Mb Föur.mp3";
+    ASSERT_TRUE(std::filesystem::exists(four)) << r.Out;
+    ASSERT_TRUE(std::filesystem::exists(dir / "out/Text One.mp3")) << r.Out;
+    const nlohmann::json read = MutagenFrames(four);
+    ASSERT_TRUE(read.is_object());
+    const nlohmann::json& f = read["frames"];
+    EXPECT_EQ(f["TIT2"][0], "Mb Föur");
+    EXPECT_EQ(f["TPE1"][0], "Text Band"); // CD-TEXT's artist comes before MusicBrainz's
+    EXPECT_EQ(f["TPE2"][0], "Text Band");
+    EXPECT_EQ(f["TALB"][0], "Text Album");
+    EXPECT_EQ(f["TRCK"][0], "4/4");
+    EXPECT_EQ(f["TDRC"][0], "2011");
+    EXPECT_EQ(f["TXXX:MusicBrainz Album Id"][0], "rel-1");
+    EXPECT_EQ(f["TXXX:MusicBrainz Disc Id"][0].get<std::string>().size(), 28u);
+    // The ID3v1 title stays last, in Windows-1252 (ö is 0xF6).
+    const auto b = ReadBytes(four);
+    EXPECT_EQ(std::string(b.end() - 128, b.end() - 128 + 10), "TAGMb F\xf6ur");
+}
+
+struct LookupOffRow {
+    const char* name;
+    const char* settings; // the settings file's text
+    std::vector<std::string> args;
+};
+
+class VelmoraRipLookupOff : public VelmoraRip, public testing::WithParamInterface<LookupOffRow> {};
+
+TEST_P(VelmoraRipLookupOff, AsksNoServer) {
+    const std::string image = MakeDisc("off", TitledDisc());
+    std::ofstream(dir / "config/velmora-ripper.ini") << GetParam().settings;
+    LocalHttpServer server(LocalHttpServer::Mode::Answer, 200, TitledDiscAnswer());
+    ::setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    std::vector<std::string> args = GetParam().args;
+    args.push_back(image);
+    const Result r = Run(args);
+    ::unsetenv("VELMORA_MUSICBRAINZ_URL");
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_THAT(r.Out, HasSubstr("04   Audio    0:14  track number  Track04\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, VelmoraRipLookupOff,
+    testing::Values(LookupOffRow{"flag", "[System]\nLookup=1\n", {"tracks", "--no-lookup"}},
+                    LookupOffRow{"settings", "[System]\nLookup=0\n", {"tracks"}}),
+    RowName);
+
+TEST_F(VelmoraRip, ServerThatNeverAnswersLeavesTrackNames) {
+    discgen::DiscSpec plan = discgen::simpleDisc(22, 1, 300);
+    const std::string image = MakeDisc("hang", plan);
+    LocalHttpServer server(LocalHttpServer::Mode::Hang, 0, "", 2, 40);
+    ::setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    const Result r = Run({"rip", "--out", dir / "out", image});
+    ::unsetenv("VELMORA_MUSICBRAINZ_URL");
+    // The look-up gives up after its 10 s; the server would hold it for 40.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    ExpectOneLine(r);
+    EXPECT_THAT(r.Err, HasSubstr("MusicBrainz: no answer"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "out/Track01.mp3")) << r.Out;
 }

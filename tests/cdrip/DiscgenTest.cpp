@@ -83,6 +83,7 @@ void PrintTo(const CliCase& row, std::ostream* os) {
 class MkdiscCliTest : public DiscgenTest, public testing::WithParamInterface<CliCase> {};
 
 TEST_P(MkdiscCliTest, ExitCodeAndFiles) {
+    std::ofstream(dir_ / "titles") << "First\nSecond\n";
     const std::string cmd =
         "cd '" + dir_.string() + "' && '" + mkdisc() + "' " + GetParam().args + " >/dev/null 2>&1";
     const int rc = std::system(cmd.c_str());
@@ -100,7 +101,13 @@ INSTANTIATE_TEST_SUITE_P(
                     CliCase{"ZeroTracks", "--tracks 0 out", 2},
                     CliCase{"BadLength", "--sectors 10,x out", 2},
                     CliCase{"LengthCountMismatch", "--tracks 5 --sectors 1,2 out", 2},
-                    CliCase{"UnknownOption", "--scratch out", 2}),
+                    CliCase{"UnknownOption", "--scratch out", 2},
+                    CliCase{"CdText",
+                            "--title 'An Album' --performer Band --track-titles titles out", 0},
+                    CliCase{"TitleWithQuote", "--title 'a \"b\"' out", 1},
+                    CliCase{"TitleOutsideLatin1", "--title '\xe2\x82\xac' out", 1},
+                    CliCase{"MissingTitleFile", "--track-titles no-such-file out", 2},
+                    CliCase{"MoreTitlesThanTracks", "--tracks 1 --track-titles titles out", 1}),
     [](const testing::TestParamInfo<CliCase>& row) { return row.param.name; });
 
 TEST_F(DiscgenTest, RefusesImpossibleDiscs) {

@@ -1,5 +1,6 @@
 #include "FakeCdRip.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -86,10 +87,21 @@ int32_t PlayPos(int32_t* a, int32_t* b) {
     return 0;
 }
 
+int32_t GetCdText(int32_t track, int32_t field, char* buffer, int32_t size) {
+    if (buffer == nullptr || size < 1 || field < 0 || field > 1 || track < 0)
+        return 1;
+    std::string text;
+    if (std::size_t(track) < Fake.CdText.size())
+        text = Fake.CdText[std::size_t(track)][std::size_t(field)];
+    text.resize(std::min(text.size(), std::size_t(size - 1)));
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return 0;
+}
+
 const TCdRipDll table = {Version,   Ok,      NumDrives,  Ok,    SetActive,  GetParams,
                          SetParams, ReadToc, NumEntries, Entry, OpenRipper, RipChunk,
                          JitterPos, Zero,    Zero,       Ok,    Play,       Pause,
-                         Stop,      Eject,   PlayPos};
+                         Stop,      Eject,   PlayPos,    Ok,    GetCdText};
 
 } // namespace
 

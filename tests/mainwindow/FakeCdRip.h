@@ -2,7 +2,9 @@
 
 #include "cdaccess/CdRip_dll.h"
 
+#include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // A CD ripping library made of plain data: one drive whose disc, tray and play
@@ -17,6 +19,8 @@ struct FakeCdRip {
     std::vector<int32_t> Paused; // arguments of CR_PauseCD
     int Stops = 0;
     std::vector<int32_t> Ejects;
+    // CD-TEXT: entry 0 the disc, entry N track N; each {title, performer} in UTF-8.
+    std::vector<std::array<std::string, 2>> CdText;
 
     // Audio tracks of the given lengths in sectors; data = true makes a track data.
     void SetDisc(const std::vector<int32_t>& lengths, const std::vector<bool>& data = {});

@@ -1,6 +1,7 @@
 #include "SettingsTestEnv.h"
 
 #include "encoding/LameCoder.h"
+#include "platform/ProfileIni.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,13 +14,14 @@ namespace {
 
 class SettingsStore : public SettingsTest::PrivateHome {};
 
-// The file a first start writes: all fourteen keys with the initial defaults.
+// The file a first start writes: all fifteen keys with the initial defaults.
 std::string firstStartFile(const std::string& music) {
     return "[System]\n"
            "OutDir=" +
            music +
            "\n"
            "OpenWhenDone=1\n"
+           "Lookup=1\n"
            "\n"
            "[MP3]\n"
            "SampleRates=44100\n"
@@ -85,12 +87,12 @@ TEST_F(SettingsStore, WrittenFileIsPlainIniWithExactNames) {
     SaveSettings();
     const auto sections = IniTest::strictRead(readFile(SettingsFile));
     ASSERT_EQ(sections.size(), 2u);
-    EXPECT_EQ(sections.at("System").size(), 2u);
+    EXPECT_EQ(sections.at("System").size(), 3u);
     EXPECT_EQ(sections.at("MP3").size(), 12u);
     const std::string dump = IniTest::configParserDump(SettingsFile);
     if (dump.empty())
         GTEST_SKIP() << "python3 is missing";
-    EXPECT_EQ(dump, "System|OutDir=/data/Music 100%\nSystem|OpenWhenDone=1\n"
+    EXPECT_EQ(dump, "System|OutDir=/data/Music 100%\nSystem|OpenWhenDone=1\nSystem|Lookup=1\n"
                     "MP3|SampleRates=44100\nMP3|BitRates=128\nMP3|MaxBitRates=320\n"
                     "MP3|Mode=3\nMP3|Quality=0\nMP3|EnableVBR=1\nMP3|WriteVBRHeader=1\n"
                     "MP3|VBRQuality=5\nMP3|CopyRight=0\nMP3|Original=0\nMP3|CRC=1\n"
@@ -442,3 +444,25 @@ TEST_F(SettingsStore, RefusedSettingIsNamed) {
     c.quality = 7;
     EXPECT_EQ(RefusedMP3Setting(c), "quality 7 is out of range (0 to 3)");
 }
+namespace {
+struct LookupCase {
+    const char* file;
+    bool lookup;
+void PrintTo(const LookupCase& row, std::ostream* os) {
+    *os << row.name;
+class LookupKey : public SettingsStore, public testing::WithParamInterface<LookupCase> {};
+TEST_P(LookupKey, IsReadAndWrittenBack) {
+    writeFile(SettingsFile, GetParam().file);
+    Settings.Lookup = !GetParam().lookup;
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.Lookup, GetParam().lookup);
+    SaveSettings();
+    EXPECT_EQ(ProfileIni::readString(SettingsFile, "System", "Lookup", "missing"),
+              GetParam().lookup ? "1" : "0");
+    Files, LookupKey,
+    testing::Values(LookupCase{"Off", "[System]\nLookup=0\n", false},
+                    LookupCase{"On", "[System]\nLookup=1\n", true},
+                    LookupCase{"MissingKeyLooksUp", "[System]\nOutDir=/x\n", true},
+                    LookupCase{"CaseOfTheKey", "[system]\nLOOKUP=0\n", false}),
+    [](const testing::TestParamInfo<LookupCase>& row) { return row.param.name; });
+} // namespace

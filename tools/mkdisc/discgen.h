@@ -23,7 +23,16 @@ struct DiscSpec {
     uint32_t seed = 1;
     std::vector<TrackSpec> tracks;
     double toneHz = 0; // above 0: every audio track is this pure sine tone on both channels
+    // CD-TEXT, UTF-8, written as TITLE and PERFORMER lines of the cue sheet. Empty
+    // text writes no line. Entry i of the track lists belongs to track i + 1.
+    std::string title, performer;
+    std::vector<std::string> trackTitles, trackPerformers;
 };
+
+// A cue sheet holds CD-TEXT as ISO-8859-1 between double quotes, without a way to
+// escape a quote: true (with the Latin-1 bytes in *latin1) when `utf8` fits, else
+// false with the reason in *error.
+bool cueText(const std::string& utf8, std::string* latin1, std::string* error);
 
 // Where each track lies once the image is read: LSN of each INDEX 01 and the lead-out.
 struct Layout {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -18,6 +19,12 @@ const char* const kUsage =
     "  --pregap N       INDEX 00 pregap of N sectors before tracks 2 and on (default 0)\n"
     "  --data N         add a MODE1/2352 data track of N sectors at the end\n"
     "  --tone HZ        every audio track is a pure sine tone of HZ (e.g. 1000)\n"
+    "  --title TEXT     CD-TEXT album title\n"
+    "  --performer TEXT CD-TEXT album performer\n"
+    "  --track-titles FILE      CD-TEXT track titles, one a line (an empty line: none)\n"
+    "  --track-performers FILE  CD-TEXT track performers, one a line\n"
+    "  CD-TEXT is UTF-8 here and goes into the cue sheet as ISO-8859-1: text outside\n"
+    "  that character set, double quotes and control characters are refused.\n"
     "  --demo           the demo disc: six audio tracks of 15 to 45 s and a data track\n";
 
 bool parseInt(const char* text, long lo, long hi, long& out) {
@@ -44,6 +51,20 @@ bool parseLengths(const std::string& text, std::vector<int32_t>& out) {
         pos = comma + 1;
     }
     return !out.empty();
+}
+
+// The lines of a text file, without their line ends; false when it cannot be read.
+bool readLines(const char* path, std::vector<std::string>& out) {
+    std::ifstream in(path);
+    if (!in)
+        return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        out.push_back(line);
+    }
+    return !in.bad();
 }
 
 struct Options {
@@ -80,6 +101,14 @@ int parseArgs(int argc, char** argv, Options& o) {
             ok = value(1, 20000, hz), o.plan.toneHz = double(hz);
         else if (a == "--sectors")
             ok = i + 1 < argc && parseLengths(argv[++i], lengths);
+        else if (a == "--title")
+            ok = i + 1 < argc, o.plan.title = ok ? argv[++i] : "";
+        else if (a == "--performer")
+            ok = i + 1 < argc, o.plan.performer = ok ? argv[++i] : "";
+        else if (a == "--track-titles")
+            ok = i + 1 < argc && readLines(argv[++i], o.plan.trackTitles);
+        else if (a == "--track-performers")
+            ok = i + 1 < argc && readLines(argv[++i], o.plan.trackPerformers);
         else if (a == "--demo")
             demo = true;
         else if (a == "--help" || a == "-h")

@@ -74,8 +74,38 @@ bool OptionValue(int argc, const char* const* argv, int& i, const std::string& i
     return true;
 }
 
+bool KnownOption(const std::string& name) {
+    return name == "--drive" || name == "--tracks" || name == "--format" || name == "--out" ||
+           name == "--artist" || name == "--album" || name == "--title";
+}
+
+// --artist TEXT, --album TEXT, --title N=TEXT: titles that win over every source.
+bool ParseTitleOption(const std::string& name, const std::string& value, Arguments& args,
+                      std::string& error) {
+    if (name == "--artist") {
+        args.titles.Artist = value;
+        return true;
+    }
+    if (name == "--album") {
+        args.titles.Album = value;
+        return true;
+    }
+    const std::size_t eq = value.find('=');
+    int track = 0;
+    if (eq == std::string::npos || !ParseNumber(value.substr(0, eq), 1, MaxTrack, track) ||
+        eq + 1 == value.size()) {
+        error = "bad title: " + value + " (use --title N=TEXT, N a track number)";
+        return false;
+    }
+    args.titles.Titles[track] = value.substr(eq + 1);
+    return true;
+}
+
 bool ParseOption(const std::string& name, const std::string& value, Arguments& args,
                  std::string& error) {
+    if (name == "--artist" || name == "--album" || name == "--title") {
+        return ParseTitleOption(name, value, args, error);
+    }
     if (name == "--drive") {
         int drive = 0;
         if (!ParseNumber(value, 0, 999, drive)) {
@@ -143,7 +173,11 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
         } else if (arg.rfind("--", 0) == 0) {
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(0, eq);
-            if (name != "--drive" && name != "--tracks" && name != "--format" && name != "--out") {
+            if (arg == "--no-lookup") {
+                args.noLookup = true;
+                continue;
+            }
+            if (!KnownOption(name)) {
                 error = "unknown option: " + name;
                 return false;
             }
@@ -175,9 +209,9 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
 
 const char* Usage() {
     return "Usage: velmora-rip drives [IMAGE...]\n"
-           "  or:  velmora-rip tracks [--drive N] [IMAGE...]\n"
+           "  or:  velmora-rip tracks [--drive N] [TITLES] [IMAGE...]\n"
            "  or:  velmora-rip rip [--drive N] [--tracks LIST] [--format wav|mp3]\n"
-           "                       [--out DIR] [--overwrite] [IMAGE...]\n"
+           "                       [--out DIR] [--overwrite] [TITLES] [IMAGE...]\n"
            "Extract audio tracks of a CD to WAV files, or to MP3 files tagged with\n"
            "the track title.\n"
            "\n"
@@ -200,9 +234,19 @@ const char* Usage() {
            "  --version        show the version and exit\n"
            "  IMAGE            a disc image (.cue, .toc, .nrg) that becomes a drive\n"
            "\n"
-           "Files are named output folder + track title + .wav or .mp3. Titles come from\n"
-           "cdplayer.ini when the disc has a section there, else Track01, Track02, ...;\n"
-           "a \"/\" in a title makes a sub-folder, and a title that would leave the\n"
+           "Titles (TITLES):\n"
+           "  --artist TEXT    the disc's artist\n"
+           "  --album TEXT     the disc's album title\n"
+           "  --title N=TEXT   the title of track N (the option may be repeated)\n"
+           "  --no-lookup      do not ask MusicBrainz (Lookup=0 in [System] of the\n"
+           "                   settings file does the same)\n"
+           "\n"
+           "Files are named output folder + track title + .wav or .mp3. Each title comes\n"
+           "from the first of: the command line, the disc's section in cdplayer.ini, the\n"
+           "disc's CD-TEXT, MusicBrainz, Track01, Track02, ...; tracks shows which. MP3\n"
+           "files get an ID3v2.4 tag (title, artists, album, track number, year,\n"
+           "MusicBrainz IDs) at their start and the ID3v1 title tag at their end.\n"
+           "A \"/\" in a title makes a sub-folder, and a title that would leave the\n"
            "output folder (\"..\", a leading \"/\", control characters) fails. Each\n"
            "track is written to a hidden \".NAME.partial-XXXXXX\" file beside its final\n"
            "name and renamed when it ends, so an existing file is replaced only by a\n"
@@ -225,6 +269,8 @@ const char* Usage() {
            "  CDRIP_IMAGES       disc images (separated by \":\") that become drives\n"
            "  VELMORA_SETTINGS   the settings file (default: velmora-ripper.ini of the\n"
            "                     GUI, beside the program or in the configuration folder)\n"
+           "  VELMORA_MUSICBRAINZ_URL  the MusicBrainz web service (default\n"
+           "                     https://musicbrainz.org)\n"
            "  XDG_CONFIG_HOME    the configuration folder, which holds cdplayer.ini\n"
            "                     (default ~/.config)\n"
            "\n"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "metadata/DiscTitles.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,12 +14,14 @@ enum class Format { Wav, Mp3 };
 
 struct Arguments {
     Command command = Command::None;
-    std::optional<int> drive;          // --drive N
-    std::vector<int> tracks;           // --tracks, 1-based, in the order given; empty: all
-    Format format = Format::Mp3;       // --format
-    std::optional<std::string> outDir; // --out DIR, never blank
-    bool overwrite = false;            // --overwrite
-    std::vector<std::string> images;   // disc images that become virtual drives
+    std::optional<int> drive;           // --drive N
+    std::vector<int> tracks;            // --tracks, 1-based, in the order given; empty: all
+    Format format = Format::Mp3;        // --format
+    std::optional<std::string> outDir;  // --out DIR, never blank
+    bool overwrite = false;             // --overwrite
+    std::vector<std::string> images;    // disc images that become virtual drives
+    Metadata::CommandLineTitles titles; // --artist, --album, --title N=TEXT
+    bool noLookup = false;              // --no-lookup
 };
 
 // Parses argv; on a bad argument returns false with a one-line message in `error`.

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "metadata/DiscTitles.h"
+#include "metadata/Id3v2Tag.h"
+
 #include <string>
 #include <vector>
 
@@ -13,5 +16,20 @@ namespace riptool {
 // replaced by the title stored in cdplayer.ini under the disc's key when there is
 // one that is not blank.
 std::vector<std::string> TrackTitles(const TCDRIP& ripper);
+
+// The disc's titles from their sources in order: the command line, cdplayer.ini,
+// CD-TEXT, MusicBrainz (asked only when `lookup`), the track table's names. When the
+// look-up found nothing, `note` receives its one-line reason; else it is cleared.
+Metadata::DiscTitles FindDiscTitles(const TCDRIP& ripper, const Metadata::CommandLineTitles& given,
+                                    bool lookup, std::string& note);
+
+// The titles alone, one per entry of the track table.
+std::vector<std::string> TitleList(const Metadata::DiscTitles& titles);
+
+// The ID3v2 fields of entry `index` of the track table: its title and artist (the
+// disc's artist when it has none of its own), the album, the disc's artist as album
+// artist, the track number of the audio tracks' count, the year and MusicBrainz IDs.
+Metadata::TagFields TagFieldsOf(const Metadata::DiscTitles& titles, const TCDRIP& ripper,
+                                int index);
 
 } // namespace riptool

@@ -30,6 +30,7 @@
 using namespace riptool;
 using OutputFiles::EscapeControls;
 using OutputFiles::TrimControl;
+using Metadata::SourceName;
 
 namespace {
 
@@ -152,16 +153,44 @@ int ListDrives(TCDRIP& ripper) {
     return 0;
 }
 
+// The disc's titles from every source; a look-up that found nothing says why on
+// stderr in one line, and the program goes on with what there is.
+Metadata::DiscTitles FindTitles(const TCDRIP& ripper, const Arguments& args) {
+    std::string note;
+    Metadata::DiscTitles titles =
+        FindDiscTitles(ripper, args.titles, Settings.Lookup && !args.noLookup, note);
+    if (!note.empty()) {
+        std::fprintf(stderr, "velmora-rip: %s\n", note.c_str());
+    }
+    return titles;
+}
+
+// "Artist: Nobody (cdplayer.ini)", the album and the release the same way.
+void PrintDiscTitles(const Metadata::DiscTitles& found) {
+    if (!found.Artist.empty()) {
+        std::printf("Artist: %s (%s)\n", found.Artist.c_str(), SourceName(found.ArtistSource));
+    }
+    if (!found.Album.empty()) {
+        std::printf("Album: %s (%s)\n", found.Album.c_str(), SourceName(found.AlbumSource));
+    }
+    if (!found.Release.empty()) {
+        std::printf("MusicBrainz: %s (release %s)\n", found.Release.c_str(),
+                    found.ReleaseId.c_str());
+    }
+}
+
 int ListTracks(TCDRIP& ripper, const Arguments& args) {
     const int drive = ChooseDrive(ripper, args);
-    const std::vector<std::string> titles = TrackTitles(ripper);
+    const Metadata::DiscTitles found = FindTitles(ripper, args);
     std::printf("Drive %d: %s\n", drive, ripper.CDRomIDText().c_str());
     std::printf("Disc key: %s\n", ripper.GetDiscID().c_str());
-    std::printf("No.  Kind   Length  Title\n");
+    PrintDiscTitles(found);
+    std::printf("No.  Kind   Length  Source        Title\n");
     for (int i = 0; i < ripper.Tracks.Count(); ++i) {
-        std::printf("%-4s %-6s %6s  %s\n", TwoDigits(i + 1).c_str(),
+        const Metadata::TrackTitle& t = found.Tracks[static_cast<std::size_t>(i)];
+        std::printf("%-4s %-6s %6s  %-12s  %s\n", TwoDigits(i + 1).c_str(),
                     ripper.Tracks.Objects(i).TrackType.c_str(), ripper.GetTrackTime(i).c_str(),
-                    EscapeControls(titles[static_cast<std::size_t>(i)]).c_str());
+                    SourceName(t.Source), EscapeControls(t.Title).c_str());
     }
     return 0;
 }
@@ -215,6 +244,17 @@ std::string TagFile(const std::string& file, const std::string& title) {
     return info.SystemError() != 0 ? OutputFiles::ErrorText(info.SystemError()) : info.Error();
 }
 
+// Writes the ID3v2 tag at the start of the MP3 file (after the ID3v1 title tag); the
+// reason when it cannot.
+std::string TagFileFully(const std::string& file, const Metadata::DiscTitles& titles,
+                         const TCDRIP& ripper, int index) {
+    std::string error;
+    if (!Metadata::WriteId3v2Tag(file, TagFieldsOf(titles, ripper, index), &error)) {
+        return error.empty() ? std::string("unknown error") : error;
+    }
+    return {};
+}
+
 double TrackSeconds(const TCDRIP& ripper, int index) {
     const TTrack& t = ripper.Tracks.Objects(index);
     return (t.EndSector - t.StartSector + 1) / 75.0; // 75 sectors a second
@@ -224,11 +264,12 @@ enum class Outcome { Exact, Damaged, Failed, Stopped };
 
 // What one rip job shares between its tracks.
 struct Job {
-    Job(TCDRIP& r, const Arguments& a, std::string folder)
-        : ripper(r), args(a), titles(TrackTitles(r)), outDir(std::move(folder)),
-          mp3(a.format == Format::Mp3) {}
+    Job(TCDRIP& r, const Arguments& a, std::string folder, Metadata::DiscTitles disc)
+        : ripper(r), args(a), found(std::move(disc)), titles(TitleList(found)),
+          outDir(std::move(folder)), mp3(a.format == Format::Mp3) {}
     TCDRIP& ripper;
     const Arguments& args;
+    Metadata::DiscTitles found;
     std::vector<std::string> titles;
     std::string outDir;
     bool mp3 = false;
@@ -307,6 +348,10 @@ Outcome RipOne(Job& job, int index) {
         if (const std::string why = TagFile(name, title); !why.empty()) {
             return TrackFailed(job, label, name, name + ": cannot write the title tag: " + why);
         }
+        if (const std::string why = TagFileFully(name, job.found, job.ripper, index);
+            !why.empty()) {
+            return TrackFailed(job, label, name, name + ": cannot write the ID3v2 tag: " + why);
+        }
     }
     if (StopSignal != 0) {
         job.progress.End("Cancelled", EscapeControls(name));
@@ -349,7 +394,7 @@ int Summarize(const Job& job, const Tally& t) {
 int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     ChooseDrive(ripper, args);
     const std::vector<int> chosen = ChooseTracks(ripper, args);
-    Job job(ripper, args, OutputFolder(args));
+    Job job(ripper, args, OutputFolder(args), FindTitles(ripper, args));
     ApplyCoderSettings(coder, job.mp3);
     ripper.Encode = job.mp3;
     ripper.OnProgress = [&job](TCDRIP*, uint16_t percent) { job.progress.Update(percent); };

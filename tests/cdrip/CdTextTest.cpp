@@ -1,0 +1,161 @@
+// CD-TEXT of generated images: what mkdisc writes into the cue sheet comes back from
+// the library field by field, as UTF-8.
+#include "CdripFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace cdriptest {
+namespace {
+
+struct CdTextCase {
+    const char* name;
+    std::string title, performer;
+    std::vector<std::string> trackTitles, trackPerformers;
+};
+
+void PrintTo(const CdTextCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+std::string field(int32_t track, int32_t which, int32_t size = 512) {
+    std::vector<char> buffer(size_t(size), 'x');
+    EXPECT_EQ(CR_GetCdText(track, which, buffer.data(), size), CR_STATUS_OK);
+    return std::string(buffer.data());
+}
+
+class CdTextImageTest : public CdripTest, public testing::WithParamInterface<CdTextCase> {};
+
+TEST_P(CdTextImageTest, FieldsComeBackAsWritten) {
+    const CdTextCase& row = GetParam();
+    discgen::DiscSpec plan = discgen::simpleDisc(9, 3, 80, 40);
+    plan.title = row.title;
+    plan.performer = row.performer;
+    plan.trackTitles = row.trackTitles;
+    plan.trackPerformers = row.trackPerformers;
+    const std::string base = dir_ + "/cdtext-" + row.name;
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(base, plan, &error)) << error;
+    startLibrary({base + ".cue"}, nullptr);
+    selectDisc(base + ".cue");
+    ASSERT_EQ(CR_ReadCdText(), CR_STATUS_OK);
+    EXPECT_EQ(field(0, CR_CDTEXT_TITLE), row.title);
+    EXPECT_EQ(field(0, CR_CDTEXT_PERFORMER), row.performer);
+    for (int32_t t = 1; t <= 4; ++t) {
+        const size_t i = size_t(t - 1);
+        EXPECT_EQ(field(t, CR_CDTEXT_TITLE), i < row.trackTitles.size() ? row.trackTitles[i] : "")
+            << "track " << t;
+        EXPECT_EQ(field(t, CR_CDTEXT_PERFORMER),
+                  i < row.trackPerformers.size() ? row.trackPerformers[i] : "")
+            << "track " << t;
+    }
+    EXPECT_EQ(field(5, CR_CDTEXT_TITLE), ""); // no fifth track
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Discs, CdTextImageTest,
+    testing::Values(
+        CdTextCase{"None", "", "", {}, {}}, CdTextCase{"AlbumOnly", "An Album", "A Band", {}, {}},
+        CdTextCase{"EveryField", "Album", "Band", {"One", "Two", "Three"}, {"P1", "P2", "P3"}},
+        // U+00E9, U+00F1, U+00DF, U+00BD: ISO-8859-1 in the cue sheet, UTF-8 out.
+        CdTextCase{"NonAscii",
+                   "Études für Klavier",
+                   "Señora Ñandú",
+                   {"Café Noir", "Straße ½", "Ça va"},
+                   {"Zoë", "", "Ångström"}},
+        CdTextCase{"SomeTracksUntitled", "", "", {"", "Middle"}, {}},
+        CdTextCase{"SpacesAndApostrophes", "  It's  spaced ", "", {"l'été 'quoted'"}, {}}),
+    [](const testing::TestParamInfo<CdTextCase>& row) { return row.param.name; });
+
+TEST_F(CdripTest, CdTextIsCutOnAWholeCharacter) {
+    discgen::DiscSpec plan = discgen::simpleDisc(3, 1, 80);
+    plan.title = "abcé"; // é takes bytes 4 and 5
+    const std::string base = dir_ + "/cdtext-cut";
+    ASSERT_TRUE(discgen::writeDisc(base, plan));
+    startLibrary({base + ".cue"}, nullptr);
+    selectDisc(base + ".cue");
+    ASSERT_EQ(CR_ReadCdText(), CR_STATUS_OK);
+    EXPECT_EQ(field(0, CR_CDTEXT_TITLE, 6), "abc\xc3\xa9"); // 5 bytes and the NUL fit
+    EXPECT_EQ(field(0, CR_CDTEXT_TITLE, 5), "abc");         // half of é would not
+    EXPECT_EQ(field(0, CR_CDTEXT_TITLE, 1), "");
+}
+
+TEST_F(CdripTest, CdTextRefusesBadArguments) {
+    char buffer[8] = "keep";
+    EXPECT_EQ(CR_GetCdText(0, CR_CDTEXT_TITLE, nullptr, 8), CR_STATUS_FAIL);
+    EXPECT_EQ(CR_GetCdText(0, CR_CDTEXT_TITLE, buffer, 0), CR_STATUS_FAIL);
+    EXPECT_EQ(CR_GetCdText(-1, CR_CDTEXT_TITLE, buffer, 8), CR_STATUS_FAIL);
+    EXPECT_EQ(CR_GetCdText(100, CR_CDTEXT_TITLE, buffer, 8), CR_STATUS_FAIL);
+    EXPECT_EQ(CR_GetCdText(1, 2, buffer, 8), CR_STATUS_FAIL);
+    EXPECT_STREQ(buffer, "keep");
+}
+
+TEST_F(CdripTest, CdTextOfAnotherDiscReplacesTheLast) {
+    discgen::DiscSpec titled = discgen::simpleDisc(3, 1, 80);
+    titled.title = "Titled";
+    const std::string a = dir_ + "/cdtext-a", b = dir_ + "/cdtext-b";
+    ASSERT_TRUE(discgen::writeDisc(a, titled));
+    ASSERT_TRUE(discgen::writeDisc(b, discgen::simpleDisc(4, 1, 80)));
+    startLibrary({a + ".cue", b + ".cue"}, nullptr);
+    selectDisc(a + ".cue");
+    ASSERT_EQ(CR_ReadCdText(), CR_STATUS_OK);
+    EXPECT_EQ(field(0, CR_CDTEXT_TITLE), "Titled");
+    selectDisc(b + ".cue");
+    ASSERT_EQ(CR_ReadCdText(), CR_STATUS_OK);
+    EXPECT_EQ(field(0, CR_CDTEXT_TITLE), "");
+    // An open virtual tray has no disc to read: the call fails and keeps nothing.
+    selectDisc(a + ".cue");
+    ASSERT_EQ(CR_ReadCdText(), CR_STATUS_OK);
+    ASSERT_EQ(CR_EjectCD(CR_TRUE), CR_STATUS_OK);
+    EXPECT_EQ(CR_ReadCdText(), CR_STATUS_FAIL);
+    EXPECT_EQ(field(0, CR_CDTEXT_TITLE), "");
+}
+
+TEST_F(CdripTest, CdTextNeedsTheLibrary) {
+    CR_DeInit();
+    EXPECT_EQ(CR_ReadCdText(), CR_STATUS_FAIL);
+}
+
+struct CueTextCase {
+    const char* name;
+    std::string utf8;
+    bool fits;
+    std::string latin1;
+};
+
+void PrintTo(const CueTextCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class CueTextTest : public testing::TestWithParam<CueTextCase> {};
+
+TEST_P(CueTextTest, FitsTheCueSheetOrIsRefused) {
+    std::string latin1, error;
+    EXPECT_EQ(discgen::cueText(GetParam().utf8, &latin1, &error), GetParam().fits) << error;
+    if (GetParam().fits)
+        EXPECT_EQ(latin1, GetParam().latin1);
+    else
+        EXPECT_FALSE(error.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, CueTextTest,
+    testing::Values(CueTextCase{"Ascii", "Plain text", true, "Plain text"},
+                    CueTextCase{"Latin1", "Caf\xc3\xa9 \xc3\xbf", true, "Caf\xe9 \xff"},
+                    CueTextCase{"Empty", "", true, ""},
+                    CueTextCase{"DoubleQuote", "Say \"hi\"", false, ""},
+                    CueTextCase{"Tab", "a\tb", false, ""},
+                    CueTextCase{"Newline", "a\nb", false, ""},
+                    CueTextCase{"EuroSign", "5 \xe2\x82\xac", false, ""}, // U+20AC
+                    CueTextCase{"Cyrillic", "\xd0\x94", false, ""},
+                    CueTextCase{"BrokenUtf8", "Caf\xe9", false, ""},
+                    CueTextCase{"CutSequence", "ab\xc3", false, ""},
+                    CueTextCase{"Overlong", "\xc0\xa2", false, ""}),
+    [](const testing::TestParamInfo<CueTextCase>& row) { return row.param.name; });
+
+} // namespace
+} // namespace cdriptest
