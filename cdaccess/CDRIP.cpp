@@ -286,6 +286,14 @@ bool TCDRIP::ApplyParameters() {
     }
 }
 
+int32_t TCDRIP::ReadOffset() const {
+    return ReadInt32LE(&ParamBlock[CDROMParamsReadOffset]);
+}
+
+void TCDRIP::SetReadOffset(int32_t Value) {
+    PutUInt32LE(&ParamBlock[CDROMParamsReadOffset], static_cast<uint32_t>(Value));
+}
+
 void TCDRIP::SetJitterCorrect(bool Value) {
     if (Value == FJitterCorrect) {
         return;
@@ -426,6 +434,9 @@ void TCDRIP::ChunkLoop(TRipState& st, int32_t size) {
         if (status != CRFailure) {
             // Never trust a count beyond the buffer the library asked for.
             const auto got = static_cast<std::size_t>(std::clamp(n, 0, size));
+            if (OnPCM) {
+                OnPCM(st.ReadBuffer.data() + carry, got);
+            }
             if (st.Encode) {
                 carry = EncodeBlock(st, carry + got);
             } else {
