@@ -357,6 +357,42 @@ void TCDRIP::RipTrack(int32_t TrackNum, const std::string& FileName) {
     }
 }
 
+void TCDRIP::ReadTrack(int32_t TrackNum) {
+    const TTrack track = Tracks.Objects(TrackNum - 1);
+    if (!ApplyParameters()) {
+        throw ECDRIPError("Invalid CD-ROM parameters");
+    }
+    FAbort = false;
+    int32_t size = 0;
+    if (Dll.CR_OpenRipper(&size, track.StartSector, track.EndSector) == CRFailure) {
+        throw ECDRIPError("Unable to read the track");
+    }
+    struct Closer {
+        const TCdRipDll& Dll;
+        ~Closer() { Dll.CR_CloseRipper(); }
+    } closer{Dll};
+    std::vector<uint8_t> buffer(static_cast<std::size_t>(std::max(size, 0)));
+    while (!FAbort) {
+        int32_t n = 0;
+        const int32_t status = Dll.CR_RipChunk(buffer.data(), &n, CRTrue);
+        if (status == CRFailure) {
+            break; // no range open any more: nothing further will come
+        }
+        if (OnPCM) {
+            OnPCM(buffer.data(), static_cast<std::size_t>(std::clamp(n, 0, size)));
+        }
+        if (OnProgress) {
+            OnProgress(this, static_cast<uint16_t>(Dll.CR_GetPercentCompleted()));
+        }
+        if (ProcessMessages) {
+            ProcessMessages();
+        }
+        if (status == CRFinished) {
+            break;
+        }
+    }
+}
+
 void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileName) {
     if (!ApplyParameters()) {
         throw ECDRIPError("Invalid CD-ROM parameters");

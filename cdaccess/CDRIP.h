@@ -208,6 +208,10 @@ public:
     // --- Extraction
     // Extracts track TrackNum (1-based) into FileName (".mp3" when Encode).
     void RipTrack(int32_t TrackNum, const std::string& FileName);
+    // Reads track TrackNum (1-based) once more without writing anything: its PCM goes
+    // to OnPCM only (the second read of a test). Progress and ProcessMessages run as
+    // during an extraction; Abort stops it. ECDRIPError as RipTrack.
+    void ReadTrack(int32_t TrackNum);
     // Stops the running extraction before its next chunk.
     void Abort() { FAbort = true; }
 

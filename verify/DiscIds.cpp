@@ -99,10 +99,15 @@ std::string MusicBrainzDiscId(const DiscToc& toc) {
     for (int n = 1; n <= last; ++n) {
         offsets[n] = toc.Tracks[static_cast<std::size_t>(n - 1)].Start + kLeadInSectors;
     }
-    const bool dataSession = static_cast<std::size_t>(last) < toc.Tracks.size();
-    const int32_t end = dataSession
-                            ? toc.Tracks[static_cast<std::size_t>(last)].Start - kSessionGapSectors
-                            : toc.LeadOut;
+    // A data track after the audio starts a second session: the audio session ends
+    // kSessionGapSectors before it. An image that puts the data track right after the
+    // audio, with no room for that gap, ends the audio where the data starts.
+    int32_t end = toc.LeadOut;
+    if (static_cast<std::size_t>(last) < toc.Tracks.size()) {
+        const int32_t data = toc.Tracks[static_cast<std::size_t>(last)].Start;
+        const int32_t lastStart = toc.Tracks[static_cast<std::size_t>(last - 1)].Start;
+        end = data - kSessionGapSectors > lastStart ? data - kSessionGapSectors : data;
+    }
     offsets[0] = end + kLeadInSectors;
     DiscIdHandle disc;
     if (disc.Handle == nullptr || discid_put(disc.Handle, 1, last, offsets) == 0) {

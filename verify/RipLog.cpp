@@ -12,8 +12,8 @@ std::string HexOr(const std::optional<uint32_t>& value, const std::string& none)
     return value ? Hex8(*value) : none;
 }
 
-nlohmann::json HexOrNull(const std::optional<uint32_t>& value) {
-    return value ? nlohmann::json(Hex8(*value)) : nlohmann::json(nullptr);
+nlohmann::ordered_json HexOrNull(const std::optional<uint32_t>& value) {
+    return value ? nlohmann::ordered_json(Hex8(*value)) : nlohmann::ordered_json(nullptr);
 }
 
 std::string Signed(int32_t n) {
@@ -144,9 +144,9 @@ std::string FormatRipLog(const RipRecord& r) {
 }
 
 std::string FormatRipJson(const RipRecord& r) {
-    nlohmann::json tracks = nlohmann::json::array();
+    nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
     for (const TrackRecord& t : r.Tracks) {
-        nlohmann::json damaged = nlohmann::json::array();
+        nlohmann::ordered_json damaged = nlohmann::ordered_json::array();
         for (const auto& [first, last] : t.Damaged) {
             damaged.push_back({first, last});
         }
@@ -162,18 +162,18 @@ std::string FormatRipJson(const RipRecord& r) {
                             {"result", ArResultWord(t.Ar.Result)},
                             {"confidence", t.Ar.Confidence}}}});
     }
-    const nlohmann::json doc = {{"program", r.Program + " " + r.Version},
-                                {"drive", r.Drive},
-                                {"read_offset", r.ReadOffset},
-                                {"disc",
-                                 {{"key", r.DiscKey},
-                                  {"cddb_id", r.CddbId},
-                                  {"accuraterip_id", r.AccurateRipId},
-                                  {"musicbrainz_id", r.MusicBrainzId}}},
-                                {"tracks", tracks},
-                                {"exit", r.Exit}};
+    const nlohmann::ordered_json doc = {{"program", r.Program + " " + r.Version},
+                                        {"drive", r.Drive},
+                                        {"read_offset", r.ReadOffset},
+                                        {"disc",
+                                         {{"key", r.DiscKey},
+                                          {"cddb_id", r.CddbId},
+                                          {"accuraterip_id", r.AccurateRipId},
+                                          {"musicbrainz_id", r.MusicBrainzId}}},
+                                        {"tracks", tracks},
+                                        {"exit", r.Exit}};
     // Invalid UTF-8 in a title or a path becomes U+FFFD instead of an exception.
-    return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 std::string RipLogPath(const std::string& folder, const RipRecord& record) {

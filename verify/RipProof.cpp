@@ -63,7 +63,7 @@ void ProofTap::StoreTestCrc(TrackRecord& track) const {
 
 void ApplyAccurateRip(RipRecord& record, const ArDiscAnswer& answer) {
     for (TrackRecord& t : record.Tracks) {
-        if (!t.ArV1 || !t.ArV2) {
+        if (!t.ArV1 || !t.ArV2 || !t.Ripped) {
             t.Ar = {ArResult::NotAvailable, 0, 0};
             continue;
         }

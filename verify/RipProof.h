@@ -35,7 +35,7 @@ private:
 };
 
 // Every track's AccurateRip result from the database's answer: by its position in the
-// table of contents; "not available" for a track without checksums.
+// table of contents; "not available" for a track without checksums or not finished.
 void ApplyAccurateRip(RipRecord& record, const ArDiscAnswer& answer);
 // Every track's result set to `result` (off, or not available).
 void SetAccurateRip(RipRecord& record, ArResult result);

@@ -5,6 +5,7 @@
 #include "TestDir.h"
 
 #include "cdaccess/CDRIP.h"
+#include "verify/JobProof.h"
 #include "verify/RipProof.h"
 
 #include <gtest/gtest.h>
@@ -92,6 +93,72 @@ TEST_F(ProofHooks, NoChecksumsWithoutStereo44100) {
     record.Tracks = {t};
     ApplyAccurateRip(record, ArDiscAnswer{});
     EXPECT_EQ(record.Tracks[0].Ar.Result, ArResult::NotAvailable);
+}
+
+} // namespace
+
+namespace {
+
+JobProofOptions Offline(bool test) {
+    JobProofOptions o;
+    o.Test = test;
+    o.AccurateRip = false;
+    o.ReadOffset = 0; // the fake drive is not in any list; never ask the network
+    return o;
+}
+
+TEST_F(ProofHooks, SecondReadThatDiffersMarksTheTrackDamaged) {
+    cd.Chunks = Chunks(10 * 2352, 2352);
+    cd.OnChunk = [this](std::size_t chunk) {
+        if (cd.Count("CR_OpenRipper") == 2 && chunk == 4) {
+            cd.Delivered += 2; // the second read slips by two bytes half-way
+        }
+    };
+    JobProof proof(r, Offline(true));
+    proof.Start("test", "");
+    proof.RipTrack(1, dir / "a.wav");
+    const TrackRecord& t = proof.Record.Tracks.at(0);
+    ASSERT_TRUE(t.TestCrc32.has_value());
+    EXPECT_NE(*t.TestCrc32, *t.Crc32);
+    EXPECT_TRUE(proof.Damaged(1));
+    EXPECT_TRUE(t.Damaged.empty()); // no sector was reported unreadable
+    EXPECT_EQ(cd.Count("CR_OpenRipper"), 2);
+}
+
+TEST_F(ProofHooks, SecondReadThatAgreesLeavesTheTrackClean) {
+    cd.Chunks = Chunks(10 * 2352, 2352);
+    JobProof proof(r, Offline(true));
+    proof.Start("test", "");
+    proof.RipTrack(1, dir / "a.wav");
+    const TrackRecord& t = proof.Record.Tracks.at(0);
+    EXPECT_EQ(t.TestCrc32, t.Crc32);
+    EXPECT_EQ(*t.Crc32, PatternCrc(10 * 2352));
+    EXPECT_FALSE(proof.AnyDamaged());
+}
+
+TEST_F(ProofHooks, UnreadableSectorsAreTheTracksDamage) {
+    cd.Chunks = {{0, 2352}, {3, 2352}, {4, 2352}};
+    cd.JitterA = 4;
+    cd.JitterB = 6;
+    JobProof proof(r, Offline(false));
+    proof.Start("test", "");
+    proof.RipTrack(1, dir / "a.wav");
+    const TrackRecord& t = proof.Record.Tracks.at(0);
+    ASSERT_EQ(t.Damaged.size(), 1u);
+    EXPECT_EQ(t.Damaged[0], std::make_pair(4, 6));
+    EXPECT_FALSE(t.TestCrc32.has_value());
+    EXPECT_TRUE(proof.AnyDamaged());
+}
+
+TEST_F(ProofHooks, FinishWritesTheLogWithTheLookUpOff) {
+    cd.Chunks = Chunks(10 * 2352, 2352);
+    JobProof proof(r, Offline(false));
+    proof.Start("test", "Album");
+    proof.RipTrack(1, dir / "a.wav");
+    const std::string log = proof.Finish(dir.Path, 0);
+    EXPECT_EQ(log, dir / "Album.log");
+    EXPECT_EQ(proof.Record.Tracks.at(0).Ar.Result, ArResult::Off);
+    EXPECT_FALSE(ReadBytes(log).empty());
 }
 
 } // namespace

@@ -104,3 +104,20 @@ TEST(DiscIdsEdge, DataOnlyDiscGivesNoMusicBrainzId) {
 }
 
 } // namespace
+
+namespace {
+
+// A disc image with its data track right after the audio (no room for a session gap):
+// the audio ends where the data starts, as on a disc without the data track.
+TEST(DiscIdsEdge, DataTrackWithoutSessionGapEndsTheAudio) {
+    DiscToc withData;
+    withData.Tracks = {{0, true}, {1500, true}, {3000, false}};
+    withData.LeadOut = 3300;
+    DiscToc audioOnly;
+    audioOnly.Tracks = {{0, true}, {1500, true}};
+    audioOnly.LeadOut = 3000;
+    EXPECT_FALSE(MusicBrainzDiscId(withData).empty());
+    EXPECT_EQ(MusicBrainzDiscId(withData), MusicBrainzDiscId(audioOnly));
+}
+
+} // namespace

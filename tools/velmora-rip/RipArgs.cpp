@@ -66,6 +66,9 @@ bool OptionValue(int argc, const char* const* argv, int& i, const std::string& i
 
 bool ParseOption(const std::string& name, const std::string& value, Arguments& args,
                  std::string& error) {
+    if (IsProofOption(name)) {
+        return ParseProofOption(name, value, args.proof, error);
+    }
     if (name == "--drive") {
         int drive = 0;
         if (!ParseNumber(value, 0, 999, drive)) {
@@ -123,10 +126,14 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
             args.command = Command::Version;
             return true;
         }
+        if (ParseProofFlag(arg, args.proof)) {
+            continue;
+        }
         if (arg.rfind("--", 0) == 0) {
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(0, eq);
-            if (name != "--drive" && name != "--tracks" && name != "--format" && name != "--out") {
+            if (name != "--drive" && name != "--tracks" && name != "--format" && name != "--out" &&
+                !IsProofOption(name)) {
                 error = "unknown option: " + name;
                 return false;
             }
@@ -160,26 +167,36 @@ const char* Usage() {
     return "usage: velmora-rip drives [IMAGE...]\n"
            "       velmora-rip tracks [--drive N] [IMAGE...]\n"
            "       velmora-rip rip [--drive N] [--tracks 1,3-5|all] [--format wav|mp3]\n"
-           "                       [--out DIR] [IMAGE...]\n"
+           "                       [--out DIR] [--test] [--offset N] [--no-accuraterip]\n"
+           "                       [--report FILE] [IMAGE...]\n"
            "       velmora-rip --help | --version\n"
            "\n"
            "Lists CD drives and the tracks of a disc, and extracts audio tracks to WAV\n"
            "files or to MP3 files tagged with the track title.\n"
            "\n"
            "  drives           list the drives, one line each: index and identification\n"
-           "  tracks           list the disc's tracks: number, title, kind, length; and\n"
-           "                   the disc key of its section in cdplayer.ini\n"
+           "  tracks           list the disc's tracks: number, title, kind, length; the\n"
+           "                   disc key of its section in cdplayer.ini, the CDDB,\n"
+           "                   AccurateRip and MusicBrainz disc IDs\n"
            "  rip              extract tracks (default: every audio track, to MP3)\n"
            "  --drive N        use drive N (default: the first image given, else drive 0)\n"
            "  --tracks LIST    track numbers and ranges, or all; data tracks are skipped\n"
            "  --format F       wav or mp3 (default mp3)\n"
            "  --out DIR        output folder (default: the output folder of the settings)\n"
+           "  --test           read each track twice and compare the CRCs; a difference\n"
+           "                   marks the track damaged\n"
+           "  --offset N       the drive's read offset in samples (default: ReadOffset in\n"
+           "                   the settings, else AccurateRip's list of drives; 0 for images)\n"
+           "  --no-accuraterip do not look the rip up in the AccurateRip database\n"
+           "  --report FILE    write the rip's CRCs and AccurateRip results as JSON\n"
            "  IMAGE            a disc image (.cue, .toc, .nrg) that becomes a drive\n"
            "\n"
            "Files are named output folder + track title + .wav or .mp3; titles come from\n"
            "cdplayer.ini when the disc has a section there, else Track01, Track02, ...\n"
            "Existing files are replaced. MP3 settings come from the settings file of\n"
            "velmora-ripper. Ctrl-C stops the current track and leaves it partial.\n"
+           "Each rip writes a log beside its files (album title or disc key + .log) with\n"
+           "the CRC32 and AccurateRip checksums and result of every track.\n"
            "Exit status: 0 done, 1 failure, 2 bad arguments, 130 interrupted.\n";
 }
 

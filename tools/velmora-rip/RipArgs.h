@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProofArgs.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@ struct Arguments {
     Format format = Format::Mp3;       // --format
     std::optional<std::string> outDir; // --out DIR
     std::vector<std::string> images;   // disc images that become virtual drives
+    ProofArguments proof;              // --test, --offset, --no-accuraterip, --report
 };
 
 // Parses argv; on a bad argument returns false with a one-line message in `error`.

@@ -2,6 +2,7 @@
 // component and the settings file of the GUI.
 
 #include "ProgressLine.h"
+#include "ProofCli.h"
 #include "RipArgs.h"
 #include "RipNames.h"
 
@@ -139,6 +140,7 @@ int ListTracks(TCDRIP& ripper, const Arguments& args) {
     const std::vector<std::string> titles = TrackTitles(ripper);
     std::printf("Drive %d: %s\n", drive, ripper.CDRomIDText().c_str());
     std::printf("Disc key: %s\n", ripper.GetDiscID().c_str());
+    PrintDiscIds(ripper, stdout);
     std::printf("No.  Kind   Length  Title\n");
     for (int i = 0; i < ripper.Tracks.Count(); ++i) {
         std::printf("%-4s %-6s %6s  %s\n", TwoDigits(i + 1).c_str(),
@@ -200,13 +202,15 @@ double TrackSeconds(const TCDRIP& ripper, int index) {
     return (t.EndSector - t.StartSector + 1) / 75.0; // 75 sectors a second
 }
 
-int RipTracks(TCDRIP& ripper, const Arguments& args) {
+int RipTracks(TCDRIP& ripper, const Arguments& args, JobProof& proof) {
     ChooseDrive(ripper, args);
     const std::vector<int> chosen = ChooseTracks(ripper, args);
     const std::vector<std::string> titles = TrackTitles(ripper);
     const bool mp3 = args.format == Format::Mp3;
     const std::string outDir = args.outDir ? *args.outDir : Settings.OutDir;
     ripper.Encode = mp3;
+    proof.Start("velmora-rip", AlbumTitle(ripper));
+    DescribeSettings(proof, mp3, Settings, args.proof);
     ProgressLine progress(stdout, ::isatty(STDOUT_FILENO) != 0);
     ripper.OnProgress = [&progress](TCDRIP*, uint16_t percent) { progress.Update(percent); };
     ripper.ProcessMessages = [&ripper] {
@@ -220,7 +224,7 @@ int RipTracks(TCDRIP& ripper, const Arguments& args) {
         Paths::createFolders(Paths::folderOf(name));
         progress.Begin(TrimControl(title), TrackSeconds(ripper, index));
         try {
-            ripper.RipTrack(index + 1, name);
+            proof.RipTrack(index + 1, name);
         } catch (const std::exception& e) {
             progress.End("failed", name);
             throw Failure(TrimControl(title) + ": " + e.what(), ExitFailure);
@@ -234,6 +238,23 @@ int RipTracks(TCDRIP& ripper, const Arguments& args) {
         }
     }
     return 0;
+}
+
+// Rips, then ends the job with its log and report, also when it failed part way.
+int RipWithProof(TCDRIP& ripper, const Arguments& args) {
+    JobProof proof(ripper, ProofOptionsOf(args.proof, Settings));
+    const std::string outDir = args.outDir ? *args.outDir : Settings.OutDir;
+    int status = 0;
+    try {
+        status = RipTracks(ripper, args, proof);
+    } catch (const Failure& f) {
+        if (!proof.Record.Tracks.empty()) {
+            std::fprintf(stderr, "velmora-rip: %s\n", f.what());
+            return FinishJob(proof, outDir, args.proof, f.Code, stdout);
+        }
+        throw;
+    }
+    return FinishJob(proof, outDir, args.proof, status, stdout);
 }
 
 int Run(const Arguments& args) {
@@ -259,7 +280,7 @@ int Run(const Arguments& args) {
     case Command::Tracks:
         return ListTracks(ripper, args);
     default:
-        return RipTracks(ripper, args);
+        return RipWithProof(ripper, args);
     }
 }
 
