@@ -1,6 +1,7 @@
 #include "verify/JobProof.h"
 
 #include "platform/AppInfo.h"
+#include "settings/globals.h"
 #include "verify/ArLookup.h"
 #include "verify/DriveOffsets.h"
 #include "verify/RipLog.h"
@@ -26,6 +27,40 @@ std::optional<std::pair<int32_t, int32_t>> DamagedRun(const std::string& entry) 
 
 bool TrackDamaged(const TrackRecord& track) {
     return !track.Damaged.empty() || (track.TestCrc32 && track.TestCrc32 != track.Crc32);
+}
+
+std::string AlbumTitleOf(const TCDRIP& rip) {
+    std::string artist, album, year, genre;
+    std::vector<std::string> titles;
+    // ReadCDInfo puts "No Title" where the disc has no album title.
+    if (!ReadCDInfo(rip.GetDiscID(), artist, album, year, genre, titles) || album == "No Title") {
+        return {};
+    }
+    return album;
+}
+
+JobProofOptions ProofOptionsOfSettings() {
+    JobProofOptions options;
+    options.AccurateRip = Settings.AccurateRip;
+    options.ReadOffset = Settings.ReadOffset;
+    return options;
+}
+
+std::string TrackProofText(const TrackRecord& t) {
+    std::string text = "CRC32 " + (t.Crc32 ? Hex8(*t.Crc32) : std::string("not available"));
+    if (t.TestCrc32) {
+        text += ", test CRC32 " + Hex8(*t.TestCrc32) +
+                (t.TestCrc32 == t.Crc32 ? " (same)" : " (differs: damaged)");
+    }
+    if (!t.Damaged.empty()) {
+        text += ", damaged sectors";
+    }
+    text += ", AccurateRip " + ArResultWord(t.Ar.Result);
+    if (t.Ar.Result == ArResult::Accurate) {
+        text += " (confidence " + std::to_string(t.Ar.Confidence) + ", v" +
+                std::to_string(t.Ar.Version) + ")";
+    }
+    return text;
 }
 
 std::string UtcNow() {

@@ -54,5 +54,14 @@ private:
 // Whether the track's sectors were damaged or its two reads differ.
 bool TrackDamaged(const TrackRecord& track);
 
+// The album title stored in cdplayer.ini for the ripper's disc; empty when none is.
+std::string AlbumTitleOf(const TCDRIP& rip);
+
+// The proof options of the settings file (ReadOffset, AccurateRip).
+JobProofOptions ProofOptionsOfSettings();
+
+// The line for a track-list row's tooltip: "CRC32 ..., test CRC32 ..., AccurateRip ...".
+std::string TrackProofText(const TrackRecord& track);
+
 // "2026-12-09T00:15:00Z"
 std::string UtcNow();

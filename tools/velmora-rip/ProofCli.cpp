@@ -18,21 +18,7 @@ std::string OnOff(bool on) {
 }
 
 std::string TrackLine(const TrackRecord& t) {
-    std::string line = "Track " + std::to_string(t.Number) + ": CRC32 " +
-                       (t.Crc32 ? Hex8(*t.Crc32) : std::string("not available"));
-    if (t.TestCrc32) {
-        line += ", test CRC32 " + Hex8(*t.TestCrc32) +
-                (t.TestCrc32 == t.Crc32 ? " (same)" : " (differs: damaged)");
-    }
-    if (!t.Damaged.empty()) {
-        line += ", damaged sectors";
-    }
-    line += ", AccurateRip " + ArResultWord(t.Ar.Result);
-    if (t.Ar.Result == ArResult::Accurate) {
-        line += " (confidence " + std::to_string(t.Ar.Confidence) + ", v" +
-                std::to_string(t.Ar.Version) + ")";
-    }
-    return line;
+    return "Track " + std::to_string(t.Number) + ": " + TrackProofText(t);
 }
 
 bool WriteReport(const std::string& path, const RipRecord& record) {
@@ -78,13 +64,7 @@ void DescribeSettings(JobProof& proof, bool mp3, const TMP3Settings& settings,
 }
 
 std::string AlbumTitle(const TCDRIP& ripper) {
-    std::string artist, album, year, genre;
-    std::vector<std::string> titles;
-    if (!ReadCDInfo(ripper.GetDiscID(), artist, album, year, genre, titles) ||
-        album == "No Title") {
-        return {};
-    }
-    return album;
+    return AlbumTitleOf(ripper);
 }
 
 int FinishJob(JobProof& proof, const std::string& outDir, const ProofArguments& args,
