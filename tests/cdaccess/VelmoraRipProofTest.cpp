@@ -194,6 +194,42 @@ TEST_F(VelmoraRipProof, DamagedSectorsAreReportedWithExitThree) {
     EXPECT_EQ(j["exit"], 3);
 }
 
+// The read offset used: --offset, else ReadOffset in the settings, else 0 for an image.
+struct OffsetRow {
+    std::string Name;
+    std::string Settings; // [System] lines
+    std::vector<std::string> Args;
+    int Offset;
+};
+
+class VelmoraRipOffset : public VelmoraRipProof, public testing::WithParamInterface<OffsetRow> {};
+
+TEST_P(VelmoraRipOffset, InTheReportAndTheLog) {
+    const OffsetRow& row = GetParam();
+    std::ofstream(dir / "config/velmora-ripper.ini") << "[System]\n" << row.Settings;
+    std::vector<std::string> args = {
+        "rip",       "--format",         "wav",      "--tracks",         "2", "--out",
+        dir / "out", "--no-accuraterip", "--report", dir / "report.json"};
+    args.insert(args.end(), row.Args.begin(), row.Args.end());
+    args.push_back(Image);
+    const Outcome r = Start(args);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Report()["read_offset"], row.Offset);
+    const std::string key = Report()["disc"]["key"];
+    const auto log = ReadBytes(dir / ("out/" + key + ".log"));
+    const std::string sign = row.Offset > 0 ? "+" : "";
+    EXPECT_NE(std::string(log.begin(), log.end())
+                  .find("Read offset: " + sign + std::to_string(row.Offset) + " samples\n"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, VelmoraRipOffset,
+    testing::Values(OffsetRow{"ImageDefault", "", {}, 0},
+                    OffsetRow{"Settings", "ReadOffset=12\n", {}, 12},
+                    OffsetRow{"CommandLineWins", "ReadOffset=12\n", {"--offset", "-30"}, -30}),
+    [](const testing::TestParamInfo<OffsetRow>& row) { return row.param.Name; });
+
 struct LookupRow {
     std::string Name;
     std::optional<int> Dbar; // 0: matching v2, 1: matching v1, 2: no match; none: 404
