@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -150,6 +151,33 @@ TEST_F(VelmoraRipProof, TracksPrintsTheDiscIds) {
     EXPECT_NE(r.Out.find("MusicBrainz disc ID: "), std::string::npos);
 }
 
+// An Enhanced CD (ten audio tracks, a data track in a second session) as an image of
+// sparse sectors: the IDs published for "Liquid" by Recoil, as dBpoweramp, EAC and
+// MusicBrainz compute them, come out of the table of contents the library reads.
+TEST_F(VelmoraRipProof, EnhancedCdImageGivesThePublishedIds) {
+    const int32_t starts[] = {0,      12617,  40337,  63075,  93260, 117965,
+                              151715, 184190, 215110, 247305, 281585};
+    const int64_t leadOut = 333651;
+    std::ofstream cue(dir / "ecd.cue");
+    cue << "FILE \"ecd.bin\" BINARY\n";
+    for (int i = 0; i < 11; ++i) {
+        const int32_t s = starts[i];
+        char line[80];
+        std::snprintf(line, sizeof line, "  TRACK %02d %s\n    INDEX 01 %02d:%02d:%02d\n", i + 1,
+                      i == 10 ? "MODE1/2352" : "AUDIO", s / 4500, s / 75 % 60, s % 75);
+        cue << line;
+    }
+    cue.close();
+    std::ofstream(dir / "ecd.bin").close();
+    std::filesystem::resize_file(dir / "ecd.bin",
+                                 static_cast<std::uintmax_t>(leadOut * SectorBytes));
+    const Outcome r = Start({"tracks", dir / "ecd.cue"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Out.find("CDDB disc ID: 9e11600b\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("AccurateRip ID: 010-00164419-00b9f6e2-9e11600b\n"), std::string::npos);
+    EXPECT_NE(r.Out.find("MusicBrainz disc ID: 9AQWqQ0eCCwktwPPrIUIYkUw2Uo-\n"), std::string::npos);
+}
+
 // The rip's checksums are those an independent reader finds in the image, the test
 // read agrees, and the log lies beside the files.
 TEST_F(VelmoraRipProof, ChecksumsMatchTheImageAndTheTestRead) {
@@ -239,6 +267,20 @@ struct LookupRow {
 };
 
 class VelmoraRipLookup : public VelmoraRipProof, public testing::WithParamInterface<LookupRow> {};
+
+// A database that never answers: the rip still ends, within the look-up's 10 seconds,
+// and every track is "unreachable".
+TEST_F(VelmoraRipProof, SilentDatabaseIsUnreachable) {
+    LocalServer server({"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", dir / "db",
+                        "60", "3", "silent"});
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome r = Start({"rip", "--format", "wav", "--tracks", "1", "--out", dir / "out",
+                             "--report", dir / "report.json", Image},
+                            {"VELMORA_ACCURATERIP_URL=" + server.Url()});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Report()["tracks"][0]["accuraterip"]["result"], "unreachable");
+}
 
 TEST_P(VelmoraRipLookup, ResultPerTrack) {
     const LookupRow& row = GetParam();
