@@ -237,6 +237,14 @@ bool TCDRIP::ApplyParameters() {
     }
 }
 
+int32_t TCDRIP::ReadOffset() const {
+    return ReadInt32LE(&ParamBlock[CDROMParamsReadOffset]);
+}
+
+void TCDRIP::SetReadOffset(int32_t Value) {
+    PutUInt32LE(&ParamBlock[CDROMParamsReadOffset], static_cast<uint32_t>(Value));
+}
+
 void TCDRIP::SetJitterCorrect(bool Value) {
     if (Value == FJitterCorrect) {
         return;
@@ -297,6 +305,42 @@ void TCDRIP::RipTrack(int32_t TrackNum, const std::string& FileName) {
     RipRange(track.StartSector, track.EndSector, FileName);
     if (OnEndTrack) {
         OnEndTrack(this, static_cast<uint16_t>(TrackNum));
+    }
+}
+
+void TCDRIP::ReadTrack(int32_t TrackNum) {
+    const TTrack track = Tracks.Objects(TrackNum - 1);
+    if (!ApplyParameters()) {
+        throw ECDRIPError("Invalid CD-ROM parameters");
+    }
+    FAbort = false;
+    int32_t size = 0;
+    if (Dll.CR_OpenRipper(&size, track.StartSector, track.EndSector) == CRFailure) {
+        throw ECDRIPError("Unable to read the track");
+    }
+    struct Closer {
+        const TCdRipDll& Dll;
+        ~Closer() { Dll.CR_CloseRipper(); }
+    } closer{Dll};
+    std::vector<uint8_t> buffer(static_cast<std::size_t>(std::max(size, 0)));
+    while (!FAbort) {
+        int32_t n = 0;
+        const int32_t status = Dll.CR_RipChunk(buffer.data(), &n, CRTrue);
+        if (status == CRFailure) {
+            break; // no range open any more: nothing further will come
+        }
+        if (OnPCM) {
+            OnPCM(buffer.data(), static_cast<std::size_t>(std::clamp(n, 0, size)));
+        }
+        if (OnProgress) {
+            OnProgress(this, static_cast<uint16_t>(Dll.CR_GetPercentCompleted()));
+        }
+        if (ProcessMessages) {
+            ProcessMessages();
+        }
+        if (status == CRFinished) {
+            break;
+        }
     }
 }
 
@@ -380,6 +424,9 @@ void TCDRIP::ChunkLoop(TRipState& st, int32_t size) {
         if (status != CRFailure) {
             // Never trust a count beyond the buffer the library asked for.
             const auto got = static_cast<std::size_t>(std::clamp(n, 0, size));
+            if (OnPCM) {
+                OnPCM(st.ReadBuffer.data() + carry, got);
+            }
             if (st.Encode) {
                 carry = EncodeBlock(st, carry + got);
             } else {

@@ -167,6 +167,14 @@ public:
     std::string Version;
     int32_t Speed = 0;
 
+    // The read offset in samples, in the parameter block for the next extraction.
+    int32_t ReadOffset() const;
+    void SetReadOffset(int32_t Value);
+
+    // Sees every chunk of PCM as the library delivers it, before resampling is undone
+    // or anything is encoded: 44.1 kHz stereo when OutputFormat is STEREO44100.
+    std::function<void(const uint8_t* Data, std::size_t Count)> OnPCM;
+
     // Runs after every extraction chunk so that pending window messages are handled
     // (the GUI sets it to its event processing; empty elsewhere).
     std::function<void()> ProcessMessages;
@@ -201,6 +209,10 @@ public:
     // track, or one that ended early where no file of that name existed before. False
     // when nothing was written or the previous file was kept.
     bool FileWritten = false;
+    // Reads track TrackNum (1-based) once more without writing anything: its PCM goes
+    // to OnPCM only (the second read of a test). Progress and ProcessMessages run as
+    // during an extraction; Abort stops it. ECDRIPError as RipTrack.
+    void ReadTrack(int32_t TrackNum);
     // Stops the running extraction before its next chunk.
     void Abort() { FAbort = true; }
 

@@ -28,7 +28,10 @@ inline constexpr int32_t CDTextPerformer = 1;
 // The drive parameter block: the library's whole parameter record. The component
 // touches only the fields below; every other byte passes through unchanged.
 inline constexpr std::size_t CDROMParamsSize = 324;
-inline constexpr std::size_t CDROMParamsIDSize = 256;     // offset 0: identification text
+inline constexpr std::size_t CDROMParamsIDSize = 256; // offset 0: identification text
+// 32-bit signed read offset in samples: the library shifts the delivered audio by that
+// many samples (positive: later on the disc), reading into the neighbouring sectors.
+inline constexpr std::size_t CDROMParamsReadOffset = 260;
 inline constexpr std::size_t CDROMParamsSpeed = 276;      // 32-bit signed drive speed
 inline constexpr std::size_t CDROMParamsJitter = 284;     // 32-bit boolean jitter correction
 inline constexpr std::size_t CDROMParamsDriveTable = 292; // 13 bytes of drive table

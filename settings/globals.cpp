@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <limits>
 #include <set>
 #include <unistd.h>
 
@@ -133,6 +134,28 @@ int32_t readBool32(const std::string& file, const char* key, bool def) {
     return bool32(readBool(file, Mp3Section, key, def));
 }
 
+void readProofKeys(const std::string& file, TMP3Settings& s) {
+    // A missing or unreadable offset leaves the choice to the drive.
+    constexpr int32_t unset = std::numeric_limits<int32_t>::min();
+    const int32_t offset = ProfileIni::readInteger(file, SystemSection, "ReadOffset", unset);
+    s.ReadOffset = offset != unset ? std::optional<int32_t>(offset) : std::nullopt;
+    s.AccurateRip = readBool(file, SystemSection, "AccurateRip", true);
+    s.Lookup = readBool(file, SystemSection, "Lookup", true);
+}
+
+// The keys beyond the fourteen, when they differ from a file without them.
+void appendProofKeys(const TMP3Settings& s, std::vector<Assignment>& keys) {
+    if (s.ReadOffset) {
+        keys.push_back({SystemSection, "ReadOffset", std::to_string(*s.ReadOffset)});
+    }
+    if (!s.AccurateRip) {
+        keys.push_back({SystemSection, "AccurateRip", "0"});
+    }
+    if (!s.Lookup) {
+        keys.push_back({SystemSection, "Lookup", "0"});
+    }
+}
+
 // Creates the folder a file is to go into; a failure shows as the write's failure.
 void prepareFolder(const std::string& file) {
     Paths::createFolders(Paths::folderOf(file));
@@ -203,9 +226,12 @@ void SetDefaultSettings() {
 }
 
 void SetDefaultSettingsKeepConfirm() {
-    const bool confirm = Settings.ConfirmOverwrite;
+    const TMP3Settings kept = Settings;
     SetDefaultSettings();
-    Settings.ConfirmOverwrite = confirm;
+    Settings.ConfirmOverwrite = kept.ConfirmOverwrite;
+    Settings.ReadOffset = kept.ReadOffset;
+    Settings.AccurateRip = kept.AccurateRip;
+    Settings.Lookup = kept.Lookup;
 }
 
 std::string SettingsFilePath() {
@@ -232,8 +258,6 @@ bool LoadSettings() {
     TMP3Settings& s = Settings;
     s.OutDir = ProfileIni::readString(file, SystemSection, "OutDir", Paths::musicFolder());
     s.OpenWhenDone = readBool(file, SystemSection, "OpenWhenDone", true);
-    // Older files lack the key; the look-up is what fills their titles, so it is on.
-    s.Lookup = readBool(file, SystemSection, "Lookup", true);
     s.SampleRates = ProfileIni::readInteger(file, Mp3Section, "SampleRates", 44100);
     s.BitRates = ProfileIni::readInteger(file, Mp3Section, "BitRates", 128);
     s.MaxBitRates = ProfileIni::readInteger(file, Mp3Section, "MaxBitRates", 320);
@@ -247,16 +271,16 @@ bool LoadSettings() {
     s.Original = readBool32(file, "Original", false);
     s.CRC = readBool32(file, "CRC", true);
     s.bPrivate = readBool32(file, "bPrivate", false);
+    readProofKeys(file, s);
     return true;
 }
 
 void SaveSettings() {
     const std::string file = SettingsFilePath();
     const TMP3Settings& s = Settings;
-    const std::vector<Assignment> keys = {
+    std::vector<Assignment> keys = {
         {SystemSection, "OutDir", s.OutDir},
         {SystemSection, "OpenWhenDone", boolText(s.OpenWhenDone)},
-        {SystemSection, "Lookup", boolText(s.Lookup)},
         {Mp3Section, "SampleRates", std::to_string(s.SampleRates)},
         {Mp3Section, "BitRates", std::to_string(s.BitRates)},
         {Mp3Section, "MaxBitRates", std::to_string(s.MaxBitRates)},
@@ -270,6 +294,7 @@ void SaveSettings() {
         {Mp3Section, "CRC", boolText(s.CRC != 0)},
         {Mp3Section, "bPrivate", boolText(s.bPrivate != 0)},
     };
+    appendProofKeys(s, keys);
     prepareFolder(file);
     try {
         // All fifteen keys in one replacement of the file: a failed save leaves the

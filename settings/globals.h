@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,9 +27,12 @@ struct TMP3Settings {
     int32_t Original = 0;
     int32_t CRC = -1;
     int32_t bPrivate = 0;
-    // [System] Lookup: titles are looked up in MusicBrainz when a disc is read. A
-    // file without the key looks up too (see LoadSettings).
-    bool Lookup = true;
+    // [System] keys beyond the fourteen. A missing key keeps the behaviour of a file
+    // without it; each is written only when it differs from that, and the options
+    // dialog's "Default" button leaves them alone (it has no control for them).
+    std::optional<int32_t> ReadOffset; // ReadOffset=, samples; none: the drive's own
+    bool AccurateRip = true;           // AccurateRip=0 turns the look-up off
+    bool Lookup = true;                // Lookup=0 turns the MusicBrainz title look-up off
 };
 
 extern TMP3Settings Settings;

@@ -608,6 +608,7 @@ void TfrmMain::ExtractTracks(bool toWave) {
     targets.RipPercent = &RipPercent;
     targets.HandleProc = [this](const std::exception& e) { HandleProc(e); };
     targets.ShellOpen = [](const QUrl& url) { AppMessages::ShellOpen(url); };
+    targets.ShowSummary = [this](const QString& summary) { SetStatus(summary); };
     Tfrmprg dialog(std::move(targets));
     dialog.ToWave = toWave;
     dialog.exec();

@@ -1,4 +1,5 @@
 #include "ui/uprg.h"
+#include "platform/AppInfo.h"
 
 #include "cdaccess/CDRIP.h"
 #include "cdaccess/OutputFiles.h"
@@ -8,6 +9,8 @@
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
 #include "ui/QuestionDlg.h"
+#include "verify/JobProof.h"
+#include "verify/RipLog.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -233,6 +236,10 @@ void Tfrmprg::RunJob() {
     Cancelled = false;
     Settings.ConfirmOverwrite = true; // every job asks again
     T.RIPPER->Encode = !ToWave;
+    Proof = std::make_unique<JobProof>(*T.RIPPER, ProofOptionsOfSettings());
+    Proof->Start(std::string(AppInfo::ProgramName), AlbumTitleOf(*T.RIPPER));
+    Proof->Record.Settings = {{"Format", ToWave ? "wav" : "mp3"},
+                              {"AccurateRip", Settings.AccurateRip ? "on" : "off"}};
     const int total = CountTicked();
     int ordinal = 0;
     try {
@@ -267,7 +274,7 @@ bool Tfrmprg::ExtractEntry(int index, int ordinal, int total) {
     const int trackNum = row->text(TrackColumns::Index).toInt() + 1;
     if (!MayReplace(name))
         return false;
-    T.RIPPER->RipTrack(trackNum, name.toStdString());
+    Proof->RipTrack(trackNum, name.toStdString());
     if (!ToWave && T.RIPPER->FileWritten) {
         // Also after Cancel: a partly written file is tagged too. A file that was there
         // before a cancelled track is kept as it was, untagged by this job.
@@ -293,9 +300,33 @@ bool Tfrmprg::MayReplace(const QString& name) {
     return true;
 }
 
+// Looks the job's tracks up, writes the log beside the files, and shows each track's
+// checksums in its row's tooltip and the summary in the status line.
+void Tfrmprg::FinishProof() {
+    if (!Proof || Proof->Record.Tracks.empty())
+        return;
+    SetStatus("Checking the rip...");
+    const int status = Cancelled ? 1 : Proof->AnyDamaged() ? 3 : 0;
+    Proof->Finish(TrimControls(QString::fromStdString(Settings.OutDir)).toStdString(), status);
+    for (const TrackRecord& t : Proof->Record.Tracks) {
+        for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = T.ListView1->topLevelItem(i);
+            if (row->text(TrackColumns::Index).toInt() + 1 == t.Number)
+                row->setToolTip(TrackColumns::Status, QString::fromStdString(TrackProofText(t)));
+        }
+    }
+    if (T.ShowSummary)
+        T.ShowSummary(QString::fromStdString(RipSummary(Proof->Record)));
+}
+
 // Runs however the job ended; returns the dialog's result.
 int Tfrmprg::WrapUp() {
     Running = false;
+    try {
+        FinishProof();
+    } catch (const std::exception&) {
+        // The proof only adds to a job; its failure never fails the extraction.
+    }
     prgTotalProgress->SetPosition(0);
     if (T.RipPercent)
         *T.RipPercent = 0;

@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QGroupBox;
@@ -13,6 +14,7 @@ class QPushButton;
 class QTimer;
 class QTreeWidget;
 class TCDRIP;
+class JobProof;
 class TGradProgress;
 class TMP3Info;
 
@@ -36,6 +38,8 @@ struct TJobTargets {
     int* RipPercent = nullptr;
     std::function<void(const std::exception&)> HandleProc;
     std::function<void(const QUrl&)> ShellOpen;
+    // Shows the job's summary ("6 of 6 tracks accurately ripped") in the status line.
+    std::function<void(const QString&)> ShowSummary;
 };
 
 // The progress dialog: it runs one extraction job at the first tick of its timer.
@@ -77,12 +81,15 @@ private:
     bool ExtractEntry(int index, int ordinal, int total);
     bool MayReplace(const QString& name);
     int WrapUp();
+    void FinishProof();
     int CountTicked() const;
 
     TJobTargets T;
     bool Running = false;
     QString LastName;
     std::optional<int> LastAnswer;
+    // The job's CRCs, AccurateRip results and log.
+    std::unique_ptr<JobProof> Proof;
 };
 
 // Creates the progress dialog for one job, shows it modally and returns its modal

@@ -26,6 +26,7 @@
 #include <memory>
 #include <ostream>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace fs = std::filesystem;
 
@@ -89,6 +90,7 @@ protected:
     std::vector<QUrl> opened;
     std::vector<std::string> errors;
     std::vector<QString> statusLines, pathLines;
+    std::vector<QString> summaries; // the status line's summary after a job
     Tfrmprg* running = nullptr;
     std::function<void(int)> onProgress; // percent; runs inside the job
 
@@ -169,6 +171,7 @@ protected:
         t.RipPercent = &ripPercent;
         t.HandleProc = [this](const std::exception& e) { errors.push_back(e.what()); };
         t.ShellOpen = [this](const QUrl& u) { opened.push_back(u); };
+        t.ShowSummary = [this](const QString& text) { summaries.push_back(text); };
         return t;
     }
 
@@ -596,4 +599,26 @@ TEST_F(JobTest, CancelledReRipKeepsTheOldFile) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "previous good file");
     for (const auto& e : fs::directory_iterator(out))
         EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos) << e.path();
+// After the job each row's tooltip carries its track's CRC32 (zlib's, of the image's
+// PCM) and AccurateRip result, the status line sums up, and the log lies beside the
+// files. The test environment points the look-up at a port that refuses.
+TEST_F(JobTest, RowTooltipsSummaryAndLog) {
+    Tick({1, 4});
+    EXPECT_EQ(Run(true), mrOk);
+    for (int track : {2, 5}) {
+        const std::vector<uint8_t> pcm = TrackPcm(track);
+        char crc[9];
+        std::snprintf(crc, sizeof crc, "%08lx", crc32(0, pcm.data(), uInt(pcm.size())));
+        const QString tip = list.topLevelItem(track - 1)->toolTip(TrackColumns::Status);
+        EXPECT_TRUE(tip.startsWith(QString("CRC32 ") + crc)) << tip.toStdString();
+        EXPECT_TRUE(tip.contains("AccurateRip unreachable")) << tip.toStdString();
+        EXPECT_EQ(Status(track - 1), "OK"); // the column keeps its text
+    }
+    EXPECT_EQ(summaries,
+              std::vector<QString>{"2 tracks ripped, the AccurateRip database did not answer"});
+    const fs::path log = out / (ripper->GetDiscID() + ".log");
+    ASSERT_TRUE(fs::exists(log));
+    const std::vector<uint8_t> text = ReadFile(log);
+    EXPECT_NE(std::string(text.begin(), text.end()).find("velmora-ripper 2.3.0\n"),
+              std::string::npos);
 }

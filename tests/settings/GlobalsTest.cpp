@@ -465,4 +465,56 @@ TEST_P(LookupKey, IsReadAndWrittenBack) {
                     LookupCase{"MissingKeyLooksUp", "[System]\nOutDir=/x\n", true},
                     LookupCase{"CaseOfTheKey", "[system]\nLOOKUP=0\n", false}),
     [](const testing::TestParamInfo<LookupCase>& row) { return row.param.name; });
+namespace {
+
+// The [System] keys beyond the fourteen: a file without them reads as before, and each
+// comes back from a save only when it was set.
+struct ProofKeysCase {
+    std::string Name;
+    std::string System; // lines in [System]
+    std::optional<int32_t> ReadOffset;
+    bool AccurateRip;
+    bool Lookup;
+};
+
+class SettingsProofKeys : public SettingsTest::PrivateHome,
+                          public testing::WithParamInterface<ProofKeysCase> {};
+
+TEST_P(SettingsProofKeys, ReadAndKeptBySave) {
+    const ProofKeysCase& c = GetParam();
+    writeFile(SettingsFile, "[System]\nOutDir=/x\n" + c.System);
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.ReadOffset, c.ReadOffset);
+    EXPECT_EQ(Settings.AccurateRip, c.AccurateRip);
+    EXPECT_EQ(Settings.Lookup, c.Lookup);
+    SaveSettings();
+    SetDefaultSettings();
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.ReadOffset, c.ReadOffset);
+    EXPECT_EQ(Settings.AccurateRip, c.AccurateRip);
+    EXPECT_EQ(Settings.Lookup, c.Lookup);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SettingsProofKeys,
+    testing::Values(ProofKeysCase{"Missing", "", std::nullopt, true, true},
+                    ProofKeysCase{"NegativeOffset", "ReadOffset=-472\n", -472, true, true},
+                    ProofKeysCase{"PositiveOffset", "ReadOffset=+667\n", 667, true, true},
+                    ProofKeysCase{"ZeroOffset", "ReadOffset=0\n", 0, true, true},
+                    ProofKeysCase{"UnreadableOffset", "ReadOffset=abc\n", std::nullopt, true, true},
+                    ProofKeysCase{"AccurateRipOff", "AccurateRip=0\n", std::nullopt, false, true},
+                    ProofKeysCase{"LookupOff", "Lookup=0\nAccurateRip=1\n", std::nullopt, true,
+                                  false}),
+    [](const testing::TestParamInfo<ProofKeysCase>& row) { return row.param.Name; });
+
+TEST_F(SettingsStore, DefaultButtonKeepsTheKeysItHasNoControlFor) {
+    Settings.ReadOffset = 6;
+    Settings.AccurateRip = false;
+    Settings.Lookup = false;
+    SetDefaultSettingsKeepConfirm();
+    EXPECT_EQ(Settings.ReadOffset, std::optional<int32_t>(6));
+    EXPECT_FALSE(Settings.AccurateRip);
+    EXPECT_FALSE(Settings.Lookup);
+}
+
 } // namespace

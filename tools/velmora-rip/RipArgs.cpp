@@ -106,6 +106,9 @@ bool ParseOption(const std::string& name, const std::string& value, Arguments& a
     if (name == "--artist" || name == "--album" || name == "--title") {
         return ParseTitleOption(name, value, args, error);
     }
+    if (IsProofOption(name)) {
+        return ParseProofOption(name, value, args.proof, error);
+    }
     if (name == "--drive") {
         int drive = 0;
         if (!ParseNumber(value, 0, 999, drive)) {
@@ -168,6 +171,9 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
             args.command = Command::Version;
             return true;
         }
+        if (ParseProofFlag(arg, args.proof)) {
+            continue;
+        }
         if (arg == "--overwrite") {
             args.overwrite = true;
         } else if (arg.rfind("--", 0) == 0) {
@@ -177,7 +183,7 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
                 args.noLookup = true;
                 continue;
             }
-            if (!KnownOption(name)) {
+            if (!KnownOption(name) && !IsProofOption(name)) {
                 error = "unknown option: " + name;
                 return false;
             }
@@ -211,14 +217,16 @@ const char* Usage() {
     return "Usage: velmora-rip drives [IMAGE...]\n"
            "  or:  velmora-rip tracks [--drive N] [TITLES] [IMAGE...]\n"
            "  or:  velmora-rip rip [--drive N] [--tracks LIST] [--format wav|mp3]\n"
-           "                       [--out DIR] [--overwrite] [TITLES] [IMAGE...]\n"
+           "                       [--out DIR] [--overwrite] [--test] [--offset N]\n"
+           "                       [--no-accuraterip] [--report FILE] [TITLES] [IMAGE...]\n"
            "Extract audio tracks of a CD to WAV files, or to MP3 files tagged with\n"
-           "the track title.\n"
+           "the track title, and prove each rip with its CRC32 and AccurateRip.\n"
            "\n"
            "Commands:\n"
            "  drives           list the drives, one line each: index and identification\n"
-           "  tracks           list the disc's tracks (number, kind, length, title) and\n"
-           "                   the disc key of its section in cdplayer.ini\n"
+           "  tracks           list the disc's tracks (number, kind, length, where the\n"
+           "                   title came from, title), the disc key of its section in\n"
+           "                   cdplayer.ini, the CDDB, AccurateRip and MusicBrainz disc IDs\n"
            "  rip              extract tracks (default: every audio track, to MP3)\n"
            "\n"
            "Options:\n"
@@ -230,6 +238,12 @@ const char* Usage() {
            "                   must not be empty\n"
            "  --overwrite      replace files that exist (default: a track whose file\n"
            "                   exists fails, and the other tracks go on)\n"
+           "  --test           read each track twice and compare the CRCs; a difference\n"
+           "                   marks the track damaged\n"
+           "  --offset N       the drive's read offset in samples (default: ReadOffset in\n"
+           "                   the settings, else AccurateRip's list of drives; 0 for images)\n"
+           "  --no-accuraterip do not look the rip up in the AccurateRip database\n"
+           "  --report FILE    write the rip's CRCs and AccurateRip results as JSON\n"
            "  -h, --help       show this help and exit\n"
            "  --version        show the version and exit\n"
            "  IMAGE            a disc image (.cue, .toc, .nrg) that becomes a drive\n"
@@ -253,7 +267,9 @@ const char* Usage() {
            "whole track. A track stopped early keeps the file that was there before,\n"
            "or, when there was none, is kept partial under its name. Sectors that could\n"
            "not be read are delivered as silence and listed after the track. MP3\n"
-           "settings come from the settings file of velmora-ripper.\n"
+           "settings come from the settings file of velmora-ripper. Each rip writes a\n"
+           "log beside its files (album title or disc key + .log) with the CRC32 and\n"
+           "AccurateRip checksums and result of every track.\n"
            "\n"
            "Ctrl-C, SIGTERM and SIGHUP stop after the current track's data is saved;\n"
            "a second one ends the program at once.\n"
@@ -269,6 +285,8 @@ const char* Usage() {
            "  CDRIP_IMAGES       disc images (separated by \":\") that become drives\n"
            "  VELMORA_SETTINGS   the settings file (default: velmora-ripper.ini of the\n"
            "                     GUI, beside the program or in the configuration folder)\n"
+           "  VELMORA_ACCURATERIP_URL  the AccurateRip database (default\n"
+           "                     http://www.accuraterip.com/accuraterip)\n"
            "  VELMORA_MUSICBRAINZ_URL  the MusicBrainz web service (default\n"
            "                     https://musicbrainz.org)\n"
            "  XDG_CONFIG_HOME    the configuration folder, which holds cdplayer.ini\n"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "metadata/DiscTitles.h"
+#include "ProofArgs.h"
 
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@ struct Arguments {
     std::vector<std::string> images;    // disc images that become virtual drives
     Metadata::CommandLineTitles titles; // --artist, --album, --title N=TEXT
     bool noLookup = false;              // --no-lookup
+    ProofArguments proof;               // --test, --offset, --no-accuraterip, --report
 };
 
 // Parses argv; on a bad argument returns false with a one-line message in `error`.

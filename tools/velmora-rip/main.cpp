@@ -3,6 +3,7 @@
 
 #include "DamageReport.h"
 #include "ProgressLine.h"
+#include "ProofCli.h"
 #include "RipArgs.h"
 #include "RipNames.h"
 
@@ -185,6 +186,7 @@ int ListTracks(TCDRIP& ripper, const Arguments& args) {
     std::printf("Drive %d: %s\n", drive, ripper.CDRomIDText().c_str());
     std::printf("Disc key: %s\n", ripper.GetDiscID().c_str());
     PrintDiscTitles(found);
+    PrintDiscIds(ripper, stdout);
     std::printf("No.  Kind   Length  Source        Title\n");
     for (int i = 0; i < ripper.Tracks.Count(); ++i) {
         const Metadata::TrackTitle& t = found.Tracks[static_cast<std::size_t>(i)];
@@ -264,15 +266,17 @@ enum class Outcome { Exact, Damaged, Failed, Stopped };
 
 // What one rip job shares between its tracks.
 struct Job {
-    Job(TCDRIP& r, const Arguments& a, std::string folder, Metadata::DiscTitles disc)
+    Job(TCDRIP& r, const Arguments& a, std::string folder, Metadata::DiscTitles disc,
+        JobProof& p)
         : ripper(r), args(a), found(std::move(disc)), titles(TitleList(found)),
-          outDir(std::move(folder)), mp3(a.format == Format::Mp3) {}
+          outDir(std::move(folder)), mp3(a.format == Format::Mp3), proof(p) {}
     TCDRIP& ripper;
     const Arguments& args;
     Metadata::DiscTitles found;
     std::vector<std::string> titles;
     std::string outDir;
     bool mp3 = false;
+    JobProof& proof; // checksums, test read and log of every track
     ProgressLine progress{stdout, ::isatty(STDOUT_FILENO) != 0};
     std::string stoppedName; // the file of the track a signal stopped
     bool stoppedWritten = false;
@@ -313,14 +317,19 @@ Outcome TrackFailed(Job& job, const std::string& label, const std::string& name,
 Outcome ReportDamage(Job& job, int index, std::size_t before, const std::string& name) {
     const std::vector<std::string> entries(
         job.ripper.JitterErrors.begin() + static_cast<long>(before), job.ripper.JitterErrors.end());
-    if (job.ripper.JitterErrorCount <= 0 && entries.empty()) {
+    const bool sectors = job.ripper.JitterErrorCount > 0 || !entries.empty();
+    if (!sectors && !job.proof.Damaged(index + 1)) {
         job.progress.End("OK", EscapeControls(name));
         return Outcome::Exact;
     }
     job.progress.End("damaged", EscapeControls(name));
-    const int32_t start = job.ripper.Tracks.Objects(index).StartSector;
-    std::printf("  %s\n",
-                DamageLine(job.ripper.JitterErrorCount, DamagedRanges(entries), start).c_str());
+    if (sectors) {
+        const int32_t start = job.ripper.Tracks.Objects(index).StartSector;
+        std::printf("  %s\n",
+                    DamageLine(job.ripper.JitterErrorCount, DamagedRanges(entries), start).c_str());
+    } else {
+        std::printf("  the test read's CRC32 differs from the first read's\n");
+    }
     return Outcome::Damaged;
 }
 
@@ -340,7 +349,7 @@ Outcome RipOne(Job& job, int index) {
     OutputFiles::CreateFolderOf(name); // a failure shows, with its reason, below
     const std::size_t before = job.ripper.JitterErrors.size();
     try {
-        job.ripper.RipTrack(index + 1, name);
+        job.proof.RipTrack(index + 1, name);
     } catch (const std::exception& e) {
         return TrackFailed(job, label, name, e.what());
     }
@@ -391,11 +400,13 @@ int Summarize(const Job& job, const Tally& t) {
     return t.failed > 0 ? ExitFailure : t.damaged > 0 ? ExitDamaged : 0;
 }
 
-int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
+int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args, JobProof& proof) {
     ChooseDrive(ripper, args);
     const std::vector<int> chosen = ChooseTracks(ripper, args);
-    Job job(ripper, args, OutputFolder(args), FindTitles(ripper, args));
+    Job job(ripper, args, OutputFolder(args), FindTitles(ripper, args), proof);
     ApplyCoderSettings(coder, job.mp3);
+    proof.Start("velmora-rip", job.found.Album.empty() ? AlbumTitle(ripper) : job.found.Album);
+    DescribeSettings(proof, job.mp3, Settings, args.proof);
     ripper.Encode = job.mp3;
     ripper.OnProgress = [&job](TCDRIP*, uint16_t percent) { job.progress.Update(percent); };
     ripper.ProcessMessages = [&ripper] {
@@ -425,6 +436,17 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     return Summarize(job, tally);
 }
 
+// Rips, then ends the job with its log and report, also when it failed part way.
+int RipWithProof(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
+    JobProof proof(ripper, ProofOptionsOf(args.proof, Settings));
+    const std::string outDir = args.outDir ? *args.outDir : Settings.OutDir;
+    const int status = RipTracks(ripper, coder, args, proof);
+    if (StopSignal != 0) {
+        proof.SkipLookup(); // a job the user stopped ends at once
+    }
+    return FinishJob(proof, OutputFiles::TrimControl(outDir), args.proof, status, stdout);
+}
+
 int Run(const Arguments& args) {
     if (args.command == Command::Help) {
         std::fputs(Usage(), stdout);
@@ -448,7 +470,7 @@ int Run(const Arguments& args) {
     case Command::Tracks:
         return ListTracks(ripper, args);
     default:
-        return RipTracks(ripper, coder, args);
+        return RipWithProof(ripper, coder, args);
     }
 }
 

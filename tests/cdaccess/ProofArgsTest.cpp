@@ -1,0 +1,101 @@
+// velmora-rip's options for the proof of a rip, through the whole command-line parser.
+
+#include "RipArgs.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ProofArgsRow {
+    std::string Name;
+    std::vector<const char*> Argv; // after the program name
+    bool Ok;
+    bool Test;
+    std::optional<int> Offset;
+    bool AccurateRip;
+    std::optional<std::string> Report;
+    std::string Error;
+};
+
+class ProofArgs : public testing::TestWithParam<ProofArgsRow> {};
+
+TEST_P(ProofArgs, Parse) {
+    const ProofArgsRow& row = GetParam();
+    std::vector<const char*> argv{"velmora-rip"};
+    argv.insert(argv.end(), row.Argv.begin(), row.Argv.end());
+    riptool::Arguments args;
+    std::string error;
+    ASSERT_EQ(riptool::ParseArguments(static_cast<int>(argv.size()), argv.data(), args, error),
+              row.Ok)
+        << error;
+    EXPECT_EQ(error, row.Error);
+    if (!row.Ok) {
+        return;
+    }
+    EXPECT_EQ(args.command, riptool::Command::Rip);
+    EXPECT_EQ(args.proof.test, row.Test);
+    EXPECT_EQ(args.proof.offset, row.Offset);
+    EXPECT_EQ(args.proof.accurateRip, row.AccurateRip);
+    EXPECT_EQ(args.proof.report, row.Report);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProofArgs,
+    testing::Values(
+        ProofArgsRow{"Defaults", {"rip"}, true, false, std::nullopt, true, std::nullopt, ""},
+        ProofArgsRow{"Everything",
+                     {"rip", "--test", "--offset", "-472", "--no-accuraterip", "--report", "r.json",
+                      "disc.cue"},
+                     true,
+                     true,
+                     -472,
+                     false,
+                     std::string("r.json"),
+                     ""},
+        ProofArgsRow{"InlineValues",
+                     {"rip", "--offset=+667", "--report=x.json"},
+                     true,
+                     false,
+                     667,
+                     true,
+                     std::string("x.json"),
+                     ""},
+        ProofArgsRow{"OffsetTooLarge",
+                     {"rip", "--offset", "5881"},
+                     false,
+                     false,
+                     std::nullopt,
+                     true,
+                     std::nullopt,
+                     "bad read offset: 5881 (samples, -5880 to 5880)"},
+        ProofArgsRow{"OffsetNotANumber",
+                     {"rip", "--offset", "6x"},
+                     false,
+                     false,
+                     std::nullopt,
+                     true,
+                     std::nullopt,
+                     "bad read offset: 6x (samples, -5880 to 5880)"},
+        ProofArgsRow{"OffsetMissing",
+                     {"rip", "--offset"},
+                     false,
+                     false,
+                     std::nullopt,
+                     true,
+                     std::nullopt,
+                     "option --offset needs a value"},
+        ProofArgsRow{"ReportEmpty",
+                     {"rip", "--report="},
+                     false,
+                     false,
+                     std::nullopt,
+                     true,
+                     std::nullopt,
+                     "option --report needs a file name"}),
+    [](const testing::TestParamInfo<ProofArgsRow>& row) { return row.param.Name; });
+
+} // namespace

@@ -1,0 +1,323 @@
+// velmora-rip's proof of a rip, run on generated disc images: disc IDs, CRC32 and the
+// AccurateRip checksums checked by an independent Python reader of the image's bytes,
+// and the look-up against a dBAR file served from 127.0.0.1.
+
+#include "TestDir.h"
+
+#include "../verify/DbarBuilder.h"
+#include "../verify/LocalServer.h"
+#include "discgen.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr int SectorBytes = 2352;
+constexpr int TrackSectors = 300;
+// Three tracks of 300 sectors at LSN 0, 300 and 600, lead-out 900:
+// id1 = 0 + 300 + 600 + 900 = 1800 = 0x708,
+// id2 = 1*1 + 300*2 + 600*3 + 900*4 = 6001 = 0x1771,
+// CDDB: starts at 2, 6 and 10 s (digit sums 2 + 6 + 1), 12 s long, 3 tracks.
+constexpr const char* kArId = "003-00000708-00001771-09000c03";
+constexpr const char* kDbarPath = "8/0/7/dBAR-003-00000708-00001771-09000c03.bin";
+
+struct Sums {
+    uint32_t Crc = 0, V1 = 0, V2 = 0;
+};
+
+struct Outcome {
+    int Code = -1;
+    std::string Out;
+    std::string Err;
+};
+
+class VelmoraRipProof : public testing::Test {
+protected:
+    void SetUp() override {
+        const char* bin = std::getenv("VELMORA_TEST_BIN");
+        Program = (bin != nullptr && *bin != '\0'
+                       ? std::string(bin)
+                       : std::filesystem::read_symlink("/proc/self/exe").parent_path().string()) +
+                  "/velmora-rip";
+        std::filesystem::create_directories(dir / "config");
+        std::filesystem::create_directories(dir / "db");
+        std::string error;
+        ASSERT_TRUE(discgen::writeDisc(dir / "disc", Plan, &error)) << error;
+        Image = dir / "disc.cue";
+    }
+
+    // The reference checksums of track `index` (0-based) from the image's own bytes.
+    Sums Reference(int index) {
+        const auto all = discgen::imageBytes(Plan);
+        const std::string file = dir / "track.pcm";
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(all.data()) +
+                       int64_t{index} * TrackSectors * SectorBytes,
+                   TrackSectors * SectorBytes);
+        const std::string cmd = std::string("python3 ") + VERIFY_TEST_DIR + "/ar_reference.py '" +
+                                file + "' " + (index == 0 ? "1 " : "0 ") + (index == 2 ? "1" : "0");
+        FILE* p = ::popen(cmd.c_str(), "r");
+        Sums s;
+        EXPECT_EQ(p != nullptr ? std::fscanf(p, "%x %x %x", &s.Crc, &s.V1, &s.V2) : 0, 3);
+        if (p != nullptr) {
+            ::pclose(p);
+        }
+        return s;
+    }
+
+    Outcome Start(std::vector<std::string> args, const std::vector<std::string>& extraEnv = {}) {
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string v = *e;
+            if (v.rfind("CDRIP_", 0) != 0 && v.rfind("XDG_", 0) != 0 &&
+                v.rfind("VELMORA_", 0) != 0) {
+                env.push_back(v);
+            }
+        }
+        env.push_back("XDG_CONFIG_HOME=" + (dir / "config"));
+        env.push_back("XDG_CACHE_HOME=" + (dir / "cache"));
+        env.push_back("VELMORA_SETTINGS=" + (dir / "config/velmora-ripper.ini"));
+        env.push_back("CDRIP_AUDIO=none");
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        args.insert(args.begin(), Program);
+        std::vector<char*> cargv;
+        for (std::string& a : args) {
+            cargv.push_back(a.data());
+        }
+        cargv.push_back(nullptr);
+        std::vector<char*> cenv;
+        for (std::string& e : env) {
+            cenv.push_back(e.data());
+        }
+        cenv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        Outcome r;
+        if (posix_spawn(&pid, Program.c_str(), &actions, nullptr, cargv.data(), cenv.data()) == 0) {
+            int status = 0;
+            if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+                r.Code = WEXITSTATUS(status);
+            }
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        const auto out = ReadBytes(dir / "stdout");
+        const auto err = ReadBytes(dir / "stderr");
+        r.Out.assign(out.begin(), out.end());
+        r.Err.assign(err.begin(), err.end());
+        return r;
+    }
+
+    nlohmann::json Report() {
+        std::ifstream in(dir / "report.json");
+        return nlohmann::json::parse(in, nullptr, false);
+    }
+
+    void Serve(const std::string& dbar) {
+        const std::string path = dir / (std::string("db/") + kDbarPath);
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << dbar;
+    }
+
+    TestDir dir;
+    discgen::DiscSpec Plan = discgen::simpleDisc(11, 3, TrackSectors);
+    std::string Program;
+    std::string Image;
+};
+
+TEST_F(VelmoraRipProof, TracksPrintsTheDiscIds) {
+    const Outcome r = Start({"tracks", Image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Out.find("CDDB disc ID: 09000c03\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find(std::string("AccurateRip ID: ") + kArId + "\n"), std::string::npos);
+    EXPECT_NE(r.Out.find("MusicBrainz disc ID: "), std::string::npos);
+}
+
+// An Enhanced CD (ten audio tracks, a data track in a second session) as an image of
+// sparse sectors: the IDs published for "Liquid" by Recoil, as dBpoweramp, EAC and
+// MusicBrainz compute them, come out of the table of contents the library reads.
+TEST_F(VelmoraRipProof, EnhancedCdImageGivesThePublishedIds) {
+    const int32_t starts[] = {0,      12617,  40337,  63075,  93260, 117965,
+                              151715, 184190, 215110, 247305, 281585};
+    const int64_t leadOut = 333651;
+    std::ofstream cue(dir / "ecd.cue");
+    cue << "FILE \"ecd.bin\" BINARY\n";
+    for (int i = 0; i < 11; ++i) {
+        const int32_t s = starts[i];
+        char line[80];
+        std::snprintf(line, sizeof line, "  TRACK %02d %s\n    INDEX 01 %02d:%02d:%02d\n", i + 1,
+                      i == 10 ? "MODE1/2352" : "AUDIO", s / 4500, s / 75 % 60, s % 75);
+        cue << line;
+    }
+    cue.close();
+    std::ofstream(dir / "ecd.bin").close();
+    std::filesystem::resize_file(dir / "ecd.bin",
+                                 static_cast<std::uintmax_t>(leadOut * SectorBytes));
+    const Outcome r = Start({"tracks", dir / "ecd.cue"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Out.find("CDDB disc ID: 9e11600b\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("AccurateRip ID: 010-00164419-00b9f6e2-9e11600b\n"), std::string::npos);
+    EXPECT_NE(r.Out.find("MusicBrainz disc ID: 9AQWqQ0eCCwktwPPrIUIYkUw2Uo-\n"), std::string::npos);
+}
+
+// The rip's checksums are those an independent reader finds in the image, the test
+// read agrees, and the log lies beside the files.
+TEST_F(VelmoraRipProof, ChecksumsMatchTheImageAndTheTestRead) {
+    const Outcome r = Start({"rip", "--format", "wav", "--out", dir / "out", "--test",
+                             "--no-accuraterip", "--report", dir / "report.json", Image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const nlohmann::json j = Report();
+    ASSERT_TRUE(j.is_object());
+    EXPECT_EQ(j["disc"]["accuraterip_id"], kArId);
+    ASSERT_EQ(j["tracks"].size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const Sums want = Reference(i);
+        const auto& t = j["tracks"][static_cast<std::size_t>(i)];
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08x", want.Crc);
+        EXPECT_EQ(t["crc32"], hex) << "track " << i + 1;
+        EXPECT_EQ(t["test_crc32"], hex);
+        std::snprintf(hex, sizeof hex, "%08x", want.V1);
+        EXPECT_EQ(t["accuraterip"]["v1"], hex);
+        std::snprintf(hex, sizeof hex, "%08x", want.V2);
+        EXPECT_EQ(t["accuraterip"]["v2"], hex);
+        EXPECT_EQ(t["accuraterip"]["result"], "off");
+        EXPECT_EQ(t["sectors"], TrackSectors);
+    }
+    EXPECT_EQ(j["exit"], 0);
+    const std::string key = j["disc"]["key"];
+    EXPECT_TRUE(std::filesystem::exists(dir / ("out/" + key + ".log")));
+    // A second job adds a log of its own.
+    ASSERT_EQ(
+        Start({"rip", "--format", "wav", "--out", dir / "out", "--no-accuraterip", Image}).Code, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir / ("out/" + key + " (2).log")));
+}
+
+TEST_F(VelmoraRipProof, DamagedSectorsAreReportedWithExitThree) {
+    const Outcome r = Start({"rip", "--format", "wav", "--out", dir / "out", "--tracks", "1",
+                             "--no-accuraterip", "--report", dir / "report.json", Image},
+                            {"CDRIP_FAULTS=bad:100-102"});
+    EXPECT_EQ(r.Code, 3) << r.Out << r.Err;
+    const nlohmann::json j = Report();
+    ASSERT_TRUE(j.is_object());
+    EXPECT_EQ(j["tracks"][0]["damaged"], nlohmann::json::parse("[[100,102]]"));
+    EXPECT_EQ(j["exit"], 3);
+}
+
+// The read offset used: --offset, else ReadOffset in the settings, else 0 for an image.
+struct OffsetRow {
+    std::string Name;
+    std::string Settings; // [System] lines
+    std::vector<std::string> Args;
+    int Offset;
+};
+
+class VelmoraRipOffset : public VelmoraRipProof, public testing::WithParamInterface<OffsetRow> {};
+
+TEST_P(VelmoraRipOffset, InTheReportAndTheLog) {
+    const OffsetRow& row = GetParam();
+    std::ofstream(dir / "config/velmora-ripper.ini") << "[System]\n" << row.Settings;
+    std::vector<std::string> args = {
+        "rip",       "--format",         "wav",      "--tracks",         "2", "--out",
+        dir / "out", "--no-accuraterip", "--report", dir / "report.json"};
+    args.insert(args.end(), row.Args.begin(), row.Args.end());
+    args.push_back(Image);
+    const Outcome r = Start(args);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Report()["read_offset"], row.Offset);
+    const std::string key = Report()["disc"]["key"];
+    const auto log = ReadBytes(dir / ("out/" + key + ".log"));
+    const std::string sign = row.Offset > 0 ? "+" : "";
+    EXPECT_NE(std::string(log.begin(), log.end())
+                  .find("Read offset: " + sign + std::to_string(row.Offset) + " samples\n"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, VelmoraRipOffset,
+    testing::Values(OffsetRow{"ImageDefault", "", {}, 0},
+                    OffsetRow{"Settings", "ReadOffset=12\n", {}, 12},
+                    OffsetRow{"CommandLineWins", "ReadOffset=12\n", {"--offset", "-30"}, -30}),
+    [](const testing::TestParamInfo<OffsetRow>& row) { return row.param.Name; });
+
+struct LookupRow {
+    std::string Name;
+    std::optional<int> Dbar; // 0: matching v2, 1: matching v1, 2: no match; none: 404
+    std::string Result;
+    int Confidence;
+    std::string Summary;
+};
+
+class VelmoraRipLookup : public VelmoraRipProof, public testing::WithParamInterface<LookupRow> {};
+
+// A database that never answers: the rip still ends, within the look-up's 10 seconds,
+// and every track is "unreachable".
+TEST_F(VelmoraRipProof, SilentDatabaseIsUnreachable) {
+    LocalServer server({"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", dir / "db",
+                        "60", "3", "silent"});
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome r = Start({"rip", "--format", "wav", "--tracks", "1", "--out", dir / "out",
+                             "--report", dir / "report.json", Image},
+                            {"VELMORA_ACCURATERIP_URL=" + server.Url()});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Report()["tracks"][0]["accuraterip"]["result"], "unreachable");
+}
+
+TEST_P(VelmoraRipLookup, ResultPerTrack) {
+    const LookupRow& row = GetParam();
+    if (row.Dbar) {
+        std::vector<BuiltTrack> tracks;
+        for (int i = 0; i < 3; ++i) {
+            const Sums s = Reference(i);
+            tracks.push_back({9, *row.Dbar == 0 ? s.V2 : *row.Dbar == 1 ? s.V1 : s.V2 ^ 1u});
+        }
+        // A first record that never matches, then the one under test.
+        std::vector<BuiltTrack> other = {{30, 1}, {30, 2}, {30, 3}};
+        Serve(DbarRecordBytes(0x708, 0x1771, 0x09000c03, other) +
+              DbarRecordBytes(0x708, 0x1771, 0x09000c03, tracks));
+    }
+    LocalServer server(
+        {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", dir / "db", "60", "3"});
+    const Outcome r = Start(
+        {"rip", "--format", "wav", "--out", dir / "out", "--report", dir / "report.json", Image},
+        {"VELMORA_ACCURATERIP_URL=" + server.Url()});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const nlohmann::json j = Report();
+    ASSERT_TRUE(j.is_object());
+    for (const auto& t : j["tracks"]) {
+        EXPECT_EQ(t["accuraterip"]["result"], row.Result);
+        EXPECT_EQ(t["accuraterip"]["confidence"], row.Confidence);
+    }
+    EXPECT_NE(r.Out.find(row.Summary + "\n"), std::string::npos) << r.Out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LocalServer, VelmoraRipLookup,
+    testing::Values(LookupRow{"AccurateV2", 0, "accurate", 9, "3 of 3 tracks accurately ripped"},
+                    LookupRow{"AccurateV1", 1, "accurate", 9, "3 of 3 tracks accurately ripped"},
+                    LookupRow{"NotAccurate", 2, "not accurate", 0,
+                              "0 of 3 tracks accurately ripped"},
+                    LookupRow{"NotInDatabase", std::nullopt, "not in database", 0,
+                              "3 tracks ripped, not in the AccurateRip database"}),
+    [](const testing::TestParamInfo<LookupRow>& row) { return row.param.Name; });
+
+} // namespace

@@ -1,0 +1,81 @@
+#include "verify/DriveOffsets.h"
+
+#include "LocalServer.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+// One 69-byte record of the list: offset, then the name zero-padded.
+std::string Entry(int16_t offset, const std::string& name) {
+    std::string r(69, '\0');
+    r[0] = static_cast<char>(static_cast<uint16_t>(offset) & 0xff);
+    r[1] = static_cast<char>(static_cast<uint16_t>(offset) >> 8);
+    r.replace(2, name.size(), name);
+    return r;
+}
+
+const std::string kList =
+    Entry(667, "PIONEER  - BD-RW   BDR-209D") + Entry(6, "TSSTcorp - DVD+-RW SU-208GB") +
+    Entry(-472, "HL-DT-ST - DVDRAM GH22NS50") + Entry(48, "PLEXTOR  - DVDR   PX-716A");
+
+struct OffsetCase {
+    std::string Name;
+    std::string DriveId;
+    std::optional<int32_t> Offset;
+};
+
+class DriveOffsetFind : public testing::TestWithParam<OffsetCase> {};
+
+TEST_P(DriveOffsetFind, ByVendorAndModel) {
+    EXPECT_EQ(FindDriveOffset(ParseDriveOffsets(kList), GetParam().DriveId), GetParam().Offset);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DriveOffsetFind,
+    testing::Values(OffsetCase{"Positive", "PIONEER BD-RW BDR-209D 1.10 /dev/sr0", 667},
+                    OffsetCase{"Negative", "HL-DT-ST DVDRAM GH22NS50 TN03 /dev/sr1", -472},
+                    OffsetCase{"CaseAndBlanks", "tsstcorp  dvd+-rw   su-208gb D100 /dev/sr0", 6},
+                    OffsetCase{"ModelPrefixIsNotAMatch", "PLEXTOR DVDR PX-716AL 1.0 /dev/sr0",
+                               std::nullopt},
+                    OffsetCase{"Unknown", "ACME CD-ROM 1 /dev/sr0", std::nullopt}),
+    [](const testing::TestParamInfo<OffsetCase>& row) { return row.param.Name; });
+
+TEST(DriveOffsetList, MalformedListHasNoEntries) {
+    EXPECT_TRUE(ParseDriveOffsets("").empty());
+    EXPECT_TRUE(ParseDriveOffsets(kList.substr(0, kList.size() - 1)).empty());
+    EXPECT_EQ(ParseDriveOffsets(kList).size(), 4u);
+}
+
+TEST(DriveOffsetList, VirtualDrivesUseZero) {
+    EXPECT_EQ(DriveReadOffset("VELMORA VIRTUAL-CD 1.20 /tmp/disc.cue", 1),
+              std::optional<int32_t>(0));
+}
+
+// The list is fetched once, kept in the cache folder, and read from there afterwards
+// (the second look-up runs with no server at all).
+TEST(DriveOffsetList, FetchedOnceAndCached) {
+    TempFolder root("offsets");
+    TempFolder cache("cache");
+    std::ofstream(root / "DriveOffsets.bin", std::ios::binary) << kList;
+    ::setenv("XDG_CACHE_HOME", cache.Path.c_str(), 1);
+    {
+        LocalServer server(
+            {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", root.Path, "30", "2"});
+        ::setenv("VELMORA_ACCURATERIP_URL", server.Url().c_str(), 1);
+        EXPECT_EQ(DriveReadOffset("PIONEER BD-RW BDR-209D 1.10 /dev/sr0", 5),
+                  std::optional<int32_t>(667));
+    }
+    EXPECT_TRUE(std::filesystem::exists(cache / "velmora-ripper/DriveOffsets.bin"));
+    ::setenv("VELMORA_ACCURATERIP_URL", "http://127.0.0.1:9", 1);
+    EXPECT_EQ(DriveReadOffset("HL-DT-ST DVDRAM GH22NS50 TN03 /dev/sr1", 1),
+              std::optional<int32_t>(-472));
+    ::unsetenv("XDG_CACHE_HOME");
+}
+
+} // namespace

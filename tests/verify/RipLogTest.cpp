@@ -1,0 +1,163 @@
+#include "verify/RipLog.h"
+
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+
+namespace {
+
+RipRecord TwoTrackJob() {
+    RipRecord r;
+    r.Program = "velmora-rip";
+    r.Version = "2.3.0";
+    r.Date = "2026-12-09T00:00:00Z";
+    r.Drive = "VIRTUAL IMAGE 1.0 /tmp/disc.cue";
+    r.ReadOffset = 6;
+    r.Settings = {{"Format", "wav"}, {"Jitter correction", "on"}};
+    r.Toc.Tracks = {{0, true}, {1500, true}};
+    r.Toc.LeadOut = 3000;
+    r.DiscKey = "0bb8";
+    r.CddbId = "0a002802";
+    r.AccurateRipId = "002-00000f3c-00003a45-0a002802";
+    r.MusicBrainzId = "abc-";
+    TrackRecord a;
+    a.Number = 1;
+    a.File = "/music/Track01.wav";
+    a.FirstSector = 0;
+    a.Sectors = 1500;
+    a.Crc32 = 0x0000abcd;
+    a.ArV1 = 1;
+    a.ArV2 = 0xffffffff;
+    a.Ar = {ArResult::Accurate, 7, 2};
+    TrackRecord b;
+    b.Number = 2;
+    b.File = "/music/Track02.wav";
+    b.FirstSector = 1500;
+    b.Sectors = 1500;
+    b.Damaged = {{1600, 1602}, {1700, 1700}};
+    b.Crc32 = 0x12345678;
+    b.TestCrc32 = 0x12345679;
+    b.ArV1 = 2;
+    b.ArV2 = 3;
+    b.Ar = {ArResult::NotAccurate, 0, 0};
+    r.Tracks = {a, b};
+    r.Exit = 3;
+    return r;
+}
+
+TEST(RipJson, FieldsAsTheReportDefinesThem) {
+    const nlohmann::json j = nlohmann::json::parse(FormatRipJson(TwoTrackJob()));
+    EXPECT_EQ(j["program"], "velmora-rip 2.3.0");
+    EXPECT_EQ(j["drive"], "VIRTUAL IMAGE 1.0 /tmp/disc.cue");
+    EXPECT_EQ(j["read_offset"], 6);
+    EXPECT_EQ(j["disc"]["key"], "0bb8");
+    EXPECT_EQ(j["disc"]["cddb_id"], "0a002802");
+    EXPECT_EQ(j["disc"]["accuraterip_id"], "002-00000f3c-00003a45-0a002802");
+    EXPECT_EQ(j["disc"]["musicbrainz_id"], "abc-");
+    ASSERT_EQ(j["tracks"].size(), 2u);
+    const auto& t1 = j["tracks"][0];
+    EXPECT_EQ(t1["number"], 1);
+    EXPECT_EQ(t1["file"], "/music/Track01.wav");
+    EXPECT_EQ(t1["sectors"], 1500);
+    EXPECT_EQ(t1["damaged"], nlohmann::json::array());
+    EXPECT_EQ(t1["crc32"], "0000abcd");
+    EXPECT_TRUE(t1["test_crc32"].is_null());
+    EXPECT_EQ(t1["accuraterip"]["v1"], "00000001");
+    EXPECT_EQ(t1["accuraterip"]["v2"], "ffffffff");
+    EXPECT_EQ(t1["accuraterip"]["result"], "accurate");
+    EXPECT_EQ(t1["accuraterip"]["confidence"], 7);
+    const auto& t2 = j["tracks"][1];
+    EXPECT_EQ(t2["damaged"], nlohmann::json::parse("[[1600,1602],[1700,1700]]"));
+    EXPECT_EQ(t2["test_crc32"], "12345679");
+    EXPECT_EQ(t2["accuraterip"]["result"], "not accurate");
+    EXPECT_EQ(j["exit"], 3);
+}
+
+TEST(RipJson, InvalidUtf8InAPathDoesNotThrow) {
+    RipRecord r = TwoTrackJob();
+    r.Tracks[0].File = "/music/\xff\xfe.wav";
+    EXPECT_NO_THROW(nlohmann::json::parse(FormatRipJson(r)));
+}
+
+TEST(RipLogText, HoldsEverythingTheLogPromises) {
+    const std::string log = FormatRipLog(TwoTrackJob());
+    for (const char* line :
+         {"velmora-rip 2.3.0\n", "Drive: VIRTUAL IMAGE 1.0 /tmp/disc.cue\n",
+          "Read offset: +6 samples\n", "  Format: wav\n", "  CDDB disc ID: 0a002802\n",
+          "  AccurateRip ID: 002-00000f3c-00003a45-0a002802\n", "      1       0    1500  audio\n",
+          "      2    1500    1500  audio\n", "  File: /music/Track02.wav\n",
+          "  Sectors: 1500-2999 (1500)\n", "  Damaged sectors: 1600-1602, 1700\n",
+          "  CRC32: 12345678\n", "  Test CRC32: 12345679 (differs)\n",
+          "  AccurateRip v1: 00000001, v2: ffffffff\n",
+          "  AccurateRip: accurate (confidence 7, v2)\n", "  AccurateRip: not accurate\n",
+          "Summary: 1 of 2 tracks accurately ripped; 1 with damaged sectors\n"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << log;
+    }
+}
+
+struct SummaryCase {
+    std::string Name;
+    std::vector<ArResult> Results;
+    std::string Text;
+};
+
+class RipSummaryText : public testing::TestWithParam<SummaryCase> {};
+
+TEST_P(RipSummaryText, SumsUpTheJob) {
+    RipRecord r;
+    for (ArResult result : GetParam().Results) {
+        TrackRecord t;
+        t.Ar.Result = result;
+        r.Tracks.push_back(t);
+    }
+    EXPECT_EQ(RipSummary(r), GetParam().Text);
+}
+
+using enum ArResult;
+INSTANTIATE_TEST_SUITE_P(
+    Table, RipSummaryText,
+    testing::Values(SummaryCase{"AllAccurate",
+                                {Accurate, Accurate, Accurate, Accurate, Accurate, Accurate},
+                                "6 of 6 tracks accurately ripped"},
+                    SummaryCase{"SomeAccurate",
+                                {Accurate, NotAccurate, Accurate},
+                                "2 of 3 tracks accurately ripped"},
+                    SummaryCase{"NotInDatabase",
+                                {NotInDatabase, NotInDatabase},
+                                "2 tracks ripped, not in the AccurateRip database"},
+                    SummaryCase{"Unreachable",
+                                {Unreachable},
+                                "1 track ripped, the AccurateRip database did not answer"},
+                    SummaryCase{"Off", {Off, Off}, "2 tracks ripped"}),
+    [](const testing::TestParamInfo<SummaryCase>& row) { return row.param.Name; });
+
+TEST(RipLogFile, NamedAfterTheAlbumElseTheDiscKey) {
+    TempFolder dir("riplog");
+    RipRecord r = TwoTrackJob();
+    EXPECT_EQ(RipLogPath(dir.Path, r), dir / "0bb8.log");
+    r.AlbumTitle = "Live/Studio";
+    EXPECT_EQ(RipLogPath(dir.Path, r), dir / "Live-Studio.log");
+}
+
+TEST(RipLogFile, ANewJobNeverOverwritesAnOldLog) {
+    TempFolder dir("riplog");
+    const RipRecord r = TwoTrackJob();
+    const std::string first = WriteRipLog(dir.Path, r);
+    const std::string second = WriteRipLog(dir.Path, r);
+    const std::string third = WriteRipLog(dir.Path, r);
+    EXPECT_EQ(first, dir / "0bb8.log");
+    EXPECT_EQ(second, dir / "0bb8 (2).log");
+    EXPECT_EQ(third, dir / "0bb8 (3).log");
+    std::ifstream in(first);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, FormatRipLog(r));
+}
+
+TEST(RipLogFile, UnwritableFolderGivesEmptyPath) {
+    EXPECT_EQ(WriteRipLog("/nonexistent/folder", TwoTrackJob()), "");
+}
+
+} // namespace

@@ -1,0 +1,172 @@
+#include "verify/JobProof.h"
+
+#include "platform/AppInfo.h"
+#include "settings/globals.h"
+#include "verify/ArLookup.h"
+#include "verify/DriveOffsets.h"
+#include "verify/RipLog.h"
+#include "verify/RipProof.h"
+
+#include <ctime>
+#include <sstream>
+
+namespace {
+
+// "a b" as the ripper records an unreadable run: its first and last sector.
+std::optional<std::pair<int32_t, int32_t>> DamagedRun(const std::string& entry) {
+    std::istringstream in(entry);
+    long long first = 0;
+    long long last = 0;
+    if (!(in >> first >> last)) {
+        return std::nullopt;
+    }
+    return std::make_pair(static_cast<int32_t>(first), static_cast<int32_t>(last));
+}
+
+} // namespace
+
+bool TrackDamaged(const TrackRecord& track) {
+    return !track.Damaged.empty() || (track.TestCrc32 && track.TestCrc32 != track.Crc32);
+}
+
+std::string AlbumTitleOf(const TCDRIP& rip) {
+    std::string artist, album, year, genre;
+    std::vector<std::string> titles;
+    // ReadCDInfo puts "No Title" where the disc has no album title.
+    if (!ReadCDInfo(rip.GetDiscID(), artist, album, year, genre, titles) || album == "No Title") {
+        return {};
+    }
+    return album;
+}
+
+JobProofOptions ProofOptionsOfSettings() {
+    JobProofOptions options;
+    options.AccurateRip = Settings.AccurateRip;
+    options.ReadOffset = Settings.ReadOffset;
+    return options;
+}
+
+std::string TrackProofText(const TrackRecord& t) {
+    std::string text = "CRC32 " + (t.Crc32 ? Hex8(*t.Crc32) : std::string("not available"));
+    if (t.TestCrc32) {
+        text += ", test CRC32 " + Hex8(*t.TestCrc32) +
+                (t.TestCrc32 == t.Crc32 ? " (same)" : " (differs: damaged)");
+    }
+    if (!t.Damaged.empty()) {
+        text += ", damaged sectors";
+    }
+    text += ", AccurateRip " + ArResultWord(t.Ar.Result);
+    if (t.Ar.Result == ArResult::Accurate) {
+        text += " (confidence " + std::to_string(t.Ar.Confidence) + ", v" +
+                std::to_string(t.Ar.Version) + ")";
+    }
+    return text;
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+JobProof::JobProof(TCDRIP& rip, JobProofOptions options) : Rip(rip), Options(options) {}
+
+void JobProof::Start(const std::string& program, const std::string& albumTitle) {
+    std::optional<int32_t> offset = Options.ReadOffset;
+    if (!offset) {
+        offset = DriveReadOffset(Rip.CDRomIDText(), Options.TimeoutSeconds);
+    }
+    Rip.SetReadOffset(offset.value_or(0));
+    Record = RipRecord{};
+    Record.Program = program;
+    Record.Version = std::string(AppInfo::Version);
+    Record.Date = UtcNow();
+    Record.AlbumTitle = albumTitle;
+    DescribeDisc(Rip, Record);
+}
+
+TrackRecord* JobProof::Find(int32_t TrackNum) {
+    for (TrackRecord& t : Record.Tracks) {
+        if (t.Number == TrackNum) {
+            return &t;
+        }
+    }
+    return nullptr;
+}
+
+const TrackRecord* JobProof::Find(int32_t TrackNum) const {
+    return const_cast<JobProof*>(this)->Find(TrackNum);
+}
+
+void JobProof::RipTrack(int32_t TrackNum, const std::string& FileName) {
+    const TTrack& track = Rip.Tracks.Objects(TrackNum - 1);
+    TrackRecord fresh;
+    fresh.Number = TrackNum;
+    fresh.File = FileName;
+    fresh.FirstSector = track.StartSector;
+    fresh.Sectors = track.EndSector - track.StartSector + 1;
+    fresh.Ripped = false;
+    Record.Tracks.push_back(fresh);
+    const std::size_t errorsBefore = Rip.JitterErrors.size();
+    {
+        ProofTap tap(Rip, Record.Toc, TrackNum);
+        Rip.RipTrack(TrackNum, FileName);
+        tap.StoreChecksums(*Find(TrackNum));
+    }
+    TrackRecord& t = *Find(TrackNum);
+    for (std::size_t i = errorsBefore; i < Rip.JitterErrors.size(); ++i) {
+        if (auto run = DamagedRun(Rip.JitterErrors[i])) {
+            t.Damaged.push_back(*run);
+        }
+    }
+    t.Ripped = !Rip.Aborted();
+    if (Options.Test && t.Ripped) {
+        TestRead(t);
+    }
+}
+
+void JobProof::TestRead(TrackRecord& track) {
+    ProofTap tap(Rip, Record.Toc, track.Number);
+    if (!tap.Available()) {
+        return;
+    }
+    Rip.ReadTrack(track.Number);
+    if (Rip.Aborted()) {
+        track.Ripped = false;
+        return;
+    }
+    tap.StoreTestCrc(track);
+}
+
+bool JobProof::Damaged(int32_t TrackNum) const {
+    const TrackRecord* t = Find(TrackNum);
+    return t != nullptr && TrackDamaged(*t);
+}
+
+bool JobProof::AnyDamaged() const {
+    for (const TrackRecord& t : Record.Tracks) {
+        if (TrackDamaged(t)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string JobProof::Finish(const std::string& folder, int exitStatus) {
+    bool anyChecksum = false;
+    for (const TrackRecord& t : Record.Tracks) {
+        anyChecksum = anyChecksum || t.ArV1.has_value();
+    }
+    if (!Options.AccurateRip) {
+        SetAccurateRip(Record, ArResult::Off);
+    } else if (!anyChecksum) {
+        SetAccurateRip(Record, ArResult::NotAvailable);
+    } else {
+        ApplyAccurateRip(Record, FetchDbar(AccurateRipDiscIds(Record.Toc), Options.TimeoutSeconds));
+    }
+    Record.Exit = exitStatus;
+    return WriteRipLog(folder, Record);
+}

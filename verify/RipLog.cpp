@@ -1,0 +1,196 @@
+#include "verify/RipLog.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string HexOr(const std::optional<uint32_t>& value, const std::string& none) {
+    return value ? Hex8(*value) : none;
+}
+
+nlohmann::ordered_json HexOrNull(const std::optional<uint32_t>& value) {
+    return value ? nlohmann::ordered_json(Hex8(*value)) : nlohmann::ordered_json(nullptr);
+}
+
+std::string Signed(int32_t n) {
+    return (n > 0 ? "+" : "") + std::to_string(n);
+}
+
+std::string DamagedText(const TrackRecord& t) {
+    if (t.Damaged.empty()) {
+        return "none";
+    }
+    std::string text;
+    for (const auto& [first, last] : t.Damaged) {
+        text += (text.empty() ? "" : ", ") + std::to_string(first);
+        if (last != first) {
+            text += "-" + std::to_string(last);
+        }
+    }
+    return text;
+}
+
+std::string ArText(const TrackRecord& t) {
+    std::string text = ArResultWord(t.Ar.Result);
+    if (t.Ar.Result == ArResult::Accurate) {
+        text += " (confidence " + std::to_string(t.Ar.Confidence) + ", v" +
+                std::to_string(t.Ar.Version) + ")";
+    }
+    return text;
+}
+
+void WriteToc(std::ostream& out, const DiscToc& toc) {
+    out << "Table of contents (sectors):\n";
+    out << "  Track   Start  Length  Type\n";
+    for (std::size_t i = 0; i < toc.Tracks.size(); ++i) {
+        const int32_t end = i + 1 < toc.Tracks.size() ? toc.Tracks[i + 1].Start : toc.LeadOut;
+        char line[80];
+        std::snprintf(line, sizeof line, "  %5zu  %6d  %6d  %s\n", i + 1, toc.Tracks[i].Start,
+                      end - toc.Tracks[i].Start, toc.Tracks[i].Audio ? "audio" : "data");
+        out << line;
+    }
+    out << "  Lead-out at " << toc.LeadOut << "\n";
+}
+
+void WriteTrack(std::ostream& out, const TrackRecord& t) {
+    out << "Track " << t.Number << (t.Ripped ? "" : " (not finished)") << "\n";
+    out << "  File: " << t.File << "\n";
+    out << "  Sectors: " << t.FirstSector << "-" << t.FirstSector + t.Sectors - 1 << " ("
+        << t.Sectors << ")\n";
+    out << "  Damaged sectors: " << DamagedText(t) << "\n";
+    out << "  CRC32: " << HexOr(t.Crc32, "not available") << "\n";
+    if (t.TestCrc32) {
+        out << "  Test CRC32: " << Hex8(*t.TestCrc32)
+            << (t.TestCrc32 == t.Crc32 ? " (same)" : " (differs)") << "\n";
+    }
+    out << "  AccurateRip v1: " << HexOr(t.ArV1, "not available")
+        << ", v2: " << HexOr(t.ArV2, "not available") << "\n";
+    out << "  AccurateRip: " << ArText(t) << "\n";
+}
+
+std::string SafeName(std::string name) {
+    for (char& c : name) {
+        if (c == '/') {
+            c = '-';
+        }
+    }
+    return name.empty() || name == "." || name == ".." ? "rip" : name;
+}
+
+} // namespace
+
+std::string RipSummary(const RipRecord& record) {
+    int ripped = 0;
+    int accurate = 0;
+    int damaged = 0;
+    int unknown = 0;
+    int unreachable = 0;
+    int off = 0;
+    for (const TrackRecord& t : record.Tracks) {
+        ripped += t.Ripped ? 1 : 0;
+        damaged += t.Damaged.empty() ? 0 : 1;
+        accurate += t.Ar.Result == ArResult::Accurate ? 1 : 0;
+        unknown += t.Ar.Result == ArResult::NotInDatabase ? 1 : 0;
+        unreachable += t.Ar.Result == ArResult::Unreachable ? 1 : 0;
+        off += t.Ar.Result == ArResult::Off || t.Ar.Result == ArResult::NotAvailable ? 1 : 0;
+    }
+    const int total = static_cast<int>(record.Tracks.size());
+    const std::string tracks = std::to_string(ripped) + (ripped == 1 ? " track" : " tracks");
+    std::string text;
+    if (off == total) {
+        text = tracks + " ripped";
+    } else if (unknown == total) {
+        text = tracks + " ripped, not in the AccurateRip database";
+    } else if (unreachable == total) {
+        text = tracks + " ripped, the AccurateRip database did not answer";
+    } else {
+        text = std::to_string(accurate) + " of " + std::to_string(total) +
+               (total == 1 ? " track" : " tracks") + " accurately ripped";
+    }
+    if (ripped < total) {
+        text += "; " + std::to_string(total - ripped) + " not finished";
+    }
+    if (damaged > 0) {
+        text += "; " + std::to_string(damaged) + " with damaged sectors";
+    }
+    return text;
+}
+
+std::string FormatRipLog(const RipRecord& r) {
+    std::ostringstream out;
+    out << r.Program << " " << r.Version << "\n";
+    out << "Date: " << r.Date << "\n";
+    out << "Drive: " << r.Drive << "\n";
+    out << "Read offset: " << Signed(r.ReadOffset) << " samples\n";
+    out << "Settings:\n";
+    for (const auto& [name, value] : r.Settings) {
+        out << "  " << name << ": " << value << "\n";
+    }
+    out << "Disc: " << (r.AlbumTitle.empty() ? r.DiscKey : r.AlbumTitle) << "\n";
+    out << "  Disc key: " << r.DiscKey << "\n";
+    out << "  CDDB disc ID: " << r.CddbId << "\n";
+    out << "  AccurateRip ID: " << r.AccurateRipId << "\n";
+    out << "  MusicBrainz disc ID: " << r.MusicBrainzId << "\n";
+    WriteToc(out, r.Toc);
+    for (const TrackRecord& t : r.Tracks) {
+        WriteTrack(out, t);
+    }
+    out << "Summary: " << RipSummary(r) << "\n";
+    return out.str();
+}
+
+std::string FormatRipJson(const RipRecord& r) {
+    nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
+    for (const TrackRecord& t : r.Tracks) {
+        nlohmann::ordered_json damaged = nlohmann::ordered_json::array();
+        for (const auto& [first, last] : t.Damaged) {
+            damaged.push_back({first, last});
+        }
+        tracks.push_back({{"number", t.Number},
+                          {"file", t.File},
+                          {"sectors", t.Sectors},
+                          {"damaged", damaged},
+                          {"crc32", HexOrNull(t.Crc32)},
+                          {"test_crc32", HexOrNull(t.TestCrc32)},
+                          {"accuraterip",
+                           {{"v1", HexOrNull(t.ArV1)},
+                            {"v2", HexOrNull(t.ArV2)},
+                            {"result", ArResultWord(t.Ar.Result)},
+                            {"confidence", t.Ar.Confidence}}}});
+    }
+    const nlohmann::ordered_json doc = {{"program", r.Program + " " + r.Version},
+                                        {"drive", r.Drive},
+                                        {"read_offset", r.ReadOffset},
+                                        {"disc",
+                                         {{"key", r.DiscKey},
+                                          {"cddb_id", r.CddbId},
+                                          {"accuraterip_id", r.AccurateRipId},
+                                          {"musicbrainz_id", r.MusicBrainzId}}},
+                                        {"tracks", tracks},
+                                        {"exit", r.Exit}};
+    // Invalid UTF-8 in a title or a path becomes U+FFFD instead of an exception.
+    return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::string RipLogPath(const std::string& folder, const RipRecord& record) {
+    const std::string stem =
+        SafeName(record.AlbumTitle.empty() ? record.DiscKey : record.AlbumTitle);
+    const std::filesystem::path dir(folder.empty() ? "." : folder);
+    std::filesystem::path path = dir / (stem + ".log");
+    for (int n = 2; std::filesystem::exists(path); ++n) {
+        path = dir / (stem + " (" + std::to_string(n) + ").log");
+    }
+    return path.string();
+}
+
+std::string WriteRipLog(const std::string& folder, const RipRecord& record) {
+    const std::string path = RipLogPath(folder, record);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << FormatRipLog(record);
+    out.close();
+    return out ? path : std::string();
+}
