@@ -445,27 +445,6 @@ TEST_F(SettingsStore, RefusedSettingIsNamed) {
     EXPECT_EQ(RefusedMP3Setting(c), "quality 7 is out of range (0 to 3)");
 }
 namespace {
-struct LookupCase {
-    const char* file;
-    bool lookup;
-void PrintTo(const LookupCase& row, std::ostream* os) {
-    *os << row.name;
-class LookupKey : public SettingsStore, public testing::WithParamInterface<LookupCase> {};
-TEST_P(LookupKey, IsReadAndWrittenBack) {
-    writeFile(SettingsFile, GetParam().file);
-    Settings.Lookup = !GetParam().lookup;
-    EXPECT_TRUE(LoadSettings());
-    EXPECT_EQ(Settings.Lookup, GetParam().lookup);
-    SaveSettings();
-    EXPECT_EQ(ProfileIni::readString(SettingsFile, "System", "Lookup", "missing"),
-              GetParam().lookup ? "1" : "0");
-    Files, LookupKey,
-    testing::Values(LookupCase{"Off", "[System]\nLookup=0\n", false},
-                    LookupCase{"On", "[System]\nLookup=1\n", true},
-                    LookupCase{"MissingKeyLooksUp", "[System]\nOutDir=/x\n", true},
-                    LookupCase{"CaseOfTheKey", "[system]\nLOOKUP=0\n", false}),
-    [](const testing::TestParamInfo<LookupCase>& row) { return row.param.name; });
-namespace {
 
 // The [System] keys beyond the fourteen: a file without them reads as before, and each
 // comes back from a save only when it was set.

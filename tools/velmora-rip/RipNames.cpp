@@ -48,7 +48,7 @@ Metadata::TagFields TagFieldsOf(const Metadata::DiscTitles& titles, const TCDRIP
                                 int index) {
     Metadata::TagFields f;
     const Metadata::TrackTitle& t = titles.Tracks.at(static_cast<std::size_t>(index));
-    f.Title = TrimControl(t.Title);
+    f.Title = OutputFiles::TrimControl(t.Title);
     f.Artist = t.Artist.empty() ? titles.Artist : t.Artist;
     f.Album = titles.Album;
     f.AlbumArtist = titles.Artist;
