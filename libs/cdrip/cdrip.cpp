@@ -143,6 +143,34 @@ void releaseDrive(Library& l) {
     l.ripper.reset();
 }
 
+void setGap(CR_TOCENTRY& e, int32_t gap) {
+    const auto g = uint16_t(std::clamp<int32_t>(gap, 0, 0xFFFF));
+    std::memcpy(e.reserved, &g, 2); // little-endian on every platform we build for
+}
+
+int32_t gapOf(const CR_TOCENTRY& e) {
+    uint16_t g = 0;
+    std::memcpy(&g, e.reserved, 2);
+    return g;
+}
+
+// Sectors before data track `t` (starting at `start`) that belong to no audio track:
+// an image says so itself (INDEX 00 or PREGAP of its cue sheet); a real disc with a
+// second session leaves 11,400 sectors between the sessions; otherwise 150. Never more
+// than the audio track before it can give (`room`).
+int32_t dataGap(CdIo_t* cdio, bool image, track_t t, int32_t start, int32_t room) {
+    int32_t gap = 150;
+    if (image) {
+        const lsn_t pregap = cdio_get_track_pregap_lsn(cdio, t);
+        gap = pregap == CDIO_INVALID_LSN || pregap > start ? 0 : start - pregap;
+    } else {
+        lsn_t lastSession = 0;
+        if (cdio_get_last_session(cdio, &lastSession) == DRIVER_OP_SUCCESS && lastSession > 0)
+            gap = 11400;
+    }
+    return std::clamp(gap, 0, std::max(0, room));
+}
+
 bool readToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
     CdioPtr cdio = openCdio(d.source, d.image);
     if (!cdio)
@@ -167,6 +195,11 @@ bool readToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
         lastFlags = e.flags;
         toc.push_back(e);
     }
+    // A data track after an audio track: its gap (pregap) belongs to no audio track.
+    for (size_t i = 1; i < toc.size(); ++i)
+        if (toc[i].flags == CR_TOC_DATA && toc[i - 1].flags == CR_TOC_AUDIO)
+            setGap(toc[i], dataGap(cdio.get(), d.image, track_t(firstTrack + i), toc[i].startSector,
+                                   toc[i].startSector - toc[i - 1].startSector - 1));
     CR_TOCENTRY out{};
     out.startSector = cdio_get_track_lsn(cdio.get(), CDIO_CDROM_LEADOUT_TRACK);
     out.flags = lastFlags;
@@ -186,7 +219,8 @@ bool audioRange(const std::vector<CR_TOCENTRY>& toc, int32_t first, int32_t last
         last >= toc.back().startSector)
         return false;
     for (size_t i = 0; i + 1 < toc.size(); ++i) {
-        const int32_t start = toc[i].startSector, end = toc[i + 1].startSector - 1;
+        // A data track's gap counts as part of it.
+        const int32_t start = toc[i].startSector - gapOf(toc[i]), end = toc[i + 1].startSector - 1;
         if (toc[i].flags != CR_TOC_AUDIO && first <= end && last >= start)
             return false;
     }
@@ -397,7 +431,8 @@ CR_STATUS CR_PlayTrack(int32_t track) {
     if (e.flags != CR_TOC_AUDIO || (d->image && trayOpen(*d)))
         return CR_STATUS_FAIL;
     try {
-        const int32_t last = lib->toc[size_t(track)].startSector - 1;
+        const CR_TOCENTRY& next = lib->toc[size_t(track)];
+        const int32_t last = next.startSector - gapOf(next) - 1;
         return lib->player.play(d->source, d->image, e.startSector, last) ? CR_STATUS_OK
                                                                           : CR_STATUS_FAIL;
     } catch (...) {

@@ -14,7 +14,8 @@
  * value is taken as true.
  *
  * Sectors are logical sector numbers (LSN, 1/75 s of audio, 2352 bytes); track 1 of
- * a normal disc starts at LSN 0.
+ * a normal disc starts at LSN 0, and no track is listed before LSN 0 (one that
+ * libcdio places there starts at 0).
  *
  * Drives: first the machine's CD drives as libcdio lists them, then one virtual
  * drive per disc image named in the environment variable CDRIP_IMAGES (paths
@@ -134,7 +135,12 @@ typedef struct CR_TOCENTRY {
     int32_t startSector; /* LSN of the track's first sector (lead-out: first sector after) */
     uint8_t flags;       /* CR_TOC_AUDIO or CR_TOC_DATA */
     uint8_t trackNumber; /* track number as on the disc; 0xAA for the lead-out */
-    uint8_t reserved[2]; /* 0 */
+    uint8_t reserved[2]; /* uint16, little-endian: sectors before startSector that belong
+                            to no audio track (a data track's pregap after an audio
+                            track; 0 otherwise). The audio track before ends at
+                            startSector - gap - 1. An image's gap is its own (the cue
+                            sheet's INDEX 00 or PREGAP); a real disc's is 11400 when it
+                            has a second session, else 150. */
 } CR_TOCENTRY;
 
 #if defined(__GNUC__)
@@ -213,7 +219,7 @@ CDRIP_API CR_TOCENTRY CR_GetTocEntry(int32_t index);
  * *bufferSize receives the most bytes one CR_RipChunk delivers.
  * 0 OK; 1 before CR_Init, without a table of contents, for a null pointer, when
  * start > end, start < first track, end beyond the last sector before the lead-out,
- * when the range touches a data track, when a ripper is already open, or when the
+ * when the range touches a data track or its gap, when a ripper is already open, or when the
  * drive cannot be opened for reading. */
 CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector);
 
