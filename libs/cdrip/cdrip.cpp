@@ -3,6 +3,7 @@
 
 #include "faults.h"
 #include "handles.h"
+#include "imagecheck.h"
 #include "player.h"
 #include "ripper.h"
 
@@ -419,6 +420,37 @@ CR_STATUS CR_CloseRipper(void) {
         return CR_STATUS_FAIL;
     keepRangeFigures(*lib);
     lib->ripper.reset();
+    return CR_STATUS_OK;
+}
+
+CR_STATUS CR_GetDriveStatusText(char* text, int32_t size) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || !text || size < 1)
+        return CR_STATUS_FAIL;
+    std::string why;
+    try {
+        if (d->image && trayOpen(*d)) {
+            why = "the tray is open";
+        } else if (d->image) {
+            why = imageProblem(d->source);
+            if (why.empty() && !openCdio(d->source, true))
+                why = d->source + ": not a disc image libcdio can read";
+        } else if (!openCdio(d->source, false)) {
+            why = "no disc in " + d->source;
+        }
+        if (why.empty()) {
+            std::vector<CR_TOCENTRY> toc;
+            if (!readToc(*d, toc))
+                why = d->image ? d->source + ": no readable table of contents"
+                               : "no readable disc in " + d->source;
+        }
+    } catch (...) {
+        why = "the drive cannot be read";
+    }
+    const size_t n = std::min(why.size(), size_t(size - 1));
+    std::memcpy(text, why.data(), n);
+    text[n] = '\0';
     return CR_STATUS_OK;
 }
 

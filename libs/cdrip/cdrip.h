@@ -196,6 +196,17 @@ CDRIP_API CR_STATUS CR_GetCDROMParameters(CR_DRIVE_PARAMS* params);
  * sectorsPerChunk or paranoiaRetries are out of range (nothing is taken). */
 CDRIP_API CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params);
 
+/* Why the active drive holds no readable disc, as a zero-terminated text of at most
+ * size - 1 bytes in *text (cut there), or "" when it holds one. An image drive names
+ * its file and what is wrong: missing or not a regular file (a FIFO, a folder; a
+ * symbolic link to a regular file is fine), a cue sheet whose data is not NAME.bin
+ * beside NAME.cue or is too short for its last track, an NRG image whose chunk chain
+ * is broken (sizes beyond the file, an unknown chunk, no END!), or a file libcdio
+ * cannot read; "the tray is open" while the virtual tray is open. Such images are
+ * never handed to libcdio. 0 OK; 1 without drives, before CR_Init, for a null pointer
+ * or a size below 1. */
+CDRIP_API CR_STATUS CR_GetDriveStatusText(char* text, int32_t size);
+
 /* ---- Table of contents ---- */
 
 /* Reads the active drive's table of contents. 0 OK; 1 before CR_Init, without drives,
