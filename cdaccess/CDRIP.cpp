@@ -160,7 +160,8 @@ void TCDRIP::ReadToc() {
         TTrack track;
         track.TrackNum = i + 1;
         track.StartSector = entry.StartSector;
-        track.EndSector = next.StartSector - 1;
+        // Up to the next track's gap: a data track's pregap is not this track's audio.
+        track.EndSector = next.StartSector - next.Gap - 1;
         // 0x10 exactly is an audio track; copy or pre-emphasis bits make it "Data".
         track.TrackType = entry.Flag == 0x10 ? "Audio" : "Data";
         Tracks.Add("Track" + TwoDigits(i + 1), std::move(track));

@@ -99,7 +99,7 @@ using TProcessTrackEvent = std::function<void(TCDRIP* Sender, uint16_t TrackNum)
 struct TTrack {
     int32_t TrackNum = 0;    // 1-based position in the table of contents
     int32_t StartSector = 0; // first sector
-    int32_t EndSector = 0;   // last sector: the next entry's start sector - 1
+    int32_t EndSector = 0;   // last sector: before the next entry's gap and start sector
     std::string TrackType;   // "Audio" or "Data"
 };
 

@@ -21,6 +21,7 @@ TTocEntry GetTocEntry(int32_t index) {
     result.StartSector = entry.startSector;
     result.Flag = entry.flags;
     result.TrackNumber = entry.trackNumber;
+    result.Gap = static_cast<uint16_t>(entry.reserved[0] | entry.reserved[1] << 8);
     return result;
 }
 

@@ -38,12 +38,12 @@ inline constexpr std::size_t CDROMParamsDriveTable = 292; // 13 bytes of drive t
 inline constexpr std::size_t CDROMParamsDriveTableSize = 13;
 inline constexpr std::size_t CDROMParamsOutputFormat = 312; // 1 byte, a TOutputFormat
 
-// One entry of the table of contents (the library's 8-byte record; the last two
-// bytes are not read).
+// One entry of the table of contents (the library's 8-byte record).
 struct TTocEntry {
     int32_t StartSector = 0;
     uint8_t Flag = 0;
     uint8_t TrackNumber = 0;
+    uint16_t Gap = 0; // sectors before StartSector that belong to no audio track
 };
 
 // The calls, in the order of the library's interface.

@@ -3,6 +3,7 @@
 
 #include "faults.h"
 #include "handles.h"
+#include "imagecheck.h"
 #include "player.h"
 #include "ripper.h"
 
@@ -143,6 +144,34 @@ void releaseDrive(Library& l) {
     l.ripper.reset();
 }
 
+void setGap(CR_TOCENTRY& e, int32_t gap) {
+    const auto g = uint16_t(std::clamp<int32_t>(gap, 0, 0xFFFF));
+    std::memcpy(e.reserved, &g, 2); // little-endian on every platform we build for
+}
+
+int32_t gapOf(const CR_TOCENTRY& e) {
+    uint16_t g = 0;
+    std::memcpy(&g, e.reserved, 2);
+    return g;
+}
+
+// Sectors before data track `t` (starting at `start`) that belong to no audio track:
+// an image says so itself (INDEX 00 or PREGAP of its cue sheet); a real disc with a
+// second session leaves 11,400 sectors between the sessions; otherwise 150. Never more
+// than the audio track before it can give (`room`).
+int32_t dataGap(CdIo_t* cdio, bool image, track_t t, int32_t start, int32_t room) {
+    int32_t gap = 150;
+    if (image) {
+        const lsn_t pregap = cdio_get_track_pregap_lsn(cdio, t);
+        gap = pregap == CDIO_INVALID_LSN || pregap > start ? 0 : start - pregap;
+    } else {
+        lsn_t lastSession = 0;
+        if (cdio_get_last_session(cdio, &lastSession) == DRIVER_OP_SUCCESS && lastSession > 0)
+            gap = 11400;
+    }
+    return std::clamp(gap, 0, std::max(0, room));
+}
+
 bool readToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
     CdioPtr cdio = openCdio(d.source, d.image);
     if (!cdio)
@@ -167,6 +196,11 @@ bool readToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
         lastFlags = e.flags;
         toc.push_back(e);
     }
+    // A data track after an audio track: its gap (pregap) belongs to no audio track.
+    for (size_t i = 1; i < toc.size(); ++i)
+        if (toc[i].flags == CR_TOC_DATA && toc[i - 1].flags == CR_TOC_AUDIO)
+            setGap(toc[i], dataGap(cdio.get(), d.image, track_t(firstTrack + i), toc[i].startSector,
+                                   toc[i].startSector - toc[i - 1].startSector - 1));
     CR_TOCENTRY out{};
     out.startSector = cdio_get_track_lsn(cdio.get(), CDIO_CDROM_LEADOUT_TRACK);
     out.flags = lastFlags;
@@ -186,7 +220,8 @@ bool audioRange(const std::vector<CR_TOCENTRY>& toc, int32_t first, int32_t last
         last >= toc.back().startSector)
         return false;
     for (size_t i = 0; i + 1 < toc.size(); ++i) {
-        const int32_t start = toc[i].startSector, end = toc[i + 1].startSector - 1;
+        // A data track's gap counts as part of it.
+        const int32_t start = toc[i].startSector - gapOf(toc[i]), end = toc[i + 1].startSector - 1;
         if (toc[i].flags != CR_TOC_AUDIO && first <= end && last >= start)
             return false;
     }
@@ -388,6 +423,37 @@ CR_STATUS CR_CloseRipper(void) {
     return CR_STATUS_OK;
 }
 
+CR_STATUS CR_GetDriveStatusText(char* text, int32_t size) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || !text || size < 1)
+        return CR_STATUS_FAIL;
+    std::string why;
+    try {
+        if (d->image && trayOpen(*d)) {
+            why = "the tray is open";
+        } else if (d->image) {
+            why = imageProblem(d->source);
+            if (why.empty() && !openCdio(d->source, true))
+                why = d->source + ": not a disc image libcdio can read";
+        } else if (!openCdio(d->source, false)) {
+            why = "no disc in " + d->source;
+        }
+        if (why.empty()) {
+            std::vector<CR_TOCENTRY> toc;
+            if (!readToc(*d, toc))
+                why = d->image ? d->source + ": no readable table of contents"
+                               : "no readable disc in " + d->source;
+        }
+    } catch (...) {
+        why = "the drive cannot be read";
+    }
+    const size_t n = std::min(why.size(), size_t(size - 1));
+    std::memcpy(text, why.data(), n);
+    text[n] = '\0';
+    return CR_STATUS_OK;
+}
+
 CR_STATUS CR_PlayTrack(int32_t track) {
     std::lock_guard<std::mutex> guard(lock);
     Drive* d = activeDrive();
@@ -397,7 +463,8 @@ CR_STATUS CR_PlayTrack(int32_t track) {
     if (e.flags != CR_TOC_AUDIO || (d->image && trayOpen(*d)))
         return CR_STATUS_FAIL;
     try {
-        const int32_t last = lib->toc[size_t(track)].startSector - 1;
+        const CR_TOCENTRY& next = lib->toc[size_t(track)];
+        const int32_t last = next.startSector - gapOf(next) - 1;
         return lib->player.play(d->source, d->image, e.startSector, last) ? CR_STATUS_OK
                                                                           : CR_STATUS_FAIL;
     } catch (...) {

@@ -14,7 +14,8 @@
  * value is taken as true.
  *
  * Sectors are logical sector numbers (LSN, 1/75 s of audio, 2352 bytes); track 1 of
- * a normal disc starts at LSN 0.
+ * a normal disc starts at LSN 0, and no track is listed before LSN 0 (one that
+ * libcdio places there starts at 0).
  *
  * Drives: first the machine's CD drives as libcdio lists them, then one virtual
  * drive per disc image named in the environment variable CDRIP_IMAGES (paths
@@ -134,7 +135,12 @@ typedef struct CR_TOCENTRY {
     int32_t startSector; /* LSN of the track's first sector (lead-out: first sector after) */
     uint8_t flags;       /* CR_TOC_AUDIO or CR_TOC_DATA */
     uint8_t trackNumber; /* track number as on the disc; 0xAA for the lead-out */
-    uint8_t reserved[2]; /* 0 */
+    uint8_t reserved[2]; /* uint16, little-endian: sectors before startSector that belong
+                            to no audio track (a data track's pregap after an audio
+                            track; 0 otherwise). The audio track before ends at
+                            startSector - gap - 1. An image's gap is its own (the cue
+                            sheet's INDEX 00 or PREGAP); a real disc's is 11400 when it
+                            has a second session, else 150. */
 } CR_TOCENTRY;
 
 #if defined(__GNUC__)
@@ -190,6 +196,17 @@ CDRIP_API CR_STATUS CR_GetCDROMParameters(CR_DRIVE_PARAMS* params);
  * sectorsPerChunk or paranoiaRetries are out of range (nothing is taken). */
 CDRIP_API CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params);
 
+/* Why the active drive holds no readable disc, as a zero-terminated text of at most
+ * size - 1 bytes in *text (cut there), or "" when it holds one. An image drive names
+ * its file and what is wrong: missing or not a regular file (a FIFO, a folder; a
+ * symbolic link to a regular file is fine), a cue sheet whose data is not NAME.bin
+ * beside NAME.cue or is too short for its last track, an NRG image whose chunk chain
+ * is broken (sizes beyond the file, an unknown chunk, no END!), or a file libcdio
+ * cannot read; "the tray is open" while the virtual tray is open. Such images are
+ * never handed to libcdio. 0 OK; 1 without drives, before CR_Init, for a null pointer
+ * or a size below 1. */
+CDRIP_API CR_STATUS CR_GetDriveStatusText(char* text, int32_t size);
+
 /* ---- Table of contents ---- */
 
 /* Reads the active drive's table of contents. 0 OK; 1 before CR_Init, without drives,
@@ -213,7 +230,7 @@ CDRIP_API CR_TOCENTRY CR_GetTocEntry(int32_t index);
  * *bufferSize receives the most bytes one CR_RipChunk delivers.
  * 0 OK; 1 before CR_Init, without a table of contents, for a null pointer, when
  * start > end, start < first track, end beyond the last sector before the lead-out,
- * when the range touches a data track, when a ripper is already open, or when the
+ * when the range touches a data track or its gap, when a ripper is already open, or when the
  * drive cannot be opened for reading. */
 CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector);
 

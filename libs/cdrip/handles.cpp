@@ -1,9 +1,15 @@
 #include "handles.h"
 
+#include "imagecheck.h"
+
 namespace cdrip {
 
 CdioPtr openCdio(const std::string& source, bool image) {
     if (source.empty())
+        return nullptr;
+    // libcdio's image readers hang on a FIFO and trust an NRG image's chunk sizes:
+    // only images that pass the checks reach them.
+    if (image && !imageProblem(source).empty())
         return nullptr;
     // Images go by their file name to the matching image driver; the cue reader
     // needs the .bin beside the .cue.

@@ -257,6 +257,20 @@ TEST(TCDRIPToc, NamesSectorsAndNumbers) {
     EXPECT_EQ(r.Tracks.Objects(9).EndSector, 3006);
 }
 
+// An audio track followed by a data track ends where the data track's gap begins:
+// its length and its rip leave the gap out, and the disc key stays the TOC's.
+TEST(TCDRIPToc, AudioTrackEndsBeforeTheDataTracksGap) {
+    Fixture f({0, 2175, 2400}, {0x10, 0x14});
+    TCDRIP plain = f.Make();
+    const std::string key = plain.GetDiscID();
+    f.cd.Drives[0].Toc[1].Gap = 150;
+    TCDRIP r = f.Make();
+    EXPECT_EQ(r.Tracks.Objects(0).EndSector, 2024); // 2175 - 150 - 1
+    EXPECT_EQ(r.GetTrackTime(0), "0:27");           // 2025 sectors, not 2175 (0:29)
+    EXPECT_EQ(r.Tracks.Objects(1).EndSector, 2399);
+    EXPECT_EQ(r.GetDiscID(), key);
+}
+
 TEST(TCDRIPToc, IndexOutsideTheTable) {
     Fixture f;
     TCDRIP r = f.Make();

@@ -53,7 +53,11 @@ public:
         const discgen::Layout layout = discgen::layoutOf(Plan);
         const auto all = discgen::imageBytes(Plan);
         const auto i = static_cast<std::size_t>(index);
-        const int32_t end = i + 1 < layout.starts.size() ? layout.starts[i + 1] : layout.leadout;
+        int32_t end = i + 1 < layout.starts.size() ? layout.starts[i + 1] : layout.leadout;
+        // An audio pregap belongs to the track before; a data track's does not.
+        if (i + 1 < Plan.tracks.size() && Plan.tracks[i + 1].data && !Plan.tracks[i].data) {
+            end -= Plan.tracks[i + 1].pregap;
+        }
         return {all.begin() + int64_t{layout.starts[i]} * SectorBytes,
                 all.begin() + int64_t{end} * SectorBytes};
     }

@@ -134,6 +134,15 @@ RipResult CdripTest::rip(int32_t first, int32_t last) {
     return r;
 }
 
+int32_t gapOf(const CR_TOCENTRY& e) {
+    return e.reserved[0] | e.reserved[1] << 8;
+}
+
+int32_t trackEnd(int32_t index) {
+    const CR_TOCENTRY next = CR_GetTocEntry(index + 1);
+    return next.startSector - gapOf(next) - 1;
+}
+
 std::vector<uint8_t> sectorBytes(const std::vector<uint8_t>& image, int32_t first, int32_t last) {
     return std::vector<uint8_t>(image.begin() + int64_t(first) * discgen::kSectorBytes,
                                 image.begin() + int64_t(last + 1) * discgen::kSectorBytes);

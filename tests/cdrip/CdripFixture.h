@@ -51,6 +51,11 @@ protected:
     static std::vector<uint8_t> musicBytes_;
 };
 
+// The gap an entry declares before its start (bytes 6-7, little-endian).
+int32_t gapOf(const CR_TOCENTRY& e);
+// The last sector of track `index` (0-based): before the next entry's gap and start.
+int32_t trackEnd(int32_t index);
+
 // The stereo sample frames of an image between two sectors (inclusive).
 std::vector<uint8_t> sectorBytes(const std::vector<uint8_t>& image, int32_t first, int32_t last);
 

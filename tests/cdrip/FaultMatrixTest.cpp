@@ -321,8 +321,7 @@ TEST_F(FaultFixture, TrackBeforeSectorZeroStartsAtZero) {
         f = std::fopen(toc.c_str(), "w");
         ASSERT_NE(f, nullptr);
         // libcdio looks for the data file from the working folder: name it in full.
-        const std::string text =
-            "CD_DA\n\nTRACK AUDIO\nDATAFILE \"" + bin + "\" #200 00:00:25\n";
+        const std::string text = "CD_DA\n\nTRACK AUDIO\nDATAFILE \"" + bin + "\" #200 00:00:25\n";
         std::fputs(text.c_str(), f);
         std::fclose(f);
     }

@@ -101,9 +101,10 @@ TEST_P(LastSectorTest, LastSectorOfTheDiscIsIntactOrReported) {
     startLibrary({tone_, music_}, GetParam().faults);
     selectDisc(music_);
     setMode(true, CR_STEREO44100);
-    // The last audio sector before the data track: 301 + 457 + 40 + 389 + 150 - 1.
-    const int32_t last = 1336;
-    ASSERT_EQ(CR_GetTocEntry(3).startSector - 1, last);
+    // The last audio sector, before the data track's 150-sector gap: 301 + 457 + 40 +
+    // 389 - 1.
+    const int32_t last = 1186;
+    ASSERT_EQ(trackEnd(2), last);
     RipResult r = rip(GetParam().first, last);
     ASSERT_EQ(r.openStatus, CR_STATUS_OK);
     const std::vector<uint8_t> expected = sectorBytes(musicBytes_, GetParam().first, last);
@@ -151,11 +152,11 @@ TEST_P(LastSectorTest, LastSectorOfTheToneDiscIsIntactOrReported) {
 
 INSTANTIATE_TEST_SUITE_P(
     Jitter, LastSectorTest,
-    testing::Values(LastSectorCase{"JitterOnLastSector", "jitter:1336;jitter:299", 1200},
-                    LastSectorCase{"JitterOnLastTen", "jitter:1327-1336;jitter:290-299", 1200},
-                    LastSectorCase{"WideJitterToTheEnd", "jitter:1290-1336@64;jitter:250-299@64",
-                                   1287},
-                    LastSectorCase{"NoFaults", nullptr, 1300}),
+    testing::Values(LastSectorCase{"JitterOnLastSector", "jitter:1186;jitter:299", 1100},
+                    LastSectorCase{"JitterOnLastTen", "jitter:1177-1186;jitter:290-299", 1100},
+                    LastSectorCase{"WideJitterToTheEnd", "jitter:1140-1186@64;jitter:250-299@64",
+                                   1137},
+                    LastSectorCase{"NoFaults", nullptr, 1150}),
     [](const testing::TestParamInfo<LastSectorCase>& row) { return row.param.name; });
 
 struct GarbageCase {

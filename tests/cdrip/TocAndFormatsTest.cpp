@@ -40,7 +40,11 @@ TEST_F(TocTest, EntriesAreTheImagesTracksThenTheLeadOut) {
         EXPECT_EQ(e.trackNumber, i + 1);
         // The fourth track is the MODE1 data track.
         EXPECT_EQ(e.flags, i == 3 ? CR_TOC_DATA : CR_TOC_AUDIO) << "track " << i + 1;
+        // Only the data track declares a gap: its 150-sector INDEX 00.
+        EXPECT_EQ(gapOf(e), i == 3 ? 150 : 0) << "track " << i + 1;
     }
+    // Track 3 ends where the data track's gap begins.
+    EXPECT_EQ(trackEnd(2), layout.starts[3] - 150 - 1);
     // Track 3 starts after its 40-sector pregap: 301 + 457 + 40 = 798.
     EXPECT_EQ(CR_GetTocEntry(2).startSector, 798);
     CR_TOCENTRY leadout = CR_GetTocEntry(4);
@@ -103,7 +107,7 @@ TEST_P(FormatTest, EveryAudioTrackDeliversItsExactByteCount) {
     setMode(GetParam().paranoia, GetParam().format);
     for (int32_t t = 0; t < 3; ++t) {
         const int32_t first = CR_GetTocEntry(t).startSector;
-        const int32_t last = CR_GetTocEntry(t + 1).startSector - 1;
+        const int32_t last = trackEnd(t);
         RipResult r = rip(first, last);
         ASSERT_EQ(r.openStatus, CR_STATUS_OK);
         EXPECT_EQ(r.bytes.size(),
@@ -209,9 +213,12 @@ TEST_F(ProgressTest, PercentRisesToOneHundredAndTheRangeEndsOnce) {
 TEST_F(ProgressTest, OneSectorRangeAtTheEndOfTheLastAudioTrack) {
     selectDisc(music_);
     setMode(true, CR_STEREO44100);
-    const int32_t last = CR_GetTocEntry(3).startSector - 1; // before the data track's pregap
+    const int32_t last = trackEnd(2); // before the data track's pregap
     RipResult r = rip(last, last);
     ASSERT_EQ(r.openStatus, CR_STATUS_OK);
+    // The data track's gap is not audio: a range into it is refused.
+    EXPECT_EQ(rip(last, last + 1).openStatus, CR_STATUS_FAIL);
+    EXPECT_EQ(rip(last + 150, last + 150).openStatus, CR_STATUS_FAIL);
     EXPECT_EQ(r.statuses, std::vector<CR_STATUS>{CR_STATUS_DONE});
     EXPECT_TRUE(r.bytes == sectorBytes(musicBytes_, last, last));
 }
