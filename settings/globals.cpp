@@ -67,8 +67,9 @@ std::vector<std::string> ApplyMP3Settings(const TMP3Settings& s, TLameCoder& cod
                             " kbit/s is not allowed at " + std::to_string(s.SampleRates) +
                             " Hz; using " + std::to_string(bitRate) + " kbit/s");
     }
-    const int32_t quality = std::clamp<int32_t>(s.Quality, NORMAL_QUALITY, VOICE_QUALITY);
-    if (quality != s.Quality)
+    // The encoder takes the low byte of Quality; beyond 0 to 3 it is clamped.
+    const int32_t quality = std::clamp<int32_t>(s.Quality & 0xFF, NORMAL_QUALITY, VOICE_QUALITY);
+    if (quality != (s.Quality & 0xFF))
         notes.push_back("quality " + std::to_string(s.Quality) +
                         " is out of range (0 to 3); using " + std::to_string(quality));
     coder.SetOutSampleRate(static_cast<uint32_t>(s.SampleRates));
@@ -249,8 +250,9 @@ bool LoadSettings() {
         return false;
     }
     // A file that is there but cannot be read would give every key its default without
-    // a word: say so, and leave the settings as they are.
-    if (const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+    // a word: say so, and leave the settings as they are. (Non-blocking: a FIFO in the
+    // file's place must not hang the start.)
+    if (const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
         ::close(fd);
     } else {
         throw ESettingsReadError(file, errno);

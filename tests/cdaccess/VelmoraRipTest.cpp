@@ -21,6 +21,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -648,4 +649,30 @@ TEST_F(VelmoraRip, ServerThatNeverAnswersLeavesTrackNames) {
     ExpectOneLine(r);
     EXPECT_THAT(r.Err, HasSubstr("MusicBrainz: no answer"));
     EXPECT_TRUE(std::filesystem::exists(dir / "out/Track01.mp3")) << r.Out;
+}
+
+// A real full disk (a 512 KiB tmpfs, where the machine lets us mount one): each track
+// fails with the system's reason, the file that was there stays whole, and no partial
+// file is left behind.
+TEST_F(VelmoraRip, FullDiskKeepsThePreviousFile) {
+    const std::string image = MakeDisc("full", discgen::simpleDisc(3, 2, 600));
+    const std::string out = dir / "small";
+    std::filesystem::create_directory(out);
+    if (::mount("tmpfs", out.c_str(), "tmpfs", 0, "size=512k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    std::ofstream(out + "/Track01.wav") << "previous good file";
+    const Result r = Run({"rip", "--format", "wav", "--overwrite", "--out", out, image});
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(out)) {
+        left.push_back(e.path().filename().string());
+    }
+    const auto b = ReadBytes(out + "/Track01.wav");
+    ::umount(out.c_str());
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_THAT(
+        r.Err, HasSubstr("Track01: Write error: " + out + "/Track01.wav: No space left on device"));
+    EXPECT_EQ(std::string(b.begin(), b.end()), "previous good file");
+    // Track 2 had no file before: its partial data keeps the name, nothing else is left.
+    EXPECT_THAT(left, testing::UnorderedElementsAre("Track01.wav", "Track02.wav"));
 }

@@ -425,7 +425,9 @@ INSTANTIATE_TEST_SUITE_P(
                     MendRow{"allowed_kept", 22050, 144, 0, 0, 144, NORMAL_QUALITY, 0},
                     MendRow{"vbr_leaves_the_rate", 22050, 128, -1, 0, 128, NORMAL_QUALITY, 0},
                     MendRow{"quality_7", 44100, 128, 0, 7, 128, VOICE_QUALITY, 1},
-                    MendRow{"quality_negative", 44100, 128, 0, -2, 128, NORMAL_QUALITY, 1},
+                    // The low byte counts: -2 is 254, 0x101 is 1.
+                    MendRow{"quality_negative", 44100, 128, 0, -2, 128, VOICE_QUALITY, 1},
+                    MendRow{"quality_low_byte", 44100, 128, 0, 0x101, 128, LOW_QUALITY, 0},
                     MendRow{"both", 16000, 320, 0, 9, 160, VOICE_QUALITY, 2}),
     [](const auto& row) { return std::string(row.param.name); });
 

@@ -292,8 +292,9 @@ std::string OutputFolder(const Arguments& args) {
     const std::string folder = TrimControl(args.outDir ? *args.outDir : Settings.OutDir);
     if (!Paths::createFolders(folder)) {
         ::mkdir(folder.c_str(), 0777); // once more, for the reason of the folder itself
+        const int error = errno;
         throw Failure("cannot create the output folder " + folder + ": " +
-                          OutputFiles::ErrorText(errno),
+                          OutputFiles::ErrorText(error),
                       ExitFailure);
     }
     return folder;
