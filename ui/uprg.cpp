@@ -95,9 +95,10 @@ protected:
         // A wrapped line may end up to one character short of the width.
         int budget = lines * (room.width() - metrics.maxWidth());
         QString shown = text();
-        while (budget > 0 && metrics.boundingRect(room, flags, shown).height() > room.height())
-            shown =
-                metrics.elidedText(text(), Qt::ElideMiddle, budget -= metrics.averageCharWidth());
+        while (budget > 0 && metrics.boundingRect(room, flags, shown).height() > room.height()) {
+            budget -= metrics.averageCharWidth();
+            shown = metrics.elidedText(text(), Qt::ElideMiddle, budget);
+        }
         QPainter painter(this);
         painter.setPen(palette().color(foregroundRole()));
         painter.drawText(room, flags, shown);

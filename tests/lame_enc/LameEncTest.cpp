@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -297,6 +298,10 @@ struct PresetCase {
     uint32_t lameQuality; // LAME's algorithm quality, 0 (best) to 9
     bool voiceLowpass;    // the voice preset cuts at 12 kHz
 };
+
+void PrintTo(const PresetCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class QualityPresets : public testing::TestWithParam<PresetCase> {};
 

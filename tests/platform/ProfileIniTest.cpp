@@ -3,6 +3,7 @@
 #include "platform/IniTestFiles.h"
 
 #include <cerrno>
+#include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -436,6 +437,10 @@ struct FullDiskCase {
     const char* name;
     std::size_t budget; // bytes written before the disk is full
 };
+
+void PrintTo(const FullDiskCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class FullDisk : public testing::TestWithParam<FullDiskCase> {
 protected:
