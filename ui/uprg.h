@@ -6,6 +6,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <string>
 
 class QGroupBox;
 class QLabel;
@@ -36,6 +37,8 @@ struct TJobTargets {
     int* RipPercent = nullptr;
     std::function<void(const std::exception&)> HandleProc;
     std::function<void(const QUrl&)> ShellOpen;
+    // Writes the ID3v2 tag of an MP3 file made from row `row`; may be empty.
+    std::function<void(const std::string& file, int row)> TagMp3;
 };
 
 // The progress dialog: it runs one extraction job at the first tick of its timer.

@@ -8,6 +8,7 @@
 #include "cdaccess/CDRIP.h"
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
+#include "metadata/Id3v2Tag.h"
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
 #include "settings/globals.h"
@@ -228,7 +229,7 @@ void TagFile(const std::string& file, const std::string& title) {
 void TagFileFully(const std::string& file, const Metadata::DiscTitles& titles, const TCDRIP& ripper,
                   int index) {
     std::string error;
-    if (!Metadata::WriteId3v2Tag(file, TagFieldsOf(titles, ripper, index), &error)) {
+    if (!Metadata::WriteId3v2Tag(file, Metadata::TrackTags(titles, ripper, index), &error)) {
         throw Failure(file + ": cannot write the ID3v2 tag: " + error, ExitFailure);
     }
 }
