@@ -827,13 +827,16 @@ void TfrmMain::FindTitles() {
 }
 
 // Puts the titles that came from `source` into the rows that still show the track's
-// own name: a title the user typed or cdplayer.ini gave stays. Checkboxes and the
+// own name or nothing (a blank title in cdplayer.ini): a title the user typed or
+// cdplayer.ini gave stays. Checkboxes and the
 // rows' order stay as they are. Returns how many rows changed.
 int TfrmMain::FillTitles(const Metadata::DiscTitles& found, Metadata::TitleSource source) {
     int filled = 0;
     for (int i = 0; i < RowCount() && std::size_t(i) < found.Tracks.size(); ++i) {
         const Metadata::TrackTitle& t = found.Tracks[std::size_t(i)];
-        if (t.Source == source && Row(i)->text(0) == Q(RIPPER->Tracks.Strings(i))) {
+        const QString shown = Row(i)->text(0);
+        if (t.Source == source &&
+            (shown == Q(RIPPER->Tracks.Strings(i)) || shown.trimmed().isEmpty())) {
             Row(i)->setText(0, Q(t.Title));
             ++filled;
         }
