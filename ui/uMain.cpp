@@ -531,6 +531,12 @@ void TfrmMain::SaveCDInformation1Click() {
     } catch (...) {
         // An unreadable file: the save writes the album facts empty.
     }
+    // What CD-TEXT or MusicBrainz found fills what the section lacks.
+    const Metadata::DiscTitles& found = TitleSearch->Found();
+    for (auto [stored, other] : {std::pair{&artist, &found.Artist}, std::pair{&album, &found.Album},
+                                 std::pair{&year, &found.Year}})
+        if (stored->empty())
+            *stored = *other;
     WriteCDInfo(key, artist, album, year, genre, &titles);
 }
 

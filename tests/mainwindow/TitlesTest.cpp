@@ -83,6 +83,10 @@ TEST_F(TitlesWindow, DemoDiscShowsItsCdTextAtStart) {
     Window->SaveCDInformation1Click();
     EXPECT_EQ(ProfileIni::readString(CDInfoFilePath(), Window->RIPPER->GetDiscID(), "4", ""),
               "Señor Sine");
+    EXPECT_EQ(ProfileIni::readString(CDInfoFilePath(), Window->RIPPER->GetDiscID(), "artist", ""),
+              "The Velmora Ensemble");
+    EXPECT_EQ(ProfileIni::readString(CDInfoFilePath(), Window->RIPPER->GetDiscID(), "album", ""),
+              "Synthetic Études");
 }
 
 TEST_F(TitlesWindow, TheUsersTitlesWinOverCdText) {
