@@ -183,4 +183,23 @@ DiscTitles JoinTitles(const LocalTitles& local, const LookupResult& lookup,
     return d;
 }
 
+TagFields TrackTags(const DiscTitles& titles, const TCDRIP& ripper, int index) {
+    TagFields f;
+    const TrackTitle& t = titles.Tracks.at(static_cast<std::size_t>(index));
+    f.Title = t.Title;
+    f.Artist = t.Artist.empty() ? titles.Artist : t.Artist;
+    f.Album = titles.Album;
+    f.AlbumArtist = titles.Artist;
+    f.Year = titles.Year;
+    for (int i = 0; i < ripper.Tracks.Count(); ++i) {
+        if (ripper.IsAudioTrack(i)) {
+            ++f.TrackTotal;
+        }
+    }
+    f.Track = ripper.Tracks.Objects(index).TrackNum;
+    f.ReleaseId = titles.ReleaseId;
+    f.DiscId = titles.DiscId;
+    return f;
+}
+
 } // namespace Metadata

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "metadata/DiscId.h"
+#include "metadata/Id3v2Tag.h"
 #include "metadata/MusicBrainz.h"
 
 #include <map>
@@ -86,5 +87,11 @@ LocalTitles ReadLocalTitles(const TCDRIP& ripper);
 // command line.
 DiscTitles JoinTitles(const LocalTitles& local, const LookupResult& lookup,
                       const CommandLineTitles& commandLine);
+
+// The ID3v2 fields of entry `index` of the ripper's track table: its title and artist
+// (the disc's artist when it has none of its own), the album, the disc's artist as
+// album artist, its track number of the audio tracks' count, the year and the
+// MusicBrainz IDs.
+TagFields TrackTags(const DiscTitles& titles, const TCDRIP& ripper, int index);
 
 } // namespace Metadata

@@ -2,6 +2,7 @@
 
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
+#include "metadata/Id3v2Tag.h"
 #include "platform/AppInfo.h"
 #include "platform/ProfileIni.h"
 #include "settings/globals.h"
@@ -470,6 +471,7 @@ void TfrmMain::cboDriveClick() {
     SetStatus(QStringLiteral("No Tracks Selected."));
     chkSelAll->setCheckState(Qt::Unchecked);
     mnuReadCDiniClick();
+    FindTitles();
 }
 
 void TfrmMain::chkSelAllClick() {
@@ -577,6 +579,12 @@ void TfrmMain::SaveCDInformation1Click() {
     } catch (...) {
         // An unreadable file: the save writes the album facts empty.
     }
+    // What CD-TEXT or MusicBrainz found fills what the section lacks.
+    const Metadata::DiscTitles& found = TitleSearch->Found();
+    for (auto [stored, other] : {std::pair{&artist, &found.Artist}, std::pair{&album, &found.Album},
+                                 std::pair{&year, &found.Year}})
+        if (stored->empty())
+            *stored = *other;
     WriteCDInfo(key, artist, album, year, genre, &titles);
 }
 
@@ -609,6 +617,7 @@ void TfrmMain::ExtractTracks(bool toWave) {
     targets.HandleProc = [this](const std::exception& e) { HandleProc(e); };
     targets.ShellOpen = [](const QUrl& url) { AppMessages::ShellOpen(url); };
     targets.ShowSummary = [this](const QString& summary) { SetStatus(summary); };
+    targets.TagMp3 = [this](const std::string& file, int row) { TagMp3(file, row); };
     Tfrmprg dialog(std::move(targets));
     dialog.ToWave = toWave;
     dialog.exec();
@@ -858,4 +867,57 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* e) {
             ListView1Click();
     }
     return QWidget::eventFilter(watched, e);
+}
+
+// ---------------------------------------------------------------- titles from CD-TEXT and
+// MusicBrainz
+
+void TfrmMain::FindTitles() {
+    TitleSearch->OnLookup = [this](const Metadata::DiscTitles& found,
+                                   const Metadata::LookupResult& result) {
+        ShowLookup(found, result);
+    };
+    if (FillTitles(TitleSearch->Start(*RIPPER, Settings.Lookup), Metadata::TitleSource::CdText) > 0)
+        SetStatus(QStringLiteral("Titles from CD-TEXT"));
+}
+
+// Puts the titles that came from `source` into the rows that still show the track's
+// own name or nothing (a blank title in cdplayer.ini): a title the user typed or
+// cdplayer.ini gave stays. Checkboxes and the
+// rows' order stay as they are. Returns how many rows changed.
+int TfrmMain::FillTitles(const Metadata::DiscTitles& found, Metadata::TitleSource source) {
+    int filled = 0;
+    for (int i = 0; i < RowCount() && std::size_t(i) < found.Tracks.size(); ++i) {
+        const Metadata::TrackTitle& t = found.Tracks[std::size_t(i)];
+        const QString shown = Row(i)->text(0);
+        if (t.Source == source &&
+            (shown == Q(RIPPER->Tracks.Strings(i)) || shown.trimmed().isEmpty())) {
+            Row(i)->setText(0, Q(t.Title));
+            ++filled;
+        }
+    }
+    return filled;
+}
+
+void TfrmMain::ShowLookup(const Metadata::DiscTitles& found, const Metadata::LookupResult& result) {
+    if (result.Found) {
+        FillTitles(found, Metadata::TitleSource::MusicBrainz);
+        SetStatus(QStringLiteral("Titles from MusicBrainz: ") + Q(found.Release));
+        return;
+    }
+    // Nothing found: one line says why, unless CD-TEXT already named the tracks.
+    for (const Metadata::TrackTitle& t : found.Tracks)
+        if (t.Source == Metadata::TitleSource::CdText)
+            return;
+    SetStatus(Q(result.Message));
+}
+
+void TfrmMain::TagMp3(const std::string& file, int row) {
+    if (row < 0 || row >= RowCount() || std::size_t(row) >= TitleSearch->Found().Tracks.size())
+        return;
+    Metadata::TagFields fields = Metadata::TrackTags(TitleSearch->Found(), *RIPPER, row);
+    fields.Title = Row(row)->text(0).trimmed().toStdString(); // the title as the row shows it
+    std::string error;
+    if (!Metadata::WriteId3v2Tag(file, fields, &error))
+        throw std::runtime_error(error);
 }

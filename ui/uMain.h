@@ -2,6 +2,7 @@
 
 #include "cdaccess/CDRIP.h"
 #include "ui/SkinLayout.h"
+#include "ui/TitleSearch.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -129,6 +130,12 @@ public:
     void HandleProc(const std::exception& e);
     void SetLameCoder();
 
+    // --- Titles beyond cdplayer.ini: CD-TEXT at once, MusicBrainz in the background
+    void FindTitles();
+    // Writes the ID3v2 tag of the MP3 file of track-list row `row` (the extraction job
+    // calls it after the ID3v1 title tag): the row's title and what the sources found.
+    void TagMp3(const std::string& file, int row);
+
     // --- Playback panel
     void btnPlayClick();
     void imgPauseClick();
@@ -177,6 +184,13 @@ private:
     TSkinImage* PressedImage = nullptr;
     bool ManualMove = false;
     QPoint MoveOffset;
+
+    int FillTitles(const Metadata::DiscTitles& found, Metadata::TitleSource source);
+    void ShowLookup(const Metadata::DiscTitles& found, const Metadata::LookupResult& result);
+
+public:
+    // Last member: it goes first, waiting for a look-up still running.
+    std::unique_ptr<TTitleSearch> TitleSearch = std::make_unique<TTitleSearch>(this);
 };
 
 // The main window of the program, created by main().

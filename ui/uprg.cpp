@@ -282,6 +282,8 @@ bool Tfrmprg::ExtractEntry(int index, int ordinal, int total) {
         T.MP3Info1->SetFilename(name.toStdString());
         T.MP3Info1->SetTitle(caption.toStdString());
         T.MP3Info1->Save();
+        if (T.TagMp3)
+            T.TagMp3(name.toStdString(), index);
     }
     row->setText(TrackColumns::Status, Cancelled ? "Cancelled" : "OK");
     return true;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 class QGroupBox;
 class QLabel;
@@ -40,6 +41,8 @@ struct TJobTargets {
     std::function<void(const QUrl&)> ShellOpen;
     // Shows the job's summary ("6 of 6 tracks accurately ripped") in the status line.
     std::function<void(const QString&)> ShowSummary;
+    // Writes the ID3v2 tag of an MP3 file made from row `row`; may be empty.
+    std::function<void(const std::string& file, int row)> TagMp3;
 };
 
 // The progress dialog: it runs one extraction job at the first tick of its timer.

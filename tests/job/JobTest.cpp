@@ -89,6 +89,7 @@ protected:
     int ripPercent = 0;
     std::vector<QUrl> opened;
     std::vector<std::string> errors;
+    std::function<void(const std::string&, int)> tagMp3; // the window's ID3v2 hook
     std::vector<QString> statusLines, pathLines;
     std::vector<QString> summaries; // the status line's summary after a job
     Tfrmprg* running = nullptr;
@@ -172,6 +173,7 @@ protected:
         t.HandleProc = [this](const std::exception& e) { errors.push_back(e.what()); };
         t.ShellOpen = [this](const QUrl& u) { opened.push_back(u); };
         t.ShowSummary = [this](const QString& text) { summaries.push_back(text); };
+        t.TagMp3 = tagMp3;
         return t;
     }
 
@@ -236,6 +238,26 @@ TEST_F(JobTest, Mp3JobTagsTitles) {
     EXPECT_FALSE(fs::exists(out / "Track10.wav"));
     EXPECT_EQ(Status(9), "OK");
     EXPECT_EQ(opened.size(), 1u);
+}
+
+// The window's ID3v2 hook gets each MP3 file with its row, after the ID3v1 tag is on;
+// a failure in it ends the job through the error report.
+TEST_F(JobTest, Mp3JobCallsTheId3v2HookPerFile) {
+    Tick({1, 3});
+    std::vector<std::pair<std::string, int>> calls;
+    tagMp3 = [&](const std::string& file, int row) {
+        EXPECT_EQ(Id3Title(file), "Track0" + std::to_string(row + 1));
+        calls.emplace_back(file, row);
+        if (row == 3)
+            throw std::runtime_error("cannot write the ID3v2 tag");
+    };
+    Run(false);
+    tagMp3 = nullptr;
+    EXPECT_EQ(calls,
+              (std::vector<std::pair<std::string, int>>{{(out / "Track02.mp3").string(), 1},
+                                                        {(out / "Track04.mp3").string(), 3}}));
+    EXPECT_EQ(errors, std::vector<std::string>{"cannot write the ID3v2 tag"});
+    EXPECT_EQ(Run(true), mrOk); // WAV files: no hook
 }
 
 struct NameCase {

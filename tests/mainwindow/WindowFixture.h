@@ -27,6 +27,7 @@ protected:
         setenv("VELMORA_SETTINGS", (Dir + "/velmora-ripper.ini").c_str(), 1);
         QDir().mkpath(QString::fromStdString(Dir + "/config"));
         SetDefaultSettings();
+        Settings.Lookup = false; // the look-up tests turn it on themselves
         Fake = FakeCdRip{};
         AppMessages::SetHook([this](const AppMessages::Message& m) {
             Messages.push_back(m);

@@ -44,24 +44,4 @@ std::vector<std::string> TitleList(const Metadata::DiscTitles& titles) {
     return list;
 }
 
-Metadata::TagFields TagFieldsOf(const Metadata::DiscTitles& titles, const TCDRIP& ripper,
-                                int index) {
-    Metadata::TagFields f;
-    const Metadata::TrackTitle& t = titles.Tracks.at(static_cast<std::size_t>(index));
-    f.Title = OutputFiles::TrimControl(t.Title);
-    f.Artist = t.Artist.empty() ? titles.Artist : t.Artist;
-    f.Album = titles.Album;
-    f.AlbumArtist = titles.Artist;
-    f.Year = titles.Year;
-    for (int i = 0; i < ripper.Tracks.Count(); ++i) {
-        if (ripper.IsAudioTrack(i)) {
-            ++f.TrackTotal;
-        }
-    }
-    f.Track = ripper.Tracks.Objects(index).TrackNum;
-    f.ReleaseId = titles.ReleaseId;
-    f.DiscId = titles.DiscId;
-    return f;
-}
-
 } // namespace riptool

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "metadata/DiscTitles.h"
-#include "metadata/Id3v2Tag.h"
 
 #include <string>
 #include <vector>
@@ -25,11 +24,5 @@ Metadata::DiscTitles FindDiscTitles(const TCDRIP& ripper, const Metadata::Comman
 
 // The titles alone, one per entry of the track table.
 std::vector<std::string> TitleList(const Metadata::DiscTitles& titles);
-
-// The ID3v2 fields of entry `index` of the track table: its title and artist (the
-// disc's artist when it has none of its own), the album, the disc's artist as album
-// artist, the track number of the audio tracks' count, the year and MusicBrainz IDs.
-Metadata::TagFields TagFieldsOf(const Metadata::DiscTitles& titles, const TCDRIP& ripper,
-                                int index);
 
 } // namespace riptool

@@ -11,6 +11,7 @@
 #include "cdaccess/OutputFiles.h"
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
+#include "metadata/Id3v2Tag.h"
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
 #include "settings/globals.h"
@@ -251,7 +252,7 @@ std::string TagFile(const std::string& file, const std::string& title) {
 std::string TagFileFully(const std::string& file, const Metadata::DiscTitles& titles,
                          const TCDRIP& ripper, int index) {
     std::string error;
-    if (!Metadata::WriteId3v2Tag(file, TagFieldsOf(titles, ripper, index), &error)) {
+    if (!Metadata::WriteId3v2Tag(file, Metadata::TrackTags(titles, ripper, index), &error)) {
         return error.empty() ? std::string("unknown error") : error;
     }
     return {};

@@ -1,0 +1,190 @@
+// Titles beyond cdplayer.ini in the main window: the demo disc's CD-TEXT at start, the
+// MusicBrainz look-up in the background against a local server, and the ID3v2 tag of
+// the window's MP3 files.
+#include "WindowFixture.h"
+
+#include "LocalHttpServer.h"
+#include "cdaccess/Mutagen.h"
+#include "discgen.h"
+#include "encoding/MP3Info.h"
+#include "metadata/DiscId.h"
+#include "platform/ProfileIni.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class TitlesWindow : public WindowFixture {
+protected:
+    void TearDown() override {
+        WindowFixture::TearDown();
+        unsetenv("VELMORA_MUSICBRAINZ_URL");
+        TTitleSearch::TimeoutSeconds = 10;
+    }
+
+    std::string MakeDisc(const discgen::DiscSpec& plan) {
+        const std::string base = Dir + "/disc";
+        std::string error;
+        EXPECT_TRUE(discgen::writeDisc(base, plan, &error)) << error;
+        setenv("CDRIP_IMAGES", (base + ".cue").c_str(), 1);
+        return base + ".cue";
+    }
+
+    // Runs the event loop until `done` holds or `seconds` pass.
+    template <typename Pred> bool WaitFor(Pred done, int seconds) {
+        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+        while (!done() && Clock::now() < deadline) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return done();
+    }
+
+    std::vector<QString> Titles() const {
+        std::vector<QString> t;
+        for (int i = 0; i < Window->RowCount(); ++i)
+            t.push_back(Text(i, 0));
+        return t;
+    }
+};
+
+// Two audio tracks of 10 s and 20 s, no CD-TEXT.
+discgen::DiscSpec PlainDisc() {
+    discgen::DiscSpec plan = discgen::simpleDisc(31, 2, 750);
+    plan.tracks[1].sectors = 1500;
+    return plan;
+}
+
+std::string PlainDiscAnswer() {
+    return R"({"releases":[{"id":"other","title":"Other","media":[{"tracks":[)"
+           R"({"title":"X","length":50000},{"title":"Y","length":50000}]}]},)"
+           R"({"id":"rel-7","title":"Mb Album","date":"2020","artist-credit":[{"name":"Mb Band"}],)"
+           R"("media":[{"tracks":[{"title":"Erste","length":10000},)"
+           R"({"title":"Zweite Stück","length":20000}]}]}]})";
+}
+
+TEST_F(TitlesWindow, DemoDiscShowsItsCdTextAtStart) {
+    MakeDisc(discgen::demoDisc());
+    Open(CdRipDll());
+    EXPECT_EQ(Titles(),
+              (std::vector<QString>{"Opening Chords", "Noise Garden", "Café Sweep",
+                                    "Short Interlude", "Señor Sine", "Closing Bells", "Track07"}));
+    EXPECT_EQ(Status(), "Titles from CD-TEXT");
+    for (int i = 0; i < Window->RowCount(); ++i)
+        EXPECT_FALSE(Ticked(i));
+    // Found titles are not written to cdplayer.ini until the user saves.
+    EXPECT_FALSE(std::ifstream(Dir + "/config/cdplayer.ini").good());
+    Window->SaveCDInformation1Click();
+    EXPECT_EQ(ProfileIni::readString(CDInfoFilePath(), Window->RIPPER->GetDiscID(), "4", ""),
+              "Señor Sine");
+    EXPECT_EQ(ProfileIni::readString(CDInfoFilePath(), Window->RIPPER->GetDiscID(), "artist", ""),
+              "The Velmora Ensemble");
+    EXPECT_EQ(ProfileIni::readString(CDInfoFilePath(), Window->RIPPER->GetDiscID(), "album", ""),
+              "Synthetic Études");
+}
+
+TEST_F(TitlesWindow, TheUsersTitlesWinOverCdText) {
+    MakeDisc(discgen::demoDisc());
+    Open(CdRipDll());
+    const std::string key = Window->RIPPER->GetDiscID();
+    std::ofstream(Dir + "/config/cdplayer.ini") << "[" << key << "]\n0=Mine One\n1=My Own Two\n";
+    Window->cboDriveClick(); // the disc is read again
+    EXPECT_EQ(Text(0, 0), "Mine One");
+    EXPECT_EQ(Text(1, 0), "My Own Two");
+    EXPECT_EQ(Text(2, 0), "Café Sweep");
+}
+
+TEST_F(TitlesWindow, MusicBrainzAnswersInTheBackground) {
+    MakeDisc(PlainDisc());
+    LocalHttpServer server(LocalHttpServer::Mode::Answer, 200, PlainDiscAnswer());
+    setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    Settings.Lookup = true;
+    Open(CdRipDll());
+    // Before the answer: the rows carry the track names; a tick made now stays.
+    EXPECT_EQ(Titles(), (std::vector<QString>{"Track01", "Track02"}));
+    Window->Row(1)->setCheckState(0, Qt::Checked);
+    ASSERT_TRUE(WaitFor([&] { return Status().startsWith("Titles from MusicBrainz"); }, 10))
+        << Status().toStdString();
+    EXPECT_EQ(Status(), "Titles from MusicBrainz: Mb Band - Mb Album");
+    EXPECT_EQ(Titles(), (std::vector<QString>{"Erste", "Zweite Stück"}));
+    EXPECT_FALSE(Ticked(0));
+    EXPECT_TRUE(Ticked(1));
+    EXPECT_EQ(Text(0, 1), "01");
+    EXPECT_EQ(Text(1, 1), "02");
+    EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(TitlesWindow, RenamedRowsKeepTheUsersTitle) {
+    MakeDisc(PlainDisc());
+    LocalHttpServer server(LocalHttpServer::Mode::Answer, 200, PlainDiscAnswer());
+    setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    Settings.Lookup = true;
+    Open(CdRipDll());
+    Window->Row(0)->setText(0, "Typed By Me"); // before the answer comes
+    ASSERT_TRUE(WaitFor([&] { return Status().startsWith("Titles from MusicBrainz"); }, 10));
+    EXPECT_EQ(Titles(), (std::vector<QString>{"Typed By Me", "Zweite Stück"}));
+}
+
+TEST_F(TitlesWindow, ServerThatNeverAnswersDoesNotHoldTheWindow) {
+    MakeDisc(PlainDisc());
+    LocalHttpServer server(LocalHttpServer::Mode::Hang, 0, "", 2, 30);
+    setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    TTitleSearch::TimeoutSeconds = 3;
+    Settings.Lookup = true;
+    const auto start = Clock::now();
+    Open(CdRipDll());
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_TRUE(Window->TitleSearch->Busy());
+    // The window answers the user while the look-up waits.
+    Window->chkSelAll->click();
+    EXPECT_EQ(Status(), "2 Tracks Selected");
+    ASSERT_TRUE(WaitFor([&] { return !Window->TitleSearch->Busy(); }, 15));
+    EXPECT_TRUE(Status().startsWith("MusicBrainz: no answer")) << Status().toStdString();
+    EXPECT_EQ(Titles(), (std::vector<QString>{"Track01", "Track02"}));
+    EXPECT_TRUE(Ticked(0));
+    EXPECT_TRUE(Ticked(1));
+}
+
+TEST_F(TitlesWindow, ClosingDuringALookupDropsItsAnswer) {
+    MakeDisc(PlainDisc());
+    LocalHttpServer server(LocalHttpServer::Mode::Hang, 0, "", 2, 30);
+    setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    TTitleSearch::TimeoutSeconds = 1;
+    Settings.Lookup = true;
+    Open(CdRipDll());
+    EXPECT_TRUE(Window->TitleSearch->Busy());
+    Window.reset(); // waits for the look-up's time limit at most
+    QCoreApplication::processEvents();
+}
+
+TEST_F(TitlesWindow, Mp3GetsTheId3v2TagOfItsRow) {
+    discgen::DiscSpec plan = discgen::demoDisc();
+    MakeDisc(plan);
+    Open(CdRipDll());
+    Window->Row(2)->setText(0, "Renamed Three");
+    const std::string name = Dir + "/three.mp3";
+    Window->RIPPER->Encode = true;
+    Window->RIPPER->RipTrack(3, Dir + "/three.wav");
+    Window->MP3Info1->SetFilename(name);
+    Window->MP3Info1->SetTitle("Renamed Three");
+    Window->MP3Info1->Save();
+    Window->TagMp3(name, 2);
+    const nlohmann::json read = MutagenFrames(name);
+    ASSERT_TRUE(read.is_object());
+    const nlohmann::json& f = read["frames"];
+    EXPECT_EQ(f["TIT2"][0], "Renamed Three");
+    EXPECT_EQ(f["TALB"][0], "Synthetic Études");
+    EXPECT_EQ(f["TPE1"][0], "The Velmora Ensemble");
+    EXPECT_EQ(f["TPE2"][0], "The Velmora Ensemble");
+    EXPECT_EQ(f["TRCK"][0], "3/6"); // six audio tracks and a data track
+    EXPECT_EQ(f["TXXX:MusicBrainz Disc Id"][0], Window->TitleSearch->Found().DiscId);
+    EXPECT_FALSE(f.contains("TXXX:MusicBrainz Album Id")); // no look-up, no release
+}
+
+} // namespace

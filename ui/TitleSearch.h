@@ -1,0 +1,54 @@
+#pragma once
+
+#include "metadata/DiscTitles.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TCDRIP;
+
+// Finds a disc's titles beyond cdplayer.ini for the main window: the local sources
+// (cdplayer.ini, CD-TEXT) at once, MusicBrainz on a thread of its own so that the
+// window never waits for the network. The answer comes back on the window's thread
+// through OnLookup; an answer for a disc that was replaced meanwhile is dropped.
+class TTitleSearch {
+public:
+    // `context`: the object whose thread receives the answers (the window).
+    explicit TTitleSearch(QObject* context);
+    // Waits for look-ups still running: at most their time limit.
+    ~TTitleSearch();
+    TTitleSearch(const TTitleSearch&) = delete;
+    TTitleSearch& operator=(const TTitleSearch&) = delete;
+
+    // Time limit of one look-up; tests shorten it.
+    static long TimeoutSeconds;
+
+    // Starts over for the disc in the ripper's active drive and returns its titles from
+    // the local sources. With `lookup` the MusicBrainz look-up starts in the background.
+    Metadata::DiscTitles Start(const TCDRIP& ripper, bool lookup);
+
+    // Called on the context's thread with the titles of every source and what the
+    // look-up said.
+    std::function<void(const Metadata::DiscTitles&, const Metadata::LookupResult&)> OnLookup;
+
+    // The titles found so far for the current disc.
+    const Metadata::DiscTitles& Found() const { return Current; }
+    // True while the current disc's look-up runs.
+    bool Busy() const { return Running; }
+
+private:
+    void Finished(unsigned generation, const Metadata::LookupResult& result);
+    void Prune();
+
+    QObject* Context;
+    std::shared_ptr<bool> Alive = std::make_shared<bool>(true);
+    std::vector<std::unique_ptr<QThread>> Threads;
+    unsigned Generation = 0;
+    bool Running = false;
+    Metadata::LocalTitles Local;
+    Metadata::DiscTitles Current;
+};
