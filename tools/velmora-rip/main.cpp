@@ -250,6 +250,9 @@ int RipWithProof(TCDRIP& ripper, const Arguments& args) {
     } catch (const Failure& f) {
         if (!proof.Record.Tracks.empty()) {
             std::fprintf(stderr, "velmora-rip: %s\n", f.what());
+            if (f.Code == ExitInterrupted) {
+                proof.SkipLookup();
+            }
             return FinishJob(proof, outDir, args.proof, f.Code, stdout);
         }
         throw;
