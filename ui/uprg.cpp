@@ -310,6 +310,8 @@ void Tfrmprg::FinishProof() {
         return;
     SetStatus("Checking the rip...");
     const int status = Cancelled ? 1 : Proof->AnyDamaged() ? 3 : 0;
+    if (Cancelled)
+        Proof->SkipLookup(); // the user stopped the job: it ends at once
     Proof->Finish(TrimControls(QString::fromStdString(Settings.OutDir)).toStdString(), status);
     for (const TrackRecord& t : Proof->Record.Tracks) {
         for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {

@@ -39,6 +39,8 @@ public:
     // writes the log into folder. Returns the log's path; empty when it could not be
     // written.
     std::string Finish(const std::string& folder, int exitStatus);
+    // Leaves the look-up out of Finish (a job the user stopped should end at once).
+    void SkipLookup() { Options.AccurateRip = false; }
 
     RipRecord Record;
 

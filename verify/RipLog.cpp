@@ -3,8 +3,11 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
-#include <fstream>
+
+#include <cerrno>
+#include <fcntl.h>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -176,21 +179,49 @@ std::string FormatRipJson(const RipRecord& r) {
     return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
-std::string RipLogPath(const std::string& folder, const RipRecord& record) {
+std::string RipLogPath(const std::string& folder, const RipRecord& record, int n) {
     const std::string stem =
         SafeName(record.AlbumTitle.empty() ? record.DiscKey : record.AlbumTitle);
     const std::filesystem::path dir(folder.empty() ? "." : folder);
-    std::filesystem::path path = dir / (stem + ".log");
-    for (int n = 2; std::filesystem::exists(path); ++n) {
-        path = dir / (stem + " (" + std::to_string(n) + ").log");
+    return (dir / (n < 2 ? stem + ".log" : stem + " (" + std::to_string(n) + ").log")).string();
+}
+
+std::string RipLogPath(const std::string& folder, const RipRecord& record) {
+    int n = 1;
+    while (std::filesystem::exists(RipLogPath(folder, record, n))) {
+        ++n;
     }
-    return path.string();
+    return RipLogPath(folder, record, n);
 }
 
 std::string WriteRipLog(const std::string& folder, const RipRecord& record) {
-    const std::string path = RipLogPath(folder, record);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << FormatRipLog(record);
-    out.close();
-    return out ? path : std::string();
+    const std::string text = FormatRipLog(record);
+    // O_EXCL: a log that appears between the look and the write is not overwritten
+    // either; the next number is taken instead.
+    for (int n = 1; n < 10000; ++n) {
+        const std::string path = RipLogPath(folder, record, n);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == EEXIST) {
+            continue;
+        }
+        if (fd < 0) {
+            return {};
+        }
+        const char* p = text.data();
+        std::size_t left = text.size();
+        while (left > 0) {
+            const ssize_t w = ::write(fd, p, left);
+            if (w < 0 && errno == EINTR) {
+                continue;
+            }
+            if (w <= 0) {
+                break;
+            }
+            p += w;
+            left -= static_cast<std::size_t>(w);
+        }
+        const bool closed = ::close(fd) == 0;
+        return left == 0 && closed ? path : std::string();
+    }
+    return {};
 }

@@ -19,6 +19,8 @@ std::string FormatRipJson(const RipRecord& record);
 // ".log"; " (2)", " (3)", ... before ".log" when the name is taken, so that a new job
 // never overwrites an old log.
 std::string RipLogPath(const std::string& folder, const RipRecord& record);
+// The n-th candidate: "<name>.log" for n 1, "<name> (n).log" after.
+std::string RipLogPath(const std::string& folder, const RipRecord& record, int n);
 
 // Writes the log to RipLogPath; returns the path, or empty when it could not be written.
 std::string WriteRipLog(const std::string& folder, const RipRecord& record);

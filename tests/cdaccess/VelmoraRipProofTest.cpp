@@ -211,6 +211,17 @@ TEST_F(VelmoraRipProof, ChecksumsMatchTheImageAndTheTestRead) {
     EXPECT_TRUE(std::filesystem::exists(dir / ("out/" + key + " (2).log")));
 }
 
+// The checksums are taken from the PCM as read, before the encoder sees it.
+TEST_F(VelmoraRipProof, Mp3RipChecksumsThePcm) {
+    const Outcome r = Start({"rip", "--format", "mp3", "--tracks", "1", "--out", dir / "out",
+                             "--no-accuraterip", "--report", dir / "report.json", Image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", Reference(0).Crc);
+    EXPECT_EQ(Report()["tracks"][0]["crc32"], hex);
+    EXPECT_EQ(Report()["tracks"][0]["file"], dir / "out/Track01.mp3");
+}
+
 TEST_F(VelmoraRipProof, DamagedSectorsAreReportedWithExitThree) {
     const Outcome r = Start({"rip", "--format", "wav", "--out", dir / "out", "--tracks", "1",
                              "--no-accuraterip", "--report", dir / "report.json", Image},
