@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -217,9 +218,9 @@ TEST_F(VelmoraRip, RipsToWavFilesThatAreTheImagesBytes) {
         EXPECT_TRUE(std::equal(b.begin() + 44, b.end(), all.begin() + static_cast<long>(from)));
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "out/Track03.wav")); // the data track
-    // Not a terminal: one plain line per track, then the summary.
-    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 3) << r.Out;
-    EXPECT_THAT(r.Out, testing::EndsWith("2 exact, 0 damaged, 0 failed\n"));
+    // Not a terminal: one plain progress line per track, the summary, then the proof.
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '>'), 2) << r.Out;
+    EXPECT_THAT(r.Out, HasSubstr("\n2 exact, 0 damaged, 0 failed\n"));
     EXPECT_THAT(r.Out, HasSubstr("Track02 -> " + (dir / "out/Track02.wav") + ": OK"));
 }
 
@@ -262,9 +263,13 @@ TEST_P(VelmoraRipFails, OneLineAndNonZeroExit) {
         std::ofstream junk(dir / "junk.cue");
         junk << "this is not a cue sheet\n";
     }
+    ::mkfifo((dir / "fifo.cue").c_str(), 0600);
     std::vector<std::string> args;
     for (const std::string& a : GetParam().args) {
-        args.push_back(a == "IMAGE" ? image : a == "JUNK" ? dir / "junk.cue" : a);
+        args.push_back(a == "IMAGE"  ? image
+                       : a == "JUNK" ? dir / "junk.cue"
+                       : a == "FIFO" ? dir / "fifo.cue"
+                                     : a);
     }
     const Result r = Run(args);
     EXPECT_EQ(r.Code, GetParam().code) << r.Err;
@@ -282,6 +287,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailRow{"track_not_on_disc", {"rip", "--tracks", "5", "IMAGE"}, 2, "has no track 5"},
         FailRow{"drive_not_there", {"tracks", "--drive", "4", "IMAGE"}, 2, "no drive 4"},
         FailRow{"not_a_disc", {"tracks", "JUNK"}, 1, "no disc in drive 0"},
+        // The reason follows: the cue sheet's data file is not there.
+        FailRow{"not_a_disc_why", {"tracks", "JUNK"}, 1, "junk.bin: no such file"},
+        FailRow{"fifo_image", {"tracks", "FIFO"}, 1, "fifo.cue: not a regular file"},
         FailRow{
             "data_track_only", {"rip", "--tracks", "3", "IMAGE"}, 1, "No Audio Track Selected!"},
         FailRow{"output_not_creatable",
@@ -523,6 +531,34 @@ TEST_F(VelmoraRip, TitlesAreEscapedOnTheTerminal) {
     EXPECT_EQ(r.Out.find('\x1b'), std::string::npos);
     EXPECT_EQ(r.Err.find('\x1b'), std::string::npos);
     EXPECT_THAT(r.Err, HasSubstr("Clear\\x1B[2JScreen: Invalid file name: "));
+}
+
+// A real full disk (a 512 KiB tmpfs, where the machine lets us mount one): each track
+// fails with the system's reason, the file that was there stays whole, and no partial
+// file is left behind.
+TEST_F(VelmoraRip, FullDiskKeepsThePreviousFile) {
+    const std::string image = MakeDisc("full", discgen::simpleDisc(3, 2, 600));
+    const std::string out = dir / "small";
+    std::filesystem::create_directory(out);
+    if (::mount("tmpfs", out.c_str(), "tmpfs", 0, "size=512k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    std::ofstream(out + "/Track01.wav") << "previous good file";
+    const Result r = Run({"rip", "--format", "wav", "--overwrite", "--out", out, image});
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(out)) {
+        left.push_back(e.path().filename().string());
+    }
+    const auto b = ReadBytes(out + "/Track01.wav");
+    ::umount(out.c_str());
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_THAT(
+        r.Err, HasSubstr("Track01: Write error: " + out + "/Track01.wav: No space left on device"));
+    EXPECT_EQ(std::string(b.begin(), b.end()), "previous good file");
+    // Track 2 had no file before: its partial data keeps the name, nothing else is left.
+    EXPECT_THAT(left, testing::UnorderedElementsAre("Track01.wav", "Track02.wav"));
+}
+
 namespace {
 
 // Four audio tracks of 10, 10, 10 and 12 s and a data track, with CD-TEXT for the
@@ -651,28 +687,23 @@ TEST_F(VelmoraRip, ServerThatNeverAnswersLeavesTrackNames) {
     EXPECT_TRUE(std::filesystem::exists(dir / "out/Track01.mp3")) << r.Out;
 }
 
-// A real full disk (a 512 KiB tmpfs, where the machine lets us mount one): each track
-// fails with the system's reason, the file that was there stays whole, and no partial
-// file is left behind.
-TEST_F(VelmoraRip, FullDiskKeepsThePreviousFile) {
-    const std::string image = MakeDisc("full", discgen::simpleDisc(3, 2, 600));
-    const std::string out = dir / "small";
-    std::filesystem::create_directory(out);
-    if (::mount("tmpfs", out.c_str(), "tmpfs", 0, "size=512k") != 0) {
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    }
-    std::ofstream(out + "/Track01.wav") << "previous good file";
-    const Result r = Run({"rip", "--format", "wav", "--overwrite", "--out", out, image});
-    std::vector<std::string> left;
-    for (const auto& e : std::filesystem::directory_iterator(out)) {
-        left.push_back(e.path().filename().string());
-    }
-    const auto b = ReadBytes(out + "/Track01.wav");
-    ::umount(out.c_str());
-    EXPECT_EQ(r.Code, 1);
-    EXPECT_THAT(
-        r.Err, HasSubstr("Track01: Write error: " + out + "/Track01.wav: No space left on device"));
-    EXPECT_EQ(std::string(b.begin(), b.end()), "previous good file");
-    // Track 2 had no file before: its partial data keeps the name, nothing else is left.
-    EXPECT_THAT(left, testing::UnorderedElementsAre("Track01.wav", "Track02.wav"));
+TEST_F(VelmoraRip, CdTextTitlesNameTheFilesAndTags) {
+    discgen::DiscSpec plan = discgen::simpleDisc(23, 2, 300);
+    plan.title = "Études";
+    plan.performer = "Zoë";
+    plan.trackTitles = {"", "Café Noir"};
+    const std::string image = MakeDisc("cdtext", plan);
+    const Result r = Run({"rip", "--no-lookup", "--out", dir / "out", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string cafe = dir / "out/Café Noir.mp3";
+    ASSERT_TRUE(std::filesystem::exists(cafe)) << r.Out;
+    ASSERT_TRUE(std::filesystem::exists(dir / "out/Track01.mp3")) << r.Out;
+    const nlohmann::json read = MutagenFrames(cafe);
+    ASSERT_TRUE(read.is_object());
+    EXPECT_EQ(read["frames"]["TIT2"][0], "Café Noir");
+    EXPECT_EQ(read["frames"]["TALB"][0], "Études");
+    EXPECT_EQ(read["frames"]["TPE1"][0], "Zoë");
+    EXPECT_EQ(read["frames"]["TRCK"][0], "2/2");
+    const auto b = ReadBytes(cafe);
+    EXPECT_EQ(std::string(b.end() - 128, b.end() - 128 + 12), "TAGCaf\xe9 Noir"); // Windows-1252
 }
