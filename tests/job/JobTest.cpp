@@ -621,6 +621,8 @@ TEST_F(JobTest, CancelledReRipKeepsTheOldFile) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "previous good file");
     for (const auto& e : fs::directory_iterator(out))
         EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos) << e.path();
+}
+
 // After the job each row's tooltip carries its track's CRC32 (zlib's, of the image's
 // PCM) and AccurateRip result, the status line sums up, and the log lies beside the
 // files. The test environment points the look-up at a port that refuses.
