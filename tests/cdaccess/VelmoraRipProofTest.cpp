@@ -206,8 +206,10 @@ TEST_F(VelmoraRipProof, ChecksumsMatchTheImageAndTheTestRead) {
     const std::string key = j["disc"]["key"];
     EXPECT_TRUE(std::filesystem::exists(dir / ("out/" + key + ".log")));
     // A second job adds a log of its own.
-    ASSERT_EQ(
-        Start({"rip", "--format", "wav", "--out", dir / "out", "--no-accuraterip", Image}).Code, 0);
+    ASSERT_EQ(Start({"rip", "--format", "wav", "--overwrite", "--out", dir / "out",
+                     "--no-accuraterip", Image})
+                  .Code,
+              0);
     EXPECT_TRUE(std::filesystem::exists(dir / ("out/" + key + " (2).log")));
 }
 

@@ -21,7 +21,6 @@ std::string firstStartFile(const std::string& music) {
            music +
            "\n"
            "OpenWhenDone=1\n"
-           "Lookup=1\n"
            "\n"
            "[MP3]\n"
            "SampleRates=44100\n"
@@ -87,12 +86,12 @@ TEST_F(SettingsStore, WrittenFileIsPlainIniWithExactNames) {
     SaveSettings();
     const auto sections = IniTest::strictRead(readFile(SettingsFile));
     ASSERT_EQ(sections.size(), 2u);
-    EXPECT_EQ(sections.at("System").size(), 3u);
+    EXPECT_EQ(sections.at("System").size(), 2u);
     EXPECT_EQ(sections.at("MP3").size(), 12u);
     const std::string dump = IniTest::configParserDump(SettingsFile);
     if (dump.empty())
         GTEST_SKIP() << "python3 is missing";
-    EXPECT_EQ(dump, "System|OutDir=/data/Music 100%\nSystem|OpenWhenDone=1\nSystem|Lookup=1\n"
+    EXPECT_EQ(dump, "System|OutDir=/data/Music 100%\nSystem|OpenWhenDone=1\n"
                     "MP3|SampleRates=44100\nMP3|BitRates=128\nMP3|MaxBitRates=320\n"
                     "MP3|Mode=3\nMP3|Quality=0\nMP3|EnableVBR=1\nMP3|WriteVBRHeader=1\n"
                     "MP3|VBRQuality=5\nMP3|CopyRight=0\nMP3|Original=0\nMP3|CRC=1\n"
