@@ -50,8 +50,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
 # What no program links, so that dpkg-shlibdeps cannot see it: Qt's platform plugins,
 # without which the window cannot open on X11 or Wayland, and SDL2, which libcdrip
-# opens with dlopen for playback (without it, playback runs on a silent clock).
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# opens with dlopen for playback (without it, playback runs on a silent clock). The
+# Options dialog is laid out for Arial's metrics; Liberation Sans has the same.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsdl2-2.0-0")
 
 include(CPack)

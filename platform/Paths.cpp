@@ -97,7 +97,7 @@ std::string settingsFilePath() {
     if (!fromEnv.empty())
         return fromEnv;
     const std::string program = programPath();
-    if (!program.empty() && folderWritable(folderOf(program)))
+    if (!program.empty() && settingsBesideProgram(folderOf(program)))
         return settingsFileBeside(program);
     return configFolder() + "/" + std::string(AppInfo::ProgramName) + ".ini";
 }
@@ -152,6 +152,15 @@ bool folderExists(const std::string& path) {
 
 bool folderWritable(const std::string& path) {
     return folderExists(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+bool settingsBesideProgram(const std::string& programFolder) {
+    for (const char* system : {"/usr", "/bin", "/sbin", "/opt"}) {
+        const std::string root = system;
+        if (programFolder == root || programFolder.rfind(root + "/", 0) == 0)
+            return false;
+    }
+    return folderWritable(programFolder);
 }
 
 bool createFolders(const std::string& path) {

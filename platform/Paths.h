@@ -40,6 +40,10 @@ bool folderExists(const std::string& path);
 
 // Whether files can be created in the folder (it exists and allows writing).
 bool folderWritable(const std::string& path);
+// True when a program's settings file may live in the program's folder: the folder is
+// writable and is not one of the system's program folders (/usr, /bin, /sbin, /opt),
+// where a package manager owns every file and root would otherwise write one.
+bool settingsBesideProgram(const std::string& programFolder);
 
 // Creates the folder and every missing parent (mkdir -p); true when the folder exists
 // afterwards.

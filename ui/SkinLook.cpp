@@ -58,5 +58,6 @@ void ApplySkinLook(QApplication& app) {
                                            static_cast<qsizetype>(AppInfo::ProgramName.size()));
     const QString beside = ProgramDataFile(QStringLiteral("skin/") + name + QStringLiteral(".png"));
     QApplication::setWindowIcon(QFileInfo::exists(beside) ? QIcon(beside) : QIcon::fromTheme(name));
-    QGuiApplication::setDesktopFileName(name);
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(
+        AppInfo::DesktopId.data(), static_cast<qsizetype>(AppInfo::DesktopId.size())));
 }

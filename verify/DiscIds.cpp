@@ -1,6 +1,6 @@
 #include "verify/DiscIds.h"
 
-#include <discid/discid.h>
+#include "metadata/DiscId.h"
 
 #include <cstdio>
 
@@ -13,18 +13,6 @@ int DigitSum(int32_t n) {
     }
     return sum;
 }
-
-struct DiscIdHandle {
-    DiscId* Handle = discid_new();
-    DiscIdHandle() = default;
-    DiscIdHandle(const DiscIdHandle&) = delete;
-    DiscIdHandle& operator=(const DiscIdHandle&) = delete;
-    ~DiscIdHandle() {
-        if (Handle != nullptr) {
-            discid_free(Handle);
-        }
-    }
-};
 
 } // namespace
 
@@ -83,35 +71,10 @@ std::string AccurateRipIds::Text() const {
 }
 
 std::string MusicBrainzDiscId(const DiscToc& toc) {
-    // Trailing data tracks (a second session) are left out; every track before the
-    // last audio track counts.
-    int last = 0;
-    for (std::size_t i = 0; i < toc.Tracks.size() && i < 99; ++i) {
-        if (toc.Tracks[i].Audio) {
-            last = static_cast<int>(i) + 1;
-        }
+    // The rule for a data track after the audio lives with the look-up that uses it.
+    std::vector<Metadata::TocTrack> tracks;
+    for (const DiscToc::Entry& e : toc.Tracks) {
+        tracks.push_back({e.Start, e.Audio});
     }
-    if (last == 0) {
-        return {};
-    }
-    // offsets[0] is the lead-out, offsets[i] track i's start, both from the disc start.
-    int offsets[100] = {};
-    for (int n = 1; n <= last; ++n) {
-        offsets[n] = toc.Tracks[static_cast<std::size_t>(n - 1)].Start + kLeadInSectors;
-    }
-    // A data track after the audio starts a second session: the audio session ends
-    // kSessionGapSectors before it. An image that puts the data track right after the
-    // audio, with no room for that gap, ends the audio where the data starts.
-    int32_t end = toc.LeadOut;
-    if (static_cast<std::size_t>(last) < toc.Tracks.size()) {
-        const int32_t data = toc.Tracks[static_cast<std::size_t>(last)].Start;
-        const int32_t lastStart = toc.Tracks[static_cast<std::size_t>(last - 1)].Start;
-        end = data - kSessionGapSectors > lastStart ? data - kSessionGapSectors : data;
-    }
-    offsets[0] = end + kLeadInSectors;
-    DiscIdHandle disc;
-    if (disc.Handle == nullptr || discid_put(disc.Handle, 1, last, offsets) == 0) {
-        return {};
-    }
-    return discid_get_id(disc.Handle);
+    return Metadata::MusicBrainzDiscId(Metadata::MusicBrainzToc(tracks, toc.LeadOut));
 }

@@ -190,6 +190,16 @@ TEST(FilesAndFolders, CreateFoldersFailsBelowAFile) {
     EXPECT_FALSE(Paths::folderWritable(folder.file("none")));
 }
 
+// An installed program's folder is writable for root, but a package owns it: the
+// settings go to the configuration folder instead.
+TEST(FilesAndFolders, SettingsNeverBesideAnInstalledProgram) {
+    TempFolder folder;
+    EXPECT_TRUE(Paths::settingsBesideProgram(folder.file("")));
+    for (const char* system : {"/usr/bin", "/usr/local/bin", "/usr", "/bin", "/sbin", "/opt/x"})
+        EXPECT_FALSE(Paths::settingsBesideProgram(system)) << system;
+    EXPECT_FALSE(Paths::settingsBesideProgram(folder.file("none")));
+}
+
 TEST(FilesAndFolders, FolderOf) {
     EXPECT_EQ(Paths::folderOf("/a/b/c"), "/a/b");
     EXPECT_EQ(Paths::folderOf("/c"), "/");

@@ -30,9 +30,9 @@
 #include <unistd.h>
 
 using namespace riptool;
+using Metadata::SourceName;
 using OutputFiles::EscapeControls;
 using OutputFiles::TrimControl;
-using Metadata::SourceName;
 
 namespace {
 
@@ -95,13 +95,14 @@ void AddImages(const std::vector<std::string>& images) {
 }
 
 // The GUI's settings file, unless VELMORA_SETTINGS names another: velmora-ripper.ini
-// beside this program when that folder is writable, else in the configuration folder.
+// beside this program when that folder is writable and not a system folder, else in
+// the configuration folder.
 void UseGuiSettings() {
     const char* chosen = std::getenv("VELMORA_SETTINGS");
     if (chosen == nullptr || *chosen == '\0') {
         const std::string folder = Paths::folderOf(Paths::programPath());
         const std::string name = std::string(AppInfo::ProgramName);
-        Paths::setSettingsFileOverride(Paths::folderWritable(folder)
+        Paths::setSettingsFileOverride(Paths::settingsBesideProgram(folder)
                                            ? Paths::settingsFileBeside(folder + "/" + name)
                                            : Paths::configFolder() + "/" + name + ".ini");
     }
@@ -267,8 +268,7 @@ enum class Outcome { Exact, Damaged, Failed, Stopped };
 
 // What one rip job shares between its tracks.
 struct Job {
-    Job(TCDRIP& r, const Arguments& a, std::string folder, Metadata::DiscTitles disc,
-        JobProof& p)
+    Job(TCDRIP& r, const Arguments& a, std::string folder, Metadata::DiscTitles disc, JobProof& p)
         : ripper(r), args(a), found(std::move(disc)), titles(TitleList(found)),
           outDir(std::move(folder)), mp3(a.format == Format::Mp3), proof(p) {}
     TCDRIP& ripper;
