@@ -45,6 +45,7 @@ const TCdRipDll LinkedLibrary = {
     ::CR_StopPlayTrack,
     ::CR_EjectCD,
     ::CR_GetPlayPosition,
+    ::CR_GetDriveStatusText,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

@@ -62,6 +62,7 @@ struct TCdRipDll {
     int32_t (*CR_StopPlayTrack)();
     int32_t (*CR_EjectCD)(int32_t eject);
     int32_t (*CR_GetPlayPosition)(int32_t* first, int32_t* second);
+    int32_t (*CR_GetDriveStatusText)(char* text, int32_t size);
 };
 
 // The table bound to the linked CD ripping library.

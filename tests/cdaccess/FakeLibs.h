@@ -27,6 +27,7 @@ struct FakeDrive {
     uint8_t OutputFormat = 0;
     int32_t Jitter = -1; // the jitter flag the library reports
     bool HasDisc = true;
+    std::string StatusText;     // what CR_GetDriveStatusText answers
     std::vector<TTocEntry> Toc; // the tracks, then the lead-out
 };
 

@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -211,9 +212,13 @@ TEST_P(VelmoraRipFails, OneLineAndNonZeroExit) {
         std::ofstream junk(dir / "junk.cue");
         junk << "this is not a cue sheet\n";
     }
+    ::mkfifo((dir / "fifo.cue").c_str(), 0600);
     std::vector<std::string> args;
     for (const std::string& a : GetParam().args) {
-        args.push_back(a == "IMAGE" ? image : a == "JUNK" ? dir / "junk.cue" : a);
+        args.push_back(a == "IMAGE"  ? image
+                       : a == "JUNK" ? dir / "junk.cue"
+                       : a == "FIFO" ? dir / "fifo.cue"
+                                     : a);
     }
     const Result r = Run(args);
     EXPECT_EQ(r.Code, GetParam().code) << r.Err;
@@ -231,6 +236,9 @@ INSTANTIATE_TEST_SUITE_P(
         FailRow{"track_not_on_disc", {"rip", "--tracks", "5", "IMAGE"}, 2, "has no track 5"},
         FailRow{"drive_not_there", {"tracks", "--drive", "4", "IMAGE"}, 2, "no drive 4"},
         FailRow{"not_a_disc", {"tracks", "JUNK"}, 1, "no disc in drive 0"},
+        // The reason follows: the cue sheet's data file is not there.
+        FailRow{"not_a_disc_why", {"tracks", "JUNK"}, 1, "junk.bin: no such file"},
+        FailRow{"fifo_image", {"tracks", "FIFO"}, 1, "fifo.cue: not a regular file"},
         FailRow{
             "data_track_only", {"rip", "--tracks", "3", "IMAGE"}, 1, "No Audio Track Selected!"},
         FailRow{"output_not_creatable",

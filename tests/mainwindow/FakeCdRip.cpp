@@ -1,7 +1,9 @@
 #include "FakeCdRip.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 FakeCdRip Fake;
 
@@ -86,10 +88,19 @@ int32_t PlayPos(int32_t* a, int32_t* b) {
     return 0;
 }
 
-const TCdRipDll table = {Version,   Ok,      NumDrives,  Ok,    SetActive,  GetParams,
-                         SetParams, ReadToc, NumEntries, Entry, OpenRipper, RipChunk,
-                         JitterPos, Zero,    Zero,       Ok,    Play,       Pause,
-                         Stop,      Eject,   PlayPos};
+int32_t StatusText(char* text, int32_t size) {
+    if (text == nullptr || size < 1)
+        return 1;
+    const std::size_t n = std::min(Fake.StatusText.size(), static_cast<std::size_t>(size - 1));
+    std::memcpy(text, Fake.StatusText.data(), n);
+    text[n] = '\0';
+    return 0;
+}
+
+const TCdRipDll table = {Version,   Ok,      NumDrives,  Ok,        SetActive,  GetParams,
+                         SetParams, ReadToc, NumEntries, Entry,     OpenRipper, RipChunk,
+                         JitterPos, Zero,    Zero,       Ok,        Play,       Pause,
+                         Stop,      Eject,   PlayPos,    StatusText};
 
 } // namespace
 

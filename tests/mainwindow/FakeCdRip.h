@@ -3,6 +3,7 @@
 #include "cdaccess/CdRip_dll.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // A CD ripping library made of plain data: one drive whose disc, tray and play
@@ -17,6 +18,7 @@ struct FakeCdRip {
     std::vector<int32_t> Paused; // arguments of CR_PauseCD
     int Stops = 0;
     std::vector<int32_t> Ejects;
+    std::string StatusText; // what CR_GetDriveStatusText answers
 
     // Audio tracks of the given lengths in sectors; data = true makes a track data.
     void SetDisc(const std::vector<int32_t>& lengths, const std::vector<bool>& data = {});
