@@ -112,6 +112,7 @@ void Ripper::readPlainRun() {
     const int32_t count = std::min(settings_.sectorsPerChunk, readLast_ - plainNext_ + 1);
     decided_.resize(size_t(count) * kRaw);
     damaged_.assign(size_t(count), false);
+    taken_ = 0;
     uint8_t* out = decided_.data();
     if (readRun(plainNext_, count, out) != count) {
         for (int32_t i = 0; i < count; ++i) {
@@ -138,14 +139,18 @@ void Ripper::source(int32_t lsn, uint8_t* out) {
     }
     if (settings_.paranoia) {
         decideUpTo(lsn);
-    } else if (decided_.empty()) {
+    } else if (taken_ == damaged_.size()) {
         readPlainRun();
     }
-    std::memcpy(out, decided_.data(), kRaw);
-    if (damaged_.front())
+    std::memcpy(out, decided_.data() + taken_ * kRaw, kRaw);
+    if (damaged_[taken_])
         noteError(lsn);
-    decided_.erase(decided_.begin(), decided_.begin() + kRaw);
-    damaged_.erase(damaged_.begin());
+    // Delivered sectors go in batches, not one by one.
+    if (++taken_ == damaged_.size() || taken_ >= 64) {
+        decided_.erase(decided_.begin(), decided_.begin() + ptrdiff_t(taken_ * kRaw));
+        damaged_.erase(damaged_.begin(), damaged_.begin() + ptrdiff_t(taken_));
+        taken_ = 0;
+    }
 }
 
 // The verified reader. A drive delivers the bytes of one read contiguously, but a read

@@ -96,6 +96,7 @@ private:
     int32_t shiftSectors_ = 0, shiftRest_ = 0;
     std::vector<uint8_t> window_, carry_;
     int32_t carryLsn_ = -1;
+    size_t taken_ = 0; // sectors at the front of decided_ already delivered
 };
 
 } // namespace cdrip
