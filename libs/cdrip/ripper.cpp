@@ -114,14 +114,19 @@ void Ripper::readPlainRun() {
     damaged_.assign(size_t(count), false);
     taken_ = 0;
     uint8_t* out = decided_.data();
-    if (readRun(plainNext_, count, out) != count) {
-        for (int32_t i = 0; i < count; ++i) {
-            uint8_t* at = out + size_t(i) * kRaw;
-            if (!readPlain(plainNext_ + i, at)) {
-                std::memset(at, 0, kRaw);
-                damaged_[size_t(i)] = true;
-            }
+    for (int32_t done = 0; done < count;) {
+        // A drive may return fewer sectors than asked for: the rest in the next read.
+        const int32_t got = readRun(plainNext_ + done, count - done, out + size_t(done) * kRaw);
+        if (got > 0) {
+            done += got;
+            continue;
         }
+        uint8_t* at = out + size_t(done) * kRaw;
+        if (!readPlain(plainNext_ + done, at)) {
+            std::memset(at, 0, kRaw);
+            damaged_[size_t(done)] = true;
+        }
+        ++done;
     }
     plainNext_ += count;
 }
