@@ -4,6 +4,7 @@
 #include "settings/globals.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -167,6 +168,16 @@ void TCDRIP::ReadToc() {
         Tracks.Add("Track" + TwoDigits(i + 1), std::move(track));
         entry = next;
     }
+}
+
+std::string TCDRIP::DriveStatusText() const {
+    std::array<char, 1024> text{};
+    if (Dll.CR_GetDriveStatusText == nullptr ||
+        Dll.CR_GetDriveStatusText(text.data(), static_cast<int32_t>(text.size())) == CRFailure) {
+        return "";
+    }
+    text.back() = '\0';
+    return text.data();
 }
 
 std::string TCDRIP::CDRomIDText() const {

@@ -183,6 +183,9 @@ public:
     std::array<char, 256> CDRomID{}; // active drive's identification, zero-terminated
     // CDRomID up to its first zero character.
     std::string CDRomIDText() const;
+    // Why the active drive holds no readable disc ("" when it holds one, or when the
+    // library cannot say).
+    std::string DriveStatusText() const;
     TTrackList Tracks;
     std::vector<std::string> JitterErrors; // "a b" per pass with a jitter error
     int32_t JitterErrorCount = 0;

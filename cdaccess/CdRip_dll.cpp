@@ -49,6 +49,7 @@ const TCdRipDll LinkedLibrary = {
     ::CR_GetPlayPosition,
     ::CR_ReadCdText,
     ::CR_GetCdText,
+    ::CR_GetDriveStatusText,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

@@ -73,6 +73,7 @@ struct TCdRipDll {
     // CDTextTitle or CDTextPerformer) as UTF-8 ending in NUL, cut to fit `size`.
     int32_t (*CR_ReadCdText)();
     int32_t (*CR_GetCdText)(int32_t track, int32_t field, char* buffer, int32_t size);
+    int32_t (*CR_GetDriveStatusText)(char* text, int32_t size);
 };
 
 // The table bound to the linked CD ripping library.

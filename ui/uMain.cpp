@@ -468,6 +468,8 @@ void TfrmMain::cboDriveClick() {
     RIPPER->SetCDRomNum(cboDrive->currentIndex());
     for (int i = 0; i < RIPPER->Tracks.Count(); ++i)
         AddTrackRow(i);
+    // A drive without a readable disc says why on its box.
+    cboDrive->setToolTip(RIPPER->Tracks.Count() == 0 ? Q(RIPPER->DriveStatusText()) : QString());
     SetStatus(QStringLiteral("No Tracks Selected."));
     chkSelAll->setCheckState(Qt::Unchecked);
     mnuReadCDiniClick();

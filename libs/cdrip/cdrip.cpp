@@ -49,6 +49,7 @@ std::unique_ptr<Library> lib;
 
 constexpr int32_t kDefaultChunk = 26;
 constexpr int32_t kDefaultRetries = 20;
+constexpr int32_t kMaxOffset = 44100; // samples: one second either way
 
 void quietLog(cdio_log_level_t, const char*) {}
 
@@ -312,8 +313,10 @@ CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params) {
     std::memcpy(&p, params, sizeof p); // the caller's block may be unaligned
     const int32_t chunk = p.sectorsPerChunk == 0 ? kDefaultChunk : p.sectorsPerChunk;
     const int32_t retries = p.paranoiaRetries == 0 ? kDefaultRetries : p.paranoiaRetries;
-    if (p.outputFormat > CR_MONO11025 || chunk < 1 || chunk > 75 || retries < 1 || retries > 1000)
+    if (p.outputFormat > CR_MONO11025 || chunk < 1 || chunk > 75 || retries < 1 || retries > 1000 ||
+        p.readOffset < -kMaxOffset || p.readOffset > kMaxOffset)
         return CR_STATUS_FAIL;
+    d->params.readOffset = p.readOffset;
     d->params.jitterCorrection = p.jitterCorrection;
     d->params.outputFormat = p.outputFormat;
     d->params.sectorsPerChunk = chunk;
@@ -366,6 +369,17 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
         s.sectorsPerChunk = d->params.sectorsPerChunk;
         s.retries = d->params.paranoiaRetries;
         s.discLast = lib->toc.back().startSector - 1;
+        s.offsetSamples = d->params.readOffset;
+        // The disc's audio: from the first audio track's start to the last one's end.
+        s.audioFirst = startSector;
+        s.audioLast = endSector;
+        for (size_t i = 0; i + 1 < lib->toc.size(); ++i) {
+            if (lib->toc[i].flags != CR_TOC_AUDIO)
+                continue;
+            s.audioFirst = std::min(s.audioFirst, lib->toc[i].startSector);
+            const CR_TOCENTRY& next = lib->toc[i + 1];
+            s.audioLast = std::max(s.audioLast, next.startSector - gapOf(next) - 1);
+        }
         auto r = std::make_unique<Ripper>();
         if (!r->open(d->source, d->image, d->image ? &lib->faults : nullptr, startSector, endSector,
                      s))

@@ -110,7 +110,11 @@ enum {
 typedef struct CR_DRIVE_PARAMS {
     char id[256];             /* 0: identification text, zero-terminated (read only) */
     int32_t sectorsPerChunk;  /* 256: library: sectors per CR_RipChunk, 1..75, default 26 */
-    int32_t reserved260;      /* 260: library: reserved, 0 */
+    int32_t readOffset;       /* 260: library: read offset in samples, -44100..44100, default 0:
+                                 the audio delivered is moved by that many stereo samples
+                                 (positive: from later on the disc), read from the
+                                 neighbouring sectors; beyond the disc's first or last
+                                 audio sector it is silence, which is not damage */
     int32_t paranoiaRetries;  /* 264: library: reads to prove one sector, 1..1000, default 20 */
     int32_t driveIndex;       /* 268: library: index of the drive described (read only) */
     int32_t isVirtual;        /* 272: library: CR_TRUE for a disc image (read only) */
@@ -193,7 +197,7 @@ CDRIP_API CR_STATUS CR_GetCDROMParameters(CR_DRIVE_PARAMS* params);
 /* Takes over the jitter flag, output format and library fields of *params for the
  * active drive (read-only fields are ignored). 0 OK; 1 without drives, before
  * CR_Init, for a null pointer, or when the output format is above CR_MONO11025 or
- * sectorsPerChunk or paranoiaRetries are out of range (nothing is taken). */
+ * sectorsPerChunk, paranoiaRetries or readOffset are out of range (nothing is taken). */
 CDRIP_API CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params);
 
 /* Why the active drive holds no readable disc, as a zero-terminated text of at most

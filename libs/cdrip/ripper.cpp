@@ -46,8 +46,18 @@ bool Ripper::open(const std::string& source, bool image, const Faults* faults, i
     settings_ = settings;
     if (settings_.discLast < last)
         settings_.discLast = last;
-    first_ = pos_ = next_ = first;
+    first_ = pos_ = first;
     last_ = last;
+    // The read offset moves the disc bytes delivered by shift bytes: sectors k.. on,
+    // rest bytes into the first of them.
+    const int64_t shift = int64_t(settings_.offsetSamples) * 4;
+    shiftSectors_ = int32_t(shift >= 0 ? shift / kRaw : -((-shift + kRaw - 1) / kRaw));
+    shiftRest_ = int32_t(shift - int64_t(shiftSectors_) * kRaw);
+    if (settings_.audioLast < 0)
+        settings_.audioLast = settings_.discLast;
+    readFirst_ = std::max(first + shiftSectors_, settings_.audioFirst);
+    readLast_ = std::min(last + shiftSectors_ + (shiftRest_ > 0 ? 1 : 0), settings_.audioLast);
+    next_ = plainNext_ = readFirst_;
     if (!drive_.open(source, image))
         return false;
     if (faults && !faults->empty()) {
@@ -96,18 +106,55 @@ void Ripper::noteError(int32_t lsn) {
     chunkErrLast_ = lsn;
 }
 
-// Without jitter correction: one read of the chunk; where it fails, each sector on its
-// own, and what still fails is silence, counted and listed.
-void Ripper::readPlainChunk(int32_t count) {
-    uint8_t* out = raw_.data();
-    if (readRun(pos_, count, out) == count)
-        return;
-    for (int32_t i = 0; i < count; ++i) {
-        uint8_t* at = out + size_t(i) * kRaw;
-        if (!readPlain(pos_ + i, at)) {
-            std::memset(at, 0, kRaw);
-            noteError(pos_ + i);
+// Without jitter correction: one read of a chunk's worth; where it fails, each sector
+// on its own, and what still fails is silence, counted and listed.
+void Ripper::readPlainRun() {
+    const int32_t count = std::min(settings_.sectorsPerChunk, readLast_ - plainNext_ + 1);
+    decided_.resize(size_t(count) * kRaw);
+    damaged_.assign(size_t(count), false);
+    taken_ = 0;
+    uint8_t* out = decided_.data();
+    for (int32_t done = 0; done < count;) {
+        // A drive may return fewer sectors than asked for: the rest in the next read.
+        const int32_t got = readRun(plainNext_ + done, count - done, out + size_t(done) * kRaw);
+        if (got > 0) {
+            done += got;
+            continue;
         }
+        uint8_t* at = out + size_t(done) * kRaw;
+        if (!readPlain(plainNext_ + done, at)) {
+            std::memset(at, 0, kRaw);
+            damaged_[size_t(done)] = true;
+        }
+        ++done;
+    }
+    plainNext_ += count;
+}
+
+// One sector of the disc for delivery, in order: silence outside the disc's audio,
+// else the next decided sector.
+void Ripper::source(int32_t lsn, uint8_t* out) {
+    if (lsn < readFirst_ || lsn > readLast_) {
+        std::memset(out, 0, kRaw); // beyond the disc's audio: silence, not damage
+        return;
+    }
+    if (lsn == carryLsn_) {
+        std::memcpy(out, carry_.data(), kRaw);
+        return;
+    }
+    if (settings_.paranoia) {
+        decideUpTo(lsn);
+    } else if (taken_ == damaged_.size()) {
+        readPlainRun();
+    }
+    std::memcpy(out, decided_.data() + taken_ * kRaw, kRaw);
+    if (damaged_[taken_])
+        noteError(lsn);
+    // Delivered sectors go in batches, not one by one.
+    if (++taken_ == damaged_.size() || taken_ >= 64) {
+        decided_.erase(decided_.begin(), decided_.begin() + ptrdiff_t(taken_ * kRaw));
+        damaged_.erase(damaged_.begin(), damaged_.begin() + ptrdiff_t(taken_));
+        taken_ = 0;
     }
 }
 
@@ -155,7 +202,7 @@ void Ripper::step() {
 void Ripper::bootstrap() {
     pendingCount_ = 0;
     pending_.clear();
-    const int32_t b = std::min(kBootSectors, last_ + 1 - next_);
+    const int32_t b = std::min(kBootSectors, readLast_ + 1 - next_);
     const int rounds = std::max(1, settings_.retries / kVotes);
     const size_t span = size_t(b) * kRaw;
     std::vector<uint8_t> copies(kVotes * span);
@@ -202,7 +249,7 @@ void Ripper::bootstrap() {
 void Ripper::extend() {
     const int32_t from = next_ - 2;
     const int32_t have = pendingCount_;
-    const int32_t fresh = std::max(0, std::min(kStep, last_ + 1 - (next_ + have)));
+    const int32_t fresh = std::max(0, std::min(kStep, readLast_ + 1 - (next_ + have)));
     int32_t count = 2 + have + fresh;
     if (from + count <= settings_.discLast)
         ++count; // one more for the silence proof of the last sector asked for
@@ -230,7 +277,7 @@ void Ripper::extend() {
         }
     }
     // Sectors of this read after the anchor, up to the range's end.
-    const int32_t inRead = std::min(got - 2, last_ + 1 - next_);
+    const int32_t inRead = std::min(got - 2, readLast_ + 1 - next_);
     int32_t k = 0;
     while (k < have && k < inRead &&
            std::memcmp(r + size_t(2 + k) * kRaw, pending_.data() + size_t(k) * kRaw, kRaw) == 0)
@@ -276,7 +323,8 @@ void Ripper::extend() {
     }
     // The anchor is silent or periodic: this read proves only silence.
     int32_t j = rest;
-    while (j + 1 < got && next_ <= last_ && allZero(r + size_t(j - 1) * kRaw, 3 * size_t(kRaw))) {
+    while (j + 1 < got && next_ <= readLast_ &&
+           allZero(r + size_t(j - 1) * kRaw, 3 * size_t(kRaw))) {
         decide(r + size_t(j) * kRaw, false);
         ++j;
     }
@@ -350,17 +398,15 @@ CR_STATUS Ripper::chunk(uint8_t* out, int32_t* numBytes) {
     }
     if (!readDone_) {
         const int32_t count = std::min(settings_.sectorsPerChunk, last_ - pos_ + 1);
-        if (!settings_.paranoia) {
-            readPlainChunk(count);
-        } else {
-            decideUpTo(pos_ + count - 1);
-            std::memcpy(raw_.data(), decided_.data(), size_t(count) * kRaw);
-            for (int32_t i = 0; i < count; ++i)
-                if (damaged_[size_t(i)])
-                    noteError(pos_ + i);
-            decided_.erase(decided_.begin(), decided_.begin() + size_t(count) * kRaw);
-            damaged_.erase(damaged_.begin(), damaged_.begin() + count);
-        }
+        // The disc sectors this chunk takes its bytes from.
+        const int32_t from = pos_ + shiftSectors_;
+        const int32_t to = from + count - 1 + (shiftRest_ > 0 ? 1 : 0);
+        window_.resize(size_t(to - from + 1) * kRaw);
+        for (int32_t lsn = from; lsn <= to; ++lsn)
+            source(lsn, window_.data() + size_t(lsn - from) * kRaw);
+        carry_.assign(window_.end() - kRaw, window_.end());
+        carryLsn_ = to;
+        std::memcpy(raw_.data(), window_.data() + shiftRest_, size_t(count) * kRaw);
         convert(raw_.data(), count * kFrames);
         pos_ += count;
         if (pos_ > last_)

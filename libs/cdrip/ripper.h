@@ -18,6 +18,9 @@ struct RipSettings {
     int32_t sectorsPerChunk = 26;
     int32_t retries = 20;
     int32_t discLast = -1; // last sector before the lead-out: reads may look one beyond the range
+    int32_t offsetSamples = 0; // read offset: positive delivers audio from later on the disc
+    int32_t audioFirst = 0;    // the disc's first and last audio sectors: beyond them the
+    int32_t audioLast = -1;    // offset reads silence (-1: discLast)
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
@@ -43,8 +46,9 @@ public:
 
 private:
     bool startResampler();
-    // Reads `count` sectors at pos_ into raw_ without verification.
-    void readPlainChunk(int32_t count);
+    // Reads a chunk's worth of sectors at plainNext_ into decided_ without verification.
+    void readPlainRun();
+    void source(int32_t lsn, uint8_t* out);
     bool readPlain(int32_t lsn, uint8_t* out);
     // The verified reader (jitter correction on): decides sectors up to `until`.
     void decideUpTo(int32_t until);
@@ -87,6 +91,12 @@ private:
     int32_t pendingCount_ = 0;
     std::vector<uint8_t> read_;
     int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0;
+    // The read offset: the sectors read, and the window a chunk's bytes come from.
+    int32_t readFirst_ = 0, readLast_ = -1, plainNext_ = 0;
+    int32_t shiftSectors_ = 0, shiftRest_ = 0;
+    std::vector<uint8_t> window_, carry_;
+    int32_t carryLsn_ = -1;
+    size_t taken_ = 0; // sectors at the front of decided_ already delivered
 };
 
 } // namespace cdrip

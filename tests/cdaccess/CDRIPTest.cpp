@@ -271,6 +271,16 @@ TEST(TCDRIPToc, AudioTrackEndsBeforeTheDataTracksGap) {
     EXPECT_EQ(r.GetDiscID(), key);
 }
 
+TEST(TCDRIPDrives, DriveStatusTextIsTheLibrarysReason) {
+    Fixture f;
+    f.cd.Drives[0].StatusText = "disc.cue: not a regular file";
+    TCDRIP r = f.Make();
+    EXPECT_EQ(r.DriveStatusText(), "disc.cue: not a regular file");
+    EXPECT_EQ(f.cd.Count("CR_GetDriveStatusText"), 1);
+    f.cd.Drives[0].StatusText = std::string(3000, 'x'); // cut, never overrun
+    EXPECT_EQ(r.DriveStatusText(), std::string(1023, 'x'));
+}
+
 TEST(TCDRIPToc, IndexOutsideTheTable) {
     Fixture f;
     TCDRIP r = f.Make();

@@ -209,6 +209,17 @@ const TCdRipDll FakeCdRip::Table = {
         std::memcpy(buffer, text.c_str(), text.size() + 1);
         return 0;
     },
+    [](char* text, int32_t size) {
+        FakeCdRip& f = Cd("CR_GetDriveStatusText");
+        if (text == nullptr || size < 1 || f.Drives.empty()) {
+            return 1;
+        }
+        const std::string& why = f.Drives[static_cast<std::size_t>(f.Active)].StatusText;
+        const std::size_t n = std::min(why.size(), static_cast<std::size_t>(size - 1));
+        std::memcpy(text, why.data(), n);
+        text[n] = '\0';
+        return 0;
+    },
 };
 
 FakeCdRip::FakeCdRip() {

@@ -27,6 +27,7 @@ struct FakeDrive {
     uint8_t OutputFormat = 0;
     int32_t Jitter = -1; // the jitter flag the library reports
     bool HasDisc = true;
+    std::string StatusText;     // what CR_GetDriveStatusText answers
     std::vector<TTocEntry> Toc; // the tracks, then the lead-out
     // CD-TEXT: entry 0 the disc, entry N track N; each {title, performer} in UTF-8.
     std::vector<std::array<std::string, 2>> CdText;

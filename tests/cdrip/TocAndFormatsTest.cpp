@@ -225,3 +225,72 @@ TEST_F(ProgressTest, OneSectorRangeAtTheEndOfTheLastAudioTrack) {
 
 } // namespace
 } // namespace cdriptest
+
+namespace cdriptest {
+namespace {
+
+// ---- Read offset ----
+
+struct OffsetCase {
+    const char* name;
+    int32_t samples;
+    bool paranoia;
+    int32_t first, last; // the range ripped
+};
+
+void PrintTo(const OffsetCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class OffsetTest : public CdripTest, public testing::WithParamInterface<OffsetCase> {};
+
+// A rip with offset N is the image's audio moved by N samples, with silence beyond the
+// disc's first and last audio sectors (0 and 1186 on the music disc), and no damage.
+TEST_P(OffsetTest, AudioIsTheImageShiftedByTheOffset) {
+    selectDisc(music_);
+    setMode(GetParam().paranoia, CR_STEREO44100);
+    CR_DRIVE_PARAMS p{};
+    ASSERT_EQ(CR_GetCDROMParameters(&p), CR_STATUS_OK);
+    p.readOffset = GetParam().samples;
+    ASSERT_EQ(CR_SetCDROMParameters(&p), CR_STATUS_OK);
+    const int32_t first = GetParam().first, last = GetParam().last;
+    RipResult r = rip(first, last);
+    ASSERT_EQ(r.openStatus, CR_STATUS_OK);
+    const int64_t audioEnd = int64_t(trackEnd(2) + 1) * 2352;
+    std::vector<uint8_t> expected;
+    for (int64_t at = int64_t(first) * 2352 + 4 * int64_t(GetParam().samples),
+                 end = at + int64_t(last - first + 1) * 2352;
+         at < end; ++at)
+        expected.push_back(at >= 0 && at < audioEnd ? musicBytes_[size_t(at)] : 0);
+    ASSERT_EQ(r.bytes.size(), expected.size());
+    EXPECT_TRUE(r.bytes == expected);
+    EXPECT_EQ(r.errorCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Offsets, OffsetTest,
+                         testing::Values(OffsetCase{"Plus7", 7, true, 301, 757},
+                                         OffsetCase{"Minus7", -7, true, 301, 757},
+                                         OffsetCase{"Plus667Plain", 667, false, 301, 757},
+                                         OffsetCase{"Minus1300Plain", -1300, false, 301, 757},
+                                         OffsetCase{"WholeDiscPlus1000", 1000, true, 0, 1186},
+                                         OffsetCase{"WholeDiscMinus1000", -1000, true, 0, 1186},
+                                         OffsetCase{"WholeDiscMinus588Plain", -588, false, 0, 1186},
+                                         OffsetCase{"Zero", 0, true, 0, 300}),
+                         [](const testing::TestParamInfo<OffsetCase>& row) {
+                             return row.param.name;
+                         });
+
+TEST_F(OffsetTest, OffsetBeyondASecondIsRefused) {
+    selectDisc(music_);
+    CR_DRIVE_PARAMS p{};
+    ASSERT_EQ(CR_GetCDROMParameters(&p), CR_STATUS_OK);
+    p.readOffset = 44101;
+    EXPECT_EQ(CR_SetCDROMParameters(&p), CR_STATUS_FAIL);
+    p.readOffset = -44100;
+    EXPECT_EQ(CR_SetCDROMParameters(&p), CR_STATUS_OK);
+    ASSERT_EQ(CR_GetCDROMParameters(&p), CR_STATUS_OK);
+    EXPECT_EQ(p.readOffset, -44100);
+}
+
+} // namespace
+} // namespace cdriptest

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 FakeCdRip Fake;
 
@@ -98,10 +99,19 @@ int32_t GetCdText(int32_t track, int32_t field, char* buffer, int32_t size) {
     return 0;
 }
 
+int32_t StatusText(char* text, int32_t size) {
+    if (text == nullptr || size < 1)
+        return 1;
+    const std::size_t n = std::min(Fake.StatusText.size(), static_cast<std::size_t>(size - 1));
+    std::memcpy(text, Fake.StatusText.data(), n);
+    text[n] = '\0';
+    return 0;
+}
+
 const TCdRipDll table = {Version,   Ok,      NumDrives,  Ok,    SetActive,  GetParams,
                          SetParams, ReadToc, NumEntries, Entry, OpenRipper, RipChunk,
                          JitterPos, Zero,    Zero,       Ok,    Play,       Pause,
-                         Stop,      Eject,   PlayPos,    Ok,    GetCdText};
+                         Stop,      Eject,   PlayPos,    Ok,    GetCdText,  StatusText};
 
 } // namespace
 

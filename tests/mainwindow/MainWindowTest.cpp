@@ -224,6 +224,21 @@ INSTANTIATE_TEST_SUITE_P(
                     DriveChangeCase{"grey", Qt::PartiallyChecked, "No Tracks Selected"}),
     [](const auto& row) { return std::string(row.param.name); });
 
+// A drive without a readable disc says why on the drive box; one with a disc does not.
+TEST_F(TickWindow, DriveBoxToolTipGivesTheReasonForNoDisc) {
+    Fake.StatusText = "music.bin: not a regular file";
+    Fake.Toc.clear();
+    Window->cboDriveClick();
+    EXPECT_EQ(Window->RowCount(), 0);
+    EXPECT_EQ(Window->cboDrive->toolTip().toStdString(), "music.bin: not a regular file");
+    EXPECT_EQ(Status(), "No Tracks Selected.");
+    Fake.StatusText.clear();
+    Fake.SetDisc({750, 750});
+    Window->cboDriveClick();
+    EXPECT_EQ(Window->RowCount(), 2);
+    EXPECT_EQ(Window->cboDrive->toolTip(), QString());
+}
+
 TEST_F(TickWindow, ExtractionWithOnlyDataRowsTickedIsRefused) {
     Window->Row(3)->setCheckState(0, Qt::Checked);
     Window->Timer1->start();

@@ -137,8 +137,9 @@ int ChooseDrive(TCDRIP& ripper, const Arguments& args) {
         throw Failure("drive " + std::to_string(drive) + " cannot be selected", ExitFailure);
     }
     if (ripper.Tracks.Count() == 0) {
+        const std::string why = ripper.DriveStatusText();
         throw Failure("no disc in drive " + std::to_string(drive) + " (" + ripper.CDRomIDText() +
-                          ")",
+                          ")" + (why.empty() ? "" : ": " + why),
                       ExitFailure);
     }
     return drive;
