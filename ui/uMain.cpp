@@ -468,8 +468,10 @@ void TfrmMain::cboDriveClick() {
     RIPPER->SetCDRomNum(cboDrive->currentIndex());
     for (int i = 0; i < RIPPER->Tracks.Count(); ++i)
         AddTrackRow(i);
-    // A drive without a readable disc says why on its box.
-    cboDrive->setToolTip(RIPPER->Tracks.Count() == 0 ? Q(RIPPER->DriveStatusText()) : QString());
+    // The box's tooltip names the whole drive; without a readable disc it says why too.
+    const QString name = cboDrive->itemData(cboDrive->currentIndex(), Qt::ToolTipRole).toString();
+    const QString why = RIPPER->Tracks.Count() == 0 ? Q(RIPPER->DriveStatusText()) : QString();
+    cboDrive->setToolTip(why.isEmpty() ? name : name.isEmpty() ? why : name + "\n" + why);
     SetStatus(QStringLiteral("No Tracks Selected."));
     chkSelAll->setCheckState(Qt::Unchecked);
     mnuReadCDiniClick();
