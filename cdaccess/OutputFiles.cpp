@@ -201,10 +201,16 @@ TPartialFile::TPartialFile(std::string finalName) : Final(std::move(finalName)) 
     if (Previous && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode))) {
         Direct = true;
         Temp = Final;
-        Fd = ::open(Final.c_str(), O_WRONLY | O_CLOEXEC);
+        // A pipe opens without waiting: with no program reading it, opening would block
+        // for ever. One that has a reader is then written as usual.
+        Fd = ::open(Final.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        if (Fd < 0 && errno == ENXIO) {
+            throw EFCreateError("Cannot create file " + Final + ": no program reads this pipe");
+        }
         if (Fd < 0) {
             CannotCreate(Final, errno);
         }
+        ::fcntl(Fd, F_SETFL, ::fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
         return;
     }
     if (FileNameOf(Final).size() > NameMax) {

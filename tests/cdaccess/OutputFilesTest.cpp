@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -289,6 +290,32 @@ TEST(PartialFile, DeviceIsWrittenDirectly) {
     struct stat st {};
     ASSERT_EQ(::stat("/dev/null", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// A pipe at the final name that nobody reads fails at once instead of hanging; one
+// with a reader gets the bytes.
+TEST(PartialFile, PipeWithoutReaderFailsAtOnce) {
+    TestDir dir;
+    const std::string fifo = dir / "Track01.wav";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    try {
+        TPartialFile file(fifo);
+        ADD_FAILURE() << "opened a pipe without a reader";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file " + fifo + ": no program reads this pipe");
+    }
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    {
+        TPartialFile file(fifo);
+        EXPECT_TRUE(file.Write("pcm", 3));
+        EXPECT_TRUE(file.Finish(true));
+    }
+    char got[4] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 3);
+    EXPECT_STREQ(got, "pcm");
+    ::close(reader);
 }
 
 struct CreateRow {
