@@ -323,6 +323,31 @@ TEST_P(VelmoraRipLookup, ResultPerTrack) {
     EXPECT_NE(r.Out.find(row.Summary + "\n"), std::string::npos) << r.Out;
 }
 
+// The database holds the checksums of the image as it is. A rip read with the drive's
+// right offset (0 for an image) matches them; one shifted by a wrong offset does not.
+TEST_F(VelmoraRipProof, AccurateOnlyWithTheRightOffset) {
+    std::vector<BuiltTrack> tracks;
+    for (int i = 0; i < 3; ++i) {
+        tracks.push_back({5, Reference(i).V2});
+    }
+    Serve(DbarRecordBytes(0x708, 0x1771, 0x09000c03, tracks));
+    LocalServer server(
+        {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", dir / "db", "60", "6"});
+    for (const auto& [offset, result] : std::vector<std::pair<std::string, std::string>>{
+             {"0", "accurate"}, {"30", "not accurate"}, {"-6", "not accurate"}}) {
+        const Outcome r = Start({"rip", "--format", "wav", "--overwrite", "--offset", offset,
+                                 "--out", dir / "out", "--report", dir / "report.json", Image},
+                                {"VELMORA_ACCURATERIP_URL=" + server.Url()});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        const nlohmann::json j = Report();
+        ASSERT_TRUE(j.is_object());
+        EXPECT_EQ(j["read_offset"], std::stoi(offset));
+        for (const auto& t : j["tracks"]) {
+            EXPECT_EQ(t["accuraterip"]["result"], result) << "offset " << offset;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     LocalServer, VelmoraRipLookup,
     testing::Values(LookupRow{"AccurateV2", 0, "accurate", 9, "3 of 3 tracks accurately ripped"},
