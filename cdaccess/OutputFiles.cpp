@@ -78,16 +78,20 @@ namespace {
 
 // The name with its control characters as \xHH, so that a NUL does not cut the message
 // short and an escape sequence does not reach a terminal.
+void AppendVisible(std::string& out, char c) {
+    if (IsControl(c)) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+        out += hex;
+    } else {
+        out += c;
+    }
+}
+
 std::string VisibleName(const std::string& name) {
     std::string out;
     for (char c : name) {
-        if (IsControl(c)) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
-            out += hex;
-        } else {
-            out += c;
-        }
+        AppendVisible(out, c);
     }
     return out;
 }
@@ -173,13 +177,7 @@ std::string EscapeControls(const std::string& text) {
             out += "\\r";
             break;
         default:
-            if (IsControl(c)) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
-                out += hex;
-            } else {
-                out += c;
-            }
+            AppendVisible(out, c);
         }
     }
     return out;
