@@ -776,3 +776,38 @@ INSTANTIATE_TEST_SUITE_P(Rows, VelmoraRipJobs,
                                                  "3", false},
                                          JobsRow{"name_is_a_folder", "", "2", true}),
                          RowName);
+
+// A signal stops the reading and the encoders of a parallel rip: each name then holds
+// either its previous file or the whole track, and no temporary file is left.
+TEST_F(VelmoraRip, SignalStopsAParallelRipKeepingPreviousFiles) {
+    const std::string image = MakeDisc("stop", discgen::simpleDisc(9, 3, 60 * 75));
+    std::filesystem::create_directories(dir / "out");
+    for (int n = 1; n <= 3; ++n) {
+        std::ofstream(dir / ("out/Track0" + std::to_string(n) + ".mp3")) << "previous";
+    }
+    const pid_t pid =
+        Start({"rip", "--no-lookup", "--jobs", "2", "--overwrite", "--out", dir / "out", image});
+    ASSERT_GT(pid, 0);
+    EXPECT_NE(WaitForPartial(dir / "out/Track01.mp3", 1 << 14), "");
+    ASSERT_EQ(::kill(pid, SIGINT), 0);
+    const Result r = Wait(pid);
+    EXPECT_EQ(r.Code, 130) << r.Err;
+    EXPECT_THAT(r.Err, HasSubstr("interrupted; "));
+    int previous = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "out")) {
+        const std::string name = e.path().filename().string();
+        EXPECT_EQ(name.find(".partial-"), std::string::npos) << name;
+        if (e.path().extension() != ".mp3") {
+            continue; // the log
+        }
+        const auto b = ReadBytes(e.path().string());
+        if (std::string(b.begin(), b.end()) == "previous") {
+            ++previous;
+        } else {
+            EXPECT_NEAR(static_cast<double>(DecodeMp3(e.path().string()).Frames()), 60.0 * 75 * 588,
+                        1152.0)
+                << name;
+        }
+    }
+    EXPECT_GE(previous, 1); // at least the track stopped while it was read
+}
