@@ -5,7 +5,8 @@
 # speed as a multiple of real time and the peak memory of the parallel rip.
 # usage: bench/parallel/run.sh BUILD_DIR
 # Targets: wall time at most 0.60 of the chain's with the default jobs (2 cores: the
-# ideal is 0.5) and at most 1.05 with --jobs 1; peak memory under the PCM cap (256 MB).
+# ideal is 0.5) and at most 1.05 with --jobs 1; the parallel rip's peak memory above the
+# sequential one's under the PCM cap (256 MB).
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
 bin=$build/bin
@@ -61,13 +62,14 @@ export -f rip chain
 export bin work tracks
 export lame_args_text="${lame_args[*]}"
 # Best of $runs runs each, taken in turns so that all three meet the same machine load.
-par_wall="" par_cpu="" par_peak=0 one_wall="" one_cpu="" chain_wall="" chain_cpu=""
+par_wall="" par_cpu="" par_peak=0 one_wall="" one_cpu="" one_peak=0 chain_wall="" chain_cpu=""
 for _ in $(seq "$runs"); do
     read -r w c m < <(one_run bash -c "rip $cores")
     par_wall=$(least "$par_wall" "$w") par_cpu=$(least "$par_cpu" "$c")
     ((m > par_peak)) && par_peak=$m
     read -r w c m < <(one_run bash -c "rip 1")
     one_wall=$(least "$one_wall" "$w") one_cpu=$(least "$one_cpu" "$c")
+    ((m > one_peak)) && one_peak=$m
     read -r w c m < <(one_run bash -c "lame_args=(\$lame_args_text); chain")
     chain_wall=$(least "$chain_wall" "$w") chain_cpu=$(least "$chain_cpu" "$c")
 done
@@ -99,8 +101,12 @@ row() { # NAME WALL CPU TARGET
 row "velmora-rip --jobs $cores" "$par_wall" "$par_cpu" 0.60
 row "velmora-rip --jobs 1" "$one_wall" "$one_cpu" 1.05
 row "cd-paranoia | lame" "$chain_wall" "$chain_cpu" ""
-v=$( ((par_peak < cap_kb)) && echo ok || echo "OVER TARGET")
+# The cap bounds the PCM held, so the parallel rip's peak above the sequential one's
+# (same program, same encoder state per track) is what must stay under it.
+extra=$((par_peak - one_peak))
+v=$( ((extra < cap_kb)) && echo ok || echo "OVER TARGET")
 [[ $v == ok ]] || status=1
-echo "peak memory, velmora-rip --jobs $cores: ${par_peak} kB (PCM cap $cap_kb kB) $v"
+echo "peak memory: --jobs $cores ${par_peak} kB, --jobs 1 ${one_peak} kB;" \
+    "${extra} kB more, PCM cap $cap_kb kB $v"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $status
