@@ -463,6 +463,14 @@ void RipParallel(Job& job, TLameCoder& coder, const std::vector<int>& chosen, in
             tracks.push_back({index + 1, name});
         }
     }
+    // The ripper's hooks below refer to this function's objects: gone when it returns.
+    struct ResetHooks {
+        TCDRIP& Ripper;
+        ~ResetHooks() {
+            Ripper.OnProgress = nullptr;
+            Ripper.ProcessMessages = nullptr;
+        }
+    } resetHooks{ripper};
     std::map<int32_t, Clock::time_point> started;
     std::string reading;
     int readPercent = 0;
