@@ -1,5 +1,7 @@
 #include "cdaccess/CDRIP.h"
 
+#include "cdaccess/EncodeFeed.h"
+
 #include "encoding/LameCoder.h"
 #include "settings/globals.h"
 
@@ -298,12 +300,8 @@ struct TCDRIP::TRipState {
     bool Encode = false; // Encode as it was when the extraction started
     std::optional<OutputFiles::TPartialFile> File;
     bool RemoveFile = false;
-    bool StreamOpen = false;
-    std::size_t ChunkSize = 0;
-    std::size_t Carry = 0; // PCM bytes at the front of ReadBuffer waiting for a whole chunk
-    std::vector<uint8_t> ReadBuffer;
-    std::vector<int16_t> ChunkBuffer;
-    std::vector<uint8_t> Mp3Buffer;
+    TEncodeFeed Feed;
+    std::vector<uint8_t> ReadBuffer; // WAV only; the feed holds the PCM for the encoder
     bool HeaderWritten = false;
     uint64_t Announced = 0;   // data bytes the WAV header announces
     uint64_t DataWritten = 0; // PCM bytes written after the header
@@ -356,6 +354,33 @@ void TCDRIP::ReadTrack(int32_t TrackNum) {
     }
 }
 
+void TCDRIP::CaptureTrack(int32_t TrackNum,
+                          const std::function<void(const uint8_t*, std::size_t)>& Sink) {
+    const TTrack track = Tracks.Objects(TrackNum - 1);
+    if (!ApplyParameters()) {
+        throw ECDRIPError("Invalid CD-ROM parameters");
+    }
+    FAbort = false;
+    int32_t size = 0;
+    if (Dll.CR_OpenRipper(&size, track.StartSector, track.EndSector) == CRFailure) {
+        throw ECDRIPError("Unable to read the track");
+    }
+    struct Closer {
+        TCDRIP& Rip;
+        ~Closer() {
+            try {
+                Rip.JitterErrorCount = Rip.Dll.CR_GetNumberOfJitterErrors();
+            } catch (...) {
+            }
+            Rip.Dll.CR_CloseRipper();
+        }
+    } closer{*this};
+    size = std::max(size, 0);
+    std::vector<uint8_t> buffer(static_cast<std::size_t>(size));
+    ReadLoop(
+        size, [&buffer] { return buffer.data(); }, Sink);
+}
+
 void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileName) {
     if (!ApplyParameters()) {
         throw ECDRIPError("Invalid CD-ROM parameters");
@@ -384,7 +409,7 @@ void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileNa
         std::rethrow_exception(error);
     }
     if (!flushed) {
-        throw ECDRIPError(WriteErrorText(st));
+        throw ECDRIPError(WriteErrorText(st.File ? &*st.File : nullptr));
     }
 }
 
@@ -406,45 +431,51 @@ void TCDRIP::StartOutput(TRipState& st, const std::string& FileName, uint64_t se
             throw ECDRIPError("Unable to start the MP3 encoder");
         }
         InformCoder();
-        const uint32_t status = FCoder->InitStream();
-        st.StreamOpen = status == 0;
-        if (status != 0 || FCoder->Samples() == 0 || FCoder->BufferSize() == 0) {
+        try {
+            st.Feed.Start(*FCoder, *st.File, static_cast<std::size_t>(size));
+        } catch (...) {
             st.RemoveFile = true;
-            const std::string refused = RefusedMP3Setting(FCoder->EncoderConfig());
-            throw ECDRIPError("Unable to start the MP3 encoder" +
-                              (refused.empty() ? std::string() : ": " + refused));
+            throw;
         }
-        st.ChunkSize = std::size_t{FCoder->Samples()} * 2;
-        st.ChunkBuffer.resize(FCoder->Samples());
-        // Room for the output of every whole chunk one pass can hold, so that a pass
-        // writes its MP3 bytes at once.
-        const std::size_t chunksPerPass = std::max<std::size_t>(
-            1, (static_cast<std::size_t>(size) + st.ChunkSize - 1) / st.ChunkSize);
-        st.Mp3Buffer.resize(chunksPerPass * FCoder->BufferSize());
+    } else {
+        st.ReadBuffer.resize(static_cast<std::size_t>(size));
     }
-    st.ReadBuffer.resize(static_cast<std::size_t>(size) + st.ChunkSize);
 }
 
 void TCDRIP::ChunkLoop(TRipState& st, int32_t size) {
-    std::size_t& carry = st.Carry;
+    ReadLoop(
+        size, [&st] { return st.Encode ? st.Feed.Space() : st.ReadBuffer.data(); },
+        [&st](const uint8_t* data, std::size_t got) {
+            if (st.Encode) {
+                st.Feed.Encode(got);
+            } else {
+                if (got > 0 && !st.File->Write(data, got)) {
+                    throw ECDRIPError(WriteErrorText(&*st.File));
+                }
+                st.DataWritten += got;
+            }
+        });
+}
+
+// The chunks of the open range, in order, each into the buffer `where` gives and then
+// to OnPCM and `take`; jitter errors recorded, progress and ProcessMessages after each
+// chunk; Abort stops before the next one.
+void TCDRIP::ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
+                      const std::function<void(const uint8_t*, std::size_t)>& take) {
     for (;;) {
         if (FAbort) {
             break;
         }
         int32_t n = 0;
-        const int32_t status = Dll.CR_RipChunk(st.ReadBuffer.data() + carry, &n, CRTrue);
+        uint8_t* buffer = where();
+        const int32_t status = Dll.CR_RipChunk(buffer, &n, CRTrue);
         if (status != CRFailure) {
             // Never trust a count beyond the buffer the library asked for.
             const auto got = static_cast<std::size_t>(std::clamp(n, 0, size));
             if (OnPCM) {
-                OnPCM(st.ReadBuffer.data() + carry, got);
+                OnPCM(buffer, got);
             }
-            if (st.Encode) {
-                carry = EncodeBlock(st, carry + got);
-            } else {
-                WriteOrFail(st, st.ReadBuffer.data(), got);
-                st.DataWritten += got;
-            }
+            take(buffer, got);
         }
         if (status == CRJitter) {
             uint32_t a = 0;
@@ -465,37 +496,6 @@ void TCDRIP::ChunkLoop(TRipState& st, int32_t size) {
     }
 }
 
-// Cuts the total bytes at the front of the read buffer into whole encoder chunks,
-// encodes and writes them, and moves the rest to the front. Returns the carry.
-std::size_t TCDRIP::EncodeBlock(TRipState& st, std::size_t total) {
-    const std::size_t k = total / st.ChunkSize;
-    const std::size_t room = FCoder->BufferSize();
-    std::size_t produced = 0;
-    for (std::size_t j = 0; j < k; ++j) {
-        std::memcpy(st.ChunkBuffer.data(), st.ReadBuffer.data() + j * st.ChunkSize, st.ChunkSize);
-        uint32_t count = 0;
-        FCoder->EncodeChunk(st.ChunkBuffer.data(), st.Mp3Buffer.data() + produced, &count);
-        produced += std::min<std::size_t>(count, room);
-    }
-    WriteOrFail(st, st.Mp3Buffer.data(), produced);
-    const std::size_t carry = total - k * st.ChunkSize;
-    std::memmove(st.ReadBuffer.data(), st.ReadBuffer.data() + k * st.ChunkSize, carry);
-    return carry;
-}
-
-void TCDRIP::WriteOrFail(TRipState& st, const void* data, std::size_t count) {
-    if (count > 0 && !st.File->Write(data, count)) {
-        throw ECDRIPError(WriteErrorText(st));
-    }
-}
-
-// "Write error: <file>: <reason>", naming the file the user asked for.
-std::string TCDRIP::WriteErrorText(const TRipState& st) {
-    const int error = st.File && st.File->Error() != 0 ? st.File->Error() : ENOSPC;
-    const std::string name = st.File ? st.File->FinalName() : std::string();
-    return "Write error: " + name + ": " + OutputFiles::ErrorText(error);
-}
-
 // The end-of-track steps, each as far as its object exists: flush and close the
 // encoder stream, store the jitter count, close the ripper, release the buffers
 // and close the file. A failure inside a step does not skip the later ones; the
@@ -512,15 +512,13 @@ bool TCDRIP::EndOfTrack(TRipState& st, std::exception_ptr& error) {
         }
     };
     bool flushed = true;
-    if (st.StreamOpen) {
-        step([&] { flushed = FlushEncoder(st); });
-        step([&] { FCoder->CloseStream(); });
+    if (st.Feed.StreamOpen()) {
+        step([&] { flushed = st.Feed.Flush(); });
     }
+    step([&] { st.Feed.Close(); });
     step([&] { JitterErrorCount = Dll.CR_GetNumberOfJitterErrors(); });
     step([&] { Dll.CR_CloseRipper(); });
     st.ReadBuffer = {};
-    st.ChunkBuffer = {};
-    st.Mp3Buffer = {};
     if (st.File) {
         step([&] { FixWavSizes(st); });
         if (st.RemoveFile) {
@@ -531,48 +529,6 @@ bool TCDRIP::EndOfTrack(TRipState& st, std::exception_ptr& error) {
         }
     }
     return flushed;
-}
-
-// Writes the encoder's last bytes and, when the stream wrote a VBR header frame,
-// puts the final one over the placeholder at the start of the file.
-bool TCDRIP::FlushEncoder(TRipState& st) {
-    if (st.Mp3Buffer.empty()) {
-        return true;
-    }
-    bool flushed = EncodeTail(st);
-    uint32_t count = 0;
-    FCoder->DeinitStream(st.Mp3Buffer.data(), &count);
-    const std::size_t n = std::min<std::size_t>(count, st.Mp3Buffer.size());
-    flushed = (n == 0 || (st.File && st.File->Write(st.Mp3Buffer.data(), n))) && flushed;
-    if (FCoder->WriteVBRHeader() != LongFalse && st.File) {
-        std::vector<uint8_t> frame;
-        if (FCoder->GetInfoTag(frame) == 0 && !frame.empty()) {
-            st.File->WriteAt(0, frame.data(), frame.size());
-        }
-    }
-    return flushed;
-}
-
-// Encodes the PCM left over after the last whole chunk (less than one chunk), so that
-// the end of the track is not lost. Returns false when its MP3 bytes could not all be
-// written.
-bool TCDRIP::EncodeTail(TRipState& st) {
-    if (st.Carry < 2 || st.ChunkBuffer.empty()) {
-        return true;
-    }
-    // Whole sample frames only: the encoder takes no half of a stereo frame.
-    const std::size_t channels = std::max<std::size_t>(1, FCoder->InputChannels());
-    const std::size_t samples = st.Carry / 2 / channels * channels;
-    if (samples == 0) {
-        return true;
-    }
-    std::memcpy(st.ChunkBuffer.data(), st.ReadBuffer.data(), samples * 2);
-    uint32_t count = 0;
-    FCoder->EncodeChunk(st.ChunkBuffer.data(), static_cast<uint32_t>(samples), st.Mp3Buffer.data(),
-                        &count);
-    st.Carry = 0;
-    const std::size_t n = std::min<std::size_t>(count, st.Mp3Buffer.size());
-    return n == 0 || (st.File && st.File->Write(st.Mp3Buffer.data(), n));
 }
 
 // A WAV file that ends with another amount of data than its header announced (a

@@ -216,6 +216,12 @@ public:
     // to OnPCM only (the second read of a test). Progress and ProcessMessages run as
     // during an extraction; Abort stops it. ECDRIPError as RipTrack.
     void ReadTrack(int32_t TrackNum);
+    // Reads track TrackNum (1-based) as an extraction does, jitter errors and
+    // JitterErrorCount included, but hands its PCM (in OutputFormat) to Sink instead of
+    // writing a file: the reading half of the parallel rip. Progress, ProcessMessages and
+    // Abort as during an extraction; ECDRIPError as RipTrack, and what Sink throws.
+    void CaptureTrack(int32_t TrackNum,
+                      const std::function<void(const uint8_t* Data, std::size_t Count)>& Sink);
     // Stops the running extraction before its next chunk.
     void Abort() { FAbort = true; }
 
@@ -235,12 +241,9 @@ private:
     void RipRange(int32_t StartSector, int32_t EndSector, std::string FileName);
     void StartOutput(TRipState& st, const std::string& FileName, uint64_t sectors, int32_t size);
     void ChunkLoop(TRipState& st, int32_t size);
-    std::size_t EncodeBlock(TRipState& st, std::size_t total);
-    void WriteOrFail(TRipState& st, const void* data, std::size_t count);
-    static std::string WriteErrorText(const TRipState& st);
+    void ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
+                  const std::function<void(const uint8_t*, std::size_t)>& take);
     bool EndOfTrack(TRipState& st, std::exception_ptr& error);
-    bool FlushEncoder(TRipState& st);
-    bool EncodeTail(TRipState& st);
     void FixWavSizes(TRipState& st);
 
     const TCdRipDll& Dll;

@@ -102,6 +102,29 @@ const TrackRecord* JobProof::Find(int32_t TrackNum) const {
 }
 
 void JobProof::RipTrack(int32_t TrackNum, const std::string& FileName) {
+    ReadTrackWith(TrackNum, FileName, [&] { Rip.RipTrack(TrackNum, FileName); });
+}
+
+void JobProof::MarkFailed(int32_t TrackNum) {
+    if (TrackRecord* t = Find(TrackNum)) {
+        TrackRecord fresh;
+        fresh.Number = t->Number;
+        fresh.File = t->File;
+        fresh.FirstSector = t->FirstSector;
+        fresh.Sectors = t->Sectors;
+        fresh.Ripped = false;
+        *t = fresh;
+    }
+}
+
+void JobProof::MarkUnfinished(int32_t TrackNum) {
+    if (TrackRecord* t = Find(TrackNum)) {
+        t->Ripped = false;
+    }
+}
+
+void JobProof::ReadTrackWith(int32_t TrackNum, const std::string& FileName,
+                             const std::function<void()>& read) {
     const TTrack& track = Rip.Tracks.Objects(TrackNum - 1);
     TrackRecord fresh;
     fresh.Number = TrackNum;
@@ -113,7 +136,7 @@ void JobProof::RipTrack(int32_t TrackNum, const std::string& FileName) {
     const std::size_t errorsBefore = Rip.JitterErrors.size();
     {
         ProofTap tap(Rip, Record.Toc, TrackNum);
-        Rip.RipTrack(TrackNum, FileName);
+        read();
         tap.StoreChecksums(*Find(TrackNum));
     }
     TrackRecord& t = *Find(TrackNum);

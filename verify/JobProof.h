@@ -3,6 +3,7 @@
 #include "cdaccess/CDRIP.h"
 #include "verify/RipRecord.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -29,6 +30,16 @@ public:
     // checksums, the damaged sectors the ripper reported, and the test read. The
     // ripper's errors pass through; the track stays in the record as not finished.
     void RipTrack(int32_t TrackNum, const std::string& FileName);
+    // The same with another read in place of TCDRIP::RipTrack (the parallel rip's
+    // CaptureTrack): `read` reads the track once with the ripper's OnPCM feeding the
+    // checksums.
+    void ReadTrackWith(int32_t TrackNum, const std::string& FileName,
+                       const std::function<void()>& read);
+    // The track's output failed after it was read (the parallel rip's encoder): the
+    // record keeps it as a track the rip did not finish, as when RipTrack throws.
+    void MarkFailed(int32_t TrackNum);
+    // The track's output ended early after it was read in full (a stopped parallel rip).
+    void MarkUnfinished(int32_t TrackNum);
 
     // True when track TrackNum (a ripped one) has damaged sectors or its two reads
     // differ.

@@ -73,6 +73,24 @@ StreamTable& streams() {
     return table;
 }
 
+// libmp3lame keeps some tables for the whole process (powers, the logarithm table) and
+// fills them again whenever an encoder is set up and when a stream encodes its first
+// frame. Streams in different threads therefore set up, and encode until their first
+// frame is out, one at a time; after that each stream touches only its own state.
+std::mutex& sharedTables() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// The shared-table lock while the stream has not encoded a frame yet.
+std::unique_lock<std::mutex> lockUntilFirstFrame(lame_global_flags* lame) {
+    std::unique_lock<std::mutex> lock(sharedTables(), std::defer_lock);
+    if (lame_get_frameNum(lame) == 0) {
+        lock.lock();
+    }
+    return lock;
+}
+
 void silent(const char*, va_list) {}
 
 bool isMpegRate(uint32_t rate) {
@@ -242,6 +260,7 @@ uint32_t beInitStream(const BE_CONFIG_RECORD* config, uint32_t* samples, uint32_
         return BE_ERR_BAD_PARAMETER;
     }
     auto state = std::make_shared<Stream>();
+    std::unique_lock setup(sharedTables());
     state->lame.reset(lame_init());
     if (!state->lame) {
         return BE_ERR_NO_MEMORY;
@@ -251,6 +270,7 @@ uint32_t beInitStream(const BE_CONFIG_RECORD* config, uint32_t* samples, uint32_
     if (lame_init_params(lame) < 0) {
         return BE_ERR_BAD_PARAMETER;
     }
+    setup.unlock();
     const auto outRate = static_cast<uint32_t>(lame_get_out_samplerate(lame));
     if (config->enableVBR == 0 && !isBitrateFor(config->bitrate, outRate)) {
         return BE_ERR_BAD_PARAMETER;
@@ -283,6 +303,7 @@ uint32_t beEncodeChunk(uint32_t stream, uint32_t nSamples, const int16_t* input,
     }
     const int perChannel = static_cast<int>(nSamples / state->channels);
     const int size = static_cast<int>(state->bufferSize);
+    const auto tables = lockUntilFirstFrame(state->lame.get());
     int written = 0;
     if (perChannel == 0) {
         written = 0;
@@ -312,6 +333,7 @@ uint32_t beDeinitStream(uint32_t stream, uint8_t* output, uint32_t* outputBytes)
     if (state->flushed) {
         return BE_ERR_OUT_OF_ORDER;
     }
+    const auto tables = lockUntilFirstFrame(state->lame.get());
     const int written =
         lame_encode_flush(state->lame.get(), output, static_cast<int>(state->bufferSize));
     state->flushed = true;

@@ -44,6 +44,17 @@ TEST(RipArgs, FullRipCommand) {
     EXPECT_THAT(a.images, ElementsAre("disc.cue", "b.cue"));
 }
 
+TEST(RipArgs, JobsDefaultToTheCoresAndTakeANumber) {
+    Arguments a;
+    std::string error;
+    ASSERT_TRUE(Parse({"rip"}, a, error)) << error;
+    EXPECT_EQ(a.jobs, 0); // one encoder per core
+    ASSERT_TRUE(Parse({"rip", "--jobs=3"}, a, error)) << error;
+    EXPECT_EQ(a.jobs, 3);
+    ASSERT_TRUE(Parse({"rip", "--jobs", "1"}, a, error)) << error;
+    EXPECT_EQ(a.jobs, 1);
+}
+
 TEST(RipArgs, TitlesAndLookup) {
     Arguments a;
     std::string error;
@@ -108,6 +119,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"drive_not_a_number", {"tracks", "--drive", "x"}, "bad drive number"},
         BadRow{"negative_drive", {"tracks", "--drive", "-1"}, "bad drive number"},
         BadRow{"format", {"rip", "--format", "ogg"}, "bad format: ogg"},
+        BadRow{"jobs_zero", {"rip", "--jobs", "0"}, "bad number of jobs: 0"},
+        BadRow{"jobs_not_a_number", {"rip", "--jobs", "many"}, "bad number of jobs: many"},
+        BadRow{"jobs_missing", {"rip", "--jobs"}, "--jobs needs a value"},
         BadRow{"track_zero", {"rip", "--tracks", "0"}, "bad track list: 0"},
         BadRow{"track_100", {"rip", "--tracks", "100"}, "bad track list"},
         BadRow{"range_down", {"rip", "--tracks", "5-3"}, "bad track list"},

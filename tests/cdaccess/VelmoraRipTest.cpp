@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include <fcntl.h>
@@ -709,4 +710,107 @@ TEST_F(VelmoraRip, CdTextTitlesNameTheFilesAndTags) {
     EXPECT_EQ(read["frames"]["TRCK"][0], "2/2");
     const auto b = ReadBytes(cafe);
     EXPECT_EQ(std::string(b.end() - 128, b.end() - 128 + 12), "TAGCaf\xe9 Noir"); // Windows-1252
+}
+
+struct JobsRow {
+    const char* name;
+    const char* settings; // the [MP3] section
+    std::string jobs;
+    bool folderTrack; // track 2's name is a folder: that track fails, the others go on
+};
+
+class VelmoraRipJobs : public VelmoraRip, public testing::WithParamInterface<JobsRow> {
+protected:
+    // Every .mp3 under `folder`, by name.
+    static std::map<std::string, std::vector<uint8_t>> Mp3Files(const std::string& folder) {
+        std::map<std::string, std::vector<uint8_t>> files;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+            if (e.is_regular_file() && e.path().extension() == ".mp3") {
+                files[e.path().filename().string()] = ReadBytes(e.path().string());
+            }
+        }
+        return files;
+    }
+};
+
+// The parallel rip writes the files --jobs 1 writes, tags and VBR header included, and
+// tells the same outcome.
+TEST_P(VelmoraRipJobs, FilesAreTheSequentialRipsByteForByte) {
+    const JobsRow& row = GetParam();
+    discgen::DiscSpec plan = discgen::simpleDisc(31, 4, 700);
+    plan.tracks[1].sectors = 1111;
+    plan.tracks[3].sectors = 523;
+    const std::string image = MakeDisc("jobs", plan);
+    std::ofstream(dir / "config/velmora-ripper.ini") << "[MP3]\n" << row.settings;
+    if (row.folderTrack) {
+        std::filesystem::create_directories(dir / "one/Second.mp3");
+        std::filesystem::create_directories(dir / "many/Second.mp3");
+    }
+    const std::vector<std::string> titles{"--artist", "Band",    "--album",     "Record",
+                                          "--title",  "1=First", "--title",     "2=Second",
+                                          "--title",  "3=Third", "--no-lookup", image};
+    std::vector<std::string> one{"rip", "--jobs", "1", "--out", dir / "one"};
+    std::vector<std::string> many{"rip", "--jobs", row.jobs, "--out", dir / "many"};
+    one.insert(one.end(), titles.begin(), titles.end());
+    many.insert(many.end(), titles.begin(), titles.end());
+    const Result a = Run(one);
+    const Result b = Run(many);
+    EXPECT_EQ(a.Code, row.folderTrack ? 1 : 0) << a.Err;
+    EXPECT_EQ(b.Code, a.Code) << b.Err;
+    const auto filesA = Mp3Files(dir / "one");
+    const auto filesB = Mp3Files(dir / "many");
+    EXPECT_EQ(filesA.size(), row.folderTrack ? 3U : 4U);
+    ASSERT_EQ(filesB.size(), filesA.size());
+    for (const auto& [name, bytes] : filesA) {
+        EXPECT_TRUE(filesB.count(name) != 0 && filesB.at(name) == bytes) << name;
+    }
+    const char* summary = row.folderTrack ? "3 exact, 0 damaged, 1 failed" : "4 exact, 0 damaged";
+    EXPECT_THAT(a.Out, HasSubstr(summary));
+    EXPECT_THAT(b.Out, HasSubstr(summary));
+    if (row.folderTrack) {
+        EXPECT_THAT(b.Err, HasSubstr("Second: Cannot create file " + (dir / "many/Second.mp3") +
+                                     ": Is a directory"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, VelmoraRipJobs,
+                         testing::Values(JobsRow{"vbr_default_jobs", "", "2", false},
+                                         JobsRow{"cbr_three_jobs", "EnableVBR=0\nBitRates=192\n",
+                                                 "3", false},
+                                         JobsRow{"name_is_a_folder", "", "2", true}),
+                         RowName);
+
+// A signal stops the reading and the encoders of a parallel rip: each name then holds
+// either its previous file or the whole track, and no temporary file is left.
+TEST_F(VelmoraRip, SignalStopsAParallelRipKeepingPreviousFiles) {
+    const std::string image = MakeDisc("stop", discgen::simpleDisc(9, 3, 60 * 75));
+    std::filesystem::create_directories(dir / "out");
+    for (int n = 1; n <= 3; ++n) {
+        std::ofstream(dir / ("out/Track0" + std::to_string(n) + ".mp3")) << "previous";
+    }
+    const pid_t pid =
+        Start({"rip", "--no-lookup", "--jobs", "2", "--overwrite", "--out", dir / "out", image});
+    ASSERT_GT(pid, 0);
+    EXPECT_NE(WaitForPartial(dir / "out/Track01.mp3", 1 << 14), "");
+    ASSERT_EQ(::kill(pid, SIGINT), 0);
+    const Result r = Wait(pid);
+    EXPECT_EQ(r.Code, 130) << r.Err;
+    EXPECT_THAT(r.Err, HasSubstr("interrupted; "));
+    int previous = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "out")) {
+        const std::string name = e.path().filename().string();
+        EXPECT_EQ(name.find(".partial-"), std::string::npos) << name;
+        if (e.path().extension() != ".mp3") {
+            continue; // the log
+        }
+        const auto b = ReadBytes(e.path().string());
+        if (std::string(b.begin(), b.end()) == "previous") {
+            ++previous;
+        } else {
+            EXPECT_NEAR(static_cast<double>(DecodeMp3(e.path().string()).Frames()), 60.0 * 75 * 588,
+                        1152.0)
+                << name;
+        }
+    }
+    EXPECT_GE(previous, 1); // at least the track stopped while it was read
 }

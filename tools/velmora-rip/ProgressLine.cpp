@@ -61,6 +61,27 @@ std::string BarLine(const std::string& label, const ProgressFigures& f, int widt
            std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]" + figures;
 }
 
+std::string PipelineStatus(const std::string& reading, int readPercent,
+                           const std::vector<std::pair<int, int>>& encoding, int width) {
+    std::string text = reading.empty() ? std::string("reading done")
+                                       : "reading " + reading.substr(0, 24) +
+                                             Printf(" %3.0f%%", std::clamp(readPercent, 0, 100));
+    if (!encoding.empty()) {
+        text += " | encoding";
+        const char* separator = " ";
+        for (const auto& [track, percent] : encoding) {
+            char item[32];
+            std::snprintf(item, sizeof item, "%s%02d %d%%", separator, track, percent);
+            text += item;
+            separator = ", ";
+        }
+    }
+    if (width > 1 && text.size() > static_cast<std::size_t>(width - 1)) {
+        text.resize(static_cast<std::size_t>(width - 1));
+    }
+    return text;
+}
+
 void ProgressLine::Begin(const std::string& label, double audioSeconds) {
     Label = label;
     AudioSeconds = audioSeconds;
@@ -99,6 +120,32 @@ void ProgressLine::End(const std::string& result, const std::string& file) {
     std::fprintf(Out, "%s -> %s: %s (%s of audio in %.1f s, %.1fx)\n", Label.c_str(), file.c_str(),
                  result.c_str(), FormatDuration(AudioSeconds * Percent / 100.0).c_str(), f.elapsed,
                  Speed(f));
+    std::fflush(Out);
+}
+
+void ProgressLine::Status(const std::string& text, bool now) {
+    if (!Terminal) {
+        return;
+    }
+    const auto when = Clock::now();
+    if (Drawn && !now && when - LastDraw < std::chrono::milliseconds(100)) {
+        return;
+    }
+    LastDraw = when;
+    Drawn = true;
+    std::fprintf(Out, "\r%s\x1b[K", text.c_str());
+    std::fflush(Out);
+}
+
+void ProgressLine::Finished(const std::string& label, const std::string& result,
+                            const std::string& file, double audioSeconds, double elapsed) {
+    if (Terminal && Drawn) {
+        std::fputs("\r\x1b[K", Out);
+        Drawn = false;
+    }
+    const ProgressFigures f{100, audioSeconds, elapsed};
+    std::fprintf(Out, "%s -> %s: %s (%s of audio in %.1f s, %.1fx)\n", label.c_str(), file.c_str(),
+                 result.c_str(), FormatDuration(audioSeconds).c_str(), elapsed, Speed(f));
     std::fflush(Out);
 }
 

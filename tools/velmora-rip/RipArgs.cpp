@@ -76,7 +76,7 @@ bool OptionValue(int argc, const char* const* argv, int& i, const std::string& i
 
 bool KnownOption(const std::string& name) {
     return name == "--drive" || name == "--tracks" || name == "--format" || name == "--out" ||
-           name == "--artist" || name == "--album" || name == "--title";
+           name == "--artist" || name == "--album" || name == "--title" || name == "--jobs";
 }
 
 // --artist TEXT, --album TEXT, --title N=TEXT: titles that win over every source.
@@ -108,6 +108,15 @@ bool ParseOption(const std::string& name, const std::string& value, Arguments& a
     }
     if (IsProofOption(name)) {
         return ParseProofOption(name, value, args.proof, error);
+    }
+    if (name == "--jobs") {
+        int jobs = 0;
+        if (!ParseNumber(value, 1, 256, jobs)) {
+            error = "bad number of jobs: " + value + " (1 to 256)";
+            return false;
+        }
+        args.jobs = jobs;
+        return true;
     }
     if (name == "--drive") {
         int drive = 0;
@@ -217,7 +226,7 @@ const char* Usage() {
     return "Usage: velmora-rip drives [IMAGE...]\n"
            "  or:  velmora-rip tracks [--drive N] [TITLES] [IMAGE...]\n"
            "  or:  velmora-rip rip [--drive N] [--tracks LIST] [--format wav|mp3]\n"
-           "                       [--out DIR] [--overwrite] [--test] [--offset N]\n"
+           "                       [--out DIR] [--overwrite] [--jobs N] [--test] [--offset N]\n"
            "                       [--no-accuraterip] [--report FILE] [TITLES] [IMAGE...]\n"
            "Extract audio tracks of a CD to WAV files, or to MP3 files tagged with\n"
            "the track title, and prove each rip with its CRC32 and AccurateRip.\n"
@@ -238,6 +247,8 @@ const char* Usage() {
            "                   must not be empty\n"
            "  --overwrite      replace files that exist (default: a track whose file\n"
            "                   exists fails, and the other tracks go on)\n"
+           "  --jobs N         MP3 tracks encoded at once while the disc is read on\n"
+           "                   (default: one per core); 1 rips one track after the other\n"
            "  --test           read each track twice and compare the CRCs; a difference\n"
            "                   marks the track damaged\n"
            "  --offset N       the drive's read offset in samples (default: ReadOffset in\n"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "metadata/DiscTitles.h"
 #include "ProofArgs.h"
+#include "metadata/DiscTitles.h"
 
 #include <optional>
 #include <string>
@@ -23,6 +23,7 @@ struct Arguments {
     std::vector<std::string> images;    // disc images that become virtual drives
     Metadata::CommandLineTitles titles; // --artist, --album, --title N=TEXT
     bool noLookup = false;              // --no-lookup
+    int jobs = 0;                       // --jobs N, MP3 encoders at once; 0: one per core
     ProofArguments proof;               // --test, --offset, --no-accuraterip, --report
 };
 

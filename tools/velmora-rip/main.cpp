@@ -9,6 +9,7 @@
 
 #include "cdaccess/CDRIP.h"
 #include "cdaccess/OutputFiles.h"
+#include "cdaccess/RipPipeline.h"
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
 #include "metadata/Id3v2Tag.h"
@@ -17,9 +18,11 @@
 #include "settings/globals.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -316,24 +319,47 @@ Outcome TrackFailed(Job& job, const std::string& label, const std::string& name,
     return Outcome::Failed;
 }
 
-// The damage of the track just ripped: entries the ripper added since `before`.
-Outcome ReportDamage(Job& job, int index, std::size_t before, const std::string& name) {
-    const std::vector<std::string> entries(
-        job.ripper.JitterErrors.begin() + static_cast<long>(before), job.ripper.JitterErrors.end());
-    const bool sectors = job.ripper.JitterErrorCount > 0 || !entries.empty();
+// The damage of a track read in full: the ripper's entries and count for it. `end` prints
+// the track's line with its result.
+Outcome ReportDamage(Job& job, int index, const std::vector<std::string>& entries,
+                     int32_t errorCount, const std::function<void(const std::string&)>& end) {
+    const bool sectors = errorCount > 0 || !entries.empty();
     if (!sectors && !job.proof.Damaged(index + 1)) {
-        job.progress.End("OK", EscapeControls(name));
+        end("OK");
         return Outcome::Exact;
     }
-    job.progress.End("damaged", EscapeControls(name));
+    end("damaged");
     if (sectors) {
         const int32_t start = job.ripper.Tracks.Objects(index).StartSector;
-        std::printf("  %s\n",
-                    DamageLine(job.ripper.JitterErrorCount, DamagedRanges(entries), start).c_str());
+        std::printf("  %s\n", DamageLine(errorCount, DamagedRanges(entries), start).c_str());
     } else {
         std::printf("  the test read's CRC32 differs from the first read's\n");
     }
     return Outcome::Damaged;
+}
+
+// Why the track's file must not be written ("" when it may); makes its folder.
+std::string CheckName(const Job& job, const std::string& title, const std::string& name) {
+    if (OutputFiles::IsInvalidTitle(title)) {
+        return OutputFiles::EInvalidFileName(name).what();
+    }
+    if (!job.args.overwrite && NameTaken(name)) {
+        return name + " already exists (--overwrite replaces it); not ripped";
+    }
+    OutputFiles::CreateFolderOf(name); // a failure shows, with its reason, when it is created
+    return {};
+}
+
+// Writes the ID3v1 title tag and the ID3v2 tag of a finished MP3; "" or what failed.
+std::string TagTrack(const Job& job, int index, const std::string& name) {
+    const std::string& title = job.titles[static_cast<std::size_t>(index)];
+    if (const std::string why = TagFile(name, title); !why.empty()) {
+        return name + ": cannot write the title tag: " + why;
+    }
+    if (const std::string why = TagFileFully(name, job.found, job.ripper, index); !why.empty()) {
+        return name + ": cannot write the ID3v2 tag: " + why;
+    }
+    return {};
 }
 
 // Checks the name, rips the track and tags it; every failure is told and returned.
@@ -342,14 +368,9 @@ Outcome RipOne(Job& job, int index) {
     const std::string label = EscapeControls(TrimControl(title));
     const std::string name = OutputFiles::OutputName(job.outDir, title, job.mp3);
     job.progress.Begin(label, TrackSeconds(job.ripper, index));
-    if (OutputFiles::IsInvalidTitle(title)) {
-        return TrackFailed(job, label, name, OutputFiles::EInvalidFileName(name).what());
+    if (const std::string why = CheckName(job, title, name); !why.empty()) {
+        return TrackFailed(job, label, name, why);
     }
-    if (!job.args.overwrite && NameTaken(name)) {
-        return TrackFailed(job, label, name,
-                           name + " already exists (--overwrite replaces it); not ripped");
-    }
-    OutputFiles::CreateFolderOf(name); // a failure shows, with its reason, below
     const std::size_t before = job.ripper.JitterErrors.size();
     try {
         job.proof.RipTrack(index + 1, name);
@@ -357,12 +378,8 @@ Outcome RipOne(Job& job, int index) {
         return TrackFailed(job, label, name, e.what());
     }
     if (job.mp3 && job.ripper.FileWritten) {
-        if (const std::string why = TagFile(name, title); !why.empty()) {
-            return TrackFailed(job, label, name, name + ": cannot write the title tag: " + why);
-        }
-        if (const std::string why = TagFileFully(name, job.found, job.ripper, index);
-            !why.empty()) {
-            return TrackFailed(job, label, name, name + ": cannot write the ID3v2 tag: " + why);
+        if (const std::string why = TagTrack(job, index, name); !why.empty()) {
+            return TrackFailed(job, label, name, why);
         }
     }
     if (StopSignal != 0) {
@@ -371,7 +388,11 @@ Outcome RipOne(Job& job, int index) {
         job.stoppedWritten = job.ripper.FileWritten;
         return Outcome::Stopped;
     }
-    return ReportDamage(job, index, before, name);
+    const std::vector<std::string> entries(
+        job.ripper.JitterErrors.begin() + static_cast<long>(before), job.ripper.JitterErrors.end());
+    return ReportDamage(
+        job, index, entries, job.ripper.JitterErrorCount,
+        [&](const std::string& result) { job.progress.End(result, EscapeControls(name)); });
 }
 
 // Tells the settings values the encoder could not take as they were, once.
@@ -403,6 +424,123 @@ int Summarize(const Job& job, const Tally& t) {
     return t.failed > 0 ? ExitFailure : t.damaged > 0 ? ExitDamaged : 0;
 }
 
+void Count(Tally& tally, Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Exact:
+        ++tally.exact;
+        break;
+    case Outcome::Damaged:
+        ++tally.damaged;
+        break;
+    case Outcome::Failed:
+        ++tally.failed;
+        break;
+    case Outcome::Stopped:
+        break;
+    }
+}
+
+// The MP3 rip with reading and encoding at once (see TRipPipeline): the names are checked
+// in track order before anything is read, each track is told, tagged and counted when its
+// encoder has finished. A signal stops the reading and the encoders; every track not
+// finished then ends early as the output files' rules say.
+void RipParallel(Job& job, TLameCoder& coder, const std::vector<int>& chosen, int jobs,
+                 Tally& tally) {
+    using Clock = std::chrono::steady_clock;
+    TCDRIP& ripper = job.ripper;
+    TRipPipeline pipeline(ripper, coder);
+    if (jobs > 0) {
+        pipeline.Workers = static_cast<unsigned>(jobs);
+    }
+    std::vector<TPipelineTrack> tracks;
+    for (int index : chosen) {
+        const std::string& title = job.titles[static_cast<std::size_t>(index)];
+        const std::string name = OutputFiles::OutputName(job.outDir, title, true);
+        if (const std::string why = CheckName(job, title, name); !why.empty()) {
+            job.progress.Finished(EscapeControls(TrimControl(title)), "failed",
+                                  EscapeControls(name), 0, 0);
+            Complain(EscapeControls(TrimControl(title)) + ": " + why);
+            ++tally.failed;
+        } else {
+            tracks.push_back({index + 1, name});
+        }
+    }
+    // The ripper's hooks below refer to this function's objects: gone when it returns.
+    struct ResetHooks {
+        TCDRIP& Ripper;
+        ~ResetHooks() {
+            Ripper.OnProgress = nullptr;
+            Ripper.ProcessMessages = nullptr;
+        }
+    } resetHooks{ripper};
+    std::map<int32_t, Clock::time_point> started;
+    std::string reading;
+    int readPercent = 0;
+    auto draw = [&](bool now) {
+        std::vector<std::pair<int, int>> encoding;
+        for (const TEncodingTrack& t : pipeline.Encoding()) {
+            encoding.emplace_back(t.TrackNum, t.Percent);
+        }
+        job.progress.Status(PipelineStatus(reading, readPercent, encoding, 80), now);
+    };
+    ripper.OnProgress = [&](TCDRIP*, uint16_t percent) {
+        readPercent = percent;
+        draw(false);
+    };
+    ripper.ProcessMessages = [&] {
+        if (StopSignal != 0) {
+            ripper.Abort();
+            pipeline.StopEncoding();
+        }
+        draw(false);
+    };
+    pipeline.ReadWith = [&job](int32_t number, const std::string& name,
+                               const std::function<void()>& read) {
+        job.proof.ReadTrackWith(number, name, read);
+    };
+    pipeline.OnBeginRead = [&](int32_t number) {
+        started[number] = Clock::now();
+        reading = EscapeControls(TrimControl(job.titles[static_cast<std::size_t>(number - 1)]));
+        readPercent = 0;
+        draw(true);
+    };
+    pipeline.OnDone = [&](const TPipelineOutcome& done) {
+        const int index = done.TrackNum - 1;
+        const std::string label =
+            EscapeControls(TrimControl(job.titles[static_cast<std::size_t>(index)]));
+        const std::string file = EscapeControls(done.FileName);
+        const double seconds = TrackSeconds(ripper, index);
+        const double elapsed =
+            std::chrono::duration<double>(Clock::now() - started[done.TrackNum]).count();
+        auto end = [&](const std::string& result) {
+            job.progress.Finished(label, result, file, done.Complete ? seconds : 0, elapsed);
+        };
+        std::string why = done.Error;
+        if (why.empty() && done.FileWritten) {
+            why = TagTrack(job, index, done.FileName);
+        }
+        if (!why.empty()) {
+            job.proof.MarkFailed(done.TrackNum);
+            end("failed");
+            Complain(label + ": " + why);
+            ++tally.failed;
+        } else if (!done.Complete) {
+            job.proof.MarkUnfinished(done.TrackNum);
+            end("Cancelled");
+            if (job.stoppedName.empty() || done.FileWritten) {
+                job.stoppedName = done.FileName;
+                job.stoppedWritten = done.FileWritten;
+            }
+        } else {
+            Count(tally, ReportDamage(job, index, done.JitterErrors, done.JitterErrorCount, end));
+        }
+        draw(true);
+    };
+    if (!tracks.empty()) {
+        pipeline.Run(tracks);
+    }
+}
+
 int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args, JobProof& proof) {
     ChooseDrive(ripper, args);
     const std::vector<int> chosen = ChooseTracks(ripper, args);
@@ -418,23 +556,15 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args, JobProof
         }
     };
     Tally tally;
+    if (job.mp3 && args.jobs != 1) {
+        RipParallel(job, coder, chosen, args.jobs, tally);
+        return Summarize(job, tally);
+    }
     for (int index : chosen) {
         if (StopSignal != 0) {
             break;
         }
-        switch (RipOne(job, index)) {
-        case Outcome::Exact:
-            ++tally.exact;
-            break;
-        case Outcome::Damaged:
-            ++tally.damaged;
-            break;
-        case Outcome::Failed:
-            ++tally.failed;
-            break;
-        case Outcome::Stopped:
-            break;
-        }
+        Count(tally, RipOne(job, index));
     }
     return Summarize(job, tally);
 }

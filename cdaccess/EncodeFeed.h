@@ -1,0 +1,53 @@
+#pragma once
+
+#include "cdaccess/OutputFiles.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TLameCoder;
+
+// "Write error: <file>: <reason>", naming the file the user asked for; "No space left
+// on device" when the file kept no reason.
+std::string WriteErrorText(const OutputFiles::TPartialFile* file);
+
+// Feeds one track's PCM to an encoder stream and writes the MP3 into its file: the PCM
+// is cut into whole encoder chunks in the order it comes, the rest after the last whole
+// chunk is encoded at the end, and the final VBR header frame goes over the first frame.
+// The extraction of TCDRIP and the pipeline's encoder workers both go through it, so
+// that the same PCM gives the same bytes whoever encodes it.
+class TEncodeFeed {
+public:
+    // Opens the stream of `coder` (with its current settings) for PCM that comes in
+    // pieces of at most passBytes. Throws ECDRIPError "Unable to start the MP3 encoder"
+    // (with the refused setting when there is one).
+    void Start(TLameCoder& coder, OutputFiles::TPartialFile& file, std::size_t passBytes);
+    // Where the next piece (at most passBytes) goes; Encode then takes `count` bytes of it.
+    uint8_t* Space() { return Pending.data() + Carry; }
+    // Encodes the whole chunks of what is waiting and writes their MP3 bytes at once;
+    // ECDRIPError with WriteErrorText when they cannot all be written.
+    void Encode(std::size_t count);
+    // Space and Encode over `count` bytes in pieces of passBytes.
+    void Feed(const uint8_t* data, std::size_t count);
+    // The end of the stream: the rest, the encoder's last bytes and the VBR header frame.
+    // False when MP3 bytes could not all be written. Does nothing when not started.
+    bool Flush();
+    // Closes the encoder stream when it is open, and releases the buffers.
+    void Close();
+    bool StreamOpen() const { return Open; }
+
+private:
+    bool WriteTail();
+
+    TLameCoder* Coder = nullptr;
+    OutputFiles::TPartialFile* File = nullptr;
+    bool Open = false;
+    std::size_t PassBytes = 0;
+    std::size_t ChunkSize = 0;
+    std::size_t Carry = 0; // PCM bytes at the front of Pending waiting for a whole chunk
+    std::vector<uint8_t> Pending;
+    std::vector<int16_t> ChunkBuffer;
+    std::vector<uint8_t> Mp3Buffer;
+};

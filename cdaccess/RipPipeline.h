@@ -1,0 +1,108 @@
+#pragma once
+
+#include "cdaccess/CDRIP.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TLameCoder;
+
+// One track for the pipeline: its number and the MP3 file it becomes.
+struct TPipelineTrack {
+    int32_t TrackNum = 0;
+    std::string FileName;
+};
+
+// How one track of the pipeline ended.
+struct TPipelineOutcome {
+    int32_t TrackNum = 0;
+    std::string FileName;
+    bool Complete = false;    // read to its end and every MP3 byte written
+    bool FileWritten = false; // as TCDRIP::FileWritten after RipTrack
+    std::string Error;        // what ended the track (as RipTrack would throw); empty: none
+    std::vector<std::string> JitterErrors; // the ripper's entries added while reading it
+    int32_t JitterErrorCount = 0;          // the ripper's count after reading it
+};
+
+// An encoding track's progress.
+struct TEncodingTrack {
+    int32_t TrackNum = 0;
+    int Percent = 0; // of the track's PCM encoded
+};
+
+// The parallel MP3 rip. The calling thread reads the tracks in order through the ripper
+// (the CD library has one state for the process, and ProcessMessages must run on the
+// caller's thread); each track's PCM goes, as it is read, to one encoder worker that
+// writes the MP3 through an OutputFiles::TPartialFile and a TEncodeFeed, so a track's
+// file is the same as TCDRIP::RipTrack writes from the same PCM. The PCM read but not
+// yet encoded is held up to a cap; the reader waits when it is reached.
+//
+// Stopping: the ripper's Abort (from ProcessMessages, as for RipTrack) ends the reading;
+// the track being read ends early with what was read, tracks after it are not started.
+// StopEncoding also ends every encoding track early. A track that ends early follows
+// TPartialFile::Finish(false). A failure of one track (its file, its encoder, a write)
+// ends that track only.
+class TRipPipeline {
+public:
+    // `settings` is copied (TLameCoder::Assign) into each worker's own encoder.
+    TRipPipeline(TCDRIP& rip, const TLameCoder& settings);
+    ~TRipPipeline();
+    TRipPipeline(const TRipPipeline&) = delete;
+    TRipPipeline& operator=(const TRipPipeline&) = delete;
+
+    static unsigned DefaultWorkers();
+    static constexpr std::size_t DefaultCapBytes = std::size_t{256} << 20;
+
+    unsigned Workers = DefaultWorkers();
+    std::size_t CapBytes = DefaultCapBytes;
+
+    // Runs on the calling thread around the reading of each track: it must call `read`
+    // once (default: just that). The proof's checksums and test read go here.
+    std::function<void(int32_t TrackNum, const std::string& FileName,
+                       const std::function<void()>& read)>
+        ReadWith;
+    // On the calling thread, when a track begins to be read.
+    std::function<void(int32_t TrackNum)> OnBeginRead;
+    // On the calling thread, once per track that was started, as the tracks end.
+    std::function<void(const TPipelineOutcome& Outcome)> OnDone;
+
+    // Reads and encodes the tracks; returns when every started track has ended.
+    void Run(const std::vector<TPipelineTrack>& Tracks);
+    // Thread-safe: the encoding tracks end early at their next piece.
+    void StopEncoding();
+
+    // The most PCM held at once during Run (bytes).
+    std::size_t PeakHeld() const;
+    // The tracks being encoded now, with their progress.
+    std::vector<TEncodingTrack> Encoding() const;
+
+private:
+    struct Slot;
+    void Worker(TLameCoder& coder);
+    void Encode(TLameCoder& coder, Slot& slot);
+    void Append(Slot& slot, const uint8_t* data, std::size_t count);
+    void Deliver();
+    void WaitAndDeliver(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
+
+    TCDRIP& Rip;
+    const TLameCoder& Settings;
+    mutable std::mutex Mutex;
+    std::condition_variable WorkerWake; // a new track, new PCM, the end or a stop
+    std::condition_variable ReaderWake; // PCM released or a track ended
+    std::deque<std::unique_ptr<Slot>> Slots;
+    std::size_t NextSlot = 0; // the first track no worker has taken
+    bool NoMoreTracks = false;
+    bool StopAll = false;
+    std::size_t Held = 0;
+    std::size_t Peak = 0;
+    std::size_t Ended = 0;                  // tracks whose outcome is known
+    std::vector<TPipelineOutcome> Finished; // outcomes not yet handed to OnDone
+};

@@ -1,0 +1,320 @@
+// The parallel rip (TRipPipeline) against the sequential one (TCDRIP::RipTrack) with the
+// real CD ripping library and the real encoder on generated disc images: the same files
+// byte for byte, the same checksums, damage and errors, and the PCM held within the cap.
+
+#include "TestDir.h"
+
+#include "cdaccess/CDRIP.h"
+#include "cdaccess/RipPipeline.h"
+#include "discgen.h"
+#include "encoding/LameCoder.h"
+#include "verify/JobProof.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+
+namespace {
+
+struct PipelineRow {
+    const char* name;
+    bool vbr = false;
+    unsigned workers = 2;
+    std::size_t cap = 0;          // 0: the default
+    const char* faults = nullptr; // CDRIP_FAULTS
+    int stopTrack = 0;            // the reading stops in this track (0: never)
+    int folderTrack = 0;          // this track's name is a folder: it cannot be created
+    bool previous = false;        // every name holds an older file first
+};
+
+// What one rip left: every file of its folder and each track's result.
+struct RipResult {
+    std::map<std::string, std::vector<uint8_t>> Files;
+    std::map<int, std::string> Errors;
+    std::map<int, std::vector<std::string>> Jitter;
+    std::map<int, bool> Written;
+    RipRecord Record;
+    std::size_t Peak = 0;
+};
+
+class RipPipelineTest : public testing::TestWithParam<PipelineRow> {
+protected:
+    void SetUp() override {
+        ::setenv("XDG_CONFIG_HOME", dir.Path.c_str(), 1);
+        ::setenv("CDRIP_AUDIO", "none", 1);
+        // Tracks of different lengths, none a whole number of encoder chunks.
+        plan = discgen::simpleDisc(17, 4, 900);
+        plan.tracks[1].sectors = 1333;
+        plan.tracks[2].sectors = 611;
+        plan.tracks[3].sectors = 1201;
+        std::string error;
+        ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+        ::setenv("CDRIP_IMAGES", (dir / "disc.cue").c_str(), 1);
+        if (GetParam().faults != nullptr) {
+            ::setenv("CDRIP_FAULTS", GetParam().faults, 1);
+        } else {
+            ::unsetenv("CDRIP_FAULTS");
+        }
+    }
+    void TearDown() override {
+        ::unsetenv("CDRIP_IMAGES");
+        ::unsetenv("CDRIP_FAULTS");
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+
+    std::string Prepare(const std::string& folder) {
+        const std::string out = dir / folder;
+        std::filesystem::create_directory(out);
+        const PipelineRow& row = GetParam();
+        for (int n = 1; n <= 4; ++n) {
+            const std::string name = out + "/T" + std::to_string(n) + ".mp3";
+            if (n == row.folderTrack) {
+                std::filesystem::create_directory(name);
+            } else if (row.previous) {
+                std::ofstream(name) << "previous " << n;
+            }
+        }
+        return out;
+    }
+
+    static void Configure(TLameCoder& coder) {
+        if (GetParam().vbr) {
+            coder.SetEnableVBR(LongTrue);
+            coder.SetVBRQuality(2);
+        }
+    }
+
+    // Stops the reading after three chunks of the row's stop track.
+    static void StopIn(TCDRIP& r, const int& reading) {
+        auto chunks = std::make_shared<int>(0);
+        r.OnProgress = [&r, &reading, chunks](TCDRIP*, uint16_t) {
+            if (reading == GetParam().stopTrack && ++*chunks == 3) {
+                r.Abort();
+            }
+        };
+    }
+
+    static void Collect(const std::string& out, RipResult& result) {
+        for (const auto& e : std::filesystem::directory_iterator(out)) {
+            result.Files[e.path().filename().string()] =
+                e.is_regular_file() ? ReadBytes(e.path().string()) : std::vector<uint8_t>{};
+        }
+    }
+
+    static JobProofOptions ProofOptions() {
+        JobProofOptions o;
+        o.AccurateRip = false;
+        o.ReadOffset = 0;
+        return o;
+    }
+
+    RipResult Sequential() {
+        const std::string out = Prepare("seq");
+        RipResult result;
+        TLameCoder coder;
+        Configure(coder);
+        TCDRIP r;
+        r.SetCoder(&coder);
+        r.Encode = true;
+        int reading = 0;
+        StopIn(r, reading);
+        JobProof proof(r, ProofOptions());
+        proof.Start("test", "");
+        for (int n = 1; n <= 4; ++n) {
+            reading = n;
+            const std::size_t before = r.JitterErrors.size();
+            try {
+                proof.RipTrack(n, out + "/T" + std::to_string(n) + ".mp3");
+                result.Written[n] = r.FileWritten;
+            } catch (const std::exception& e) {
+                result.Errors[n] = e.what();
+            }
+            result.Jitter[n].assign(r.JitterErrors.begin() + static_cast<long>(before),
+                                    r.JitterErrors.end());
+            if (r.Aborted()) {
+                break;
+            }
+        }
+        result.Record = proof.Record;
+        Collect(out, result);
+        return result;
+    }
+
+    RipResult Parallel() {
+        const std::string out = Prepare("par");
+        RipResult result;
+        TLameCoder coder;
+        Configure(coder);
+        TCDRIP r;
+        r.SetCoder(&coder);
+        int reading = 0;
+        StopIn(r, reading);
+        JobProof proof(r, ProofOptions());
+        proof.Start("test", "");
+        TRipPipeline pipeline(r, coder);
+        pipeline.Workers = GetParam().workers;
+        if (GetParam().cap != 0) {
+            pipeline.CapBytes = GetParam().cap;
+        }
+        pipeline.OnBeginRead = [&reading](int32_t n) { reading = n; };
+        pipeline.ReadWith = [&proof](int32_t n, const std::string& name,
+                                     const std::function<void()>& read) {
+            proof.ReadTrackWith(n, name, read);
+        };
+        pipeline.OnDone = [&](const TPipelineOutcome& o) {
+            if (!o.Error.empty()) {
+                result.Errors[o.TrackNum] = o.Error;
+                proof.MarkFailed(o.TrackNum);
+            } else {
+                result.Written[o.TrackNum] = o.FileWritten;
+            }
+            result.Jitter[o.TrackNum] = o.JitterErrors;
+        };
+        std::vector<TPipelineTrack> tracks;
+        for (int n = 1; n <= 4; ++n) {
+            tracks.push_back({n, out + "/T" + std::to_string(n) + ".mp3"});
+        }
+        pipeline.Run(tracks);
+        result.Record = proof.Record;
+        result.Peak = pipeline.PeakHeld();
+        Collect(out, result);
+        return result;
+    }
+
+    TestDir dir;
+    discgen::DiscSpec plan;
+};
+
+// Named for failure messages: the file's name and size.
+std::map<std::string, std::size_t> Sizes(const RipResult& r) {
+    std::map<std::string, std::size_t> sizes;
+    for (const auto& [name, bytes] : r.Files) {
+        sizes[name] = bytes.size();
+    }
+    return sizes;
+}
+
+} // namespace
+
+TEST_P(RipPipelineTest, SameFilesChecksumsAndErrorsAsTheSequentialRip) {
+    const RipResult seq = Sequential();
+    const RipResult par = Parallel();
+    // Every file, partial ones and kept previous files included, byte for byte; no
+    // temporary file is left in either folder.
+    EXPECT_EQ(Sizes(par), Sizes(seq));
+    for (const auto& [name, bytes] : seq.Files) {
+        EXPECT_TRUE(par.Files.count(name) != 0 && par.Files.at(name) == bytes) << name;
+        EXPECT_EQ(name.find(".partial-"), std::string::npos) << name;
+    }
+    // The same messages, each naming its own folder.
+    std::map<int, std::string> seqErrors = seq.Errors;
+    for (auto& [n, text] : seqErrors) {
+        if (const std::size_t at = text.find("/seq/"); at != std::string::npos) {
+            text.replace(at, 5, "/par/");
+        }
+    }
+    EXPECT_EQ(par.Errors, seqErrors);
+    EXPECT_EQ(par.Written, seq.Written);
+    EXPECT_EQ(par.Jitter, seq.Jitter);
+    ASSERT_EQ(par.Record.Tracks.size(), seq.Record.Tracks.size());
+    for (std::size_t i = 0; i < seq.Record.Tracks.size(); ++i) {
+        const TrackRecord& a = par.Record.Tracks[i];
+        const TrackRecord& b = seq.Record.Tracks[i];
+        SCOPED_TRACE("track " + std::to_string(b.Number));
+        EXPECT_EQ(a.Number, b.Number);
+        EXPECT_EQ(a.Crc32, b.Crc32);
+        EXPECT_EQ(a.ArV1, b.ArV1);
+        EXPECT_EQ(a.ArV2, b.ArV2);
+        EXPECT_EQ(a.Damaged, b.Damaged);
+        EXPECT_EQ(a.Ripped, b.Ripped);
+    }
+    const PipelineRow& row = GetParam();
+    if (row.cap != 0) {
+        // The cap holds, except that one read chunk always goes when nothing is held
+        // (588 * 2352 bytes is far above any chunk the library reads).
+        EXPECT_GT(par.Peak, 0U);
+        EXPECT_LE(par.Peak, std::max<std::size_t>(row.cap, 64 * 2352));
+    }
+    if (row.stopTrack == 0 && row.folderTrack == 0) {
+        EXPECT_EQ(seq.Files.size(), 4U);
+        for (const auto& [name, bytes] : seq.Files) {
+            EXPECT_GT(bytes.size(), 1000U) << name;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RipPipelineTest,
+    testing::Values(PipelineRow{.name = "cbr_two_workers"},
+                    PipelineRow{.name = "vbr_header_three_workers", .vbr = true, .workers = 3},
+                    PipelineRow{.name = "one_worker", .workers = 1},
+                    PipelineRow{.name = "tiny_cap", .vbr = true, .workers = 2, .cap = 150000},
+                    PipelineRow{.name = "damaged_sectors", .faults = "bad:700-703"},
+                    PipelineRow{.name = "stopped_in_track_three", .stopTrack = 3},
+                    PipelineRow{
+                        .name = "stopped_over_previous_files", .stopTrack = 2, .previous = true},
+                    PipelineRow{.name = "name_is_a_folder", .vbr = true, .folderTrack = 2},
+                    PipelineRow{.name = "name_is_a_folder_tiny_cap",
+                                .cap = 150000,
+                                .folderTrack = 3,
+                                .previous = true}),
+    RowName);
+
+// StopEncoding ends the encoders too: a track whose encoding was cut keeps the older
+// file under its name, one that finished is the sequential rip's, and nothing else is
+// left.
+TEST(RipPipelineStop, StoppedEncodersKeepThePreviousFiles) {
+    TestDir dir;
+    ::setenv("XDG_CONFIG_HOME", dir.Path.c_str(), 1);
+    ::setenv("CDRIP_AUDIO", "none", 1);
+    ::unsetenv("CDRIP_FAULTS");
+    const discgen::DiscSpec plan = discgen::simpleDisc(23, 3, 2000);
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+    ::setenv("CDRIP_IMAGES", (dir / "disc.cue").c_str(), 1);
+    TLameCoder coder;
+    TCDRIP r;
+    r.SetCoder(&coder);
+    std::filesystem::create_directory(dir / "out");
+    std::vector<TPipelineTrack> tracks;
+    for (int n = 1; n <= 3; ++n) {
+        tracks.push_back({n, dir / ("out/T" + std::to_string(n) + ".mp3")});
+        std::ofstream(tracks.back().FileName) << "previous";
+    }
+    TRipPipeline pipeline(r, coder);
+    pipeline.Workers = 2;
+    std::map<int, TPipelineOutcome> outcomes;
+    pipeline.OnBeginRead = [&](int32_t n) {
+        if (n == 3) {
+            pipeline.StopEncoding();
+            r.Abort();
+        }
+    };
+    pipeline.OnDone = [&](const TPipelineOutcome& o) { outcomes[o.TrackNum] = o; };
+    pipeline.Run(tracks);
+    ::unsetenv("CDRIP_IMAGES");
+    ::unsetenv("XDG_CONFIG_HOME");
+    ASSERT_EQ(outcomes.size(), 3U);
+    std::set<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "out")) {
+        left.insert(e.path().filename().string());
+    }
+    EXPECT_THAT(left, testing::ElementsAre("T1.mp3", "T2.mp3", "T3.mp3"));
+    for (const auto& [n, o] : outcomes) {
+        SCOPED_TRACE("track " + std::to_string(n));
+        EXPECT_TRUE(o.Error.empty()) << o.Error;
+        const auto bytes = ReadBytes(o.FileName);
+        if (!o.Complete) {
+            EXPECT_FALSE(o.FileWritten);
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "previous");
+        } else {
+            EXPECT_TRUE(o.FileWritten);
+            EXPECT_GT(bytes.size(), 1000U);
+        }
+    }
+    EXPECT_FALSE(outcomes[3].Complete); // its reading was stopped at once
+}
