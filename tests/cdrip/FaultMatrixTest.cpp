@@ -29,7 +29,7 @@ using discgen::kSectorBytes;
 
 struct Disc {
     std::string cue;
-    discgen::DiscSpec spec;
+    discgen::DiscSpec discPlan;
     std::vector<uint8_t> bytes;
 };
 
@@ -169,14 +169,14 @@ bool startOn(const Disc& disc, const std::string& faults, bool paranoia) {
     return CR_SetCDROMParameters(&p) == CR_STATUS_OK;
 }
 
-Disc makeDisc(const TempFolder& dir, const std::string& name, discgen::DiscSpec spec) {
+Disc makeDisc(const TempFolder& dir, const std::string& name, discgen::DiscSpec discPlan) {
     Disc d;
-    d.spec = std::move(spec);
+    d.discPlan = std::move(discPlan);
     const std::string base = dir / name;
-    if (!discgen::writeDisc(base, d.spec))
+    if (!discgen::writeDisc(base, d.discPlan))
         throw std::runtime_error("cannot write " + base);
     d.cue = base + ".cue";
-    d.bytes = discgen::imageBytes(d.spec);
+    d.bytes = discgen::imageBytes(d.discPlan);
     return d;
 }
 
@@ -481,7 +481,7 @@ TEST_F(FaultFixture, FaultMatrix) {
     }
     int failures = 0;
     for (uint32_t seed = from; seed < to && failures < 5; ++seed) {
-        const Plan plan = makePlan(seed, small_->spec, smallData_->spec);
+        const Plan plan = makePlan(seed, small_->discPlan, smallData_->discPlan);
         const std::string why = runPlan(plan, plan.withData ? *smallData_ : *small_);
         if (!why.empty()) {
             ++failures;
