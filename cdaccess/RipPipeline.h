@@ -59,7 +59,9 @@ public:
     TRipPipeline& operator=(const TRipPipeline&) = delete;
 
     static unsigned DefaultWorkers();
-    static constexpr std::size_t DefaultCapBytes = std::size_t{256} << 20;
+    // The memory a parallel rip adds stays within 256 MB: 248 MB for the PCM, the rest
+    // for the encoders' own state and buffers.
+    static constexpr std::size_t DefaultCapBytes = std::size_t{248} << 20;
 
     unsigned Workers = DefaultWorkers();
     std::size_t CapBytes = DefaultCapBytes;
