@@ -318,16 +318,23 @@ void TCDRIP::RipTrack(int32_t TrackNum, const std::string& FileName) {
     }
 }
 
-void TCDRIP::ReadTrack(int32_t TrackNum) {
-    const TTrack track = Tracks.Objects(TrackNum - 1);
+// Hands the parameter block over and opens the library's ripper for the range; the
+// size of its largest chunk. ECDRIPError when either is refused.
+int32_t TCDRIP::OpenRange(int32_t StartSector, int32_t EndSector) {
     if (!ApplyParameters()) {
         throw ECDRIPError("Invalid CD-ROM parameters");
     }
     FAbort = false;
     int32_t size = 0;
-    if (Dll.CR_OpenRipper(&size, track.StartSector, track.EndSector) == CRFailure) {
+    if (Dll.CR_OpenRipper(&size, StartSector, EndSector) == CRFailure) {
         throw ECDRIPError("Unable to read the track");
     }
+    return size;
+}
+
+void TCDRIP::ReadTrack(int32_t TrackNum) {
+    const TTrack track = Tracks.Objects(TrackNum - 1);
+    const int32_t size = OpenRange(track.StartSector, track.EndSector);
     struct Closer {
         const TCdRipDll& Dll;
         ~Closer() { Dll.CR_CloseRipper(); }
@@ -357,14 +364,7 @@ void TCDRIP::ReadTrack(int32_t TrackNum) {
 void TCDRIP::CaptureTrack(int32_t TrackNum,
                           const std::function<void(const uint8_t*, std::size_t)>& Sink) {
     const TTrack track = Tracks.Objects(TrackNum - 1);
-    if (!ApplyParameters()) {
-        throw ECDRIPError("Invalid CD-ROM parameters");
-    }
-    FAbort = false;
-    int32_t size = 0;
-    if (Dll.CR_OpenRipper(&size, track.StartSector, track.EndSector) == CRFailure) {
-        throw ECDRIPError("Unable to read the track");
-    }
+    int32_t size = OpenRange(track.StartSector, track.EndSector);
     struct Closer {
         TCDRIP& Rip;
         ~Closer() {
@@ -382,14 +382,7 @@ void TCDRIP::CaptureTrack(int32_t TrackNum,
 }
 
 void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileName) {
-    if (!ApplyParameters()) {
-        throw ECDRIPError("Invalid CD-ROM parameters");
-    }
-    FAbort = false;
-    int32_t size = 0;
-    if (Dll.CR_OpenRipper(&size, StartSector, EndSector) == CRFailure) {
-        throw ECDRIPError("Unable to read the track");
-    }
+    const int32_t size = OpenRange(StartSector, EndSector);
     TRipState st;
     st.Encode = Encode;
     FileWritten = false;

@@ -238,6 +238,7 @@ private:
     void ReadToc();
     void InformCoder();
     struct TRipState;
+    int32_t OpenRange(int32_t StartSector, int32_t EndSector);
     void RipRange(int32_t StartSector, int32_t EndSector, std::string FileName);
     void StartOutput(TRipState& st, const std::string& FileName, uint64_t sectors, int32_t size);
     void ChunkLoop(TRipState& st, int32_t size);
