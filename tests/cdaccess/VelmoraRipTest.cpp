@@ -394,3 +394,24 @@ TEST_F(VelmoraRip, ServerThatNeverAnswersLeavesTrackNames) {
     EXPECT_THAT(r.Err, HasSubstr("MusicBrainz: no answer"));
     EXPECT_TRUE(std::filesystem::exists(dir / "out/Track01.mp3")) << r.Out;
 }
+
+TEST_F(VelmoraRip, CdTextTitlesNameTheFilesAndTags) {
+    discgen::DiscSpec plan = discgen::simpleDisc(23, 2, 300);
+    plan.title = "Études";
+    plan.performer = "Zoë";
+    plan.trackTitles = {"", "Café Noir"};
+    const std::string image = MakeDisc("cdtext", plan);
+    const Result r = Run({"rip", "--no-lookup", "--out", dir / "out", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string cafe = dir / "out/Café Noir.mp3";
+    ASSERT_TRUE(std::filesystem::exists(cafe)) << r.Out;
+    ASSERT_TRUE(std::filesystem::exists(dir / "out/Track01.mp3")) << r.Out;
+    const nlohmann::json read = MutagenFrames(cafe);
+    ASSERT_TRUE(read.is_object());
+    EXPECT_EQ(read["frames"]["TIT2"][0], "Café Noir");
+    EXPECT_EQ(read["frames"]["TALB"][0], "Études");
+    EXPECT_EQ(read["frames"]["TPE1"][0], "Zoë");
+    EXPECT_EQ(read["frames"]["TRCK"][0], "2/2");
+    const auto b = ReadBytes(cafe);
+    EXPECT_EQ(std::string(b.end() - 128, b.end() - 128 + 12), "TAGCaf\xe9 Noir"); // Windows-1252
+}
