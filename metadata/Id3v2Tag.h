@@ -13,7 +13,7 @@ struct TagFields {
 };
 
 // Writes the tag (TIT2, TPE1, TALB, TPE2, TRCK "n/total", TDRC, and TXXX frames
-// "MusicBrainz Album Id" and "MusicBrainz Disc Id" as MusicBrainz Picard names
+// "MusicBrainz Album Id" and "MusicBrainz Disc Id" as MusicBrainz's tag mapping names
 // them), text in UTF-8, replacing an ID3v2 tag the file had. False with the reason
 // in *error when the file cannot be read as MP3 or cannot be written.
 bool WriteId3v2Tag(const std::string& path, const TagFields& fields, std::string* error);

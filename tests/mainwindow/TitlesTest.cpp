@@ -131,6 +131,20 @@ TEST_F(TitlesWindow, RenamedRowsKeepTheUsersTitle) {
     EXPECT_EQ(Titles(), (std::vector<QString>{"Typed By Me", "Zweite Stück"}));
 }
 
+TEST_F(TitlesWindow, LookupZeroInTheSettingsAsksNoServer) {
+    MakeDisc(PlainDisc());
+    LocalHttpServer server(LocalHttpServer::Mode::Answer, 200, PlainDiscAnswer());
+    setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    std::ofstream(Dir + "/velmora-ripper.ini") << "[System]\nLookup=0\n";
+    Settings.Lookup = true; // the file says otherwise
+    Open(CdRipDll());
+    EXPECT_FALSE(Window->TitleSearch->Busy());
+    WaitFor([] { return false; }, 1);
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_EQ(Titles(), (std::vector<QString>{"Track01", "Track02"}));
+    EXPECT_EQ(Status(), "No Tracks Selected.");
+}
+
 TEST_F(TitlesWindow, ServerThatNeverAnswersDoesNotHoldTheWindow) {
     MakeDisc(PlainDisc());
     LocalHttpServer server(LocalHttpServer::Mode::Hang, 0, "", 2, 30);
