@@ -13,6 +13,7 @@
 #include "platform/Paths.h"
 #include "settings/globals.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -248,7 +249,10 @@ int RipWithProof(TCDRIP& ripper, const Arguments& args) {
     try {
         status = RipTracks(ripper, args, proof);
     } catch (const Failure& f) {
-        if (!proof.Record.Tracks.empty()) {
+        // With no track finished there is nothing to prove: the failure alone is told.
+        const bool anyFinished = std::any_of(proof.Record.Tracks.begin(), proof.Record.Tracks.end(),
+                                             [](const TrackRecord& t) { return t.Ripped; });
+        if (anyFinished) {
             std::fprintf(stderr, "velmora-rip: %s\n", f.what());
             if (f.Code == ExitInterrupted) {
                 proof.SkipLookup();
