@@ -239,8 +239,8 @@ void Tfrmprg::RunJob() {
     T.RIPPER->Encode = !ToWave;
     Proof = std::make_unique<JobProof>(*T.RIPPER, ProofOptionsOfSettings());
     Proof->Start(std::string(AppInfo::ProgramName), AlbumTitleOf(*T.RIPPER));
-    Proof->Record.Settings = {{"Format", ToWave ? "wav" : "mp3"},
-                              {"AccurateRip", Settings.AccurateRip ? "on" : "off"}};
+    Proof->Record.Settings.push_back({"Format", ToWave ? "wav" : "mp3"});
+    Proof->Record.Settings.push_back({"AccurateRip", Settings.AccurateRip ? "on" : "off"});
     const int total = CountTicked();
     int ordinal = 0;
     try {

@@ -85,6 +85,8 @@ void JobProof::Start(const std::string& program, const std::string& albumTitle) 
     Record.Version = std::string(AppInfo::Version);
     Record.Date = UtcNow();
     Record.AlbumTitle = albumTitle;
+    Record.Settings = {{"Jitter correction", Rip.JitterCorrect() ? "on" : "off"},
+                       {"Test read", Options.Test ? "on" : "off"}};
     DescribeDisc(Rip, Record);
 }
 

@@ -56,7 +56,6 @@ void DescribeSettings(JobProof& proof, bool mp3, const TMP3Settings& settings,
                                        : "off"});
         list.push_back({"MP3 sample rate", std::to_string(settings.SampleRates)});
     }
-    list.push_back({"Test read", OnOff(args.test)});
     list.push_back({"AccurateRip", OnOff(args.accurateRip && settings.AccurateRip)});
     list.push_back({"Read offset from", args.offset           ? "--offset"
                                         : settings.ReadOffset ? "ReadOffset in the settings"
