@@ -495,20 +495,8 @@ void TCDRIP::ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
 // first one is kept in `error` unless an earlier error is there. Returns false when
 // the flush bytes could not all be written.
 bool TCDRIP::EndOfTrack(TRipState& st, std::exception_ptr& error) {
-    auto step = [&error](auto&& body) {
-        try {
-            body();
-        } catch (...) {
-            if (!error) {
-                error = std::current_exception();
-            }
-        }
-    };
-    bool flushed = true;
-    if (st.Feed.StreamOpen()) {
-        step([&] { flushed = st.Feed.Flush(); });
-    }
-    step([&] { st.Feed.Close(); });
+    auto step = [&error](auto&& body) { RunEndStep(error, body); };
+    const bool flushed = FinishFeed(st.Feed, error);
     step([&] { JitterErrorCount = Dll.CR_GetNumberOfJitterErrors(); });
     step([&] { Dll.CR_CloseRipper(); });
     st.ReadBuffer = {};

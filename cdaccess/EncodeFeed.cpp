@@ -112,3 +112,12 @@ void TEncodeFeed::Close() {
     ChunkBuffer = {};
     Mp3Buffer = {};
 }
+
+bool FinishFeed(TEncodeFeed& feed, std::exception_ptr& error) {
+    bool flushed = true;
+    if (feed.StreamOpen()) {
+        RunEndStep(error, [&] { flushed = feed.Flush(); });
+    }
+    RunEndStep(error, [&] { feed.Close(); });
+    return flushed;
+}

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -51,3 +52,19 @@ private:
     std::vector<int16_t> ChunkBuffer;
     std::vector<uint8_t> Mp3Buffer;
 };
+
+// Runs one end-of-track step. A failure inside it does not stop the steps after it;
+// the first failure is kept in `error` unless an earlier one is there.
+template <typename Body> void RunEndStep(std::exception_ptr& error, Body&& body) {
+    try {
+        body();
+    } catch (...) {
+        if (!error) {
+            error = std::current_exception();
+        }
+    }
+}
+
+// Flushes an open stream and closes the encoder, each as an end-of-track step. False
+// when the flush bytes could not all be written.
+bool FinishFeed(TEncodeFeed& feed, std::exception_ptr& error);

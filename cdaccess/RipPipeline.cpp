@@ -314,20 +314,8 @@ void TRipPipeline::Encode(TLameCoder& coder, Slot& slot) {
         error = std::current_exception();
     }
 
-    auto step = [&error](auto&& body) {
-        try {
-            body();
-        } catch (...) {
-            if (!error) {
-                error = std::current_exception();
-            }
-        }
-    };
-    bool flushed = true;
-    if (feed.StreamOpen()) {
-        step([&] { flushed = feed.Flush(); });
-    }
-    step([&] { feed.Close(); });
+    auto step = [&error](auto&& body) { RunEndStep(error, body); };
+    const bool flushed = FinishFeed(feed, error);
     bool written = false;
     if (file) {
         if (removeFile) {
