@@ -327,6 +327,7 @@ int32_t TCDRIP::OpenRange(int32_t StartSector, int32_t EndSector) {
     FAbort = false;
     int32_t size = 0;
     if (Dll.CR_OpenRipper(&size, StartSector, EndSector) == CRFailure) {
+        StopIfDriveFailed();
         throw ECDRIPError("Unable to read the track");
     }
     return size;
@@ -344,6 +345,7 @@ void TCDRIP::ReadTrack(int32_t TrackNum) {
         int32_t n = 0;
         const int32_t status = Dll.CR_RipChunk(buffer.data(), &n, CRTrue);
         if (status == CRFailure) {
+            StopIfDriveFailed();
             break; // no range open any more: nothing further will come
         }
         if (OnPCM) {
@@ -450,6 +452,16 @@ void TCDRIP::ChunkLoop(TRipState& st, int32_t size) {
         });
 }
 
+// A chunk that failed because the drive cannot be read any more (it went away, its
+// tray opened, its disc was changed) ends the track with the drive's reason; other
+// failures deliver nothing and the range goes on.
+void TCDRIP::StopIfDriveFailed() const {
+    const std::string why = DriveStatusText();
+    if (!why.empty()) {
+        throw ECDRIPError("Unable to read the track: " + why);
+    }
+}
+
 // The chunks of the open range, in order, each into the buffer `where` gives and then
 // to OnPCM and `take`; jitter errors recorded, progress and ProcessMessages after each
 // chunk; Abort stops before the next one.
@@ -462,6 +474,9 @@ void TCDRIP::ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
         int32_t n = 0;
         uint8_t* buffer = where();
         const int32_t status = Dll.CR_RipChunk(buffer, &n, CRTrue);
+        if (status == CRFailure) {
+            StopIfDriveFailed();
+        }
         if (status != CRFailure) {
             // Never trust a count beyond the buffer the library asked for.
             const auto got = static_cast<std::size_t>(std::clamp(n, 0, size));

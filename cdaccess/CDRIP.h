@@ -239,6 +239,7 @@ private:
     void InformCoder();
     struct TRipState;
     int32_t OpenRange(int32_t StartSector, int32_t EndSector);
+    void StopIfDriveFailed() const;
     void RipRange(int32_t StartSector, int32_t EndSector, std::string FileName);
     void StartOutput(TRipState& st, const std::string& FileName, uint64_t sectors, int32_t size);
     void ChunkLoop(TRipState& st, int32_t size);

@@ -30,6 +30,7 @@ struct Drive {
     CR_DRIVE_PARAMS params{};
     bool trayOpen = false;
     Clock::time_point trayClosesAt{};
+    bool changed = false; // a real drive's disc changed since its table was read
 };
 
 struct Library {
@@ -138,6 +139,42 @@ bool trayOpen(Drive& d) {
     if (d.trayOpen && Clock::now() >= d.trayClosesAt)
         d.trayOpen = false; // the virtual tray has closed by itself
     return d.trayOpen;
+}
+
+// Why a real drive cannot be read now, in the user's words; "" when its driver sees
+// nothing wrong.
+std::string deviceProblem(const Drive& d) {
+    switch (deviceState(d.source)) {
+    case DeviceState::Gone:
+        return "the drive is gone";
+    case DeviceState::TrayOpen:
+        return "the drive's tray is open";
+    case DeviceState::NoDisc:
+        return "no disc in the drive";
+    case DeviceState::NotReady:
+        return "the drive is not ready";
+    case DeviceState::NoAccess:
+        return "no permission to open " + d.source;
+    default:
+        return {};
+    }
+}
+
+// Whether the disc of a real drive changed since its table of contents was read: the
+// driver tells a change once, the drive keeps it until the table is read again.
+bool discChanged(Drive& d) {
+    if (deviceMediaChanged(d.source))
+        d.changed = true;
+    return d.changed;
+}
+
+// Why reading from a real drive must stop ("" when it may go on): the drive went away,
+// its tray opened, its disc went or was changed.
+std::string readingStops(Drive& d) {
+    std::string why = deviceProblem(d);
+    if (why.empty() && discChanged(d))
+        why = "the disc was changed";
+    return why;
 }
 
 // Stops what runs against the active drive: its playback and an open ripper.
@@ -334,6 +371,13 @@ CR_STATUS CR_ReadToc(void) {
     if (d->image && trayOpen(*d))
         return CR_STATUS_FAIL;
     try {
+        if (!d->image) {
+            if (!deviceProblem(*d).empty())
+                return CR_STATUS_FAIL;
+            // A change the driver saw before this table is none for it.
+            deviceMediaChanged(d->source);
+            d->changed = false;
+        }
         std::vector<CR_TOCENTRY> toc;
         if (!readToc(*d, toc))
             return CR_STATUS_FAIL;
@@ -364,6 +408,8 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
     if (d->image && trayOpen(*d))
         return CR_STATUS_FAIL;
     try {
+        if (!d->image && !readingStops(*d).empty())
+            return CR_STATUS_FAIL;
         RipSettings s;
         s.paranoia = d->params.jitterCorrection != CR_FALSE;
         s.format = d->params.outputFormat;
@@ -405,8 +451,21 @@ CR_STATUS CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t /*flag*/) {
     if (!lib || !lib->ripper || !buffer || !numBytes)
         return CR_STATUS_FAIL;
     try {
+        Drive& d = lib->drives[lib->active];
+        // A real drive is asked before and after each chunk: bytes read after its disc
+        // changed or while it went away are not the track's.
+        if (!d.image && !readingStops(d).empty()) {
+            keepRangeFigures(*lib);
+            lib->ripper.reset();
+            return CR_STATUS_FAIL;
+        }
         CR_STATUS s = lib->ripper->chunk(buffer, numBytes);
         keepRangeFigures(*lib);
+        if (!d.image && !readingStops(d).empty()) {
+            *numBytes = 0;
+            lib->ripper.reset();
+            return CR_STATUS_FAIL;
+        }
         return s;
     } catch (...) {
         return CR_STATUS_FAIL;
@@ -454,14 +513,18 @@ CR_STATUS CR_GetDriveStatusText(char* text, int32_t size) {
             why = imageProblem(d->source);
             if (why.empty() && !openCdio(d->source, true))
                 why = d->source + ": not a disc image libcdio can read";
-        } else if (!openCdio(d->source, false)) {
-            why = "no disc in " + d->source;
+        } else {
+            why = deviceProblem(*d);
+            if (why.empty() && !lib->toc.empty() && discChanged(*d))
+                why = "the disc was changed";
+            if (why.empty() && !openCdio(d->source, false))
+                why = "the drive cannot be opened";
         }
         if (why.empty()) {
             std::vector<CR_TOCENTRY> toc;
             if (!readToc(*d, toc))
                 why = d->image ? d->source + ": no readable table of contents"
-                               : "no readable disc in " + d->source;
+                               : "the disc in the drive has no readable table of contents";
         }
     } catch (...) {
         why = "the drive cannot be read";

@@ -207,15 +207,20 @@ CDRIP_API CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params);
  * beside NAME.cue or is too short for its last track, an NRG image whose chunk chain
  * is broken (sizes beyond the file, an unknown chunk, no END!), or a file libcdio
  * cannot read; "the tray is open" while the virtual tray is open. Such images are
- * never handed to libcdio. 0 OK; 1 without drives, before CR_Init, for a null pointer
- * or a size below 1. */
+ * never handed to libcdio. A real drive is asked for its state (CDROM_DRIVE_STATUS):
+ * "the drive is gone" (its device cannot be opened any more), "the drive's tray is
+ * open", "no disc in the drive", "the drive is not ready", "no permission to open
+ * DEVICE"; "the disc was changed" when its driver saw the medium change after the
+ * table of contents was read (until CR_ReadToc reads it again); "the disc in the drive
+ * has no readable table of contents". 0 OK; 1 without drives, before CR_Init, for a
+ * null pointer or a size below 1. */
 CDRIP_API CR_STATUS CR_GetDriveStatusText(char* text, int32_t size);
 
 /* ---- Table of contents ---- */
 
 /* Reads the active drive's table of contents. 0 OK; 1 before CR_Init, without drives,
- * without a disc, with an open virtual tray or an unreadable image; the table is
- * then empty. */
+ * without a disc, with an open tray (virtual or real), a drive that is gone, or an
+ * unreadable image; the table is then empty. */
 CDRIP_API CR_STATUS CR_ReadToc(void);
 
 /* Number of tracks of the table last read (the lead-out is not counted); 0 when
@@ -235,7 +240,9 @@ CDRIP_API CR_TOCENTRY CR_GetTocEntry(int32_t index);
  * 0 OK; 1 before CR_Init, without a table of contents, for a null pointer, when
  * start > end, start < first track, end beyond the last sector before the lead-out,
  * when the range touches a data track or its gap, when a ripper is already open, or when the
- * drive cannot be opened for reading. */
+ * drive cannot be opened for reading (a real drive also when it is gone, its tray is
+ * open or its disc changed since the table of contents was read). Audio is taken as
+ * little-endian, from images and from drives alike (MMC READ CD returns CD-DA so). */
 CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector);
 
 /* Reads the next chunk of the range into buffer (at least *bufferSize bytes as
@@ -264,7 +271,9 @@ CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int3
  * delivered and the range is finished. When the range's last data holds damaged
  * sectors it comes with status 3, and one more call returns status 4 with 0 bytes;
  * 1 no ripper open, range already finished, or a null pointer (*numBytes = 0 when it
- * can be set). */
+ * can be set); and for a real drive that went away, opened its tray or had its disc
+ * changed before or while the chunk was read: the chunk's bytes are not delivered and
+ * the ripper is closed (CR_GetDriveStatusText says why). */
 CDRIP_API CR_STATUS CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t flag);
 
 /* The last error range recorded: *first and *last receive the first and the last

@@ -2,7 +2,68 @@
 
 #include "imagecheck.h"
 
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace cdrip {
+namespace {
+
+// A descriptor of the device opened without waiting for a disc, closed once.
+class DeviceFd {
+public:
+    explicit DeviceFd(const std::string& device)
+        : fd_(::open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)), error_(errno) {}
+    DeviceFd(const DeviceFd&) = delete;
+    DeviceFd& operator=(const DeviceFd&) = delete;
+    ~DeviceFd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+    int error() const { return error_; } // of the open, when it failed
+
+private:
+    int fd_;
+    int error_;
+};
+
+bool goneErrno(int e) {
+    return e == ENOENT || e == ENXIO || e == ENODEV;
+}
+
+} // namespace
+
+DeviceState deviceState(const std::string& device) {
+    const DeviceFd fd(device);
+    if (fd.get() < 0)
+        return goneErrno(fd.error())                         ? DeviceState::Gone
+               : fd.error() == EACCES || fd.error() == EPERM ? DeviceState::NoAccess
+                                                             : DeviceState::Unknown;
+    const int status = ::ioctl(fd.get(), CDROM_DRIVE_STATUS, CDSL_CURRENT);
+    if (status < 0)
+        return goneErrno(errno) ? DeviceState::Gone : DeviceState::Unknown;
+    switch (status) {
+    case CDS_DISC_OK:
+        return DeviceState::Ready;
+    case CDS_TRAY_OPEN:
+        return DeviceState::TrayOpen;
+    case CDS_NO_DISC:
+        return DeviceState::NoDisc;
+    case CDS_DRIVE_NOT_READY:
+        return DeviceState::NotReady;
+    default:
+        return DeviceState::Unknown; // CDS_NO_INFO: the driver does not know
+    }
+}
+
+bool deviceMediaChanged(const std::string& device) {
+    const DeviceFd fd(device);
+    return fd.get() >= 0 && ::ioctl(fd.get(), CDROM_MEDIA_CHANGED, CDSL_CURRENT) == 1;
+}
 
 CdioPtr openCdio(const std::string& source, bool image) {
     if (source.empty())
@@ -29,14 +90,14 @@ bool CddaDrive::open(const std::string& source, bool image) {
     if (!drive_)
         return false;
     cdio_cddap_verbose_set(drive_, CDDA_MESSAGE_FORGETIT, CDDA_MESSAGE_FORGETIT);
-    if (image)
-        drive_->bigendianp = 0; // images hold little-endian samples; no guessing
+    // Images hold little-endian samples, and a drive's READ CD returns CD-DA
+    // little-endian too. Left unknown, libcdio-paranoia would guess the order from the
+    // audio itself, and loud music or noise can make it guess wrong.
+    drive_->bigendianp = 0;
     if (cdio_cddap_open(drive_) != 0)
         return false;
-    if (image) {
-        drive_->bigendianp = 0;
-        drive_->b_swap_bytes = false;
-    }
+    drive_->bigendianp = 0;
+    drive_->b_swap_bytes = false;
     return true;
 }
 

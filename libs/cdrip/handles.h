@@ -30,6 +30,15 @@ using SoxrPtr = std::unique_ptr<std::remove_pointer_t<soxr_t>, SoxrCloser>;
 // Opens a device or disc image with libcdio; null when it cannot be opened.
 CdioPtr openCdio(const std::string& source, bool image);
 
+// What a CD drive's driver says of it (CDROM_DRIVE_STATUS), asked without reading the
+// disc. Unknown: the driver does not tell (the disc is then tried as it is).
+enum class DeviceState { Ready, TrayOpen, NoDisc, NotReady, Gone, NoAccess, Unknown };
+DeviceState deviceState(const std::string& device);
+
+// True when the drive's driver has seen the medium change (ejected, closed, replaced)
+// since the last time it was asked (CDROM_MEDIA_CHANGED); asking clears it.
+bool deviceMediaChanged(const std::string& device);
+
 // A paranoia drive over its own libcdio handle. The drive is closed before the
 // handle it reads through.
 class CddaDrive {

@@ -1,0 +1,468 @@
+// The real-drive path of the library on the emulated drive: libcdio's Linux driver and
+// libcdio-paranoia talk to /dev/sr0, which the preloaded drive answers. And the drive
+// itself checked against the peer tools cd-paranoia and cd-info.
+#include "DriveFixture.h"
+
+#include <discid/discid.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cdio/cdio.h>
+#include <cdio/mmc.h>
+#include <cdio/mmc_ll_cmds.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace drivetest {
+namespace {
+
+using testing::HasSubstr;
+
+std::string cueOf(const DiscFiles& d) {
+    return "cue=" + d.cue;
+}
+
+// ---- drives listed with their identification ----
+
+struct IdCase {
+    const char* name;
+    std::string vendor, model, revision;
+    std::string id; // what the library reports
+};
+
+void PrintTo(const IdCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class DriveIdTest : public DriveTest, public testing::WithParamInterface<IdCase> {};
+
+TEST_P(DriveIdTest, ListedWithItsIdentification) {
+    const IdCase& row = GetParam();
+    Load(cueOf(music_) + ";vendor=" + row.vendor + ";model=" + row.model +
+         ";revision=" + row.revision);
+    EXPECT_EQ(CR_GetNumCDROM(), 1); // the machine's other drives are hidden
+    CR_DRIVE_PARAMS p{};
+    ASSERT_EQ(CR_GetCDROMParameters(&p), CR_STATUS_OK);
+    EXPECT_STREQ(p.id, row.id.c_str());
+    EXPECT_EQ(p.isVirtual, CR_FALSE);
+    EXPECT_EQ(p.driveIndex, 0);
+    EXPECT_EQ(p.endian, 1);
+    // A disc image named beside it becomes the next drive.
+    CR_DeInit();
+    setenv("CDRIP_IMAGES", music_.cue.c_str(), 1);
+    ASSERT_EQ(CR_Init(), CR_STATUS_OK);
+    unsetenv("CDRIP_IMAGES");
+    ASSERT_EQ(CR_GetNumCDROM(), 2);
+    ASSERT_EQ(CR_SetActiveCDROM(1), CR_STATUS_OK);
+    ASSERT_EQ(CR_GetCDROMParameters(&p), CR_STATUS_OK);
+    EXPECT_EQ(p.isVirtual, CR_TRUE);
+    EXPECT_EQ(std::string(p.id), "VELMORA VIRTUAL-CD 1.20 " + music_.cue);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drives, DriveIdTest,
+    testing::Values(IdCase{"Full", "HL-DT-ST", "DVDRAM GH24NSD1", "LK01",
+                           "HL-DT-ST DVDRAM GH24NSD1 LK01 /dev/sr0"},
+                    // INQUIRY pads short names with blanks: they do not reach the text.
+                    IdCase{"Short", "ASUS", "DRW", "1.0", "ASUS DRW 1.0 /dev/sr0"},
+                    // The longest names INQUIRY holds: 8, 16 and 4 characters.
+                    IdCase{"Longest", "PLDSPLDS", "DVD+-RW DU-8A5LH", "6D1M",
+                           "PLDSPLDS DVD+-RW DU-8A5LH 6D1M /dev/sr0"}),
+    [](const testing::TestParamInfo<IdCase>& row) { return row.param.name; });
+
+// ---- clean rips, byte for byte, at the read offsets drives have ----
+
+struct OffsetCase {
+    const char* name;
+    int32_t offset;
+    bool paranoia;
+};
+
+void PrintTo(const OffsetCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class CleanRipTest : public DriveTest, public testing::WithParamInterface<OffsetCase> {};
+
+TEST_P(CleanRipTest, EveryTrackIsTheImage) {
+    const OffsetCase& row = GetParam();
+    Load(cueOf(music_) + ";offset=" + std::to_string(row.offset));
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    ASSERT_EQ(CR_GetNumTocEntries(), 3);
+    for (int32_t t = 0; t < 3; ++t) {
+        const int32_t first = CR_GetTocEntry(t).startSector;
+        const int32_t last = CR_GetTocEntry(t + 1).startSector - 1;
+        EXPECT_EQ(first, music_.layout.starts[size_t(t)]);
+        const Ripped r = Rip(first, last, row.paranoia, row.offset);
+        ASSERT_EQ(r.open, CR_STATUS_OK) << "track " << t + 1;
+        EXPECT_FALSE(r.failed);
+        EXPECT_FALSE(r.damaged);
+        EXPECT_EQ(r.errors, 0);
+        EXPECT_TRUE(r.bytes == Expected(music_, first, last, row.offset)) << "track " << t + 1;
+    }
+    EXPECT_EQ(EmuStat("sectors_from_cache"), 0); // the drive has no cache here
+    EXPECT_GT(EmuStat("sectors_from_media"), 600);
+    EXPECT_EQ(EmuStat("failed_reads"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offsets, CleanRipTest,
+    testing::Values(OffsetCase{"Zero", 0, true}, OffsetCase{"ZeroPlain", 0, false},
+                    OffsetCase{"Plus6", 6, true}, OffsetCase{"Plus6Plain", 6, false},
+                    // More than a sector either way: 667 = 588 + 79, -472 within one.
+                    OffsetCase{"Plus667", 667, true}, OffsetCase{"Plus667Plain", 667, false},
+                    OffsetCase{"Minus472", -472, true}, OffsetCase{"Minus472Plain", -472, false}),
+    [](const testing::TestParamInfo<OffsetCase>& row) { return row.param.name; });
+
+// ---- byte order: audio read with READ CD is little-endian, whatever it sounds like ----
+
+class ByteOrderTest : public DriveTest, public testing::WithParamInterface<uint32_t> {};
+
+TEST_P(ByteOrderTest, FullScaleNoiseComesBackAsItIs) {
+    const DiscFiles noise = NoiseDisc("noise" + std::to_string(GetParam()), GetParam(), 150);
+    Load(cueOf(noise));
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    const Ripped r = Rip(0, 149, true, 0);
+    ASSERT_EQ(r.open, CR_STATUS_OK);
+    EXPECT_TRUE(r.bytes == noise.bin);
+    EXPECT_FALSE(r.damaged);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, ByteOrderTest, testing::Values(1u, 2u, 3u, 4u));
+
+// ---- an Enhanced CD: the data track in a second session ----
+
+TEST_F(DriveTest, EnhancedCdTocHasTheSessionGap) {
+    Load(cueOf(enhanced_) + ";sessions=2");
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    ASSERT_EQ(CR_GetNumTocEntries(), 4);
+    // Audio 180 + 140 + 160 sectors: the audio session ends at 480; the data track
+    // starts 11,400 sectors later, at 11,880, and has 300 sectors.
+    const int32_t audioEnd = enhanced_.audioEnd;
+    ASSERT_EQ(audioEnd, 480);
+    for (int32_t t = 0; t < 3; ++t) {
+        EXPECT_EQ(CR_GetTocEntry(t).startSector, enhanced_.layout.starts[size_t(t)]);
+        EXPECT_EQ(CR_GetTocEntry(t).flags, CR_TOC_AUDIO);
+        EXPECT_EQ(CR_GetTocEntry(t).trackNumber, t + 1);
+    }
+    const CR_TOCENTRY data = CR_GetTocEntry(3), out = CR_GetTocEntry(4);
+    EXPECT_EQ(data.startSector, audioEnd + 11400);
+    EXPECT_EQ(data.flags, CR_TOC_DATA);
+    EXPECT_EQ(data.trackNumber, 4);
+    EXPECT_EQ(data.reserved[0] | data.reserved[1] << 8, 11400);
+    EXPECT_EQ(out.startSector, audioEnd + 11400 + 300);
+    EXPECT_EQ(out.trackNumber, 0xAA);
+    // The last audio track ends before the gap and rips whole; its gap is refused.
+    const Ripped r = Rip(320, audioEnd - 1, true, 0);
+    ASSERT_EQ(r.open, CR_STATUS_OK);
+    EXPECT_TRUE(r.bytes == Expected(enhanced_, 320, audioEnd - 1, 0));
+    int32_t size = 0;
+    EXPECT_EQ(CR_OpenRipper(&size, 320, audioEnd), CR_STATUS_FAIL);
+}
+
+TEST_F(DriveTest, OneSessionDataTrackKeepsItsPregap) {
+    Load(cueOf(enhanced_));
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    ASSERT_EQ(CR_GetNumTocEntries(), 4);
+    const CR_TOCENTRY data = CR_GetTocEntry(3);
+    EXPECT_EQ(data.startSector, enhanced_.layout.starts[3]); // 480 + 150 of pregap
+    EXPECT_EQ(data.startSector, 630);
+    EXPECT_EQ(data.reserved[0] | data.reserved[1] << 8, 150);
+    EXPECT_EQ(CR_GetTocEntry(4).startSector, 930);
+}
+
+// ---- CD-TEXT, MCN and ISRC as the drive reports them ----
+
+TEST_F(DriveTest, CdTextComesFromTheDrive) {
+    Load(cueOf(music_));
+    ASSERT_EQ(CR_ReadCdText(), CR_STATUS_OK);
+    auto field = [](int32_t track, int32_t which) {
+        char text[128] = "x";
+        EXPECT_EQ(CR_GetCdText(track, which, text, sizeof text), CR_STATUS_OK);
+        return std::string(text);
+    };
+    EXPECT_EQ(field(0, CR_CDTEXT_TITLE), "Caf\xc3\xa9 Songs");
+    EXPECT_EQ(field(0, CR_CDTEXT_PERFORMER), "The Testers");
+    EXPECT_EQ(field(1, CR_CDTEXT_TITLE), "One");
+    EXPECT_EQ(field(2, CR_CDTEXT_TITLE), "Two");
+    EXPECT_EQ(field(3, CR_CDTEXT_TITLE), "Three");
+    EXPECT_EQ(field(1, CR_CDTEXT_PERFORMER), "A");
+    EXPECT_EQ(field(2, CR_CDTEXT_PERFORMER), "Bee");
+    EXPECT_EQ(field(3, CR_CDTEXT_PERFORMER), "C");
+    EXPECT_EQ(field(4, CR_CDTEXT_TITLE), "");
+    // A disc without CD-TEXT: the drive refuses READ TOC format 5; every field is empty.
+    Load(cueOf(enhanced_));
+    ASSERT_EQ(CR_ReadCdText(), CR_STATUS_OK);
+    EXPECT_EQ(field(0, CR_CDTEXT_TITLE), "");
+    EXPECT_EQ(field(1, CR_CDTEXT_TITLE), "");
+}
+
+struct CodesCase {
+    const char* name;
+    std::string settings; // mcn=..., isrcN=...
+    std::string mcn;
+    std::vector<std::string> isrc; // tracks 1..3
+};
+
+void PrintTo(const CodesCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class DriveCodesTest : public DriveTest, public testing::WithParamInterface<CodesCase> {};
+
+TEST_P(DriveCodesTest, CodesFromTheSubchannel) {
+    const CodesCase& row = GetParam();
+    Load(cueOf(music_) + row.settings);
+    char text[32] = "x";
+    ASSERT_EQ(CR_GetMcn(text, CR_MCN_SIZE), CR_STATUS_OK);
+    EXPECT_EQ(std::string(text), row.mcn);
+    for (int32_t t = 1; t <= 3; ++t) {
+        std::strcpy(text, "x");
+        ASSERT_EQ(CR_GetTrackIsrc(t, text, CR_ISRC_SIZE), CR_STATUS_OK) << "track " << t;
+        EXPECT_EQ(std::string(text), row.isrc[size_t(t - 1)]) << "track " << t;
+    }
+    EXPECT_EQ(CR_GetTrackIsrc(4, text, CR_ISRC_SIZE), CR_STATUS_FAIL); // no track 4
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, DriveCodesTest,
+    testing::Values(
+        CodesCase{"None", "", "", {"", "", ""}},
+        CodesCase{"All",
+                  ";mcn=0724384260729;isrc1=GBAYE6700149;isrc2=USRC17607839;isrc3=DEA120400001",
+                  "0724384260729",
+                  {"GBAYE6700149", "USRC17607839", "DEA120400001"}},
+        CodesCase{"SomeTracks", ";isrc2=FRZ039800212", "", {"", "FRZ039800212", ""}},
+        // What drives report for "none", and codes of the wrong shape, are no codes.
+        CodesCase{"Zeros", ";mcn=0000000000000;isrc1=000000000000", "", {"", "", ""}},
+        CodesCase{"Malformed",
+                  ";mcn=07243842607X9;isrc1=gbaye6700149;isrc2=GBAYE67001X9",
+                  "",
+                  {"", "", ""}}),
+    [](const testing::TestParamInfo<CodesCase>& row) { return row.param.name; });
+
+// ---- drive states told apart ----
+
+struct StateCase {
+    const char* name;
+    std::string model;   // settings at load
+    std::string control; // a change made after the table of contents was read ("": none)
+    std::string text;    // what the library says
+    CR_STATUS toc;       // CR_ReadToc afterwards
+};
+
+void PrintTo(const StateCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class DriveStateTest : public DriveTest, public testing::WithParamInterface<StateCase> {};
+
+TEST_P(DriveStateTest, SaidInTheUsersWords) {
+    const StateCase& row = GetParam();
+    Load(cueOf(music_) + row.model);
+    if (!row.control.empty()) {
+        ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+        ASSERT_EQ(Emu(row.control), 0);
+    }
+    EXPECT_EQ(StatusText(), row.text);
+    EXPECT_EQ(CR_ReadToc(), row.toc);
+    if (row.toc == CR_STATUS_FAIL) {
+        EXPECT_EQ(CR_GetNumTocEntries(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, DriveStateTest,
+    testing::Values(
+        StateCase{"Ready", "", "", "", CR_STATUS_OK},
+        StateCase{"TrayOpen", ";tray=open", "", "the drive's tray is open", CR_STATUS_FAIL},
+        StateCase{"NoDisc", ";tray=nodisc", "", "no disc in the drive", CR_STATUS_FAIL},
+        StateCase{"OpenedLater", "", "tray=open", "the drive's tray is open", CR_STATUS_FAIL},
+        StateCase{"Gone", "", "gone=1", "the drive is gone", CR_STATUS_FAIL},
+        // Another disc went in after the table of contents was read.
+        StateCase{"Changed", "", "change=", "the disc was changed", CR_STATUS_OK}),
+    [](const testing::TestParamInfo<StateCase>& row) { return row.param.name; });
+
+TEST_F(DriveTest, ChangedDiscIsToldOnceItsTocIsReadAgain) {
+    Load(cueOf(music_));
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    ASSERT_EQ(Emu("change=" + enhanced_.cue), 0);
+    EXPECT_EQ(StatusText(), "the disc was changed");
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    EXPECT_EQ(CR_GetNumTocEntries(), 4); // the new disc's table
+    EXPECT_EQ(StatusText(), "");
+}
+
+TEST_F(DriveTest, EjectOpensAndClosesTheTray) {
+    Load(cueOf(music_));
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    ASSERT_EQ(CR_EjectCD(CR_TRUE), CR_STATUS_OK);
+    EXPECT_EQ(CR_GetNumTocEntries(), 0);
+    EXPECT_EQ(StatusText(), "the drive's tray is open");
+    EXPECT_EQ(CR_ReadToc(), CR_STATUS_FAIL);
+    ASSERT_EQ(CR_EjectCD(CR_FALSE), CR_STATUS_OK);
+    EXPECT_EQ(StatusText(), "");
+    EXPECT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    EXPECT_EQ(CR_GetNumTocEntries(), 3);
+}
+
+// ---- a drive that goes away, or a disc that is changed, in the middle of a rip ----
+
+struct MidRipCase {
+    const char* name;
+    std::string model;
+    bool paranoia;
+    std::string text;
+};
+
+void PrintTo(const MidRipCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class MidRipTest : public DriveTest, public testing::WithParamInterface<MidRipCase> {};
+
+TEST_P(MidRipTest, TheRangeEndsWithAFailure) {
+    const MidRipCase& row = GetParam();
+    Load(cueOf(music_) + row.model);
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    const Ripped r = Rip(0, 210, row.paranoia, 0);
+    ASSERT_EQ(r.open, CR_STATUS_OK);
+    EXPECT_TRUE(r.failed);
+    EXPECT_LT(r.bytes.size(), size_t(211) * kSector);
+    // What was delivered before is the disc's audio.
+    const std::vector<uint8_t> want = Expected(music_, 0, 210, 0);
+    EXPECT_TRUE(std::equal(r.bytes.begin(), r.bytes.end(), want.begin()));
+    EXPECT_LE(r.chunks, 12); // it stops at once, not after retrying every sector
+    EXPECT_EQ(StatusText(), row.text);
+    int32_t n = 0;
+    uint8_t byte = 0;
+    EXPECT_EQ(CR_RipChunk(&byte, &n, CR_TRUE), CR_STATUS_FAIL); // closed: nothing more
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, MidRipTest,
+    testing::Values(MidRipCase{"Gone", ";gone_at=120", true, "the drive is gone"},
+                    MidRipCase{"GonePlain", ";gone_at=120", false, "the drive is gone"},
+                    MidRipCase{"Changed", ";change_at=120", true, "the disc was changed"},
+                    MidRipCase{"ChangedPlain", ";change_at=120", false, "the disc was changed"}),
+    [](const testing::TestParamInfo<MidRipCase>& row) { return row.param.name; });
+
+// ---- the drive model itself, through libcdio's MMC calls ----
+
+TEST_F(DriveTest, CacheAnswersRereadsWithTheFirstBytes) {
+    // Every read that starts at 100 lands 8 bytes late; the cache keeps what it read.
+    Load(cueOf(music_) + ";cache=40;jitter=100-100:100:8");
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    std::vector<uint8_t> first(kSector * 4), again(kSector * 4), clean(kSector * 4);
+    ASSERT_EQ(cdio_read_audio_sectors(cdio, first.data(), 100, 4), DRIVER_OP_SUCCESS);
+    ASSERT_EQ(cdio_read_audio_sectors(cdio, again.data(), 100, 4), DRIVER_OP_SUCCESS);
+    EXPECT_TRUE(first == again); // the same shifted bytes: from the cache
+    EXPECT_FALSE(first == Expected(music_, 100, 103, 0));
+    EXPECT_EQ(EmuStat("sectors_from_cache"), 4);
+    EXPECT_EQ(EmuStat("sectors_from_media"), 4);
+    // 40 other sectors push them out; the next read is shifted again, by its own draw.
+    std::vector<uint8_t> away(kSector * 20);
+    ASSERT_EQ(cdio_read_audio_sectors(cdio, away.data(), 120, 20), DRIVER_OP_SUCCESS);
+    ASSERT_EQ(cdio_read_audio_sectors(cdio, away.data(), 140, 20), DRIVER_OP_SUCCESS);
+    ASSERT_EQ(cdio_read_audio_sectors(cdio, clean.data(), 101, 3), DRIVER_OP_SUCCESS);
+    clean.resize(kSector * 3);
+    EXPECT_TRUE(clean == Expected(music_, 101, 103, 0)); // a read starting elsewhere is right
+    EXPECT_EQ(EmuStat("reads"), 5);
+    EXPECT_EQ(EmuStat("seeks"), 3); // to 100, back to 100 hit the cache, to 120, to 101
+    cdio_destroy(cdio);
+}
+
+TEST_F(DriveTest, BadSectorFailsWithSenseAndC2MarksDamage) {
+    Load(cueOf(music_) + ";c2=1;bad=50;c2bad=60;burst=70:2");
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    std::vector<uint8_t> buffer(kSector * 4);
+    EXPECT_NE(cdio_read_audio_sectors(cdio, buffer.data(), 48, 4), DRIVER_OP_SUCCESS);
+    cdio_mmc_request_sense_t* sense = nullptr;
+    ASSERT_GE(mmc_last_cmd_sense(cdio, &sense), 14);
+    EXPECT_EQ(sense->sense_key, 0x03); // MEDIUM ERROR
+    EXPECT_EQ(sense->asc, 0x11);       // unrecovered read error
+    std::free(sense);
+    // A burst clears after two failed reads.
+    EXPECT_NE(cdio_read_audio_sectors(cdio, buffer.data(), 70, 1), DRIVER_OP_SUCCESS);
+    EXPECT_NE(cdio_read_audio_sectors(cdio, buffer.data(), 70, 1), DRIVER_OP_SUCCESS);
+    EXPECT_EQ(cdio_read_audio_sectors(cdio, buffer.data(), 70, 1), DRIVER_OP_SUCCESS);
+    // With C2 pointers asked for, a damaged sector says where.
+    std::vector<uint8_t> withC2(kSector + 294);
+    ASSERT_EQ(mmc_read_cd(cdio, withC2.data(), 60, 1, false, false, 0, true, false, 1, 0,
+                          uint16_t(kSector + 294), 1),
+              DRIVER_OP_SUCCESS);
+    const std::vector<uint8_t> truth = Expected(music_, 60, 60, 0);
+    size_t wrong = 0, flagged = 0, unflaggedWrong = 0;
+    for (size_t i = 0; i < size_t(kSector); ++i) {
+        const bool isWrong = withC2[i] != truth[i];
+        const bool isFlagged = withC2[kSector + i / 8] & (0x80 >> (i % 8));
+        wrong += isWrong;
+        flagged += isFlagged;
+        unflaggedWrong += isWrong && !isFlagged;
+    }
+    EXPECT_GT(wrong, 0u);
+    EXPECT_GE(flagged, wrong);
+    EXPECT_EQ(unflaggedWrong, 0u);
+    cdio_destroy(cdio);
+}
+
+TEST_F(DriveTest, CommandsItDoesNotModelAreRefused) {
+    Load(cueOf(music_));
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    mmc_cdb_t cdb = {{0xA4}}; // REPORT KEY: not a CD drive's business here
+    uint8_t buffer[16] = {};
+    EXPECT_NE(mmc_run_cmd(cdio, 1000, &cdb, SCSI_MMC_DATA_READ, sizeof buffer, buffer),
+              DRIVER_OP_SUCCESS);
+    cdio_mmc_request_sense_t* sense = nullptr;
+    ASSERT_GE(mmc_last_cmd_sense(cdio, &sense), 14);
+    EXPECT_EQ(sense->sense_key, 0x05); // ILLEGAL REQUEST
+    EXPECT_EQ(sense->asc, 0x20);       // invalid command operation code
+    std::free(sense);
+    // More than 25 sectors at once is more than the host adapter moves.
+    std::vector<uint8_t> big(size_t(kSector) * 26);
+    EXPECT_NE(cdio_read_audio_sectors(cdio, big.data(), 0, 26), DRIVER_OP_SUCCESS);
+    EXPECT_EQ(cdio_read_audio_sectors(cdio, big.data(), 0, 25), DRIVER_OP_SUCCESS);
+    cdio_destroy(cdio);
+}
+
+// ---- the peer tools agree with the drive ----
+
+TEST_F(DriveTest, CdParanoiaRipsTheImage) {
+    const std::string out = dir_ + "/paranoia.raw";
+    const ProgramResult r =
+        Run({"cd-paranoia", "-q", "-d", kDevice, "-r", "1-3", out}, cueOf(music_) + ";offset=0");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<uint8_t> got = ReadFile(out);
+    EXPECT_EQ(got.size(), music_.bin.size());
+    EXPECT_TRUE(got == music_.bin);
+}
+
+TEST_F(DriveTest, CdInfoListsWhatTheDriveHolds) {
+    const ProgramResult r =
+        Run({"cd-info", "--no-header", "--no-cddb", "-C", kDevice},
+            cueOf(music_) + ";vendor=TESTCO;model=DRIVE 7;revision=9.99;mcn=0724384260729;"
+                            "isrc2=USRC17607839");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Vendor                      : TESTCO"));
+    EXPECT_THAT(r.out, HasSubstr("Model                       : DRIVE 7"));
+    EXPECT_THAT(r.out, HasSubstr("Revision                    : 9.99"));
+    EXPECT_THAT(r.out, HasSubstr("0724384260729"));
+    EXPECT_THAT(r.out, HasSubstr("USRC17607839"));
+    // Tracks at 0, 211 and 368 (00:02:00, 00:04:61, 00:06:68 with the two seconds of
+    // lead-in), the lead-out at 601.
+    EXPECT_THAT(r.out, HasSubstr("  1: 00:02:00  000000 audio"));
+    EXPECT_THAT(r.out, HasSubstr("  2: 00:04:61  000211 audio"));
+    EXPECT_THAT(r.out, HasSubstr("  3: 00:06:68  000368 audio"));
+    EXPECT_THAT(r.out, HasSubstr("170: 00:10:01  000601 leadout"));
+    EXPECT_THAT(r.out, HasSubstr("The Testers"));
+    EXPECT_THAT(r.out, HasSubstr("Three"));
+}
+
+} // namespace
+} // namespace drivetest

@@ -1,0 +1,226 @@
+// velmora-rip on the emulated drive: what a user with a real drive sees.
+#include "DriveFixture.h"
+
+#include "verify/DiscIds.h"
+#include "verify/LocalServer.h"
+
+#include <discid/discid.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace drivetest {
+namespace {
+
+using testing::HasSubstr;
+
+const std::string kDriveModel = "vendor=TESTCO;model=DRIVE 7;revision=9.99";
+const std::string kDriveId = "TESTCO DRIVE 7 9.99 /dev/sr0";
+const std::string kTitles[3] = {"One", "Two", "Three"}; // the music disc's CD-TEXT
+
+class FrontEnd : public DriveTest {
+protected:
+    void SetUp() override {
+        const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(test->test_suite_name()) + "-" + test->name();
+        for (char& c : name)
+            if (c == '/')
+                c = '-';
+        home_ = dir_ + "/" + name;
+        std::filesystem::create_directories(home_ + "/config");
+        std::filesystem::create_directories(home_ + "/cache");
+    }
+
+    ProgramResult Rip(const std::vector<std::string>& args, const std::string& emu,
+                      const std::string& accurateRip = "http://127.0.0.1:9") {
+        std::vector<std::string> argv{Bin("velmora-rip")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return Run(argv, emu,
+                   {{"VELMORA_SETTINGS", home_ + "/config/velmora-ripper.ini"},
+                    {"XDG_CONFIG_HOME", home_ + "/config"},
+                    {"XDG_CACHE_HOME", home_ + "/cache"},
+                    {"CDRIP_AUDIO", "none"},
+                    {"CDRIP_IMAGES", ""},
+                    {"VELMORA_ACCURATERIP_URL", accurateRip}});
+    }
+
+    std::string home_;
+};
+
+uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
+}
+
+TEST_F(FrontEnd, DrivesAreListedWithTheirIdentification) {
+    const ProgramResult r = Rip({"drives"}, "cue=" + music_.cue + ";" + kDriveModel);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "0: " + kDriveId + "\n");
+}
+
+TEST_F(FrontEnd, EnhancedCdGivesTheAudioSessionsIds) {
+    const ProgramResult r =
+        Rip({"tracks", "--no-lookup"}, "cue=" + enhanced_.cue + ";sessions=2;" + kDriveModel);
+    ASSERT_EQ(r.code, 0) << r.err;
+    // The TOC the drive holds: audio at 0, 180, 320; the data track at 480 + 11,400.
+    DiscToc toc;
+    toc.Tracks = {{0, true}, {180, true}, {320, true}, {11880, false}};
+    toc.LeadOut = 12180;
+    EXPECT_THAT(r.out, HasSubstr("AccurateRip ID: " + AccurateRipDiscIds(toc).Text() + "\n"));
+    EXPECT_THAT(r.out, HasSubstr("CDDB disc ID: " + Hex8(CddbDiscId(toc)) + "\n"));
+    // libdiscid on its own: the audio session ends at 480 (630 with the lead-in).
+    DiscId* id = discid_new();
+    int offsets[4] = {480 + 150, 0 + 150, 180 + 150, 320 + 150};
+    ASSERT_EQ(discid_put(id, 1, 3, offsets), 1);
+    EXPECT_THAT(r.out, HasSubstr(std::string("MusicBrainz disc ID: ") + discid_get_id(id) + "\n"));
+    discid_free(id);
+    // Track 3 ends where the gap begins: 160 sectors, 0:02.
+    EXPECT_THAT(r.out, HasSubstr("03   Audio    0:02"));
+    EXPECT_THAT(r.out, HasSubstr("04   Data"));
+}
+
+// ---- the read offset from AccurateRip's list of drives, served on this machine ----
+
+struct ListOffsetCase {
+    const char* name;
+    int16_t offset;
+};
+
+void PrintTo(const ListOffsetCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ListOffsetTest : public FrontEnd, public testing::WithParamInterface<ListOffsetCase> {};
+
+std::string ListEntry(int16_t offset, const std::string& name) {
+    std::string r(69, '\0');
+    r[0] = char(uint16_t(offset) & 0xff);
+    r[1] = char(uint16_t(offset) >> 8);
+    r.replace(2, name.size(), name);
+    return r;
+}
+
+TEST_P(ListOffsetTest, RipIsTheImageAtTheListedOffset) {
+    const int16_t offset = GetParam().offset;
+    const std::string root = home_ + "/server";
+    std::filesystem::create_directories(root);
+    // Another drive first, with another offset: the name picks the entry.
+    std::ofstream(root + "/DriveOffsets.bin", std::ios::binary)
+        << ListEntry(int16_t(offset + 30), "TESTCO   - DRIVE 8")
+        << ListEntry(offset, "TESTCO   - DRIVE 7");
+    LocalServer server(
+        {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", root, "30", "20"});
+    const std::string out = home_ + "/out";
+    const ProgramResult r =
+        Rip({"rip", "--no-lookup", "--format", "wav", "--out", out},
+            "cue=" + music_.cue + ";" + kDriveModel + ";offset=" + std::to_string(offset),
+            server.Url());
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (int t = 0; t < 3; ++t) {
+        // Named after the disc's CD-TEXT.
+        const std::vector<uint8_t> b = ReadFile(out + "/" + kTitles[t] + ".wav");
+        const int32_t first = music_.layout.starts[size_t(t)];
+        const int32_t last =
+            (t < 2 ? music_.layout.starts[size_t(t + 1)] : music_.layout.leadout) - 1;
+        const std::vector<uint8_t> want = Expected(music_, first, last, offset);
+        ASSERT_EQ(b.size(), 44 + want.size()) << "track " << t + 1;
+        EXPECT_EQ(U32At(b, 40), want.size());
+        EXPECT_TRUE(std::equal(b.begin() + 44, b.end(), want.begin())) << "track " << t + 1;
+    }
+    EXPECT_THAT(r.out, HasSubstr("3 exact, 0 damaged, 0 failed"));
+    // The list was fetched for this drive and kept.
+    EXPECT_TRUE(std::filesystem::exists(home_ + "/cache/velmora-ripper/DriveOffsets.bin"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Offsets, ListOffsetTest,
+                         testing::Values(ListOffsetCase{"Zero", 0}, ListOffsetCase{"Plus6", 6},
+                                         ListOffsetCase{"Plus667", 667},
+                                         ListOffsetCase{"Minus472", -472}),
+                         [](const testing::TestParamInfo<ListOffsetCase>& row) {
+                             return row.param.name;
+                         });
+
+// ---- a drive that cannot be read, in the user's words ----
+
+struct NoDiscCase {
+    const char* name;
+    std::string model;
+    std::string reason;
+};
+
+void PrintTo(const NoDiscCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class NoDiscTest : public FrontEnd, public testing::WithParamInterface<NoDiscCase> {};
+
+TEST_P(NoDiscTest, SaysWhy) {
+    const ProgramResult r = Rip({"rip", "--no-lookup", "--format", "wav", "--out", home_ + "/out"},
+                                "cue=" + music_.cue + ";" + kDriveModel + GetParam().model);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_THAT(r.err,
+                HasSubstr("no disc in drive 0 (" + kDriveId + "): " + GetParam().reason + "\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, NoDiscTest,
+    testing::Values(NoDiscCase{"TrayOpen", ";tray=open", "the drive's tray is open"},
+                    NoDiscCase{"NoDisc", ";tray=nodisc", "no disc in the drive"}),
+    [](const testing::TestParamInfo<NoDiscCase>& row) { return row.param.name; });
+
+// ---- the drive goes away, or its disc is changed, in the middle of a rip ----
+
+struct MidRipCase {
+    const char* name;
+    std::string model;
+    bool oldFile; // a file of the first track's name was there before
+    std::string reason;
+};
+
+void PrintTo(const MidRipCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class FrontEndMidRip : public FrontEnd, public testing::WithParamInterface<MidRipCase> {};
+
+TEST_P(FrontEndMidRip, TrackEndsWithTheReasonAndTheFileRules) {
+    const MidRipCase& row = GetParam();
+    const std::string out = home_ + "/out";
+    std::filesystem::create_directories(out);
+    if (row.oldFile)
+        std::ofstream(out + "/One.wav") << "previous good file";
+    const ProgramResult r =
+        Rip({"rip", "--no-lookup", "--format", "wav", "--overwrite", "--out", out},
+            "cue=" + music_.cue + ";" + kDriveModel + row.model);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_THAT(r.out + r.err, HasSubstr("Unable to read the track: " + row.reason));
+    const std::vector<uint8_t> b = ReadFile(out + "/One.wav");
+    if (row.oldFile) {
+        EXPECT_EQ(std::string(b.begin(), b.end()), "previous good file");
+    } else {
+        // The part read before gets the name, its header telling its real length.
+        ASSERT_GT(b.size(), 44u);
+        ASSERT_LT(b.size(), 44u + 211u * kSector);
+        EXPECT_EQ(U32At(b, 40), b.size() - 44);
+        EXPECT_EQ(U32At(b, 4), b.size() - 8);
+        const std::vector<uint8_t> want = Expected(music_, 0, 210, 0);
+        EXPECT_TRUE(std::equal(b.begin() + 44, b.end(), want.begin()));
+    }
+    // No partial file was left behind.
+    for (const auto& entry : std::filesystem::directory_iterator(out))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, FrontEndMidRip,
+    testing::Values(MidRipCase{"Gone", ";gone_at=120", false, "the drive is gone"},
+                    MidRipCase{"GoneKeepsTheOldFile", ";gone_at=120", true, "the drive is gone"},
+                    MidRipCase{"Changed", ";change_at=120", false, "the disc was changed"}),
+    [](const testing::TestParamInfo<MidRipCase>& row) { return row.param.name; });
+
+} // namespace
+} // namespace drivetest
