@@ -117,11 +117,14 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out) {
             lastRead_[size_t(at)] = int32_t(clock_ + i + 1);
     }
     clock_ += count;
+    readOnce_ = readOnce_ || got > 0;
     return got;
 }
 
 bool Ripper::readPlain(int32_t lsn, uint8_t* out) {
-    const int attempts = std::clamp(settings_.retries / 5, 1, 3);
+    // A drive that has just been asked for the track may still be spinning up: until a
+    // read has worked, the whole retry budget.
+    const int attempts = readOnce_ ? std::clamp(settings_.retries / 5, 1, 3) : settings_.retries;
     for (int attempt = 0; attempt < attempts; ++attempt)
         if (readRun(lsn, 1, out) == 1)
             return true;
@@ -418,6 +421,29 @@ void Ripper::voteRead(int32_t from, int32_t b, uint8_t* buf, const uint8_t** cop
     *n = std::max(0, got - lead);
 }
 
+// The sectors from next_ on that every copy of a vote round gives alike, in order.
+// Near the disc's start fewer places reach a sector: it needs as many places as there
+// are, up to three; a place whose read does not reach next_ (a place -1, read from
+// next_ instead) is one there is not.
+int32_t Ripper::agreedRun(const uint8_t* const* copy, const int32_t* got, const int32_t* places,
+                          int32_t b) const {
+    int distinct = 0, standIns = 0;
+    for (int v = 0; v < kVotes; ++v) {
+        standIns += places[v] < 0 ? 1 : 0;
+        distinct += places[v] >= 0 && std::find(places, places + v, places[v]) == places + v;
+    }
+    int32_t j = 0;
+    for (; j < b && std::max(distinct, 1) >= std::min(kVotes, next_ + j + 1) - standIns; ++j) {
+        bool all = true;
+        for (int v = 0; v < kVotes && all; ++v)
+            all = got[v] > j &&
+                  std::memcmp(copy[0] + size_t(j) * kRaw, copy[v] + size_t(j) * kRaw, kRaw) == 0;
+        if (!all)
+            break;
+    }
+    return j;
+}
+
 void Ripper::vote() {
     dropCandidates(candCount_);
     const int32_t s = next_;
@@ -428,31 +454,21 @@ void Ripper::vote() {
     std::vector<uint8_t> best;
     for (int round = 0; round < rounds; ++round) {
         const uint8_t* copy[kVotes];
-        int32_t got[kVotes];
+        int32_t got[kVotes], places[kVotes];
         for (int v = 0; v < kVotes; ++v) {
             // Three places a round, further back each round; where a place lies before
             // the disc or its read does not reach s, the read from s stands in.
-            int32_t from = s - (kVotes * round + v);
-            if (from < 0)
-                from = s;
-            voteRead(from, b, buf.data() + size_t(v) * span, &copy[v], &got[v]);
-            if (got[v] == 0 && from != s)
+            places[v] = s - (kVotes * round + v) >= 0 ? s - (kVotes * round + v) : s;
+            voteRead(places[v], b, buf.data() + size_t(v) * span, &copy[v], &got[v]);
+            if (got[v] == 0 && places[v] != s) {
+                places[v] = -1; // stands in for a place whose read does not reach s
                 voteRead(s, b, buf.data() + size_t(v) * span, &copy[v], &got[v]);
+            }
         }
-        int32_t j = 0;
-        for (; j < b; ++j) {
-            bool all = true;
-            for (int v = 0; v < kVotes && all; ++v)
-                all = got[v] > j && std::memcmp(copy[0] + size_t(j) * kRaw,
-                                                copy[v] + size_t(j) * kRaw, kRaw) == 0;
-            if (!all)
-                break;
-        }
-        if (j == 0 && best.empty()) {
-            for (int v = 0; v < kVotes && best.empty(); ++v)
-                if (got[v] > 0)
-                    best.assign(copy[v], copy[v] + kRaw);
-        }
+        const int32_t j = agreedRun(copy, got, places, b);
+        for (int v = 0; v < kVotes && best.empty(); ++v)
+            if (got[v] > 0)
+                best.assign(copy[v], copy[v] + kRaw);
         for (int32_t i = 0; i < j; ++i)
             decide(copy[0] + size_t(i) * kRaw, false);
         if (j > 0) {

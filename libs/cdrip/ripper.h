@@ -61,6 +61,8 @@ private:
     bool readAhead();
     void flush();
     void vote();
+    int32_t agreedRun(const uint8_t* const* copy, const int32_t* got, const int32_t* places,
+                      int32_t b) const;
     void voteRead(int32_t from, int32_t b, uint8_t* buf, const uint8_t** copies, int32_t* n);
     bool fresh(int32_t lsn) const;
     int64_t lastRead(int32_t lsn) const;
@@ -110,6 +112,7 @@ private:
     std::vector<int32_t> lastRead_;
     uint32_t reads_ = 0;
     int32_t flushes_ = 0;
+    bool readOnce_ = false; // a read has delivered a sector
     // The read offset: the sectors read, and the window a chunk's bytes come from.
     int32_t readFirst_ = 0, readLast_ = -1, plainNext_ = 0;
     int32_t shiftSectors_ = 0, shiftRest_ = 0;
