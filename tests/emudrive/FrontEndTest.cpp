@@ -192,23 +192,42 @@ TEST_P(FrontEndMidRip, TrackEndsWithTheReasonAndTheFileRules) {
     const std::string out = home_ + "/out";
     std::filesystem::create_directories(out);
     if (row.oldFile)
-        std::ofstream(out + "/One.wav") << "previous good file";
+        std::ofstream(out + "/Two.wav") << "previous good file";
+    // The event comes a few reads into track 2: after as many reads as track 1 takes
+    // alone (the drive's statistics say how many), and five more.
+    const std::string stats = home_ + "/stats.json";
+    ASSERT_EQ(
+        Rip({"rip", "--no-lookup", "--format", "wav", "--tracks", "1", "--out", home_ + "/first"},
+            "cue=" + music_.cue + ";stats=" + stats)
+            .code,
+        0);
+    const std::vector<uint8_t> json = ReadFile(stats);
+    const std::string text(json.begin(), json.end());
+    const size_t at = text.find("\"reads\":");
+    ASSERT_NE(at, std::string::npos) << text;
+    const long reads = std::atol(text.c_str() + at + 8);
     const ProgramResult r =
         Rip({"rip", "--no-lookup", "--format", "wav", "--overwrite", "--out", out},
-            "cue=" + music_.cue + ";" + kDriveModel + row.model);
+            "cue=" + music_.cue + ";" + kDriveModel + row.model + std::to_string(reads + 5));
     EXPECT_EQ(r.code, 1);
-    EXPECT_THAT(r.out + r.err, HasSubstr("Unable to read the track: " + row.reason));
-    const std::vector<uint8_t> b = ReadFile(out + "/One.wav");
+    EXPECT_THAT(r.err, HasSubstr("Two: Unable to read the track: " + row.reason + "\n"));
+    EXPECT_THAT(r.err, HasSubstr("Three: Unable to read the track: " + row.reason + "\n"));
+    // Track 1 was whole before.
+    const std::vector<uint8_t> one = ReadFile(out + "/One.wav");
+    const std::vector<uint8_t> wantOne = Expected(music_, 0, 210, 0);
+    ASSERT_EQ(one.size(), 44 + wantOne.size());
+    EXPECT_TRUE(std::equal(one.begin() + 44, one.end(), wantOne.begin()));
+    const std::vector<uint8_t> two = ReadFile(out + "/Two.wav");
     if (row.oldFile) {
-        EXPECT_EQ(std::string(b.begin(), b.end()), "previous good file");
+        EXPECT_EQ(std::string(two.begin(), two.end()), "previous good file");
     } else {
-        // The part read before gets the name, its header telling its real length.
-        ASSERT_GT(b.size(), 44u);
-        ASSERT_LT(b.size(), 44u + 211u * kSector);
-        EXPECT_EQ(U32At(b, 40), b.size() - 44);
-        EXPECT_EQ(U32At(b, 4), b.size() - 8);
-        const std::vector<uint8_t> want = Expected(music_, 0, 210, 0);
-        EXPECT_TRUE(std::equal(b.begin() + 44, b.end(), want.begin()));
+        // What was read of track 2 gets the name, its header telling its real length.
+        ASSERT_GE(two.size(), 44u);
+        ASSERT_LT(two.size(), 44u + 157u * kSector);
+        EXPECT_EQ(U32At(two, 40), two.size() - 44);
+        EXPECT_EQ(U32At(two, 4), two.size() - 8);
+        const std::vector<uint8_t> want = Expected(music_, 211, 367, 0);
+        EXPECT_TRUE(std::equal(two.begin() + 44, two.end(), want.begin()));
     }
     // No partial file was left behind.
     for (const auto& entry : std::filesystem::directory_iterator(out))
@@ -217,9 +236,9 @@ TEST_P(FrontEndMidRip, TrackEndsWithTheReasonAndTheFileRules) {
 
 INSTANTIATE_TEST_SUITE_P(
     Events, FrontEndMidRip,
-    testing::Values(MidRipCase{"Gone", ";gone_at=120", false, "the drive is gone"},
-                    MidRipCase{"GoneKeepsTheOldFile", ";gone_at=120", true, "the drive is gone"},
-                    MidRipCase{"Changed", ";change_at=120", false, "the disc was changed"}),
+    testing::Values(MidRipCase{"Gone", ";gone_after=", false, "the drive is gone"},
+                    MidRipCase{"GoneKeepsTheOldFile", ";gone_after=", true, "the drive is gone"},
+                    MidRipCase{"Changed", ";change_after=", false, "the disc was changed"}),
     [](const testing::TestParamInfo<MidRipCase>& row) { return row.param.name; });
 
 } // namespace
