@@ -332,6 +332,31 @@ CDRIP_API CR_STATUS CR_ReadCdText(void);
  * unknown field (the buffer is left alone). */
 CDRIP_API CR_STATUS CR_GetCdText(int32_t track, int32_t field, char* buffer, int32_t bufferSize);
 
+/* ---- Catalogue number and recording codes ---- */
+
+/* Bytes of the texts below: an MCN has 13 digits, an ISRC 12 characters; each needs
+ * one more byte for its NUL. */
+#define CR_MCN_SIZE 14
+#define CR_ISRC_SIZE 13
+
+/* The Media Catalogue Number of the disc in the active drive (the 13 digits of the
+ * disc's bar code, EAN/UPC), zero-terminated in *text, or "" when the disc carries
+ * none. Read through libcdio at each call: a real drive is asked for its sub-channel
+ * (MMC READ SUB-CHANNEL), an image gives its own (a cue sheet's CATALOG line, a cdrdao
+ * .toc file's CATALOG). Anything but 13 digits, and 13 zeros (what drives report for
+ * a disc without one), is "". 0 OK; 1 before CR_Init, without drives, for a null
+ * pointer, a size below CR_MCN_SIZE, while a virtual tray is open, or when the drive
+ * holds no readable disc (*text is then "" when size allows). */
+CDRIP_API CR_STATUS CR_GetMcn(char* text, int32_t size);
+
+/* The International Standard Recording Code of track `track` (its number as on the
+ * disc, as CR_GetTocEntry gives it) in the active drive: 12 characters, CCXXXYYNNNNN
+ * (country, registrant: letters and digits; year and designation: digits),
+ * zero-terminated in *text, or "" when the track carries none or a malformed one.
+ * Read like CR_GetMcn (a real drive's sub-channel; a cue sheet's ISRC line of the
+ * track). 0 OK; 1 as for CR_GetMcn, and for a track number that is not on the disc. */
+CDRIP_API CR_STATUS CR_GetTrackIsrc(int32_t track, char* text, int32_t size);
+
 #ifdef __cplusplus
 }
 #endif
