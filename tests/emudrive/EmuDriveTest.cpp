@@ -21,6 +21,10 @@ namespace {
 
 using testing::HasSubstr;
 
+// The peer tools are not ours: under the sanitizer build (whose runtimes the preload
+// carries) their leaks are not reported.
+const std::map<std::string, std::string> kPeerEnv = {{"ASAN_OPTIONS", "detect_leaks=0"}};
+
 std::string cueOf(const DiscFiles& d) {
     return "cue=" + d.cue;
 }
@@ -433,21 +437,29 @@ TEST_F(DriveTest, CommandsItDoesNotModelAreRefused) {
 
 // ---- the peer tools agree with the drive ----
 
-TEST_F(DriveTest, CdParanoiaRipsTheImage) {
+// cd-paranoia and the library, on one drive, rip the image's bytes: the drive is right,
+// not only agreeable to our reader.
+TEST_F(DriveTest, CdParanoiaAndTheLibraryRipTheImage) {
     const std::string out = dir_ + "/paranoia.raw";
-    const ProgramResult r =
-        Run({"cd-paranoia", "-q", "-d", kDevice, "-r", "1-3", out}, cueOf(music_) + ";offset=0");
+    const ProgramResult r = Run({"cd-paranoia", "-q", "-d", kDevice, "-r", "1-3", out},
+                                cueOf(music_) + ";offset=0", kPeerEnv);
     ASSERT_EQ(r.code, 0) << r.err;
     const std::vector<uint8_t> got = ReadFile(out);
     EXPECT_EQ(got.size(), music_.bin.size());
     EXPECT_TRUE(got == music_.bin);
+    Load(cueOf(music_));
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    const Ripped ours = Rip(0, 600, true, 0);
+    ASSERT_EQ(ours.open, CR_STATUS_OK);
+    EXPECT_TRUE(ours.bytes == got);
 }
 
 TEST_F(DriveTest, CdInfoListsWhatTheDriveHolds) {
     const ProgramResult r =
         Run({"cd-info", "--no-header", "--no-cddb", "-C", kDevice},
             cueOf(music_) + ";vendor=TESTCO;model=DRIVE 7;revision=9.99;mcn=0724384260729;"
-                            "isrc2=USRC17607839");
+                            "isrc2=USRC17607839",
+            kPeerEnv);
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("Vendor                      : TESTCO"));
     EXPECT_THAT(r.out, HasSubstr("Model                       : DRIVE 7"));
