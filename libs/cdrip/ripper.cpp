@@ -65,7 +65,8 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     // Two sectors' room beyond a full chunk takes the resampler's delay at the end.
     bufferSize_ = (settings_.sectorsPerChunk + 2) * bps;
     raw_.resize(size_t(settings_.sectorsPerChunk) * kRaw);
-    hist_.assign(size_t(kHist) * kRaw, 0);
+    hist_.assign(size_t(kHist + 64) * kRaw, 0);
+    histEnd_ = kHist;
     // Proof never takes a copy the drive may have kept in its cache; a cache larger
     // than a third of the disc could not be defeated by reading elsewhere.
     cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.discLast + 1) / 3});
@@ -88,18 +89,18 @@ bool Ripper::startResampler() {
     return soxr_ && !err;
 }
 
-// One read. Before it, the buffer is filled with a pattern of this read alone, so
-// that what the read did not deliver (a short transfer that reported success leaves
-// it in place) never equals another read's bytes, and a sector that still ends with
-// the pattern counts as not delivered. A sector the drive flagged with C2 errors ends
-// the read there too. Every sector asked for counts as read now for the cache, even
+// One read. Before it, the last four bytes of each sector of the buffer get a mark of
+// this read alone: a sector that still ends with it after the read was not delivered
+// in full (a short transfer that reported success leaves the buffer as it was), so
+// that stale bytes of an earlier read never take part in a proof. A sector the drive flagged with
+// C2 errors ends the read there too. Every sector asked for counts as read now for the cache, even
 // when it failed: the drive may hold it all the same.
 int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out) {
     if (count <= 0 || lsn < 0)
         return 0;
     const uint32_t mark = 0x80000001u | (++reads_ * 0x9E3779B1u);
-    for (size_t i = 0; i + 4 <= size_t(count) * kRaw; i += 4)
-        std::memcpy(out + i, &mark, 4);
+    for (int32_t i = 0; i < count; ++i)
+        std::memcpy(out + size_t(i + 1) * kRaw - 4, &mark, 4);
     c2_.assign(size_t(count), 0);
     int32_t got = std::clamp(source_->read(lsn, count, out, c2_.data()), 0, count);
     const bool flags = source_->hasC2();
@@ -230,8 +231,14 @@ void Ripper::decide(const uint8_t* bytes, bool damaged) {
         histCount_ = 0;
         return;
     }
-    std::memmove(hist_.data(), hist_.data() + kRaw, size_t(kHist - 1) * kRaw);
-    std::memcpy(hist_.data() + size_t(kHist - 1) * kRaw, bytes, kRaw);
+    // The proven sectors go on one after the other; when the room is used up, the
+    // last ones move to the front.
+    if (histEnd_ == int32_t(hist_.size() / kRaw)) {
+        std::memmove(hist_.data(), histEnd() - size_t(kHist - 1) * kRaw, size_t(kHist - 1) * kRaw);
+        histEnd_ = kHist - 1;
+    }
+    std::memcpy(hist_.data() + size_t(histEnd_) * kRaw, bytes, kRaw);
+    ++histEnd_;
     histCount_ = std::min(histCount_ + 1, kHist);
 }
 
@@ -239,9 +246,15 @@ void Ripper::dropCandidates(int32_t n) {
     n = std::min(n, candCount_);
     if (n <= 0)
         return;
-    cand_.erase(cand_.begin(), cand_.begin() + ptrdiff_t(size_t(n) * kRaw));
-    candFrom_.erase(candFrom_.begin(), candFrom_.begin() + n);
+    // Sectors leave from the front; the rest moves down only once the gone ones are
+    // at least as many.
+    candHead_ += n;
     candCount_ -= n;
+    if (candCount_ == 0 || (candHead_ >= 256 && candHead_ >= candCount_)) {
+        cand_.erase(cand_.begin(), cand_.begin() + ptrdiff_t(size_t(candHead_) * kRaw));
+        candFrom_.erase(candFrom_.begin(), candFrom_.begin() + candHead_);
+        candHead_ = 0;
+    }
 }
 
 void Ripper::addCandidates(const uint8_t* bytes, int32_t n, int32_t from) {
@@ -260,8 +273,7 @@ void Ripper::decideUpTo(int32_t until) {
 bool Ripper::pinnable() const {
     if (histCount_ < 3)
         return false;
-    const uint8_t* end = hist_.data() + size_t(kHist) * kRaw;
-    const uint8_t* anchor = end - kAnchor;
+    const uint8_t* anchor = histEnd() - kAnchor;
     if (allZero(anchor, kAnchor))
         return false;
     const int32_t room = (histCount_ - 2) * kRaw; // proven bytes before the anchor
@@ -330,7 +342,7 @@ int32_t Ripper::checkStart() const {
     const int32_t places = std::min(histCount_, kHist) - 1; // A in 2 .. histCount_
     for (int32_t i = 0; i < places; ++i) {
         const int32_t a = 2 + (attempt_ + i) % places;
-        if (candCount_ == 0 || candFrom_[0] != next_ - a)
+        if (candCount_ == 0 || candFrom_[size_t(candHead_)] != next_ - a)
             return a;
     }
     return 2;
@@ -361,7 +373,7 @@ void Ripper::extend() {
     read_.resize(size_t(count) * kRaw);
     const uint8_t* r = read_.data();
     const int32_t got = readRun(from, count, read_.data());
-    const uint8_t* anchor = hist_.data() + size_t(kHist - a) * kRaw;
+    const uint8_t* anchor = histEnd() - size_t(a) * kRaw;
     if (got <= a || std::memcmp(r, anchor, size_t(a) * kRaw) != 0) {
         failedCheck();
         return;
@@ -369,8 +381,8 @@ void Ripper::extend() {
     const int32_t inRead = got - a; // sectors from next_ on
     const int32_t have = std::min(checkable, inRead);
     int32_t k = 0;
-    while (k < have &&
-           std::memcmp(r + size_t(a + k) * kRaw, cand_.data() + size_t(k) * kRaw, kRaw) == 0)
+    while (k < have && std::memcmp(r + size_t(a + k) * kRaw,
+                                   cand_.data() + size_t(candHead_ + k) * kRaw, kRaw) == 0)
         ++k;
     for (int32_t i = 0; i < k; ++i)
         decide(r + size_t(a + i) * kRaw, false);

@@ -92,16 +92,18 @@ private:
     // Verified reader state. Sectors below next_ are decided: decided_ holds those not
     // yet delivered (from pos_ on) and damaged_ marks the ones that could not be proven.
     // hist_ holds the last histCount_ (up to 8) proven sectors before next_, oldest
-    // first, at its end. cand_ holds first copies of sectors next_ .. next_ +
-    // candCount_ - 1, candFrom_ where each one's read started.
+    // first, ending at histEnd(). cand_ holds first copies of sectors next_ .. next_ +
+    // candCount_ - 1 from sector candHead_ on, candFrom_ where each one's read started.
     int32_t next_ = 0;
     std::vector<uint8_t> decided_;
     std::vector<bool> damaged_;
     std::vector<uint8_t> hist_;
-    int32_t histCount_ = 0;
+    int32_t histCount_ = 0, histEnd_ = 0; // histEnd_: sectors of hist_ in use
+    const uint8_t* histEnd() const { return hist_.data() + size_t(histEnd_) * kSectorBytes; }
     std::vector<uint8_t> cand_;
     std::vector<int32_t> candFrom_;
     int32_t candCount_ = 0, maxCandidates_ = 0;
+    int32_t candHead_ = 0; // sectors at the front of cand_ and candFrom_ already gone
     std::vector<uint8_t> read_, c2_;
     int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0, attempt_ = 0;
     // The drive's cache: sectors read so far (clock_), and when each sector of the
