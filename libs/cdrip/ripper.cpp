@@ -68,15 +68,12 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     hist_.assign(size_t(kHist + 64) * kRaw, 0);
     histEnd_ = kHist;
     // Proof never takes a copy the drive may have kept in its cache; a cache larger
-    // than a third of the disc could not be defeated by reading elsewhere.
-    cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.discLast + 1) / 3});
+    // than half the disc could not be defeated by reading elsewhere.
+    cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.discLast + 1) / 2});
     cache_ = std::max(cache_, 0);
     maxCandidates_ = cache_ + 4 * kStep;
-    if (settings_.paranoia) {
-        readBase_ = std::max(0, readFirst_ - kHist - 8 * kVotes);
-        lastRead_.assign(size_t(std::max(0, readLast_ + 2 - readBase_)),
-                         std::numeric_limits<int32_t>::min());
-    }
+    if (settings_.paranoia && cache_ > 0)
+        lastRead_.assign(size_t(settings_.discLast + 1), std::numeric_limits<int32_t>::min());
     return true;
 }
 
@@ -112,12 +109,16 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out) {
             break;
         }
     }
-    for (int32_t i = 0; i < count; ++i) {
-        const int64_t at = int64_t(lsn) + i - readBase_;
-        if (at >= 0 && at < int64_t(lastRead_.size()))
-            lastRead_[size_t(at)] = int32_t(clock_ + i + 1);
+    // Only a sector the drive cannot have held comes from the disc and pushes another
+    // out of its cache: those move the clock. Every sector read counts as used now.
+    for (int32_t i = 0; i < count && cache_ > 0; ++i) {
+        const int64_t at = int64_t(lsn) + i;
+        if (at >= int64_t(lastRead_.size()))
+            break;
+        if (fresh(int32_t(at)))
+            ++clock_;
+        lastRead_[size_t(at)] = int32_t(clock_);
     }
-    clock_ += count;
     readOnce_ = readOnce_ || got > 0;
     return got;
 }
@@ -216,10 +217,9 @@ bool Ripper::fresh(int32_t lsn) const {
 }
 
 int64_t Ripper::lastRead(int32_t lsn) const {
-    const int64_t i = int64_t(lsn) - readBase_;
-    if (i < 0 || i >= int64_t(lastRead_.size()))
+    if (lsn < 0 || size_t(lsn) >= lastRead_.size())
         return std::numeric_limits<int32_t>::min();
-    return lastRead_[size_t(i)];
+    return lastRead_[size_t(lsn)];
 }
 
 void Ripper::decide(const uint8_t* bytes, bool damaged) {
@@ -298,19 +298,26 @@ void Ripper::step() {
 }
 
 // Reads more than the cache holds elsewhere, so that the next read of the sectors
-// around next_ comes from the disc: ahead of the sectors read so far when the disc
-// goes on long enough there, else before them.
+// around next_ comes from the disc: ahead of the sectors read so far, then, where the
+// disc ends first, before them. Should the disc be too short for that, the cache is
+// given up on for the rest of the range (the cache is at most half the disc, so only
+// a disc that is mostly the range itself comes to this).
 void Ripper::flush() {
-    const int32_t n = cache_ + 1;
-    int32_t from = next_ + candCount_ + kStep;
-    if (from + n - 1 > settings_.discLast)
-        from = std::max(0, next_ - kHist - kStep - n);
+    const int32_t lo = next_ - kHist - kVotes * kVotes * 8, hi = next_ + candCount_ + 1;
+    const int64_t until = clock_ + cache_ + 1;
     std::vector<uint8_t> scratch(size_t(kStep) * kRaw);
-    for (int32_t done = 0; done < n;) {
-        const int32_t count = std::min(kStep, n - done);
-        readRun(from + done, count, scratch.data());
-        done += count;
+    for (int32_t at = hi + 1; clock_ < until && at <= settings_.discLast;) {
+        const int32_t count = std::min(kStep, settings_.discLast + 1 - at);
+        readRun(at, count, scratch.data());
+        at += count;
     }
+    for (int32_t end = lo - 1; clock_ < until && end >= 0;) {
+        const int32_t count = std::min(kStep, end + 1);
+        readRun(end + 1 - count, count, scratch.data());
+        end -= count;
+    }
+    if (clock_ < until)
+        cache_ = 0; // the disc is too short: there is nowhere left to read
     ++flushes_;
 }
 
@@ -349,15 +356,6 @@ int32_t Ripper::checkStart() const {
 }
 
 void Ripper::extend() {
-    // The first copies a check may prove now: the leading fresh ones.
-    int32_t checkable = 0;
-    while (checkable < candCount_ && checkable < kStep && fresh(next_ + checkable))
-        ++checkable;
-    if (candCount_ > 0 && checkable == 0) {
-        if (!readAhead())
-            flush();
-        return;
-    }
     if (candCount_ == 0 && cache_ > 0) {
         if (!readAhead())
             vote();
@@ -365,6 +363,22 @@ void Ripper::extend() {
     }
     const int32_t a = checkStart();
     const int32_t from = next_ - a;
+    // The first copies a check may prove now: the leading fresh ones, and only when
+    // the anchor is fresh too, or the drive could answer it from its cache and so pin
+    // nothing. With a cache, one check takes all of them: the next check then comes
+    // after more than the cache's worth of other reads, anchor and all.
+    bool anchorFresh = true;
+    for (int32_t i = 0; i < a; ++i)
+        anchorFresh = anchorFresh && fresh(from + i);
+    const int32_t limit = cache_ > 0 ? candCount_ : std::min(candCount_, kStep);
+    int32_t checkable = 0;
+    while (anchorFresh && checkable < limit && fresh(next_ + checkable))
+        ++checkable;
+    if (candCount_ > 0 && checkable == 0) {
+        if (!readAhead())
+            flush();
+        return;
+    }
     // Without a cache, the check reads on and gives the next first copies.
     const int32_t more = cache_ == 0 && checkable == candCount_
                              ? std::max(0, std::min(kStep, readLast_ + 1 - (next_ + candCount_)))

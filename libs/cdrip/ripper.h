@@ -106,10 +106,10 @@ private:
     int32_t candHead_ = 0; // sectors at the front of cand_ and candFrom_ already gone
     std::vector<uint8_t> read_, c2_;
     int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0, attempt_ = 0;
-    // The drive's cache: sectors read so far (clock_), and when each sector of the
-    // range (from readBase_) was last asked for; a copy is fresh when more than
-    // cache_ sectors were read since.
-    int32_t cache_ = 0, readBase_ = 0;
+    // The drive's cache: sectors that came from the disc so far (clock_), and for each
+    // sector of the disc the clock when it was last asked for; a sector is fresh when
+    // more than cache_ others came from the disc since. Kept only with a cache.
+    int32_t cache_ = 0;
     int64_t clock_ = 0;
     std::vector<int32_t> lastRead_;
     uint32_t reads_ = 0;
