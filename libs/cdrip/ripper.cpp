@@ -1,6 +1,7 @@
 #include "ripper.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -58,6 +59,8 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     source_ = std::move(source);
     if (!source_)
         return false;
+    if (!settings_.readLog.empty())
+        readLog_.reset(std::fopen(settings_.readLog.c_str(), "a"));
     if (outRate(settings_.format) != 44100 && !startResampler())
         return false;
     const int32_t bps = bytesPerSector(settings_.format);
@@ -89,10 +92,11 @@ bool Ripper::startResampler() {
 // One read. Before it, the last four bytes of each sector of the buffer get a mark of
 // this read alone: a sector that still ends with it after the read was not delivered
 // in full (a short transfer that reported success leaves the buffer as it was), so
-// that stale bytes of an earlier read never take part in a proof. A sector the drive flagged with
-// C2 errors ends the read there too. Every sector asked for counts as read now for the cache, even
-// when it failed: the drive may hold it all the same.
-int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out) {
+// that stale bytes of an earlier read never take part in a proof. A sector the drive
+// flagged with C2 errors ends the read there too. `why` names the read in the read
+// log (CDRIP_READ_LOG).
+int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* why,
+                        int32_t proveFrom) {
     if (count <= 0 || lsn < 0)
         return 0;
     const uint32_t mark = 0x80000001u | (++reads_ * 0x9E3779B1u);
@@ -111,15 +115,25 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out) {
     }
     // Only a sector the drive cannot have held comes from the disc and pushes another
     // out of its cache: those move the clock. Every sector read counts as used now.
+    // From `proveFrom` on, a sector the drive could have answered from its cache ends
+    // what the read delivered.
+    stale_ = false;
     for (int32_t i = 0; i < count && cache_ > 0; ++i) {
         const int64_t at = int64_t(lsn) + i;
         if (at >= int64_t(lastRead_.size()))
             break;
         if (fresh(int32_t(at)))
             ++clock_;
+        else if (at >= proveFrom && i < got) {
+            got = i;
+            stale_ = true;
+        }
         lastRead_[size_t(at)] = int32_t(clock_);
     }
     readOnce_ = readOnce_ || got > 0;
+    if (readLog_)
+        std::fprintf(readLog_.get(), "%s %d %d %d %d\n", why, lsn, count, got,
+                     proveFrom < lsn + count ? std::max(proveFrom, lsn) : -1);
     return got;
 }
 
@@ -128,7 +142,7 @@ bool Ripper::readPlain(int32_t lsn, uint8_t* out) {
     // read has worked, the whole retry budget.
     const int attempts = readOnce_ ? std::clamp(settings_.retries / 5, 1, 3) : settings_.retries;
     for (int attempt = 0; attempt < attempts; ++attempt)
-        if (readRun(lsn, 1, out) == 1)
+        if (readRun(lsn, 1, out, "plain") == 1)
             return true;
     return false;
 }
@@ -150,7 +164,8 @@ void Ripper::readPlainRun() {
     uint8_t* out = decided_.data();
     for (int32_t done = 0; done < count;) {
         // A drive may return fewer sectors than asked for: the rest in the next read.
-        const int32_t got = readRun(plainNext_ + done, count - done, out + size_t(done) * kRaw);
+        const int32_t got =
+            readRun(plainNext_ + done, count - done, out + size_t(done) * kRaw, "plain");
         if (got > 0) {
             done += got;
             continue;
@@ -308,12 +323,12 @@ void Ripper::flush() {
     std::vector<uint8_t> scratch(size_t(kStep) * kRaw);
     for (int32_t at = hi + 1; clock_ < until && at <= settings_.discLast;) {
         const int32_t count = std::min(kStep, settings_.discLast + 1 - at);
-        readRun(at, count, scratch.data());
+        readRun(at, count, scratch.data(), "flush");
         at += count;
     }
     for (int32_t end = lo - 1; clock_ < until && end >= 0;) {
         const int32_t count = std::min(kStep, end + 1);
-        readRun(end + 1 - count, count, scratch.data());
+        readRun(end + 1 - count, count, scratch.data(), "flush");
         end -= count;
     }
     if (clock_ < until)
@@ -328,7 +343,7 @@ bool Ripper::readAhead() {
     if (count <= 0 || candCount_ >= maxCandidates_)
         return false;
     read_.resize(size_t(count) * kRaw);
-    const int32_t got = readRun(from, count, read_.data());
+    const int32_t got = readRun(from, count, read_.data(), "ahead");
     if (got <= 0)
         return false;
     addCandidates(read_.data(), got, from);
@@ -386,7 +401,7 @@ void Ripper::extend() {
     const int32_t count = a + checkable + more;
     read_.resize(size_t(count) * kRaw);
     const uint8_t* r = read_.data();
-    const int32_t got = readRun(from, count, read_.data());
+    const int32_t got = readRun(from, count, read_.data(), "check", from);
     const uint8_t* anchor = histEnd() - size_t(a) * kRaw;
     if (got <= a || std::memcmp(r, anchor, size_t(a) * kRaw) != 0) {
         failedCheck();
@@ -437,12 +452,11 @@ void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from) {
 // `*copies` and `*n` of them were delivered.
 void Ripper::voteRead(int32_t from, int32_t b, uint8_t* buf, const uint8_t** copies, int32_t* n) {
     const int32_t lead = next_ - from;
-    bool stale = false;
-    for (int32_t i = 0; i < lead + b && !stale; ++i)
-        stale = !fresh(from + i);
-    if (stale)
+    int32_t got = readRun(from, lead + b, buf, "vote", next_);
+    if (stale_ && got <= lead) { // the drive may still hold next_: read elsewhere first
         flush();
-    const int32_t got = readRun(from, lead + b, buf);
+        got = readRun(from, lead + b, buf, "vote", next_);
+    }
     *copies = buf + size_t(lead) * kRaw;
     *n = std::max(0, got - lead);
 }
@@ -473,7 +487,9 @@ int32_t Ripper::agreedRun(const uint8_t* const* copy, const int32_t* got, const 
 void Ripper::vote() {
     dropCandidates(candCount_);
     const int32_t s = next_;
-    const int32_t b = std::min(kStep, readLast_ + 1 - s);
+    // With a cache, a vote read is longer than the cache: the next one, from a place
+    // just before, finds every sector gone from it.
+    const int32_t b = std::min(cache_ > 0 ? cache_ + 1 : kStep, readLast_ + 1 - s);
     const int rounds = std::max(2, settings_.retries / kVotes);
     std::vector<uint8_t> buf(size_t(kVotes) * size_t(b + kVotes * rounds) * kRaw);
     const size_t span = buf.size() / kVotes;

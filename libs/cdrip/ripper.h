@@ -7,7 +7,10 @@
 #include "sectorsource.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace cdrip {
@@ -21,6 +24,7 @@ struct RipSettings {
     int32_t offsetSamples = 0; // read offset: positive delivers audio from later on the disc
     int32_t audioFirst = 0;    // the disc's first and last audio sectors: beyond them the
     int32_t audioLast = -1;    // offset reads silence (-1: discLast)
+    std::string readLog;       // a file that gets one line per read, for tests
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
@@ -69,7 +73,8 @@ private:
     void addCandidates(const uint8_t* bytes, int32_t n, int32_t from);
     void dropCandidates(int32_t n);
     // Number of whole sectors a read of `count` at `lsn` delivered (0 on failure).
-    int32_t readRun(int32_t lsn, int32_t count, uint8_t* out);
+    int32_t readRun(int32_t lsn, int32_t count, uint8_t* out, const char* why,
+                    int32_t proveFrom = std::numeric_limits<int32_t>::max());
     void decide(const uint8_t* bytes, bool damaged);
     void noteError(int32_t lsn);
     void convert(const uint8_t* raw, int32_t frames);
@@ -115,6 +120,11 @@ private:
     uint32_t reads_ = 0;
     int32_t flushes_ = 0;
     bool readOnce_ = false; // a read has delivered a sector
+    bool stale_ = false;    // the last read ended at a sector the cache may hold
+    struct FileCloser {
+        void operator()(FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<FILE, FileCloser> readLog_;
     // The read offset: the sectors read, and the window a chunk's bytes come from.
     int32_t readFirst_ = 0, readLast_ = -1, plainNext_ = 0;
     int32_t shiftSectors_ = 0, shiftRest_ = 0;
