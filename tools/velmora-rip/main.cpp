@@ -409,7 +409,8 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     options.Proof = ProofOptionsOf(args.proof, Settings);
     options.OffsetSource = OffsetSourceOf(args.proof, Settings);
     options.ReportPath = args.proof.report ? *args.proof.report : std::string();
-    CliObserver observer(args, vorbis || (mp3 && args.jobs != 1));
+    CliObserver observer(args, options.Format != nullptr &&
+                                   (args.jobs != 1 || options.Format != &mp3Format));
     observer.ripper = &ripper;
     RipJob job(ripper, options, observer);
     for (int index : chosen) {
