@@ -55,11 +55,7 @@ std::string TrackProofText(const TrackRecord& t) {
     if (!t.Damaged.empty()) {
         text += ", damaged sectors";
     }
-    text += ", AccurateRip " + ArResultWord(t.Ar.Result);
-    if (t.Ar.Result == ArResult::Accurate) {
-        text += " (confidence " + std::to_string(t.Ar.Confidence) + ", v" +
-                std::to_string(t.Ar.Version) + ")";
-    }
+    text += ", AccurateRip " + ArVerdictText(t.Ar);
     return text;
 }
 
@@ -193,5 +189,5 @@ std::string JobProof::Finish(const std::string& folder, int exitStatus) {
         ApplyAccurateRip(Record, FetchDbar(AccurateRipDiscIds(Record.Toc), Options.TimeoutSeconds));
     }
     Record.Exit = exitStatus;
-    return WriteRipLog(folder, Record);
+    return WriteRipLog(folder, Record, &LogError);
 }

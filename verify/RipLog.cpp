@@ -1,5 +1,7 @@
 #include "verify/RipLog.h"
 
+#include "cdaccess/OutputFiles.h"
+
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -38,12 +40,7 @@ std::string DamagedText(const TrackRecord& t) {
 }
 
 std::string ArText(const TrackRecord& t) {
-    std::string text = ArResultWord(t.Ar.Result);
-    if (t.Ar.Result == ArResult::Accurate) {
-        text += " (confidence " + std::to_string(t.Ar.Confidence) + ", v" +
-                std::to_string(t.Ar.Version) + ")";
-    }
-    return text;
+    return ArVerdictText(t.Ar);
 }
 
 void WriteToc(std::ostream& out, const DiscToc& toc) {
@@ -75,13 +72,12 @@ void WriteTrack(std::ostream& out, const TrackRecord& t) {
     out << "  AccurateRip: " << ArText(t) << "\n";
 }
 
-std::string SafeName(std::string name) {
-    for (char& c : name) {
-        if (c == '/') {
-            c = '-';
-        }
-    }
-    return name.empty() || name == "." || name == ".." ? "rip" : name;
+// Room for " (9999).log" in a file name of 255 bytes.
+constexpr std::size_t kStemBytes = 255 - 11;
+
+// The album title comes from outside: one visible file name, whatever it holds.
+std::string SafeName(const std::string& name) {
+    return OutputFiles::SafeFileName(name, kStemBytes, "rip");
 }
 
 } // namespace
@@ -92,6 +88,7 @@ std::string RipSummary(const RipRecord& record) {
     int damaged = 0;
     int unknown = 0;
     int unreachable = 0;
+    int bad = 0;
     int off = 0;
     for (const TrackRecord& t : record.Tracks) {
         ripped += t.Ripped ? 1 : 0;
@@ -99,6 +96,7 @@ std::string RipSummary(const RipRecord& record) {
         accurate += t.Ar.Result == ArResult::Accurate ? 1 : 0;
         unknown += t.Ar.Result == ArResult::NotInDatabase ? 1 : 0;
         unreachable += t.Ar.Result == ArResult::Unreachable ? 1 : 0;
+        bad += t.Ar.Result == ArResult::BadAnswer ? 1 : 0;
         off += t.Ar.Result == ArResult::Off || t.Ar.Result == ArResult::NotAvailable ? 1 : 0;
     }
     const int total = static_cast<int>(record.Tracks.size());
@@ -110,6 +108,9 @@ std::string RipSummary(const RipRecord& record) {
         text = tracks + " ripped, not in the AccurateRip database";
     } else if (unreachable == total) {
         text = tracks + " ripped, the AccurateRip database did not answer";
+    } else if (bad == total) {
+        text = tracks +
+               " ripped, the AccurateRip answer cannot vouch: " + record.Tracks.front().Ar.Problem;
     } else {
         text = std::to_string(accurate) + " of " + std::to_string(total) +
                (total == 1 ? " track" : " tracks") + " accurately ripped";
@@ -153,17 +154,20 @@ std::string FormatRipJson(const RipRecord& r) {
         for (const auto& [first, last] : t.Damaged) {
             damaged.push_back({first, last});
         }
-        tracks.push_back({{"number", t.Number},
-                          {"file", t.File},
-                          {"sectors", t.Sectors},
-                          {"damaged", damaged},
-                          {"crc32", HexOrNull(t.Crc32)},
-                          {"test_crc32", HexOrNull(t.TestCrc32)},
-                          {"accuraterip",
-                           {{"v1", HexOrNull(t.ArV1)},
-                            {"v2", HexOrNull(t.ArV2)},
-                            {"result", ArResultWord(t.Ar.Result)},
-                            {"confidence", t.Ar.Confidence}}}});
+        tracks.push_back(
+            {{"number", t.Number},
+             {"file", t.File},
+             {"sectors", t.Sectors},
+             {"damaged", damaged},
+             {"crc32", HexOrNull(t.Crc32)},
+             {"test_crc32", HexOrNull(t.TestCrc32)},
+             {"accuraterip",
+              {{"v1", HexOrNull(t.ArV1)},
+               {"v2", HexOrNull(t.ArV2)},
+               {"result", ArResultWord(t.Ar.Result)},
+               {"confidence", t.Ar.Confidence},
+               {"problem", t.Ar.Problem.empty() ? nlohmann::ordered_json(nullptr)
+                                                : nlohmann::ordered_json(t.Ar.Problem)}}}});
     }
     const nlohmann::ordered_json doc = {{"program", r.Program + " " + r.Version},
                                         {"drive", r.Drive},
@@ -194,34 +198,23 @@ std::string RipLogPath(const std::string& folder, const RipRecord& record) {
     return RipLogPath(folder, record, n);
 }
 
-std::string WriteRipLog(const std::string& folder, const RipRecord& record) {
+std::string WriteRipLog(const std::string& folder, const RipRecord& record, std::string* why) {
     const std::string text = FormatRipLog(record);
-    // O_EXCL: a log that appears between the look and the write is not overwritten
-    // either; the next number is taken instead.
+    // Written as a track is (a partial file, then the rename), never replacing a log:
+    // a log that appears meanwhile makes the next number taken, and a full disk leaves
+    // no short log behind.
+    int error = 0;
     for (int n = 1; n < 10000; ++n) {
         const std::string path = RipLogPath(folder, record, n);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno == EEXIST) {
-            continue;
+        if (OutputFiles::WriteWholeFile(path, text, OutputFiles::TReplace::Nothing, error)) {
+            return path;
         }
-        if (fd < 0) {
-            return {};
+        if (error != EEXIST) {
+            break;
         }
-        const char* p = text.data();
-        std::size_t left = text.size();
-        while (left > 0) {
-            const ssize_t w = ::write(fd, p, left);
-            if (w < 0 && errno == EINTR) {
-                continue;
-            }
-            if (w <= 0) {
-                break;
-            }
-            p += w;
-            left -= static_cast<std::size_t>(w);
-        }
-        const bool closed = ::close(fd) == 0;
-        return left == 0 && closed ? path : std::string();
+    }
+    if (why != nullptr) {
+        *why = OutputFiles::ErrorText(error);
     }
     return {};
 }

@@ -106,17 +106,19 @@ struct SummaryCase {
 
 class RipSummaryText : public testing::TestWithParam<SummaryCase> {};
 
+using enum ArResult;
+
 TEST_P(RipSummaryText, SumsUpTheJob) {
     RipRecord r;
     for (ArResult result : GetParam().Results) {
         TrackRecord t;
         t.Ar.Result = result;
+        t.Ar.Problem = result == BadAnswer ? "the file is empty" : "";
         r.Tracks.push_back(t);
     }
     EXPECT_EQ(RipSummary(r), GetParam().Text);
 }
 
-using enum ArResult;
 INSTANTIATE_TEST_SUITE_P(
     Table, RipSummaryText,
     testing::Values(SummaryCase{"AllAccurate",
@@ -131,6 +133,11 @@ INSTANTIATE_TEST_SUITE_P(
                     SummaryCase{"Unreachable",
                                 {Unreachable},
                                 "1 track ripped, the AccurateRip database did not answer"},
+                    // An answer that cannot vouch says why, not "did not answer".
+                    SummaryCase{"BadAnswer",
+                                {BadAnswer, BadAnswer},
+                                "2 tracks ripped, the AccurateRip answer cannot vouch: the file "
+                                "is empty"},
                     SummaryCase{"Off", {Off, Off}, "2 tracks ripped"}),
     [](const testing::TestParamInfo<SummaryCase>& row) { return row.param.Name; });
 
@@ -158,6 +165,21 @@ TEST(RipLogFile, ANewJobNeverOverwritesAnOldLog) {
 
 TEST(RipLogFile, UnwritableFolderGivesEmptyPath) {
     EXPECT_EQ(WriteRipLog("/nonexistent/folder", TwoTrackJob()), "");
+    std::string why;
+    EXPECT_EQ(WriteRipLog("/nonexistent/folder", TwoTrackJob(), &why), "");
+    EXPECT_EQ(why, "No such file or directory");
+}
+
+// An album title from outside names one visible file in the folder, short enough for
+// " (9999).log".
+TEST(RipLogFile, OutsideAlbumTitleNamesOneSafeFile) {
+    TempFolder dir("riplog");
+    RipRecord r = TwoTrackJob();
+    r.AlbumTitle = std::string("a\0b/../../c\x1b]0;x\x07", 17);
+    EXPECT_EQ(RipLogPath(dir.Path, r), dir / "ab-..-..-c]0;x.log");
+    r.AlbumTitle = std::string(300, 'a');
+    EXPECT_EQ(RipLogPath(dir.Path, r, 9999), dir / (std::string(244, 'a') + " (9999).log"));
+    EXPECT_EQ(WriteRipLog(dir.Path, r), dir / (std::string(244, 'a') + ".log"));
 }
 
 } // namespace

@@ -4,7 +4,12 @@
 #include "verify/RipLog.h"
 #include "verify/RipProof.h"
 
+#include "cdaccess/OutputFiles.h"
+
+#include <cerrno>
 #include <fstream>
+
+#include <sys/stat.h>
 
 namespace riptool {
 
@@ -21,14 +26,70 @@ std::string TrackLine(const TrackRecord& t) {
     return "Track " + std::to_string(t.Number) + ": " + TrackProofText(t);
 }
 
-bool WriteReport(const std::string& path, const RipRecord& record) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << FormatRipJson(record);
+// How every report of ours begins (FormatRipJson).
+constexpr const char* ReportStart = "{\n  \"program\": \"velmora-rip ";
+
+// A report an earlier rip wrote: it may be replaced without --overwrite.
+bool IsOurReport(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string start(std::char_traits<char>::length(ReportStart), '\0');
+    in.read(start.data(), static_cast<std::streamsize>(start.size()));
+    return in && start == ReportStart;
+}
+
+// The same file as one of the job's tracks (by device and inode, whatever the spelling).
+bool IsTrackOfTheJob(const std::string& path, const RipRecord& record) {
+    struct stat report {};
+    if (::stat(path.c_str(), &report) != 0) {
+        return false;
+    }
+    for (const TrackRecord& t : record.Tracks) {
+        struct stat track {};
+        if (::stat(t.File.c_str(), &track) == 0 && track.st_dev == report.st_dev &&
+            track.st_ino == report.st_ino) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A device or a pipe (/dev/stdout) is written as it is: it holds no file to lose.
+bool WriteDirectly(const std::string& path, const std::string& text, std::string& why) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
     out.close();
+    if (!out) {
+        why = "cannot write to it";
+    }
     return static_cast<bool>(out);
 }
 
 } // namespace
+
+bool WriteReport(const std::string& path, const RipRecord& record, bool overwrite,
+                 std::string& why) {
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
+        return WriteDirectly(path, FormatRipJson(record), why);
+    }
+    if (exists && IsTrackOfTheJob(path, record)) {
+        why = "it is a file of this rip";
+        return false;
+    }
+    if (exists && S_ISREG(st.st_mode) && !overwrite && !IsOurReport(path)) {
+        why = "it exists and is not a report (--overwrite replaces it)";
+        return false;
+    }
+    int error = 0;
+    if (OutputFiles::WriteWholeFile(path, FormatRipJson(record),
+                                    OutputFiles::TReplace::WhatWasThere, error)) {
+        return true;
+    }
+    why = error == EEXIST ? "it appeared meanwhile (--overwrite replaces it)"
+                          : OutputFiles::ErrorText(error);
+    return false;
+}
 
 void PrintDiscIds(const TCDRIP& ripper, std::FILE* out) {
     const DiscToc toc = TocOf(ripper.Tracks);
@@ -75,12 +136,15 @@ int FinishJob(JobProof& proof, const std::string& outDir, const ProofArguments& 
     }
     std::fprintf(out, "%s\n", RipSummary(proof.Record).c_str());
     if (log.empty()) {
-        std::fprintf(stderr, "velmora-rip: cannot write the rip log in %s\n", outDir.c_str());
+        std::fprintf(stderr, "velmora-rip: cannot write the rip log in %s: %s\n",
+                     OutputFiles::ShortForTerminal(outDir).c_str(), proof.LogError.c_str());
     } else {
-        std::fprintf(out, "Log: %s\n", log.c_str());
+        std::fprintf(out, "Log: %s\n", OutputFiles::EscapeControls(log).c_str());
     }
-    if (args.report && !WriteReport(*args.report, proof.Record)) {
-        std::fprintf(stderr, "velmora-rip: cannot write the report %s\n", args.report->c_str());
+    std::string why;
+    if (args.report && !WriteReport(*args.report, proof.Record, args.overwrite, why)) {
+        std::fprintf(stderr, "velmora-rip: cannot write the report %s: %s\n",
+                     OutputFiles::ShortForTerminal(*args.report).c_str(), why.c_str());
         if (status == 0) {
             status = ExitFailure;
         }

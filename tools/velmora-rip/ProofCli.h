@@ -26,6 +26,12 @@ void DescribeSettings(JobProof& proof, bool mp3, const TMP3Settings& settings,
 // The album title stored in cdplayer.ini for the disc; empty when there is none.
 std::string AlbumTitle(const TCDRIP& ripper);
 
+// Writes the JSON report as a track is written (a partial file, then the rename). An
+// existing file is replaced only with `overwrite` or when it is a report of an earlier
+// rip, never when it is one of this rip's tracks; false with the reason otherwise.
+bool WriteReport(const std::string& path, const RipRecord& record, bool overwrite,
+                 std::string& why);
+
 // Ends the job: exit status 3 when a track is damaged (unless the job already failed
 // with another status), the look-up, the log beside the files, the JSON report when
 // asked for, and one line per track and the summary on `out`. Returns the exit status.

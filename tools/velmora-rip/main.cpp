@@ -14,6 +14,7 @@
 #include "encoding/MP3Info.h"
 #include "metadata/Id3v2Tag.h"
 #include "platform/AppInfo.h"
+#include "platform/HttpClient.h"
 #include "platform/Paths.h"
 #include "settings/globals.h"
 
@@ -145,6 +146,9 @@ int ChooseDrive(TCDRIP& ripper, const Arguments& args) {
                           ")" + (why.empty() ? "" : ": " + why),
                       ExitFailure);
     }
+    if (std::string error; !CheckTitleNumbers(args, ripper.Tracks.Count(), error)) {
+        throw Failure(error, ExitUsage);
+    }
     return drive;
 }
 
@@ -175,14 +179,16 @@ Metadata::DiscTitles FindTitles(const TCDRIP& ripper, const Arguments& args) {
 // "Artist: Nobody (cdplayer.ini)", the album and the release the same way.
 void PrintDiscTitles(const Metadata::DiscTitles& found) {
     if (!found.Artist.empty()) {
-        std::printf("Artist: %s (%s)\n", found.Artist.c_str(), SourceName(found.ArtistSource));
+        std::printf("Artist: %s (%s)\n", EscapeControls(found.Artist).c_str(),
+                    SourceName(found.ArtistSource));
     }
     if (!found.Album.empty()) {
-        std::printf("Album: %s (%s)\n", found.Album.c_str(), SourceName(found.AlbumSource));
+        std::printf("Album: %s (%s)\n", EscapeControls(found.Album).c_str(),
+                    SourceName(found.AlbumSource));
     }
     if (!found.Release.empty()) {
-        std::printf("MusicBrainz: %s (release %s)\n", found.Release.c_str(),
-                    found.ReleaseId.c_str());
+        std::printf("MusicBrainz: %s (release %s)\n", EscapeControls(found.Release).c_str(),
+                    EscapeControls(found.ReleaseId).c_str());
     }
 }
 
@@ -617,6 +623,7 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     InstallSignalHandlers();
+    Http::SetStopCheck([] { return StopSignal != 0; }); // Ctrl-C ends a look-up at once
     try {
         return Run(args);
     } catch (const Failure& f) {
