@@ -225,6 +225,11 @@ TOutputName MakeOutputName(const std::string& outDir, const std::string& title, 
     }
     const std::string extension = mp3 ? ".mp3" : ".wav";
     const std::string t = TrimControl(title);
+    if (IsInvalidTitle(t)) {
+        // Never created: the refusal shows the name as the title formed it.
+        result.Path = folder + t + extension;
+        return result;
+    }
     std::string path = folder;
     std::size_t from = 0;
     for (;;) {

@@ -63,7 +63,8 @@ struct TOutputName {
 // Output folder + "/" (unless it ends in one) + title + ".wav" or ".mp3", folder and
 // title trimmed first; each part of the title through VisiblePart, and a part longer
 // than a file name may be (255 bytes, with the extension for the last one) cut at a
-// character boundary.
+// character boundary. The name of an invalid title (IsInvalidTitle) is left as formed,
+// for its refusal to show.
 TOutputName MakeOutputName(const std::string& outDir, const std::string& title, bool mp3);
 std::string OutputName(const std::string& outDir, const std::string& title, bool mp3);
 

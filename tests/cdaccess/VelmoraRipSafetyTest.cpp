@@ -375,6 +375,18 @@ INSTANTIATE_TEST_SUITE_P(
         NameRow{"blanks_trimmed", {"--title", "1= \tSong\n"}, {}, "Song.wav"}),
     RowName);
 
+TEST_F(VelmoraRipSafety, OverLongTitleIsShortenedAndSaidOnce) {
+    const discgen::DiscSpec plan = discgen::simpleDisc(50, 1, 200);
+    const std::string image = MakeDisc("longtitle", plan);
+    const Result r = Run({"rip", "--no-lookup", "--format", "wav", "--title",
+                          "1=" + std::string(300, 's'), "--out", dir / "out", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(IsTrackOf(dir / ("out/" + std::string(251, 's') + ".wav"), plan, 0)) << r.Out;
+    const std::string note = "shortened to 255 bytes";
+    EXPECT_THAT(r.Err, HasSubstr(note));
+    EXPECT_EQ(r.Err.find(note), r.Err.rfind(note)) << r.Err;
+}
+
 // ---------------------------------------------------------------------------
 // Small ones
 

@@ -352,6 +352,10 @@ std::string CheckName(const Job& job, const std::string& title, const std::strin
     if (!job.args.overwrite && NameTaken(name)) {
         return name + " already exists (--overwrite replaces it); not ripped";
     }
+    if (OutputFiles::MakeOutputName(job.outDir, title, job.mp3).Shortened) {
+        Complain(OutputFiles::ShortForTerminal(TrimControl(title)) +
+                 ": the file name is shortened to 255 bytes: " + EscapeControls(name));
+    }
     OutputFiles::CreateFolderOf(name); // a failure shows, with its reason, when it is created
     return {};
 }
