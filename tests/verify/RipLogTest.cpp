@@ -69,8 +69,9 @@ TEST(RipJson, FieldsAsTheReportDefinesThem) {
     EXPECT_EQ(t1["accuraterip"]["v2"], "ffffffff");
     EXPECT_EQ(t1["accuraterip"]["result"], "accurate");
     EXPECT_EQ(t1["accuraterip"]["confidence"], 7);
+    EXPECT_TRUE(t1["accuraterip"]["problem"].is_null()); // set only for a bad answer
     EXPECT_EQ(t1.size(), 7u);
-    EXPECT_EQ(t1["accuraterip"].size(), 4u);
+    EXPECT_EQ(t1["accuraterip"].size(), 5u);
     const auto& t2 = j["tracks"][1];
     EXPECT_EQ(t2["number"], 2);
     EXPECT_EQ(t2["file"], "/music/Track02.wav");
