@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include <fcntl.h>
@@ -28,12 +29,14 @@
 extern char** environ;
 
 using testing::HasSubstr;
+using testing::Not;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int SectorBytes = 2352;
-constexpr const char* Dot = "\xE2\x80\xA4"; // U+2024, the look-alike of a leading "."
+constexpr const char* Slash = "\xE2\x88\x95"; // U+2215, the look-alike of "/"
+constexpr const char* Dot = "\xE2\x80\xA4";   // U+2024, the look-alike of a leading "."
 
 struct Result {
     int Code = -1;
@@ -179,6 +182,183 @@ protected:
 };
 
 // ---------------------------------------------------------------------------
+// Tracks of one job with one name
+
+struct SameNameRow {
+    const char* name;
+    std::vector<std::string> args; // besides rip, --no-lookup, --out and the image
+    bool cdText;                   // tracks 1 and 2 are both "Same" in CD-TEXT
+    const char* file;              // the name both tracks would have, under out/
+    int refusedTrack;              // the track refused for its name
+    int firstTrack;                // the track that has the name
+};
+
+class VelmoraRipSameNames : public VelmoraRipSafety,
+                            public testing::WithParamInterface<SameNameRow> {};
+
+// The names of the whole job are reserved before any track starts: the later track of
+// one name is refused, whatever the number of encoders and --overwrite say.
+TEST_P(VelmoraRipSameNames, LaterTrackIsRefused) {
+    const SameNameRow& row = GetParam();
+    discgen::DiscSpec plan = discgen::simpleDisc(41, 3, 300);
+    if (row.cdText) {
+        plan.trackTitles = {"Same", "Same"};
+    }
+    const std::string image = MakeDisc("same", plan);
+    std::vector<std::string> args{"rip", "--no-lookup", "--out", dir / "out"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    args.push_back(image);
+    const Result r = Run(args);
+    EXPECT_EQ(r.Code, 1) << r.Out << r.Err;
+    EXPECT_THAT(r.Err, HasSubstr("the same file name as track " + std::to_string(row.firstTrack)))
+        << r.Err;
+    EXPECT_THAT(r.Out, HasSubstr("2 exact, 0 damaged, 1 failed")) << r.Out;
+    const std::string file = dir / ("out/" + std::string(row.file));
+    if (std::string(row.file).ends_with(".wav")) {
+        EXPECT_TRUE(IsTrackOf(file, plan, static_cast<std::size_t>(row.firstTrack - 1)));
+    } else {
+        // One MP3 of track 1's length (300 sectors, 4 s), not two written into one name.
+        EXPECT_GT(fs::file_size(file), 10000u);
+    }
+    EXPECT_TRUE(PartialFiles(dir / "out").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, VelmoraRipSameNames,
+    testing::Values(SameNameRow{"two_encoders",
+                                {"--jobs", "2", "--title", "1=Same", "--title", "2=Same"},
+                                false,
+                                "Same.mp3",
+                                2,
+                                1},
+                    SameNameRow{"cd_text_two_encoders", {"--jobs", "2"}, true, "Same.mp3", 2, 1},
+                    SameNameRow{"cd_text_one_encoder", {"--jobs", "1"}, true, "Same.mp3", 2, 1},
+                    SameNameRow{"default_name_met",
+                                {"--jobs", "2", "--title", "1=Track02"},
+                                false,
+                                "Track02.mp3",
+                                2,
+                                1},
+                    SameNameRow{"wav_with_overwrite",
+                                {"--format", "wav", "--overwrite", "--title", "1=Same", "--title",
+                                 "2=Same"},
+                                false,
+                                "Same.wav",
+                                2,
+                                1}),
+    RowName);
+
+// ---------------------------------------------------------------------------
+// Two rips into one folder at once
+
+// Two processes rip two discs whose tracks have the same names into one folder, started
+// at random moments of each other. Whichever finishes a name first keeps it: every file
+// is one whole track of the disc whose rip said OK for it, and the other rip fails that
+// track "already exists" instead of replacing it.
+TEST_F(VelmoraRipSafety, TwoRipsIntoOneFolderNeverReplaceEachOther) {
+    const std::vector<discgen::DiscSpec> plans = {discgen::simpleDisc(51, 3, 400),
+                                                  discgen::simpleDisc(52, 3, 400)};
+    const std::vector<std::string> images = {MakeDisc("one", plans[0]), MakeDisc("two", plans[1])};
+    std::mt19937 random(20261209);
+    std::uniform_int_distribution<int> delay(0, 60); // milliseconds: a few seconds in all
+    int overlapping = 0;
+    for (int trial = 0; trial < 12; ++trial) {
+        const std::string out = dir / ("out" + std::to_string(trial));
+        const int first = trial % 2;
+        const int wait = delay(random);
+        std::vector<pid_t> pids(2);
+        pids[first] = Start({"rip", "--no-lookup", "--format", "wav", "--out", out, images[first]},
+                            {}, "p" + std::to_string(first));
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+        pids[1 - first] =
+            Start({"rip", "--no-lookup", "--format", "wav", "--out", out, images[1 - first]}, {},
+                  "p" + std::to_string(1 - first));
+        const Result r0 = Wait(pids[0], "p0");
+        const Result r1 = Wait(pids[1], "p1");
+        const Result* results[2] = {&r0, &r1};
+        for (int t = 1; t <= 3; ++t) {
+            const std::string name = out + "/Track0" + std::to_string(t) + ".wav";
+            const std::string ok = "Track0" + std::to_string(t) + " -> " + name + ": OK";
+            const bool said[2] = {r0.Out.find(ok) != std::string::npos,
+                                  r1.Out.find(ok) != std::string::npos};
+            ASSERT_NE(said[0], said[1]) << "trial " << trial << " track " << t << "\n"
+                                        << r0.Out << r0.Err << r1.Out << r1.Err;
+            const int owner = said[0] ? 0 : 1;
+            EXPECT_TRUE(IsTrackOf(name, plans[static_cast<std::size_t>(owner)],
+                                  static_cast<std::size_t>(t - 1)))
+                << "trial " << trial << " track " << t;
+            EXPECT_THAT(results[1 - owner]->Err, HasSubstr(name + " already exists"));
+        }
+        overlapping += r0.Code == 1 && r1.Code == 1 ? 1 : 0;
+        EXPECT_TRUE(r0.Code == 0 || r0.Code == 1) << r0.Err;
+        EXPECT_TRUE(r1.Code == 0 || r1.Code == 1) << r1.Err;
+        EXPECT_TRUE(PartialFiles(out).empty()) << "trial " << trial;
+    }
+    // Not asserted beyond the rules above: how often the two really overlapped.
+    RecordProperty("overlapping_trials", overlapping);
+}
+
+TEST_F(VelmoraRipSafety, TwoRipsWithOverwriteLeaveWholeTracks) {
+    const std::vector<discgen::DiscSpec> plans = {discgen::simpleDisc(53, 2, 400),
+                                                  discgen::simpleDisc(54, 2, 400)};
+    const std::vector<std::string> images = {MakeDisc("one", plans[0]), MakeDisc("two", plans[1])};
+    for (int trial = 0; trial < 4; ++trial) {
+        const std::string out = dir / ("out" + std::to_string(trial));
+        std::vector<pid_t> pids;
+        for (int p = 0; p < 2; ++p) {
+            pids.push_back(Start({"rip", "--no-lookup", "--overwrite", "--format", "wav", "--out",
+                                  out, images[static_cast<std::size_t>(p)]},
+                                 {}, "p" + std::to_string(p)));
+        }
+        const Result r0 = Wait(pids[0], "p0");
+        const Result r1 = Wait(pids[1], "p1");
+        EXPECT_EQ(r0.Code, 0) << r0.Err;
+        EXPECT_EQ(r1.Code, 0) << r1.Err;
+        for (std::size_t t = 0; t < 2; ++t) {
+            const std::string name = out + "/Track0" + std::to_string(t + 1) + ".wav";
+            EXPECT_TRUE(IsTrackOf(name, plans[0], t) || IsTrackOf(name, plans[1], t)) << name;
+        }
+        EXPECT_TRUE(PartialFiles(out).empty());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// A pipe at the final name
+
+// With --overwrite a pipe that a program reads gets the MP3; there is nothing to tag,
+// and the rip ends instead of waiting for ever for the tag's open().
+TEST_F(VelmoraRipSafety, PipeAtTheFinalNameEnds) {
+    const std::string image = MakeDisc("pipe", discgen::simpleDisc(42, 1, 300));
+    fs::create_directory(dir / "out");
+    const std::string fifo = dir / "out/Track01.mp3";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::atomic<bool> reading{true};
+    std::size_t got = 0;
+    std::thread drain([&] {
+        char buffer[65536];
+        while (reading) {
+            const ssize_t n = ::read(reader, buffer, sizeof buffer);
+            got += n > 0 ? static_cast<std::size_t>(n) : 0;
+            if (n <= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+    });
+    const Result r = Wait(Start({"rip", "--no-lookup", "--overwrite", "--out", dir / "out", image}),
+                          "run", std::chrono::seconds(20));
+    reading = false;
+    drain.join();
+    ::close(reader);
+    EXPECT_EQ(r.Code, 0) << r.Out << r.Err;
+    EXPECT_GT(got, 10000u); // 4 s of MP3
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// ---------------------------------------------------------------------------
 // The report
 
 struct ReportRow {
@@ -297,7 +477,7 @@ TEST_F(VelmoraRipSafety, HostileAlbumGivesASafeLogAndNothingRawOnTheTerminal) {
     const std::string image = MakeDisc("hostile", plan);
     const std::string album = R"(a\u0000b/../../c\u001b]0;owned\u0007)";
     LocalHttpServer server(LocalHttpServer::Mode::Answer, 200,
-                           OneTrackAnswer(plan, album, R"(Band\u001b[31m)", "Song"), 8);
+                           OneTrackAnswer(plan, album, R"(Band\u001b[31m)", "AC/DC"), 8);
     const std::vector<std::string> env{"VELMORA_MUSICBRAINZ_URL=" + server.Url()};
     Result r = Run({"tracks", image}, env);
     ASSERT_EQ(r.Code, 0) << r.Err;
@@ -314,6 +494,9 @@ TEST_F(VelmoraRipSafety, HostileAlbumGivesASafeLogAndNothingRawOnTheTerminal) {
     const std::string log = dir / "out/ab-..-..-c]0;owned.log";
     EXPECT_TRUE(fs::exists(log)) << r.Out;
     EXPECT_THAT(r.Out, HasSubstr("Log: " + log + "\n"));
+    // The title's "/" from MusicBrainz is part of the name, not a folder.
+    EXPECT_TRUE(IsTrackOf(dir / ("out/AC" + std::string(Slash) + "DC.wav"), plan, 0)) << r.Out;
+    EXPECT_FALSE(fs::exists(dir / "out/AC"));
 }
 
 TEST_F(VelmoraRipSafety, LongAlbumTitleStillGivesALog) {
@@ -366,6 +549,9 @@ TEST_P(VelmoraRipNames, FileAsADesktopUserExpects) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, VelmoraRipNames,
     testing::Values(
+        NameRow{"cd_text_slash", {}, {"AC/DC", "x"}, std::string("AC") + Slash + "DC.wav"},
+        NameRow{
+            "cd_text_either_or", {}, {"Either/Or", "x"}, std::string("Either") + Slash + "Or.wav"},
         NameRow{"typed_slash_makes_a_folder", {"--title", "1=Album/Song"}, {}, "Album/Song.wav"},
         NameRow{"leading_dot", {"--title", "1=.hidden"}, {}, std::string(Dot) + "hidden.wav"},
         NameRow{"cd_text_leading_dots",
@@ -387,6 +573,61 @@ TEST_F(VelmoraRipSafety, OverLongTitleIsShortenedAndSaidOnce) {
     EXPECT_EQ(r.Err.find(note), r.Err.rfind(note)) << r.Err;
 }
 
+// A title of 3 MB (longer than a command line may be: it comes from cdplayer.ini) is
+// printed once, cut to a line; its file name is shortened.
+TEST_F(VelmoraRipSafety, HugeTitleIsPrintedOnceAndCut) {
+    const discgen::DiscSpec plan = discgen::simpleDisc(55, 1, 200);
+    const std::string image = MakeDisc("huge", plan);
+    const std::string key = DiscKey(image);
+    ASSERT_FALSE(key.empty());
+    std::ofstream(dir / "config/cdplayer.ini")
+        << "[" << key << "]\n0=" << std::string(3'000'000, 'h') << "\n";
+    const Result r = Run({"rip", "--no-lookup", "--format", "wav", "--out", dir / "out", image});
+    EXPECT_EQ(r.Code, 0) << r.Err.substr(0, 2000);
+    EXPECT_LT(r.Err.size() + r.Out.size(), 20000u);
+    EXPECT_THAT(r.Err, HasSubstr(" bytes): the file name is shortened to 255 bytes"));
+    EXPECT_TRUE(IsTrackOf(dir / ("out/" + std::string(251, 'h') + ".wav"), plan, 0));
+}
+
+TEST_F(VelmoraRipSafety, FoldersOfAFailedTrackAreRemoved) {
+    const std::string image = MakeDisc("deep", discgen::simpleDisc(56, 1, 200));
+    std::string title;
+    for (int i = 0; i < 2100; ++i) {
+        title += "p/";
+    }
+    title += "x";
+    const Result r = Run({"rip", "--no-lookup", "--format", "wav", "--title", "1=" + title, "--out",
+                          dir / "out", image});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_THAT(r.Err, HasSubstr("File name too long"));
+    EXPECT_FALSE(fs::exists(dir / "out/p")) << "folders left behind";
+}
+
+TEST_F(VelmoraRipSafety, ReadOnlyParentGivesItsReason) {
+    const std::string image = MakeDisc("ro", discgen::simpleDisc(57, 1, 200));
+    const std::string ro = dir / "ro";
+    fs::create_directory(ro);
+    std::string reason = "Permission denied";
+    if (::geteuid() == 0) {
+        if (::mount("tmpfs", ro.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+            GTEST_SKIP() << "cannot mount a tmpfs here";
+        }
+        reason = "Read-only file system";
+    } else {
+        fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    // The output folder exists; the track's own folder cannot be made in it.
+    const Result r = Run(
+        {"rip", "--no-lookup", "--format", "wav", "--title", "1=Album/Song", "--out", ro, image});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_THAT(r.Err, HasSubstr(ro + "/Album/Song.wav: " + reason)) << r.Err;
+    if (::geteuid() == 0) {
+        ::umount(ro.c_str());
+    } else {
+        fs::permissions(ro, fs::perms::owner_all);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Small ones
 
@@ -400,6 +641,28 @@ TEST_F(VelmoraRipSafety, TitleForATrackTheDiscLacksIsRefused) {
         EXPECT_FALSE(fs::exists(dir / "out/Track01.mp3"));
     }
     EXPECT_EQ(Run({"tracks", "--no-lookup", "--title", "3=x", image}).Code, 0);
+}
+
+// Ctrl-C while the look-up waits for a server that never answers: the program ends
+// within about a second, rips nothing, and claims nothing of files that never were.
+TEST_F(VelmoraRipSafety, CtrlCDuringAHangingLookupActsAtOnce) {
+    const std::string image = MakeDisc("hang", discgen::simpleDisc(59, 2, 200));
+    LocalHttpServer server(LocalHttpServer::Mode::Hang, 0, "", 2, 30);
+    const pid_t pid =
+        Start({"rip", "--out", dir / "out", image}, {"VELMORA_MUSICBRAINZ_URL=" + server.Url()});
+    // The request is out once the server has it.
+    for (int i = 0; i < 400 && server.Requests().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(server.Requests().empty());
+    const auto sent = std::chrono::steady_clock::now();
+    ::kill(pid, SIGINT);
+    const Result r = Wait(pid, "run", std::chrono::seconds(20));
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(2500));
+    EXPECT_EQ(r.Code, 130) << r.Err;
+    EXPECT_THAT(r.Err, Not(HasSubstr("was left as it was")));
+    EXPECT_FALSE(fs::exists(dir / "out/Track01.mp3"));
+    EXPECT_TRUE(PartialFiles(dir.path()).empty());
 }
 
 } // namespace
