@@ -419,7 +419,7 @@ void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileNa
 // the buffers once for the whole track.
 void TCDRIP::StartOutput(TRipState& st, const std::string& FileName, uint64_t sectors,
                          int32_t size) {
-    st.File.emplace(FileName);
+    st.File.emplace(FileName, OutputOptions);
     const TPCMFormat fmt = PCMFormatOf(FOutputFormat);
     if (WriteWAV && !st.Encode) {
         st.Announced = sectors * fmt.BytesPerSector;

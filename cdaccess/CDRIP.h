@@ -225,6 +225,9 @@ public:
     // False, with the reason in *Error, ends the track as a failed write does
     // (ECDRIPError with the reason).
     std::function<bool(const std::string& TempName, std::string* Error)> BeforeFinish;
+    // How the next track's file is made: what its final rename may replace, and
+    // whether it makes (and on failure removes) its folders.
+    OutputFiles::TPartialOptions OutputOptions;
     // Reads track TrackNum (1-based) once more without writing anything: its PCM goes
     // to OnPCM only (the second read of a test). Progress and ProcessMessages run as
     // during an extraction; Abort stops it. ECDRIPError as RipTrack.

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <random>
 
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,13 +48,26 @@ std::string FolderPartOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// Encoder threads make partial files at once: the generator is theirs in turn.
+struct SharedGenerator {
+    std::mutex Lock; // guards Generator
+    std::mt19937 Generator{std::random_device{}() ^ static_cast<unsigned>(::getpid())};
+};
+
+SharedGenerator& Generator() {
+    static SharedGenerator shared; // made once, thread-safe; used only under its lock
+    return shared;
+}
+
 std::string RandomSuffix() {
-    static const char Alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    static std::mt19937 generator{std::random_device{}() ^ static_cast<unsigned>(::getpid())};
+    static constexpr char Alphabet[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::uniform_int_distribution<std::size_t> pick(0, sizeof Alphabet - 2);
     std::string s;
+    SharedGenerator& g = Generator();
+    std::lock_guard lock(g.Lock);
     for (std::size_t i = 0; i < RandomChars; ++i) {
-        s += Alphabet[pick(generator)];
+        s += Alphabet[pick(g.Generator)];
     }
     return s;
 }
@@ -69,7 +84,7 @@ std::string TempPrefix(const std::string& finalName) {
 }
 
 [[noreturn]] void CannotCreate(const std::string& name, int error) {
-    throw EFCreateError("Cannot create file " + name + ": " + ErrorText(error));
+    throw EFCreateError("Cannot create file " + name + ": " + ErrorText(error), error);
 }
 
 } // namespace
@@ -140,12 +155,123 @@ bool IsInvalidTitle(const std::string& title) {
     }
 }
 
-std::string OutputName(const std::string& outDir, const std::string& title, bool mp3) {
+namespace {
+
+constexpr const char* LookAlikeSlash = "\xE2\x88\x95"; // U+2215 DIVISION SLASH
+constexpr const char* LookAlikeDot = "\xE2\x80\xA4";   // U+2024 ONE DOT LEADER
+
+bool IsContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// A C1 control character (U+0080 to U+009F) in UTF-8 starts at `at`.
+bool IsC1At(const std::string& text, std::size_t at) {
+    return static_cast<unsigned char>(text[at]) == 0xC2 && at + 1 < text.size() &&
+           static_cast<unsigned char>(text[at + 1]) >= 0x80 &&
+           static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+}
+
+// The part, cut to `room` bytes at a character boundary; `cut` set when it was longer.
+std::string FitPart(const std::string& part, std::size_t room, bool& cut) {
+    if (part.size() <= room) {
+        return part;
+    }
+    cut = true;
+    return CutAtCharacter(part, room);
+}
+
+} // namespace
+
+std::string TitleFromOutside(const std::string& title) {
+    std::string out;
+    for (char c : title) {
+        if (c == '/') {
+            out += LookAlikeSlash;
+        } else {
+            out += IsControl(c) ? ' ' : c;
+        }
+    }
+    return out;
+}
+
+std::string VisiblePart(const std::string& part) {
+    std::size_t dots = 0;
+    while (dots < part.size() && part[dots] == '.') {
+        ++dots;
+    }
+    std::string out;
+    for (std::size_t i = 0; i < dots; ++i) {
+        out += LookAlikeDot;
+    }
+    return out + part.substr(dots);
+}
+
+std::string CutAtCharacter(const std::string& text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) {
+        return text;
+    }
+    std::size_t end = maxBytes;
+    while (end > 0 && IsContinuationByte(text[end])) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+TOutputName MakeOutputName(const std::string& outDir, const std::string& title, bool mp3) {
+    TOutputName result;
     std::string folder = TrimControl(outDir);
     if (folder.empty() || folder.back() != '/') {
         folder += '/';
     }
-    return folder + TrimControl(title) + (mp3 ? ".mp3" : ".wav");
+    const std::string extension = mp3 ? ".mp3" : ".wav";
+    const std::string t = TrimControl(title);
+    if (IsInvalidTitle(t)) {
+        // Never created: the refusal shows the name as the title formed it.
+        result.Path = folder + t + extension;
+        return result;
+    }
+    std::string path = folder;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t slash = t.find('/', from);
+        const std::string part = VisiblePart(t.substr(from, slash - from));
+        if (slash == std::string::npos) {
+            path += FitPart(part, NameMax - extension.size(), result.Shortened) + extension;
+            break;
+        }
+        path += FitPart(part, NameMax, result.Shortened) + "/";
+        from = slash + 1;
+    }
+    result.Path = path;
+    return result;
+}
+
+std::string OutputName(const std::string& outDir, const std::string& title, bool mp3) {
+    return MakeOutputName(outDir, title, mp3).Path;
+}
+
+std::string SafeFileName(const std::string& text, std::size_t maxBytes,
+                         const std::string& fallback) {
+    std::string clean;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (IsC1At(text, i)) {
+            ++i;
+        } else if (text[i] == '/') {
+            clean += '-';
+        } else if (!IsControl(text[i])) {
+            clean += text[i];
+        }
+    }
+    clean = CutAtCharacter(VisiblePart(TrimControl(clean)), maxBytes);
+    return TrimControl(clean).empty() ? fallback : clean;
+}
+
+std::string ShortForTerminal(const std::string& text, std::size_t maxBytes) {
+    const std::string shown = EscapeControls(text);
+    if (shown.size() <= maxBytes) {
+        return shown;
+    }
+    return CutAtCharacter(shown, maxBytes) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
 void CheckTitle(const std::string& title, const std::string& name) {
@@ -162,7 +288,14 @@ bool CreateFolderOf(const std::string& name) {
 
 std::string EscapeControls(const std::string& text) {
     std::string out;
-    for (char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (IsC1At(text, i)) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04X", static_cast<unsigned char>(text[++i]));
+            out += hex;
+            continue;
+        }
         switch (c) {
         case '\\':
             out += "\\\\";
@@ -190,41 +323,87 @@ std::string ErrorText(int error) {
 // ---------------------------------------------------------------------------
 // The partial file
 
-TPartialFile::TPartialFile(std::string finalName) : Final(std::move(finalName)) {
+TPartialFile::TPartialFile(std::string finalName, TPartialOptions options)
+    : Final(std::move(finalName)), Options(options) {
+    if (Options.MakeFolders) {
+        MakeFolders();
+    }
     struct stat st {};
     Previous = ::lstat(Final.c_str(), &st) == 0;
     if (Previous && S_ISDIR(st.st_mode)) {
-        CannotCreate(Final, EISDIR);
+        Fail(EISDIR);
     }
     if (Previous && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode))) {
-        Direct = true;
+        IsDirect = true;
         Temp = Final;
         // A pipe opens without waiting: with no program reading it, opening would block
         // for ever. One that has a reader is then written as usual.
         Fd = ::open(Final.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
         if (Fd < 0 && errno == ENXIO) {
-            throw EFCreateError("Cannot create file " + Final + ": no program reads this pipe");
+            RemoveMadeFolders();
+            throw EFCreateError("Cannot create file " + Final + ": no program reads this pipe",
+                                ENXIO);
         }
         if (Fd < 0) {
-            CannotCreate(Final, errno);
+            Fail(errno);
         }
         ::fcntl(Fd, F_SETFL, ::fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
         return;
     }
     if (FileNameOf(Final).size() > NameMax) {
-        CannotCreate(Final, ENAMETOOLONG);
+        Fail(ENAMETOOLONG);
     }
+    OpenTemp();
+}
+
+// The folders of the final name that are missing, made from the top down. mkdir's own
+// reason (a read-only parent: "Permission denied") is the track's.
+void TPartialFile::MakeFolders() {
+    const std::string folder = FolderPartOf(Final);
+    for (std::size_t slash = folder.find('/', 1); slash != std::string::npos;
+         slash = folder.find('/', slash + 1)) {
+        const std::string part = folder.substr(0, slash);
+        if (::mkdir(part.c_str(), 0777) == 0) {
+            MadeFolders.push_back(part);
+        } else if (errno != EEXIST) {
+            Fail(errno);
+        }
+    }
+}
+
+// Only folders this file made, only when empty: another track's file in one keeps it.
+void TPartialFile::RemoveMadeFolders() {
+    for (auto it = MadeFolders.rbegin(); it != MadeFolders.rend(); ++it) {
+        if (::rmdir(it->c_str()) != 0) {
+            break;
+        }
+    }
+    MadeFolders.clear();
+}
+
+void TPartialFile::OpenTemp() {
     const std::string prefix = TempPrefix(Final);
     for (int attempt = 0; attempt < 100; ++attempt) {
         Temp = prefix + RandomSuffix();
         Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (Fd >= 0 || errno != EEXIST) {
+        if (Fd >= 0) {
+            return;
+        }
+        // Another track that failed may have removed a folder this one found made.
+        if (errno == ENOENT && Options.MakeFolders && attempt < 3) {
+            MakeFolders();
+            continue;
+        }
+        if (errno != EEXIST) {
             break;
         }
     }
-    if (Fd < 0) {
-        CannotCreate(Final, errno);
-    }
+    Fail(errno);
+}
+
+void TPartialFile::Fail(int error) {
+    RemoveMadeFolders();
+    CannotCreate(Final, error);
 }
 
 TPartialFile::~TPartialFile() {
@@ -271,10 +450,35 @@ bool TPartialFile::Close() {
     return true;
 }
 
+// Renames the partial file to the final name without replacing more than the options
+// allow. Where the file system has no RENAME_NOREPLACE, a hard link does the same:
+// link() fails on a name that exists.
+bool TPartialFile::Rename(int& error) {
+    const bool replace = Options.Replace == TReplace::Anything ||
+                         (Options.Replace == TReplace::WhatWasThere && Previous);
+    // rename() replaces whatever name is there, a symbolic link included, and never
+    // writes through it.
+    if (replace
+            ? ::rename(Temp.c_str(), Final.c_str()) == 0
+            : ::renameat2(AT_FDCWD, Temp.c_str(), AT_FDCWD, Final.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    error = errno;
+    if (replace || (error != EINVAL && error != ENOSYS)) {
+        return false;
+    }
+    if (::link(Temp.c_str(), Final.c_str()) != 0) {
+        error = errno;
+        return false;
+    }
+    ::unlink(Temp.c_str());
+    return true;
+}
+
 bool TPartialFile::Finish(bool complete) {
     Done = true;
     const bool closed = Close();
-    if (Direct) {
+    if (IsDirect) {
         return true;
     }
     if (!complete && Previous) {
@@ -283,24 +487,54 @@ bool TPartialFile::Finish(bool complete) {
     }
     if (!closed && complete) {
         ::unlink(Temp.c_str());
-        CannotCreate(Final, LastError);
+        Fail(LastError);
     }
-    // rename() replaces whatever name is there, a symbolic link included, and never
-    // writes through it.
-    if (::rename(Temp.c_str(), Final.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(Temp.c_str());
-        CannotCreate(Final, error);
+    int error = 0;
+    if (Rename(error)) {
+        return true;
     }
-    return true;
+    ::unlink(Temp.c_str());
+    if (error == EEXIST && !complete) {
+        RemoveMadeFolders();
+        return false; // a track that ended early never takes a name that appeared
+    }
+    RemoveMadeFolders();
+    if (error == EEXIST) {
+        throw EFCreateError("Cannot create file " + Final + ": " + Final +
+                                " already exists (--overwrite replaces it)",
+                            EEXIST);
+    }
+    CannotCreate(Final, error);
 }
 
 void TPartialFile::Discard() {
     Done = true;
     Close();
-    if (!Direct) {
+    if (!IsDirect) {
         ::unlink(Temp.c_str());
+        RemoveMadeFolders();
     }
+}
+
+bool WriteWholeFile(const std::string& name, const std::string& text, TReplace replace,
+                    int& error) {
+    error = 0;
+    try {
+        TPartialFile file(name, TPartialOptions{replace, false});
+        if (!file.Direct() && replace == TReplace::Nothing && file.PreviousExisted()) {
+            error = EEXIST;
+            return false;
+        }
+        if (!file.Write(text.data(), text.size())) {
+            error = file.Error();
+            return false;
+        }
+        file.Finish(true);
+        return true;
+    } catch (const EFCreateError& e) {
+        error = e.Code != 0 ? e.Code : EIO;
+    }
+    return false;
 }
 
 } // namespace OutputFiles

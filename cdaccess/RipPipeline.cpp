@@ -272,7 +272,10 @@ void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
         }
         if (!stopped) {
             started = true;
-            file.emplace(slot.Track.FileName);
+            const auto options = FileOptions.find(slot.Track.TrackNum);
+            file.emplace(slot.Track.FileName, options != FileOptions.end()
+                                                  ? options->second
+                                                  : OutputFiles::TPartialOptions{});
             try {
                 const TPCMFormat fmt = PCMFormatOf(Rip.OutputFormat());
                 coder.ForTrack(slot.Track.TrackNum);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -85,6 +86,8 @@ public:
     // before that file takes the final name, when it will take it (a finished track, or
     // one that ended early where nothing was under the name before): the tags go here.
     // False, with the reason in *Error, ends the track as a failed write does.
+    // How each track's file is made, by track number (the default when not listed).
+    std::map<int32_t, OutputFiles::TPartialOptions> FileOptions;
     std::function<bool(const TPipelineTrack& Track, const std::string& TempName,
                        std::string* Error)>
         BeforeFinish;

@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -28,6 +29,13 @@ extern "C" size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     }
     sink->Body->append(data, n);
     return n;
+}
+
+std::atomic<StopCheck> Stop{nullptr};
+
+extern "C" int OnTransferInfo(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const StopCheck check = Stop.load();
+    return check != nullptr && check() ? 1 : 0; // nonzero ends the transfer
 }
 
 void GlobalInit() {
@@ -69,7 +77,15 @@ Response Get(const std::string& url, long timeoutSeconds, std::size_t maxBytes) 
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, WriteBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnTransferInfo);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     const CURLcode rc = curl_easy_perform(c);
+    if (rc == CURLE_ABORTED_BY_CALLBACK) {
+        r.Status = 0;
+        r.Body.clear();
+        r.Error = "stopped";
+        return r;
+    }
     if (sink.CutOff) {
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.Status);
         r.Error = "the answer is longer than " + std::to_string(maxBytes) + " bytes";
@@ -83,6 +99,10 @@ Response Get(const std::string& url, long timeoutSeconds, std::size_t maxBytes) 
     }
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.Status);
     return r;
+}
+
+void SetStopCheck(StopCheck check) {
+    Stop.store(check);
 }
 
 std::string BaseAddress(const char* variable, const std::string& fallback) {

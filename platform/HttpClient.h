@@ -20,6 +20,12 @@ std::string UserAgent();
 // longer than maxBytes is cut off there and Error says so.
 Response Get(const std::string& url, long timeoutSeconds = 10, std::size_t maxBytes = 4 << 20);
 
+// A check that a look-up in progress polls (about once a second, and while it waits
+// for an answer): when it returns true the request ends at once with Error "stopped".
+// velmora-rip's Ctrl-C sets it. Null: none.
+using StopCheck = bool (*)();
+void SetStopCheck(StopCheck check);
+
 // The value of the environment variable `variable` when it is set and not empty,
 // else fallback; a trailing '/' is removed.
 std::string BaseAddress(const char* variable, const std::string& fallback);

@@ -5,6 +5,7 @@
 #include "cdaccess/CDRIP.h"
 #include "cdaccess/OutputFiles.h"
 #include "cdaccess/RipPipeline.h"
+#include "verify/ReportFile.h"
 #include "verify/RipLog.h"
 
 #include <algorithm>
@@ -27,23 +28,23 @@ double SecondsOf(const TCDRIP& rip, int number) {
     return t != nullptr ? t->AudioSectors() / 75.0 : 0; // 75 sectors a second
 }
 
-// The output name of a title: the folder, the title and the format's extension.
-std::string NameFor(const JobOptions& options, const std::string& title) {
-    const std::string wav = OutputFiles::OutputName(options.OutDir, title, false);
-    if (options.Format == nullptr) {
-        return wav;
-    }
-    return wav.substr(0, wav.size() - 4) + options.Format->Extension();
-}
-
-bool WriteReportFile(const std::string& path, const RipRecord& record) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << FormatRipJson(record);
-    out.close();
-    return static_cast<bool>(out);
+// The title as it names the track's file.
+std::string FileTitleOf(const JobOptions& options, const JobTrack& track) {
+    return options.OutsideTitles.count(track.Number) > 0
+               ? OutputFiles::TitleFromOutside(track.Title)
+               : track.Title;
 }
 
 } // namespace
+
+OutputFiles::TOutputName JobFileName(const JobOptions& options, const JobTrack& track) {
+    OutputFiles::TOutputName n =
+        OutputFiles::MakeOutputName(options.OutDir, FileTitleOf(options, track), false);
+    if (options.Format != nullptr) {
+        n.Path = n.Path.substr(0, n.Path.size() - 4) + options.Format->Extension();
+    }
+    return n;
+}
 
 const char* TrackResultWord(TrackResult result) {
     switch (result) {
@@ -80,6 +81,7 @@ struct RipJob::Checked {
     JobTrack Track;
     bool Refused = false;
     std::string Reason;
+    OutputFiles::TPartialOptions File; // what the final rename may replace; folders made
 };
 
 RipJob::RipJob(TCDRIP& rip, JobOptions options, JobObserver& observer)
@@ -121,16 +123,24 @@ void RipJob::DescribeSettings() {
 // StopJob answer, or with StopAtFailure the first refusal, ends the list there.
 std::vector<RipJob::Checked> RipJob::CheckNames() {
     std::vector<Checked> checked;
-    std::set<std::string> taken;
+    std::map<std::string, int> taken; // the job's names so far, and the track of each
     bool replaceAll = false;
     for (const JobTrack& track : List) {
-        Checked c{track, false, {}};
-        c.Track.FileName = NameFor(Opt, track.Title);
+        Checked c{track, false, {}, {}};
+        c.Track.FileName = JobFileName(Opt, track).Path;
         const std::string& name = c.Track.FileName;
-        if (OutputFiles::IsInvalidTitle(track.Title)) {
+        // The whole job's names are reserved here, before any track starts: a name met
+        // again is another track's, whatever the order the encoders finish in.
+        const auto earlier = taken.find(name);
+        const bool present = NameTaken(name);
+        if (OutputFiles::IsInvalidTitle(FileTitleOf(Opt, track))) {
             c.Refused = true;
             c.Reason = OutputFiles::EInvalidFileName(name).what();
-        } else if (!replaceAll && (NameTaken(name) || taken.count(name) > 0)) {
+        } else if (earlier != taken.end() && Opt.RefuseSameNames) {
+            c.Refused = true;
+            c.Reason = "the same file name as track " + std::to_string(earlier->second) +
+                       " of this rip; not ripped";
+        } else if (!replaceAll && !Opt.Overwrite && (present || earlier != taken.end())) {
             switch (Observer.AskReplace(c.Track, &c.Reason)) {
             case ReplaceAnswer::Yes:
                 break;
@@ -144,9 +154,14 @@ std::vector<RipJob::Checked> RipJob::CheckNames() {
                 return checked;
             }
         }
+        // A name free now is never replaced when another program takes it meanwhile;
+        // one the user chose to replace is replaced as it is then.
+        c.File.MakeFolders = true;
+        c.File.Replace = Opt.Overwrite || replaceAll         ? OutputFiles::TReplace::Anything
+                         : present || earlier != taken.end() ? OutputFiles::TReplace::WhatWasThere
+                                                             : OutputFiles::TReplace::Nothing;
         if (!c.Refused) {
-            OutputFiles::CreateFolderOf(name); // a failure shows, with its reason, later
-            taken.insert(name);
+            taken.emplace(name, track.Number);
         }
         checked.push_back(std::move(c));
         if (checked.back().Refused && Opt.StopAtFailure) {
@@ -219,7 +234,13 @@ void RipJob::End(const JobTrack& track, TrackOutcome outcome) {
     Observer.TrackEnds(track, outcome);
 }
 
+// A device or a pipe at the final name is written directly: it has no tags to write,
+// and opening a pipe to read its tag would wait for ever.
 bool RipJob::TagFile(const JobTrack& track, const std::string& path, std::string* error) const {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        return true;
+    }
     return !Tags || Tags->Write(path, track, error);
 }
 
@@ -273,6 +294,7 @@ void RipJob::ReadOne(const Checked& c, int ordinal) {
     TrackOutcome o;
     try {
         Rip.Encode = Opt.Format != nullptr;
+        Rip.OutputOptions = c.File;
         ProofOf->RipTrack(track.Number, track.FileName);
         Poll();
         o = ReadOutcome(
@@ -336,6 +358,7 @@ void RipJob::RunPipeline(const std::vector<Checked>& checked) {
         } else {
             tracks.push_back({c.Track.Number, c.Track.FileName});
             byNumber[c.Track.Number] = c.Track;
+            pipeline.FileOptions[c.Track.Number] = c.File;
         }
     }
     StopEncoders = [&pipeline] { pipeline.StopEncoding(); };
@@ -399,6 +422,7 @@ void RipJob::RunPipeline(const std::vector<Checked>& checked) {
         report();
     };
     // The byNumber map is not changed while the workers run, so BeforeFinish may read it.
+    Poll(); // a job stopped before its first track starts none
     if (!tracks.empty() && !StopFlag) {
         pipeline.Run(tracks);
     }
@@ -490,6 +514,7 @@ int RipJob::Finish(int stoppedStatus) {
     ApplyOutcomes();
     int status = ExitStatus(stoppedStatus);
     Log = ProofOf->WriteLog(Opt.LogFolder, status);
-    ReportOk = Opt.ReportPath.empty() || WriteReportFile(Opt.ReportPath, ProofOf->Record);
+    ReportOk = Opt.ReportPath.empty() ||
+               WriteRipReport(Opt.ReportPath, ProofOf->Record, Opt.Overwrite, &ReportWhy);
     return status;
 }

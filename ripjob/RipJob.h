@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cdaccess/OutputFiles.h"
 #include "ripjob/Damage.h"
 #include "ripjob/TrackEncoder.h"
 #include "verify/JobProof.h"
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -118,7 +120,21 @@ struct JobOptions {
     JobProofOptions Proof;
     std::string OffsetSource; // "Read offset from" in the log; empty: not listed
     std::string ReportPath;   // the JSON report; empty: none
+    // velmora-rip's --overwrite: a final name may be replaced whatever is there, even
+    // a file that appeared while the track was ripped, and the report may replace a
+    // file that is not a report. Without it a name that appears meanwhile is kept.
+    bool Overwrite = false;
+    // Two tracks of the job with one name: the later one is refused (velmora-rip)
+    // instead of asked about (the window).
+    bool RefuseSameNames = false;
+    // Tracks (by number) whose title comes from outside (CD-TEXT, MusicBrainz): its "/"
+    // is part of the file's name (OutputFiles::TitleFromOutside), not a folder.
+    std::set<int> OutsideTitles;
 };
+
+// The output name of a job's track: the folder, the title (as it may name a file) and
+// the format's extension.
+OutputFiles::TOutputName JobFileName(const JobOptions& options, const JobTrack& track);
 
 class RipJob {
 public:
@@ -149,8 +165,11 @@ public:
     int Finish(int stoppedStatus = 1);
     // The log's path after Finish; empty when it could not be written.
     const std::string& LogPath() const { return Log; }
-    // False when a report was asked for and could not be written.
+    // False when a report was asked for and could not be written; then why.
     bool ReportWritten() const { return ReportOk; }
+    const std::string& ReportError() const { return ReportWhy; }
+    // Why the log could not be written (LogPath() empty).
+    const std::string& LogError() const { return ProofOf->LogError; }
 
     const JobOptions& Options() const { return Opt; }
     const std::vector<JobTrack>& Tracks() const { return List; }
@@ -196,6 +215,7 @@ private:
     double StartTime = 0;
     std::string Log;
     bool ReportOk = true;
+    std::string ReportWhy;
 };
 
 // True when something other than a folder (a file, a link) is under the name.

@@ -252,7 +252,10 @@ void readDiscSection(const std::string& file, const std::string& section, std::s
                      std::string& album, std::string& year, std::string& genre,
                      std::vector<std::string>& titles) {
     const ProfileIni::Entries entries = discEntries(file, section);
-    album = valueOf(entries, "title");
+    // Save writes "album"; files other programs wrote hold "title".
+    album = valueOf(entries, "album");
+    if (album.empty())
+        album = valueOf(entries, "title");
     artist = valueOf(entries, "artist");
     year = valueOf(entries, "year");
     genre = valueOf(entries, "genre");

@@ -1,5 +1,6 @@
 #include "verify/DriveOffsets.h"
 
+#include "cdaccess/OutputFiles.h"
 #include "platform/HttpClient.h"
 #include "platform/Paths.h"
 #include "verify/ArLookup.h"
@@ -95,7 +96,9 @@ std::optional<int32_t> DriveReadOffset(const std::string& driveId, long timeoutS
         if (!entries.empty()) {
             std::error_code ec;
             std::filesystem::create_directories(CacheFolder(), ec);
-            std::ofstream(cached, std::ios::binary | std::ios::trunc) << r.Body;
+            // Whole or not at all: a full disk leaves the list fetched again next time.
+            int error = 0;
+            OutputFiles::WriteWholeFile(cached, r.Body, OutputFiles::TReplace::Anything, error);
         }
     }
     return FindDriveOffset(entries, driveId);

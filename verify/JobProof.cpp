@@ -40,11 +40,7 @@ std::string TrackProofText(const TrackRecord& t) {
     if (!t.Damaged.empty()) {
         text += ", damaged sectors";
     }
-    text += ", AccurateRip " + ArResultWord(t.Ar.Result);
-    if (t.Ar.Result == ArResult::Accurate) {
-        text += " (confidence " + std::to_string(t.Ar.Confidence) + ", v" +
-                std::to_string(t.Ar.Version) + ")";
-    }
+    text += ", AccurateRip " + ArVerdictText(t.Ar);
     return text;
 }
 
@@ -186,5 +182,5 @@ void JobProof::Lookup() {
 
 std::string JobProof::WriteLog(const std::string& folder, int exitStatus) {
     Record.Exit = exitStatus;
-    return WriteRipLog(folder, Record);
+    return WriteRipLog(folder, Record, &LogError);
 }

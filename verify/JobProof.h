@@ -58,6 +58,7 @@ public:
     void SkipLookup() { Options.AccurateRip = false; }
 
     RipRecord Record;
+    std::string LogError; // why Finish could not write the log
 
 private:
     TrackRecord* Find(int32_t TrackNum);

@@ -1,5 +1,6 @@
 #include "verify/RipLog.h"
 
+#include "cdaccess/OutputFiles.h"
 #include "ripjob/Damage.h"
 
 #include <nlohmann/json.hpp>
@@ -49,12 +50,7 @@ std::string DamagedText(const TrackRecord& t) {
 }
 
 std::string ArText(const TrackRecord& t) {
-    std::string text = ArResultWord(t.Ar.Result);
-    if (t.Ar.Result == ArResult::Accurate) {
-        text += " (confidence " + std::to_string(t.Ar.Confidence) + ", v" +
-                std::to_string(t.Ar.Version) + ")";
-    }
-    return text;
+    return ArVerdictText(t.Ar);
 }
 
 void WriteToc(std::ostream& out, const DiscToc& toc) {
@@ -108,13 +104,12 @@ void WriteNotRead(std::ostream& out, const TrackRecord& t) {
     WriteOutcome(out, t);
 }
 
-std::string SafeName(std::string name) {
-    for (char& c : name) {
-        if (c == '/') {
-            c = '-';
-        }
-    }
-    return name.empty() || name == "." || name == ".." ? "rip" : name;
+// Room for " (9999).log" in a file name of 255 bytes.
+constexpr std::size_t kStemBytes = 255 - 11;
+
+// The album title comes from outside: one visible file name, whatever it holds.
+std::string SafeName(const std::string& name) {
+    return OutputFiles::SafeFileName(name, kStemBytes, "rip");
 }
 
 } // namespace
@@ -125,6 +120,7 @@ std::string RipSummary(const RipRecord& record) {
     int damaged = 0;
     int unknown = 0;
     int unreachable = 0;
+    int bad = 0;
     int off = 0;
     int notAccurate = 0;
     for (const TrackRecord& t : record.Tracks) {
@@ -136,6 +132,7 @@ std::string RipSummary(const RipRecord& record) {
         accurate += t.Ar.Result == ArResult::Accurate ? 1 : 0;
         unknown += t.Ar.Result == ArResult::NotInDatabase ? 1 : 0;
         unreachable += t.Ar.Result == ArResult::Unreachable ? 1 : 0;
+        bad += t.Ar.Result == ArResult::BadAnswer ? 1 : 0;
         off += t.Ar.Result == ArResult::Off || t.Ar.Result == ArResult::NotAvailable ? 1 : 0;
     }
     const int total = static_cast<int>(record.Tracks.size());
@@ -147,6 +144,9 @@ std::string RipSummary(const RipRecord& record) {
         text = tracks + " ripped, not in the AccurateRip database";
     } else if (unreachable == total) {
         text = tracks + " ripped, the AccurateRip database did not answer";
+    } else if (bad == total) {
+        text = tracks +
+               " ripped, the AccurateRip answer cannot vouch: " + record.Tracks.front().Ar.Problem;
     } else {
         text = std::to_string(accurate) + " of " + std::to_string(total) +
                (total == 1 ? " track" : " tracks") + " accurately ripped";
@@ -202,19 +202,22 @@ std::string FormatRipJson(const RipRecord& r) {
         for (const auto& [first, last] : t.Damaged) {
             damaged.push_back({first, last});
         }
-        nlohmann::ordered_json entry = {{"number", t.Number},
-                                        {"file", t.File},
-                                        {"title", t.Title},
-                                        {"sectors", t.Sectors},
-                                        {"damaged", damaged},
-                                        {"damaged_sectors", RangeSectors(RangesOf(t))},
-                                        {"crc32", HexOrNull(t.Crc32)},
-                                        {"test_crc32", HexOrNull(t.TestCrc32)},
-                                        {"accuraterip",
-                                         {{"v1", HexOrNull(t.ArV1)},
-                                          {"v2", HexOrNull(t.ArV2)},
-                                          {"result", ArResultWord(t.Ar.Result)},
-                                          {"confidence", t.Ar.Confidence}}}};
+        nlohmann::ordered_json entry = {
+            {"number", t.Number},
+            {"file", t.File},
+            {"title", t.Title},
+            {"sectors", t.Sectors},
+            {"damaged", damaged},
+            {"damaged_sectors", RangeSectors(RangesOf(t))},
+            {"crc32", HexOrNull(t.Crc32)},
+            {"test_crc32", HexOrNull(t.TestCrc32)},
+            {"accuraterip",
+             {{"v1", HexOrNull(t.ArV1)},
+              {"v2", HexOrNull(t.ArV2)},
+              {"result", ArResultWord(t.Ar.Result)},
+              {"confidence", t.Ar.Confidence},
+              {"problem", t.Ar.Problem.empty() ? nlohmann::ordered_json(nullptr)
+                                               : nlohmann::ordered_json(t.Ar.Problem)}}}};
         entry["outcome"] = t.Outcome;
         entry["reason"] = t.Reason;
         tracks.push_back(entry);
@@ -264,34 +267,23 @@ std::string RipLogPath(const std::string& folder, const RipRecord& record) {
     return RipLogPath(folder, record, n);
 }
 
-std::string WriteRipLog(const std::string& folder, const RipRecord& record) {
+std::string WriteRipLog(const std::string& folder, const RipRecord& record, std::string* why) {
     const std::string text = FormatRipLog(record);
-    // O_EXCL: a log that appears between the look and the write is not overwritten
-    // either; the next number is taken instead.
+    // Written as a track is (a partial file, then the rename), never replacing a log:
+    // a log that appears meanwhile makes the next number taken, and a full disk leaves
+    // no short log behind.
+    int error = 0;
     for (int n = 1; n < 10000; ++n) {
         const std::string path = RipLogPath(folder, record, n);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno == EEXIST) {
-            continue;
+        if (OutputFiles::WriteWholeFile(path, text, OutputFiles::TReplace::Nothing, error)) {
+            return path;
         }
-        if (fd < 0) {
-            return {};
+        if (error != EEXIST) {
+            break;
         }
-        const char* p = text.data();
-        std::size_t left = text.size();
-        while (left > 0) {
-            const ssize_t w = ::write(fd, p, left);
-            if (w < 0 && errno == EINTR) {
-                continue;
-            }
-            if (w <= 0) {
-                break;
-            }
-            p += w;
-            left -= static_cast<std::size_t>(w);
-        }
-        const bool closed = ::close(fd) == 0;
-        return left == 0 && closed ? path : std::string();
+    }
+    if (why != nullptr) {
+        *why = OutputFiles::ErrorText(error);
     }
     return {};
 }

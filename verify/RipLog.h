@@ -24,5 +24,7 @@ std::string RipLogPath(const std::string& folder, const RipRecord& record);
 // The n-th candidate: "<name>.log" for n 1, "<name> (n).log" after.
 std::string RipLogPath(const std::string& folder, const RipRecord& record, int n);
 
-// Writes the log to RipLogPath; returns the path, or empty when it could not be written.
-std::string WriteRipLog(const std::string& folder, const RipRecord& record);
+// Writes the log to RipLogPath; returns the path, or empty when it could not be written
+// (with the reason in `why` when given).
+std::string WriteRipLog(const std::string& folder, const RipRecord& record,
+                        std::string* why = nullptr);

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -135,8 +137,138 @@ INSTANTIATE_TEST_SUITE_P(
                     NameRow{"trailing_slash", "/m/", "Track03", true, "/m/Track03.mp3"},
                     NameRow{"blanks_around", "  /m \t", " Song ", true, "/m/Song.mp3"},
                     NameRow{"sub_folder", "/m", "Album/Song", false, "/m/Album/Song.wav"},
-                    NameRow{"odd_characters_kept", "/m", "a?b*:c\\d", true, "/m/a?b*:c\\d.mp3"}),
+                    NameRow{"odd_characters_kept", "/m", "a?b*:c\\d", true, "/m/a?b*:c\\d.mp3"},
+                    // A leading "." would hide the file: U+2024 (E2 80 A4) looks the same.
+                    NameRow{"leading_dot", "/m", ".hidden", false, "/m/\xE2\x80\xA4hidden.wav"},
+                    NameRow{"leading_dots_of_a_folder", "/m", "..a/...b", true,
+                            "/m/\xE2\x80\xA4\xE2\x80\xA4"
+                            "a/\xE2\x80\xA4\xE2\x80\xA4\xE2\x80\xA4"
+                            "b.mp3"},
+                    NameRow{"inner_dots_kept", "/m", "a..b.", false, "/m/a..b..wav"}),
     RowName);
+
+struct LongNameRow {
+    const char* name;
+    std::string title;
+    bool mp3;
+    std::string file; // under /m/
+    bool shortened;
+};
+
+class LongNames : public testing::TestWithParam<LongNameRow> {};
+
+// A file name is at most 255 bytes: a longer title is cut at a character boundary and
+// keeps its extension; each folder part is cut the same way.
+TEST_P(LongNames, CutToAFileName) {
+    const LongNameRow& r = GetParam();
+    const TOutputName n = MakeOutputName("/m", r.title, r.mp3);
+    EXPECT_EQ(n.Path, "/m/" + r.file);
+    EXPECT_EQ(n.Shortened, r.shortened);
+    EXPECT_EQ(OutputName("/m", r.title, r.mp3), n.Path);
+}
+
+// "\xC3\xA9" is one character of two bytes (U+00E9).
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LongNames,
+    testing::Values(LongNameRow{"fits_exactly", std::string(251, 'a'), false,
+                                std::string(251, 'a') + ".wav", false},
+                    LongNameRow{"one_byte_over", std::string(252, 'a'), true,
+                                std::string(251, 'a') + ".mp3", true},
+                    LongNameRow{"cut_before_a_split_character",
+                                std::string(250, 'a') + "\xC3\xA9"
+                                                        "b",
+                                false, std::string(250, 'a') + ".wav", true},
+                    LongNameRow{"character_that_just_fits",
+                                std::string(249, 'a') + "\xC3\xA9"
+                                                        "b",
+                                false, std::string(249, 'a') + "\xC3\xA9.wav", true},
+                    LongNameRow{"folder_part", std::string(300, 'f') + "/x", false,
+                                std::string(255, 'f') + "/x.wav", true},
+                    LongNameRow{"folder_part_fits", std::string(255, 'f') + "/x", false,
+                                std::string(255, 'f') + "/x.wav", false}),
+    RowName);
+
+struct OutsideRow {
+    const char* name;
+    std::string title;
+    std::string file; // the title as it names a file
+};
+
+class OutsideTitles : public testing::TestWithParam<OutsideRow> {};
+
+// A "/" in a CD-TEXT or MusicBrainz title is part of the name, never a folder.
+TEST_P(OutsideTitles, NameOneFile) {
+    const OutsideRow& r = GetParam();
+    EXPECT_EQ(TitleFromOutside(r.title), r.file);
+    EXPECT_FALSE(IsInvalidTitle(TitleFromOutside(r.title)));
+    EXPECT_EQ(fs::path(OutputName("/m", TitleFromOutside(r.title), true)).parent_path(), "/m");
+}
+
+// U+2215 is E2 88 95.
+INSTANTIATE_TEST_SUITE_P(Rows, OutsideTitles,
+                         testing::Values(OutsideRow{"slash", "AC/DC",
+                                                    "AC\xE2\x88\x95"
+                                                    "DC"},
+                                         OutsideRow{"two_slashes", "Either/Or/",
+                                                    "Either\xE2\x88\x95Or\xE2\x88\x95"},
+                                         OutsideRow{"parent", "../x", "..\xE2\x88\x95x"},
+                                         OutsideRow{"leading_slash", "/etc",
+                                                    "\xE2\x88\x95"
+                                                    "etc"},
+                                         OutsideRow{"tab_inside", "a\tb", "a b"},
+                                         OutsideRow{"escape_inside", "a\x1b[2Jb", "a [2Jb"},
+                                         OutsideRow{"plain", "Song", "Song"}),
+                         RowName);
+
+struct SafeRow {
+    const char* name;
+    std::string text;
+    std::size_t max;
+    std::string file;
+};
+
+class SafeNames : public testing::TestWithParam<SafeRow> {};
+
+TEST_P(SafeNames, OneVisibleFileName) {
+    const SafeRow& r = GetParam();
+    const std::string n = SafeFileName(r.text, r.max, "rip");
+    EXPECT_EQ(n, r.file);
+    EXPECT_LE(n.size(), r.max);
+    EXPECT_EQ(n.find('/'), std::string::npos);
+    EXPECT_EQ(EscapeControls(n), n);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SafeNames,
+    testing::Values(SafeRow{"plain", "Album", 244, "Album"},
+                    SafeRow{"nul_and_parents", std::string("a\0b/../../c", 11), 244, "ab-..-..-c"},
+                    SafeRow{"terminal_title_sequence",
+                            "\x1b]0;owned\x07"
+                            "Album",
+                            244, "]0;ownedAlbum"},
+                    SafeRow{"c1_control",
+                            "a\xC2\x9b"
+                            "31mb",
+                            244, "a31mb"},
+                    SafeRow{"leading_dot", ".Album", 244,
+                            "\xE2\x80\xA4"
+                            "Album"},
+                    SafeRow{"blank", " \t\n", 244, "rip"}, SafeRow{"empty", "", 244, "rip"},
+                    SafeRow{"only_controls", "\x01\x02", 244, "rip"},
+                    SafeRow{"long", std::string(300, 'x'), 244, std::string(244, 'x')},
+                    SafeRow{"long_utf8", std::string(243, 'x') + "\xC3\xA9", 244,
+                            std::string(243, 'x')}),
+    RowName);
+
+TEST(OutputNames, LongTextIsCutOnceForTheTerminal) {
+    const std::string title(3'000'000, 't');
+    const std::string shown = ShortForTerminal(title);
+    EXPECT_EQ(shown, std::string(300, 't') + "... (3000000 bytes)");
+    EXPECT_EQ(ShortForTerminal("a\x1b"
+                               "b"),
+              "a\\x1Bb");
+    EXPECT_EQ(ShortForTerminal(std::string(300, 'x')), std::string(300, 'x'));
+}
 
 TEST(OutputNames, TrimControlRemovesCodesUpTo32Only) {
     EXPECT_EQ(TrimControl(std::string("\x01\x1f a b \x7f\n", 9)), "a b \x7f");
@@ -171,7 +303,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, Escapes,
                                          EscapeRow{"nul", std::string("a\0b", 3), "a\\x00b"},
                                          EscapeRow{"backslash", "a\\b", "a\\\\b"},
                                          EscapeRow{"delete", "a\x7f", "a\\x7F"},
-                                         EscapeRow{"utf8_kept", "Caf\xc3\xa9", "Caf\xc3\xa9"}),
+                                         EscapeRow{"utf8_kept", "Caf\xc3\xa9", "Caf\xc3\xa9"},
+                                         // U+009B, the one-character CSI, in UTF-8.
+                                         EscapeRow{"c1_csi",
+                                                   "a\xc2\x9b"
+                                                   "2Jb",
+                                                   "a\\u009B2Jb"},
+                                         EscapeRow{"c1_edge_kept", "\xc2\xa0", "\xc2\xa0"}),
                          RowName);
 
 // ---------------------------------------------------------------------------
@@ -273,9 +411,220 @@ TEST(PartialFile, TwoAtOnceForOneNameDoNotShareAFile) {
     EXPECT_NE(a.TempName(), b.TempName());
     a.Write("disc one", 8);
     b.Write("disc two", 8);
-    a.Finish(true);
-    b.Finish(true);
-    EXPECT_EQ(ReadText(dir / "x.wav"), "disc two"); // whole: the last rename wins
+    EXPECT_TRUE(a.Finish(true));
+    // The name was free when b began: a's file, which appeared meanwhile, stays.
+    EXPECT_EQ(MessageOf([&] { b.Finish(true); }), "Cannot create file " + (dir / "x.wav") + ": " +
+                                                      (dir / "x.wav") +
+                                                      " already exists (--overwrite replaces it)");
+    EXPECT_EQ(ReadText(dir / "x.wav"), "disc one");
+    EXPECT_TRUE(PartialFiles(dir.path()).empty());
+}
+
+enum class Meanwhile { Nothing, FileAppears, FileReplaced };
+
+struct ReplaceRow {
+    const char* name;
+    bool before;         // "old" was under the name when the partial file was made
+    Meanwhile meanwhile; // what another program did while the track ran
+    TReplace replace;
+    bool complete;
+    const char* finalText; // the final name's content afterwards
+    bool fails;            // Finish throws "already exists"
+};
+
+class PartialReplace : public testing::TestWithParam<ReplaceRow> {};
+
+TEST_P(PartialReplace, OnlyWhatMayBeReplacedIs) {
+    const ReplaceRow& r = GetParam();
+    TestDir dir;
+    const std::string final = dir / "Track01.wav";
+    if (r.before) {
+        WriteText(final, "old");
+    }
+    TPartialFile file(final, TPartialOptions{r.replace, false});
+    ASSERT_TRUE(file.Write("new", 3));
+    if (r.meanwhile == Meanwhile::FileAppears) {
+        WriteText(final, "other");
+    } else if (r.meanwhile == Meanwhile::FileReplaced) {
+        WriteText(dir / "other", "other");
+        ASSERT_EQ(::rename((dir / "other").c_str(), final.c_str()), 0);
+    }
+    const std::string message = MessageOf([&] { file.Finish(r.complete); });
+    EXPECT_EQ(message, r.fails ? "Cannot create file " + final + ": " + final +
+                                     " already exists (--overwrite replaces it)"
+                               : "(no error)");
+    EXPECT_EQ(ReadText(final), r.finalText);
+    EXPECT_TRUE(PartialFiles(dir.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PartialReplace,
+    testing::Values(ReplaceRow{"free_name", false, Meanwhile::Nothing, TReplace::WhatWasThere, true,
+                               "new", false},
+                    ReplaceRow{"name_appears", false, Meanwhile::FileAppears,
+                               TReplace::WhatWasThere, true, "other", true},
+                    ReplaceRow{"name_appears_early_end", false, Meanwhile::FileAppears,
+                               TReplace::WhatWasThere, false, "other", false},
+                    ReplaceRow{"name_appears_overwrite", false, Meanwhile::FileAppears,
+                               TReplace::Anything, true, "new", false},
+                    ReplaceRow{"chosen_replacement", true, Meanwhile::Nothing,
+                               TReplace::WhatWasThere, true, "new", false},
+                    ReplaceRow{"chosen_replacement_replaced_meanwhile", true,
+                               Meanwhile::FileReplaced, TReplace::WhatWasThere, true, "new", false},
+                    ReplaceRow{"nothing_free", false, Meanwhile::Nothing, TReplace::Nothing, true,
+                               "new", false},
+                    ReplaceRow{"nothing_taken", true, Meanwhile::Nothing, TReplace::Nothing, true,
+                               "old", true}),
+    RowName);
+
+TEST(PartialFile, EncoderThreadsGetTheirOwnFiles) {
+    TestDir dir;
+    constexpr int Threads = 8;
+    constexpr int Each = 50;
+    std::vector<std::vector<std::string>> names(Threads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < Each; ++i) {
+                TPartialFile f(dir / ("t" + std::to_string(t) + "-" + std::to_string(i)));
+                names[static_cast<std::size_t>(t)].push_back(f.TempName());
+                f.Finish(true);
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    std::set<std::string> all;
+    for (const auto& list : names) {
+        all.insert(list.begin(), list.end());
+    }
+    EXPECT_EQ(all.size(), static_cast<std::size_t>(Threads * Each));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()),
+              Threads * Each);
+}
+
+// A title of many parts makes folders until the path is too long; a track that fails
+// takes its folders with it, but never one that holds something.
+TEST(PartialFile, FoldersOfAFailedTrackAreRemoved) {
+    TestDir dir;
+    std::string deep = dir / "keep";
+    fs::create_directory(deep);
+    WriteText(deep + "/other.wav", "other");
+    for (int i = 0; i < 2100; ++i) {
+        deep += "/p";
+    }
+    const std::string name = deep + "/x.wav";
+    EXPECT_EQ(MessageOf([&] {
+                  TPartialFile f(name, TPartialOptions{TReplace::WhatWasThere, true});
+              }),
+              "Cannot create file " + name + ": File name too long");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "keep"), fs::directory_iterator()), 1);
+    EXPECT_EQ(ReadText(dir / "keep/other.wav"), "other");
+}
+
+TEST(PartialFile, FoldersOfADiscardedOrRefusedTrackAreRemoved) {
+    TestDir dir;
+    {
+        TPartialFile f(dir / "a/b/x.wav", TPartialOptions{TReplace::WhatWasThere, true});
+        EXPECT_TRUE(fs::is_directory(dir / "a/b"));
+        f.Discard();
+    }
+    EXPECT_FALSE(fs::exists(dir / "a"));
+    fs::create_directory(dir / "c");
+    {
+        TPartialFile f(dir / "c/d/x.wav", TPartialOptions{TReplace::WhatWasThere, true});
+        TPartialFile g(dir / "c/d/x.wav", TPartialOptions{TReplace::WhatWasThere, true});
+        f.Write("f", 1);
+        EXPECT_TRUE(f.Finish(true));
+        EXPECT_THAT(MessageOf([&] { g.Finish(true); }), HasSubstr("already exists"));
+    }
+    EXPECT_EQ(ReadText(dir / "c/d/x.wav"), "f"); // the folder holds f's file: it stays
+    {
+        TPartialFile f(dir / "e/x.wav", TPartialOptions{TReplace::WhatWasThere, true});
+        f.Write("f", 1);
+        EXPECT_TRUE(f.Finish(true));
+    }
+    EXPECT_EQ(ReadText(dir / "e/x.wav"), "f");
+}
+
+// Under a folder that cannot be written the reason is mkdir's, not "No such file".
+TEST(PartialFile, ReadOnlyParentGivesItsReason) {
+    TestDir dir;
+    const std::string ro = dir / "ro";
+    fs::create_directory(ro);
+    std::string reason = "Permission denied";
+    if (::geteuid() == 0) {
+        // Permissions do not stop root: a read-only file system does.
+        if (::mount("tmpfs", ro.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << ErrorText(errno);
+        }
+        reason = "Read-only file system";
+    } else {
+        fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    const std::string name = ro + "/Album/x.wav";
+    EXPECT_EQ(MessageOf([&] {
+                  TPartialFile f(name, TPartialOptions{TReplace::WhatWasThere, true});
+              }),
+              "Cannot create file " + name + ": " + reason);
+    if (::geteuid() == 0) {
+        ::umount(ro.c_str());
+    } else {
+        fs::permissions(ro, fs::perms::owner_all);
+    }
+}
+
+struct WholeRow {
+    const char* name;
+    bool before;
+    TReplace replace;
+    bool written;
+    int error;
+    const char* text; // the name's content afterwards
+};
+
+class WholeFiles : public testing::TestWithParam<WholeRow> {};
+
+TEST_P(WholeFiles, WrittenLikeATrack) {
+    const WholeRow& r = GetParam();
+    TestDir dir;
+    if (r.before) {
+        WriteText(dir / "report.json", "old");
+    }
+    int error = -1;
+    EXPECT_EQ(WriteWholeFile(dir / "report.json", "{}\n", r.replace, error), r.written);
+    EXPECT_EQ(error, r.error);
+    EXPECT_EQ(ReadText(dir / "report.json"), r.text);
+    EXPECT_TRUE(PartialFiles(dir.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WholeFiles,
+    testing::Values(WholeRow{"new", false, TReplace::Nothing, true, 0, "{}\n"},
+                    WholeRow{"taken", true, TReplace::Nothing, false, EEXIST, "old"},
+                    WholeRow{"replaced", true, TReplace::Anything, true, 0, "{}\n"},
+                    WholeRow{"chosen", true, TReplace::WhatWasThere, true, 0, "{}\n"}),
+    RowName);
+
+TEST(WholeFile, FullDiskLeavesNoShortFile) {
+    TestDir dir;
+    const std::string mnt = dir / "small";
+    fs::create_directory(mnt);
+    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << ErrorText(errno);
+    }
+    WriteText(mnt + "/old.log", "old");
+    int error = 0;
+    EXPECT_FALSE(
+        WriteWholeFile(mnt + "/new.log", std::string(256 * 1024, 'l'), TReplace::Nothing, error));
+    EXPECT_EQ(ErrorText(error), "No space left on device");
+    EXPECT_FALSE(fs::exists(mnt + "/new.log"));
+    EXPECT_FALSE(
+        WriteWholeFile(mnt + "/old.log", std::string(256 * 1024, 'l'), TReplace::Anything, error));
+    EXPECT_EQ(ReadText(mnt + "/old.log"), "old");
+    EXPECT_TRUE(PartialFiles(mnt).empty());
+    ::umount(mnt.c_str());
 }
 
 TEST(PartialFile, DroppedWithoutFinishLeavesNothing) {

@@ -37,7 +37,12 @@ struct LookupCase {
     ArResult Result;
     int Confidence;
     int Version;
+    std::string Problem; // what a bad answer says was wrong
 };
+
+std::string OtherDisc(uint32_t id1, uint32_t id2, uint32_t cddb, std::size_t tracks) {
+    return DbarRecordBytes(id1, id2, cddb, std::vector<BuiltTrack>(tracks, BuiltTrack{9, kV1}));
+}
 
 std::string Server() {
     return std::string(VERIFY_TEST_DIR) + "/dbar_server.py";
@@ -75,49 +80,90 @@ TEST_P(ArLookup, TrackResult) {
     EXPECT_EQ(ArResultWord(v.Result), ArResultWord(c.Result)) << answer.Error;
     EXPECT_EQ(v.Confidence, c.Confidence);
     EXPECT_EQ(v.Version, c.Version);
+    EXPECT_EQ(v.Problem, c.Problem);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     LocalServer, ArLookup,
-    testing::Values(LookupCase{"MatchesV1", Record({{5, kV1}, {5, 1}, {5, 2}, {5, 3}}),
-                               ArResult::Accurate, 5, 1},
-                    LookupCase{"MatchesV2", Record({{12, kV2}, {5, 1}, {5, 2}, {5, 3}}),
-                               ArResult::Accurate, 12, 2},
-                    LookupCase{"NoRecordMatches", Record({{5, 0x0badf00d}, {5, 1}, {5, 2}, {5, 3}}),
-                               ArResult::NotAccurate, 0, 0},
-                    LookupCase{"HighestConfidenceOfSeveralRecords",
-                               Record({{3, kV1}, {1, 1}, {1, 2}, {1, 3}}) +
-                                   Record({{40, 0x0badf00d}, {1, 1}, {1, 2}, {1, 3}}) +
-                                   Record({{9, kV2}, {1, 1}, {1, 2}, {1, 3}}),
-                               ArResult::Accurate, 9, 2},
-                    // Two records vouch for the track with the same confidence: the first
-                    // in the file is the one reported, whichever checksum it holds.
-                    LookupCase{"TieOnConfidenceFirstRecordWins",
-                               Record({{7, kV1}, {1, 1}, {1, 2}, {1, 3}}) +
-                                   Record({{7, kV2}, {1, 1}, {1, 2}, {1, 3}}),
-                               ArResult::Accurate, 7, 1},
-                    LookupCase{"TieOnConfidenceFirstRecordWinsV2First",
-                               Record({{7, kV2}, {1, 1}, {1, 2}, {1, 3}}) +
-                                   Record({{7, kV1}, {1, 1}, {1, 2}, {1, 3}}),
-                               ArResult::Accurate, 7, 2},
-                    // One more confidence in a later record does win.
-                    LookupCase{"OneMoreConfidenceWins",
-                               Record({{7, kV1}, {1, 1}, {1, 2}, {1, 3}}) +
-                                   Record({{8, kV2}, {1, 1}, {1, 2}, {1, 3}}),
-                               ArResult::Accurate, 8, 2},
-                    LookupCase{"NotInDatabase", std::nullopt, ArResult::NotInDatabase, 0, 0},
-                    LookupCase{"EmptySlotIsNotInDatabase", Record({{0, 0}, {5, 1}, {5, 2}, {5, 3}}),
-                               ArResult::NotInDatabase, 0, 0},
-                    // Without a match, a cut-off file proves nothing.
-                    LookupCase{"TruncatedWithoutMatch",
-                               Record({{5, 0x0badf00d}, {5, 1}, {5, 2}, {5, 3}}) +
-                                   Record({{5, kV1}, {5, 1}}).substr(0, 20),
-                               ArResult::Unreachable, 0, 0},
-                    LookupCase{"TruncatedAfterMatch",
-                               Record({{4, kV1}, {5, 1}, {5, 2}, {5, 3}}) +
-                                   Record({{5, 1}}).substr(0, 9),
-                               ArResult::Accurate, 4, 1},
-                    LookupCase{"EmptyFile", std::string(), ArResult::Unreachable, 0, 0}),
+    testing::Values(
+        LookupCase{"MatchesV1", Record({{5, kV1}, {5, 1}, {5, 2}, {5, 3}}), ArResult::Accurate, 5,
+                   1, ""},
+        LookupCase{"MatchesV2", Record({{12, kV2}, {5, 1}, {5, 2}, {5, 3}}), ArResult::Accurate,
+                   12, 2, ""},
+        LookupCase{"NoRecordMatches", Record({{5, 0x0badf00d}, {5, 1}, {5, 2}, {5, 3}}),
+                   ArResult::NotAccurate, 0, 0, ""},
+        LookupCase{"HighestConfidenceOfSeveralRecords",
+                   Record({{3, kV1}, {1, 1}, {1, 2}, {1, 3}}) +
+                       Record({{40, 0x0badf00d}, {1, 1}, {1, 2}, {1, 3}}) +
+                       Record({{9, kV2}, {1, 1}, {1, 2}, {1, 3}}),
+                   ArResult::Accurate, 9, 2, ""},
+        // Two records vouch for the track with the same confidence: the first in the
+        // file is the one reported, whichever checksum it holds.
+        LookupCase{"TieOnConfidenceFirstRecordWins",
+                   Record({{7, kV1}, {1, 1}, {1, 2}, {1, 3}}) +
+                       Record({{7, kV2}, {1, 1}, {1, 2}, {1, 3}}),
+                   ArResult::Accurate, 7, 1, ""},
+        LookupCase{"TieOnConfidenceFirstRecordWinsV2First",
+                   Record({{7, kV2}, {1, 1}, {1, 2}, {1, 3}}) +
+                       Record({{7, kV1}, {1, 1}, {1, 2}, {1, 3}}),
+                   ArResult::Accurate, 7, 2, ""},
+        // One more confidence in a later record does win.
+        LookupCase{"OneMoreConfidenceWins",
+                   Record({{7, kV1}, {1, 1}, {1, 2}, {1, 3}}) +
+                       Record({{8, kV2}, {1, 1}, {1, 2}, {1, 3}}),
+                   ArResult::Accurate, 8, 2, ""},
+        LookupCase{"NotInDatabase", std::nullopt, ArResult::NotInDatabase, 0, 0, ""},
+        LookupCase{"EmptySlotIsNotInDatabase", Record({{0, 0}, {5, 1}, {5, 2}, {5, 3}}),
+                   ArResult::NotInDatabase, 0, 0, ""},
+        // Without a match, a cut-off file proves nothing; it says what was wrong.
+        LookupCase{"TruncatedWithoutMatch",
+                   Record({{5, 0x0badf00d}, {5, 1}, {5, 2}, {5, 3}}) +
+                       Record({{5, kV1}, {5, 1}}).substr(0, 20),
+                   ArResult::BadAnswer, 0, 0, "a record of 2 tracks is cut off at byte 69"},
+        LookupCase{"TruncatedAfterMatch",
+                   Record({{4, kV1}, {5, 1}, {5, 2}, {5, 3}}) + Record({{5, 1}}).substr(0, 9),
+                   ArResult::Accurate, 4, 1, ""},
+        LookupCase{"EmptyFile", std::string(), ArResult::BadAnswer, 0, 0, "the file is empty"},
+        LookupCase{"CountZero", std::string(13, '\0'), ArResult::BadAnswer, 0, 0,
+                   "a record with no tracks at byte 0"},
+        LookupCase{"Garbage", "<html>not found</html>", ArResult::BadAnswer, 0, 0,
+                   "a record of 60 tracks is cut off at byte 22"},
+        // Records of other discs hold the track's checksum: none of them may vouch.
+        LookupCase{"OtherFirstId", OtherDisc(0x0002189b, 0x00087f33, 0x1f02e004, 4),
+                   ArResult::BadAnswer, 0, 0,
+                   "a record for another disc, 004-0002189b-00087f33-1f02e004"},
+        LookupCase{"OtherSecondId", OtherDisc(0x0002189a, 0x00087f34, 0x1f02e004, 4),
+                   ArResult::BadAnswer, 0, 0,
+                   "a record for another disc, 004-0002189a-00087f34-1f02e004"},
+        LookupCase{"OtherCddbId", OtherDisc(0x0002189a, 0x00087f33, 0x1f02e005, 4),
+                   ArResult::BadAnswer, 0, 0,
+                   "a record for another disc, 004-0002189a-00087f33-1f02e005"},
+        LookupCase{"FiveTracks", OtherDisc(0x0002189a, 0x00087f33, 0x1f02e004, 5),
+                   ArResult::BadAnswer, 0, 0,
+                   "a record for another disc, 005-0002189a-00087f33-1f02e004"},
+        LookupCase{"ThreeTracks", OtherDisc(0x0002189a, 0x00087f33, 0x1f02e004, 3),
+                   ArResult::BadAnswer, 0, 0,
+                   "a record for another disc, 003-0002189a-00087f33-1f02e004"},
+        LookupCase{"TrackCount255", OtherDisc(0x0002189a, 0x00087f33, 0x1f02e004, 255),
+                   ArResult::BadAnswer, 0, 0,
+                   "a record for another disc, 255-0002189a-00087f33-1f02e004"},
+        // The disc's own record beside another disc's still vouches.
+        LookupCase{"OwnRecordBesideAnother",
+                   OtherDisc(1, 2, 3, 4) + Record({{6, kV2}, {5, 1}, {5, 2}, {5, 3}}),
+                   ArResult::Accurate, 6, 2, ""},
+        // A real answer is far below 1 MiB; one byte more is cut off and refused.
+        LookupCase{"Oversized",
+                   Record({{5, kV1}, {5, 1}, {5, 2}, {5, 3}}) + std::string(kMaxDbarBytes, 'x'),
+                   ArResult::BadAnswer, 0, 0, "the answer is longer than 1048576 bytes"},
+        LookupCase{"LargestTaken",
+                   [] {
+                       std::string all;
+                       while (all.size() + 49 <= kMaxDbarBytes) {
+                           all += Record({{5, kV1}, {5, 1}, {5, 2}, {5, 3}});
+                       }
+                       return all;
+                   }(),
+                   ArResult::Accurate, 5, 1, ""}),
     [](const testing::TestParamInfo<LookupCase>& row) { return row.param.Name; });
 
 // A server that accepts the connection and never answers: the look-up gives up after
@@ -132,6 +178,14 @@ TEST(ArLookupSilent, GivesUpAfterTheTimeLimit) {
     EXPECT_FALSE(answer.Error.empty());
     EXPECT_LT(took, std::chrono::seconds(4));
     EXPECT_EQ(MatchTrack(answer, 0, kV1, kV2).Result, ArResult::Unreachable);
+    EXPECT_EQ(MatchTrack(answer, 0, kV1, kV2).Problem, answer.Error);
+}
+
+TEST(ArLookupText, SaysWhatWasWrong) {
+    EXPECT_EQ(ArVerdictText({ArResult::Accurate, 5, 2, ""}), "accurate (confidence 5, v2)");
+    EXPECT_EQ(ArVerdictText({ArResult::BadAnswer, 0, 0, "the file is empty"}),
+              "bad answer (the file is empty)");
+    EXPECT_EQ(ArVerdictText({ArResult::NotAccurate, 0, 0, ""}), "not accurate");
 }
 
 TEST(ArLookupSilent, NoServerIsUnreachable) {

@@ -74,7 +74,8 @@ TEST(RipJson, FieldsAsTheReportDefinesThem) {
     EXPECT_EQ(t1["outcome"], "");
     EXPECT_EQ(t1["reason"], "");
     EXPECT_EQ(t1.size(), 11u);
-    EXPECT_EQ(t1["accuraterip"].size(), 4u);
+    EXPECT_TRUE(t1["accuraterip"]["problem"].is_null()); // set only for a bad answer
+    EXPECT_EQ(t1["accuraterip"].size(), 5u);
     const auto& t2 = j["tracks"][1];
     EXPECT_EQ(t2["number"], 2);
     EXPECT_EQ(t2["file"], "/music/Track02.wav");
@@ -161,17 +162,19 @@ struct SummaryCase {
 
 class RipSummaryText : public testing::TestWithParam<SummaryCase> {};
 
+using enum ArResult;
+
 TEST_P(RipSummaryText, SumsUpTheJob) {
     RipRecord r;
     for (ArResult result : GetParam().Results) {
         TrackRecord t;
         t.Ar.Result = result;
+        t.Ar.Problem = result == BadAnswer ? "the file is empty" : "";
         r.Tracks.push_back(t);
     }
     EXPECT_EQ(RipSummary(r), GetParam().Text);
 }
 
-using enum ArResult;
 INSTANTIATE_TEST_SUITE_P(
     Table, RipSummaryText,
     testing::Values(SummaryCase{"AllAccurate",
@@ -186,6 +189,11 @@ INSTANTIATE_TEST_SUITE_P(
                     SummaryCase{"Unreachable",
                                 {Unreachable},
                                 "1 track ripped, the AccurateRip database did not answer"},
+                    // An answer that cannot vouch says why, not "did not answer".
+                    SummaryCase{"BadAnswer",
+                                {BadAnswer, BadAnswer},
+                                "2 tracks ripped, the AccurateRip answer cannot vouch: the file "
+                                "is empty"},
                     SummaryCase{"Off", {Off, Off}, "2 tracks ripped"},
                     // No checksums (not 44.1 kHz stereo): nothing to say about the database.
                     SummaryCase{"NotAvailable", {NotAvailable, NotAvailable}, "2 tracks ripped"},
@@ -255,6 +263,21 @@ TEST(RipLogFile, ANewJobNeverOverwritesAnOldLog) {
 
 TEST(RipLogFile, UnwritableFolderGivesEmptyPath) {
     EXPECT_EQ(WriteRipLog("/nonexistent/folder", TwoTrackJob()), "");
+    std::string why;
+    EXPECT_EQ(WriteRipLog("/nonexistent/folder", TwoTrackJob(), &why), "");
+    EXPECT_EQ(why, "No such file or directory");
+}
+
+// An album title from outside names one visible file in the folder, short enough for
+// " (9999).log".
+TEST(RipLogFile, OutsideAlbumTitleNamesOneSafeFile) {
+    TempFolder dir("riplog");
+    RipRecord r = TwoTrackJob();
+    r.AlbumTitle = std::string("a\0b/../../c\x1b]0;x\x07", 17);
+    EXPECT_EQ(RipLogPath(dir.Path, r), dir / "ab-..-..-c]0;x.log");
+    r.AlbumTitle = std::string(300, 'a');
+    EXPECT_EQ(RipLogPath(dir.Path, r, 9999), dir / (std::string(244, 'a') + " (9999).log"));
+    EXPECT_EQ(WriteRipLog(dir.Path, r), dir / (std::string(244, 'a') + ".log"));
 }
 
 } // namespace

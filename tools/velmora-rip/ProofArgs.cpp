@@ -37,12 +37,14 @@ bool ParseProofOption(const std::string& name, const std::string& value, ProofAr
         proof.report = value;
         return true;
     }
-    const char* first = value.data() + (value.rfind('+', 0) == 0 ? 1 : 0);
+    // One sign at most: "+6" and "-6", never "+-6".
+    const bool plus = value.rfind('+', 0) == 0;
+    const char* first = value.data() + (plus ? 1 : 0);
     const char* last = value.data() + value.size();
     int offset = 0;
     const auto [end, ec] = std::from_chars(first, last, offset);
-    if (ec != std::errc() || end != last || first == last || offset < -MaxOffset ||
-        offset > MaxOffset) {
+    if (ec != std::errc() || end != last || first == last || (plus && *first == '-') ||
+        offset < -MaxOffset || offset > MaxOffset) {
         error = "bad read offset: " + value + " (samples, -5880 to 5880)";
         return false;
     }

@@ -12,6 +12,7 @@ struct ProofArguments {
     std::optional<int> offset;         // --offset N: read offset in samples
     bool accurateRip = true;           // --no-accuraterip turns the look-up off
     std::optional<std::string> report; // --report FILE: the JSON report
+    bool overwrite = false;            // --overwrite also lets the report replace a file
 };
 
 // --test and --no-accuraterip; false for any other argument.

@@ -4,7 +4,7 @@
 #include "verify/RipLog.h"
 #include "verify/RipProof.h"
 
-#include <fstream>
+#include "cdaccess/OutputFiles.h"
 
 namespace riptool {
 
@@ -50,13 +50,15 @@ int ReportJobEnd(const RipJob& job, const std::string& outDir, std::FILE* out, i
     }
     std::fprintf(out, "%s\n", RipSummary(job.Record()).c_str());
     if (job.LogPath().empty()) {
-        std::fprintf(stderr, "velmora-rip: cannot write the rip log in %s\n", outDir.c_str());
+        std::fprintf(stderr, "velmora-rip: cannot write the rip log in %s: %s\n",
+                     OutputFiles::ShortForTerminal(outDir).c_str(), job.LogError().c_str());
     } else {
-        std::fprintf(out, "Log: %s\n", job.LogPath().c_str());
+        std::fprintf(out, "Log: %s\n", OutputFiles::EscapeControls(job.LogPath()).c_str());
     }
     if (!job.ReportWritten()) {
-        std::fprintf(stderr, "velmora-rip: cannot write the report %s\n",
-                     job.Options().ReportPath.c_str());
+        std::fprintf(stderr, "velmora-rip: cannot write the report %s: %s\n",
+                     OutputFiles::ShortForTerminal(job.Options().ReportPath).c_str(),
+                     job.ReportError().c_str());
         if (status == 0) {
             status = ExitFailure;
         }

@@ -171,6 +171,17 @@ bool ParseTrackList(const std::string& text, std::vector<int>& tracks) {
     }
 }
 
+bool CheckTitleNumbers(const Arguments& args, int trackCount, std::string& error) {
+    for (const auto& [number, title] : args.titles.Titles) {
+        if (number > trackCount) {
+            error = "--title " + std::to_string(number) + "=...: the disc has no track " +
+                    std::to_string(number) + " (tracks 1 to " + std::to_string(trackCount) + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::string& error) {
     args = Arguments{};
     for (int i = 1; i < argc; ++i) {
@@ -188,6 +199,7 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
         }
         if (arg == "--overwrite") {
             args.overwrite = true;
+            args.proof.overwrite = true;
         } else if (arg.rfind("--", 0) == 0) {
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(0, eq);
@@ -281,8 +293,13 @@ const char* Usage() {
            "(default 160 kbit/s). Encoded files get ReplayGain 2 tags (REPLAYGAIN_* in\n"
            "MP3 and FLAC, R128_* in Opus): the track's when it ends, the album's when\n"
            "the job ends (ReplayGain=0 in [System] turns them off).\n"
-           "A \"/\" in a title makes a sub-folder, and a title that would leave the\n"
-           "output folder (\"..\", a leading \"/\", control characters) fails. Each\n"
+           "Spaces and control characters around a title are dropped. A \"/\" in a\n"
+           "typed title makes a sub-folder, and one that would leave the output folder\n"
+           "(\"..\", a leading \"/\", a control character inside) fails; in a title from\n"
+           "CD-TEXT or MusicBrainz \"/\" is written as U+2215 and makes no folder. A\n"
+           "leading \".\" is written as U+2024, a name over 255 bytes is shortened.\n"
+           "The names of a job are reserved first: the later of two tracks with one\n"
+           "name is refused, and a file that appears meanwhile is not replaced. Each\n"
            "track is written to a hidden \".NAME.partial-XXXXXX\" file beside its final\n"
            "name and renamed when it ends, so an existing file is replaced only by a\n"
            "whole track. A track stopped early keeps the file that was there before,\n"

@@ -34,6 +34,10 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
 // ranges ascending); a track named twice is kept once, at its first place.
 bool ParseTrackList(const std::string& text, std::vector<int>& tracks);
 
+// The --title numbers against the disc's track count: false with the message when one
+// names a track the disc does not have.
+bool CheckTitleNumbers(const Arguments& args, int trackCount, std::string& error);
+
 // The help text.
 const char* Usage();
 

@@ -11,6 +11,7 @@
 #include "cdaccess/OutputFiles.h"
 #include "encoding/LameCoder.h"
 #include "platform/AppInfo.h"
+#include "platform/HttpClient.h"
 #include "platform/Paths.h"
 #include "ripjob/Mp3Encoder.h"
 #include "ripjob/Mp3Tags.h"
@@ -146,6 +147,9 @@ int ChooseDrive(TCDRIP& ripper, const Arguments& args) {
                           ")" + (why.empty() ? "" : ": " + why),
                       ExitFailure);
     }
+    if (std::string error; !CheckTitleNumbers(args, ripper.Tracks.Count(), error)) {
+        throw Failure(error, ExitUsage);
+    }
     return drive;
 }
 
@@ -176,14 +180,16 @@ Metadata::DiscTitles FindTitles(const TCDRIP& ripper, const Arguments& args) {
 // "Artist: Nobody (cdplayer.ini)", the album and the release the same way.
 void PrintDiscTitles(const Metadata::DiscTitles& found) {
     if (!found.Artist.empty()) {
-        std::printf("Artist: %s (%s)\n", found.Artist.c_str(), SourceName(found.ArtistSource));
+        std::printf("Artist: %s (%s)\n", EscapeControls(found.Artist).c_str(),
+                    SourceName(found.ArtistSource));
     }
     if (!found.Album.empty()) {
-        std::printf("Album: %s (%s)\n", found.Album.c_str(), SourceName(found.AlbumSource));
+        std::printf("Album: %s (%s)\n", EscapeControls(found.Album).c_str(),
+                    SourceName(found.AlbumSource));
     }
     if (!found.Release.empty()) {
-        std::printf("MusicBrainz: %s (release %s)\n", found.Release.c_str(),
-                    found.ReleaseId.c_str());
+        std::printf("MusicBrainz: %s (release %s)\n", EscapeControls(found.Release).c_str(),
+                    EscapeControls(found.ReleaseId).c_str());
     }
 }
 
@@ -271,6 +277,10 @@ public:
 
     void TrackBegins(const JobTrack& track, int, int) override {
         const std::string label = Label(track);
+        if (options != nullptr && JobFileName(*options, track).Shortened) {
+            Complain(label + ": the file name is shortened to 255 bytes: " +
+                     EscapeControls(track.FileName));
+        }
         if (parallel) {
             reading = label;
             readPercent = 0;
@@ -342,10 +352,12 @@ public:
     std::string stoppedName; // the file of the track a signal stopped
     bool stoppedWritten = false;
     const TCDRIP* ripper = nullptr;
+    const JobOptions* options = nullptr;
 
 private:
+    // A title of any length is printed once, cut to a line.
     static std::string Label(const JobTrack& track) {
-        return EscapeControls(TrimControl(track.Title));
+        return OutputFiles::ShortForTerminal(TrimControl(track.Title));
     }
     double Seconds(const JobTrack& track) const {
         const DiscTrack* t = ripper != nullptr ? ripper->Disc.Find(track.Number) : nullptr;
@@ -369,10 +381,15 @@ void Summarize(const RipJob& job, const CliObserver& observer) {
                 t.Failed);
     std::fflush(stdout);
     if (StopSignal != 0) {
+        // Not written: what is under the name was there before, or nothing is.
+        struct stat st {};
+        const bool kept =
+            !observer.stoppedName.empty() && ::lstat(observer.stoppedName.c_str(), &st) == 0;
+        const std::string name = EscapeControls(observer.stoppedName);
         const std::string what = observer.stoppedName.empty() ? std::string("stopped")
-                                 : observer.stoppedWritten
-                                     ? EscapeControls(observer.stoppedName) + " is partial"
-                                     : EscapeControls(observer.stoppedName) + " was left as it was";
+                                 : observer.stoppedWritten    ? name + " is partial"
+                                 : kept                       ? name + " was left as it was"
+                                                              : name + " was not written";
         Complain("interrupted; " + what);
     }
 }
@@ -415,9 +432,19 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     options.Proof = ProofOptionsOf(args.proof, Settings);
     options.OffsetSource = OffsetSourceOf(args.proof, Settings);
     options.ReportPath = args.proof.report ? *args.proof.report : std::string();
+    options.Overwrite = args.overwrite;
+    options.RefuseSameNames = true;
+    for (int index : chosen) {
+        const Metadata::TitleSource source = found.Tracks[static_cast<std::size_t>(index)].Source;
+        if (source == Metadata::TitleSource::CdText ||
+            source == Metadata::TitleSource::MusicBrainz) {
+            options.OutsideTitles.insert(index + 1);
+        }
+    }
     CliObserver observer(args, options.Format != nullptr &&
                                    (args.jobs != 1 || options.Format != &mp3Format));
     observer.ripper = &ripper;
+    observer.options = &options;
     RipJob job(ripper, options, observer);
     for (int index : chosen) {
         state->Fields[index + 1] = Metadata::TrackTags(found, ripper, index);
@@ -484,6 +511,7 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     InstallSignalHandlers();
+    Http::SetStopCheck([] { return StopSignal != 0; }); // Ctrl-C ends a look-up at once
     try {
         return Run(args);
     } catch (const Failure& f) {
