@@ -223,6 +223,22 @@ void TfrmMain::CreatePopupMenu() {
     SaveCDInformation1 = AddMenuItem(QStringLiteral("&Save CD Information"),
                                      QStringLiteral("Save alubm information to CDPlayer.ini file"),
                                      &TfrmMain::SaveCDInformation1Click);
+    // FLAC and Opus beside the WAV and MP3 buttons, which the skin keeps as they are.
+    PopupMenu1->addSeparator();
+    ExtractTracksToFLACFiles1 =
+        AddMenuItem(QStringLiteral("Extract To &FLAC Files"),
+                    QStringLiteral("Extract selected track(s) to FLAC file(s)"),
+                    &TfrmMain::ExtractTracksToFLACFiles1Click);
+    ExtractTracksToOpusFiles1 =
+        AddMenuItem(QStringLiteral("Extract To O&pus Files"),
+                    QStringLiteral("Extract selected track(s) to Opus file(s)"),
+                    &TfrmMain::ExtractTracksToOpusFiles1Click);
+    for (auto [action, key] : {std::pair{ExtractTracksToFLACFiles1, Qt::Key_F},
+                               std::pair{ExtractTracksToOpusFiles1, Qt::Key_P}}) {
+        action->setShortcut(QKeySequence(Qt::CTRL | key));
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action); // the shortcut works with the menu closed
+    }
 }
 
 QAction* TfrmMain::AddMenuItem(const QString& caption, const QString& hint,
@@ -594,7 +610,7 @@ void TfrmMain::SaveCDInformation1Click() {
 
 // ---------------------------------------------------------------- commands
 
-void TfrmMain::ExtractTracks(bool toWave) {
+void TfrmMain::ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis) {
     int ticked = 0;
     for (int i = 0; i < RowCount(); ++i) {
         if (!RIPPER->IsAudioTrack(i))
@@ -622,8 +638,10 @@ void TfrmMain::ExtractTracks(bool toWave) {
     targets.ShellOpen = [](const QUrl& url) { AppMessages::ShellOpen(url); };
     targets.ShowSummary = [this](const QString& summary) { SetStatus(summary); };
     targets.TagMp3 = [this](const std::string& file, int row) { TagMp3(file, row); };
+    targets.TrackFields = [this](int row) { return RowTags(row); };
     Tfrmprg dialog(std::move(targets));
     dialog.ToWave = toWave;
+    dialog.Vorbis = vorbis;
     dialog.exec();
 #else
     AppMessages::Show(this, QMessageBox::Information, AppTitle(),
@@ -916,11 +934,18 @@ void TfrmMain::ShowLookup(const Metadata::DiscTitles& found, const Metadata::Loo
     SetStatus(Q(result.Message));
 }
 
+Metadata::TagFields TfrmMain::RowTags(int row) const {
+    if (row < 0 || row >= RowCount() || std::size_t(row) >= TitleSearch->Found().Tracks.size())
+        return {};
+    Metadata::TagFields fields = Metadata::TrackTags(TitleSearch->Found(), *RIPPER, row);
+    fields.Title = Row(row)->text(0).trimmed().toStdString(); // the title as the row shows it
+    return fields;
+}
+
 void TfrmMain::TagMp3(const std::string& file, int row) {
     if (row < 0 || row >= RowCount() || std::size_t(row) >= TitleSearch->Found().Tracks.size())
         return;
-    Metadata::TagFields fields = Metadata::TrackTags(TitleSearch->Found(), *RIPPER, row);
-    fields.Title = Row(row)->text(0).trimmed().toStdString(); // the title as the row shows it
+    const Metadata::TagFields fields = RowTags(row);
     std::string error;
     if (!Metadata::WriteId3v2Tag(file, fields, &error))
         throw std::runtime_error(error);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "metadata/Id3v2Tag.h"
+#include "ripjob/VorbisFormats.h"
+
 #include "cdaccess/CDRIP.h"
 #include "ui/SkinLayout.h"
 #include "ui/TitleSearch.h"
@@ -18,6 +21,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TLameCoder;
 class TMP3Info;
@@ -79,6 +83,8 @@ public:
     QAction* CopyTrackInformationToClipboard1 = nullptr;
     QAction* ReadCDInformation1 = nullptr;
     QAction* SaveCDInformation1 = nullptr;
+    QAction* ExtractTracksToFLACFiles1 = nullptr;
+    QAction* ExtractTracksToOpusFiles1 = nullptr;
 
     // --- Controls
     TSkinImage* Image1 = nullptr;
@@ -122,6 +128,9 @@ public:
     void SaveCDInformation1Click();
     void ExtractTracksToWAVFiles1Click() { ExtractTracks(true); }
     void ExtractTracksToMP3Files1Click() { ExtractTracks(false); }
+    // Beside the WAV and MP3 buttons: the list's context menu and Ctrl+F, Ctrl+P.
+    void ExtractTracksToFLACFiles1Click() { ExtractTracks(false, VorbisKind::Flac); }
+    void ExtractTracksToOpusFiles1Click() { ExtractTracks(false, VorbisKind::Opus); }
     void Options1Click();
     void HelpWith1Click();
     void Exit1Click() { close(); }
@@ -135,6 +144,8 @@ public:
     // Writes the ID3v2 tag of the MP3 file of track-list row `row` (the extraction job
     // calls it after the ID3v1 title tag): the row's title and what the sources found.
     void TagMp3(const std::string& file, int row);
+    // The tag fields of row `row` (its title as the row shows it); empty for no row.
+    Metadata::TagFields RowTags(int row) const;
 
     // --- Playback panel
     void btnPlayClick();
@@ -176,7 +187,7 @@ private:
     void ListDrives();
     void AddDriveItem(const QString& name);
     void SetStatus(const QString& text) { lblStatus->setText(text); }
-    void ExtractTracks(bool toWave);
+    void ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis = std::nullopt);
     void RefreshRowIcons();
     void PlayNextAfterFinishedTrack();
     void StartManualMove(const QPoint& client);

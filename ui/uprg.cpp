@@ -163,7 +163,10 @@ void Tfrmprg::showEvent(QShowEvent* e) {
 void Tfrmprg::FormShow() {
     StartPending = true;
     SetStatus("Initializing...");
-    setWindowTitle(ToWave ? "Extract To WAV files" : "Extract To MP3 files");
+    setWindowTitle(ToWave                        ? "Extract To WAV files"
+                   : !Vorbis                     ? "Extract To MP3 files"
+                   : *Vorbis == VorbisKind::Flac ? "Extract To FLAC files"
+                                                 : "Extract To Opus files");
     prgTotalProgress->SetPosition(0);
     prgTotalProgress->ShowDec = false; // whole numbers from the next paint on
 }
@@ -313,14 +316,25 @@ void Tfrmprg::RunJob() {
     options.AlbumTitle = AlbumTitleOf(*T.RIPPER);
     Mp3 = std::make_unique<Mp3Format>(T.RIPPER->Coder(), &Settings);
     options.Format = ToWave ? nullptr : Mp3.get();
+    // FLAC and Opus: the tags of every ticked row are read here, on the window's thread,
+    // for the encoder threads.
+    auto state = std::make_shared<FormatJobState>();
+    if (!ToWave && Vorbis) {
+        Encoded = std::make_unique<VorbisFormat>(*Vorbis, Settings, state);
+        options.Format = Encoded.get();
+    }
     options.Jobs = 1;
     options.StopAtFailure = true;
     options.Proof = ProofOptionsOfSettings();
     options.OffsetSource = Settings.ReadOffset ? "ReadOffset in the settings" : "the drive";
     Watcher = std::make_unique<Observer>(*this);
     Job = std::make_unique<RipJob>(*T.RIPPER, options, *Watcher);
-    if (!ToWave)
+    if (!ToWave && !Vorbis)
         Job->SetTagStep(std::make_shared<WindowTags>(T));
+    if (!ToWave && Vorbis && Settings.ReplayGain)
+        Job->AddEndStep(std::make_shared<AlbumGainStep>(
+            *Vorbis == VorbisKind::Flac ? AlbumGainStep::Target::Flac : AlbumGainStep::Target::Opus,
+            state));
     std::vector<JobTrack> tracks;
     for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = T.ListView1->topLevelItem(i);
@@ -330,6 +344,8 @@ void Tfrmprg::RunJob() {
                           i,
                           row->text(TrackColumns::Title).toStdString(),
                           {}});
+        if (Vorbis && T.TrackFields)
+            state->Fields[tracks.back().Number] = T.TrackFields(i);
     }
     try {
         Job->Run(tracks);
@@ -393,8 +409,9 @@ int Tfrmprg::WrapUp() {
 
 Tfrmprg::~Tfrmprg() = default;
 
-int RunExtractionJob(const TJobTargets& targets, bool toWave) {
+int RunExtractionJob(const TJobTargets& targets, bool toWave, std::optional<VorbisKind> vorbis) {
     Tfrmprg dlg(targets);
     dlg.ToWave = toWave;
+    dlg.Vorbis = vorbis;
     return dlg.exec();
 }

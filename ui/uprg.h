@@ -1,5 +1,8 @@
 #pragma once
 
+#include "metadata/Id3v2Tag.h"
+#include "ripjob/VorbisFormats.h"
+
 #include <QDialog>
 #include <QString>
 #include <QUrl>
@@ -44,6 +47,9 @@ struct TJobTargets {
     std::function<void(const QString&)> ShowSummary;
     // Writes the ID3v2 tag of an MP3 file made from row `row`; may be empty.
     std::function<void(const std::string& file, int row)> TagMp3;
+    // The tag fields of row `row`, for the Vorbis comments of FLAC and Opus files (read on
+    // the window's thread before the job starts); may be empty.
+    std::function<Metadata::TagFields(int row)> TrackFields;
 };
 
 // The progress dialog: it runs one extraction job at the first tick of its timer.
@@ -54,8 +60,10 @@ public:
     explicit Tfrmprg(TJobTargets targets, QWidget* parent = nullptr);
     ~Tfrmprg() override;
 
-    // True: WAV files; false: MP3 files. Set before exec().
+    // True: WAV files; false: MP3 files, or FLAC or Opus files when Vorbis says so. Set
+    // before exec().
     bool ToWave = false;
+    std::optional<VorbisKind> Vorbis;
 
     QGroupBox* GroupBox1 = nullptr;
     QLabel* lblStatus = nullptr;
@@ -92,6 +100,7 @@ private:
     std::optional<int> LastAnswer;
     std::string Failure; // the first failed or refused track's reason
     std::unique_ptr<EncoderFormat> Mp3;
+    std::unique_ptr<EncoderFormat> Encoded; // FLAC or Opus
     std::unique_ptr<Observer> Watcher;
     // The extraction with its CRCs, AccurateRip results and log.
     std::unique_ptr<RipJob> Job;
@@ -99,7 +108,8 @@ private:
 
 // Creates the progress dialog for one job, shows it modally and returns its modal
 // result (mrCancel when the user cancelled, mrOk otherwise).
-int RunExtractionJob(const TJobTargets& targets, bool toWave);
+int RunExtractionJob(const TJobTargets& targets, bool toWave,
+                     std::optional<VorbisKind> vorbis = std::nullopt);
 
 // Characters 0 to 32 removed from both ends.
 QString TrimControls(const QString& s);

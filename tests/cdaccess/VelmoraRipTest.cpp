@@ -835,11 +835,13 @@ TEST_P(VelmoraRipFormats, FilesProveTheirAudioAndCarryTheirTags) {
     const std::string image = MakeDisc("fmt", plan);
     std::ofstream(dir / "config/velmora-ripper.ini") << row.settings;
     const std::vector<std::string> common{
-        "rip",      "--format", row.format, "--artist", "Band",    "--album", "Récord",
-        "--title",  "1=First",  "--title",  "2=Zwei",   "--no-lookup", "--no-accuraterip"};
+        "rip",     "--format", row.format, "--artist", "Band",        "--album",         "Récord",
+        "--title", "1=First",  "--title",  "2=Zwei",   "--no-lookup", "--no-accuraterip"};
     std::vector<std::string> one = common, two = common;
-    one.insert(one.end(), {"--jobs", "1", "--out", dir / "one", "--report", dir / "one.json", image});
-    two.insert(two.end(), {"--jobs", "2", "--out", dir / "two", "--report", dir / "two.json", image});
+    one.insert(one.end(),
+               {"--jobs", "1", "--out", dir / "one", "--report", dir / "one.json", image});
+    two.insert(two.end(),
+               {"--jobs", "2", "--out", dir / "two", "--report", dir / "two.json", image});
     const Result a = Run(one);
     ASSERT_EQ(a.Code, 0) << a.Err << a.Out;
     const Result b = Run(two);
@@ -863,8 +865,9 @@ TEST_P(VelmoraRipFormats, FilesProveTheirAudioAndCarryTheirTags) {
             ASSERT_TRUE(d.Ok);
             EXPECT_EQ(d.Pcm, pcm);
             char crc[16];
-            std::snprintf(crc, sizeof crc, "%08x",
-                          static_cast<unsigned>(::crc32(0, d.Pcm.data(), static_cast<uInt>(d.Pcm.size()))));
+            std::snprintf(
+                crc, sizeof crc, "%08x",
+                static_cast<unsigned>(::crc32(0, d.Pcm.data(), static_cast<uInt>(d.Pcm.size()))));
             EXPECT_EQ(report["tracks"][t]["crc32"], crc);
             TempFolder md5;
             EXPECT_EQ(std::vector<uint8_t>(d.Info.md5sum, d.Info.md5sum + 16), Md5Of(md5, d.Pcm));
@@ -875,7 +878,8 @@ TEST_P(VelmoraRipFormats, FilesProveTheirAudioAndCarryTheirTags) {
             OggOpusFile* of = op_open_file(file.c_str(), &error);
             ASSERT_NE(of, nullptr);
             // 588 samples a sector at 44100 Hz are 640 at 48000 Hz.
-            EXPECT_EQ(op_pcm_total(of, -1), static_cast<ogg_int64_t>((to - from) / SectorBytes * 640));
+            EXPECT_EQ(op_pcm_total(of, -1),
+                      static_cast<ogg_int64_t>((to - from) / SectorBytes * 640));
             EXPECT_EQ(op_head(of, -1)->output_gain, 0);
             op_free(of);
         }
@@ -911,7 +915,9 @@ TEST_P(VelmoraRipFormats, FilesProveTheirAudioAndCarryTheirTags) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, VelmoraRipFormats,
     testing::Values(FormatRow{"flac", "flac", "", true},
-                    FormatRow{"flac_level_0_no_gain", "flac", "[System]\nReplayGain=0\n[FLAC]\nCompression=0\n", false},
+                    FormatRow{"flac_level_0_no_gain", "flac",
+                              "[System]\nReplayGain=0\n[FLAC]\nCompression=0\n", false},
                     FormatRow{"opus", "opus", "", true},
-                    FormatRow{"opus_96_no_gain", "opus", "[System]\nReplayGain=0\n[Opus]\nBitrate=96\n", false}),
+                    FormatRow{"opus_96_no_gain", "opus",
+                              "[System]\nReplayGain=0\n[Opus]\nBitrate=96\n", false}),
     RowName);

@@ -5,6 +5,8 @@
 
 #include "cdaccess/CDRIP.h"
 #include "discgen.h"
+#include "encoding/AudioCheck.h"
+#include "encoding/FlacDecode.h"
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
 #include "platform/AppInfo.h"
@@ -29,6 +31,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <unistd.h>
@@ -96,6 +99,7 @@ protected:
     std::vector<QUrl> opened;
     std::vector<std::string> errors;
     std::function<void(const std::string&, int)> tagMp3; // the window's ID3v2 hook
+    std::function<Metadata::TagFields(int)> tagFields;   // the window's FLAC and Opus tags
     std::vector<QString> statusLines, pathLines;
     std::vector<QString> summaries; // the status line's summary after a job
     Tfrmprg* running = nullptr;
@@ -180,6 +184,7 @@ protected:
         t.ShellOpen = [this](const QUrl& u) { opened.push_back(u); };
         t.ShowSummary = [this](const QString& text) { summaries.push_back(text); };
         t.TagMp3 = tagMp3;
+        t.TrackFields = tagFields;
         return t;
     }
 
@@ -657,6 +662,58 @@ TEST_F(JobTest, RowTooltipsSummaryAndLog) {
     EXPECT_NE(std::string(text.begin(), text.end()).find("velmora-ripper 2.3.0\n"),
               std::string::npos);
 }
+
+// FLAC and Opus from the window: the ticked rows become files whose audio is the track's
+// (FLAC decodes to its PCM; Opus to its length at 48 kHz), tagged from the row's title,
+// with the track's and the album's gain.
+TEST_F(JobTest, FlacAndOpusJobs) {
+    Tick({1, 2});
+    list.topLevelItem(1)->setText(0, "Zwölf");
+    std::vector<int> rowsAsked;
+    tagFields = [&](int row) {
+        rowsAsked.push_back(row);
+        Metadata::TagFields f;
+        f.Title = list.topLevelItem(row)->text(0).toStdString();
+        f.Track = row + 1;
+        return f;
+    };
+    for (VorbisKind kind : {VorbisKind::Flac, VorbisKind::Opus}) {
+        rowsAsked.clear();
+        const bool flac = kind == VorbisKind::Flac;
+        EXPECT_EQ(Run(false, [&](Tfrmprg& dlg) { dlg.Vorbis = kind; }), mrOk);
+        EXPECT_EQ(rowsAsked, (std::vector<int>{1, 2}));
+        const fs::path file = out / (flac ? "Zwölf.flac" : "Zwölf.opus");
+        ASSERT_TRUE(fs::exists(file));
+        const nlohmann::json m = MutagenVorbis(file.string());
+        std::map<std::string, std::string> tags;
+        for (const auto& pair : m["tags"])
+            tags[pair[0]] = pair[1];
+        EXPECT_EQ(tags["TITLE"], "Zwölf");
+        EXPECT_EQ(tags["TRACKNUMBER"], "2");
+        EXPECT_EQ(tags.count(flac ? "REPLAYGAIN_TRACK_GAIN" : "R128_TRACK_GAIN"), 1u);
+        EXPECT_EQ(tags.count(flac ? "REPLAYGAIN_ALBUM_GAIN" : "R128_ALBUM_GAIN"), 1u);
+        if (flac) {
+            const FlacDecoded d = DecodeFlac(file.string());
+            ASSERT_TRUE(d.Ok);
+            EXPECT_EQ(d.Pcm, TrackPcm(2));
+        } else {
+            EXPECT_NEAR(m["length"].get<double>(), kSectors / 75.0, 1e-9);
+        }
+        EXPECT_EQ(Status(1), "OK");
+        EXPECT_EQ(Status(2), "OK");
+        EXPECT_TRUE(errors.empty());
+    }
+    tagFields = nullptr;
+}
+
+TEST_F(JobTest, FlacAndOpusCaptions) {
+    Tfrmprg dlg(Targets());
+    dlg.Vorbis = VorbisKind::Flac;
+    dlg.FormShow();
+    EXPECT_EQ(dlg.windowTitle(), "Extract To FLAC files");
+    dlg.Vorbis = VorbisKind::Opus;
+    dlg.FormShow();
+    EXPECT_EQ(dlg.windowTitle(), "Extract To Opus files");
 
 // The database knows the disc; track 2's entry holds its checksum, track 3's another:
 // track 3 is not accurate, its row says so (in red) and the summary counts it, while

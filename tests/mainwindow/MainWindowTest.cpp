@@ -506,3 +506,28 @@ TEST_F(TwoImageWindow, DriveBoxKeepsTheImageNamesVisible) {
     box->setCurrentIndex(1);
     EXPECT_EQ(box->toolTip(), box->itemData(1, Qt::ToolTipRole).toString());
 }
+
+// FLAC and Opus are reached from the list's context menu and by Ctrl+F and Ctrl+P, the
+// skin's WAV and MP3 buttons staying as they are; with no audio row ticked they refuse as
+// the buttons do.
+TEST_F(TickWindow, FlacAndOpusFromTheMenuAndTheKeyboard) {
+    const QList<QAction*> actions = Window->PopupMenu1->actions();
+    ASSERT_GE(actions.size(), 2);
+    EXPECT_EQ(actions[actions.size() - 2], Window->ExtractTracksToFLACFiles1);
+    EXPECT_EQ(actions[actions.size() - 1], Window->ExtractTracksToOpusFiles1);
+    EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
+    EXPECT_EQ(Window->ExtractTracksToFLACFiles1->text(), "Extract To &FLAC Files");
+    EXPECT_EQ(Window->ExtractTracksToOpusFiles1->text(), "Extract To O&pus Files");
+    EXPECT_EQ(Window->ExtractTracksToFLACFiles1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+    EXPECT_EQ(Window->ExtractTracksToOpusFiles1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+    EXPECT_TRUE(Window->actions().contains(Window->ExtractTracksToFLACFiles1));
+    EXPECT_TRUE(Window->actions().contains(Window->ExtractTracksToOpusFiles1));
+    for (int i = 0; i < Window->RowCount(); ++i)
+        Window->Row(i)->setCheckState(0, Qt::Unchecked);
+    for (QAction* action : {Window->ExtractTracksToFLACFiles1, Window->ExtractTracksToOpusFiles1}) {
+        Messages.clear();
+        action->trigger();
+        ASSERT_EQ(Messages.size(), 1u);
+        EXPECT_EQ(Messages[0].Text, "No Audio Track Selected!");
+    }
+}
