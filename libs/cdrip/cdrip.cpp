@@ -4,6 +4,7 @@
 #include "faults.h"
 #include "handles.h"
 #include "imagecheck.h"
+#include "imagesource.h"
 #include "player.h"
 #include "ripper.h"
 
@@ -173,7 +174,35 @@ int32_t dataGap(CdIo_t* cdio, bool image, track_t t, int32_t start, int32_t room
     return std::clamp(gap, 0, std::max(0, room));
 }
 
+// The table of contents of an image read from its sheet: each track at its INDEX 01, a
+// data track after an audio track with its own pregap (INDEX 00 or PREGAP) as its gap.
+bool sheetToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
+    SheetDisc disc;
+    std::string why;
+    if (!loadSheet(d.source, &disc, &why))
+        return false;
+    for (const SheetTrack& t : disc.tracks) {
+        CR_TOCENTRY e{};
+        e.startSector = t.start;
+        e.flags = t.audio ? CR_TOC_AUDIO : CR_TOC_DATA;
+        e.trackNumber = uint8_t(t.number);
+        toc.push_back(e);
+    }
+    for (size_t i = 1; i < toc.size(); ++i)
+        if (toc[i].flags == CR_TOC_DATA && toc[i - 1].flags == CR_TOC_AUDIO)
+            setGap(toc[i], std::clamp(disc.tracks[i].start - disc.tracks[i].pregap, 0,
+                                      toc[i].startSector - toc[i - 1].startSector - 1));
+    CR_TOCENTRY out{};
+    out.startSector = disc.leadout;
+    out.flags = toc.back().flags;
+    out.trackNumber = 0xAA;
+    toc.push_back(out);
+    return true;
+}
+
 bool readToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
+    if (d.image && isSheetImage(d.source))
+        return sheetToc(d, toc);
     CdioPtr cdio = openCdio(d.source, d.image);
     if (!cdio)
         return false;
@@ -446,6 +475,9 @@ CR_STATUS CR_GetDriveStatusText(char* text, int32_t size) {
     try {
         if (d->image && trayOpen(*d)) {
             why = "the tray is open";
+        } else if (d->image && isSheetImage(d->source)) {
+            SheetDisc disc;
+            loadSheet(d->source, &disc, &why);
         } else if (d->image) {
             why = imageProblem(d->source);
             if (why.empty() && !openCdio(d->source, true))
@@ -545,7 +577,20 @@ constexpr int kCdTextTracks = 100; // 0 is the disc, 1..99 the tracks
 using CdTextFields = std::array<std::array<std::string, 2>, kCdTextTracks>;
 CdTextFields cdText;
 
+// A sheet's TITLE and PERFORMER lines (or its CD_TEXT blocks), as UTF-8.
+void sheetCdText(const Drive& d, CdTextFields& out) {
+    SheetDisc disc;
+    std::string why;
+    if (!loadSheet(d.source, &disc, &why))
+        throw std::runtime_error(why);
+    out[0] = {disc.title, disc.performer};
+    for (const SheetTrack& t : disc.tracks)
+        out[size_t(t.number)] = {t.title, t.performer};
+}
+
 void readCdText(const Drive& d, CdTextFields& out) {
+    if (d.image && isSheetImage(d.source))
+        return sheetCdText(d, out);
     CdioPtr cdio = openCdio(d.source, d.image);
     if (!cdio)
         throw std::runtime_error("no disc");
