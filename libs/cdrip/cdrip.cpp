@@ -7,6 +7,7 @@
 #include "imagesource.h"
 #include "player.h"
 #include "ripper.h"
+#include "sectorsource.h"
 
 #include <cdio/logging.h>
 
@@ -410,8 +411,11 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
             s.audioLast = std::max(s.audioLast, next.startSector - gapOf(next) - 1);
         }
         auto r = std::make_unique<Ripper>();
-        if (!r->open(d->source, d->image, d->image ? &lib->faults : nullptr, startSector, endSector,
-                     s))
+        // The simulated faults apply to virtual drives only.
+        std::unique_ptr<SectorSource> source = openCddaSource(d->source, d->image);
+        if (d->image)
+            source = withFaults(std::move(source), &lib->faults);
+        if (!r->open(std::move(source), startSector, endSector, s))
             return CR_STATUS_FAIL;
         *bufferSize = r->bufferSize();
         lib->ripper = std::move(r);

@@ -3,31 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <mutex>
+#include <utility>
 
 namespace cdrip {
 namespace {
-
-using ReadFn = long (*)(cdrom_drive_t*, void*, lsn_t, long);
-
-struct Hook {
-    ReadFn original = nullptr;
-    const Faults* faults = nullptr;
-    uint32_t reads = 0; // varies the jitter from one read to the next
-};
-
-// The read hook has no user pointer, so the hooks are found by drive. The table and
-// its lock are never destroyed: a ripper still open when the process ends removes its
-// hook from the library state's destructor, which may run after other statics are gone.
-std::mutex& hookLock() {
-    static auto* m = new std::mutex;
-    return *m;
-}
-std::map<cdrom_drive_t*, Hook>& hooks() {
-    static auto* table = new std::map<cdrom_drive_t*, Hook>;
-    return *table;
-}
 
 uint32_t mix(uint32_t a, uint32_t b) {
     uint32_t h = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u + (a << 6) + (a >> 2));
@@ -106,57 +85,64 @@ void parseItem(const std::string& item, Faults& f) {
     }
 }
 
-// A read as a drive with the simulated faults would answer it: short (a failure) at the
-// first bad sector, shifted by a few samples when it starts inside a jitter range and
-// the plan says so (jitterShift), and with noisy sectors different on every read.
-long faultyRead(cdrom_drive_t* d, void* p, lsn_t begin, long sectors) {
-    Hook hook;
-    uint32_t n = 0;
-    {
-        std::lock_guard<std::mutex> guard(hookLock());
-        auto it = hooks().find(d);
-        if (it == hooks().end())
-            return -1;
-        hook = it->second;
-        n = it->second.reads++;
-    }
-    if (!p || sectors <= 0) // nothing to fill: the drive's own answer
-        return hook.original(d, p, begin, sectors);
-    long good = 0;
-    while (good < sectors && !hook.faults->isBad(int32_t(begin + good)))
+// A source as a drive with the simulated faults would answer it: short (a failure) at
+// the first bad sector, shifted by a few samples when the read starts inside a jitter
+// range and the plan says so (jitterShift), and with noisy sectors different on every
+// read.
+class FaultySource final : public SectorSource {
+public:
+    FaultySource(std::unique_ptr<SectorSource> inner, const Faults* faults)
+        : inner_(std::move(inner)), faults_(faults) {}
+
+    int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) override;
+    bool hasC2() const override { return inner_->hasC2(); }
+    int32_t cacheSectors() const override { return inner_->cacheSectors(); }
+
+private:
+    std::unique_ptr<SectorSource> inner_;
+    const Faults* faults_;
+    uint32_t reads_ = 0; // varies the jitter from one read to the next
+};
+
+int32_t FaultySource::read(int32_t begin, int32_t sectors, uint8_t* out, uint8_t* c2) {
+    const uint32_t n = reads_++;
+    if (!out || sectors <= 0) // nothing to fill: the drive's own answer
+        return inner_->read(begin, sectors, out, c2);
+    int32_t good = 0;
+    while (good < sectors && !faults_->isBad(begin + good))
         ++good;
     if (good == 0)
-        return -1;
-    auto* out = static_cast<uint8_t*>(p);
-    const Faults::Jitter* j = hook.faults->jitterAt(begin);
-    const int32_t shift = j ? jitterShift(*hook.faults, *j, n) : 0;
+        return 0;
+    const Faults::Jitter* j = faults_->jitterAt(begin);
+    const int32_t shift = j ? jitterShift(*faults_, *j, n) : 0;
     if (shift == 0) {
-        const long got = hook.original(d, p, begin, good);
+        const int32_t got = inner_->read(begin, good, out, c2);
         if (got <= 0)
-            return got;
+            return 0;
         good = std::min(good, got);
     } else {
         // Read one sector more on either side and cut the window out at the shift.
-        const long wideCount = good + 2;
-        std::vector<uint8_t> wide(size_t(wideCount) * CDIO_CD_FRAMESIZE_RAW, 0);
-        const lsn_t from = begin - 1;
-        for (long s = 0; s < wideCount; ++s) {
+        const int32_t wideCount = good + 2;
+        std::vector<uint8_t> wide(size_t(wideCount) * kSectorBytes, 0);
+        const int32_t from = begin - 1;
+        for (int32_t s = 0; s < wideCount; ++s) {
             // Sectors outside the disc or unreadable ones stay zero, as a drive returns them.
-            uint8_t* at = wide.data() + size_t(s) * CDIO_CD_FRAMESIZE_RAW;
-            if (from + s < 0 || hook.faults->isBad(from + s))
+            uint8_t* at = wide.data() + size_t(s) * kSectorBytes;
+            if (from + s < 0 || faults_->isBad(from + s))
                 continue;
-            if (hook.original(d, at, from + s, 1) != 1)
-                std::memset(at, 0, CDIO_CD_FRAMESIZE_RAW);
+            if (inner_->read(from + s, 1, at, nullptr) != 1)
+                std::memset(at, 0, kSectorBytes);
         }
-        std::memcpy(out, wide.data() + CDIO_CD_FRAMESIZE_RAW + shift,
-                    size_t(good) * CDIO_CD_FRAMESIZE_RAW);
+        std::memcpy(out, wide.data() + kSectorBytes + shift, size_t(good) * kSectorBytes);
+        if (c2 && hasC2())
+            std::memset(c2, 0, size_t(good));
     }
     // A noisy sector reads, but never the same twice: its first four bytes carry the
     // read's number (never 0) mixed in.
-    for (long s = 0; s < good; ++s) {
-        if (!hook.faults->isNoisy(int32_t(begin + s)))
+    for (int32_t s = 0; s < good; ++s) {
+        if (!faults_->isNoisy(begin + s))
             continue;
-        uint8_t* at = out + size_t(s) * CDIO_CD_FRAMESIZE_RAW;
+        uint8_t* at = out + size_t(s) * kSectorBytes;
         const uint32_t x = n + 1;
         for (int b = 0; b < 4; ++b)
             at[b] = uint8_t(at[b] ^ uint8_t(x >> (8 * b)));
@@ -219,21 +205,11 @@ Faults parseFaults(const char* text) {
     return f;
 }
 
-void installFaultHook(cdrom_drive_t* drive, const Faults* faults) {
-    if (!drive || !faults || faults->empty() || !drive->read_audio)
-        return;
-    std::lock_guard<std::mutex> guard(hookLock());
-    hooks()[drive] = Hook{drive->read_audio, faults, 0};
-    drive->read_audio = faultyRead;
-}
-
-void removeFaultHook(cdrom_drive_t* drive) {
-    std::lock_guard<std::mutex> guard(hookLock());
-    auto it = hooks().find(drive);
-    if (it == hooks().end())
-        return;
-    drive->read_audio = it->second.original;
-    hooks().erase(it);
+std::unique_ptr<SectorSource> withFaults(std::unique_ptr<SectorSource> inner,
+                                         const Faults* faults) {
+    if (!inner || !faults || faults->empty())
+        return inner;
+    return std::make_unique<FaultySource>(std::move(inner), faults);
 }
 
 } // namespace cdrip

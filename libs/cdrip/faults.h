@@ -1,10 +1,11 @@
-// Simulated disc faults of virtual drives (CDRIP_FAULTS), applied through the read
-// hook of libcdio-paranoia's drive structure.
+// Simulated disc faults of virtual drives (CDRIP_FAULTS), applied by a decorator of
+// the ripper's sector source.
 #pragma once
 
-#include <cdio/paranoia/cdda.h>
+#include "sectorsource.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,9 +43,8 @@ Faults parseFaults(const char* text);
 // two consecutive reads can be wrong in the same way.
 int32_t jitterShift(const Faults& f, const Faults::Jitter& j, uint32_t n);
 
-// Puts the fault hook in front of the drive's own read function. The faults object must
-// outlive the drive, or the hook be removed first.
-void installFaultHook(cdrom_drive_t* drive, const Faults* faults);
-void removeFaultHook(cdrom_drive_t* drive);
+// `inner` with the faults applied to its reads; `inner` itself when there are none.
+// The faults object must outlive the source.
+std::unique_ptr<SectorSource> withFaults(std::unique_ptr<SectorSource> inner, const Faults* faults);
 
 } // namespace cdrip

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace cdrip {
 namespace {
@@ -36,13 +37,8 @@ int32_t bytesPerSector(int format) {
     return 4 * kFrames / (isMono(format) ? 2 : 1) / (44100 / outRate(format));
 }
 
-Ripper::~Ripper() {
-    if (hooked_)
-        removeFaultHook(drive_.get());
-}
-
-bool Ripper::open(const std::string& source, bool image, const Faults* faults, int32_t first,
-                  int32_t last, const RipSettings& settings) {
+bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t last,
+                  const RipSettings& settings) {
     settings_ = settings;
     if (settings_.discLast < last)
         settings_.discLast = last;
@@ -58,12 +54,9 @@ bool Ripper::open(const std::string& source, bool image, const Faults* faults, i
     readFirst_ = std::max(first + shiftSectors_, settings_.audioFirst);
     readLast_ = std::min(last + shiftSectors_ + (shiftRest_ > 0 ? 1 : 0), settings_.audioLast);
     next_ = plainNext_ = readFirst_;
-    if (!drive_.open(source, image))
+    source_ = std::move(source);
+    if (!source_)
         return false;
-    if (faults && !faults->empty()) {
-        installFaultHook(drive_.get(), faults);
-        hooked_ = true;
-    }
     if (outRate(settings_.format) != 44100 && !startResampler())
         return false;
     const int32_t bps = bytesPerSector(settings_.format);
@@ -87,8 +80,8 @@ bool Ripper::startResampler() {
 int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out) {
     if (count <= 0 || lsn < 0)
         return 0;
-    const long got = cdio_cddap_read(drive_.get(), out, lsn, count);
-    return got <= 0 ? 0 : int32_t(std::min<long>(got, count));
+    const int32_t got = source_->read(lsn, count, out, nullptr);
+    return std::clamp(got, 0, count);
 }
 
 bool Ripper::readPlain(int32_t lsn, uint8_t* out) {
@@ -133,7 +126,7 @@ void Ripper::readPlainRun() {
 
 // One sector of the disc for delivery, in order: silence outside the disc's audio,
 // else the next decided sector.
-void Ripper::source(int32_t lsn, uint8_t* out) {
+void Ripper::sectorFor(int32_t lsn, uint8_t* out) {
     if (lsn < readFirst_ || lsn > readLast_) {
         std::memset(out, 0, kRaw); // beyond the disc's audio: silence, not damage
         return;
@@ -403,7 +396,7 @@ CR_STATUS Ripper::chunk(uint8_t* out, int32_t* numBytes) {
         const int32_t to = from + count - 1 + (shiftRest_ > 0 ? 1 : 0);
         window_.resize(size_t(to - from + 1) * kRaw);
         for (int32_t lsn = from; lsn <= to; ++lsn)
-            source(lsn, window_.data() + size_t(lsn - from) * kRaw);
+            sectorFor(lsn, window_.data() + size_t(lsn - from) * kRaw);
         carry_.assign(window_.end() - kRaw, window_.end());
         carryLsn_ = to;
         std::memcpy(raw_.data(), window_.data() + shiftRest_, size_t(count) * kRaw);

@@ -3,11 +3,11 @@
 #pragma once
 
 #include "cdrip.h"
-#include "faults.h"
 #include "handles.h"
+#include "sectorsource.h"
 
 #include <cstdint>
-#include <string>
+#include <memory>
 #include <vector>
 
 namespace cdrip {
@@ -31,12 +31,12 @@ public:
     Ripper() = default;
     Ripper(const Ripper&) = delete;
     Ripper& operator=(const Ripper&) = delete;
-    ~Ripper();
+    ~Ripper() = default;
 
-    // Opens the source and positions at `first`; `faults` (may be null) must outlive the
-    // ripper. False when the source cannot be read.
-    bool open(const std::string& source, bool image, const Faults* faults, int32_t first,
-              int32_t last, const RipSettings& settings);
+    // Takes over `source` and positions at `first`. False when there is no source or
+    // the output format cannot be made.
+    bool open(std::unique_ptr<SectorSource> source, int32_t first, int32_t last,
+              const RipSettings& settings);
 
     int32_t bufferSize() const { return bufferSize_; }
     CR_STATUS chunk(uint8_t* out, int32_t* numBytes);
@@ -48,7 +48,7 @@ private:
     bool startResampler();
     // Reads a chunk's worth of sectors at plainNext_ into decided_ without verification.
     void readPlainRun();
-    void source(int32_t lsn, uint8_t* out);
+    void sectorFor(int32_t lsn, uint8_t* out);
     bool readPlain(int32_t lsn, uint8_t* out);
     // The verified reader (jitter correction on): decides sectors up to `until`.
     void decideUpTo(int32_t until);
@@ -63,10 +63,9 @@ private:
     void append(const uint8_t* bytes, size_t n);
     void finish();
 
-    CddaDrive drive_;
+    std::unique_ptr<SectorSource> source_;
     SoxrPtr soxr_;
     RipSettings settings_;
-    bool hooked_ = false;
     int32_t first_ = 0, last_ = 0, pos_ = 0;
     int32_t bufferSize_ = 0;
     int64_t expected_ = 0, produced_ = 0, delivered_ = 0;
