@@ -245,9 +245,23 @@ bool readToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
     return true;
 }
 
+// The sectors of a drive: an image with a sheet through the sheet's reader, anything
+// else (a real drive, an NRG image) through libcdio.
+std::unique_ptr<SectorSource> openDriveSource(const Drive& d) {
+    if (d.image && isSheetImage(d.source))
+        return openSheetSource(d.source);
+    return openCddaSource(d.source, d.image);
+}
+
+// The first sector a rip may start at: 0 when track 1 is audio (audio before its
+// INDEX 01 is its pregap, or a hidden track), else the first track's start.
+int32_t firstRippable(const std::vector<CR_TOCENTRY>& toc) {
+    return toc.front().flags == CR_TOC_AUDIO ? 0 : toc.front().startSector;
+}
+
 // A range is rippable when it lies inside the disc and touches only audio tracks.
 bool audioRange(const std::vector<CR_TOCENTRY>& toc, int32_t first, int32_t last) {
-    if (toc.size() < 2 || first > last || first < toc.front().startSector ||
+    if (toc.size() < 2 || first > last || first < firstRippable(toc) ||
         last >= toc.back().startSector)
         return false;
     for (size_t i = 0; i + 1 < toc.size(); ++i) {
@@ -406,13 +420,14 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
         for (size_t i = 0; i + 1 < lib->toc.size(); ++i) {
             if (lib->toc[i].flags != CR_TOC_AUDIO)
                 continue;
-            s.audioFirst = std::min(s.audioFirst, lib->toc[i].startSector);
+            s.audioFirst =
+                std::min(s.audioFirst, i == 0 ? firstRippable(lib->toc) : lib->toc[i].startSector);
             const CR_TOCENTRY& next = lib->toc[i + 1];
             s.audioLast = std::max(s.audioLast, next.startSector - gapOf(next) - 1);
         }
         auto r = std::make_unique<Ripper>();
         // The simulated faults apply to virtual drives only.
-        std::unique_ptr<SectorSource> source = openCddaSource(d->source, d->image);
+        std::unique_ptr<SectorSource> source = openDriveSource(*d);
         if (d->image)
             source = withFaults(std::move(source), &lib->faults);
         if (!r->open(std::move(source), startSector, endSector, s))
@@ -515,8 +530,10 @@ CR_STATUS CR_PlayTrack(int32_t track) {
     try {
         const CR_TOCENTRY& next = lib->toc[size_t(track)];
         const int32_t last = next.startSector - gapOf(next) - 1;
-        return lib->player.play(d->source, d->image, e.startSector, last) ? CR_STATUS_OK
-                                                                          : CR_STATUS_FAIL;
+        const Drive drive = *d;
+        return lib->player.play([drive] { return openDriveSource(drive); }, e.startSector, last)
+                   ? CR_STATUS_OK
+                   : CR_STATUS_FAIL;
     } catch (...) {
         return CR_STATUS_FAIL;
     }

@@ -383,7 +383,8 @@ bool SheetImage::readPiece(const Piece& p, int64_t from, int64_t frames, uint8_t
         std::memset(out, 0, size_t(frames) * 4);
         return true;
     }
-    if (p.kind == Piece::Data) {
+    const bool flac = disc_.files[size_t(p.file)].facts.format == FileFormat::Flac;
+    if (p.kind == Piece::Data && !(flac && p.unit == kRaw)) {
         std::memset(out, 0, size_t(frames) * 4);
         if (from % kFramesPerSector != 0 || frames != kFramesPerSector)
             return true; // a data sector cut by the sheet's layout: no whole sector to give
@@ -393,9 +394,31 @@ bool SheetImage::readPiece(const Piece& p, int64_t from, int64_t frames, uint8_t
         return p.unit >= kRaw ? readBytes(p.file, at, size_t(kRaw), out)
                               : readBytes(p.file, at, n, out + 16);
     }
-    if (disc_.files[size_t(p.file)].facts.format == FileFormat::Flac)
+    if (flac)
         return readFlac(p.file, (p.at / 4) + uint64_t(from), frames, out);
     return readBytes(p.file, p.at + uint64_t(from) * 4, size_t(frames) * 4, out);
+}
+
+namespace {
+
+class SheetSource final : public SectorSource {
+public:
+    bool open(const std::string& path, std::string* error) { return image_.open(path, error); }
+    int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* /*c2*/) override {
+        return out && count > 0 ? image_.read(lsn, count, out) : 0;
+    }
+
+private:
+    SheetImage image_;
+};
+
+} // namespace
+
+std::unique_ptr<SectorSource> openSheetSource(const std::string& path, std::string* error) {
+    auto s = std::make_unique<SheetSource>();
+    if (!s->open(path, error))
+        return nullptr;
+    return s;
 }
 
 int32_t SheetImage::read(int32_t lsn, int32_t count, uint8_t* out) {

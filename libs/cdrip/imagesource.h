@@ -4,6 +4,7 @@
 // decoded with libFLAC (seeking by sample), with silence where the sheet says so.
 #pragma once
 
+#include "sectorsource.h"
 #include "sheet.h"
 
 #include <cstdint>
@@ -23,6 +24,11 @@ FileFacts probeFile(const std::string& path, DeclaredType declared);
 
 // Reads and parses the sheet at `path`; false with the reason in *error.
 bool loadSheet(const std::string& path, SheetDisc* disc, std::string* error);
+
+// The sectors of the image at `path` (a cue sheet or TOC file) as a SectorSource; null
+// (with the reason in *error when given) when it cannot be read.
+std::unique_ptr<SectorSource> openSheetSource(const std::string& path,
+                                              std::string* error = nullptr);
 
 class SheetImage {
 public:

@@ -257,12 +257,12 @@ INSTANTIATE_TEST_SUITE_P(
                                    return cue;
                                },
                                "music.bin: not a regular file"},
-                    ReasonCase{
-                        "CueNamesAnotherBin",
-                        [](const TempFolder& dir, const std::string& good) {
-                            return copyCue(dir, good, "renamed");
-                        },
-                        "the cue sheet names \"music.bin\", but its data must be renamed.bin"},
+                    // The sheet's FILE is what counts, not the sheet's own name.
+                    ReasonCase{"CueNamesAMissingFile",
+                               [](const TempFolder& dir, const std::string& good) {
+                                   return copyCue(dir, good, "renamed");
+                               },
+                               "/music.bin: no such file"},
                     ReasonCase{"BinTooShort",
                                [](const TempFolder& dir, const std::string& good) {
                                    const std::string cue = copyCue(dir, good, "music");
@@ -270,7 +270,8 @@ INSTANTIATE_TEST_SUITE_P(
                                        << std::string(2352 * 100, '\0');
                                    return cue;
                                },
-                               "music.bin holds 100 sectors, too short"},
+                               "music.cue:6: music.bin holds 100 sectors (235200 bytes), the sheet "
+                               "needs"},
                     ReasonCase{"BrokenNrg",
                                [](const TempFolder& dir, const std::string&) {
                                    const auto b = nrg(2700, [](std::vector<uint8_t>& v) {
