@@ -19,7 +19,14 @@
  *
  * Drives: first the machine's CD drives as libcdio lists them, then one virtual
  * drive per disc image named in the environment variable CDRIP_IMAGES (paths
- * separated by ':'; whatever libcdio opens: .cue with its .bin, cdrdao .toc, .nrg).
+ * separated by ':'): a cue sheet (.cue) or a cdrdao TOC file (.toc), read by this
+ * library's own sheet reader, or an NRG image (.nrg), read through libcdio. A sheet's
+ * files may be raw samples (BINARY little-endian, MOTOROLA big-endian, a TOC file's raw
+ * files little-endian unless SWAP), RIFF WAVE or FLAC files of 16-bit 44.1 kHz stereo
+ * audio, one for the disc or one for each track; relative names are taken from the
+ * sheet's folder, with `\` as a separator. PREGAP, POSTGAP and a TOC file's SILENCE
+ * and ZERO are digital silence that counts in every position. Fault injection
+ * (CDRIP_FAULTS) and the read offset apply to every virtual drive alike.
  * The identification text of a real drive is "VENDOR MODEL REVISION DEVICE"; that of
  * a virtual drive is "VELMORA VIRTUAL-CD 1.20 <image path>". A drive whose image is missing or not
  * a disc image is still listed; it behaves as a drive without a disc.
@@ -203,8 +210,9 @@ CDRIP_API CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params);
 /* Why the active drive holds no readable disc, as a zero-terminated text of at most
  * size - 1 bytes in *text (cut there), or "" when it holds one. An image drive names
  * its file and what is wrong: missing or not a regular file (a FIFO, a folder; a
- * symbolic link to a regular file is fine), a cue sheet whose data is not NAME.bin
- * beside NAME.cue or is too short for its last track, an NRG image whose chunk chain
+ * symbolic link to a regular file is fine), a cue sheet or TOC file that cannot be
+ * read correctly ("NAME.cue:LINE: reason": a file it names is missing, shorter than
+ * the sheet says, or not 16-bit 44.1 kHz stereo; a line out of order), an NRG image whose chunk chain
  * is broken (sizes beyond the file, an unknown chunk, no END!), or a file libcdio
  * cannot read; "the tray is open" while the virtual tray is open. Such images are
  * never handed to libcdio. 0 OK; 1 without drives, before CR_Init, for a null pointer
@@ -233,7 +241,9 @@ CDRIP_API CR_TOCENTRY CR_GetTocEntry(int32_t index);
  * jitter flag and output format last handed over by CR_SetCDROMParameters.
  * *bufferSize receives the most bytes one CR_RipChunk delivers.
  * 0 OK; 1 before CR_Init, without a table of contents, for a null pointer, when
- * start > end, start < first track, end beyond the last sector before the lead-out,
+ * start > end, start before the first track (before sector 0 when track 1 is audio:
+ * the audio before its INDEX 01, a hidden track, can be ripped), end beyond the last
+ * sector before the lead-out,
  * when the range touches a data track or its gap, when a ripper is already open, or when the
  * drive cannot be opened for reading. */
 CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector);
@@ -316,8 +326,9 @@ CDRIP_API CR_STATUS CR_GetPlayPosition(int32_t* relative, int32_t* absolute);
 
 /* Reads the CD-TEXT of the disc in the active drive through libcdio and keeps it
  * for CR_GetCdText, replacing what an earlier call kept. A disc image carries
- * CD-TEXT too: the TITLE and PERFORMER lines of a cue sheet (read as ISO-8859-1),
- * the CD_TEXT blocks of a cdrdao .toc file. Only the first language block is used.
+ * CD-TEXT too: the TITLE and PERFORMER lines of a cue sheet, the CD_TEXT blocks of a
+ * cdrdao .toc file (only the first language block), read as UTF-8 when the sheet is
+ * valid UTF-8 and as Windows-1252 otherwise.
  * 0 OK (also when the disc has no CD-TEXT: every field is then empty); 1 before
  * CR_Init, without drives, while a virtual tray is open, or when the drive cannot
  * be opened (what was kept is then cleared as well). */

@@ -470,7 +470,11 @@ std::vector<FileRange> fileRanges(const std::string& base, const DiscSpec& plan,
         std::snprintf(num, sizeof num, "-%02zu", i + 1);
         const bool data = plan.tracks[i].data;
         const std::string name = stem + num + (data ? ".bin" : extensionOf(style.container));
-        const int32_t first = i == 0 ? 0 : l.starts[i];
+        // Track 1's file holds the audio before its INDEX 01, unless that is silence
+        // left out with the pregaps.
+        const bool leftOut =
+            style.files == Style::Files::PerTrackGapsAsSilence && plan.hiddenSilent;
+        const int32_t first = i == 0 && !leftOut ? 0 : l.starts[i];
         const int32_t end =
             style.files == Style::Files::PerTrack && i + 1 < plan.tracks.size()
                 ? l.starts[i + 1] - (plan.tracks[i + 1].data ? pregapOf(plan, i + 1) : 0)
