@@ -670,3 +670,99 @@ CR_STATUS CR_GetCdText(int32_t track, int32_t field, char* buffer, int32_t buffe
 }
 
 } // extern "C"
+
+// ---- Index points and track flags ----
+// Asked at each call, like the drive's status: an image from its sheet, a real drive
+// from what libcdio reports of it.
+
+namespace cdrip {
+namespace {
+
+// The active drive's sheet; false when the drive has none or it cannot be read.
+bool activeSheet(SheetDisc* disc) {
+    Drive* d = activeDrive();
+    if (!d || !d->image || !isSheetImage(d->source) || trayOpen(*d))
+        return false;
+    std::string why;
+    return loadSheet(d->source, disc, &why);
+}
+
+const SheetTrack* sheetTrack(const SheetDisc& disc, int32_t track) {
+    for (const SheetTrack& t : disc.tracks)
+        if (t.number == track)
+            return &t;
+    return nullptr;
+}
+
+} // namespace
+} // namespace cdrip
+
+extern "C" {
+
+int32_t CR_GetTrackIndexes(int32_t track, int32_t* sectors, int32_t max) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || !sectors || max < 0 || (d->image && trayOpen(*d)))
+        return -1;
+    try {
+        std::vector<int32_t> points;
+        if (d->image && isSheetImage(d->source)) {
+            SheetDisc disc;
+            const SheetTrack* t = activeSheet(&disc) ? sheetTrack(disc, track) : nullptr;
+            if (!t)
+                return -1;
+            points = {t->pregap, t->start};
+            points.insert(points.end(), t->indexes.begin(), t->indexes.end());
+        } else {
+            CdioPtr cdio = openCdio(d->source, d->image);
+            if (!cdio || track < 1 || track > 99)
+                return -1;
+            const lsn_t start = cdio_get_track_lsn(cdio.get(), track_t(track));
+            if (start == CDIO_INVALID_LSN)
+                return -1;
+            // libcdio knows a pregap for some images only; a drive through it reports none.
+            const lsn_t pregap = cdio_get_track_pregap_lsn(cdio.get(), track_t(track));
+            if (pregap == CDIO_INVALID_LSN || pregap > start)
+                return 0;
+            points = {std::max<int32_t>(pregap, 0), std::max<int32_t>(start, 0)};
+        }
+        const int32_t n = std::min<int32_t>(max, int32_t(points.size()));
+        std::copy(points.begin(), points.begin() + n, sectors);
+        return n;
+    } catch (...) {
+        return -1;
+    }
+}
+
+int32_t CR_GetTrackFlags(int32_t track) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || (d->image && trayOpen(*d)))
+        return -1;
+    try {
+        if (d->image && isSheetImage(d->source)) {
+            SheetDisc disc;
+            const SheetTrack* t = activeSheet(&disc) ? sheetTrack(disc, track) : nullptr;
+            if (!t)
+                return -1;
+            return (t->pre ? CR_FLAG_PRE : 0) | (t->dcp ? CR_FLAG_DCP : 0) |
+                   (t->fourChannel ? CR_FLAG_4CH : 0);
+        }
+        CdioPtr cdio = openCdio(d->source, d->image);
+        if (!cdio || track < 1 || track > 99 ||
+            cdio_get_track_lsn(cdio.get(), track_t(track)) == CDIO_INVALID_LSN)
+            return -1;
+        int32_t flags = 0;
+        if (cdio_get_track_preemphasis(cdio.get(), track_t(track)) == CDIO_TRACK_FLAG_TRUE)
+            flags |= CR_FLAG_PRE;
+        if (cdio_get_track_copy_permit(cdio.get(), track_t(track)) == CDIO_TRACK_FLAG_TRUE)
+            flags |= CR_FLAG_DCP;
+        if (cdio_get_track_channels(cdio.get(), track_t(track)) == 4)
+            flags |= CR_FLAG_4CH;
+        return flags;
+    } catch (...) {
+        return -1;
+    }
+}
+
+} // extern "C"

@@ -212,11 +212,10 @@ CDRIP_API CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params);
  * its file and what is wrong: missing or not a regular file (a FIFO, a folder; a
  * symbolic link to a regular file is fine), a cue sheet or TOC file that cannot be
  * read correctly ("NAME.cue:LINE: reason": a file it names is missing, shorter than
- * the sheet says, or not 16-bit 44.1 kHz stereo; a line out of order), an NRG image whose chunk chain
- * is broken (sizes beyond the file, an unknown chunk, no END!), or a file libcdio
- * cannot read; "the tray is open" while the virtual tray is open. Such images are
- * never handed to libcdio. 0 OK; 1 without drives, before CR_Init, for a null pointer
- * or a size below 1. */
+ * the sheet says, or not 16-bit 44.1 kHz stereo; a line out of order), an NRG image whose chunk
+ * chain is broken (sizes beyond the file, an unknown chunk, no END!), or a file libcdio cannot
+ * read; "the tray is open" while the virtual tray is open. Such images are never handed to libcdio.
+ * 0 OK; 1 without drives, before CR_Init, for a null pointer or a size below 1. */
 CDRIP_API CR_STATUS CR_GetDriveStatusText(char* text, int32_t size);
 
 /* ---- Table of contents ---- */
@@ -342,6 +341,25 @@ CDRIP_API CR_STATUS CR_ReadCdText(void);
  * fits. 0 OK; 1 for a null buffer, bufferSize below 1, a track outside 0..99 or an
  * unknown field (the buffer is left alone). */
 CDRIP_API CR_STATUS CR_GetCdText(int32_t track, int32_t field, char* buffer, int32_t bufferSize);
+
+/* ---- Index points and track flags ---- */
+
+/* Index points of track `track` (numbered as on the disc) of the disc in the active
+ * drive: sectors[0] receives INDEX 00 (where its pregap begins; equal to sectors[1]
+ * when it has none), sectors[1] INDEX 01, sectors[2]... INDEX 02 on, as LSNs; at most
+ * `max` are stored. An image answers from its cue sheet or TOC file; a real drive
+ * from what libcdio reports. Returns how many were stored; 0 when the drive reports
+ * no index points (gaps not detected); -1 before CR_Init, without drives, for a null
+ * pointer, a negative max, an unknown track, an open virtual tray or an unreadable
+ * disc. */
+CDRIP_API int32_t CR_GetTrackIndexes(int32_t track, int32_t* sectors, int32_t max);
+
+/* Control flags of a track: CR_FLAG_PRE (pre-emphasis), CR_FLAG_DCP (digital copy
+ * permitted), CR_FLAG_4CH (four-channel audio), or'ed; -1 as for CR_GetTrackIndexes. */
+#define CR_FLAG_PRE 1
+#define CR_FLAG_DCP 2
+#define CR_FLAG_4CH 4
+CDRIP_API int32_t CR_GetTrackFlags(int32_t track);
 
 #ifdef __cplusplus
 }

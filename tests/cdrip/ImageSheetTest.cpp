@@ -6,6 +6,7 @@
 #include "CdripFixture.h"
 #include "TempFolder.h"
 
+#include "cdaccess/CueSheet.h"
 #include "verify/ArChecksum.h"
 #include "verify/DiscIds.h"
 
@@ -513,6 +514,108 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "x.cue:1: x.wav: named as WAVE, but neither a RIFF WAVE nor a FLAC file"}),
     [](const testing::TestParamInfo<RefusedRow>& row) { return std::string(row.param.name); });
+
+// ---- The cue sheet beside a rip, read back ----
+
+// What the library says of the active disc's tracks, as the sheet writer takes it; the
+// files named NN.wav.
+CueDisc cueOfLibrary() {
+    CueDisc disc;
+    for (int32_t i = 0; i < CR_GetNumTocEntries(); ++i) {
+        const CR_TOCENTRY e = CR_GetTocEntry(i);
+        CueTrack t;
+        t.Number = e.trackNumber;
+        t.Audio = e.flags == CR_TOC_AUDIO;
+        t.Start = e.startSector;
+        int32_t points[100];
+        const int32_t n = CR_GetTrackIndexes(t.Number, points, 100);
+        EXPECT_GE(n, 2) << "track " << t.Number;
+        if (n >= 2) {
+            t.Pregap = points[0];
+            EXPECT_EQ(points[1], t.Start);
+            t.Indexes.assign(points + 2, points + n);
+        }
+        const int32_t flags = CR_GetTrackFlags(t.Number);
+        EXPECT_GE(flags, 0);
+        t.PreEmphasis = flags & CR_FLAG_PRE;
+        t.CopyPermitted = flags & CR_FLAG_DCP;
+        char name[16];
+        std::snprintf(name, sizeof name, "%02d.wav", t.Number);
+        t.FileName = name;
+        disc.Tracks.push_back(t);
+    }
+    return disc;
+}
+
+std::string wavOf(const std::string& pcm) {
+    std::string h = "RIFF....WAVEfmt ";
+    auto put32 = [&](uint32_t v) {
+        for (int k = 0; k < 4; ++k)
+            h += char(v >> (8 * k));
+    };
+    put32(16);
+    put32(1 | 2u << 16);
+    put32(44100);
+    put32(44100 * 4);
+    put32(4 | 16u << 16);
+    h += "data";
+    put32(uint32_t(pcm.size()));
+    const uint32_t riff = uint32_t(h.size() - 8 + pcm.size());
+    for (int k = 0; k < 4; ++k)
+        h[size_t(4 + k)] = char(riff >> (8 * k));
+    return h + pcm;
+}
+
+// A rip of a disc with pregaps, an INDEX 02 and flags, each track into NN.wav with the
+// sheet beside them: read back by the library, the sheet gives the same table of
+// contents, index points, flags and disc IDs.
+TEST_F(FlacImageTest, CueSheetOfARipReadsBackToTheSameDisc) {
+    TempFolder dir("roundtrip");
+    DiscSpec plan;
+    plan.seed = 12;
+    plan.tracks = {{300, 0, false}, {200, 75, false}, {250, 40, false}};
+    plan.catalog = "0724384960650";
+    plan.isrcs = {"USRC17607839", "", "GBAYE0601498"};
+    plan.preEmphasis = {false, true};
+    plan.copyPermitted = {true};
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+    startLibrary({dir / "disc.cue"}, nullptr);
+    selectDisc(dir / "disc.cue");
+    const DiscToc before = libraryToc();
+    CueDisc cue = cueOfLibrary();
+    ASSERT_EQ(cue.Tracks.size(), 3u);
+    for (int32_t i = 0; i < 3; ++i) {
+        const RipResult r = rip(cue.Tracks[size_t(i)].Start, trackEnd(i));
+        ASSERT_EQ(r.errorCount, 0);
+        writeFile(dir / cue.Tracks[size_t(i)].FileName, wavOf(asText(r.bytes)));
+    }
+    writeFile(dir / "rip.cue", CueSheetText(cue));
+    startLibrary({dir / "rip.cue"}, nullptr);
+    selectDisc(dir / "rip.cue");
+    const DiscToc after = libraryToc();
+    ASSERT_EQ(after.Tracks.size(), before.Tracks.size());
+    for (size_t i = 0; i < before.Tracks.size(); ++i)
+        EXPECT_EQ(after.Tracks[i].Start, before.Tracks[i].Start) << "track " << i + 1;
+    EXPECT_EQ(after.LeadOut, before.LeadOut);
+    // Tracks at 0, 375 (300 + 75) and 615 (375 + 200 + 40), the lead-out at 865.
+    EXPECT_EQ(before.Tracks[1].Start, 375);
+    EXPECT_EQ(before.Tracks[2].Start, 615);
+    EXPECT_EQ(before.LeadOut, 865);
+    EXPECT_EQ(CddbDiscId(after), CddbDiscId(before));
+    EXPECT_EQ(AccurateRipDiscIds(after).Text(), AccurateRipDiscIds(before).Text());
+    EXPECT_EQ(MusicBrainzDiscId(after), MusicBrainzDiscId(before));
+    const CueDisc again = cueOfLibrary();
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(again.Tracks[i].Pregap, cue.Tracks[i].Pregap) << "track " << i + 1;
+        EXPECT_EQ(again.Tracks[i].PreEmphasis, cue.Tracks[i].PreEmphasis) << "track " << i + 1;
+        EXPECT_EQ(again.Tracks[i].CopyPermitted, cue.Tracks[i].CopyPermitted) << "track " << i + 1;
+    }
+    EXPECT_EQ(cue.Tracks[1].Pregap, 300);
+    EXPECT_EQ(cue.Tracks[2].Pregap, 575);
+    EXPECT_TRUE(cue.Tracks[0].CopyPermitted && cue.Tracks[1].PreEmphasis &&
+                !cue.Tracks[2].PreEmphasis);
+}
 
 } // namespace
 } // namespace cdriptest
