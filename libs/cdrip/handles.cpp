@@ -1,6 +1,7 @@
 #include "handles.h"
 
 #include "imagecheck.h"
+#include "imagesource.h"
 
 namespace cdrip {
 
@@ -10,6 +11,9 @@ CdioPtr openCdio(const std::string& source, bool image) {
     // libcdio's image readers hang on a FIFO and trust an NRG image's chunk sizes:
     // only images that pass the checks reach them.
     if (image && !imageProblem(source).empty())
+        return nullptr;
+    // Cue sheets and TOC files are read by the sheet reader, never by libcdio.
+    if (image && isSheetImage(source))
         return nullptr;
     // Images go by their file name to the matching image driver (cue sheets and TOC
     // files never get here: the sheet reader reads them).

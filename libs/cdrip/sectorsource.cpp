@@ -18,10 +18,9 @@ public:
     int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* /*c2*/) override {
         if (count <= 0 || lsn < 0 || !out)
             return 0;
-        // A drive takes at most nsectors a command: longer reads go in pieces, and
-        // the first piece that falls short ends the read.
-        const int32_t piece =
-            !image_ && drive_.get()->nsectors > 0 ? drive_.get()->nsectors : count;
+        // libcdio reads at most nsectors a call (25 for images, and on most drives):
+        // longer reads go in pieces, and the first piece that falls short ends the read.
+        const int32_t piece = drive_.get()->nsectors > 0 ? drive_.get()->nsectors : count;
         int32_t done = 0;
         while (done < count) {
             const int32_t ask = std::min(piece, count - done);

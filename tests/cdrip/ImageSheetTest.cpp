@@ -542,8 +542,14 @@ CueDisc cueOfLibrary() {
         char name[16];
         std::snprintf(name, sizeof name, "%02d.wav", t.Number);
         t.FileName = name;
+        char isrc[CR_ISRC_SIZE];
+        EXPECT_EQ(CR_GetTrackIsrc(t.Number, isrc, sizeof isrc), CR_STATUS_OK);
+        t.Isrc = isrc;
         disc.Tracks.push_back(t);
     }
+    char mcn[CR_MCN_SIZE];
+    EXPECT_EQ(CR_GetMcn(mcn, sizeof mcn), CR_STATUS_OK);
+    disc.Catalog = mcn;
     return disc;
 }
 
@@ -566,9 +572,9 @@ std::string wavOf(const std::string& pcm) {
     return h + pcm;
 }
 
-// A rip of a disc with pregaps, an INDEX 02 and flags, each track into NN.wav with the
+// A rip of a disc with pregaps, ISRCs, a catalog number and flags, each track into NN.wav with the
 // sheet beside them: read back by the library, the sheet gives the same table of
-// contents, index points, flags and disc IDs.
+// contents, index points, codes, flags and disc IDs.
 TEST_F(FlacImageTest, CueSheetOfARipReadsBackToTheSameDisc) {
     TempFolder dir("roundtrip");
     DiscSpec plan;
@@ -610,7 +616,9 @@ TEST_F(FlacImageTest, CueSheetOfARipReadsBackToTheSameDisc) {
         EXPECT_EQ(again.Tracks[i].Pregap, cue.Tracks[i].Pregap) << "track " << i + 1;
         EXPECT_EQ(again.Tracks[i].PreEmphasis, cue.Tracks[i].PreEmphasis) << "track " << i + 1;
         EXPECT_EQ(again.Tracks[i].CopyPermitted, cue.Tracks[i].CopyPermitted) << "track " << i + 1;
+        EXPECT_EQ(again.Tracks[i].Isrc, plan.isrcs[i]) << "track " << i + 1;
     }
+    EXPECT_EQ(again.Catalog, "0724384960650");
     EXPECT_EQ(cue.Tracks[1].Pregap, 300);
     EXPECT_EQ(cue.Tracks[2].Pregap, 575);
     EXPECT_TRUE(cue.Tracks[0].CopyPermitted && cue.Tracks[1].PreEmphasis &&
