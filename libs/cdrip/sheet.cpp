@@ -432,10 +432,10 @@ private:
         return true;
     }
 
-    bool catalog(int n, const std::vector<Word>& w) {
-        if (w.size() < 2 || w[1].text.size() != 13 || !allDigits(w[1].text))
-            return b_.fail(n, "CATALOG needs 13 digits");
-        d_.catalog = w[1].text == std::string(13, '0') ? "" : w[1].text;
+    // A malformed number is left out, as a malformed ISRC is.
+    bool catalog(int, const std::vector<Word>& w) {
+        const bool valid = w.size() > 1 && w[1].text.size() == 13 && allDigits(w[1].text);
+        d_.catalog = valid && w[1].text != std::string(13, '0') ? w[1].text : "";
         return true;
     }
 
@@ -454,12 +454,13 @@ private:
             return true;
         }
         if (key == "ISRC") {
+            // A malformed code is left out: it says nothing of where the audio is.
             const std::string code = w.size() > 1 ? upper(w[1].text) : "";
-            if (code.size() != 12 || !std::all_of(code.begin(), code.end(), [](char c) {
+            const bool valid =
+                code.size() == 12 && std::all_of(code.begin(), code.end(), [](char c) {
                     return std::isalnum(static_cast<unsigned char>(c));
-                }))
-                return b_.fail(n, "ISRC needs 12 letters and digits");
-            t->isrc = code == std::string(12, '0') ? "" : code;
+                });
+            t->isrc = valid && code != std::string(12, '0') ? code : "";
             return true;
         }
         const int64_t length = w.size() > 1 ? msfSectors(w[1].text) : -1;
@@ -629,9 +630,12 @@ private:
 
     bool catalog(const Token& k) {
         const Token* v = peek();
-        if (!v || !v->quoted || v->text.size() != 13 || !allDigits(v->text))
-            return b_.fail(k.line, "CATALOG needs 13 digits");
-        d_.catalog = next().text == std::string(13, '0') ? "" : v->text;
+        if (!v || !v->quoted)
+            return b_.fail(k.line, "CATALOG needs a number in quotes");
+        const std::string number = next().text;
+        d_.catalog = number.size() == 13 && allDigits(number) && number != std::string(13, '0')
+                         ? number
+                         : "";
         return true;
     }
 
@@ -782,9 +786,10 @@ private:
             return flag(k, key);
         if (key == "ISRC") {
             const Token* v = peek();
-            if (!v || !v->quoted || v->text.size() != 12)
-                return b_.fail(k.line, "ISRC needs 12 letters and digits");
-            track().isrc = upper(next().text);
+            if (!v || !v->quoted)
+                return b_.fail(k.line, "ISRC needs a code in quotes");
+            const std::string code = upper(next().text);
+            track().isrc = code.size() == 12 ? code : "";
             return true;
         }
         if (key == "SILENCE" || key == "PREGAP")

@@ -217,6 +217,15 @@ const std::vector<SheetCase> kGood = {
      "track 1 AUDIO pregap 0 start 0 idx flags  isrc  title  performer  songwriter  gaps 0/0 line "
      "2\n"
      "A0@0+1276 S488 \nleadout 3\n"},
+    {"MalformedCodesLeftOut",
+     "CATALOG 12345\nFILE x.bin BINARY\nTRACK 01 AUDIO\nISRC GB-AYE-67-00149\nINDEX 01 00:00:00\n",
+     false,
+     {{"x.bin", 2 * kSector}},
+     "enc=UTF-8 catalog= title= performer= songwriter= cdtextfile=\n"
+     "file x.bin -> /d/x.bin line 2 fmt 0 bytes 4704\n"
+     "track 1 AUDIO pregap 0 start 0 idx flags  isrc  title  performer  songwriter  gaps 0/0 line "
+     "3\n"
+     "A0@0+1176 \nleadout 2\n"},
     // ---- cdrdao TOC files ----
     {"TocSilenceStartZeroAndCdText",
      // Track 1: 150 sectors of SILENCE, then the file from 0; START 00:02:00 puts INDEX 01
