@@ -142,6 +142,11 @@ public:
     bool finish() {
         if (disc_.tracks.empty())
             return fail(0, "no tracks");
+        // The last track needs a whole sector of its own before the end is made whole.
+        const SheetTrack& last = disc_.tracks.back();
+        if (last.start >= 0 && frames_ - int64_t(last.start) * kFramesPerSector < kFramesPerSector)
+            return fail(last.line, "track " + std::to_string(last.number) +
+                                       " holds no whole sector after its INDEX 01");
         if (!aligned() && !addSilence(0, kFramesPerSector - frames_ % kFramesPerSector))
             return false;
         disc_.leadout = sector();
@@ -345,8 +350,7 @@ private:
             return true;
         const SheetFile& f = d_.files[size_t(file_)];
         const uint64_t rest = f.facts.payloadBytes - std::min(fileByte_, f.facts.payloadBytes);
-        if (runningUnit_ == 2352 && rest % 4 != 0)
-            return b_.fail(n, f.named + " ends in the middle of a sample");
+        // Bytes of a last partial sample are left out.
         if (runningUnit_ != 2352 || !runningAudio_) {
             if (rest % uint64_t(runningUnit_) != 0)
                 return b_.fail(n, f.named + " ends in the middle of a sector");
@@ -907,8 +911,6 @@ private:
         if (length < 0) {
             if (payload < from)
                 return b_.fileHolds(k.line, f, from, 4);
-            if ((payload - from) % 4 != 0)
-                return b_.fail(k.line, named + " ends in the middle of a sample");
             length = int64_t((payload - from) / 4);
         }
         return b_.fileHolds(k.line, f, from + uint64_t(length) * 4, 2352) &&

@@ -337,7 +337,7 @@ const std::vector<SheetCase> kRefused = {
      "00:00:00\n",
      false,
      {{"x.bin", 10 * kSector}},
-     "x.cue:2: track 1 holds no sector after its INDEX 01"},
+     "x.cue:2: track 1 holds no whole sector after its INDEX 01"},
     {"MidSectorFileEnd",
      // A 100-frame partial sector at the end of file 1 would put track 2 inside a sector.
      "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"b.wav\" WAVE\nTRACK 02 AUDIO\n"
