@@ -7,6 +7,7 @@
 #include "TempFolder.h"
 
 #include "cdaccess/CueSheet.h"
+#include "cdaccess/HiddenTrack.h"
 #include "verify/ArChecksum.h"
 #include "verify/DiscIds.h"
 
@@ -623,6 +624,42 @@ TEST_F(FlacImageTest, CueSheetOfARipReadsBackToTheSameDisc) {
     EXPECT_EQ(cue.Tracks[2].Pregap, 575);
     EXPECT_TRUE(cue.Tracks[0].CopyPermitted && cue.Tracks[1].PreEmphasis &&
                 !cue.Tracks[2].PreEmphasis);
+}
+
+// ---- Audio before track 1 ----
+
+// Read through the library, the audio before track 1's INDEX 01 is told apart from
+// digital silence: 150 sectors are 0:02.
+TEST_F(FlacImageTest, HiddenAudioIsToldFromSilence) {
+    struct Row {
+        int32_t hidden;
+        bool silent;
+        const char* line;
+    };
+    const Row rows[] = {
+        {150, false, "Hidden track: 0:02 (150 sectors) before track 1: audio"},
+        {150, true, "Hidden track: 0:02 (150 sectors) before track 1: digital silence"},
+        {1, false, "Hidden track: 0:00 (1 sectors) before track 1: audio"},
+        {0, false, ""}};
+    for (const Row& row : rows) {
+        TempFolder dir("hidden");
+        DiscSpec plan = threeTracks();
+        plan.hiddenSectors = row.hidden;
+        plan.hiddenSilent = row.silent;
+        std::string error;
+        ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+        startLibrary({dir / "disc.cue"}, nullptr);
+        selectDisc(dir / "disc.cue");
+        EXPECT_EQ(CR_GetTocEntry(0).startSector, row.hidden);
+        const HiddenAudio h = FindHiddenAudio(CdRipDll());
+        EXPECT_EQ(HiddenAudioLine(h), row.line);
+        // The library rips it as it is in the image.
+        if (row.hidden > 0) {
+            const RipResult r = rip(0, row.hidden - 1);
+            EXPECT_TRUE(asText(r.bytes) ==
+                        asText(discgen::imageBytes(plan), 0, size_t(row.hidden) * kSector));
+        }
+    }
 }
 
 } // namespace
