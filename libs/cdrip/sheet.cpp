@@ -156,7 +156,7 @@ public:
                 i + 1 < disc_.tracks.size() ? disc_.tracks[i + 1].pregap : disc_.leadout;
             if (t.start >= end)
                 return fail(t.line, "track " + std::to_string(t.number) +
-                                        " holds no sector after its INDEX 01");
+                                        " holds no whole sector after its INDEX 01");
             for (int32_t at : t.indexes)
                 if (at >= end)
                     return fail(t.line, "track " + std::to_string(t.number) +
