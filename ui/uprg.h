@@ -15,7 +15,8 @@ class QPushButton;
 class QTimer;
 class QTreeWidget;
 class TCDRIP;
-class JobProof;
+class EncoderFormat;
+class RipJob;
 class TGradProgress;
 class TMP3Info;
 
@@ -78,21 +79,22 @@ protected:
     void reject() override;
 
 private:
+    class Observer;
     void CreateControls();
     void SetStatus(const QString& text);
     void RunJob();
-    bool ExtractEntry(int index, int ordinal, int total);
-    bool MayReplace(const QString& name);
     int WrapUp();
     void FinishProof();
-    int CountTicked() const;
 
     TJobTargets T;
     bool Running = false;
     QString LastName;
     std::optional<int> LastAnswer;
-    // The job's CRCs, AccurateRip results and log.
-    std::unique_ptr<JobProof> Proof;
+    std::string Failure; // the first failed or refused track's reason
+    std::unique_ptr<EncoderFormat> Mp3;
+    std::unique_ptr<Observer> Watcher;
+    // The extraction with its CRCs, AccurateRip results and log.
+    std::unique_ptr<RipJob> Job;
 };
 
 // Creates the progress dialog for one job, shows it modally and returns its modal
