@@ -280,6 +280,30 @@ TEST_F(VelmoraRipProof, DamagedSectorsAreReportedWithExitThree) {
     EXPECT_EQ(j["exit"], 3);
 }
 
+// Every read of sectors 400-402 (in track 2) wrong the same way, from wherever it
+// starts: no re-read can tell, so no sector is listed as damaged; AccurateRip, answering
+// with the checksums of the true audio, says track 2 is not accurate.
+TEST_F(VelmoraRipProof, EveryReadWrongAlikeIsNotAccurate) {
+    std::vector<BuiltTrack> tracks;
+    for (int i = 0; i < 3; ++i) {
+        tracks.push_back({5, Reference(i).V2});
+    }
+    Serve(DbarRecordBytes(0x708, 0x1771, 0x09000c03, tracks));
+    LocalServer server(
+        {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", dir / "db", "60", "3"});
+    const Outcome r = Start(
+        {"rip", "--format", "wav", "--out", dir / "out", "--report", dir / "report.json", Image},
+        {"VELMORA_ACCURATERIP_URL=" + server.Url(), "CDRIP_FAULTS=same:400-402"});
+    const nlohmann::json j = Report();
+    ASSERT_TRUE(j.is_object()) << r.Out << r.Err;
+    ASSERT_EQ(j["tracks"].size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(j["tracks"][i]["damaged"], nlohmann::json::array()) << i;
+        EXPECT_EQ(j["tracks"][i]["accuraterip"]["result"], i == 1 ? "not accurate" : "accurate")
+            << i;
+    }
+}
+
 // The read offset used: --offset, else ReadOffset in the settings, else 0 for an image.
 struct OffsetRow {
     std::string Name;
@@ -366,6 +390,7 @@ struct LookupRow {
     std::string Result;
     int Confidence;
     std::string Summary;
+    std::string Tally;
 };
 
 class VelmoraRipLookup : public VelmoraRipProof, public testing::WithParamInterface<LookupRow> {};
@@ -402,14 +427,18 @@ TEST_P(VelmoraRipLookup, ResultPerTrack) {
     const Outcome r = Start(
         {"rip", "--format", "wav", "--out", dir / "out", "--report", dir / "report.json", Image},
         {"VELMORA_ACCURATERIP_URL=" + server.Url()});
-    ASSERT_EQ(r.Code, 0) << r.Err;
+    // Tracks that match no entry of a disc the database knows are not exact: status 3.
+    ASSERT_EQ(r.Code, row.Result == "not accurate" ? 3 : 0) << r.Err;
     const nlohmann::json j = Report();
     ASSERT_TRUE(j.is_object());
     for (const auto& t : j["tracks"]) {
         EXPECT_EQ(t["accuraterip"]["result"], row.Result);
         EXPECT_EQ(t["accuraterip"]["confidence"], row.Confidence);
+        EXPECT_EQ(t["outcome"], row.Result == "not accurate" ? "not accurate" : "exact");
     }
+    EXPECT_EQ(j["exit"], r.Code);
     EXPECT_NE(r.Out.find(row.Summary + "\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find(row.Tally + "\n"), std::string::npos) << r.Out;
 }
 
 // The database holds the checksums of the image as it is. A rip read with the drive's
@@ -427,7 +456,7 @@ TEST_F(VelmoraRipProof, AccurateOnlyWithTheRightOffset) {
         const Outcome r = Start({"rip", "--format", "wav", "--overwrite", "--offset", offset,
                                  "--out", dir / "out", "--report", dir / "report.json", Image},
                                 {"VELMORA_ACCURATERIP_URL=" + server.Url()});
-        ASSERT_EQ(r.Code, 0) << r.Err;
+        ASSERT_EQ(r.Code, result == "accurate" ? 0 : 3) << r.Err;
         const nlohmann::json j = Report();
         ASSERT_TRUE(j.is_object());
         EXPECT_EQ(j["read_offset"], std::stoi(offset));
@@ -439,12 +468,16 @@ TEST_F(VelmoraRipProof, AccurateOnlyWithTheRightOffset) {
 
 INSTANTIATE_TEST_SUITE_P(
     LocalServer, VelmoraRipLookup,
-    testing::Values(LookupRow{"AccurateV2", 0, "accurate", 9, "3 of 3 tracks accurately ripped"},
-                    LookupRow{"AccurateV1", 1, "accurate", 9, "3 of 3 tracks accurately ripped"},
+    testing::Values(LookupRow{"AccurateV2", 0, "accurate", 9, "3 of 3 tracks accurately ripped",
+                              "3 exact, 0 damaged, 0 failed"},
+                    LookupRow{"AccurateV1", 1, "accurate", 9, "3 of 3 tracks accurately ripped",
+                              "3 exact, 0 damaged, 0 failed"},
                     LookupRow{"NotAccurate", 2, "not accurate", 0,
-                              "0 of 3 tracks accurately ripped"},
+                              "0 of 3 tracks accurately ripped; 3 not accurate",
+                              "0 exact, 0 damaged, 3 not accurate, 0 failed"},
                     LookupRow{"NotInDatabase", std::nullopt, "not in database", 0,
-                              "3 tracks ripped, not in the AccurateRip database"}),
+                              "3 tracks ripped, not in the AccurateRip database",
+                              "3 exact, 0 damaged, 0 failed"}),
     [](const testing::TestParamInfo<LookupRow>& row) { return row.param.Name; });
 
 } // namespace
