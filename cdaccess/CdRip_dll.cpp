@@ -8,6 +8,8 @@ static_assert(CR_STATUS_FAIL == CRFailure && CR_STATUS_JITTER == CRJitter &&
               "statuses as the component tests them");
 static_assert(CR_CDTEXT_TITLE == CDTextTitle && CR_CDTEXT_PERFORMER == CDTextPerformer,
               "CD-TEXT fields as the library numbers them");
+static_assert(CR_FLAG_PRE == FlagPre && CR_FLAG_DCP == FlagDcp && CR_FLAG_4CH == Flag4Ch,
+              "track flags as the library's");
 static_assert(CR_MCN_SIZE == MCNSize && CR_ISRC_SIZE == ISRCSize, "code sizes as the library's");
 
 namespace {
@@ -53,6 +55,8 @@ const TCdRipDll LinkedLibrary = {
     ::CR_GetDriveStatusText,
     ::CR_GetMcn,
     ::CR_GetTrackIsrc,
+    ::CR_GetTrackIndexes,
+    ::CR_GetTrackFlags,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

@@ -27,6 +27,10 @@ inline constexpr int32_t CDTextPerformer = 1;
 
 // Buffer sizes of CR_GetMcn and CR_GetTrackIsrc, the NUL included.
 inline constexpr int32_t MCNSize = 14;
+// Track flags of CR_GetTrackFlags.
+inline constexpr int32_t FlagPre = 1;
+inline constexpr int32_t FlagDcp = 2;
+inline constexpr int32_t Flag4Ch = 4;
 inline constexpr int32_t ISRCSize = 13;
 
 // The drive parameter block: the library's whole parameter record. The component
@@ -83,6 +87,11 @@ struct TCdRipDll {
     // `size` at least MCNSize / ISRCSize. Failure: no readable disc, no such track.
     int32_t (*CR_GetMcn)(char* text, int32_t size);
     int32_t (*CR_GetTrackIsrc)(int32_t track, char* text, int32_t size);
+    // A track's index points (INDEX 00, 01, 02, ... as LSNs): how many were stored, 0
+    // when the drive reports none, -1 on failure; its flags (FlagPre, FlagDcp, Flag4Ch)
+    // or -1.
+    int32_t (*CR_GetTrackIndexes)(int32_t track, int32_t* sectors, int32_t max);
+    int32_t (*CR_GetTrackFlags)(int32_t track);
 };
 
 // The table bound to the linked CD ripping library.

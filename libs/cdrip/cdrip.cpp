@@ -4,6 +4,7 @@
 #include "faults.h"
 #include "handles.h"
 #include "imagecheck.h"
+#include "imagesource.h"
 #include "player.h"
 #include "ripper.h"
 #include "sectorsource.h"
@@ -211,7 +212,35 @@ int32_t dataGap(CdIo_t* cdio, bool image, track_t t, int32_t start, int32_t room
     return std::clamp(gap, 0, std::max(0, room));
 }
 
+// The table of contents of an image read from its sheet: each track at its INDEX 01, a
+// data track after an audio track with its own pregap (INDEX 00 or PREGAP) as its gap.
+bool sheetToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
+    SheetDisc disc;
+    std::string why;
+    if (!loadSheet(d.source, &disc, &why))
+        return false;
+    for (const SheetTrack& t : disc.tracks) {
+        CR_TOCENTRY e{};
+        e.startSector = t.start;
+        e.flags = t.audio ? CR_TOC_AUDIO : CR_TOC_DATA;
+        e.trackNumber = uint8_t(t.number);
+        toc.push_back(e);
+    }
+    for (size_t i = 1; i < toc.size(); ++i)
+        if (toc[i].flags == CR_TOC_DATA && toc[i - 1].flags == CR_TOC_AUDIO)
+            setGap(toc[i], std::clamp(disc.tracks[i].start - disc.tracks[i].pregap, 0,
+                                      toc[i].startSector - toc[i - 1].startSector - 1));
+    CR_TOCENTRY out{};
+    out.startSector = disc.leadout;
+    out.flags = toc.back().flags;
+    out.trackNumber = 0xAA;
+    toc.push_back(out);
+    return true;
+}
+
 bool readToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
+    if (d.image && isSheetImage(d.source))
+        return sheetToc(d, toc);
     CdioPtr cdio = openCdio(d.source, d.image);
     if (!cdio)
         return false;
@@ -253,9 +282,23 @@ bool readToc(const Drive& d, std::vector<CR_TOCENTRY>& toc) {
     return true;
 }
 
+// The sectors of a drive: an image with a sheet through the sheet's reader, anything
+// else (a real drive, an NRG image) through libcdio.
+std::unique_ptr<SectorSource> openDriveSource(const Drive& d) {
+    if (d.image && isSheetImage(d.source))
+        return openSheetSource(d.source);
+    return openCddaSource(d.source, d.image);
+}
+
+// The first sector a rip may start at: 0 when track 1 is audio (audio before its
+// INDEX 01 is its pregap, or a hidden track), else the first track's start.
+int32_t firstRippable(const std::vector<CR_TOCENTRY>& toc) {
+    return toc.front().flags == CR_TOC_AUDIO ? 0 : toc.front().startSector;
+}
+
 // A range is rippable when it lies inside the disc and touches only audio tracks.
 bool audioRange(const std::vector<CR_TOCENTRY>& toc, int32_t first, int32_t last) {
-    if (toc.size() < 2 || first > last || first < toc.front().startSector ||
+    if (toc.size() < 2 || first > last || first < firstRippable(toc) ||
         last >= toc.back().startSector)
         return false;
     for (size_t i = 0; i + 1 < toc.size(); ++i) {
@@ -425,13 +468,14 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
         for (size_t i = 0; i + 1 < lib->toc.size(); ++i) {
             if (lib->toc[i].flags != CR_TOC_AUDIO)
                 continue;
-            s.audioFirst = std::min(s.audioFirst, lib->toc[i].startSector);
+            s.audioFirst =
+                std::min(s.audioFirst, i == 0 ? firstRippable(lib->toc) : lib->toc[i].startSector);
             const CR_TOCENTRY& next = lib->toc[i + 1];
             s.audioLast = std::max(s.audioLast, next.startSector - gapOf(next) - 1);
         }
         auto r = std::make_unique<Ripper>();
         // The simulated faults apply to virtual drives only.
-        std::unique_ptr<SectorSource> source = openCddaSource(d->source, d->image);
+        std::unique_ptr<SectorSource> source = openDriveSource(*d);
         if (d->image)
             source = withFaults(std::move(source), &lib->faults);
         if (!r->open(std::move(source), startSector, endSector, s))
@@ -511,6 +555,9 @@ CR_STATUS CR_GetDriveStatusText(char* text, int32_t size) {
     try {
         if (d->image && trayOpen(*d)) {
             why = "the tray is open";
+        } else if (d->image && isSheetImage(d->source)) {
+            SheetDisc disc;
+            loadSheet(d->source, &disc, &why);
         } else if (d->image) {
             why = imageProblem(d->source);
             if (why.empty() && !openCdio(d->source, true))
@@ -548,8 +595,10 @@ CR_STATUS CR_PlayTrack(int32_t track) {
     try {
         const CR_TOCENTRY& next = lib->toc[size_t(track)];
         const int32_t last = next.startSector - gapOf(next) - 1;
-        return lib->player.play(d->source, d->image, e.startSector, last) ? CR_STATUS_OK
-                                                                          : CR_STATUS_FAIL;
+        const Drive drive = *d;
+        return lib->player.play([drive] { return openDriveSource(drive); }, e.startSector, last)
+                   ? CR_STATUS_OK
+                   : CR_STATUS_FAIL;
     } catch (...) {
         return CR_STATUS_FAIL;
     }
@@ -614,7 +663,20 @@ constexpr int kCdTextTracks = 100; // 0 is the disc, 1..99 the tracks
 using CdTextFields = std::array<std::array<std::string, 2>, kCdTextTracks>;
 CdTextFields cdText;
 
+// A sheet's TITLE and PERFORMER lines (or its CD_TEXT blocks), as UTF-8.
+void sheetCdText(const Drive& d, CdTextFields& out) {
+    SheetDisc disc;
+    std::string why;
+    if (!loadSheet(d.source, &disc, &why))
+        throw std::runtime_error(why);
+    out[0] = {disc.title, disc.performer};
+    for (const SheetTrack& t : disc.tracks)
+        out[size_t(t.number)] = {t.title, t.performer};
+}
+
 void readCdText(const Drive& d, CdTextFields& out) {
+    if (d.image && isSheetImage(d.source))
+        return sheetCdText(d, out);
     CdioPtr cdio = openCdio(d.source, d.image);
     if (!cdio)
         throw std::runtime_error("no disc");
@@ -758,6 +820,14 @@ CR_STATUS CR_GetMcn(char* text, int32_t size) {
     if (!d || size < CR_MCN_SIZE)
         return CR_STATUS_FAIL;
     try {
+        if (d->image && isSheetImage(d->source)) {
+            SheetDisc disc;
+            std::string why;
+            if (trayOpen(*d) || !loadSheet(d->source, &disc, &why))
+                return CR_STATUS_FAIL;
+            putText(validMcn(disc.catalog.c_str()), text, size);
+            return CR_STATUS_OK;
+        }
         CdioPtr cdio = openDisc(*d);
         if (!cdio)
             return CR_STATUS_FAIL;
@@ -778,6 +848,18 @@ CR_STATUS CR_GetTrackIsrc(int32_t track, char* text, int32_t size) {
     if (!d || size < CR_ISRC_SIZE || track < 1 || track > 99)
         return CR_STATUS_FAIL;
     try {
+        if (d->image && isSheetImage(d->source)) {
+            SheetDisc disc;
+            std::string why;
+            if (trayOpen(*d) || !loadSheet(d->source, &disc, &why))
+                return CR_STATUS_FAIL;
+            for (const SheetTrack& t : disc.tracks)
+                if (t.number == track) {
+                    putText(validIsrc(t.isrc.c_str()), text, size);
+                    return CR_STATUS_OK;
+                }
+            return CR_STATUS_FAIL;
+        }
         CdioPtr cdio = openDisc(*d);
         if (!cdio)
             return CR_STATUS_FAIL;
@@ -790,6 +872,102 @@ CR_STATUS CR_GetTrackIsrc(int32_t track, char* text, int32_t size) {
         return CR_STATUS_OK;
     } catch (...) {
         return CR_STATUS_FAIL;
+    }
+}
+
+} // extern "C"
+
+// ---- Index points and track flags ----
+// Asked at each call, like the drive's status: an image from its sheet, a real drive
+// from what libcdio reports of it.
+
+namespace cdrip {
+namespace {
+
+// The active drive's sheet; false when the drive has none or it cannot be read.
+bool activeSheet(SheetDisc* disc) {
+    Drive* d = activeDrive();
+    if (!d || !d->image || !isSheetImage(d->source) || trayOpen(*d))
+        return false;
+    std::string why;
+    return loadSheet(d->source, disc, &why);
+}
+
+const SheetTrack* sheetTrack(const SheetDisc& disc, int32_t track) {
+    for (const SheetTrack& t : disc.tracks)
+        if (t.number == track)
+            return &t;
+    return nullptr;
+}
+
+} // namespace
+} // namespace cdrip
+
+extern "C" {
+
+int32_t CR_GetTrackIndexes(int32_t track, int32_t* sectors, int32_t max) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || !sectors || max < 0 || (d->image && trayOpen(*d)))
+        return -1;
+    try {
+        std::vector<int32_t> points;
+        if (d->image && isSheetImage(d->source)) {
+            SheetDisc disc;
+            const SheetTrack* t = activeSheet(&disc) ? sheetTrack(disc, track) : nullptr;
+            if (!t)
+                return -1;
+            points = {t->pregap, t->start};
+            points.insert(points.end(), t->indexes.begin(), t->indexes.end());
+        } else {
+            CdioPtr cdio = openCdio(d->source, d->image);
+            if (!cdio || track < 1 || track > 99)
+                return -1;
+            const lsn_t start = cdio_get_track_lsn(cdio.get(), track_t(track));
+            if (start == CDIO_INVALID_LSN)
+                return -1;
+            // libcdio knows a pregap for some images only; a drive through it reports none.
+            const lsn_t pregap = cdio_get_track_pregap_lsn(cdio.get(), track_t(track));
+            if (pregap == CDIO_INVALID_LSN || pregap > start)
+                return 0;
+            points = {std::max<int32_t>(pregap, 0), std::max<int32_t>(start, 0)};
+        }
+        const int32_t n = std::min<int32_t>(max, int32_t(points.size()));
+        std::copy(points.begin(), points.begin() + n, sectors);
+        return n;
+    } catch (...) {
+        return -1;
+    }
+}
+
+int32_t CR_GetTrackFlags(int32_t track) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || (d->image && trayOpen(*d)))
+        return -1;
+    try {
+        if (d->image && isSheetImage(d->source)) {
+            SheetDisc disc;
+            const SheetTrack* t = activeSheet(&disc) ? sheetTrack(disc, track) : nullptr;
+            if (!t)
+                return -1;
+            return (t->pre ? CR_FLAG_PRE : 0) | (t->dcp ? CR_FLAG_DCP : 0) |
+                   (t->fourChannel ? CR_FLAG_4CH : 0);
+        }
+        CdioPtr cdio = openCdio(d->source, d->image);
+        if (!cdio || track < 1 || track > 99 ||
+            cdio_get_track_lsn(cdio.get(), track_t(track)) == CDIO_INVALID_LSN)
+            return -1;
+        int32_t flags = 0;
+        if (cdio_get_track_preemphasis(cdio.get(), track_t(track)) == CDIO_TRACK_FLAG_TRUE)
+            flags |= CR_FLAG_PRE;
+        if (cdio_get_track_copy_permit(cdio.get(), track_t(track)) == CDIO_TRACK_FLAG_TRUE)
+            flags |= CR_FLAG_DCP;
+        if (cdio_get_track_channels(cdio.get(), track_t(track)) == 4)
+            flags |= CR_FLAG_4CH;
+        return flags;
+    } catch (...) {
+        return -1;
     }
 }
 

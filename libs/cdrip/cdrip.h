@@ -19,7 +19,14 @@
  *
  * Drives: first the machine's CD drives as libcdio lists them, then one virtual
  * drive per disc image named in the environment variable CDRIP_IMAGES (paths
- * separated by ':'; whatever libcdio opens: .cue with its .bin, cdrdao .toc, .nrg).
+ * separated by ':'): a cue sheet (.cue) or a cdrdao TOC file (.toc), read by this
+ * library's own sheet reader, or an NRG image (.nrg), read through libcdio. A sheet's
+ * files may be raw samples (BINARY little-endian, MOTOROLA big-endian, a TOC file's raw
+ * files little-endian unless SWAP), RIFF WAVE or FLAC files of 16-bit 44.1 kHz stereo
+ * audio, one for the disc or one for each track; relative names are taken from the
+ * sheet's folder, with `\` as a separator. PREGAP, POSTGAP and a TOC file's SILENCE
+ * and ZERO are digital silence that counts in every position. Fault injection
+ * (CDRIP_FAULTS) and the read offset apply to every virtual drive alike.
  * The identification text of a real drive is "VENDOR MODEL REVISION DEVICE"; that of
  * a virtual drive is "VELMORA VIRTUAL-CD 1.20 <image path>". A drive whose image is missing or not
  * a disc image is still listed; it behaves as a drive without a disc.
@@ -239,17 +246,18 @@ CDRIP_API CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params);
 /* Why the active drive holds no readable disc, as a zero-terminated text of at most
  * size - 1 bytes in *text (cut there), or "" when it holds one. An image drive names
  * its file and what is wrong: missing or not a regular file (a FIFO, a folder; a
- * symbolic link to a regular file is fine), a cue sheet whose data is not NAME.bin
- * beside NAME.cue or is too short for its last track, an NRG image whose chunk chain
- * is broken (sizes beyond the file, an unknown chunk, no END!), or a file libcdio
- * cannot read; "the tray is open" while the virtual tray is open. Such images are
- * never handed to libcdio. A real drive is asked for its state (CDROM_DRIVE_STATUS):
- * "the drive is gone" (its device cannot be opened any more), "the drive's tray is
- * open", "no disc in the drive", "the drive is not ready", "no permission to open
- * DEVICE"; "the disc was changed" when its driver saw the medium change after the
- * table of contents was read (until CR_ReadToc reads it again); "the disc in the drive
- * has no readable table of contents". 0 OK; 1 without drives, before CR_Init, for a
- * null pointer or a size below 1. */
+ * symbolic link to a regular file is fine), a cue sheet or TOC file that cannot be
+ * read correctly ("NAME.cue:LINE: reason": a file it names is missing, shorter than
+ * the sheet says, or not 16-bit 44.1 kHz stereo; a line out of order), an NRG image
+ * whose chunk chain is broken (sizes beyond the file, an unknown chunk, no END!), or a
+ * file libcdio cannot read; "the tray is open" while the virtual tray is open. Such
+ * images are never handed to libcdio. A real drive is asked for its state
+ * (CDROM_DRIVE_STATUS): "the drive is gone" (its device cannot be opened any more),
+ * "the drive's tray is open", "no disc in the drive", "the drive is not ready", "no
+ * permission to open DEVICE"; "the disc was changed" when its driver saw the medium
+ * change after the table of contents was read (until CR_ReadToc reads it again); "the
+ * disc in the drive has no readable table of contents". 0 OK; 1 without drives, before
+ * CR_Init, for a null pointer or a size below 1. */
 CDRIP_API CR_STATUS CR_GetDriveStatusText(char* text, int32_t size);
 
 /* ---- Table of contents ---- */
@@ -274,7 +282,9 @@ CDRIP_API CR_TOCENTRY CR_GetTocEntry(int32_t index);
  * jitter flag and output format last handed over by CR_SetCDROMParameters.
  * *bufferSize receives the most bytes one CR_RipChunk delivers.
  * 0 OK; 1 before CR_Init, without a table of contents, for a null pointer, when
- * start > end, start < first track, end beyond the last sector before the lead-out,
+ * start > end, start before the first track (before sector 0 when track 1 is audio:
+ * the audio before its INDEX 01, a hidden track, can be ripped), end beyond the last
+ * sector before the lead-out,
  * when the range touches a data track or its gap, when a ripper is already open, or when the
  * drive cannot be opened for reading (a real drive also when it is gone, its tray is
  * open or its disc changed since the table of contents was read). Audio is taken as
@@ -366,8 +376,9 @@ CDRIP_API CR_STATUS CR_GetPlayPosition(int32_t* relative, int32_t* absolute);
 
 /* Reads the CD-TEXT of the disc in the active drive through libcdio and keeps it
  * for CR_GetCdText, replacing what an earlier call kept. A disc image carries
- * CD-TEXT too: the TITLE and PERFORMER lines of a cue sheet (read as ISO-8859-1),
- * the CD_TEXT blocks of a cdrdao .toc file. Only the first language block is used.
+ * CD-TEXT too: the TITLE and PERFORMER lines of a cue sheet, the CD_TEXT blocks of a
+ * cdrdao .toc file (only the first language block), read as UTF-8 when the sheet is
+ * valid UTF-8 and as Windows-1252 otherwise.
  * 0 OK (also when the disc has no CD-TEXT: every field is then empty); 1 before
  * CR_Init, without drives, while a virtual tray is open, or when the drive cannot
  * be opened (what was kept is then cleared as well). */
@@ -406,6 +417,25 @@ CDRIP_API CR_STATUS CR_GetMcn(char* text, int32_t size);
  * Read like CR_GetMcn (a real drive's sub-channel; a cue sheet's ISRC line of the
  * track). 0 OK; 1 as for CR_GetMcn, and for a track number that is not on the disc. */
 CDRIP_API CR_STATUS CR_GetTrackIsrc(int32_t track, char* text, int32_t size);
+
+/* ---- Index points and track flags ---- */
+
+/* Index points of track `track` (numbered as on the disc) of the disc in the active
+ * drive: sectors[0] receives INDEX 00 (where its pregap begins; equal to sectors[1]
+ * when it has none), sectors[1] INDEX 01, sectors[2]... INDEX 02 on, as LSNs; at most
+ * `max` are stored. An image answers from its cue sheet or TOC file; a real drive
+ * from what libcdio reports. Returns how many were stored; 0 when the drive reports
+ * no index points (gaps not detected); -1 before CR_Init, without drives, for a null
+ * pointer, a negative max, an unknown track, an open virtual tray or an unreadable
+ * disc. */
+CDRIP_API int32_t CR_GetTrackIndexes(int32_t track, int32_t* sectors, int32_t max);
+
+/* Control flags of a track: CR_FLAG_PRE (pre-emphasis), CR_FLAG_DCP (digital copy
+ * permitted), CR_FLAG_4CH (four-channel audio), or'ed; -1 as for CR_GetTrackIndexes. */
+#define CR_FLAG_PRE 1
+#define CR_FLAG_DCP 2
+#define CR_FLAG_4CH 4
+CDRIP_API int32_t CR_GetTrackFlags(int32_t track);
 
 #ifdef __cplusplus
 }

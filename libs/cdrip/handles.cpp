@@ -1,6 +1,7 @@
 #include "handles.h"
 
 #include "imagecheck.h"
+#include "imagesource.h"
 
 #include <fcntl.h>
 #include <linux/cdrom.h>
@@ -72,8 +73,11 @@ CdioPtr openCdio(const std::string& source, bool image) {
     // only images that pass the checks reach them.
     if (image && !imageProblem(source).empty())
         return nullptr;
-    // Images go by their file name to the matching image driver; the cue reader
-    // needs the .bin beside the .cue.
+    // Cue sheets and TOC files are read by the sheet reader, never by libcdio.
+    if (image && isSheetImage(source))
+        return nullptr;
+    // Images go by their file name to the matching image driver (cue sheets and TOC
+    // files never get here: the sheet reader reads them).
     return CdioPtr(cdio_open(source.c_str(), image ? DRIVER_UNKNOWN : DRIVER_DEVICE));
 }
 

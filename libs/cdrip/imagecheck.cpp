@@ -13,8 +13,6 @@
 namespace cdrip {
 namespace {
 
-constexpr uint64_t kSectorBytes = 2352;
-
 std::string lower(std::string s) {
     for (char& c : s)
         c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -27,11 +25,6 @@ std::string extensionOf(const std::string& path) {
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
         return "";
     return lower(path.substr(dot));
-}
-
-std::string baseName(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 uint64_t bigEndian(const uint8_t* p, int n) {
@@ -101,50 +94,10 @@ std::string nrgProblem(const ReadAt& read, uint64_t size) {
     return "the NRG chunk chain does not end";
 }
 
-std::string cueProblem(const std::string& cuePath) {
-    const std::string stem = cuePath.substr(0, cuePath.size() - 4);
-    const std::string bin = stem + ".bin";
-    std::ifstream in(cuePath);
-    std::string line, named;
-    long lastStart = -1;
-    size_t read = 0;
-    while (std::getline(in, line) && (read += line.size()) < (1u << 20)) {
-        std::istringstream words(line);
-        std::string word;
-        words >> word;
-        word = lower(word);
-        if (word == "file") {
-            const auto a = line.find('"'), b = line.rfind('"');
-            named = a != std::string::npos && b > a ? line.substr(a + 1, b - a - 1) : "";
-        } else if (word == "index") {
-            int number = -1, m = 0, s = 0, f = 0;
-            std::string msf;
-            words >> number >> msf;
-            if (number == 1 && std::sscanf(msf.c_str(), "%d:%d:%d", &m, &s, &f) == 3)
-                lastStart = std::max(lastStart, long(m) * 4500 + s * 75 + f);
-        }
-    }
-    if (std::string why = fileProblem(bin); !why.empty()) {
-        if (!named.empty() && baseName(named) != baseName(bin))
-            return "the cue sheet names \"" + named + "\", but its data must be " + baseName(bin) +
-                   " beside it (" + why + ")";
-        return why;
-    }
-    struct stat st {};
-    if (lastStart >= 0 && ::stat(bin.c_str(), &st) == 0 &&
-        uint64_t(st.st_size) < (uint64_t(lastStart) + 1) * kSectorBytes)
-        return bin + " holds " + std::to_string(uint64_t(st.st_size) / kSectorBytes) +
-               " sectors, too short for the cue sheet's last track at sector " +
-               std::to_string(lastStart);
-    return "";
-}
-
 std::string imageProblem(const std::string& path) {
     if (std::string why = fileProblem(path); !why.empty())
         return why;
     const std::string ext = extensionOf(path);
-    if (ext == ".cue")
-        return cueProblem(path);
     if (ext == ".nrg") {
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)

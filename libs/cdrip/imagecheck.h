@@ -21,11 +21,8 @@ using ReadAt = std::function<bool(uint64_t at, void* out, size_t n)>;
 // hold only known ids, and end with "END!".
 std::string nrgProblem(const ReadAt& read, uint64_t size);
 
-// A cue sheet: libcdio reads the data from NAME.bin beside NAME.cue, which must be a
-// regular file long enough for the sheet's last track.
-std::string cueProblem(const std::string& cuePath);
-
-// All checks that apply to the image at `path`, by its extension.
+// All checks that apply to the image at `path`, by its extension (cue sheets and TOC
+// files are read by the sheet reader, which makes its own checks).
 std::string imageProblem(const std::string& path);
 
 } // namespace cdrip

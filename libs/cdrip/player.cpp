@@ -48,7 +48,7 @@ const SdlApi& sdl() {
     return api;
 }
 
-constexpr int32_t kRaw = CDIO_CD_FRAMESIZE_RAW;
+constexpr int32_t kRaw = kSectorBytes;
 constexpr int32_t kSectorsPerSecond = 75;
 constexpr int32_t kQueueAhead = 38; // half a second of sound waits in the device queue
 
@@ -92,7 +92,8 @@ void Player::closeDevice() {
     device_ = 0;
 }
 
-bool Player::play(const std::string& source, bool image, int32_t first, int32_t last) {
+bool Player::play(const std::function<std::unique_ptr<SectorSource>()>& open, int32_t first,
+                  int32_t last) {
     stop();
     std::unique_lock<std::mutex> guard(lock_);
     first_ = first;
@@ -102,8 +103,8 @@ bool Player::play(const std::string& source, bool image, int32_t first, int32_t 
     frozenRel_ = 0;
     frozenAbs_ = first;
     if (openDevice()) {
-        cdio_ = openCdio(source, image);
-        if (!cdio_) {
+        source_ = open();
+        if (!source_) {
             closeDevice();
             return false;
         }
@@ -135,9 +136,8 @@ void Player::feedLoop() {
                 int32_t from = queuedUpTo_;
                 guard.unlock();
                 // A sector that cannot be read plays as silence.
-                if (cdio_read_audio_sectors(cdio_.get(), block.data(), from, unsigned(n)) !=
-                    DRIVER_OP_SUCCESS)
-                    std::memset(block.data(), 0, size_t(n) * kRaw);
+                const int32_t got = std::max(0, source_->read(from, n, block.data(), nullptr));
+                std::memset(block.data() + size_t(got) * kRaw, 0, size_t(n - got) * kRaw);
                 guard.lock();
                 if (quit_)
                     break;
@@ -200,7 +200,7 @@ void Player::stop() {
         sdl().clearQueuedAudio(device_);
         closeDevice();
     }
-    cdio_.reset();
+    source_.reset();
 }
 
 void Player::position(int32_t* relative, int32_t* absolute) {

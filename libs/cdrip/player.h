@@ -2,13 +2,15 @@
 // audio, or a silent clock at 75 sectors a second where no sound device opens.
 #pragma once
 
-#include "handles.h"
+#include "sectorsource.h"
 
 #include <SDL.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,8 +24,10 @@ public:
     Player& operator=(const Player&) = delete;
     ~Player();
 
-    // Starts playing sectors first..last of `source`; stops what played before.
-    bool play(const std::string& source, bool image, int32_t first, int32_t last);
+    // Starts playing sectors first..last of the source `open` gives (opened only when a
+    // sound device plays); stops what played before.
+    bool play(const std::function<std::unique_ptr<SectorSource>()>& open, int32_t first,
+              int32_t last);
     bool pause(bool on);
     void stop();
     // Sectors played since the track's start, and the sector being played.
@@ -40,7 +44,7 @@ private:
     std::mutex lock_;
     std::condition_variable wake_;
     std::thread feeder_;
-    CdioPtr cdio_;
+    std::unique_ptr<SectorSource> source_;
     SDL_AudioDeviceID device_ = 0;
     bool sdlAudio_ = false;
     bool running_ = false, paused_ = false, quit_ = false;

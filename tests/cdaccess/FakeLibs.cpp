@@ -242,6 +242,32 @@ const TCdRipDll FakeCdRip::Table = {
         std::memcpy(text, isrc.c_str(), isrc.size() + 1);
         return 0;
     },
+    [](int32_t track, int32_t* sectors, int32_t max) {
+        FakeCdRip& f = Cd("CR_GetTrackIndexes");
+        FakeDrive* d = ActiveDrive(f);
+        if (sectors == nullptr || max < 0 || d == nullptr || !d->HasDisc || track < 1 ||
+            track + 1 > static_cast<int32_t>(d->Toc.size())) {
+            return -1;
+        }
+        const auto i = static_cast<std::size_t>(track - 1);
+        if (i >= d->Indexes.size()) {
+            return 0;
+        }
+        const auto n = std::min<std::size_t>(d->Indexes[i].size(), static_cast<std::size_t>(max));
+        std::copy(d->Indexes[i].begin(), d->Indexes[i].begin() + static_cast<std::ptrdiff_t>(n),
+                  sectors);
+        return static_cast<int32_t>(n);
+    },
+    [](int32_t track) {
+        FakeCdRip& f = Cd("CR_GetTrackFlags");
+        FakeDrive* d = ActiveDrive(f);
+        if (d == nullptr || !d->HasDisc || track < 1 ||
+            track + 1 > static_cast<int32_t>(d->Toc.size())) {
+            return -1;
+        }
+        const auto i = static_cast<std::size_t>(track - 1);
+        return i < d->Flags.size() ? d->Flags[i] : 0;
+    },
 };
 
 FakeCdRip::FakeCdRip() {

@@ -34,6 +34,10 @@ struct FakeDrive {
     std::vector<std::array<std::string, 2>> CdText;
     std::string Mcn;               // what CR_GetMcn answers
     std::vector<std::string> Isrc; // entry N-1: what CR_GetTrackIsrc(N) answers
+    // Entry N-1: what CR_GetTrackIndexes(N) and CR_GetTrackFlags(N) answer (none: no
+    // index points reported, no flags).
+    std::vector<std::vector<int32_t>> Indexes;
+    std::vector<int32_t> Flags;
 };
 
 struct FakeChunk {

@@ -219,8 +219,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailRow{"track_not_on_disc", {"rip", "--tracks", "5", "IMAGE"}, 2, "has no track 5"},
         FailRow{"drive_not_there", {"tracks", "--drive", "4", "IMAGE"}, 2, "no drive 4"},
         FailRow{"not_a_disc", {"tracks", "JUNK"}, 1, "no disc in drive 0"},
-        // The reason follows: the cue sheet's data file is not there.
-        FailRow{"not_a_disc_why", {"tracks", "JUNK"}, 1, "junk.bin: no such file"},
+        // The reason follows: the sheet's file, line and what is wrong there.
+        FailRow{"not_a_disc_why", {"tracks", "JUNK"}, 1, "junk.cue:1: unknown keyword this"},
         FailRow{"fifo_image", {"tracks", "FIFO"}, 1, "fifo.cue: not a regular file"},
         FailRow{
             "data_track_only", {"rip", "--tracks", "3", "IMAGE"}, 1, "No Audio Track Selected!"},

@@ -3,6 +3,7 @@
 #include "imagecheck.h"
 #include "CdripFixture.h"
 #include "TempFolder.h"
+#include "imagesource.h"
 
 #include <gmock/gmock.h>
 
@@ -178,20 +179,23 @@ TEST_P(BinSizeTest, DataFileHoldsTheLastTracksFirstSector) {
                                        "    INDEX 01 00:02:00\n";
     std::ofstream(dir / "disc.bin").close();
     ASSERT_EQ(::truncate((dir / "disc.bin").c_str(), off_t(GetParam().bytes)), 0);
-    const std::string problem = GetParam().problem;
-    EXPECT_EQ(cdrip::cueProblem(dir / "disc.cue"),
-              problem.empty() ? "" : (dir / "disc.bin") + problem);
+    cdrip::SheetDisc disc;
+    std::string problem;
+    EXPECT_EQ(cdrip::loadSheet(dir / "disc.cue", &disc, &problem), *GetParam().problem == 0);
+    EXPECT_EQ(problem, GetParam().problem);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, BinSizeTest,
     testing::Values(
+        // INDEX 00 at 00:01:00 needs 75 sectors of the file.
         BinSizeCase{"Empty", 0,
-                    " holds 0 sectors, too short for the cue sheet's last track at sector 150"},
+                    "disc.cue:5: disc.bin holds 0 sectors (0 bytes), the sheet needs 75 sectors "
+                    "(176400 bytes)"},
         BinSizeCase{"EndsAtTheLastTracksStart", 150 * 2352,
-                    " holds 150 sectors, too short for the cue sheet's last track at sector 150"},
+                    "disc.cue:4: track 2 holds no whole sector after its INDEX 01"},
         BinSizeCase{"OneByteShortOfItsFirstSector", 151 * 2352 - 1,
-                    " holds 150 sectors, too short for the cue sheet's last track at sector 150"},
+                    "disc.cue:4: track 2 holds no whole sector after its INDEX 01"},
         BinSizeCase{"HoldsItsFirstSector", 151 * 2352, ""},
         BinSizeCase{"Longer", 400 * 2352 + 17, ""}),
     [](const testing::TestParamInfo<BinSizeCase>& row) { return row.param.name; });
@@ -318,12 +322,12 @@ INSTANTIATE_TEST_SUITE_P(
                                    return cue;
                                },
                                "music.bin: not a regular file"},
-                    ReasonCase{
-                        "CueNamesAnotherBin",
-                        [](const TempFolder& dir, const std::string& good) {
-                            return copyCue(dir, good, "renamed");
-                        },
-                        "the cue sheet names \"music.bin\", but its data must be renamed.bin"},
+                    // The sheet's FILE is what counts, not the sheet's own name.
+                    ReasonCase{"CueNamesAMissingFile",
+                               [](const TempFolder& dir, const std::string& good) {
+                                   return copyCue(dir, good, "renamed");
+                               },
+                               "/music.bin: no such file"},
                     ReasonCase{"BinTooShort",
                                [](const TempFolder& dir, const std::string& good) {
                                    const std::string cue = copyCue(dir, good, "music");
@@ -331,7 +335,8 @@ INSTANTIATE_TEST_SUITE_P(
                                        << std::string(2352 * 100, '\0');
                                    return cue;
                                },
-                               "music.bin holds 100 sectors, too short"},
+                               "music.cue:6: music.bin holds 100 sectors (235200 bytes), the sheet "
+                               "needs"},
                     ReasonCase{"BrokenNrg",
                                [](const TempFolder& dir, const std::string&) {
                                    const auto b = nrg(2700, [](std::vector<uint8_t>& v) {

@@ -126,11 +126,24 @@ int32_t Isrc(int32_t track, char* text, int32_t size) {
     return 0;
 }
 
+int32_t Indexes(int32_t track, int32_t* sectors, int32_t max) {
+    if (sectors == nullptr || max < 0 || Fake.TrayOpen || track < 1 ||
+        track + 1 > int32_t(Fake.Toc.size()))
+        return -1;
+    return 0; // the window's tests need no index points: gaps not detected
+}
+
+int32_t Flags(int32_t track) {
+    if (Fake.TrayOpen || track < 1 || track + 1 > int32_t(Fake.Toc.size()))
+        return -1;
+    return 0;
+}
+
 const TCdRipDll table = {Version,   Ok,      NumDrives,  Ok,    SetActive,  GetParams,
                          SetParams, ReadToc, NumEntries, Entry, OpenRipper, RipChunk,
                          JitterPos, Zero,    Zero,       Ok,    Play,       Pause,
                          Stop,      Eject,   PlayPos,    Ok,    GetCdText,  StatusText,
-                         Mcn,       Isrc};
+                         Mcn,       Isrc,    Indexes,    Flags};
 
 } // namespace
 

@@ -27,7 +27,42 @@ struct DiscSpec {
     // text writes no line. Entry i of the track lists belongs to track i + 1.
     std::string title, performer;
     std::vector<std::string> trackTitles, trackPerformers;
+    std::string catalog;            // 13 digits, or empty
+    std::vector<std::string> isrcs; // entry i: track i + 1's ISRC (12 characters) or empty
+    std::vector<bool> preEmphasis, copyPermitted; // entry i: FLAGS PRE and DCP of track i + 1
+    // Audio before track 1's INDEX 01 (sectors 0 .. hiddenSectors - 1): music of its own,
+    // or digital silence when hiddenSilent.
+    int32_t hiddenSectors = 0;
+    bool hiddenSilent = false;
 };
+
+// How the image's files and sheet are written. The default is one little-endian .bin
+// with a cue sheet in ISO-8859-1.
+struct SheetStyle {
+    enum class Sheet { Cue, Toc } sheet = Sheet::Cue;
+    // Binary: raw little-endian; Motorola: raw big-endian (FILE ... MOTOROLA, or a TOC's
+    // SWAP); Wave: RIFF WAVE .wav files; WaveAsBin: RIFF WAVE files named .bin and typed
+    // BINARY; Flac: FLAC files (typed WAVE in a cue, as rippers write them).
+    enum class Container { Binary, Motorola, Wave, WaveAsBin, Flac } container = Container::Binary;
+    // One file; one per track with each pregap at the end of the previous track's file
+    // (INDEX 00 in the previous FILE); one per track with the pregaps left out of the
+    // files and written as PREGAP (cue) or SILENCE and START (TOC): pregaps are silence.
+    enum class Files { One, PerTrack, PerTrackGapsAsSilence } files = Files::One;
+    // CD-TEXT bytes: ISO-8859-1, Windows-1252 (ISO-8859-1 and the characters it adds in
+    // 0x80..0x9F, such as the euro sign), UTF-8, or UTF-8 behind a byte-order mark.
+    enum class Text { Latin1, Windows1252, Utf8, Utf8Bom } text = Text::Latin1;
+    bool lowerCase = false;   // keywords in lower case
+    bool crlf = false;        // lines end in CR LF
+    std::string subFolder;    // the data files go into this sub-folder of the sheet's
+    bool backslashes = false; // ... named with `\` between folder and file
+    std::string dataName;     // base name of the data files (default: the sheet's)
+};
+
+// The file names `writeDisc` makes for a style: the sheet, then each data file.
+std::vector<std::string> styledFiles(const std::string& base, const DiscSpec& plan,
+                                     const SheetStyle& style);
+bool writeDisc(const std::string& base, const DiscSpec& plan, const SheetStyle& style,
+               std::string* error);
 
 // A cue sheet holds CD-TEXT as ISO-8859-1 between double quotes, without a way to
 // escape a quote: true (with the Latin-1 bytes in *latin1) when `utf8` fits, else

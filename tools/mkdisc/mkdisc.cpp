@@ -25,7 +25,22 @@ const char* const kUsage =
     "  --track-performers FILE  CD-TEXT track performers, one a line\n"
     "  CD-TEXT is UTF-8 here and goes into the cue sheet as ISO-8859-1: text outside\n"
     "  that character set, double quotes and control characters are refused.\n"
-    "  --demo           the demo disc: six audio tracks of 15 to 45 s and a data track\n";
+    "  --demo           the demo disc: six audio tracks of 15 to 45 s and a data track\n"
+    "  --catalog DIGITS catalog number (13 digits)\n"
+    "  --isrc N=CODE    ISRC of track N (repeatable)\n"
+    "  --pre N, --dcp N FLAGS PRE or DCP on track N (repeatable)\n"
+    "  --hidden N       N sectors of audio before track 1's INDEX 01\n"
+    "  --hidden-silent  ... of digital silence\n"
+    "How the image is written (default: one .bin, a cue sheet in ISO-8859-1):\n"
+    "  --toc            a cdrdao TOC file (OUTPUT.toc) instead of a cue sheet\n"
+    "  --container bin|motorola|wav|wav-as-bin|flac   the data files' format\n"
+    "  --files one|per-track|per-track-gaps-as-silence one file, one a track with the\n"
+    "                   pregaps at the end of the previous file, or one a track with the\n"
+    "                   pregaps written as PREGAP (SILENCE in a TOC)\n"
+    "  --text latin1|cp1252|utf8|utf8-bom   the sheet's CD-TEXT bytes\n"
+    "  --lower-case, --crlf   lower-case keywords, CR LF line ends\n"
+    "  --sub-folder DIR [--backslashes]   data files in DIR (named with \\)\n"
+    "  --data-name NAME base name of the data files\n";
 
 bool parseInt(const char* text, long lo, long hi, long& out) {
     char* end = nullptr;
@@ -69,8 +84,69 @@ bool readLines(const char* path, std::vector<std::string>& out) {
 
 struct Options {
     discgen::DiscSpec plan;
+    discgen::SheetStyle style;
     std::string base;
 };
+
+// "N=TEXT" with 1 <= N <= 99.
+bool parseTrackValue(const char* text, size_t& track, std::string& value) {
+    const char* eq = std::strchr(text, '=');
+    long n = 0;
+    if (!eq || !parseInt(std::string(text, size_t(eq - text)).c_str(), 1, 99, n))
+        return false;
+    track = size_t(n - 1);
+    value = eq + 1;
+    return true;
+}
+
+template <typename T> void setAt(std::vector<T>& list, size_t i, T value) {
+    if (list.size() <= i)
+        list.resize(i + 1);
+    list[i] = value;
+}
+
+// The style options; false when `a` is none of them (`ok` says whether its value parsed).
+bool styleOption(const std::string& a, int argc, char** argv, int& i, Options& o, bool& ok) {
+    using S = discgen::SheetStyle;
+    auto pick = [&](std::initializer_list<const char*> names, auto apply) {
+        ok = false;
+        if (i + 1 >= argc)
+            return;
+        const std::string v = argv[++i];
+        int k = 0;
+        for (const char* n : names) {
+            if (v == n) {
+                apply(k);
+                ok = true;
+            }
+            ++k;
+        }
+    };
+    ok = true;
+    if (a == "--toc")
+        o.style.sheet = S::Sheet::Toc;
+    else if (a == "--container")
+        pick({"bin", "motorola", "wav", "wav-as-bin", "flac"},
+             [&](int k) { o.style.container = S::Container(k); });
+    else if (a == "--files")
+        pick({"one", "per-track", "per-track-gaps-as-silence"},
+             [&](int k) { o.style.files = S::Files(k); });
+    else if (a == "--text")
+        pick({"latin1", "cp1252", "utf8", "utf8-bom"}, [&](int k) { o.style.text = S::Text(k); });
+    else if (a == "--lower-case")
+        o.style.lowerCase = true;
+    else if (a == "--crlf")
+        o.style.crlf = true;
+    else if (a == "--backslashes")
+        o.style.backslashes = true;
+    else if (a == "--sub-folder" || a == "--data-name" || a == "--catalog")
+        ok = i + 1 < argc, (a == "--sub-folder"  ? o.style.subFolder
+                            : a == "--data-name" ? o.style.dataName
+                                                 : o.plan.catalog) = ok ? argv[++i] : "";
+    else
+        return false;
+    return true;
+}
 
 int usageError(const char* what) {
     std::fprintf(stderr, "mkdisc: %s\n%s", what, kUsage);
@@ -79,7 +155,7 @@ int usageError(const char* what) {
 
 // Returns 0 on success, else the exit code.
 int parseArgs(int argc, char** argv, Options& o) {
-    long tracks = 3, pregap = 0, data = 0, seed = 1;
+    long tracks = 3, pregap = 0, data = 0, seed = 1, hidden = 0;
     std::vector<int32_t> lengths;
     bool demo = false;
     for (int i = 1; i < argc; ++i) {
@@ -111,6 +187,23 @@ int parseArgs(int argc, char** argv, Options& o) {
             ok = i + 1 < argc && readLines(argv[++i], o.plan.trackPerformers);
         else if (a == "--demo")
             demo = true;
+        else if (styleOption(a, argc, argv, i, o, ok))
+            ;
+        else if (a == "--isrc" || a == "--pre" || a == "--dcp") {
+            size_t t = 0;
+            std::string v;
+            ok = i + 1 < argc;
+            if (ok && a == "--isrc")
+                ok = parseTrackValue(argv[++i], t, v), setAt(o.plan.isrcs, t, v);
+            else if (ok && parseInt(argv[++i], 1, 99, hz))
+                setAt(a == "--pre" ? o.plan.preEmphasis : o.plan.copyPermitted, size_t(hz - 1),
+                      true);
+            else
+                ok = false;
+        } else if (a == "--hidden")
+            ok = value(1, 45000, hidden);
+        else if (a == "--hidden-silent")
+            o.plan.hiddenSilent = true;
         else if (a == "--help" || a == "-h")
             return std::printf("%s", kUsage), 1;
         else if (!a.empty() && a[0] != '-' && o.base.empty())
@@ -122,8 +215,10 @@ int parseArgs(int argc, char** argv, Options& o) {
     }
     if (o.base.empty())
         return usageError("no output name");
-    if (o.base.size() > 4 && o.base.compare(o.base.size() - 4, 4, ".cue") == 0)
+    if (o.base.size() > 4 && (o.base.compare(o.base.size() - 4, 4, ".cue") == 0 ||
+                              o.base.compare(o.base.size() - 4, 4, ".toc") == 0))
         o.base.resize(o.base.size() - 4);
+    o.plan.hiddenSectors = int32_t(hidden);
     if (lengths.empty())
         lengths.push_back(1500);
     if (lengths.size() != 1 && long(lengths.size()) != tracks) {
@@ -136,6 +231,9 @@ int parseArgs(int argc, char** argv, Options& o) {
         o.plan = discgen::demoDisc();
         return 0;
     }
+    if (o.plan.isrcs.size() > size_t(tracks) || o.plan.preEmphasis.size() > size_t(tracks) ||
+        o.plan.copyPermitted.size() > size_t(tracks))
+        return usageError("a track number beyond the last track");
     o.plan.seed = uint32_t(seed);
     o.plan.toneHz = hz;
     for (long t = 0; t < tracks; ++t)
@@ -153,7 +251,7 @@ int main(int argc, char** argv) {
     if (int rc = parseArgs(argc, argv, o); rc != 0)
         return rc == 1 ? 0 : rc;
     std::string error;
-    if (!discgen::writeDisc(o.base, o.plan, &error)) {
+    if (!discgen::writeDisc(o.base, o.plan, o.style, &error)) {
         std::fprintf(stderr, "mkdisc: %s\n", error.c_str());
         return 1;
     }

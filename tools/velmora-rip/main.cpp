@@ -8,6 +8,7 @@
 #include "RipNames.h"
 
 #include "cdaccess/CDRIP.h"
+#include "cdaccess/HiddenTrack.h"
 #include "cdaccess/OutputFiles.h"
 #include "encoding/LameCoder.h"
 #include "platform/AppInfo.h"
@@ -200,6 +201,9 @@ int ListTracks(TCDRIP& ripper, const Arguments& args) {
     std::printf("Disc key: %s\n", ripper.GetDiscID().c_str());
     PrintDiscTitles(found);
     PrintDiscIds(ripper, stdout);
+    if (const std::string hidden = HiddenAudioLine(FindHiddenAudio(CdRipDll())); !hidden.empty()) {
+        std::printf("%s\n", hidden.c_str());
+    }
     std::printf("No.  Kind   Length  Source        Title\n");
     for (int i = 0; i < ripper.Tracks.Count(); ++i) {
         const Metadata::TrackTitle& t = found.Tracks[static_cast<std::size_t>(i)];
