@@ -913,7 +913,7 @@ void TfrmMain::ShowLookup(const Metadata::DiscTitles& found, const Metadata::Loo
     for (const Metadata::TrackTitle& t : found.Tracks)
         if (t.Source == Metadata::TitleSource::CdText)
             return;
-    SetStatus(Q(result.Message));
+    SetStatus(Q(Metadata::LookupNote(result, found)));
 }
 
 void TfrmMain::TagMp3(const std::string& file, int row) {

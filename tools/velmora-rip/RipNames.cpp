@@ -29,12 +29,12 @@ Metadata::DiscTitles FindDiscTitles(const TCDRIP& ripper, const Metadata::Comman
     const Metadata::LocalTitles local = Metadata::ReadLocalTitles(ripper);
     Metadata::LookupResult found;
     note.clear();
-    if (lookup) {
+    if (lookup)
         found = Metadata::LookUpDisc(local.Toc);
-        if (!found.Found)
-            note = found.Message;
-    }
-    return Metadata::JoinTitles(local, found, given);
+    Metadata::DiscTitles titles = Metadata::JoinTitles(local, found, given);
+    if (lookup)
+        note = Metadata::LookupNote(found, titles);
+    return titles;
 }
 
 std::vector<std::string> TitleList(const Metadata::DiscTitles& titles) {
