@@ -306,6 +306,8 @@ TagFields TrackTags(const DiscTitles& titles, const std::vector<TocTrack>& track
     f.Track = trackNumbers.at(static_cast<std::size_t>(index));
     f.ReleaseId = titles.ReleaseId;
     f.DiscId = titles.DiscId;
+    if (titles.EmbedCover)
+        f.Cover = titles.Cover;
     if (!titles.Chosen.Id.empty())
         AddReleaseFacts(f, titles.Chosen);
     AddTrackFacts(f, t, titles.Chosen);
@@ -317,6 +319,22 @@ TagFields TrackTags(const DiscTitles& titles, const TCDRIP& ripper, int index) {
     for (int i = 0; i < ripper.Tracks.Count(); ++i)
         numbers.push_back(ripper.Tracks.Objects(i).TrackNum);
     return TrackTags(titles, TrackTable(ripper), numbers, index);
+}
+
+std::string ReleaseLine(const Release& r) {
+    std::string line = r.Title.empty() ? std::string("(no title)") : r.Title;
+    if (!r.Artist.empty())
+        line += " (" + r.Artist + ")";
+    if (r.MediumCount > 1)
+        line += "; disc " + std::to_string(r.Medium) + " of " + std::to_string(r.MediumCount);
+    for (const std::string& part :
+         {r.Date.empty() ? std::string("no date") : r.Date,
+          r.Country.empty() ? std::string("no country") : r.Country,
+          r.Barcode.empty() ? std::string() : "barcode " + r.Barcode,
+          r.CatalogNumber.empty() ? std::string() : "catalog number " + r.CatalogNumber, r.Id})
+        if (!part.empty())
+            line += "; " + part;
+    return line;
 }
 
 std::string LookupNote(const LookupResult& lookup, const DiscTitles& titles) {

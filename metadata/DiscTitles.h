@@ -60,6 +60,10 @@ struct DiscTitles {
     std::size_t ChosenIndex = 0;             // of Chosen in Releases
     std::string ChosenBy;     // why it was taken ("your choice", "your country (GB)")
     std::string ReleaseError; // a wanted release that is not among them
+    // The chosen release's front cover for the job (null: none), and whether the
+    // tracks' tags carry it or only the cover file beside them does.
+    std::shared_ptr<const CoverImage> Cover;
+    bool EmbedCover = true;
 };
 
 // Picks each title from the first source that has a non-blank one, in the order
@@ -114,6 +118,10 @@ TagFields TrackTags(const DiscTitles& titles, const TCDRIP& ripper, int index);
 // The same over a track table given as its entries' track numbers and audio flags.
 TagFields TrackTags(const DiscTitles& titles, const std::vector<TocTrack>& tracks,
                     const std::vector<int>& trackNumbers, int index);
+
+// One line on a release for the user to choose by: "Title (Artist); 2001-10-15; GB;
+// barcode 5051083000013; catalog number VEL 1; MBID", the unknown ones left out.
+std::string ReleaseLine(const Release& release);
 
 // The note of a look-up that found nothing, whole: its reason and where the titles
 // come from instead ("MusicBrainz did not answer within 10 s; titles from CD-TEXT").

@@ -33,6 +33,8 @@ struct TMP3Settings {
     std::optional<int32_t> ReadOffset; // ReadOffset=, samples; none: the drive's own
     bool AccurateRip = true;           // AccurateRip=0 turns the look-up off
     bool Lookup = true;                // Lookup=0 turns the MusicBrainz title look-up off
+    bool CoverArt = true;              // CoverArt=0: no front cover from the Cover Art Archive
+    bool EmbedCover = true;            // EmbedCover=0: the cover file only, not in the tags
 };
 
 extern TMP3Settings Settings;

@@ -20,6 +20,8 @@ Metadata::DiscTitles TTitleSearch::Start(const TCDRIP& ripper, bool lookup) {
     Prune();
     const unsigned generation = ++Generation;
     Local = Metadata::ReadLocalTitles(ripper);
+    Result = {};
+    Wanted.clear();
     Current = Metadata::JoinTitles(Local, {}, {});
     Running = lookup && !Local.Toc.Offsets.empty();
     if (!Running)
@@ -43,7 +45,17 @@ void TTitleSearch::Finished(unsigned generation, const Metadata::LookupResult& r
     if (generation != Generation)
         return; // the answer for a disc that is no longer in the list
     Running = false;
-    Current = Metadata::JoinTitles(Local, result, {});
+    Result = result;
+    Current = Metadata::JoinTitles(Local, result, {}, Wanted);
     if (OnLookup)
         OnLookup(Current, result);
+}
+
+bool TTitleSearch::ChooseRelease(const std::string& wanted) {
+    Metadata::DiscTitles chosen = Metadata::JoinTitles(Local, Result, {}, wanted);
+    if (!chosen.ReleaseError.empty() || chosen.Releases.empty())
+        return false;
+    Wanted = wanted;
+    Current = std::move(chosen);
+    return true;
 }

@@ -37,6 +37,9 @@ public:
 
     // The titles found so far for the current disc.
     const Metadata::DiscTitles& Found() const { return Current; }
+    // Takes another of the releases the look-up listed (a number into Found().Releases
+    // from 1, or an MBID) and joins the titles again; false when it is not listed.
+    bool ChooseRelease(const std::string& wanted);
     // True while the current disc's look-up runs.
     bool Busy() const { return Running; }
 
@@ -50,5 +53,7 @@ private:
     unsigned Generation = 0;
     bool Running = false;
     Metadata::LocalTitles Local;
+    Metadata::LookupResult Result; // the current disc's look-up, once it answered
+    std::string Wanted;            // the release the user chose; empty: none
     Metadata::DiscTitles Current;
 };

@@ -223,6 +223,11 @@ void TfrmMain::CreatePopupMenu() {
     SaveCDInformation1 = AddMenuItem(QStringLiteral("&Save CD Information"),
                                      QStringLiteral("Save alubm information to CDPlayer.ini file"),
                                      &TfrmMain::SaveCDInformation1Click);
+    ReleaseMenu = PopupMenu1->addMenu(QStringLiteral("MusicBrainz &Release"));
+    ReleaseMenu->menuAction()->setStatusTip(
+        QStringLiteral("Take another of the releases MusicBrainz lists for this disc"));
+    ReleaseMenu->setEnabled(false);
+    connect(ReleaseMenu, &QMenu::aboutToShow, this, [this] { FillReleaseMenu(); });
 }
 
 QAction* TfrmMain::AddMenuItem(const QString& caption, const QString& hint,
@@ -590,6 +595,15 @@ void TfrmMain::SaveCDInformation1Click() {
         if (stored->empty())
             *stored = *other;
     WriteCDInfo(key, artist, album, year, genre, &titles);
+    // The release taken (by the user or by the disc's evidence) is kept with the titles.
+    if (!found.ReleaseId.empty()) {
+        try {
+            ProfileIni::writeString(CDInfoFilePath(), key, Metadata::SavedReleaseKey,
+                                    found.ReleaseId);
+        } catch (...) {
+            // WriteCDInfo met the same file: its failure is the one that counts.
+        }
+    }
 }
 
 // ---------------------------------------------------------------- commands
@@ -904,6 +918,7 @@ int TfrmMain::FillTitles(const Metadata::DiscTitles& found, Metadata::TitleSourc
 }
 
 void TfrmMain::ShowLookup(const Metadata::DiscTitles& found, const Metadata::LookupResult& result) {
+    ReleaseMenu->setEnabled(found.Releases.size() > 1);
     if (result.Found) {
         FillTitles(found, Metadata::TitleSource::MusicBrainz);
         SetStatus(QStringLiteral("Titles from MusicBrainz: ") + Q(found.Release));
@@ -914,6 +929,35 @@ void TfrmMain::ShowLookup(const Metadata::DiscTitles& found, const Metadata::Loo
         if (t.Source == Metadata::TitleSource::CdText)
             return;
     SetStatus(Q(Metadata::LookupNote(result, found)));
+}
+
+void TfrmMain::FillReleaseMenu() {
+    ReleaseMenu->clear();
+    const Metadata::DiscTitles& found = TitleSearch->Found();
+    for (std::size_t i = 0; i < found.Releases.size(); ++i) {
+        QAction* item = ReleaseMenu->addAction(QStringLiteral("&%1  ").arg(i + 1) +
+                                               Q(Metadata::ReleaseLine(found.Releases[i])));
+        item->setCheckable(true);
+        item->setChecked(i == found.ChosenIndex);
+        connect(item, &QAction::triggered, this, [this, i] { Guarded([this, i] { TakeRelease(i); }); });
+    }
+}
+
+void TfrmMain::TakeRelease(std::size_t index) {
+    const Metadata::DiscTitles before = TitleSearch->Found();
+    if (index >= before.Releases.size() || !TitleSearch->ChooseRelease(std::to_string(index + 1)))
+        return;
+    const Metadata::DiscTitles& now = TitleSearch->Found();
+    for (int i = 0; i < RowCount() && std::size_t(i) < now.Tracks.size(); ++i) {
+        const Metadata::TrackTitle& old = before.Tracks[std::size_t(i)];
+        const Metadata::TrackTitle& t = now.Tracks[std::size_t(i)];
+        const QString shown = Row(i)->text(0);
+        const bool showsOld = old.Source == Metadata::TitleSource::MusicBrainz && shown == Q(old.Title);
+        if (t.Source == Metadata::TitleSource::MusicBrainz &&
+            (showsOld || shown == Q(RIPPER->Tracks.Strings(i)) || shown.trimmed().isEmpty()))
+            Row(i)->setText(0, Q(t.Title));
+    }
+    SetStatus(QStringLiteral("Titles from MusicBrainz: ") + Q(now.Release));
 }
 
 void TfrmMain::TagMp3(const std::string& file, int row) {

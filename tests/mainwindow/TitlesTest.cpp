@@ -203,4 +203,65 @@ TEST_F(TitlesWindow, Mp3GetsTheId3v2TagOfItsRow) {
     EXPECT_FALSE(f.contains("TXXX:MusicBrainz Album Id")); // no look-up, no release
 }
 
+// Two releases of PlainDisc() whose lengths fit it alike: one sold in the US, one in GB.
+std::string TwoReleaseAnswer() {
+    auto release = [](const char* id, const char* title, const char* country, const char* one,
+                      const char* two) {
+        return std::string(R"({"id":")") + id + R"(","title":")" + title + R"(","country":")" +
+               country + R"(","date":"2020-05","artist-credit":[{"name":"Mb Band"}],)" +
+               R"("media":[{"tracks":[{"title":")" + one + R"(","length":10000},{"title":")" + two +
+               R"(","length":20000}]}]})";
+    };
+    return R"({"releases":[)" + release("rel-us", "Us Album", "US", "Us One", "Us Two") + "," +
+           release("rel-gb", "Gb Album", "GB", "Gb One", "Gb Two") + "]}";
+}
+
+TEST_F(TitlesWindow, ReleaseMenuTakesAnotherReleaseKeptOnlyWhenSaved) {
+    MakeDisc(PlainDisc());
+    LocalHttpServer server(LocalHttpServer::Mode::Answer, 200, TwoReleaseAnswer(), 4);
+    setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    setenv("LANG", "en_GB.UTF-8", 1);
+    Settings.Lookup = true;
+    Open(CdRipDll());
+    EXPECT_FALSE(Window->ReleaseMenu->isEnabled()) << "nothing to choose before the answer";
+    ASSERT_TRUE(WaitFor([&] { return Status().startsWith("Titles from MusicBrainz"); }, 10))
+        << Status().toStdString();
+    // The user's country decides between the two.
+    EXPECT_EQ(Titles(), (std::vector<QString>{"Gb One", "Gb Two"}));
+    ASSERT_TRUE(Window->ReleaseMenu->isEnabled());
+    emit Window->ReleaseMenu->aboutToShow();
+    QList<QAction*> items = Window->ReleaseMenu->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0]->text(), "&1  Us Album (Mb Band); 2020-05; US; rel-us");
+    EXPECT_EQ(items[1]->text(), "&2  Gb Album (Mb Band); 2020-05; GB; rel-gb");
+    EXPECT_FALSE(items[0]->isChecked());
+    EXPECT_TRUE(items[1]->isChecked());
+
+    // A title the user typed stays; those of the release taken before change.
+    Window->Row(1)->setText(0, "Typed");
+    items[0]->trigger();
+    EXPECT_EQ(Titles(), (std::vector<QString>{"Us One", "Typed"}));
+    EXPECT_EQ(Status(), "Titles from MusicBrainz: Mb Band - Us Album");
+    EXPECT_EQ(Window->TitleSearch->Found().ReleaseId, "rel-us");
+    emit Window->ReleaseMenu->aboutToShow();
+    items = Window->ReleaseMenu->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_TRUE(items[0]->isChecked());
+    EXPECT_FALSE(items[1]->isChecked());
+    // Not kept until the user saves.
+    EXPECT_FALSE(std::ifstream(Dir + "/config/cdplayer.ini").good());
+    Window->SaveCDInformation1Click();
+    const std::string key = Window->RIPPER->GetDiscID();
+    EXPECT_EQ(ProfileIni::readString(CDInfoFilePath(), key, "release", ""), "rel-us");
+
+    // Read again, the disc takes the saved release over the country.
+    Window->cboDriveClick();
+    ASSERT_TRUE(WaitFor([&] { return !Window->TitleSearch->Busy(); }, 10));
+    EXPECT_EQ(Window->TitleSearch->Found().ReleaseId, "rel-us");
+    EXPECT_EQ(Window->TitleSearch->Found().ChosenBy, "saved in cdplayer.ini");
+    unsetenv("LANG");
+}
+
 } // namespace

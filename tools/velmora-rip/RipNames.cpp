@@ -25,13 +25,14 @@ std::vector<std::string> TrackTitles(const TCDRIP& ripper) {
 }
 
 Metadata::DiscTitles FindDiscTitles(const TCDRIP& ripper, const Metadata::CommandLineTitles& given,
-                                    bool lookup, std::string& note) {
+                                    bool lookup, std::string& note,
+                                    const std::string& wantedRelease) {
     const Metadata::LocalTitles local = Metadata::ReadLocalTitles(ripper);
     Metadata::LookupResult found;
     note.clear();
     if (lookup)
         found = Metadata::LookUpDisc(local.Toc);
-    Metadata::DiscTitles titles = Metadata::JoinTitles(local, found, given);
+    Metadata::DiscTitles titles = Metadata::JoinTitles(local, found, given, wantedRelease);
     if (lookup)
         note = Metadata::LookupNote(found, titles);
     return titles;

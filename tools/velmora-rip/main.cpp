@@ -12,6 +12,7 @@
 #include "cdaccess/RipPipeline.h"
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
+#include "metadata/CoverArt.h"
 #include "metadata/Id3v2Tag.h"
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
@@ -164,12 +165,36 @@ int ListDrives(TCDRIP& ripper) {
 // stderr in one line, and the program goes on with what there is.
 Metadata::DiscTitles FindTitles(const TCDRIP& ripper, const Arguments& args) {
     std::string note;
-    Metadata::DiscTitles titles =
-        FindDiscTitles(ripper, args.titles, Settings.Lookup && !args.noLookup, note);
+    Metadata::DiscTitles titles = FindDiscTitles(
+        ripper, args.titles, Settings.Lookup && !args.noLookup, note, args.release);
     if (!note.empty()) {
         std::fprintf(stderr, "velmora-rip: %s\n", note.c_str());
     }
+    // A release asked for that is not among those listed is a bad argument; without a
+    // list (no look-up, or none found) the note above said why.
+    if (!titles.ReleaseError.empty()) {
+        throw Failure("--release: " + titles.ReleaseError, ExitUsage);
+    }
+    if (!args.release.empty() && titles.Releases.empty()) {
+        std::fprintf(stderr, "velmora-rip: --release %s not used: no release was found\n",
+                     EscapeControls(args.release).c_str());
+    }
     return titles;
+}
+
+// "Release 2 of 3 (your country (GB)); --release N picks another", then one line per
+// release, the taken one marked with "*".
+void PrintReleases(const Metadata::DiscTitles& found) {
+    if (found.Releases.empty()) {
+        return;
+    }
+    std::printf("Release %zu of %zu (%s)%s\n", found.ChosenIndex + 1, found.Releases.size(),
+                found.ChosenBy.c_str(),
+                found.Releases.size() > 1 ? "; --release N picks another" : "");
+    for (std::size_t i = 0; i < found.Releases.size(); ++i) {
+        std::printf("%c %zu  %s\n", i == found.ChosenIndex ? '*' : ' ', i + 1,
+                    EscapeControls(Metadata::ReleaseLine(found.Releases[i])).c_str());
+    }
 }
 
 // "Artist: Nobody (cdplayer.ini)", the album and the release the same way.
@@ -184,6 +209,7 @@ void PrintDiscTitles(const Metadata::DiscTitles& found) {
         std::printf("MusicBrainz: %s (release %s)\n", found.Release.c_str(),
                     found.ReleaseId.c_str());
     }
+    PrintReleases(found);
 }
 
 int ListTracks(TCDRIP& ripper, const Arguments& args) {
@@ -541,10 +567,30 @@ void RipParallel(Job& job, TLameCoder& coder, const std::vector<int>& chosen, in
     }
 }
 
+// The chosen release's front cover, once for the job, unless the settings or the
+// command line say otherwise; why there is none (a missing one included) is said once.
+void FetchCover(Job& job) {
+    const Metadata::CoverChoice choice{Settings.CoverArt && !job.args.noCover,
+                                       Settings.EmbedCover && !job.args.coverFileOnly};
+    const std::string note = Metadata::FetchJobCover(job.found, choice);
+    if (!note.empty()) {
+        std::fprintf(stderr, "velmora-rip: %s\n", note.c_str());
+    }
+}
+
+// The cover file beside the tracks, once, at the job's end.
+void SaveCover(const Job& job) {
+    const std::string note = Metadata::SaveJobCover(job.found, job.outDir, job.args.overwrite);
+    if (!note.empty()) {
+        std::fprintf(stderr, "velmora-rip: %s\n", EscapeControls(note).c_str());
+    }
+}
+
 int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args, JobProof& proof) {
     ChooseDrive(ripper, args);
     const std::vector<int> chosen = ChooseTracks(ripper, args);
     Job job(ripper, args, OutputFolder(args), FindTitles(ripper, args), proof);
+    FetchCover(job);
     ApplyCoderSettings(coder, job.mp3);
     proof.Start("velmora-rip", job.found.Album.empty() ? AlbumTitle(ripper) : job.found.Album);
     DescribeSettings(proof, job.mp3, Settings, args.proof);
@@ -558,13 +604,16 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args, JobProof
     Tally tally;
     if (job.mp3 && args.jobs != 1) {
         RipParallel(job, coder, chosen, args.jobs, tally);
-        return Summarize(job, tally);
-    }
-    for (int index : chosen) {
-        if (StopSignal != 0) {
-            break;
+    } else {
+        for (int index : chosen) {
+            if (StopSignal != 0) {
+                break;
+            }
+            Count(tally, RipOne(job, index));
         }
-        Count(tally, RipOne(job, index));
+    }
+    if (tally.exact + tally.damaged > 0) {
+        SaveCover(job);
     }
     return Summarize(job, tally);
 }
