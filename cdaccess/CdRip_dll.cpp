@@ -8,6 +8,7 @@ static_assert(CR_STATUS_FAIL == CRFailure && CR_STATUS_JITTER == CRJitter &&
               "statuses as the component tests them");
 static_assert(CR_CDTEXT_TITLE == CDTextTitle && CR_CDTEXT_PERFORMER == CDTextPerformer,
               "CD-TEXT fields as the library numbers them");
+static_assert(CR_MCN_SIZE == MCNSize && CR_ISRC_SIZE == ISRCSize, "code sizes as the library's");
 
 namespace {
 
@@ -50,6 +51,8 @@ const TCdRipDll LinkedLibrary = {
     ::CR_ReadCdText,
     ::CR_GetCdText,
     ::CR_GetDriveStatusText,
+    ::CR_GetMcn,
+    ::CR_GetTrackIsrc,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

@@ -25,6 +25,10 @@ inline constexpr int32_t CRFinished = 4;
 inline constexpr int32_t CDTextTitle = 0;
 inline constexpr int32_t CDTextPerformer = 1;
 
+// Buffer sizes of CR_GetMcn and CR_GetTrackIsrc, the NUL included.
+inline constexpr int32_t MCNSize = 14;
+inline constexpr int32_t ISRCSize = 13;
+
 // The drive parameter block: the library's whole parameter record. The component
 // touches only the fields below; every other byte passes through unchanged.
 inline constexpr std::size_t CDROMParamsSize = 324;
@@ -74,6 +78,11 @@ struct TCdRipDll {
     int32_t (*CR_ReadCdText)();
     int32_t (*CR_GetCdText)(int32_t track, int32_t field, char* buffer, int32_t size);
     int32_t (*CR_GetDriveStatusText)(char* text, int32_t size);
+    // The disc's Media Catalogue Number (13 digits) and a track's ISRC (12 characters,
+    // `track` as numbered on the disc), zero-terminated; "" when the disc has none.
+    // `size` at least MCNSize / ISRCSize. Failure: no readable disc, no such track.
+    int32_t (*CR_GetMcn)(char* text, int32_t size);
+    int32_t (*CR_GetTrackIsrc)(int32_t track, char* text, int32_t size);
 };
 
 // The table bound to the linked CD ripping library.

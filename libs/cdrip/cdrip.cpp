@@ -6,6 +6,7 @@
 #include "imagecheck.h"
 #include "player.h"
 #include "ripper.h"
+#include "sectorsource.h"
 
 #include <cdio/logging.h>
 
@@ -381,8 +382,11 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
             s.audioLast = std::max(s.audioLast, next.startSector - gapOf(next) - 1);
         }
         auto r = std::make_unique<Ripper>();
-        if (!r->open(d->source, d->image, d->image ? &lib->faults : nullptr, startSector, endSector,
-                     s))
+        // The simulated faults apply to virtual drives only.
+        std::unique_ptr<SectorSource> source = openCddaSource(d->source, d->image);
+        if (d->image)
+            source = withFaults(std::move(source), &lib->faults);
+        if (!r->open(std::move(source), startSector, endSector, s))
             return CR_STATUS_FAIL;
         *bufferSize = r->bufferSize();
         lib->ripper = std::move(r);
@@ -601,6 +605,127 @@ CR_STATUS CR_GetCdText(int32_t track, int32_t field, char* buffer, int32_t buffe
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
     return CR_STATUS_OK;
+}
+
+} // extern "C"
+
+// ---- Catalogue number and recording codes ----
+// Asked of libcdio at each call, like the drive's status: the disc may have changed.
+
+#include <cdio/memory.h>
+
+namespace cdrip {
+namespace {
+
+// A string libcdio allocated, freed once.
+struct CdioString {
+    char* text = nullptr;
+    explicit CdioString(char* t) : text(t) {}
+    CdioString(const CdioString&) = delete;
+    CdioString& operator=(const CdioString&) = delete;
+    ~CdioString() { cdio_free(text); }
+};
+
+bool allOf(const std::string& s, size_t from, size_t to, int (*test)(int)) {
+    for (size_t i = from; i < to; ++i)
+        if (!test(uint8_t(s[i])))
+            return false;
+    return true;
+}
+
+int isUpperOrDigit(int c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+int isUpper(int c) {
+    return c >= 'A' && c <= 'Z';
+}
+
+int isDigit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+// 13 digits, not all zero (drives without a catalogue number answer zeros).
+std::string validMcn(const char* raw) {
+    const std::string s = raw ? raw : "";
+    if (s.size() != 13 || !allOf(s, 0, 13, isDigit) || s == std::string(13, '0'))
+        return {};
+    return s;
+}
+
+// CCXXXYYNNNNN: a country code of two letters, a registrant of three letters or
+// digits, then seven digits.
+std::string validIsrc(const char* raw) {
+    const std::string s = raw ? raw : "";
+    if (s.size() != 12 || !allOf(s, 0, 2, isUpper) || !allOf(s, 2, 5, isUpperOrDigit) ||
+        !allOf(s, 5, 12, isDigit))
+        return {};
+    return s;
+}
+
+// A handle on the active drive's disc, or null (tray open, no readable disc).
+CdioPtr openDisc(Drive& d) {
+    if (d.image && trayOpen(d))
+        return nullptr;
+    CdioPtr cdio = openCdio(d.source, d.image);
+    if (!cdio || cdio_get_num_tracks(cdio.get()) == CDIO_INVALID_TRACK)
+        return nullptr;
+    return cdio;
+}
+
+void putText(const std::string& value, char* text, int32_t size) {
+    const size_t n = std::min(value.size(), size_t(size - 1));
+    std::memcpy(text, value.data(), n);
+    text[n] = '\0';
+}
+
+} // namespace
+} // namespace cdrip
+
+extern "C" {
+
+CR_STATUS CR_GetMcn(char* text, int32_t size) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!text || size < 1)
+        return CR_STATUS_FAIL;
+    text[0] = '\0';
+    Drive* d = activeDrive();
+    if (!d || size < CR_MCN_SIZE)
+        return CR_STATUS_FAIL;
+    try {
+        CdioPtr cdio = openDisc(*d);
+        if (!cdio)
+            return CR_STATUS_FAIL;
+        CdioString mcn(cdio_get_mcn(cdio.get()));
+        putText(validMcn(mcn.text), text, size);
+        return CR_STATUS_OK;
+    } catch (...) {
+        return CR_STATUS_FAIL;
+    }
+}
+
+CR_STATUS CR_GetTrackIsrc(int32_t track, char* text, int32_t size) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!text || size < 1)
+        return CR_STATUS_FAIL;
+    text[0] = '\0';
+    Drive* d = activeDrive();
+    if (!d || size < CR_ISRC_SIZE || track < 1 || track > 99)
+        return CR_STATUS_FAIL;
+    try {
+        CdioPtr cdio = openDisc(*d);
+        if (!cdio)
+            return CR_STATUS_FAIL;
+        const track_t first = cdio_get_first_track_num(cdio.get());
+        const track_t count = cdio_get_num_tracks(cdio.get());
+        if (first == CDIO_INVALID_TRACK || track < first || track >= first + count)
+            return CR_STATUS_FAIL;
+        CdioString isrc(cdio_get_track_isrc(cdio.get(), track_t(track)));
+        putText(validIsrc(isrc.text), text, size);
+        return CR_STATUS_OK;
+    } catch (...) {
+        return CR_STATUS_FAIL;
+    }
 }
 
 } // extern "C"

@@ -44,6 +44,37 @@
  *                                               bytes carry the read's number)
  *                         seed:N                chooses which reads land off, and by
  *                                               how much (default 1)
+ *                       Families modelled on how drives fail ("a place" is the
+ *                       sector a read starts at; N is bytes, 4..11760, a multiple of
+ *                       4; P a chance in percent, 1..100):
+ *                         drift:A-B[@N][/P]     a read that starts in A-B lands off
+ *                                               by up to N bytes either way (default
+ *                                               8), with chance P per read (default 20)
+ *                         stuck:A-B[@N][/P]     a place in A-B is, with chance P
+ *                                               (default 100), one where every read
+ *                                               lands off by the same amount
+ *                         slip:A-B[@N][/P]      a place in A-B is, with chance P
+ *                                               (default 100), one where every read
+ *                                               is right for its first sectors and
+ *                                               shifted after, the same way each time
+ *                         short:A-B[/P]         a read that starts in A-B stops short,
+ *                                               with chance P (default 100), yet
+ *                                               reports every sector; the rest of the
+ *                                               buffer is left as it was
+ *                         c2:A-B[/P]            sectors that read wrong with chance P
+ *                                               per read (default 100), flagged with
+ *                                               C2 errors (the drive offers C2 flags)
+ *                         flaky:A-B[/P]         the same without a flag
+ *                         same:A-B              every read of these sectors wrong the
+ *                                               same way (no re-read can tell)
+ *                         burst:A-B[@K]         the first K reads that reach A-B fail
+ *                                               there (default 3), later ones read
+ *                         cache:N               a read cache of N sectors (1..20000):
+ *                                               a read of sectors still in it returns
+ *                                               what the drive delivered for them
+ *                                               before, errors and shifts included
+ *                         spinup:N              the first N reads after the ripper
+ *                                               opens fail (1..1000)
  *                       Sectors are LSNs and apply to every virtual drive. Items that
  *                       cannot be parsed are ignored.
  *   CDRIP_TRAY_SECONDS  seconds after which an ejected virtual tray closes itself
@@ -245,16 +276,21 @@ CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int3
  * Without jitter correction every sector is read once (one read per chunk, each
  * sector on its own where that fails, up to three times); a sector that does not read
  * is delivered as silence and counted as damaged.
- * With jitter correction every sector is proven before it is delivered, on the drive
- * model that the bytes of one read are contiguous, that a read lands at most one
- * sector (588 samples) off, and that at most two of any five consecutive reads land
- * off. Proof is one of: two reads that both start with the two proven sectors before
- * it, equal to them at no shift and at no other shift within a sector, and give the
- * sector the same bytes; a read in which it and both neighbours are all zero
- * (silence); or, at the start of a range, after a damaged sector and where the proven
- * sectors are silent or periodic and so cannot pin a read, three equal copies among
- * five consecutive reads. A sector that nothing proves within paranoiaRetries reads is
- * delivered as best known (silence when it never read) and counted as damaged.
+ * With jitter correction every sector is proven before it is delivered, only by
+ * reads that cannot share one error: reads that start at different sectors, each made
+ * when the drive can no longer hold the sector in its read cache (a drive is taken to
+ * cache up to 8 MB; more than that is read elsewhere first), and only from bytes a
+ * read delivered (a short transfer's stale tail and sectors flagged with C2 errors
+ * never count). Proof is one of: a read that starts with proven sectors, equal to them
+ * at no shift and at no other shift within six sectors, gives the sector the same
+ * bytes as an earlier read that started elsewhere; or, at the start of a range, after
+ * a damaged sector and where the proven sectors are silent or periodic and so cannot
+ * pin a read, three reads from three different places give it the same bytes (right
+ * after an unreadable sector, where only reads from the sector itself reach it, those
+ * stand in). How far a read lands off does not matter. A sector that nothing proves
+ * within paranoiaRetries reads is delivered as best known (silence when it never
+ * read) and counted as damaged. Where every read of a sector is wrong the same way no
+ * re-read can tell; AccurateRip is what does.
  * Damaged sectors are counted (CR_GetNumberOfJitterErrors) and the first and last
  * damaged sector of each chunk recorded (CR_GetLastJitterErrorPosition): every chunk
  * that holds one returns status 3, so asking for the position after each status 3
@@ -331,6 +367,31 @@ CDRIP_API CR_STATUS CR_ReadCdText(void);
  * fits. 0 OK; 1 for a null buffer, bufferSize below 1, a track outside 0..99 or an
  * unknown field (the buffer is left alone). */
 CDRIP_API CR_STATUS CR_GetCdText(int32_t track, int32_t field, char* buffer, int32_t bufferSize);
+
+/* ---- Catalogue number and recording codes ---- */
+
+/* Bytes of the texts below: an MCN has 13 digits, an ISRC 12 characters; each needs
+ * one more byte for its NUL. */
+#define CR_MCN_SIZE 14
+#define CR_ISRC_SIZE 13
+
+/* The Media Catalogue Number of the disc in the active drive (the 13 digits of the
+ * disc's bar code, EAN/UPC), zero-terminated in *text, or "" when the disc carries
+ * none. Read through libcdio at each call: a real drive is asked for its sub-channel
+ * (MMC READ SUB-CHANNEL), an image gives its own (a cue sheet's CATALOG line, a cdrdao
+ * .toc file's CATALOG). Anything but 13 digits, and 13 zeros (what drives report for
+ * a disc without one), is "". 0 OK; 1 before CR_Init, without drives, for a null
+ * pointer, a size below CR_MCN_SIZE, while a virtual tray is open, or when the drive
+ * holds no readable disc (*text is then "" when size allows). */
+CDRIP_API CR_STATUS CR_GetMcn(char* text, int32_t size);
+
+/* The International Standard Recording Code of track `track` (its number as on the
+ * disc, as CR_GetTocEntry gives it) in the active drive: 12 characters, CCXXXYYNNNNN
+ * (country, registrant: letters and digits; year and designation: digits),
+ * zero-terminated in *text, or "" when the track carries none or a malformed one.
+ * Read like CR_GetMcn (a real drive's sub-channel; a cue sheet's ISRC line of the
+ * track). 0 OK; 1 as for CR_GetMcn, and for a track number that is not on the disc. */
+CDRIP_API CR_STATUS CR_GetTrackIsrc(int32_t track, char* text, int32_t size);
 
 #ifdef __cplusplus
 }

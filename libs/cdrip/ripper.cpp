@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 namespace cdrip {
 namespace {
@@ -16,12 +18,12 @@ int outRate(int format) {
     return format < 2 ? 44100 : format < 4 ? 22050 : 11025;
 }
 
-constexpr int32_t kAnchor = 2 * kRaw; // proven bytes a verified read starts with
-constexpr int32_t kMaxShift = kRaw;   // the most a read may land off, in bytes
-constexpr int32_t kStep = 32;         // new sectors one verified read asks for
-constexpr int32_t kBootSectors = 4;   // sectors a vote decides at a time
-constexpr int kVotes = 5;             // consecutive reads of one vote
-constexpr int kMajority = 3;          // equal copies that decide a vote
+constexpr int32_t kAnchor = 2 * kRaw;   // proven bytes that pin a read
+constexpr int32_t kHist = 8;            // proven sectors kept before next_
+constexpr int32_t kMaxShift = 6 * kRaw; // lags at which the anchor must not repeat
+constexpr int32_t kStep = 32;           // new sectors one verified read asks for
+constexpr int kVotes = 3;               // reads from different places in one vote
+constexpr int32_t kMaxCache = 8000;     // the largest drive cache defeated (18 MB)
 
 bool allZero(const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i)
@@ -36,13 +38,8 @@ int32_t bytesPerSector(int format) {
     return 4 * kFrames / (isMono(format) ? 2 : 1) / (44100 / outRate(format));
 }
 
-Ripper::~Ripper() {
-    if (hooked_)
-        removeFaultHook(drive_.get());
-}
-
-bool Ripper::open(const std::string& source, bool image, const Faults* faults, int32_t first,
-                  int32_t last, const RipSettings& settings) {
+bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t last,
+                  const RipSettings& settings) {
     settings_ = settings;
     if (settings_.discLast < last)
         settings_.discLast = last;
@@ -58,12 +55,9 @@ bool Ripper::open(const std::string& source, bool image, const Faults* faults, i
     readFirst_ = std::max(first + shiftSectors_, settings_.audioFirst);
     readLast_ = std::min(last + shiftSectors_ + (shiftRest_ > 0 ? 1 : 0), settings_.audioLast);
     next_ = plainNext_ = readFirst_;
-    if (!drive_.open(source, image))
+    source_ = std::move(source);
+    if (!source_)
         return false;
-    if (faults && !faults->empty()) {
-        installFaultHook(drive_.get(), faults);
-        hooked_ = true;
-    }
     if (outRate(settings_.format) != 44100 && !startResampler())
         return false;
     const int32_t bps = bytesPerSector(settings_.format);
@@ -71,7 +65,17 @@ bool Ripper::open(const std::string& source, bool image, const Faults* faults, i
     // Two sectors' room beyond a full chunk takes the resampler's delay at the end.
     bufferSize_ = (settings_.sectorsPerChunk + 2) * bps;
     raw_.resize(size_t(settings_.sectorsPerChunk) * kRaw);
-    anchor_.assign(size_t(kAnchor), 0);
+    hist_.assign(size_t(kHist) * kRaw, 0);
+    // Proof never takes a copy the drive may have kept in its cache; a cache larger
+    // than a third of the disc could not be defeated by reading elsewhere.
+    cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.discLast + 1) / 3});
+    cache_ = std::max(cache_, 0);
+    maxCandidates_ = cache_ + 4 * kStep;
+    if (settings_.paranoia) {
+        readBase_ = std::max(0, readFirst_ - kHist - 8 * kVotes);
+        lastRead_.assign(size_t(std::max(0, readLast_ + 2 - readBase_)),
+                         std::numeric_limits<int32_t>::min());
+    }
     return true;
 }
 
@@ -84,15 +88,43 @@ bool Ripper::startResampler() {
     return soxr_ && !err;
 }
 
+// One read. Before it, the buffer is filled with a pattern of this read alone, so
+// that what the read did not deliver (a short transfer that reported success leaves
+// it in place) never equals another read's bytes, and a sector that still ends with
+// the pattern counts as not delivered. A sector the drive flagged with C2 errors ends
+// the read there too. Every sector asked for counts as read now for the cache, even
+// when it failed: the drive may hold it all the same.
 int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out) {
     if (count <= 0 || lsn < 0)
         return 0;
-    const long got = cdio_cddap_read(drive_.get(), out, lsn, count);
-    return got <= 0 ? 0 : int32_t(std::min<long>(got, count));
+    const uint32_t mark = 0x80000001u | (++reads_ * 0x9E3779B1u);
+    for (size_t i = 0; i + 4 <= size_t(count) * kRaw; i += 4)
+        std::memcpy(out + i, &mark, 4);
+    c2_.assign(size_t(count), 0);
+    int32_t got = std::clamp(source_->read(lsn, count, out, c2_.data()), 0, count);
+    const bool flags = source_->hasC2();
+    for (int32_t i = 0; i < got; ++i) {
+        uint32_t tail = 0;
+        std::memcpy(&tail, out + size_t(i + 1) * kRaw - 4, 4);
+        if (tail == mark || (flags && c2_[size_t(i)] != 0)) {
+            got = i;
+            break;
+        }
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const int64_t at = int64_t(lsn) + i - readBase_;
+        if (at >= 0 && at < int64_t(lastRead_.size()))
+            lastRead_[size_t(at)] = int32_t(clock_ + i + 1);
+    }
+    clock_ += count;
+    readOnce_ = readOnce_ || got > 0;
+    return got;
 }
 
 bool Ripper::readPlain(int32_t lsn, uint8_t* out) {
-    const int attempts = std::clamp(settings_.retries / 5, 1, 3);
+    // A drive that has just been asked for the track may still be spinning up: until a
+    // read has worked, the whole retry budget.
+    const int attempts = readOnce_ ? std::clamp(settings_.retries / 5, 1, 3) : settings_.retries;
     for (int attempt = 0; attempt < attempts; ++attempt)
         if (readRun(lsn, 1, out) == 1)
             return true;
@@ -133,7 +165,7 @@ void Ripper::readPlainRun() {
 
 // One sector of the disc for delivery, in order: silence outside the disc's audio,
 // else the next decided sector.
-void Ripper::source(int32_t lsn, uint8_t* out) {
+void Ripper::sectorFor(int32_t lsn, uint8_t* out) {
     if (lsn < readFirst_ || lsn > readLast_) {
         std::memset(out, 0, kRaw); // beyond the disc's audio: silence, not damage
         return;
@@ -158,33 +190,64 @@ void Ripper::source(int32_t lsn, uint8_t* out) {
     }
 }
 
-// The verified reader. A drive delivers the bytes of one read contiguously, but a read
-// may land off by up to one sector (kMaxShift) and a sector may read differently each
-// time. A sector is proven by one of:
-//  - two reads that are both aligned and give it the same bytes. A read is aligned
-//    when it starts with the two proven sectors before next_ (the anchor), equal at
-//    lag 0 and at no other lag within kMaxShift: a read that landed off by d would
-//    match the anchor at lag d.
-//  - silence: a read in which the sector and both its neighbours are all zero; since
-//    no read lands off by more than a sector, the disc is silent there.
-//  - a vote (at the start of a range, after an unproven sector, or where the anchor is
-//    silent or periodic and so cannot pin a read): five consecutive reads of the
-//    sector, of which three give the same bytes. The drive model behind this is that
-//    at most two of any five consecutive reads land off, so three equal copies include
-//    one that landed right.
+// The verified reader. A drive delivers the bytes of one read contiguously from where
+// it landed, and that may be off by any amount; every read that starts at one place may
+// land off the same way; a read may slip part-way, come back short while it reports
+// success, carry wrong bytes with or without a C2 flag, or be answered from the drive's
+// cache with what an earlier read returned. So a copy counts only from a read that
+// delivered it (readRun), and a sector is proven only by copies from reads that cannot
+// share one error: reads that start at different places, each read when the drive could
+// no longer hold the sector in its cache (fresh). Proof is one of:
+//  - a check: a read that starts with proven sectors (the anchor), equal at lag 0 and
+//    not equal at any other lag within kMaxShift since the proven audio does not repeat
+//    there, gives a sector the same bytes as an earlier read from another place. The
+//    anchor pins where the check landed; the earlier copy, from elsewhere, cannot have
+//    slipped or erred the same way.
+//  - a vote, where nothing pins a read (at the start of a range, after a damaged
+//    sector, in digital silence or a steady tone): three reads from three different
+//    places give the sector the same bytes. Only reads from one place reach a sector
+//    right after an unreadable one; those then stand in for the missing places.
 // A sector that nothing proves within the retry budget is delivered as best known
 // (silence when it never read at all) and counted and listed as damaged.
+
+bool Ripper::fresh(int32_t lsn) const {
+    return cache_ == 0 || clock_ - lastRead(lsn) > cache_;
+}
+
+int64_t Ripper::lastRead(int32_t lsn) const {
+    const int64_t i = int64_t(lsn) - readBase_;
+    if (i < 0 || i >= int64_t(lastRead_.size()))
+        return std::numeric_limits<int32_t>::min();
+    return lastRead_[size_t(i)];
+}
+
 void Ripper::decide(const uint8_t* bytes, bool damaged) {
     decided_.insert(decided_.end(), bytes, bytes + kRaw);
     damaged_.push_back(damaged);
     ++next_;
+    dropCandidates(1);
     if (damaged) {
-        anchorCount_ = 0;
+        histCount_ = 0;
         return;
     }
-    std::memmove(anchor_.data(), anchor_.data() + kRaw, kRaw);
-    std::memcpy(anchor_.data() + kRaw, bytes, kRaw);
-    anchorCount_ = std::min(anchorCount_ + 1, 2);
+    std::memmove(hist_.data(), hist_.data() + kRaw, size_t(kHist - 1) * kRaw);
+    std::memcpy(hist_.data() + size_t(kHist - 1) * kRaw, bytes, kRaw);
+    histCount_ = std::min(histCount_ + 1, kHist);
+}
+
+void Ripper::dropCandidates(int32_t n) {
+    n = std::min(n, candCount_);
+    if (n <= 0)
+        return;
+    cand_.erase(cand_.begin(), cand_.begin() + ptrdiff_t(size_t(n) * kRaw));
+    candFrom_.erase(candFrom_.begin(), candFrom_.begin() + n);
+    candCount_ -= n;
+}
+
+void Ripper::addCandidates(const uint8_t* bytes, int32_t n, int32_t from) {
+    cand_.insert(cand_.end(), bytes, bytes + size_t(n) * kRaw);
+    candFrom_.insert(candFrom_.end(), size_t(n), from);
+    candCount_ += n;
 }
 
 void Ripper::decideUpTo(int32_t until) {
@@ -192,146 +255,231 @@ void Ripper::decideUpTo(int32_t until) {
         step();
 }
 
-void Ripper::step() {
-    if (anchorCount_ < 2)
-        bootstrap();
-    else
-        extend();
+// True when the last two proven sectors pin a read: they differ from the proven audio
+// at every other lag within kMaxShift, so a read that landed off cannot match them.
+bool Ripper::pinnable() const {
+    if (histCount_ < 3)
+        return false;
+    const uint8_t* end = hist_.data() + size_t(kHist) * kRaw;
+    const uint8_t* anchor = end - kAnchor;
+    if (allZero(anchor, kAnchor))
+        return false;
+    const int32_t room = (histCount_ - 2) * kRaw; // proven bytes before the anchor
+    for (int32_t lag = 4; lag <= kMaxShift; lag += 4) {
+        // Lag d: the anchor against the proven audio d bytes earlier (the same test
+        // as the anchor against itself d bytes later).
+        if (lag <= room) {
+            if (std::memcmp(anchor - lag, anchor, kAnchor) == 0)
+                return false;
+        } else if (lag < kAnchor && std::memcmp(anchor, anchor + lag, size_t(kAnchor - lag)) == 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
-void Ripper::bootstrap() {
-    pendingCount_ = 0;
-    pending_.clear();
-    const int32_t b = std::min(kBootSectors, readLast_ + 1 - next_);
-    const int rounds = std::max(1, settings_.retries / kVotes);
-    const size_t span = size_t(b) * kRaw;
-    std::vector<uint8_t> copies(kVotes * span);
+void Ripper::step() {
+    if (pinnable())
+        extend();
+    else
+        vote();
+}
+
+// Reads more than the cache holds elsewhere, so that the next read of the sectors
+// around next_ comes from the disc: ahead of the sectors read so far when the disc
+// goes on long enough there, else before them.
+void Ripper::flush() {
+    const int32_t n = cache_ + 1;
+    int32_t from = next_ + candCount_ + kStep;
+    if (from + n - 1 > settings_.discLast)
+        from = std::max(0, next_ - kHist - kStep - n);
+    std::vector<uint8_t> scratch(size_t(kStep) * kRaw);
+    for (int32_t done = 0; done < n;) {
+        const int32_t count = std::min(kStep, n - done);
+        readRun(from + done, count, scratch.data());
+        done += count;
+    }
+    ++flushes_;
+}
+
+// Reads on beyond the candidates: first copies, checked later from other places.
+bool Ripper::readAhead() {
+    const int32_t from = next_ + candCount_;
+    const int32_t count = std::min(kStep, readLast_ + 1 - from);
+    if (count <= 0 || candCount_ >= maxCandidates_)
+        return false;
+    read_.resize(size_t(count) * kRaw);
+    const int32_t got = readRun(from, count, read_.data());
+    if (got <= 0)
+        return false;
+    addCandidates(read_.data(), got, from);
+    return true;
+}
+
+void Ripper::failedCheck() {
+    ++attempt_;
+    if (++failedSteps_ >= 4) { // put it to a vote
+        failedSteps_ = 0;
+        histCount_ = 0;
+    }
+}
+
+// Where the next check starts: A proven sectors before next_, never where the first
+// copy of next_ came from, and somewhere else after each failed try.
+int32_t Ripper::checkStart() const {
+    const int32_t places = std::min(histCount_, kHist) - 1; // A in 2 .. histCount_
+    for (int32_t i = 0; i < places; ++i) {
+        const int32_t a = 2 + (attempt_ + i) % places;
+        if (candCount_ == 0 || candFrom_[0] != next_ - a)
+            return a;
+    }
+    return 2;
+}
+
+void Ripper::extend() {
+    // The first copies a check may prove now: the leading fresh ones.
+    int32_t checkable = 0;
+    while (checkable < candCount_ && checkable < kStep && fresh(next_ + checkable))
+        ++checkable;
+    if (candCount_ > 0 && checkable == 0) {
+        if (!readAhead())
+            flush();
+        return;
+    }
+    if (candCount_ == 0 && cache_ > 0) {
+        if (!readAhead())
+            vote();
+        return;
+    }
+    const int32_t a = checkStart();
+    const int32_t from = next_ - a;
+    // Without a cache, the check reads on and gives the next first copies.
+    const int32_t more = cache_ == 0 && checkable == candCount_
+                             ? std::max(0, std::min(kStep, readLast_ + 1 - (next_ + candCount_)))
+                             : 0;
+    const int32_t count = a + checkable + more;
+    read_.resize(size_t(count) * kRaw);
+    const uint8_t* r = read_.data();
+    const int32_t got = readRun(from, count, read_.data());
+    const uint8_t* anchor = hist_.data() + size_t(kHist - a) * kRaw;
+    if (got <= a || std::memcmp(r, anchor, size_t(a) * kRaw) != 0) {
+        failedCheck();
+        return;
+    }
+    const int32_t inRead = got - a; // sectors from next_ on
+    const int32_t have = std::min(checkable, inRead);
+    int32_t k = 0;
+    while (k < have &&
+           std::memcmp(r + size_t(a + k) * kRaw, cand_.data() + size_t(k) * kRaw, kRaw) == 0)
+        ++k;
+    for (int32_t i = 0; i < k; ++i)
+        decide(r + size_t(a + i) * kRaw, false);
+    if (k > 0) {
+        failedSteps_ = 0;
+        attempt_ = 0;
+    }
+    if (k < have) {
+        mismatch(r + size_t(a + k) * kRaw, inRead - k, from);
+        return;
+    }
+    if (candCount_ == 0 && inRead > k)
+        addCandidates(r + size_t(a + k) * kRaw, inRead - k, from);
+    else if (k == 0)
+        failedCheck(); // the read stopped at next_
+}
+
+// A pinned check gave next_ other bytes than its first copy: one of them is wrong.
+// The check's copies from there on replace the first copies, to be checked from yet
+// another place; a sector that reads differently every time is damaged.
+void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from) {
+    ++attempt_;
+    if (mismatchLsn_ != next_) {
+        mismatchLsn_ = next_;
+        mismatches_ = 0;
+    }
+    if (++mismatches_ >= std::max(2, settings_.retries / 4)) {
+        decide(copies, true); // best known: the latest copy
+        dropCandidates(candCount_);
+        return;
+    }
+    dropCandidates(candCount_);
+    addCandidates(copies, n, from);
+    failedSteps_ = 0;
+}
+
+// Reads `count` sectors from `from` for a vote; the copies of next_ on start at
+// `*copies` and `*n` of them were delivered.
+void Ripper::voteRead(int32_t from, int32_t b, uint8_t* buf, const uint8_t** copies, int32_t* n) {
+    const int32_t lead = next_ - from;
+    bool stale = false;
+    for (int32_t i = 0; i < lead + b && !stale; ++i)
+        stale = !fresh(from + i);
+    if (stale)
+        flush();
+    const int32_t got = readRun(from, lead + b, buf);
+    *copies = buf + size_t(lead) * kRaw;
+    *n = std::max(0, got - lead);
+}
+
+// The sectors from next_ on that every copy of a vote round gives alike, in order.
+// Near the disc's start fewer places reach a sector: it needs as many places as there
+// are, up to three; a place whose read does not reach next_ (a place -1, read from
+// next_ instead) is one there is not.
+int32_t Ripper::agreedRun(const uint8_t* const* copy, const int32_t* got, const int32_t* places,
+                          int32_t b) const {
+    int distinct = 0, standIns = 0;
+    for (int v = 0; v < kVotes; ++v) {
+        standIns += places[v] < 0 ? 1 : 0;
+        distinct += places[v] >= 0 && std::find(places, places + v, places[v]) == places + v;
+    }
+    int32_t j = 0;
+    for (; j < b && std::max(distinct, 1) >= std::min(kVotes, next_ + j + 1) - standIns; ++j) {
+        bool all = true;
+        for (int v = 0; v < kVotes && all; ++v)
+            all = got[v] > j &&
+                  std::memcmp(copy[0] + size_t(j) * kRaw, copy[v] + size_t(j) * kRaw, kRaw) == 0;
+        if (!all)
+            break;
+    }
+    return j;
+}
+
+void Ripper::vote() {
+    dropCandidates(candCount_);
+    const int32_t s = next_;
+    const int32_t b = std::min(kStep, readLast_ + 1 - s);
+    const int rounds = std::max(2, settings_.retries / kVotes);
+    std::vector<uint8_t> buf(size_t(kVotes) * size_t(b + kVotes * rounds) * kRaw);
+    const size_t span = buf.size() / kVotes;
     std::vector<uint8_t> best;
-    int32_t got[kVotes];
     for (int round = 0; round < rounds; ++round) {
-        for (int v = 0; v < kVotes; ++v)
-            got[v] = readRun(next_, b, copies.data() + v * span);
-        int32_t proven = 0;
-        for (int32_t j = 0; j < b; ++j) {
-            const uint8_t* winner = nullptr;
-            const uint8_t* seen = nullptr;
-            for (int v = 0; v < kVotes && !winner; ++v) {
-                if (got[v] <= j)
-                    continue;
-                const uint8_t* mine = copies.data() + v * span + size_t(j) * kRaw;
-                seen = mine;
-                int votes = 0;
-                for (int w = 0; w < kVotes; ++w)
-                    if (got[w] > j &&
-                        std::memcmp(mine, copies.data() + w * span + size_t(j) * kRaw, kRaw) == 0)
-                        ++votes;
-                if (votes >= kMajority)
-                    winner = mine;
+        const uint8_t* copy[kVotes];
+        int32_t got[kVotes], places[kVotes];
+        for (int v = 0; v < kVotes; ++v) {
+            // Three places a round, further back each round; where a place lies before
+            // the disc or its read does not reach s, the read from s stands in.
+            places[v] = s - (kVotes * round + v) >= 0 ? s - (kVotes * round + v) : s;
+            voteRead(places[v], b, buf.data() + size_t(v) * span, &copy[v], &got[v]);
+            if (got[v] == 0 && places[v] != s) {
+                places[v] = -1; // stands in for a place whose read does not reach s
+                voteRead(s, b, buf.data() + size_t(v) * span, &copy[v], &got[v]);
             }
-            if (!winner) {
-                if (j == 0 && seen)
-                    best.assign(seen, seen + kRaw);
-                break;
-            }
-            decide(winner, false);
-            ++proven;
         }
-        if (proven > 0) {
+        const int32_t j = agreedRun(copy, got, places, b);
+        for (int v = 0; v < kVotes && best.empty(); ++v)
+            if (got[v] > 0)
+                best.assign(copy[v], copy[v] + kRaw);
+        for (int32_t i = 0; i < j; ++i)
+            decide(copy[0] + size_t(i) * kRaw, false);
+        if (j > 0) {
             failedSteps_ = 0;
+            attempt_ = 0;
             return;
         }
     }
     if (best.empty())
         best.assign(kRaw, 0); // never read: silence
     decide(best.data(), true);
-}
-
-void Ripper::extend() {
-    const int32_t from = next_ - 2;
-    const int32_t have = pendingCount_;
-    const int32_t fresh = std::max(0, std::min(kStep, readLast_ + 1 - (next_ + have)));
-    int32_t count = 2 + have + fresh;
-    if (from + count <= settings_.discLast)
-        ++count; // one more for the silence proof of the last sector asked for
-    read_.resize(size_t(count) * kRaw);
-    const uint8_t* r = read_.data();
-    const int32_t got = readRun(from, count, read_.data());
-    auto failed = [&] {
-        if (++failedSteps_ >= 4) { // put it to a vote
-            failedSteps_ = 0;
-            anchorCount_ = 0;
-        }
-    };
-    if (got < 2 || std::memcmp(r, anchor_.data(), kAnchor) != 0) {
-        failed();
-        return;
-    }
-    const int64_t readBytes = int64_t(got) * kRaw;
-    bool aligned = true;
-    for (int32_t lag = -kMaxShift; lag <= kMaxShift && aligned; lag += 4) {
-        if (lag > 0)
-            aligned = std::memcmp(r, anchor_.data() + lag, size_t(kAnchor - lag)) != 0;
-        else if (lag < 0) {
-            const int64_t n = std::min<int64_t>(kAnchor, readBytes + lag);
-            aligned = n <= 0 || std::memcmp(r - lag, anchor_.data(), size_t(n)) != 0;
-        }
-    }
-    // Sectors of this read after the anchor, up to the range's end.
-    const int32_t inRead = std::min(got - 2, readLast_ + 1 - next_);
-    int32_t k = 0;
-    while (k < have && k < inRead &&
-           std::memcmp(r + size_t(2 + k) * kRaw, pending_.data() + size_t(k) * kRaw, kRaw) == 0)
-        ++k;
-    for (int32_t i = 0; i < k; ++i)
-        decide(pending_.data() + size_t(i) * kRaw, false);
-    const int32_t rest = 2 + k; // read index of sector next_ now
-    if (k < have) {
-        if (!aligned || k >= inRead) {
-            pending_.erase(pending_.begin(), pending_.begin() + size_t(k) * kRaw);
-            pendingCount_ -= k;
-            if (k == 0)
-                failed();
-            return;
-        }
-        // An aligned read gave other bytes than the aligned read before: the sector
-        // reads differently each time.
-        if (mismatchLsn_ != next_) {
-            mismatchLsn_ = next_;
-            mismatches_ = 0;
-        }
-        if (++mismatches_ >= std::max(2, settings_.retries / 4)) {
-            decide(r + size_t(rest) * kRaw, true); // best known: the latest copy
-            pending_.clear();
-            pendingCount_ = 0;
-            return;
-        }
-        pending_.assign(r + size_t(rest) * kRaw, r + size_t(2 + inRead) * kRaw);
-        pendingCount_ = inRead - k;
-        failedSteps_ = 0;
-        return;
-    }
-    pending_.clear();
-    pendingCount_ = 0;
-    if (aligned) {
-        pending_.assign(r + size_t(rest) * kRaw, r + size_t(2 + inRead) * kRaw);
-        pendingCount_ = inRead - k;
-        if (k == 0 && pendingCount_ == 0)
-            failed(); // the read stopped at next_
-        else
-            failedSteps_ = 0;
-        return;
-    }
-    // The anchor is silent or periodic: this read proves only silence.
-    int32_t j = rest;
-    while (j + 1 < got && next_ <= readLast_ &&
-           allZero(r + size_t(j - 1) * kRaw, 3 * size_t(kRaw))) {
-        decide(r + size_t(j) * kRaw, false);
-        ++j;
-    }
-    if (j == rest && k == 0) { // nothing proven: put it to a vote
-        failedSteps_ = 0;
-        anchorCount_ = 0;
-    }
 }
 
 void Ripper::append(const uint8_t* bytes, size_t n) {
@@ -403,7 +551,7 @@ CR_STATUS Ripper::chunk(uint8_t* out, int32_t* numBytes) {
         const int32_t to = from + count - 1 + (shiftRest_ > 0 ? 1 : 0);
         window_.resize(size_t(to - from + 1) * kRaw);
         for (int32_t lsn = from; lsn <= to; ++lsn)
-            source(lsn, window_.data() + size_t(lsn - from) * kRaw);
+            sectorFor(lsn, window_.data() + size_t(lsn - from) * kRaw);
         carry_.assign(window_.end() - kRaw, window_.end());
         carryLsn_ = to;
         std::memcpy(raw_.data(), window_.data() + shiftRest_, size_t(count) * kRaw);

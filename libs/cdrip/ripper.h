@@ -3,11 +3,11 @@
 #pragma once
 
 #include "cdrip.h"
-#include "faults.h"
 #include "handles.h"
+#include "sectorsource.h"
 
 #include <cstdint>
-#include <string>
+#include <memory>
 #include <vector>
 
 namespace cdrip {
@@ -31,12 +31,12 @@ public:
     Ripper() = default;
     Ripper(const Ripper&) = delete;
     Ripper& operator=(const Ripper&) = delete;
-    ~Ripper();
+    ~Ripper() = default;
 
-    // Opens the source and positions at `first`; `faults` (may be null) must outlive the
-    // ripper. False when the source cannot be read.
-    bool open(const std::string& source, bool image, const Faults* faults, int32_t first,
-              int32_t last, const RipSettings& settings);
+    // Takes over `source` and positions at `first`. False when there is no source or
+    // the output format cannot be made.
+    bool open(std::unique_ptr<SectorSource> source, int32_t first, int32_t last,
+              const RipSettings& settings);
 
     int32_t bufferSize() const { return bufferSize_; }
     CR_STATUS chunk(uint8_t* out, int32_t* numBytes);
@@ -48,14 +48,27 @@ private:
     bool startResampler();
     // Reads a chunk's worth of sectors at plainNext_ into decided_ without verification.
     void readPlainRun();
-    void source(int32_t lsn, uint8_t* out);
+    void sectorFor(int32_t lsn, uint8_t* out);
     bool readPlain(int32_t lsn, uint8_t* out);
     // The verified reader (jitter correction on): decides sectors up to `until`.
     void decideUpTo(int32_t until);
     void step();
+    bool pinnable() const;
     void extend();
-    void bootstrap();
-    // Number of whole sectors a read of `count` at `lsn` returned (0 on failure).
+    int32_t checkStart() const;
+    void failedCheck();
+    void mismatch(const uint8_t* copies, int32_t n, int32_t from);
+    bool readAhead();
+    void flush();
+    void vote();
+    int32_t agreedRun(const uint8_t* const* copy, const int32_t* got, const int32_t* places,
+                      int32_t b) const;
+    void voteRead(int32_t from, int32_t b, uint8_t* buf, const uint8_t** copies, int32_t* n);
+    bool fresh(int32_t lsn) const;
+    int64_t lastRead(int32_t lsn) const;
+    void addCandidates(const uint8_t* bytes, int32_t n, int32_t from);
+    void dropCandidates(int32_t n);
+    // Number of whole sectors a read of `count` at `lsn` delivered (0 on failure).
     int32_t readRun(int32_t lsn, int32_t count, uint8_t* out);
     void decide(const uint8_t* bytes, bool damaged);
     void noteError(int32_t lsn);
@@ -63,10 +76,9 @@ private:
     void append(const uint8_t* bytes, size_t n);
     void finish();
 
-    CddaDrive drive_;
+    std::unique_ptr<SectorSource> source_;
     SoxrPtr soxr_;
     RipSettings settings_;
-    bool hooked_ = false;
     int32_t first_ = 0, last_ = 0, pos_ = 0;
     int32_t bufferSize_ = 0;
     int64_t expected_ = 0, produced_ = 0, delivered_ = 0;
@@ -79,18 +91,28 @@ private:
 
     // Verified reader state. Sectors below next_ are decided: decided_ holds those not
     // yet delivered (from pos_ on) and damaged_ marks the ones that could not be proven.
-    // anchor_ holds the two proven sectors before next_ when anchorCount_ is 2.
-    // pending_ holds sectors next_ .. next_ + pendingCount_ - 1 as one aligned read
-    // gave them; a second aligned read with the same bytes proves them.
+    // hist_ holds the last histCount_ (up to 8) proven sectors before next_, oldest
+    // first, at its end. cand_ holds first copies of sectors next_ .. next_ +
+    // candCount_ - 1, candFrom_ where each one's read started.
     int32_t next_ = 0;
     std::vector<uint8_t> decided_;
     std::vector<bool> damaged_;
-    std::vector<uint8_t> anchor_;
-    int32_t anchorCount_ = 0;
-    std::vector<uint8_t> pending_;
-    int32_t pendingCount_ = 0;
-    std::vector<uint8_t> read_;
-    int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0;
+    std::vector<uint8_t> hist_;
+    int32_t histCount_ = 0;
+    std::vector<uint8_t> cand_;
+    std::vector<int32_t> candFrom_;
+    int32_t candCount_ = 0, maxCandidates_ = 0;
+    std::vector<uint8_t> read_, c2_;
+    int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0, attempt_ = 0;
+    // The drive's cache: sectors read so far (clock_), and when each sector of the
+    // range (from readBase_) was last asked for; a copy is fresh when more than
+    // cache_ sectors were read since.
+    int32_t cache_ = 0, readBase_ = 0;
+    int64_t clock_ = 0;
+    std::vector<int32_t> lastRead_;
+    uint32_t reads_ = 0;
+    int32_t flushes_ = 0;
+    bool readOnce_ = false; // a read has delivered a sector
     // The read offset: the sectors read, and the window a chunk's bytes come from.
     int32_t readFirst_ = 0, readLast_ = -1, plainNext_ = 0;
     int32_t shiftSectors_ = 0, shiftRest_ = 0;

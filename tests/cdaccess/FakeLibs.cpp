@@ -220,6 +220,28 @@ const TCdRipDll FakeCdRip::Table = {
         text[n] = '\0';
         return 0;
     },
+    [](char* text, int32_t size) {
+        FakeCdRip& f = Cd("CR_GetMcn");
+        FakeDrive* d = ActiveDrive(f);
+        if (text == nullptr || size < MCNSize || d == nullptr || !d->HasDisc) {
+            return 1;
+        }
+        const std::string mcn = d->Mcn.substr(0, 13);
+        std::memcpy(text, mcn.c_str(), mcn.size() + 1);
+        return 0;
+    },
+    [](int32_t track, char* text, int32_t size) {
+        FakeCdRip& f = Cd("CR_GetTrackIsrc");
+        FakeDrive* d = ActiveDrive(f);
+        if (text == nullptr || size < ISRCSize || d == nullptr || !d->HasDisc || track < 1 ||
+            track + 1 > static_cast<int32_t>(d->Toc.size())) {
+            return 1;
+        }
+        const auto i = static_cast<std::size_t>(track - 1);
+        const std::string isrc = i < d->Isrc.size() ? d->Isrc[i].substr(0, 12) : std::string();
+        std::memcpy(text, isrc.c_str(), isrc.size() + 1);
+        return 0;
+    },
 };
 
 FakeCdRip::FakeCdRip() {

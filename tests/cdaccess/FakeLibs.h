@@ -31,6 +31,8 @@ struct FakeDrive {
     std::vector<TTocEntry> Toc; // the tracks, then the lead-out
     // CD-TEXT: entry 0 the disc, entry N track N; each {title, performer} in UTF-8.
     std::vector<std::array<std::string, 2>> CdText;
+    std::string Mcn;               // what CR_GetMcn answers
+    std::vector<std::string> Isrc; // entry N-1: what CR_GetTrackIsrc(N) answers
 };
 
 struct FakeChunk {

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -118,6 +120,118 @@ TEST_F(CdripTest, CdTextOfAnotherDiscReplacesTheLast) {
 TEST_F(CdripTest, CdTextNeedsTheLibrary) {
     CR_DeInit();
     EXPECT_EQ(CR_ReadCdText(), CR_STATUS_FAIL);
+}
+
+// ---- MCN and ISRC of an image: a cue sheet's CATALOG line and each track's ISRC ----
+
+struct CodesCase {
+    const char* name;
+    std::string catalog;           // CATALOG value written ("": no line)
+    std::vector<std::string> isrc; // ISRC value of track i+1 ("": no line)
+    std::string mcn;               // what CR_GetMcn must give
+    std::vector<std::string> want; // what CR_GetTrackIsrc(1..3) must give
+};
+
+void PrintTo(const CodesCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+// The cue sheet of `base` with a CATALOG line on top and ISRC lines after TRACK lines.
+void addCodes(const std::string& base, const CodesCase& row) {
+    std::ifstream in(base + ".cue");
+    std::string line, out;
+    if (!row.catalog.empty())
+        out += "CATALOG " + row.catalog + "\n";
+    size_t track = 0;
+    while (std::getline(in, line)) {
+        out += line + "\n";
+        if (line.find("TRACK ") != std::string::npos) {
+            if (track < row.isrc.size() && !row.isrc[track].empty())
+                out += "    ISRC " + row.isrc[track] + "\n";
+            ++track;
+        }
+    }
+    in.close();
+    std::ofstream(base + ".cue", std::ios::trunc) << out;
+}
+
+std::string mcnOf(int32_t size = CR_MCN_SIZE, CR_STATUS want = CR_STATUS_OK) {
+    std::vector<char> buffer(size_t(std::max(size, 1)), 'x');
+    EXPECT_EQ(CR_GetMcn(buffer.data(), size), want);
+    return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
+}
+
+std::string isrcOf(int32_t track, int32_t size = CR_ISRC_SIZE, CR_STATUS want = CR_STATUS_OK) {
+    std::vector<char> buffer(size_t(std::max(size, 1)), 'x');
+    EXPECT_EQ(CR_GetTrackIsrc(track, buffer.data(), size), want) << "track " << track;
+    return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
+}
+
+class CodesImageTest : public CdripTest, public testing::WithParamInterface<CodesCase> {};
+
+TEST_P(CodesImageTest, CodesComeBackAsWritten) {
+    const CodesCase& row = GetParam();
+    const std::string base = dir_ + "/codes-" + row.name;
+    ASSERT_TRUE(discgen::writeDisc(base, discgen::simpleDisc(5, 3, 60)));
+    addCodes(base, row);
+    startLibrary({base + ".cue"}, nullptr);
+    selectDisc(base + ".cue");
+    EXPECT_EQ(mcnOf(), row.mcn);
+    for (int32_t t = 1; t <= 3; ++t)
+        EXPECT_EQ(isrcOf(t), row.want[size_t(t - 1)]) << "track " << t;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Discs, CodesImageTest,
+    testing::Values(CodesCase{"None", "", {}, "", {"", "", ""}},
+                    CodesCase{"Every",
+                              "0724384260729",
+                              {"GBAYE6700149", "USRC17607839", "DEA120400001"},
+                              "0724384260729",
+                              {"GBAYE6700149", "USRC17607839", "DEA120400001"}},
+                    CodesCase{"SomeTracks",
+                              "4006381333931",
+                              {"", "FRZ039800212"},
+                              "4006381333931",
+                              {"", "FRZ039800212", ""}},
+                    // Drives and authoring tools write zeros for "no catalogue number".
+                    CodesCase{"ZeroCatalog", "0000000000000", {}, "", {"", "", ""}},
+                    // Country codes are letters, the last seven characters digits.
+                    CodesCase{"MalformedIsrc",
+                              "",
+                              {"12AYE6700149", "GBAYE67001X9", "GBAYE670014"},
+                              "",
+                              {"", "", ""}}),
+    [](const testing::TestParamInfo<CodesCase>& row) { return row.param.name; });
+
+TEST_F(CdripTest, CodesRefuseBadArgumentsAndMissingDiscs) {
+    const std::string base = dir_ + "/codes-args";
+    ASSERT_TRUE(discgen::writeDisc(base, discgen::simpleDisc(6, 2, 60)));
+    addCodes(base, CodesCase{"args", "0724384260729", {"GBAYE6700149", "GBAYE6700150"}, "", {}});
+    startLibrary({base + ".cue", dir_ + "/codes-missing.cue"}, nullptr);
+    selectDisc(base + ".cue");
+    // The buffer must hold the whole code and its NUL.
+    EXPECT_EQ(mcnOf(CR_MCN_SIZE), "0724384260729");
+    EXPECT_EQ(mcnOf(CR_MCN_SIZE - 1, CR_STATUS_FAIL), "");
+    EXPECT_EQ(isrcOf(2, CR_ISRC_SIZE), "GBAYE6700150");
+    EXPECT_EQ(isrcOf(2, CR_ISRC_SIZE - 1, CR_STATUS_FAIL), "");
+    EXPECT_EQ(CR_GetMcn(nullptr, 20), CR_STATUS_FAIL);
+    EXPECT_EQ(CR_GetTrackIsrc(1, nullptr, 20), CR_STATUS_FAIL);
+    // Tracks 1 and 2 are on the disc, 0 and 3 are not.
+    EXPECT_EQ(isrcOf(0, 20, CR_STATUS_FAIL), "");
+    EXPECT_EQ(isrcOf(3, 20, CR_STATUS_FAIL), "");
+    EXPECT_EQ(isrcOf(1, 20), "GBAYE6700149");
+    // An open tray holds no disc to ask.
+    ASSERT_EQ(CR_EjectCD(CR_TRUE), CR_STATUS_OK);
+    EXPECT_EQ(mcnOf(CR_MCN_SIZE, CR_STATUS_FAIL), "");
+    EXPECT_EQ(isrcOf(1, 20, CR_STATUS_FAIL), "");
+    // Neither does a drive whose image is missing.
+    ASSERT_EQ(CR_SetActiveCDROM(driveOf(dir_ + "/codes-missing.cue")), CR_STATUS_OK);
+    EXPECT_EQ(mcnOf(CR_MCN_SIZE, CR_STATUS_FAIL), "");
+    EXPECT_EQ(isrcOf(1, 20, CR_STATUS_FAIL), "");
+    CR_DeInit();
+    EXPECT_EQ(mcnOf(CR_MCN_SIZE, CR_STATUS_FAIL), "");
+    EXPECT_EQ(isrcOf(1, 20, CR_STATUS_FAIL), "");
 }
 
 struct CueTextCase {

@@ -108,10 +108,29 @@ int32_t StatusText(char* text, int32_t size) {
     return 0;
 }
 
+int32_t Mcn(char* text, int32_t size) {
+    if (text == nullptr || size < MCNSize || Fake.TrayOpen || Fake.Toc.empty())
+        return 1;
+    const std::string mcn = Fake.Mcn.substr(0, 13);
+    std::memcpy(text, mcn.c_str(), mcn.size() + 1);
+    return 0;
+}
+
+int32_t Isrc(int32_t track, char* text, int32_t size) {
+    if (text == nullptr || size < ISRCSize || Fake.TrayOpen || track < 1 ||
+        track + 1 > int32_t(Fake.Toc.size()))
+        return 1;
+    const std::size_t i = std::size_t(track - 1);
+    const std::string isrc = i < Fake.Isrc.size() ? Fake.Isrc[i].substr(0, 12) : std::string();
+    std::memcpy(text, isrc.c_str(), isrc.size() + 1);
+    return 0;
+}
+
 const TCdRipDll table = {Version,   Ok,      NumDrives,  Ok,    SetActive,  GetParams,
                          SetParams, ReadToc, NumEntries, Entry, OpenRipper, RipChunk,
                          JitterPos, Zero,    Zero,       Ok,    Play,       Pause,
-                         Stop,      Eject,   PlayPos,    Ok,    GetCdText,  StatusText};
+                         Stop,      Eject,   PlayPos,    Ok,    GetCdText,  StatusText,
+                         Mcn,       Isrc};
 
 } // namespace
 

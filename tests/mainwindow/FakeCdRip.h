@@ -21,7 +21,9 @@ struct FakeCdRip {
     std::vector<int32_t> Ejects;
     // CD-TEXT: entry 0 the disc, entry N track N; each {title, performer} in UTF-8.
     std::vector<std::array<std::string, 2>> CdText;
-    std::string StatusText; // what CR_GetDriveStatusText answers
+    std::string StatusText;        // what CR_GetDriveStatusText answers
+    std::string Mcn;               // what CR_GetMcn answers
+    std::vector<std::string> Isrc; // entry N-1: what CR_GetTrackIsrc(N) answers
 
     // Audio tracks of the given lengths in sectors; data = true makes a track data.
     void SetDisc(const std::vector<int32_t>& lengths, const std::vector<bool>& data = {});
