@@ -87,6 +87,24 @@ std::vector<std::string> ApplyMP3Settings(const TMP3Settings& s, TLameCoder& cod
     return notes;
 }
 
+int32_t FlacCompressionOf(const TMP3Settings& s, std::vector<std::string>& notes) {
+    const int32_t level = std::clamp<int32_t>(s.FlacCompression, 0, 8);
+    if (level != s.FlacCompression)
+        notes.push_back("FLAC compression level " + std::to_string(s.FlacCompression) +
+                        " is out of range (0 to 8); using " + std::to_string(level));
+    return level;
+}
+
+int32_t OpusBitrateOf(const TMP3Settings& s, uint32_t channels, std::vector<std::string>& notes) {
+    const auto most = static_cast<int32_t>(256 * std::max<uint32_t>(channels, 1));
+    const int32_t kbps = std::clamp<int32_t>(s.OpusBitrate, 6, most);
+    if (kbps != s.OpusBitrate)
+        notes.push_back("Opus bit rate " + std::to_string(s.OpusBitrate) +
+                        " kbit/s is out of range (6 to " + std::to_string(most) + "); using " +
+                        std::to_string(kbps) + " kbit/s");
+    return kbps;
+}
+
 std::string RefusedMP3Setting(const BE_CONFIG_RECORD& c) {
     const bool vbr = c.enableVBR != 0;
     const auto rate = static_cast<int32_t>(c.outSampleRate);
@@ -117,6 +135,8 @@ using ProfileIni::Assignment;
 
 constexpr const char* SystemSection = "System";
 constexpr const char* Mp3Section = "MP3";
+constexpr const char* FlacSection = "FLAC";
+constexpr const char* OpusSection = "Opus";
 
 std::string boolText(bool value) {
     return value ? "1" : "0";
@@ -144,6 +164,37 @@ void readProofKeys(const std::string& file, TMP3Settings& s) {
     s.Lookup = readBool(file, SystemSection, "Lookup", true);
     s.CoverArt = readBool(file, SystemSection, "CoverArt", true);
     s.EmbedCover = readBool(file, SystemSection, "EmbedCover", true);
+}
+
+void readFormatKeys(const std::string& file, TMP3Settings& s) {
+    const TMP3Settings defaults;
+    s.FlacCompression =
+        ProfileIni::readInteger(file, FlacSection, "Compression", defaults.FlacCompression);
+    s.OpusBitrate = ProfileIni::readInteger(file, OpusSection, "Bitrate", defaults.OpusBitrate);
+    s.ReplayGain = readBool(file, SystemSection, "ReplayGain", defaults.ReplayGain);
+}
+
+bool hasKey(const std::string& file, const char* section, const char* key) {
+    const std::string none = "\n"; // no value read from a line can hold a line break
+    return ProfileIni::readString(file, section, key, none) != none;
+}
+
+// The format keys, when they differ from their defaults, or when the file holds them
+// already (so that a value set back to its default replaces the old one).
+void appendFormatKeys(const std::string& file, const TMP3Settings& s,
+                      std::vector<Assignment>& keys) {
+    const TMP3Settings defaults;
+    const auto add = [&](const char* section, const char* key, bool differs,
+                         const std::string& value) {
+        if (differs || hasKey(file, section, key)) {
+            keys.push_back({section, key, value});
+        }
+    };
+    add(FlacSection, "Compression", s.FlacCompression != defaults.FlacCompression,
+        std::to_string(s.FlacCompression));
+    add(OpusSection, "Bitrate", s.OpusBitrate != defaults.OpusBitrate,
+        std::to_string(s.OpusBitrate));
+    add(SystemSection, "ReplayGain", s.ReplayGain != defaults.ReplayGain, boolText(s.ReplayGain));
 }
 
 // The keys beyond the fourteen, when they differ from a file without them.
@@ -284,6 +335,7 @@ bool LoadSettings() {
     s.CRC = readBool32(file, "CRC", true);
     s.bPrivate = readBool32(file, "bPrivate", false);
     readProofKeys(file, s);
+    readFormatKeys(file, s);
     return true;
 }
 
@@ -307,6 +359,7 @@ void SaveSettings() {
         {Mp3Section, "bPrivate", boolText(s.bPrivate != 0)},
     };
     appendProofKeys(s, keys);
+    appendFormatKeys(file, s, keys);
     prepareFolder(file);
     try {
         // All fifteen keys in one replacement of the file: a failed save leaves the

@@ -35,6 +35,11 @@ struct TMP3Settings {
     bool Lookup = true;                // Lookup=0 turns the MusicBrainz title look-up off
     bool CoverArt = true;              // CoverArt=0: no front cover from the Cover Art Archive
     bool EmbedCover = true;            // EmbedCover=0: the cover file only, not in the tags
+    // The FLAC and Opus outputs, a section each, and ReplayGain. Each key is written only
+    // when it differs from its default; the options dialog's "Default" button resets them.
+    int32_t FlacCompression = 8; // [FLAC] Compression=, libFLAC's level 0 to 8
+    int32_t OpusBitrate = 160;   // [Opus] Bitrate=, kbit/s (VBR)
+    bool ReplayGain = true;      // [System] ReplayGain=0 turns the gain tags off
 };
 
 extern TMP3Settings Settings;
@@ -51,6 +56,12 @@ std::vector<std::string> ApplyMP3Settings(const TMP3Settings& s, TLameCoder& cod
 // The layer III bit rate nearest to kbps that an MP3 of sampleRate Hz allows (MPEG-1
 // from 32000 Hz up, MPEG-2 and 2.5 below); kbps itself when sampleRate is 0.
 int32_t AllowedBitRate(int32_t sampleRate, int32_t kbps);
+
+// The FLAC compression level and the Opus bit rate (for PCM of `channels`) to use: a
+// value the encoder would refuse is clamped (FLAC 0 to 8, Opus 6 to 256 kbit/s a
+// channel), with one line in `notes` for the user.
+int32_t FlacCompressionOf(const TMP3Settings& s, std::vector<std::string>& notes);
+int32_t OpusBitrateOf(const TMP3Settings& s, uint32_t channels, std::vector<std::string>& notes);
 
 struct BE_CONFIG_RECORD;
 // Which value of an encoder configuration the encoder refuses, as a phrase ("bit rate

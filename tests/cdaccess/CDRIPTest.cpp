@@ -44,26 +44,6 @@ template <typename F> std::string MessageOf(F&& f) {
     return "(no error)";
 }
 
-// Chunks that add up to `total` bytes in blocks of `block`, the last one status 4;
-// the fake's block size becomes `block`.
-std::vector<FakeChunk> Script(int32_t total, int32_t block) {
-    FakeCdRip::Current->BufferSize = std::max(FakeCdRip::Current->BufferSize, block);
-    std::vector<FakeChunk> chunks;
-    for (int32_t done = 0; done < total; done += block) {
-        chunks.push_back({0, std::min(block, total - done)});
-    }
-    chunks.back().Status = CRFinished;
-    return chunks;
-}
-
-std::vector<uint8_t> Pattern(std::size_t count) {
-    std::vector<uint8_t> v(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        v[i] = PcmByte(i);
-    }
-    return v;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -828,23 +808,6 @@ TEST_F(TCDRIPRip, CarryCountIsZeroAfterAnExactMultiple) {
 
 // ---------------------------------------------------------------------------
 // Playback
-
-TEST(TCDRIPPlayback, CallsAndStatusesPassThrough) {
-    Fixture f;
-    TCDRIP r = f.Make();
-    EXPECT_EQ(r.PlayTrack(3), 0);
-    EXPECT_EQ(f.cd.LastPlayArg, 3);
-    r.PauseCD(true);
-    EXPECT_EQ(f.cd.LastPauseArg, -1);
-    r.PauseCD(false);
-    EXPECT_EQ(f.cd.LastPauseArg, 0);
-    r.EjectCD(true);
-    EXPECT_EQ(f.cd.LastEjectArg, -1);
-    r.EjectCD(false);
-    EXPECT_EQ(f.cd.LastEjectArg, 0);
-    r.StopPlay();
-    EXPECT_EQ(f.cd.Count("CR_StopPlayTrack"), 1);
-}
 
 struct PlayRow {
     const char* name;

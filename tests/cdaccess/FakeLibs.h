@@ -7,6 +7,7 @@
 #include "cdaccess/CdRip_dll.h"
 #include "encoding/Lame_dll.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -83,6 +84,27 @@ public:
     FakeDrive& AddDrive(const std::vector<int32_t>& starts, const std::vector<uint8_t>& flags = {});
     void Log(const std::string& call);
 };
+
+// Chunks that add up to `total` bytes in blocks of `block`, the last one status 4;
+// the current fake's block size grows to `block` when it is smaller.
+inline std::vector<FakeChunk> Script(int32_t total, int32_t block) {
+    FakeCdRip::Current->BufferSize = std::max(FakeCdRip::Current->BufferSize, block);
+    std::vector<FakeChunk> chunks;
+    for (int32_t done = 0; done < total; done += block) {
+        chunks.push_back({0, std::min(block, total - done)});
+    }
+    chunks.back().Status = CRFinished;
+    return chunks;
+}
+
+// The first `count` bytes the fake library delivers for a range.
+inline std::vector<uint8_t> Pattern(std::size_t count) {
+    std::vector<uint8_t> v(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        v[i] = PcmByte(i);
+    }
+    return v;
+}
 
 class FakeLame {
 public:

@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Escapes,
 // ---------------------------------------------------------------------------
 // Partial files
 
-enum class Before { Nothing, File, LinkToVictim };
+enum class Before { Nothing, File, LinkToVictim, LinkToFolder, DanglingLink };
 
 struct FateRow {
     const char* name;
@@ -192,15 +192,24 @@ protected:
 };
 
 // "new" is written to the partial file; the final name held "old", a link to a victim
-// file, or nothing.
+// file, a link to a folder, a link to nothing, or nothing.
 TEST_P(PartialFates, FinalNameAfterTheTrack) {
     const FateRow row = GetParam();
     const std::string final = dir / "Track01.wav";
     WriteText(dir / "victim.txt", "victim");
+    fs::create_directory(dir / "folder");
+    std::string target;
     if (row.before == Before::File) {
         WriteText(final, "old");
     } else if (row.before == Before::LinkToVictim) {
-        ASSERT_EQ(::symlink((dir / "victim.txt").c_str(), final.c_str()), 0);
+        target = dir / "victim.txt";
+    } else if (row.before == Before::LinkToFolder) {
+        target = dir / "folder";
+    } else if (row.before == Before::DanglingLink) {
+        target = dir / "gone.wav";
+    }
+    if (!target.empty()) {
+        ASSERT_EQ(::symlink(target.c_str(), final.c_str()), 0);
     }
     bool written = false;
     {
@@ -212,12 +221,15 @@ TEST_P(PartialFates, FinalNameAfterTheTrack) {
         written = file.Finish(row.complete);
     }
     EXPECT_EQ(ReadText(dir / "victim.txt"), "victim"); // never written through a link
+    EXPECT_TRUE(fs::is_empty(dir / "folder"));         // nor into a linked folder
+    EXPECT_FALSE(fs::exists(dir / "gone.wav"));        // nor made at a link's target
     EXPECT_TRUE(PartialFiles(dir.path()).empty());
     EXPECT_EQ(written, std::string(row.finalText) == "new");
     struct stat st {};
-    if (row.before == Before::LinkToVictim && !row.complete) {
+    if (!target.empty() && !row.complete) {
         ASSERT_EQ(::lstat(final.c_str(), &st), 0);
-        EXPECT_TRUE(S_ISLNK(st.st_mode)); // the link stays a link
+        EXPECT_TRUE(S_ISLNK(st.st_mode)); // the link stays a link, to the same target
+        EXPECT_EQ(fs::read_symlink(final).string(), target);
         return;
     }
     ASSERT_EQ(::lstat(final.c_str(), &st), 0);
@@ -232,6 +244,10 @@ INSTANTIATE_TEST_SUITE_P(
                     FateRow{"complete_replaces_link", Before::LinkToVictim, true, "new"},
                     FateRow{"early_keeps_previous", Before::File, false, "old"},
                     FateRow{"early_keeps_link", Before::LinkToVictim, false, "victim"},
+                    FateRow{"complete_replaces_link_to_folder", Before::LinkToFolder, true, "new"},
+                    FateRow{"early_keeps_link_to_folder", Before::LinkToFolder, false, ""},
+                    FateRow{"complete_replaces_dangling_link", Before::DanglingLink, true, "new"},
+                    FateRow{"early_keeps_dangling_link", Before::DanglingLink, false, ""},
                     FateRow{"early_without_previous_is_kept", Before::Nothing, false, "new"}),
     RowName);
 

@@ -13,10 +13,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 using testing::ElementsAre;
 
@@ -114,6 +116,32 @@ TEST_F(RipImages, WavIsTheHeaderAndTheImagesBytes) {
     }
     EXPECT_TRUE(r.JitterErrors.empty());
     EXPECT_EQ(r.JitterErrorCount, 0);
+}
+
+// Playback through the ripper reaches the drive: the track asked for plays (the
+// position lies in it), a pause holds it, and the library's statuses come back, a
+// failure included (a data track, a pause with nothing playing).
+TEST_F(RipImages, PlaybackReachesTheDriveAndItsStatusesComeBack) {
+    ImageDisc disc(dir, discgen::simpleDisc(7, 2, 600, 300));
+    const discgen::Layout layout = discgen::layoutOf(disc.Plan);
+    TCDRIP r;
+    ASSERT_EQ(r.Tracks.Count(), 3);
+    EXPECT_EQ(r.PlayTrack(2), 0);
+    EXPECT_TRUE(r.IsPlaying()); // from position 0 to track 2
+    EXPECT_GE(r.LastPlayPosition, layout.starts[1]);
+    EXPECT_LT(r.LastPlayPosition, layout.starts[1] + 150);
+    EXPECT_EQ(r.PauseCD(true), 0);
+    r.IsPlaying();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(r.IsPlaying()); // held while paused
+    EXPECT_EQ(r.PauseCD(false), 0);
+    EXPECT_EQ(r.StopPlay(), 0);
+    EXPECT_EQ(r.PauseCD(true), CRFailure); // nothing plays after the stop
+    EXPECT_EQ(r.PlayTrack(3), CRFailure);  // the data track
+    EXPECT_EQ(r.PlayTrack(1), 0);
+    EXPECT_EQ(r.EjectCD(true), 0);
+    EXPECT_EQ(r.PauseCD(true), CRFailure); // the eject stopped playback
+    EXPECT_EQ(r.EjectCD(false), 0);
 }
 
 TEST_F(RipImages, CancelledWavHeaderMatchesItsSize) {

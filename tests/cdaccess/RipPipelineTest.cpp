@@ -226,11 +226,23 @@ TEST_P(RipPipelineTest, SameFilesChecksumsAndErrorsAsTheSequentialRip) {
         const TrackRecord& b = seq.Record.Tracks[i];
         SCOPED_TRACE("track " + std::to_string(b.Number));
         EXPECT_EQ(a.Number, b.Number);
+        EXPECT_EQ(a.File, dir / ("par/T" + std::to_string(b.Number) + ".mp3"));
+        EXPECT_EQ(b.File, dir / ("seq/T" + std::to_string(b.Number) + ".mp3"));
+        EXPECT_EQ(a.FirstSector, b.FirstSector);
+        EXPECT_EQ(a.Sectors, b.Sectors);
         EXPECT_EQ(a.Crc32, b.Crc32);
+        EXPECT_EQ(a.TestCrc32, b.TestCrc32);
         EXPECT_EQ(a.ArV1, b.ArV1);
         EXPECT_EQ(a.ArV2, b.ArV2);
+        EXPECT_EQ(a.Ar.Result, b.Ar.Result);
+        EXPECT_EQ(a.Ar.Confidence, b.Ar.Confidence);
+        EXPECT_EQ(a.Ar.Version, b.Ar.Version);
         EXPECT_EQ(a.Damaged, b.Damaged);
         EXPECT_EQ(a.Ripped, b.Ripped);
+        // The disc's own layout, whichever way the track ended.
+        const discgen::Layout layout = discgen::layoutOf(plan);
+        EXPECT_EQ(b.FirstSector, layout.starts[std::size_t(b.Number - 1)]);
+        EXPECT_EQ(b.Sectors, plan.tracks[std::size_t(b.Number - 1)].sectors);
     }
     const PipelineRow& row = GetParam();
     if (row.cap != 0) {

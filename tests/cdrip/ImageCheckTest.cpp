@@ -135,6 +135,67 @@ INSTANTIATE_TEST_SUITE_P(
                             "points beyond"}),
     [](const testing::TestParamInfo<NrgCase>& row) { return row.param.name; });
 
+// A chunk whose size reaches the footer leaves no room for END!; a byte more does not
+// fit at all.
+INSTANTIATE_TEST_SUITE_P(Boundaries, NrgChainTest,
+                         testing::Values(NrgCase{"ChunkUpToTheFooter",
+                                                 nrg(10,
+                                                     [](std::vector<uint8_t>& v) {
+                                                         chunk(v, "CUEX", 40, 32);
+                                                         chunk(v, "END!", 0, 0);
+                                                     }),
+                                                 "runs past the end"},
+                                         NrgCase{"ChunkIntoTheFooter",
+                                                 nrg(10,
+                                                     [](std::vector<uint8_t>& v) {
+                                                         chunk(v, "CUEX", 41, 32);
+                                                         chunk(v, "END!", 0, 0);
+                                                     }),
+                                                 "chunk CUEX of 41 bytes does not fit"}),
+                         [](const testing::TestParamInfo<NrgCase>& row) { return row.param.name; });
+
+// ---- A cue sheet's data file against its last track ----
+
+struct BinSizeCase {
+    const char* name;
+    uint64_t bytes;      // the .bin's size; the last track starts at sector 150
+    const char* problem; // "" when the image is fine
+};
+
+void PrintTo(const BinSizeCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class BinSizeTest : public testing::TestWithParam<BinSizeCase> {};
+
+TEST_P(BinSizeTest, DataFileHoldsTheLastTracksFirstSector) {
+    TempFolder dir("binsize");
+    std::ofstream(dir / "disc.cue") << "FILE \"disc.bin\" BINARY\n"
+                                       "  TRACK 01 AUDIO\n"
+                                       "    INDEX 01 00:00:00\n"
+                                       "  TRACK 02 AUDIO\n"
+                                       "    INDEX 00 00:01:00\n"
+                                       "    INDEX 01 00:02:00\n";
+    std::ofstream(dir / "disc.bin").close();
+    ASSERT_EQ(::truncate((dir / "disc.bin").c_str(), off_t(GetParam().bytes)), 0);
+    const std::string problem = GetParam().problem;
+    EXPECT_EQ(cdrip::cueProblem(dir / "disc.cue"),
+              problem.empty() ? "" : (dir / "disc.bin") + problem);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BinSizeTest,
+    testing::Values(
+        BinSizeCase{"Empty", 0,
+                    " holds 0 sectors, too short for the cue sheet's last track at sector 150"},
+        BinSizeCase{"EndsAtTheLastTracksStart", 150 * 2352,
+                    " holds 150 sectors, too short for the cue sheet's last track at sector 150"},
+        BinSizeCase{"OneByteShortOfItsFirstSector", 151 * 2352 - 1,
+                    " holds 150 sectors, too short for the cue sheet's last track at sector 150"},
+        BinSizeCase{"HoldsItsFirstSector", 151 * 2352, ""},
+        BinSizeCase{"Longer", 400 * 2352 + 17, ""}),
+    [](const testing::TestParamInfo<BinSizeCase>& row) { return row.param.name; });
+
 // ---- Regular files ----
 
 struct FileCase {

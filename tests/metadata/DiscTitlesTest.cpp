@@ -27,6 +27,7 @@ struct OrderCase {
     std::vector<std::string> titles;
     std::vector<TitleSource> sources;
     std::string artist, album;
+    std::vector<std::string> trackArtists = {"", "", ""}; // each track's own artist
 };
 
 void PrintTo(const OrderCase& row, std::ostream* os) {
@@ -44,6 +45,7 @@ TEST_P(TitleOrder, EachTitleFromTheFirstSourceThatHasIt) {
         EXPECT_EQ(d.Tracks[i].Title, row.titles[i]) << "track " << i + 1;
         EXPECT_EQ(Metadata::SourceName(d.Tracks[i].Source), Metadata::SourceName(row.sources[i]))
             << "track " << i + 1;
+        EXPECT_EQ(d.Tracks[i].Artist, row.trackArtists[i]) << "track " << i + 1;
     }
     EXPECT_EQ(d.Artist, row.artist);
     EXPECT_EQ(d.Album, row.album);
@@ -102,6 +104,28 @@ INSTANTIATE_TEST_SUITE_P(
                   {S::CommandLine, S::CdText, S::CommandLine},
                   "Cli Artist",
                   "Ini Album"},
+        // Each track's own artist: CD-TEXT's before MusicBrainz's, track by track;
+        // a blank one counts as none.
+        OrderCase{"TrackArtistsCdTextFirst",
+                  {"Cli Artist", "", {}},
+                  {},
+                  {"", "", "", {}, {"Text Guest", " ", ""}},
+                  {"", "", "", {}, {"Mb Guest", "Mb Guest Two", ""}},
+                  Names,
+                  {S::TrackName, S::TrackName, S::TrackName},
+                  "Cli Artist",
+                  "",
+                  {"Text Guest", "Mb Guest Two", ""}},
+        OrderCase{"TrackArtistsFromMusicBrainzAlone",
+                  {},
+                  {},
+                  {},
+                  {"", "", "", {}, {"", "Mb Guest Two", "Mb Guest Three"}},
+                  Names,
+                  {S::TrackName, S::TrackName, S::TrackName},
+                  "",
+                  "",
+                  {"", "Mb Guest Two", "Mb Guest Three"}},
         OrderCase{"BlankTitlesCountAsNone",
                   {"  ", "", {{2, " "}}},
                   {"", "", "", {" ", "\t"}, {}},

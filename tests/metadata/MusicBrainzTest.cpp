@@ -99,6 +99,24 @@ INSTANTIATE_TEST_SUITE_P(
                 DiscId, {{"two", "X", "B", "", {{1, {{"A", 20000, ""}, {"B", 20000, ""}}, {}}}},
                          {"three", "X", "B", "", {Lengths(50000, 50000, 50000)}}}),
             true, "three", 1},
+        // Two mediums that fit the disc equally well: the first of the answer is kept.
+        ParseCase{"EqualFitFirstWins",
+                  mbjson::Document(DiscId, {{"first", "X", "B", "", {Exact()}},
+                                            {"second", "X", "B", "", {Exact()}}}),
+                  true, "first", 1},
+        ParseCase{
+            "EqualFitWithTheDiscIdFirstWins",
+            mbjson::Document(
+                DiscId,
+                {{"first", "X", "B", "", {{1, Lengths(20500, 20000, 20000).tracks, {DiscId}}}},
+                 {"second", "X", "B", "", {{1, Lengths(20000, 20000, 20500).tracks, {DiscId}}}}}),
+            true, "first", 1},
+        // A millisecond nearer is nearer.
+        ParseCase{
+            "OneMillisecondNearerWins",
+            mbjson::Document(DiscId, {{"first", "X", "B", "", {Lengths(20002, 20000, 20000)}},
+                                      {"second", "X", "B", "", {Lengths(20001, 20000, 20000)}}}),
+            true, "second", 1},
         ParseCase{
             "DiscIdBeforeLengths",
             mbjson::Document(
@@ -169,6 +187,34 @@ TEST(ParseAnswerText, TitlesArtistsAndYear) {
     EXPECT_EQ(r.Best.Tracks[1].Artist, "Guest");
     EXPECT_EQ(r.Best.Tracks[0].Artist, "");
 }
+
+struct YearCase {
+    const char* name;
+    std::string date;
+    std::string year;
+};
+
+void PrintTo(const YearCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ReleaseYear : public testing::TestWithParam<YearCase> {};
+
+TEST_P(ReleaseYear, FirstFourDigits) {
+    Metadata::Release r;
+    r.Date = GetParam().date;
+    EXPECT_EQ(r.Year(), GetParam().year);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dates, ReleaseYear,
+    testing::Values(YearCase{"FullDate", "1991-09-24", "1991"},
+                    YearCase{"YearAndMonth", "2004-05", "2004"},
+                    YearCase{"ExactlyFourDigits", "1999", "1999"},
+                    YearCase{"FiveCharacters", "1999-", "1999"}, YearCase{"ThreeDigits", "199", ""},
+                    YearCase{"Empty", "", ""}, YearCase{"LetterInTheYear", "19x9-01-01", ""},
+                    YearCase{"LetterLast", "199x", ""}),
+    [](const testing::TestParamInfo<YearCase>& row) { return row.param.name; });
 
 TEST(ParseAnswerText, JoinPhrasesMakeOneCredit) {
     const std::string json =

@@ -498,3 +498,127 @@ TEST_F(SettingsStore, DefaultButtonKeepsTheKeysItHasNoControlFor) {
 }
 
 } // namespace
+
+namespace {
+
+// The FLAC, Opus and ReplayGain keys: read from their sections, written back only when
+// they differ from their defaults or the file held them already.
+struct FormatKeysCase {
+    std::string Name;
+    std::string Lines; // sections and keys after [System]
+    int32_t FlacCompression;
+    int32_t OpusBitrate;
+    bool ReplayGain;
+};
+
+class SettingsFormatKeys : public SettingsTest::PrivateHome,
+                           public testing::WithParamInterface<FormatKeysCase> {};
+
+TEST_P(SettingsFormatKeys, ReadAndKeptBySave) {
+    const FormatKeysCase& c = GetParam();
+    writeFile(SettingsFile, "[System]\nOutDir=/x\n" + c.Lines);
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.FlacCompression, c.FlacCompression);
+    EXPECT_EQ(Settings.OpusBitrate, c.OpusBitrate);
+    EXPECT_EQ(Settings.ReplayGain, c.ReplayGain);
+    SaveSettings();
+    SetDefaultSettings();
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.FlacCompression, c.FlacCompression);
+    EXPECT_EQ(Settings.OpusBitrate, c.OpusBitrate);
+    EXPECT_EQ(Settings.ReplayGain, c.ReplayGain);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SettingsFormatKeys,
+    testing::Values(FormatKeysCase{"Missing", "", 8, 160, true},
+                    FormatKeysCase{"FlacLevel5", "[FLAC]\nCompression=5\n", 5, 160, true},
+                    FormatKeysCase{"OpusBitrate96", "[Opus]\nBitrate=96\n", 8, 96, true},
+                    FormatKeysCase{"ReplayGainOff", "ReplayGain=0\n", 8, 160, false},
+                    FormatKeysCase{"Unreadable", "[FLAC]\nCompression=x\n[Opus]\nBitrate=\n", 8,
+                                   160, true},
+                    FormatKeysCase{"All", "ReplayGain=0\n[Opus]\nBitrate=64\n[FLAC]\nCompression=0\n",
+                                   0, 64, false}),
+    [](const testing::TestParamInfo<FormatKeysCase>& row) { return row.param.Name; });
+
+TEST_F(SettingsStore, FormatKeysAreWrittenOnlyWhenTheyDifferFromTheDefaults) {
+    SetDefaultSettings();
+    SaveSettings();
+    const std::string plain = readFile(SettingsFile);
+    EXPECT_EQ(plain.find("[FLAC]"), std::string::npos);
+    EXPECT_EQ(plain.find("[Opus]"), std::string::npos);
+    EXPECT_EQ(plain.find("ReplayGain"), std::string::npos);
+    Settings.FlacCompression = 3;
+    Settings.OpusBitrate = 128;
+    Settings.ReplayGain = false;
+    SaveSettings();
+    const std::string set = readFile(SettingsFile);
+    EXPECT_NE(set.find("[FLAC]\nCompression=3\n"), std::string::npos) << set;
+    EXPECT_NE(set.find("[Opus]\nBitrate=128\n"), std::string::npos) << set;
+    EXPECT_NE(set.find("ReplayGain=0\n"), std::string::npos) << set;
+    // Set back to the defaults: the keys the file holds now say so.
+    SetDefaultSettings();
+    SaveSettings();
+    SetDefaultSettings();
+    Settings.FlacCompression = 1;
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_EQ(Settings.FlacCompression, 8);
+    EXPECT_EQ(Settings.OpusBitrate, 160);
+    EXPECT_TRUE(Settings.ReplayGain);
+}
+
+TEST_F(SettingsStore, DefaultButtonResetsTheFormatKeys) {
+    Settings.FlacCompression = 2;
+    Settings.OpusBitrate = 64;
+    Settings.ReplayGain = false;
+    SetDefaultSettingsKeepConfirm();
+    EXPECT_EQ(Settings.FlacCompression, 8);
+    EXPECT_EQ(Settings.OpusBitrate, 160);
+    EXPECT_TRUE(Settings.ReplayGain);
+}
+
+struct FormatMendRow {
+    const char* name;
+    int32_t flac, opus;
+    uint32_t channels;
+    int32_t flacUsed, opusUsed;
+    std::size_t notes;
+};
+
+class FormatMend : public testing::TestWithParam<FormatMendRow> {};
+
+TEST_P(FormatMend, ClampedAndTold) {
+    const FormatMendRow& r = GetParam();
+    TMP3Settings s;
+    s.FlacCompression = r.flac;
+    s.OpusBitrate = r.opus;
+    std::vector<std::string> notes;
+    EXPECT_EQ(FlacCompressionOf(s, notes), r.flacUsed);
+    EXPECT_EQ(OpusBitrateOf(s, r.channels, notes), r.opusUsed);
+    EXPECT_EQ(notes.size(), r.notes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FormatMend,
+    testing::Values(FormatMendRow{"defaults", 8, 160, 2, 8, 160, 0},
+                    FormatMendRow{"lowest", 0, 6, 1, 0, 6, 0},
+                    FormatMendRow{"below", -1, 5, 2, 0, 6, 2},
+                    FormatMendRow{"stereo_top", 8, 512, 2, 8, 512, 0},
+                    FormatMendRow{"above", 9, 513, 2, 8, 512, 2},
+                    FormatMendRow{"mono_top", 8, 256, 1, 8, 256, 0},
+                    FormatMendRow{"mono_above", 8, 257, 1, 8, 256, 1}),
+    [](const testing::TestParamInfo<FormatMendRow>& row) { return std::string(row.param.name); });
+
+TEST(FormatMendText, SaysWhatIsUsed) {
+    TMP3Settings s;
+    s.FlacCompression = 12;
+    s.OpusBitrate = 600;
+    std::vector<std::string> notes;
+    FlacCompressionOf(s, notes);
+    OpusBitrateOf(s, 2, notes);
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0], "FLAC compression level 12 is out of range (0 to 8); using 8");
+    EXPECT_EQ(notes[1], "Opus bit rate 600 kbit/s is out of range (6 to 512); using 512 kbit/s");
+}
+
+} // namespace

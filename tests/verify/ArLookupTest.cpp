@@ -90,6 +90,21 @@ INSTANTIATE_TEST_SUITE_P(
                                    Record({{40, 0x0badf00d}, {1, 1}, {1, 2}, {1, 3}}) +
                                    Record({{9, kV2}, {1, 1}, {1, 2}, {1, 3}}),
                                ArResult::Accurate, 9, 2},
+                    // Two records vouch for the track with the same confidence: the first
+                    // in the file is the one reported, whichever checksum it holds.
+                    LookupCase{"TieOnConfidenceFirstRecordWins",
+                               Record({{7, kV1}, {1, 1}, {1, 2}, {1, 3}}) +
+                                   Record({{7, kV2}, {1, 1}, {1, 2}, {1, 3}}),
+                               ArResult::Accurate, 7, 1},
+                    LookupCase{"TieOnConfidenceFirstRecordWinsV2First",
+                               Record({{7, kV2}, {1, 1}, {1, 2}, {1, 3}}) +
+                                   Record({{7, kV1}, {1, 1}, {1, 2}, {1, 3}}),
+                               ArResult::Accurate, 7, 2},
+                    // One more confidence in a later record does win.
+                    LookupCase{"OneMoreConfidenceWins",
+                               Record({{7, kV1}, {1, 1}, {1, 2}, {1, 3}}) +
+                                   Record({{8, kV2}, {1, 1}, {1, 2}, {1, 3}}),
+                               ArResult::Accurate, 8, 2},
                     LookupCase{"NotInDatabase", std::nullopt, ArResult::NotInDatabase, 0, 0},
                     LookupCase{"EmptySlotIsNotInDatabase", Record({{0, 0}, {5, 1}, {5, 2}, {5, 3}}),
                                ArResult::NotInDatabase, 0, 0},

@@ -46,6 +46,35 @@ INSTANTIATE_TEST_SUITE_P(
                     OffsetCase{"Unknown", "ACME CD-ROM 1 /dev/sr0", std::nullopt}),
     [](const testing::TestParamInfo<OffsetCase>& row) { return row.param.Name; });
 
+// The list holds some drives twice: the first entry is the one used.
+TEST(DriveOffsetList, FirstOfTwoEntriesForOneDriveWins) {
+    const std::string twice =
+        kList + Entry(30, "PLEXTOR - DVDR PX-716A") + Entry(-6, "tsstcorp - dvd+-rw su-208gb");
+    const std::vector<DriveOffsetEntry> entries = ParseDriveOffsets(twice);
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_EQ(entries[4].Name, "PLEXTOR - DVDR PX-716A");
+    EXPECT_EQ(entries[4].Offset, 30);
+    EXPECT_EQ(FindDriveOffset(entries, "PLEXTOR DVDR PX-716A 1.0 /dev/sr0"),
+              std::optional<int32_t>(48));
+    EXPECT_EQ(FindDriveOffset(entries, "TSSTcorp DVD+-RW SU-208GB D100 /dev/sr0"),
+              std::optional<int32_t>(6));
+}
+
+// Every field of every record: the name cut at its first zero byte, the offset signed
+// 16 bits, little-endian; a record without a name is left out.
+TEST(DriveOffsetList, EveryFieldOfEveryRecord) {
+    const std::string list = Entry(-32768, "A - B") + Entry(0, "") +
+                             Entry(32767, std::string(32, 'N')) + Entry(1, "C - D");
+    const std::vector<DriveOffsetEntry> entries = ParseDriveOffsets(list);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].Name, "A - B");
+    EXPECT_EQ(entries[0].Offset, -32768);
+    EXPECT_EQ(entries[1].Name, std::string(32, 'N'));
+    EXPECT_EQ(entries[1].Offset, 32767);
+    EXPECT_EQ(entries[2].Name, "C - D");
+    EXPECT_EQ(entries[2].Offset, 1);
+}
+
 TEST(DriveOffsetList, MalformedListHasNoEntries) {
     EXPECT_TRUE(ParseDriveOffsets("").empty());
     EXPECT_TRUE(ParseDriveOffsets(kList.substr(0, kList.size() - 1)).empty());

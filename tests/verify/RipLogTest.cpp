@@ -69,11 +69,22 @@ TEST(RipJson, FieldsAsTheReportDefinesThem) {
     EXPECT_EQ(t1["accuraterip"]["v2"], "ffffffff");
     EXPECT_EQ(t1["accuraterip"]["result"], "accurate");
     EXPECT_EQ(t1["accuraterip"]["confidence"], 7);
+    EXPECT_EQ(t1.size(), 7u);
+    EXPECT_EQ(t1["accuraterip"].size(), 4u);
     const auto& t2 = j["tracks"][1];
+    EXPECT_EQ(t2["number"], 2);
+    EXPECT_EQ(t2["file"], "/music/Track02.wav");
+    EXPECT_EQ(t2["sectors"], 1500);
     EXPECT_EQ(t2["damaged"], nlohmann::json::parse("[[1600,1602],[1700,1700]]"));
+    EXPECT_EQ(t2["crc32"], "12345678");
     EXPECT_EQ(t2["test_crc32"], "12345679");
+    EXPECT_EQ(t2["accuraterip"]["v1"], "00000002");
+    EXPECT_EQ(t2["accuraterip"]["v2"], "00000003");
     EXPECT_EQ(t2["accuraterip"]["result"], "not accurate");
+    EXPECT_EQ(t2["accuraterip"]["confidence"], 0);
     EXPECT_EQ(j["exit"], 3);
+    EXPECT_EQ(j.size(), 6u);
+    EXPECT_EQ(j["disc"].size(), 4u);
 }
 
 TEST(RipJson, InvalidUtf8InAPathDoesNotThrow) {
@@ -131,8 +142,48 @@ INSTANTIATE_TEST_SUITE_P(
                     SummaryCase{"Unreachable",
                                 {Unreachable},
                                 "1 track ripped, the AccurateRip database did not answer"},
-                    SummaryCase{"Off", {Off, Off}, "2 tracks ripped"}),
+                    SummaryCase{"Off", {Off, Off}, "2 tracks ripped"},
+                    // No checksums (not 44.1 kHz stereo): nothing to say about the database.
+                    SummaryCase{"NotAvailable", {NotAvailable, NotAvailable}, "2 tracks ripped"},
+                    SummaryCase{"OneNotAvailable", {NotAvailable}, "1 track ripped"},
+                    SummaryCase{"OffAndNotAvailable", {Off, NotAvailable}, "2 tracks ripped"},
+                    SummaryCase{"AccurateAndNotAvailable",
+                                {Accurate, NotAvailable},
+                                "1 of 2 tracks accurately ripped"},
+                    SummaryCase{"NoneAccurate", {NotAccurate}, "0 of 1 track accurately ripped"},
+                    // Mixed answers are counted track by track.
+                    SummaryCase{"NotInDatabaseAndUnreachable",
+                                {NotInDatabase, Unreachable},
+                                "0 of 2 tracks accurately ripped"}),
     [](const testing::TestParamInfo<SummaryCase>& row) { return row.param.Name; });
+
+// A track the job did not finish and a damaged one are added to the summary, and the
+// log marks the unfinished track and gives its checksums as not available.
+TEST(RipSummaryText, NotFinishedAndDamagedTracksAreAdded) {
+    RipRecord r = TwoTrackJob();
+    TrackRecord c;
+    c.Number = 3;
+    c.File = "/music/Track03.wav";
+    c.FirstSector = 3000;
+    c.Sectors = 10;
+    c.Ripped = false;
+    c.Ar = {ArResult::NotAvailable, 0, 0};
+    r.Tracks.push_back(c);
+    r.Tracks[1].Ar = {ArResult::Accurate, 2, 1};
+    EXPECT_EQ(RipSummary(r),
+              "2 of 3 tracks accurately ripped; 1 not finished; 1 with damaged sectors");
+    const std::string log = FormatRipLog(r);
+    for (const char* line :
+         {"Track 3 (not finished)\n  File: /music/Track03.wav\n  Sectors: 3000-3009 (10)\n"
+          "  Damaged sectors: none\n  CRC32: not available\n"
+          "  AccurateRip v1: not available, v2: not available\n"
+          "  AccurateRip: not available\n",
+          "Track 1\n  File: /music/Track01.wav\n  Sectors: 0-1499 (1500)\n"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << log;
+    }
+    r.Tracks = {c};
+    EXPECT_EQ(RipSummary(r), "0 tracks ripped; 1 not finished");
+}
 
 TEST(RipLogFile, NamedAfterTheAlbumElseTheDiscKey) {
     TempFolder dir("riplog");

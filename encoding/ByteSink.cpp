@@ -1,0 +1,39 @@
+#include "encoding/ByteSink.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace Encoding {
+
+bool TFdSink::Append(const void* data, std::size_t count) {
+    if (!WriteAt(End, data, count)) {
+        return false;
+    }
+    return true;
+}
+
+bool TFdSink::WriteAt(uint64_t pos, const void* data, std::size_t count) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (count > 0) {
+        const ssize_t n = ::pwrite(Fd, p, count, static_cast<off_t>(pos));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            LastError = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        p += n;
+        pos += static_cast<uint64_t>(n);
+        count -= static_cast<std::size_t>(n);
+        End = pos > End ? pos : End;
+    }
+    return true;
+}
+
+std::string TFdSink::Error() const {
+    return std::strerror(LastError != 0 ? LastError : ENOSPC);
+}
+
+} // namespace Encoding

@@ -1,0 +1,170 @@
+#include "encoding/OpusEncoder.h"
+
+#include "encoding/OggOpusTags.h"
+
+#include <opus/opusenc.h>
+
+#include <cstring>
+
+namespace Encoding {
+
+struct OpusCallbacks {
+    static int Write(void* user, const unsigned char* data, opus_int32 length) {
+        auto* self = static_cast<TOpusEncoder*>(user);
+        const auto count = static_cast<std::size_t>(length);
+        if (!self->Sink->Append(data, count)) {
+            self->SinkFailed = true;
+            return 1;
+        }
+        if (!self->HeadDone) {
+            self->Head.insert(self->Head.end(), data, data + count);
+            if (const std::size_t n = OpusHeaderLength(self->Head.data(), self->Head.size())) {
+                self->Head.resize(n);
+                self->HeadDone = true;
+            }
+        }
+        return 0;
+    }
+    static int Close(void*) { return 0; }
+};
+
+TOpusEncoder::~TOpusEncoder() {
+    Release();
+}
+
+void TOpusEncoder::Release() {
+    if (Encoder != nullptr) {
+        ope_encoder_destroy(Encoder);
+        Encoder = nullptr;
+    }
+    if (Tags != nullptr) {
+        ope_comments_destroy(Tags);
+        Tags = nullptr;
+    }
+}
+
+bool TOpusEncoder::Fail(std::string* error, const std::string& what, int code) {
+    if (SinkFailed) {
+        *error = "cannot write the Opus file: " + Sink->Error();
+    } else {
+        *error = what + (code != OPE_OK ? std::string(": ") + ope_strerror(code) : std::string());
+    }
+    Release();
+    return false;
+}
+
+bool TOpusEncoder::Open(TByteSink& sink, const TOpusOptions& o, std::string* error) {
+    Release();
+    Sink = &sink;
+    Channels = o.Channels;
+    SinkFailed = HeadDone = false;
+    Head.clear();
+    Carry.clear();
+    Fed = 0;
+    const uint32_t maxRate = 256 * o.Channels;
+    if (o.Channels < 1 || o.Channels > 2 || o.SampleRate < 8000 || o.SampleRate > 192000 ||
+        o.Bitrate < 6 || o.Bitrate > maxRate) {
+        *error = "Opus cannot take " + std::to_string(o.Channels) + " channels at " +
+                 std::to_string(o.SampleRate) + " Hz, " + std::to_string(o.Bitrate) +
+                 " kbit/s (6 to " + std::to_string(maxRate) + ")";
+        return false;
+    }
+    Tags = ope_comments_create();
+    if (Tags == nullptr) {
+        return Fail(error, "cannot start the Opus encoder", OPE_ALLOC_FAIL);
+    }
+    for (const TComment& c : o.Comments) {
+        if (!ValidCommentName(c.Name)) {
+            return Fail(error, "cannot store the comment " + c.Name, OPE_BAD_ARG);
+        }
+        if (const int status = ope_comments_add(Tags, c.Name.c_str(), c.Value.c_str());
+            status != OPE_OK) {
+            return Fail(error, "cannot store the comment " + c.Name, status);
+        }
+    }
+    if (o.Cover) {
+        const auto* data = reinterpret_cast<const char*>(o.Cover->Data.data());
+        const int status = ope_comments_add_picture_from_memory(Tags, data, o.Cover->Data.size(),
+                                                                static_cast<int>(o.Cover->Type),
+                                                                o.Cover->Description.c_str());
+        if (status != OPE_OK) {
+            return Fail(error, "cannot store the cover in the Opus file", status);
+        }
+    }
+    const OpusEncCallbacks callbacks{OpusCallbacks::Write, OpusCallbacks::Close};
+    int status = OPE_OK;
+    Encoder =
+        ope_encoder_create_callbacks(&callbacks, this, Tags, static_cast<opus_int32>(o.SampleRate),
+                                     static_cast<int>(o.Channels), 0, &status);
+    if (Encoder == nullptr) {
+        return Fail(error, "cannot start the Opus encoder", status);
+    }
+    const int settings[] = {
+        ope_encoder_ctl(Encoder, OPE_SET_SERIALNO(static_cast<opus_int32>(o.Serial & 0x7FFFFFFF))),
+        ope_encoder_ctl(Encoder, OPE_SET_COMMENT_PADDING(OpusCommentPadding)),
+        ope_encoder_ctl(Encoder, OPE_SET_HEADER_GAIN(0)),
+        ope_encoder_ctl(Encoder, OPUS_SET_BITRATE(static_cast<opus_int32>(o.Bitrate * 1000))),
+        ope_encoder_ctl(Encoder, OPUS_SET_VBR(1)),
+    };
+    for (int s : settings) {
+        if (s != OPE_OK) {
+            return Fail(error, "the Opus encoder refused a setting", s);
+        }
+    }
+    return true;
+}
+
+bool TOpusEncoder::Feed(const uint8_t* pcm, std::size_t bytes, std::string* error) {
+    if (Encoder == nullptr) {
+        *error = "the Opus encoder is not open";
+        return false;
+    }
+    const std::size_t frameBytes = std::size_t{2} * Channels;
+    std::vector<uint8_t> joined;
+    if (!Carry.empty()) {
+        joined = Carry;
+        joined.insert(joined.end(), pcm, pcm + bytes);
+        pcm = joined.data();
+        bytes = joined.size();
+    }
+    const std::size_t frames = bytes / frameBytes;
+    Buffer.resize(frames * Channels);
+    std::memcpy(Buffer.data(), pcm, frames * frameBytes); // little-endian, as the PCM
+    Carry.assign(pcm + frames * frameBytes, pcm + bytes);
+    if (frames == 0) {
+        return true;
+    }
+    if (const int status = ope_encoder_write(Encoder, Buffer.data(), static_cast<int>(frames));
+        status != OPE_OK) {
+        return Fail(error, "the Opus encoder failed", status);
+    }
+    Fed += frames;
+    return true;
+}
+
+bool TOpusEncoder::Finish(const TVorbisComments& extra, std::string* error) {
+    if (Encoder == nullptr) {
+        *error = "the Opus encoder is not open";
+        return false;
+    }
+    if (const int status = ope_encoder_drain(Encoder); status != OPE_OK) {
+        return Fail(error, "the Opus encoder could not end the stream", status);
+    }
+    Release();
+    if (extra.empty()) {
+        return true;
+    }
+    if (!HeadDone || !PatchOpusTags(Head, extra, error)) {
+        if (!HeadDone) {
+            *error = "the Opus header was not written";
+        }
+        return false;
+    }
+    if (!Sink->WriteAt(0, Head.data(), Head.size())) {
+        *error = "cannot write the Opus file: " + Sink->Error();
+        return false;
+    }
+    return true;
+}
+
+} // namespace Encoding
