@@ -162,6 +162,27 @@ SourceTitles ReadCdText(const TCDRIP& ripper) {
     return s;
 }
 
+namespace {
+
+// The disc's media catalogue number and its tracks' ISRCs, where the drive or the
+// image gives them ("" where not).
+void ReadDiscCodes(const TCDRIP& ripper, LocalTitles& l) {
+    if (ripper.Tracks.Count() == 0)
+        return;
+    char mcn[MCNSize] = {};
+    if (CdRipDll().CR_GetMcn(mcn, MCNSize) != CRFailure)
+        l.Mcn = mcn;
+    for (int i = 0; i < ripper.Tracks.Count(); ++i) {
+        char isrc[ISRCSize] = {};
+        const int32_t number = ripper.Tracks.Objects(i).TrackNum;
+        const bool read = ripper.IsAudioTrack(i) &&
+                          CdRipDll().CR_GetTrackIsrc(number, isrc, ISRCSize) != CRFailure;
+        l.Isrcs.push_back(read ? isrc : "");
+    }
+}
+
+} // namespace
+
 LocalTitles ReadLocalTitles(const TCDRIP& ripper) {
     LocalTitles l;
     for (int i = 0; i < ripper.Tracks.Count(); ++i)
@@ -170,6 +191,7 @@ LocalTitles ReadLocalTitles(const TCDRIP& ripper) {
     l.CdText = ReadCdText(ripper);
     l.Tracks = TrackTable(ripper);
     l.Toc = MusicBrainzToc(l.Tracks, LeadOut(ripper));
+    ReadDiscCodes(ripper, l);
     try {
         l.SavedRelease =
             ProfileIni::readString(CDInfoFilePath(), ripper.GetDiscID(), SavedReleaseKey, "");

@@ -1082,4 +1082,33 @@ TEST_F(VelmoraRipReleases, ReleaseNotListedIsABadArgument) {
     EXPECT_TRUE(covers.Requests().empty());
 }
 
+TEST_F(VelmoraRipReleases, DiscsMcnPicksTheReleaseAndItsIsrcWins) {
+    const std::string image = MakeDisc("coded", TitledDisc());
+    // The cue sheet gets the disc's bar code and track 4's ISRC, as a burner writes them.
+    std::string cue = ReadText(image);
+    const std::size_t at = cue.find("TRACK 04 AUDIO");
+    ASSERT_NE(at, std::string::npos) << cue;
+    cue.insert(cue.find('\n', at) + 1, "    ISRC DEXX12300004\n");
+    std::ofstream(image, std::ios::binary) << "CATALOG 5051083000013\n" << cue;
+    ::setenv("LANG", "en_US.UTF-8", 1); // the country alone would take the US release
+    LocalHttpServer mb(LocalHttpServer::Mode::Answer, 200, ThreeReleaseAnswer(), 2);
+    LocalHttpServer covers(LocalHttpServer::Mode::Answer, 404, "");
+    Serve(mb, covers);
+    const Result listed = Run({"tracks", image});
+    ASSERT_EQ(listed.Code, 0) << listed.Err;
+    EXPECT_THAT(listed.Out, HasSubstr("Release 2 of 3 (the disc's MCN is its barcode); "
+                                      "--release N picks another\n"));
+    const Result r =
+        Run({"rip", "--no-accuraterip", "--tracks", "3,4", "--out", dir / "out", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const nlohmann::json three = MutagenTags(dir / "out/Mb 3.mp3");
+    const nlohmann::json four = MutagenTags(dir / "out/Mb 4.mp3");
+    ASSERT_TRUE(three.is_object() && four.is_object());
+    EXPECT_EQ(four["frames"]["TSRC"]["text"], nlohmann::json({"DEXX12300004"})) << "the disc's";
+    EXPECT_EQ(three["frames"]["TSRC"]["text"], nlohmann::json({"USVL11100003"}))
+        << "MusicBrainz's where the disc has none";
+    EXPECT_EQ(four["frames"]["TXXX:MusicBrainz Album Id"]["text"], nlohmann::json({"rel-gb"}));
+    EXPECT_EQ(four["frames"]["TXXX:BARCODE"]["text"], nlohmann::json({"5051083000013"}));
+}
+
 } // namespace
