@@ -1,6 +1,7 @@
 #include "ui/TitleSearch.h"
 
 #include "cdaccess/CDRIP.h"
+#include "metadata/CoverArt.h"
 
 long TTitleSearch::TimeoutSeconds = 10;
 
@@ -22,6 +23,8 @@ Metadata::DiscTitles TTitleSearch::Start(const TCDRIP& ripper, bool lookup) {
     Local = Metadata::ReadLocalTitles(ripper);
     Result = {};
     Wanted.clear();
+    CoverRunning = false;
+    CoverNote.clear();
     Current = Metadata::JoinTitles(Local, {}, {});
     Running = lookup && !Local.Toc.Offsets.empty();
     if (!Running)
@@ -47,8 +50,33 @@ void TTitleSearch::Finished(unsigned generation, const Metadata::LookupResult& r
     Running = false;
     Result = result;
     Current = Metadata::JoinTitles(Local, result, {}, Wanted);
+    StartCover();
     if (OnLookup)
         OnLookup(Current, result);
+}
+
+void TTitleSearch::StartCover() {
+    CoverRunning = CoversWanted && !Current.Chosen.Id.empty();
+    if (!CoverRunning)
+        return;
+    auto cover = std::make_shared<Metadata::CoverResult>();
+    const std::string release = Current.Chosen.Id;
+    const long timeout = TimeoutSeconds;
+    std::unique_ptr<QThread> thread(QThread::create(
+        [cover, release, timeout] { *cover = Metadata::FetchFrontCover(release, timeout); }));
+    std::weak_ptr<bool> alive = Alive;
+    const unsigned generation = Generation;
+    QObject::connect(
+        thread.get(), &QThread::finished, Context, [this, alive, generation, release, cover] {
+            // A cover for a disc or a release no longer shown is dropped.
+            if (!alive.lock() || generation != Generation || release != Current.Chosen.Id)
+                return;
+            CoverRunning = false;
+            Current.Cover = cover->Image;
+            CoverNote = cover->Message;
+        });
+    thread->start();
+    Threads.push_back(std::move(thread));
 }
 
 bool TTitleSearch::ChooseRelease(const std::string& wanted) {
@@ -57,5 +85,7 @@ bool TTitleSearch::ChooseRelease(const std::string& wanted) {
         return false;
     Wanted = wanted;
     Current = std::move(chosen);
+    CoverNote.clear();
+    StartCover();
     return true;
 }

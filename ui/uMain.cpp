@@ -895,6 +895,7 @@ void TfrmMain::FindTitles() {
                                    const Metadata::LookupResult& result) {
         ShowLookup(found, result);
     };
+    TitleSearch->FetchCovers(Settings.Lookup && Settings.CoverArt);
     if (FillTitles(TitleSearch->Start(*RIPPER, Settings.Lookup), Metadata::TitleSource::CdText) > 0)
         SetStatus(QStringLiteral("Titles from CD-TEXT"));
 }
@@ -965,6 +966,8 @@ void TfrmMain::TagMp3(const std::string& file, int row) {
         return;
     Metadata::TagFields fields = Metadata::TrackTags(TitleSearch->Found(), *RIPPER, row);
     fields.Title = Row(row)->text(0).trimmed().toStdString(); // the title as the row shows it
+    if (!Settings.EmbedCover)
+        fields.Cover = nullptr; // the cover file beside the files only
     std::string error;
     if (!Metadata::WriteId3v2Tag(file, fields, &error))
         throw std::runtime_error(error);

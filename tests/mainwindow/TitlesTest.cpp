@@ -264,4 +264,55 @@ TEST_F(TitlesWindow, ReleaseMenuTakesAnotherReleaseKeptOnlyWhenSaved) {
     unsetenv("LANG");
 }
 
+TEST_F(TitlesWindow, FrontCoverComesInTheBackgroundAndGoesIntoTheTag) {
+    // A 1x1 PNG image, 70 bytes: signature (8), IHDR (25), IDAT (25), IEND (12).
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0"
+                          "\x1f\x15\xc4\x89\0\0\0\x0dIDATx\xda\x63\x64\xf8\xcf\x50\x0f\0\x03"
+                          "\x86\x01\x80\x5a\x34\x7d\x6b\0\0\0\0IEND\xae\x42\x60\x82",
+                          70);
+    MakeDisc(PlainDisc());
+    LocalHttpServer server(LocalHttpServer::Mode::Answer, 200, TwoReleaseAnswer(), 2);
+    LocalHttpServer covers(LocalHttpServer::Mode::Answer, 200, png, 2);
+    setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    setenv("VELMORA_COVERART_URL", covers.Url().c_str(), 1);
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    setenv("LANG", "en_GB.UTF-8", 1);
+    Settings.Lookup = true;
+    Settings.CoverArt = true;
+    Settings.EmbedCover = true;
+    Open(CdRipDll());
+    ASSERT_TRUE(WaitFor(
+        [&] { return !Window->TitleSearch->Busy() && !Window->TitleSearch->FetchingCover(); }, 15));
+    unsetenv("VELMORA_COVERART_URL");
+    unsetenv("LANG");
+    const auto requests = covers.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].substr(0, requests[0].find('\t')), "/release/rel-gb/front-500");
+    const auto cover = Window->TitleSearch->Found().Cover;
+    ASSERT_NE(cover, nullptr) << Window->TitleSearch->CoverMessage();
+    EXPECT_EQ(cover->Mime, "image/png");
+    EXPECT_EQ(std::string(cover->Bytes.begin(), cover->Bytes.end()), png);
+
+    const std::string name = Dir + "/one.mp3";
+    Window->RIPPER->Encode = true;
+    Window->RIPPER->RipTrack(1, Dir + "/one.wav");
+    Window->MP3Info1->SetFilename(name);
+    Window->MP3Info1->SetTitle("Gb One");
+    Window->MP3Info1->Save();
+    Window->TagMp3(name, 0);
+    nlohmann::json read = MutagenTags(name);
+    ASSERT_TRUE(read.is_object());
+    EXPECT_EQ(read["frames"]["APIC:"]["mime"], "image/png");
+    EXPECT_EQ(read["frames"]["APIC:"]["type"], 3);
+    EXPECT_EQ(read["frames"]["TDRC"]["text"], nlohmann::json({"2020-05"}));
+    // EmbedCover=0: the tag goes without it.
+    Settings.EmbedCover = false;
+    Window->TagMp3(name, 0);
+    read = MutagenTags(name);
+    ASSERT_TRUE(read.is_object());
+    EXPECT_FALSE(read["frames"].contains("APIC:"));
+    Settings.EmbedCover = true;
+}
+
 } // namespace
