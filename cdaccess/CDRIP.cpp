@@ -157,18 +157,22 @@ void TCDRIP::ReadToc() {
         return;
     }
     const int32_t n = Dll.CR_GetNumTocEntries();
-    TTocEntry entry = n > 0 ? Dll.CR_GetTocEntry(0) : TTocEntry{};
+    std::vector<TocEntryFigures> entries;
     for (int32_t i = 0; i < n; ++i) {
-        const TTocEntry next = Dll.CR_GetTocEntry(i + 1);
-        TTrack track;
-        track.TrackNum = i + 1;
-        track.StartSector = entry.StartSector;
-        // Up to the next track's gap: a data track's pregap is not this track's audio.
-        track.EndSector = next.StartSector - next.Gap - 1;
+        const TTocEntry e = Dll.CR_GetTocEntry(i);
         // 0x10 exactly is an audio track; copy or pre-emphasis bits make it "Data".
-        track.TrackType = entry.Flag == 0x10 ? "Audio" : "Data";
-        Tracks.Add("Track" + TwoDigits(i + 1), std::move(track));
-        entry = next;
+        entries.push_back({e.StartSector, e.Gap, e.Flag == 0x10});
+    }
+    const TTocEntry leadOut = n > 0 ? Dll.CR_GetTocEntry(n) : TTocEntry{};
+    Disc = BuildDiscTracks(entries, {leadOut.StartSector, leadOut.Gap, false});
+    for (const DiscTrack& t : Disc.Tracks) {
+        TTrack track;
+        track.TrackNum = t.Number;
+        track.StartSector = t.FirstSector;
+        // Up to the next track's gap: a data track's pregap is not this track's audio.
+        track.EndSector = t.LastBeforeGap;
+        track.TrackType = t.IsAudio() ? "Audio" : "Data";
+        Tracks.Add("Track" + TwoDigits(t.Number), std::move(track));
     }
 }
 
@@ -193,6 +197,7 @@ int32_t TCDRIP::GetNumCDROM() {
 
 void TCDRIP::SetCDRomNum(int32_t Value) {
     Tracks.Clear();
+    Disc = {};
     try {
         if (Dll.CR_SetActiveCDROM(Value) != CRFailure &&
             Dll.CR_GetCDROMParameters(ParamBlock) != CRFailure) {
@@ -202,6 +207,7 @@ void TCDRIP::SetCDRomNum(int32_t Value) {
         ReadToc();
     } catch (...) {
         Tracks.Clear();
+        Disc = {};
         throw ECDRIPError("Initialization failure");
     }
 }
@@ -211,17 +217,11 @@ bool TCDRIP::IsAudioTrack(int Index) const {
 }
 
 std::string TCDRIP::GetTrackTime(int Index) const {
-    if (Index < 0 || Index >= Tracks.Count()) {
+    const DiscTrack* t = Disc.Find(Index + 1);
+    if (Index < 0 || Index >= Tracks.Count() || t == nullptr) {
         return "00:00";
     }
-    const TTrack& t = Tracks.Objects(Index);
-    const int64_t length = std::max<int64_t>(0, int64_t{t.EndSector} - t.StartSector + 1);
-    const int64_t minutes = length / SectorsPerMinute;
-    const int64_t seconds = (length % SectorsPerMinute) / SectorsPerSecond;
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(minutes),
-                  static_cast<long long>(seconds));
-    return text;
+    return LengthText(t->ShownSectors());
 }
 
 std::string TCDRIP::GetDiscID() const {
@@ -307,12 +307,19 @@ struct TCDRIP::TRipState {
     uint64_t DataWritten = 0; // PCM bytes written after the header
 };
 
+// The first and last sector of track TrackNum's audio; EListError outside the table.
+std::pair<int32_t, int32_t> TCDRIP::AudioRange(int32_t TrackNum) const {
+    Tracks.Objects(TrackNum - 1);
+    const DiscTrack* t = Disc.Find(TrackNum);
+    return t != nullptr ? std::pair{t->FirstAudio, t->LastAudio} : std::pair{0, -1};
+}
+
 void TCDRIP::RipTrack(int32_t TrackNum, const std::string& FileName) {
     if (OnBeginTrack) {
         OnBeginTrack(this, static_cast<uint16_t>(TrackNum));
     }
-    const TTrack track = Tracks.Objects(TrackNum - 1);
-    RipRange(track.StartSector, track.EndSector, FileName);
+    const auto [first, last] = AudioRange(TrackNum);
+    RipRange(first, last, FileName);
     if (OnEndTrack) {
         OnEndTrack(this, static_cast<uint16_t>(TrackNum));
     }
@@ -333,8 +340,8 @@ int32_t TCDRIP::OpenRange(int32_t StartSector, int32_t EndSector) {
 }
 
 void TCDRIP::ReadTrack(int32_t TrackNum) {
-    const TTrack track = Tracks.Objects(TrackNum - 1);
-    const int32_t size = OpenRange(track.StartSector, track.EndSector);
+    const auto [first, last] = AudioRange(TrackNum);
+    const int32_t size = OpenRange(first, last);
     struct Closer {
         const TCdRipDll& Dll;
         ~Closer() { Dll.CR_CloseRipper(); }
@@ -363,8 +370,8 @@ void TCDRIP::ReadTrack(int32_t TrackNum) {
 
 void TCDRIP::CaptureTrack(int32_t TrackNum,
                           const std::function<void(const uint8_t*, std::size_t)>& Sink) {
-    const TTrack track = Tracks.Objects(TrackNum - 1);
-    int32_t size = OpenRange(track.StartSector, track.EndSector);
+    const auto [first, last] = AudioRange(TrackNum);
+    int32_t size = OpenRange(first, last);
     struct Closer {
         TCDRIP& Rip;
         ~Closer() {
@@ -475,6 +482,9 @@ void TCDRIP::ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
             uint32_t b = 0;
             Dll.CR_GetLastJitterErrorPosition(&a, &b);
             JitterErrors.push_back(std::to_string(a) + " " + std::to_string(b));
+            if (a <= b) {
+                DamagedRuns.push_back({a, b});
+            }
         }
         const int32_t percent = Dll.CR_GetPercentCompleted();
         if (OnProgress) {
@@ -506,7 +516,15 @@ bool TCDRIP::EndOfTrack(TRipState& st, std::exception_ptr& error) {
             st.File->Discard();
         } else {
             const bool complete = !error && flushed && !FAbort;
-            step([&] { FileWritten = st.File->Finish(complete); });
+            if (BeforeFinish && (complete || !st.File->PreviousExisted())) {
+                step([&] {
+                    std::string why;
+                    if (!BeforeFinish(st.File->TempName(), &why)) {
+                        throw ECDRIPError(why);
+                    }
+                });
+            }
+            step([&] { FileWritten = st.File->Finish(complete && !error); });
         }
     }
     return flushed;

@@ -2,6 +2,8 @@
 
 #include "cdaccess/CdRip_dll.h"
 #include "cdaccess/OutputFiles.h"
+#include "ripjob/Damage.h"
+#include "ripjob/DiscTracks.h"
 
 #include <array>
 #include <cstddef>
@@ -187,7 +189,11 @@ public:
     // library cannot say).
     std::string DriveStatusText() const;
     TTrackList Tracks;
+    // The same table of contents as one record per track (see ripjob/DiscTracks.h),
+    // built with Tracks; every range, checksum and length is taken from it.
+    DiscTracks Disc;
     std::vector<std::string> JitterErrors; // "a b" per pass with a jitter error
+    std::vector<SectorRange> DamagedRuns;  // the same runs as sector ranges
     int32_t JitterErrorCount = 0;
     int32_t LastPlayPosition = 0;
     bool Aborted() const { return FAbort; }
@@ -212,6 +218,13 @@ public:
     // track, or one that ended early where no file of that name existed before. False
     // when nothing was written or the previous file was kept.
     bool FileWritten = false;
+    // Runs at the end of an extraction, once the track's bytes are all in its temporary
+    // file and before that file takes the final name, when it will take it (a finished
+    // track, or one that ended early where nothing was under the name before): the
+    // track's tags go there, so that the final name never holds a file half tagged.
+    // False, with the reason in *Error, ends the track as a failed write does
+    // (ECDRIPError with the reason).
+    std::function<bool(const std::string& TempName, std::string* Error)> BeforeFinish;
     // Reads track TrackNum (1-based) once more without writing anything: its PCM goes
     // to OnPCM only (the second read of a test). Progress and ProcessMessages run as
     // during an extraction; Abort stops it. ECDRIPError as RipTrack.
@@ -237,6 +250,7 @@ private:
     void CopyParameters();
     void ReadToc();
     void InformCoder();
+    std::pair<int32_t, int32_t> AudioRange(int32_t TrackNum) const;
     struct TRipState;
     int32_t OpenRange(int32_t StartSector, int32_t EndSector);
     void RipRange(int32_t StartSector, int32_t EndSector, std::string FileName);

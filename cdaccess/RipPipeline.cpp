@@ -2,6 +2,7 @@
 
 #include "cdaccess/EncodeFeed.h"
 #include "encoding/LameCoder.h"
+#include "ripjob/Mp3Encoder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -45,7 +46,9 @@ struct TRipPipeline::Slot {
 };
 
 TRipPipeline::TRipPipeline(TCDRIP& rip, const TLameCoder& settings)
-    : Rip(rip), Settings(settings) {}
+    : Rip(rip), OwnFormat(std::make_unique<Mp3Format>(&settings, nullptr)), Format(*OwnFormat) {}
+
+TRipPipeline::TRipPipeline(TCDRIP& rip, const EncoderFormat& format) : Rip(rip), Format(format) {}
 
 TRipPipeline::~TRipPipeline() = default;
 
@@ -136,12 +139,11 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
         Held = Peak = Ended = 0;
     }
     // The encoders are made here, on the caller's thread; each worker uses its own.
-    std::vector<std::unique_ptr<TLameCoder>> coders;
+    std::vector<std::unique_ptr<TrackEncoder>> coders;
     std::vector<std::thread> threads;
     const unsigned workers = std::max(1U, Workers);
     for (unsigned i = 0; i < workers; ++i) {
-        coders.push_back(std::make_unique<TLameCoder>());
-        coders.back()->Assign(Settings);
+        coders.push_back(Format.NewEncoder());
     }
     struct Joiner {
         TRipPipeline& P;
@@ -170,10 +172,9 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
         fresh->Track = track;
         fresh->Outcome.TrackNum = track.TrackNum;
         fresh->Outcome.FileName = track.FileName;
-        const TTrack& t = Rip.Tracks.Objects(track.TrackNum - 1);
-        fresh->Expected = static_cast<std::size_t>(
-                              std::max<int64_t>(0, int64_t{t.EndSector} - t.StartSector + 1)) *
-                          bytesPerSector;
+        const DiscTrack* t = Rip.Disc.Find(track.TrackNum);
+        fresh->Expected =
+            static_cast<std::size_t>(t != nullptr ? t->AudioSectors() : 0) * bytesPerSector;
         Slot& slot = *fresh;
         {
             std::lock_guard lock(Mutex);
@@ -184,6 +185,7 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
             OnBeginRead(track.TrackNum);
         }
         const std::size_t before = Rip.JitterErrors.size();
+        const std::size_t runsBefore = Rip.DamagedRuns.size();
         bool readAborted = true;
         std::string readError;
         const std::function<void()> read = [&] {
@@ -207,6 +209,10 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
                 Rip.JitterErrors.begin() +
                     static_cast<long>(std::min(before, Rip.JitterErrors.size())),
                 Rip.JitterErrors.end());
+            slot.Outcome.Damage = JoinRanges(std::vector<SectorRange>(
+                Rip.DamagedRuns.begin() +
+                    static_cast<long>(std::min(runsBefore, Rip.DamagedRuns.size())),
+                Rip.DamagedRuns.end()));
             slot.Outcome.JitterErrorCount = Rip.JitterErrorCount;
             slot.ReadDone = true;
             slot.ReadComplete = readError.empty() && !readAborted;
@@ -232,7 +238,7 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
     Deliver();
 }
 
-void TRipPipeline::Worker(TLameCoder& coder) {
+void TRipPipeline::Worker(TrackEncoder& coder) {
     for (;;) {
         Slot* slot = nullptr;
         {
@@ -249,11 +255,11 @@ void TRipPipeline::Worker(TLameCoder& coder) {
 }
 
 // Encodes one track as TCDRIP::RipTrack does and ends it with the same steps: flush and
-// close the encoder stream, then keep, name or remove the file.
-void TRipPipeline::Encode(TLameCoder& coder, Slot& slot) {
+// close the encoder stream, the tags, then keep, name or remove the file.
+void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
     std::optional<OutputFiles::TPartialFile> file;
-    TEncodeFeed feed;
     std::exception_ptr error;
+    bool streamStarted = false;
     bool removeFile = false;
     bool complete = false;
     bool stopped = false;
@@ -268,7 +274,10 @@ void TRipPipeline::Encode(TLameCoder& coder, Slot& slot) {
             started = true;
             file.emplace(slot.Track.FileName);
             try {
-                feed.Start(coder, *file, PassBytes);
+                const TPCMFormat fmt = PCMFormatOf(Rip.OutputFormat());
+                coder.Start(*file, PcmShape{fmt.SampleRate, fmt.Channels}, slot.Expected,
+                            PassBytes);
+                streamStarted = true;
             } catch (...) {
                 removeFile = true;
                 throw;
@@ -308,20 +317,35 @@ void TRipPipeline::Encode(TLameCoder& coder, Slot& slot) {
                     P.ReaderWake.notify_all();
                 }
             } release{*this, slot, block.size()};
-            feed.Feed(block.data(), block.size());
+            coder.Feed(block.data(), block.size());
         }
     } catch (...) {
         error = std::current_exception();
     }
 
     auto step = [&error](auto&& body) { RunEndStep(error, body); };
-    const bool flushed = FinishFeed(feed, error);
+    bool flushed = true;
+    if (streamStarted) {
+        step([&] { flushed = coder.Flush(); });
+    }
+    if (started) {
+        step([&] { coder.Close(); });
+    }
     bool written = false;
     if (file) {
         if (removeFile) {
             file->Discard();
         } else {
-            step([&] { written = file->Finish(complete && !error && flushed && !stopped); });
+            const bool whole = complete && !error && flushed && !stopped;
+            if (BeforeFinish && (whole || !file->PreviousExisted())) {
+                step([&] {
+                    std::string why;
+                    if (!BeforeFinish(slot.Track, file->TempName(), &why)) {
+                        throw ECDRIPError(why);
+                    }
+                });
+            }
+            step([&] { written = file->Finish(whole && !error); });
         }
     }
     std::string text = error      ? TextOf(error)

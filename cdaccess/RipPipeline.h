@@ -1,6 +1,8 @@
 #pragma once
 
 #include "cdaccess/CDRIP.h"
+#include "ripjob/Damage.h"
+#include "ripjob/TrackEncoder.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -15,7 +17,7 @@
 
 class TLameCoder;
 
-// One track for the pipeline: its number and the MP3 file it becomes.
+// One track for the pipeline: its number and the file it becomes.
 struct TPipelineTrack {
     int32_t TrackNum = 0;
     std::string FileName;
@@ -29,6 +31,7 @@ struct TPipelineOutcome {
     bool FileWritten = false; // as TCDRIP::FileWritten after RipTrack
     std::string Error;        // what ended the track (as RipTrack would throw); empty: none
     std::vector<std::string> JitterErrors; // the ripper's entries added while reading it
+    std::vector<SectorRange> Damage;       // the same as ranges, as the ripper recorded them
     int32_t JitterErrorCount = 0;          // the ripper's count after reading it
 };
 
@@ -38,11 +41,12 @@ struct TEncodingTrack {
     int Percent = 0; // of the track's PCM encoded
 };
 
-// The parallel MP3 rip. The calling thread reads the tracks in order through the ripper
-// (the CD library has one state for the process, and ProcessMessages must run on the
-// caller's thread); each track's PCM goes, as it is read, to one encoder worker that
-// writes the MP3 through an OutputFiles::TPartialFile and a TEncodeFeed, so a track's
-// file is the same as TCDRIP::RipTrack writes from the same PCM. The PCM read but not
+// The parallel rip of an encoded format. The calling thread reads the tracks in order
+// through the ripper (the CD library has one state for the process, and ProcessMessages
+// must run on the caller's thread); each track's PCM goes, as it is read, to one encoder
+// worker that writes the file through an OutputFiles::TPartialFile and the format's
+// TrackEncoder (for MP3 a TEncodeFeed, so a track's file is the same as TCDRIP::RipTrack
+// writes from the same PCM). The PCM read but not
 // yet encoded is held up to a cap; the reader waits when it is reached.
 //
 // Stopping: the ripper's Abort (from ProcessMessages, as for RipTrack) ends the reading;
@@ -52,8 +56,10 @@ struct TEncodingTrack {
 // ends that track only.
 class TRipPipeline {
 public:
-    // `settings` is copied (TLameCoder::Assign) into each worker's own encoder.
+    // `settings` is copied (TLameCoder::Assign) into each worker's own MP3 encoder.
     TRipPipeline(TCDRIP& rip, const TLameCoder& settings);
+    // Each worker gets an encoder of `format` (which must outlive the pipeline).
+    TRipPipeline(TCDRIP& rip, const EncoderFormat& format);
     ~TRipPipeline();
     TRipPipeline(const TRipPipeline&) = delete;
     TRipPipeline& operator=(const TRipPipeline&) = delete;
@@ -75,6 +81,13 @@ public:
     std::function<void(int32_t TrackNum)> OnBeginRead;
     // On the calling thread, once per track that was started, as the tracks end.
     std::function<void(const TPipelineOutcome& Outcome)> OnDone;
+    // On the track's worker thread, once its bytes are all in its temporary file and
+    // before that file takes the final name, when it will take it (a finished track, or
+    // one that ended early where nothing was under the name before): the tags go here.
+    // False, with the reason in *Error, ends the track as a failed write does.
+    std::function<bool(const TPipelineTrack& Track, const std::string& TempName,
+                       std::string* Error)>
+        BeforeFinish;
 
     // Reads and encodes the tracks; returns when every started track has ended.
     void Run(const std::vector<TPipelineTrack>& Tracks);
@@ -88,14 +101,17 @@ public:
 
 private:
     struct Slot;
-    void Worker(TLameCoder& coder);
-    void Encode(TLameCoder& coder, Slot& slot);
+    void Worker(TrackEncoder& encoder);
+    void Encode(TrackEncoder& encoder, Slot& slot);
     void Append(Slot& slot, const uint8_t* data, std::size_t count);
     void Deliver();
     void WaitAndDeliver(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
 
     TCDRIP& Rip;
-    const TLameCoder& Settings;
+    std::unique_ptr<EncoderFormat> OwnFormat; // the MP3 format of the first constructor
+    const EncoderFormat& Format;
+    // Guards Slots and what each Slot holds, NextSlot, NoMoreTracks, StopAll, Held, Peak,
+    // Ended and Finished.
     mutable std::mutex Mutex;
     std::condition_variable WorkerWake; // a new track, new PCM, the end or a stop
     std::condition_variable ReaderWake; // PCM released or a track ended

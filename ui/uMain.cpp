@@ -636,6 +636,7 @@ void TfrmMain::ExtractTracks(bool toWave) {
     targets.ShellOpen = [](const QUrl& url) { AppMessages::ShellOpen(url); };
     targets.ShowSummary = [this](const QString& summary) { SetStatus(summary); };
     targets.TagMp3 = [this](const std::string& file, int row) { TagMp3(file, row); };
+    targets.Cover = TitleSearch->Found().Cover;
     Tfrmprg dialog(std::move(targets));
     dialog.ToWave = toWave;
     dialog.exec();

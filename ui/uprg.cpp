@@ -6,6 +6,9 @@
 #include "encoding/MP3Info.h"
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
+#include "ripjob/Mp3Encoder.h"
+#include "ripjob/CoverStep.h"
+#include "ripjob/RipJob.h"
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
 #include "ui/QuestionDlg.h"
@@ -31,13 +34,6 @@ namespace {
 
 std::filesystem::path PathOf(const QString& name) {
     return std::filesystem::path(name.toStdString());
-}
-
-// A file, not a folder, of that name exists.
-bool FileExists(const QString& name) {
-    std::error_code ec;
-    const auto st = std::filesystem::status(PathOf(name), ec);
-    return !ec && std::filesystem::exists(st) && !std::filesystem::is_directory(st);
 }
 
 bool DirectoryExists(const QString& name) {
@@ -115,8 +111,6 @@ Tfrmprg::Tfrmprg(TJobTargets targets, QWidget* parent) : QDialog(parent), T(std:
     connect(Timer1, &QTimer::timeout, this, &Tfrmprg::Timer1Timer);
     Timer1->start(); // runs from creation: the job starts about a second later
 }
-
-Tfrmprg::~Tfrmprg() = default;
 
 void Tfrmprg::CreateControls() {
     setWindowTitle("Extracting...");
@@ -214,14 +208,6 @@ void Tfrmprg::Timer1Timer() {
     RunJob();
 }
 
-int Tfrmprg::CountTicked() const {
-    int n = 0;
-    for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i)
-        if (T.ListView1->topLevelItem(i)->checkState(TrackColumns::Title) == Qt::Checked)
-            ++n;
-    return n;
-}
-
 // An empty output folder means the user's music folder, never the root folder.
 QString Tfrmprg::GetOutputfilename(int Index) const {
     const QTreeWidgetItem* row = T.ListView1->topLevelItem(Index);
@@ -231,25 +217,117 @@ QString Tfrmprg::GetOutputfilename(int Index) const {
     return QString::fromStdString(OutputFiles::OutputName(folder, title, false));
 }
 
+// The window's side of the job: the dialog's lines, the rows' status, the replace
+// question, and Cancel. Everything runs on the GUI thread, inside the job.
+class Tfrmprg::Observer : public JobObserver {
+public:
+    explicit Observer(Tfrmprg& dialog) : D(dialog) {}
+
+    void TrackBegins(const JobTrack& track, int ordinal, int total) override {
+        const QString caption = QString::fromStdString(track.Title);
+        D.SetStatus(QString("Extract %1 (%2 of %3)...").arg(caption).arg(ordinal).arg(total));
+        D.lblPath->setText("To " + QString::fromStdString(track.FileName));
+    }
+    void TrackEnds(const JobTrack& track, const TrackOutcome& o) override {
+        if (o.Result == TrackResult::Failed || o.Result == TrackResult::Refused) {
+            if (D.Failure.empty())
+                D.Failure = o.Reason;
+            if (o.Result == TrackResult::Refused)
+                return;
+        }
+        D.LastName = QString::fromStdString(track.FileName);
+        if (o.Result == TrackResult::Failed)
+            return;
+        QTreeWidgetItem* row = D.T.ListView1->topLevelItem(track.Row);
+        if (row)
+            row->setText(TrackColumns::Status,
+                         o.Result == TrackResult::Stopped ? "Cancelled" : "OK");
+    }
+    ReplaceAnswer AskReplace(const JobTrack& track, std::string*) override {
+        if (!Settings.ConfirmOverwrite)
+            return ReplaceAnswer::Yes;
+        D.LastAnswer = QuestionDlg(QString::fromStdString(track.FileName) +
+                                       " already exists,do you want to replace it?",
+                                   QString::fromUtf8(AppInfo::Title.data()), mtWarning,
+                                   mbYes | mbNo | mbYesToAll, {"&Yes", "&No", "Replace &All"});
+        if (*D.LastAnswer == mrNo)
+            return ReplaceAnswer::StopJob;
+        if (*D.LastAnswer == mrYesToAll) {
+            Settings.ConfirmOverwrite = false;
+            return ReplaceAnswer::YesToAll;
+        }
+        return ReplaceAnswer::Yes;
+    }
+    bool StopRequested() override { return D.Cancelled; }
+
+private:
+    Tfrmprg& D;
+};
+
+namespace {
+
+// The window's MP3 tags: the ID3v1 title through the tag component, then the
+// window's ID3v2 hook.
+class WindowTags : public TagStep {
+public:
+    explicit WindowTags(const TJobTargets& targets) : T(targets) {}
+    bool Write(const std::string& path, const JobTrack& track, std::string* error) const override {
+        T.MP3Info1->SetFilename(path);
+        T.MP3Info1->SetTitle(track.Title);
+        T.MP3Info1->Save();
+        if (!T.TagMp3)
+            return true;
+        try {
+            T.TagMp3(path, track.Row);
+        } catch (const std::exception& e) {
+            *error = e.what();
+            return false;
+        }
+        return true;
+    }
+
+private:
+    const TJobTargets& T;
+};
+
+} // namespace
+
 void Tfrmprg::RunJob() {
     StartPending = false;
     Running = true;
     Cancelled = false;
+    Failure.clear();
     Settings.ConfirmOverwrite = true; // every job asks again
-    T.RIPPER->Encode = !ToWave;
-    Proof = std::make_unique<JobProof>(*T.RIPPER, ProofOptionsOfSettings());
-    Proof->Start(std::string(AppInfo::ProgramName), AlbumTitleOf(*T.RIPPER));
-    Proof->Record.Settings.push_back({"Format", ToWave ? "wav" : "mp3"});
-    Proof->Record.Settings.push_back({"AccurateRip", Settings.AccurateRip ? "on" : "off"});
-    const int total = CountTicked();
-    int ordinal = 0;
+    JobOptions options;
+    options.Program = std::string(AppInfo::ProgramName);
+    options.OutDir =
+        OutputFiles::IsBlankFolder(Settings.OutDir) ? Paths::musicFolder() : Settings.OutDir;
+    options.LogFolder = TrimControls(QString::fromStdString(Settings.OutDir)).toStdString();
+    options.AlbumTitle = AlbumTitleOf(*T.RIPPER);
+    Mp3 = std::make_unique<Mp3Format>(T.RIPPER->Coder(), &Settings);
+    options.Format = ToWave ? nullptr : Mp3.get();
+    options.Jobs = 1;
+    options.StopAtFailure = true;
+    options.Proof = ProofOptionsOfSettings();
+    options.OffsetSource = Settings.ReadOffset ? "ReadOffset in the settings" : "the drive";
+    Watcher = std::make_unique<Observer>(*this);
+    Job = std::make_unique<RipJob>(*T.RIPPER, options, *Watcher);
+    if (!ToWave)
+        Job->SetTagStep(std::make_shared<WindowTags>(T));
+    if (T.Cover)
+        Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false));
+    std::vector<JobTrack> tracks;
+    for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = T.ListView1->topLevelItem(i);
+        if (row->checkState(TrackColumns::Title) != Qt::Checked)
+            continue;
+        tracks.push_back({row->text(TrackColumns::Index).toInt() + 1,
+                          i,
+                          row->text(TrackColumns::Title).toStdString(),
+                          {}});
+    }
     try {
-        for (int i = 0; i < T.ListView1->topLevelItemCount() && !Cancelled; ++i) {
-            if (T.ListView1->topLevelItem(i)->checkState(TrackColumns::Title) != Qt::Checked)
-                continue;
-            if (!ExtractEntry(i, ++ordinal, total))
-                break;
-        }
+        Job->Run(tracks);
     } catch (const std::exception& e) {
         const int result = WrapUp();
         if (T.HandleProc)
@@ -257,63 +335,20 @@ void Tfrmprg::RunJob() {
         done(result);
         return;
     }
-    done(WrapUp());
-}
-
-// One ticked row; false when the user answered No and the job ends.
-bool Tfrmprg::ExtractEntry(int index, int ordinal, int total) {
-    QTreeWidgetItem* row = T.ListView1->topLevelItem(index);
-    const QString caption = row->text(TrackColumns::Title);
-    SetStatus(QString("Extract %1 (%2 of %3)...").arg(caption).arg(ordinal).arg(total));
-    QString name = GetOutputfilename(index);
-    OutputFiles::CheckTitle(caption.toStdString(), name.toStdString());
-    ForceDirectories(FolderOf(name)); // a failure shows when the file is created
-    if (!ToWave)
-        name = name.chopped(4) + ".mp3";
-    LastName = name;
-    lblPath->setText("To " + name);
-    const int trackNum = row->text(TrackColumns::Index).toInt() + 1;
-    if (!MayReplace(name))
-        return false;
-    Proof->RipTrack(trackNum, name.toStdString());
-    if (!ToWave && T.RIPPER->FileWritten) {
-        // Also after Cancel: a partly written file is tagged too. A file that was there
-        // before a cancelled track is kept as it was, untagged by this job.
-        T.MP3Info1->SetFilename(name.toStdString());
-        T.MP3Info1->SetTitle(caption.toStdString());
-        T.MP3Info1->Save();
-        if (T.TagMp3)
-            T.TagMp3(name.toStdString(), index);
-    }
-    row->setText(TrackColumns::Status, Cancelled ? "Cancelled" : "OK");
-    return true;
-}
-
-// Asks before an existing file is replaced; false on No.
-bool Tfrmprg::MayReplace(const QString& name) {
-    if (!FileExists(name) || !Settings.ConfirmOverwrite)
-        return true;
-    LastAnswer = QuestionDlg(name + " already exists,do you want to replace it?",
-                             QString::fromUtf8(AppInfo::Title.data()), mtWarning,
-                             mbYes | mbNo | mbYesToAll, {"&Yes", "&No", "Replace &All"});
-    if (*LastAnswer == mrNo)
-        return false;
-    if (*LastAnswer == mrYesToAll)
-        Settings.ConfirmOverwrite = false;
-    return true;
+    const int result = WrapUp();
+    if (!Failure.empty() && T.HandleProc)
+        T.HandleProc(std::runtime_error(Failure));
+    done(result);
 }
 
 // Looks the job's tracks up, writes the log beside the files, and shows each track's
 // checksums in its row's tooltip and the summary in the status line.
 void Tfrmprg::FinishProof() {
-    if (!Proof || Proof->Record.Tracks.empty())
+    if (!Job || Job->Record().Tracks.empty())
         return;
     SetStatus("Checking the rip...");
-    const int status = Cancelled ? 1 : Proof->AnyDamaged() ? 3 : 0;
-    if (Cancelled)
-        Proof->SkipLookup(); // the user stopped the job: it ends at once
-    Proof->Finish(TrimControls(QString::fromStdString(Settings.OutDir)).toStdString(), status);
-    for (const TrackRecord& t : Proof->Record.Tracks) {
+    Job->Finish(1);
+    for (const TrackRecord& t : Job->Record().Tracks) {
         for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
             QTreeWidgetItem* row = T.ListView1->topLevelItem(i);
             if (row->text(TrackColumns::Index).toInt() + 1 == t.Number)
@@ -321,7 +356,7 @@ void Tfrmprg::FinishProof() {
         }
     }
     if (T.ShowSummary)
-        T.ShowSummary(QString::fromStdString(RipSummary(Proof->Record)));
+        T.ShowSummary(QString::fromStdString(RipSummary(Job->Record())));
 }
 
 // Runs however the job ended; returns the dialog's result.
@@ -344,6 +379,8 @@ int Tfrmprg::WrapUp() {
     }
     return Cancelled ? mrCancel : mrOk;
 }
+
+Tfrmprg::~Tfrmprg() = default;
 
 int RunExtractionJob(const TJobTargets& targets, bool toWave) {
     Tfrmprg dlg(targets);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "metadata/TrackTags.h"
+
 #include <QDialog>
 #include <QString>
 #include <QUrl>
@@ -15,7 +17,8 @@ class QPushButton;
 class QTimer;
 class QTreeWidget;
 class TCDRIP;
-class JobProof;
+class EncoderFormat;
+class RipJob;
 class TGradProgress;
 class TMP3Info;
 
@@ -43,6 +46,9 @@ struct TJobTargets {
     std::function<void(const QString&)> ShowSummary;
     // Writes the ID3v2 tag of an MP3 file made from row `row`; may be empty.
     std::function<void(const std::string& file, int row)> TagMp3;
+    // The release's front cover, written once beside the files as cover.jpg or
+    // cover.png when the job wrote a track (never replacing one); null: none.
+    std::shared_ptr<const Metadata::CoverImage> Cover;
 };
 
 // The progress dialog: it runs one extraction job at the first tick of its timer.
@@ -78,21 +84,22 @@ protected:
     void reject() override;
 
 private:
+    class Observer;
     void CreateControls();
     void SetStatus(const QString& text);
     void RunJob();
-    bool ExtractEntry(int index, int ordinal, int total);
-    bool MayReplace(const QString& name);
     int WrapUp();
     void FinishProof();
-    int CountTicked() const;
 
     TJobTargets T;
     bool Running = false;
     QString LastName;
     std::optional<int> LastAnswer;
-    // The job's CRCs, AccurateRip results and log.
-    std::unique_ptr<JobProof> Proof;
+    std::string Failure; // the first failed or refused track's reason
+    std::unique_ptr<EncoderFormat> Mp3;
+    std::unique_ptr<Observer> Watcher;
+    // The extraction with its CRCs, AccurateRip results and log.
+    std::unique_ptr<RipJob> Job;
 };
 
 // Creates the progress dialog for one job, shows it modally and returns its modal

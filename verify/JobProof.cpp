@@ -10,21 +10,6 @@
 #include <ctime>
 #include <sstream>
 
-namespace {
-
-// "a b" as the ripper records an unreadable run: its first and last sector.
-std::optional<std::pair<int32_t, int32_t>> DamagedRun(const std::string& entry) {
-    std::istringstream in(entry);
-    long long first = 0;
-    long long last = 0;
-    if (!(in >> first >> last)) {
-        return std::nullopt;
-    }
-    return std::make_pair(static_cast<int32_t>(first), static_cast<int32_t>(last));
-}
-
-} // namespace
-
 bool TrackDamaged(const TrackRecord& track) {
     return !track.Damaged.empty() || (track.TestCrc32 && track.TestCrc32 != track.Crc32);
 }
@@ -127,25 +112,25 @@ void JobProof::MarkUnfinished(int32_t TrackNum) {
 
 void JobProof::ReadTrackWith(int32_t TrackNum, const std::string& FileName,
                              const std::function<void()>& read) {
-    const TTrack& track = Rip.Tracks.Objects(TrackNum - 1);
+    Rip.Tracks.Objects(TrackNum - 1); // EListError outside the table
+    const DiscTrack* track = Rip.Disc.Find(TrackNum);
     TrackRecord fresh;
     fresh.Number = TrackNum;
     fresh.File = FileName;
-    fresh.FirstSector = track.StartSector;
-    fresh.Sectors = track.EndSector - track.StartSector + 1;
+    fresh.FirstSector = track != nullptr ? track->FirstAudio : 0;
+    fresh.Sectors = track != nullptr ? track->AudioSectors() : 0;
     fresh.Ripped = false;
     Record.Tracks.push_back(fresh);
-    const std::size_t errorsBefore = Rip.JitterErrors.size();
+    const std::size_t errorsBefore = Rip.DamagedRuns.size();
     {
-        ProofTap tap(Rip, Record.Toc, TrackNum);
+        ProofTap tap(Rip, TrackNum);
         read();
         tap.StoreChecksums(*Find(TrackNum));
     }
     TrackRecord& t = *Find(TrackNum);
-    for (std::size_t i = errorsBefore; i < Rip.JitterErrors.size(); ++i) {
-        if (auto run = DamagedRun(Rip.JitterErrors[i])) {
-            t.Damaged.push_back(*run);
-        }
+    for (std::size_t i = errorsBefore; i < Rip.DamagedRuns.size(); ++i) {
+        const SectorRange& run = Rip.DamagedRuns[i];
+        t.Damaged.emplace_back(static_cast<int32_t>(run.first), static_cast<int32_t>(run.last));
     }
     t.Ripped = !Rip.Aborted();
     if (Options.Test && t.Ripped) {
@@ -154,7 +139,7 @@ void JobProof::ReadTrackWith(int32_t TrackNum, const std::string& FileName,
 }
 
 void JobProof::TestRead(TrackRecord& track) {
-    ProofTap tap(Rip, Record.Toc, track.Number);
+    ProofTap tap(Rip, track.Number);
     if (!tap.Available()) {
         return;
     }
@@ -181,6 +166,11 @@ bool JobProof::AnyDamaged() const {
 }
 
 std::string JobProof::Finish(const std::string& folder, int exitStatus) {
+    Lookup();
+    return WriteLog(folder, exitStatus);
+}
+
+void JobProof::Lookup() {
     bool anyChecksum = false;
     for (const TrackRecord& t : Record.Tracks) {
         anyChecksum = anyChecksum || t.ArV1.has_value();
@@ -192,6 +182,9 @@ std::string JobProof::Finish(const std::string& folder, int exitStatus) {
     } else {
         ApplyAccurateRip(Record, FetchDbar(AccurateRipDiscIds(Record.Toc), Options.TimeoutSeconds));
     }
+}
+
+std::string JobProof::WriteLog(const std::string& folder, int exitStatus) {
     Record.Exit = exitStatus;
     return WriteRipLog(folder, Record);
 }

@@ -50,6 +50,10 @@ public:
     // writes the log into folder. Returns the log's path; empty when it could not be
     // written.
     std::string Finish(const std::string& folder, int exitStatus);
+    // The two halves of Finish. Neither touches the ripper, so that they may run on
+    // another thread than the one that ripped.
+    void Lookup();
+    std::string WriteLog(const std::string& folder, int exitStatus);
     // Leaves the look-up out of Finish (a job the user stopped should end at once).
     void SkipLookup() { Options.AccurateRip = false; }
 

@@ -1,41 +1,32 @@
 #include "verify/RipProof.h"
 
-DiscToc TocOf(const TTrackList& tracks) {
+DiscToc TocOf(const DiscTracks& disc) {
     DiscToc toc;
-    for (int i = 0; i < tracks.Count(); ++i) {
-        const TTrack& t = tracks.Objects(i);
-        toc.Tracks.push_back({t.StartSector, t.TrackType == "Audio"});
-        toc.LeadOut = t.EndSector + 1;
+    for (const DiscTrack& t : disc.Tracks) {
+        toc.Tracks.push_back({t.FirstSector, t.IsAudio()});
     }
+    toc.LeadOut = disc.LeadOut;
     return toc;
 }
 
 void DescribeDisc(const TCDRIP& rip, RipRecord& record) {
     record.Drive = rip.CDRomIDText();
     record.ReadOffset = rip.ReadOffset();
-    record.Toc = TocOf(rip.Tracks);
+    record.Toc = TocOf(rip.Disc);
     record.DiscKey = rip.GetDiscID();
     record.CddbId = Hex8(CddbDiscId(record.Toc));
     record.AccurateRipId = AccurateRipDiscIds(record.Toc).Text();
     record.MusicBrainzId = MusicBrainzDiscId(record.Toc);
 }
 
-ProofTap::ProofTap(TCDRIP& rip, const DiscToc& toc, int trackNum) : Rip(rip) {
-    const auto index = static_cast<std::size_t>(trackNum - 1);
-    if (rip.OutputFormat() != TOutputFormat::STEREO44100 || index >= toc.Tracks.size()) {
+ProofTap::ProofTap(TCDRIP& rip, int trackNum) : Rip(rip) {
+    const DiscTrack* track = rip.Disc.Find(trackNum);
+    if (rip.OutputFormat() != TOutputFormat::STEREO44100 || track == nullptr) {
         return;
     }
-    std::size_t firstAudio = toc.Tracks.size();
-    std::size_t lastAudio = 0;
-    for (std::size_t i = 0; i < toc.Tracks.size(); ++i) {
-        if (toc.Tracks[i].Audio) {
-            firstAudio = std::min(firstAudio, i);
-            lastAudio = i;
-        }
-    }
-    const int32_t end = index + 1 < toc.Tracks.size() ? toc.Tracks[index + 1].Start : toc.LeadOut;
-    Proof = std::make_unique<TrackProof>(end - toc.Tracks[index].Start, index == firstAudio,
-                                         index == lastAudio);
+    Proof =
+        std::make_unique<TrackProof>(track->AudioSectors(), trackNum == rip.Disc.FirstAudioNumber(),
+                                     trackNum == rip.Disc.LastAudioNumber());
     TrackProof* proof = Proof.get();
     Rip.OnPCM = [proof](const uint8_t* data, std::size_t count) { proof->Update(data, count); };
 }

@@ -5,20 +5,22 @@
 
 #include <memory>
 
-// The table of contents of the ripper's disc: start sectors, audio or data, and the
-// lead-out after the last track.
-DiscToc TocOf(const TTrackList& tracks);
+// The table of contents of the disc's track record: start sectors, audio or data, and
+// the lead-out after the last track.
+DiscToc TocOf(const DiscTracks& disc);
 
 // Fills the disc part of a job's record from the ripper: drive, read offset, table of
 // contents, disc key and the three disc identifiers.
 void DescribeDisc(const TCDRIP& rip, RipRecord& record);
 
 // Sees the PCM of one track while the ripper reads it (through TCDRIP::OnPCM, which it
-// takes for as long as it lives) and works out its CRC32 and AccurateRip checksums.
-// Without 44.1 kHz stereo PCM it computes nothing and the checksums stay empty.
+// takes for as long as it lives) and works out its CRC32 and AccurateRip checksums over
+// the track's audio as its file holds it (the ripper's DiscTracks record: the last audio
+// track before a data track ends before the data track's gap). Without 44.1 kHz stereo
+// PCM it computes nothing and the checksums stay empty.
 class ProofTap {
 public:
-    ProofTap(TCDRIP& rip, const DiscToc& toc, int trackNum);
+    ProofTap(TCDRIP& rip, int trackNum);
     ~ProofTap();
     ProofTap(const ProofTap&) = delete;
     ProofTap& operator=(const ProofTap&) = delete;

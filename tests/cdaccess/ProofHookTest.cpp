@@ -73,7 +73,7 @@ TEST_F(ProofHooks, TapWorksOutTheTracksCrcAndLetsGo) {
     DescribeDisc(r, record);
     TrackRecord t;
     {
-        ProofTap tap(r, record.Toc, 2);
+        ProofTap tap(r, 2);
         ASSERT_TRUE(tap.Available());
         r.RipTrack(2, dir / "b.wav");
         tap.StoreChecksums(t);
@@ -110,7 +110,7 @@ TEST_F(ProofHooks, NoChecksumsWithoutStereo44100) {
     r.SetOutputFormat(TOutputFormat::MONO22050);
     RipRecord record;
     DescribeDisc(r, record);
-    ProofTap tap(r, record.Toc, 1);
+    ProofTap tap(r, 1);
     EXPECT_FALSE(tap.Available());
     TrackRecord t;
     tap.StoreChecksums(t);

@@ -213,6 +213,51 @@ TEST_F(VelmoraRipProof, ChecksumsMatchTheImageAndTheTestRead) {
     EXPECT_TRUE(std::filesystem::exists(dir / ("out/" + key + " (2).log")));
 }
 
+// An Enhanced CD (three audio tracks, then a data track with its 150-sector pregap):
+// every audio track's CRC32, v1 and v2 are those an independent reader finds in the
+// samples of its own file, the last audio track's included, whose audio ends before the
+// data track's gap. Summed up to the data track's start, track 3's v1 and v2 would take
+// in 150 sectors that are in no file.
+TEST_F(VelmoraRipProof, EnhancedCdChecksumsAreThoseOfTheFiles) {
+    Plan = discgen::simpleDisc(17, 3, 800, 300);
+    Plan.tracks[0].sectors = 900;
+    Plan.tracks[1].sectors = 700;
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "ecd", Plan, &error)) << error;
+    const Outcome r = Start({"rip", "--format", "wav", "--out", dir / "out", "--no-accuraterip",
+                             "--report", dir / "report.json", dir / "ecd.cue"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const nlohmann::json j = Report();
+    ASSERT_TRUE(j.is_object());
+    ASSERT_EQ(j["tracks"].size(), 3u);
+    const int sectors[] = {900, 700, 800};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("track " + std::to_string(i + 1));
+        const auto wav = ReadBytes(dir / ("out/Track0" + std::to_string(i + 1) + ".wav"));
+        ASSERT_EQ(wav.size(), 44u + std::size_t(sectors[i]) * SectorBytes);
+        const std::string pcm = dir / "track.pcm";
+        std::ofstream(pcm, std::ios::binary)
+            .write(reinterpret_cast<const char*>(wav.data()) + 44,
+                   static_cast<std::streamsize>(wav.size() - 44));
+        const std::string cmd = std::string("python3 ") + VERIFY_TEST_DIR + "/ar_reference.py '" +
+                                pcm + "' " + (i == 0 ? "1 " : "0 ") + (i == 2 ? "1" : "0");
+        FILE* p = ::popen(cmd.c_str(), "r");
+        ASSERT_NE(p, nullptr);
+        Sums want;
+        EXPECT_EQ(std::fscanf(p, "%x %x %x", &want.Crc, &want.V1, &want.V2), 3);
+        ::pclose(p);
+        const auto& t = j["tracks"][static_cast<std::size_t>(i)];
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08x", want.Crc);
+        EXPECT_EQ(t["crc32"], hex);
+        std::snprintf(hex, sizeof hex, "%08x", want.V1);
+        EXPECT_EQ(t["accuraterip"]["v1"], hex);
+        std::snprintf(hex, sizeof hex, "%08x", want.V2);
+        EXPECT_EQ(t["accuraterip"]["v2"], hex);
+        EXPECT_EQ(t["sectors"], sectors[i]);
+    }
+}
+
 // The checksums are taken from the PCM as read, before the encoder sees it.
 TEST_F(VelmoraRipProof, Mp3RipChecksumsThePcm) {
     const Outcome r = Start({"rip", "--format", "mp3", "--tracks", "1", "--out", dir / "out",

@@ -240,22 +240,27 @@ TEST_F(JobTest, Mp3JobTagsTitles) {
     EXPECT_EQ(opened.size(), 1u);
 }
 
-// The window's ID3v2 hook gets each MP3 file with its row, after the ID3v1 tag is on;
-// a failure in it ends the job through the error report.
+// The window's ID3v2 hook gets each MP3 file with its row, after the ID3v1 tag is on,
+// while the file is still the track's temporary file beside its final name (nothing is
+// under the final name yet); a failure in it ends the job through the error report.
 TEST_F(JobTest, Mp3JobCallsTheId3v2HookPerFile) {
     Tick({1, 3});
     std::vector<std::pair<std::string, int>> calls;
     tagMp3 = [&](const std::string& file, int row) {
         EXPECT_EQ(Id3Title(file), "Track0" + std::to_string(row + 1));
-        calls.emplace_back(file, row);
+        EXPECT_FALSE(fs::exists(out / ("Track0" + std::to_string(row + 1) + ".mp3")));
+        calls.emplace_back(fs::path(file).parent_path().string() + "/" +
+                               fs::path(file).filename().string().substr(0, 21),
+                           row);
         if (row == 3)
             throw std::runtime_error("cannot write the ID3v2 tag");
     };
     Run(false);
     tagMp3 = nullptr;
-    EXPECT_EQ(calls,
-              (std::vector<std::pair<std::string, int>>{{(out / "Track02.mp3").string(), 1},
-                                                        {(out / "Track04.mp3").string(), 3}}));
+    EXPECT_EQ(calls, (std::vector<std::pair<std::string, int>>{
+                         {(out / ".Track02.mp3.partial-").string(), 1},
+                         {(out / ".Track04.mp3.partial-").string(), 3}}));
+    EXPECT_EQ(Id3Title(out / "Track02.mp3"), "Track02");
     EXPECT_EQ(errors, std::vector<std::string>{"cannot write the ID3v2 tag"});
     EXPECT_EQ(Run(true), mrOk); // WAV files: no hook
 }

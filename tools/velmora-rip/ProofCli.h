@@ -2,6 +2,7 @@
 
 #include "ProofArgs.h"
 
+#include "ripjob/RipJob.h"
 #include "verify/JobProof.h"
 
 #include <cstdio>
@@ -19,17 +20,16 @@ void PrintDiscIds(const TCDRIP& ripper, std::FILE* out);
 // The command line's choices over the settings file's.
 JobProofOptions ProofOptionsOf(const ProofArguments& args, const TMP3Settings& settings);
 
-// The settings a rip used, for the log.
-void DescribeSettings(JobProof& proof, bool mp3, const TMP3Settings& settings,
-                      const ProofArguments& args);
+// Where the read offset came from, for the log: "--offset", "ReadOffset in the
+// settings" or "the drive".
+std::string OffsetSourceOf(const ProofArguments& args, const TMP3Settings& settings);
 
 // The album title stored in cdplayer.ini for the disc; empty when there is none.
 std::string AlbumTitle(const TCDRIP& ripper);
 
-// Ends the job: exit status 3 when a track is damaged (unless the job already failed
-// with another status), the look-up, the log beside the files, the JSON report when
-// asked for, and one line per track and the summary on `out`. Returns the exit status.
-int FinishJob(JobProof& proof, const std::string& outDir, const ProofArguments& args,
-              int exitStatus, std::FILE* out);
+// After RipJob::Finish: one line per track and the summary on `out`, where the log is,
+// and a report that could not be written (exit status 1 then, unless it was another
+// failure already). Returns the exit status.
+int ReportJobEnd(const RipJob& job, const std::string& outDir, std::FILE* out, int exitStatus);
 
 } // namespace riptool

@@ -9,13 +9,14 @@
 
 #include "cdaccess/CDRIP.h"
 #include "cdaccess/OutputFiles.h"
-#include "cdaccess/RipPipeline.h"
 #include "encoding/LameCoder.h"
-#include "encoding/MP3Info.h"
 #include "metadata/CoverArt.h"
-#include "metadata/Id3v2Tag.h"
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
+#include "ripjob/CoverStep.h"
+#include "ripjob/Mp3Encoder.h"
+#include "ripjob/Mp3Tags.h"
+#include "ripjob/RipJob.h"
 #include "settings/globals.h"
 
 #include <cerrno>
@@ -42,7 +43,6 @@ namespace {
 
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
-constexpr int ExitDamaged = 3;
 constexpr int ExitSignalBase = 128; // 128 + the signal, as shells report it
 
 volatile std::sig_atomic_t StopSignal = 0;
@@ -261,58 +261,6 @@ std::vector<int> ChooseTracks(const TCDRIP& ripper, const Arguments& args) {
     return chosen;
 }
 
-// Writes the title into the MP3 file's tag; returns "" or what went wrong.
-std::string TagFile(const std::string& file, const std::string& title) {
-    TMP3Info info;
-    try {
-        info.SetFilename(file);
-        info.SetTitle(title);
-        info.Save();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    if (info.Saved()) {
-        return {};
-    }
-    // Save reports input/output failures only through Saved; the system says why.
-    return info.SystemError() != 0 ? OutputFiles::ErrorText(info.SystemError()) : info.Error();
-}
-
-// Writes the ID3v2 tag at the start of the MP3 file (after the ID3v1 title tag); the
-// reason when it cannot.
-std::string TagFileFully(const std::string& file, const Metadata::DiscTitles& titles,
-                         const TCDRIP& ripper, int index) {
-    std::string error;
-    if (!Metadata::WriteId3v2Tag(file, Metadata::TrackTags(titles, ripper, index), &error)) {
-        return error.empty() ? std::string("unknown error") : error;
-    }
-    return {};
-}
-
-double TrackSeconds(const TCDRIP& ripper, int index) {
-    const TTrack& t = ripper.Tracks.Objects(index);
-    return (t.EndSector - t.StartSector + 1) / 75.0; // 75 sectors a second
-}
-
-enum class Outcome { Exact, Damaged, Failed, Stopped };
-
-// What one rip job shares between its tracks.
-struct Job {
-    Job(TCDRIP& r, const Arguments& a, std::string folder, Metadata::DiscTitles disc, JobProof& p)
-        : ripper(r), args(a), found(std::move(disc)), titles(TitleList(found)),
-          outDir(std::move(folder)), mp3(a.format == Format::Mp3), proof(p) {}
-    TCDRIP& ripper;
-    const Arguments& args;
-    Metadata::DiscTitles found;
-    std::vector<std::string> titles;
-    std::string outDir;
-    bool mp3 = false;
-    JobProof& proof; // checksums, test read and log of every track
-    ProgressLine progress{stdout, ::isatty(STDOUT_FILENO) != 0};
-    std::string stoppedName; // the file of the track a signal stopped
-    bool stoppedWritten = false;
-};
-
 // The output folder: --out, else OutDir of the settings; never blank, created first.
 std::string OutputFolder(const Arguments& args) {
     if (!args.outDir && OutputFiles::IsBlankFolder(Settings.OutDir)) {
@@ -331,96 +279,6 @@ std::string OutputFolder(const Arguments& args) {
     return folder;
 }
 
-// Something other than a folder is under the name (a folder fails with its reason
-// when the file is created).
-bool NameTaken(const std::string& name) {
-    struct stat st {};
-    return ::lstat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-Outcome TrackFailed(Job& job, const std::string& label, const std::string& name,
-                    const std::string& why) {
-    job.progress.End("failed", EscapeControls(name));
-    Complain(label + ": " + why);
-    return Outcome::Failed;
-}
-
-// The damage of a track read in full: the ripper's entries and count for it. `end` prints
-// the track's line with its result.
-Outcome ReportDamage(Job& job, int index, const std::vector<std::string>& entries,
-                     int32_t errorCount, const std::function<void(const std::string&)>& end) {
-    const bool sectors = errorCount > 0 || !entries.empty();
-    if (!sectors && !job.proof.Damaged(index + 1)) {
-        end("OK");
-        return Outcome::Exact;
-    }
-    end("damaged");
-    if (sectors) {
-        const int32_t start = job.ripper.Tracks.Objects(index).StartSector;
-        std::printf("  %s\n", DamageLine(errorCount, DamagedRanges(entries), start).c_str());
-    } else {
-        std::printf("  the test read's CRC32 differs from the first read's\n");
-    }
-    return Outcome::Damaged;
-}
-
-// Why the track's file must not be written ("" when it may); makes its folder.
-std::string CheckName(const Job& job, const std::string& title, const std::string& name) {
-    if (OutputFiles::IsInvalidTitle(title)) {
-        return OutputFiles::EInvalidFileName(name).what();
-    }
-    if (!job.args.overwrite && NameTaken(name)) {
-        return name + " already exists (--overwrite replaces it); not ripped";
-    }
-    OutputFiles::CreateFolderOf(name); // a failure shows, with its reason, when it is created
-    return {};
-}
-
-// Writes the ID3v1 title tag and the ID3v2 tag of a finished MP3; "" or what failed.
-std::string TagTrack(const Job& job, int index, const std::string& name) {
-    const std::string& title = job.titles[static_cast<std::size_t>(index)];
-    if (const std::string why = TagFile(name, title); !why.empty()) {
-        return name + ": cannot write the title tag: " + why;
-    }
-    if (const std::string why = TagFileFully(name, job.found, job.ripper, index); !why.empty()) {
-        return name + ": cannot write the ID3v2 tag: " + why;
-    }
-    return {};
-}
-
-// Checks the name, rips the track and tags it; every failure is told and returned.
-Outcome RipOne(Job& job, int index) {
-    const std::string& title = job.titles[static_cast<std::size_t>(index)];
-    const std::string label = EscapeControls(TrimControl(title));
-    const std::string name = OutputFiles::OutputName(job.outDir, title, job.mp3);
-    job.progress.Begin(label, TrackSeconds(job.ripper, index));
-    if (const std::string why = CheckName(job, title, name); !why.empty()) {
-        return TrackFailed(job, label, name, why);
-    }
-    const std::size_t before = job.ripper.JitterErrors.size();
-    try {
-        job.proof.RipTrack(index + 1, name);
-    } catch (const std::exception& e) {
-        return TrackFailed(job, label, name, e.what());
-    }
-    if (job.mp3 && job.ripper.FileWritten) {
-        if (const std::string why = TagTrack(job, index, name); !why.empty()) {
-            return TrackFailed(job, label, name, why);
-        }
-    }
-    if (StopSignal != 0) {
-        job.progress.End("Cancelled", EscapeControls(name));
-        job.stoppedName = name;
-        job.stoppedWritten = job.ripper.FileWritten;
-        return Outcome::Stopped;
-    }
-    const std::vector<std::string> entries(
-        job.ripper.JitterErrors.begin() + static_cast<long>(before), job.ripper.JitterErrors.end());
-    return ReportDamage(
-        job, index, entries, job.ripper.JitterErrorCount,
-        [&](const std::string& result) { job.progress.End(result, EscapeControls(name)); });
-}
-
 // Tells the settings values the encoder could not take as they were, once.
 void ApplyCoderSettings(TLameCoder& coder, bool tell) {
     for (const std::string& note : ApplyMP3Settings(Settings, coder)) {
@@ -430,203 +288,174 @@ void ApplyCoderSettings(TLameCoder& coder, bool tell) {
     }
 }
 
-struct Tally {
-    int exact = 0;
-    int damaged = 0;
-    int failed = 0;
-};
+// velmora-rip's presentation of a job: a progress bar per track (one track after the
+// other) or the pipeline's status line, one line per track as it ends, and the damage.
+class CliObserver : public JobObserver {
+public:
+    CliObserver(const Arguments& a, bool pipeline) : args(a), parallel(pipeline) {}
 
-int Summarize(const Job& job, const Tally& t) {
-    std::printf("%d exact, %d damaged, %d failed\n", t.exact, t.damaged, t.failed);
-    std::fflush(stdout);
-    if (StopSignal != 0) {
-        const std::string what = job.stoppedName.empty() ? std::string("stopped")
-                                 : job.stoppedWritten
-                                     ? EscapeControls(job.stoppedName) + " is partial"
-                                     : EscapeControls(job.stoppedName) + " was left as it was";
-        Complain("interrupted; " + what);
-        return ExitSignalBase + StopSignal;
-    }
-    return t.failed > 0 ? ExitFailure : t.damaged > 0 ? ExitDamaged : 0;
-}
-
-void Count(Tally& tally, Outcome outcome) {
-    switch (outcome) {
-    case Outcome::Exact:
-        ++tally.exact;
-        break;
-    case Outcome::Damaged:
-        ++tally.damaged;
-        break;
-    case Outcome::Failed:
-        ++tally.failed;
-        break;
-    case Outcome::Stopped:
-        break;
-    }
-}
-
-// The MP3 rip with reading and encoding at once (see TRipPipeline): the names are checked
-// in track order before anything is read, each track is told, tagged and counted when its
-// encoder has finished. A signal stops the reading and the encoders; every track not
-// finished then ends early as the output files' rules say.
-void RipParallel(Job& job, TLameCoder& coder, const std::vector<int>& chosen, int jobs,
-                 Tally& tally) {
-    using Clock = std::chrono::steady_clock;
-    TCDRIP& ripper = job.ripper;
-    TRipPipeline pipeline(ripper, coder);
-    if (jobs > 0) {
-        pipeline.Workers = static_cast<unsigned>(jobs);
-    }
-    std::vector<TPipelineTrack> tracks;
-    for (int index : chosen) {
-        const std::string& title = job.titles[static_cast<std::size_t>(index)];
-        const std::string name = OutputFiles::OutputName(job.outDir, title, true);
-        if (const std::string why = CheckName(job, title, name); !why.empty()) {
-            job.progress.Finished(EscapeControls(TrimControl(title)), "failed",
-                                  EscapeControls(name), 0, 0);
-            Complain(EscapeControls(TrimControl(title)) + ": " + why);
-            ++tally.failed;
+    void TrackBegins(const JobTrack& track, int, int) override {
+        const std::string label = Label(track);
+        if (parallel) {
+            reading = label;
+            readPercent = 0;
         } else {
-            tracks.push_back({index + 1, name});
+            progress.Begin(label, Seconds(track));
         }
     }
-    // The ripper's hooks below refer to this function's objects: gone when it returns.
-    struct ResetHooks {
-        TCDRIP& Ripper;
-        ~ResetHooks() {
-            Ripper.OnProgress = nullptr;
-            Ripper.ProcessMessages = nullptr;
+    void Progress(const JobProgress& p) override {
+        if (!parallel) {
+            progress.Update(p.ReadPercent);
+            return;
         }
-    } resetHooks{ripper};
-    std::map<int32_t, Clock::time_point> started;
+        readPercent = p.ReadPercent;
+        progress.Status(PipelineStatus(reading, readPercent, p.Encoding, 80), false);
+    }
+    void TrackEnds(const JobTrack& track, const TrackOutcome& o) override {
+        const std::string label = Label(track);
+        const std::string file = EscapeControls(track.FileName);
+        auto end = [&](const std::string& result) {
+            if (parallel) {
+                const bool whole = o.Result != TrackResult::Failed &&
+                                   o.Result != TrackResult::Refused &&
+                                   o.Result != TrackResult::Stopped;
+                progress.Finished(label, result, file, whole ? o.Seconds : 0, o.Elapsed);
+            } else {
+                progress.End(result, file);
+            }
+        };
+        switch (o.Result) {
+        case TrackResult::Failed:
+        case TrackResult::Refused:
+            end("failed");
+            Complain(label + ": " + o.Reason);
+            break;
+        case TrackResult::Stopped:
+            end("Cancelled");
+            if (stoppedName.empty() || o.FileWritten) {
+                stoppedName = track.FileName;
+                stoppedWritten = o.FileWritten;
+            }
+            break;
+        case TrackResult::Exact:
+        case TrackResult::NotAccurate:
+            end("OK");
+            break;
+        case TrackResult::Damaged:
+            end("damaged");
+            if (o.TestDiffers) {
+                std::printf("  the test read's CRC32 differs from the first read's\n");
+            } else {
+                std::printf("  %s\n",
+                            DamageLine(o.DamagedSectors, o.Damage, o.FirstSector).c_str());
+            }
+            break;
+        }
+        if (parallel) {
+            progress.Status(PipelineStatus(reading, readPercent, {}, 80), true);
+        }
+    }
+    ReplaceAnswer AskReplace(const JobTrack& track, std::string* reason) override {
+        if (args.overwrite) {
+            return ReplaceAnswer::Yes;
+        }
+        *reason = track.FileName + " already exists (--overwrite replaces it); not ripped";
+        return ReplaceAnswer::Skip;
+    }
+    bool StopRequested() override { return StopSignal != 0; }
+
+    std::string stoppedName; // the file of the track a signal stopped
+    bool stoppedWritten = false;
+    const TCDRIP* ripper = nullptr;
+
+private:
+    static std::string Label(const JobTrack& track) {
+        return EscapeControls(TrimControl(track.Title));
+    }
+    double Seconds(const JobTrack& track) const {
+        const DiscTrack* t = ripper != nullptr ? ripper->Disc.Find(track.Number) : nullptr;
+        return t != nullptr ? t->AudioSectors() / 75.0 : 0; // 75 sectors a second
+    }
+
+    const Arguments& args;
+    bool parallel;
+    ProgressLine progress{stdout, ::isatty(STDOUT_FILENO) != 0};
     std::string reading;
     int readPercent = 0;
-    auto draw = [&](bool now) {
-        std::vector<std::pair<int, int>> encoding;
-        for (const TEncodingTrack& t : pipeline.Encoding()) {
-            encoding.emplace_back(t.TrackNum, t.Percent);
-        }
-        job.progress.Status(PipelineStatus(reading, readPercent, encoding, 80), now);
-    };
-    ripper.OnProgress = [&](TCDRIP*, uint16_t percent) {
-        readPercent = percent;
-        draw(false);
-    };
-    ripper.ProcessMessages = [&] {
-        if (StopSignal != 0) {
-            ripper.Abort();
-            pipeline.StopEncoding();
-        }
-        draw(false);
-    };
-    pipeline.ReadWith = [&job](int32_t number, const std::string& name,
-                               const std::function<void()>& read) {
-        job.proof.ReadTrackWith(number, name, read);
-    };
-    pipeline.OnBeginRead = [&](int32_t number) {
-        started[number] = Clock::now();
-        reading = EscapeControls(TrimControl(job.titles[static_cast<std::size_t>(number - 1)]));
-        readPercent = 0;
-        draw(true);
-    };
-    pipeline.OnDone = [&](const TPipelineOutcome& done) {
-        const int index = done.TrackNum - 1;
-        const std::string label =
-            EscapeControls(TrimControl(job.titles[static_cast<std::size_t>(index)]));
-        const std::string file = EscapeControls(done.FileName);
-        const double seconds = TrackSeconds(ripper, index);
-        const double elapsed =
-            std::chrono::duration<double>(Clock::now() - started[done.TrackNum]).count();
-        auto end = [&](const std::string& result) {
-            job.progress.Finished(label, result, file, done.Complete ? seconds : 0, elapsed);
-        };
-        std::string why = done.Error;
-        if (why.empty() && done.FileWritten) {
-            why = TagTrack(job, index, done.FileName);
-        }
-        if (!why.empty()) {
-            job.proof.MarkFailed(done.TrackNum);
-            end("failed");
-            Complain(label + ": " + why);
-            ++tally.failed;
-        } else if (!done.Complete) {
-            job.proof.MarkUnfinished(done.TrackNum);
-            end("Cancelled");
-            if (job.stoppedName.empty() || done.FileWritten) {
-                job.stoppedName = done.FileName;
-                job.stoppedWritten = done.FileWritten;
-            }
-        } else {
-            Count(tally, ReportDamage(job, index, done.JitterErrors, done.JitterErrorCount, end));
-        }
-        draw(true);
-    };
-    if (!tracks.empty()) {
-        pipeline.Run(tracks);
+};
+
+// The tally line and, after a signal, what became of the stopped track.
+void Summarize(const RipJob& job, const CliObserver& observer) {
+    const RipJob::Tally t = job.Count();
+    std::printf("%d exact, %d damaged, %d failed\n", t.Exact + t.NotAccurate, t.Damaged, t.Failed);
+    std::fflush(stdout);
+    if (StopSignal != 0) {
+        const std::string what = observer.stoppedName.empty() ? std::string("stopped")
+                                 : observer.stoppedWritten
+                                     ? EscapeControls(observer.stoppedName) + " is partial"
+                                     : EscapeControls(observer.stoppedName) + " was left as it was";
+        Complain("interrupted; " + what);
     }
 }
 
 // The chosen release's front cover, once for the job, unless the settings or the
 // command line say otherwise; why there is none (a missing one included) is said once.
-void FetchCover(Job& job) {
-    const Metadata::CoverChoice choice{Settings.CoverArt && !job.args.noCover,
-                                       Settings.EmbedCover && !job.args.coverFileOnly};
-    const std::string note = Metadata::FetchJobCover(job.found, choice);
+void FetchCover(Metadata::DiscTitles& found, const Arguments& args) {
+    const Metadata::CoverChoice choice{Settings.CoverArt && !args.noCover,
+                                       Settings.EmbedCover && !args.coverFileOnly};
+    const std::string note = Metadata::FetchJobCover(found, choice);
     if (!note.empty()) {
         std::fprintf(stderr, "velmora-rip: %s\n", note.c_str());
     }
 }
 
-// The cover file beside the tracks, once, at the job's end.
-void SaveCover(const Job& job) {
-    const std::string note = Metadata::SaveJobCover(job.found, job.outDir, job.args.overwrite);
-    if (!note.empty()) {
-        std::fprintf(stderr, "velmora-rip: %s\n", EscapeControls(note).c_str());
-    }
-}
-
-int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args, JobProof& proof) {
+// The whole rip: the drive, the tracks, the titles, the job with its log and report.
+int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     ChooseDrive(ripper, args);
     const std::vector<int> chosen = ChooseTracks(ripper, args);
-    Job job(ripper, args, OutputFolder(args), FindTitles(ripper, args), proof);
-    FetchCover(job);
-    ApplyCoderSettings(coder, job.mp3);
-    proof.Start("velmora-rip", job.found.Album.empty() ? AlbumTitle(ripper) : job.found.Album);
-    DescribeSettings(proof, job.mp3, Settings, args.proof);
-    ripper.Encode = job.mp3;
-    ripper.OnProgress = [&job](TCDRIP*, uint16_t percent) { job.progress.Update(percent); };
-    ripper.ProcessMessages = [&ripper] {
-        if (StopSignal != 0) {
-            ripper.Abort();
-        }
-    };
-    Tally tally;
-    if (job.mp3 && args.jobs != 1) {
-        RipParallel(job, coder, chosen, args.jobs, tally);
-    } else {
+    const std::string outDir = OutputFolder(args);
+    Metadata::DiscTitles found = FindTitles(ripper, args);
+    FetchCover(found, args);
+    const bool mp3 = args.format == Format::Mp3;
+    ApplyCoderSettings(coder, mp3);
+    const Mp3Format mp3Format(&coder, &Settings);
+    JobOptions options;
+    options.Program = "velmora-rip";
+    options.OutDir = outDir;
+    options.LogFolder = TrimControl(args.outDir ? *args.outDir : Settings.OutDir);
+    options.AlbumTitle = found.Album.empty() ? AlbumTitle(ripper) : found.Album;
+    options.Format = mp3 ? &mp3Format : nullptr;
+    options.Jobs = args.jobs > 0 ? static_cast<unsigned>(args.jobs) : 0;
+    options.Proof = ProofOptionsOf(args.proof, Settings);
+    options.OffsetSource = OffsetSourceOf(args.proof, Settings);
+    options.ReportPath = args.proof.report ? *args.proof.report : std::string();
+    CliObserver observer(args, mp3 && args.jobs != 1);
+    observer.ripper = &ripper;
+    RipJob job(ripper, options, observer);
+    if (mp3) {
+        auto tags = std::make_shared<Mp3TagStep>();
         for (int index : chosen) {
-            if (StopSignal != 0) {
-                break;
-            }
-            Count(tally, RipOne(job, index));
+            tags->Fields[index + 1] = Metadata::TrackTags(found, ripper, index);
         }
+        job.SetTagStep(tags);
     }
-    if (tally.exact + tally.damaged > 0) {
-        SaveCover(job);
+    auto cover = std::make_shared<CoverFileStep>(found.Cover, args.overwrite);
+    job.AddEndStep(cover);
+    const std::vector<std::string> titles = TitleList(found);
+    std::vector<JobTrack> tracks;
+    for (int index : chosen) {
+        tracks.push_back({index + 1, index, titles[static_cast<std::size_t>(index)], {}});
     }
-    return Summarize(job, tally);
-}
-
-// Rips, then ends the job with its log and report, also when it failed part way.
-int RipWithProof(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
-    JobProof proof(ripper, ProofOptionsOf(args.proof, Settings));
-    const std::string outDir = args.outDir ? *args.outDir : Settings.OutDir;
-    const int status = RipTracks(ripper, coder, args, proof);
+    job.Run(tracks);
     if (StopSignal != 0) {
-        proof.SkipLookup(); // a job the user stopped ends at once
+        job.Stop(); // a signal after the last track still stops the job's end
     }
-    return FinishJob(proof, OutputFiles::TrimControl(outDir), args.proof, status, stdout);
+    Summarize(job, observer);
+    const int status = job.Finish(ExitSignalBase + StopSignal);
+    if (!cover->Note().empty()) {
+        std::fprintf(stderr, "velmora-rip: %s\n", EscapeControls(cover->Note()).c_str());
+    }
+    return ReportJobEnd(job, options.LogFolder, stdout, status);
 }
 
 int Run(const Arguments& args) {
@@ -652,7 +481,7 @@ int Run(const Arguments& args) {
     case Command::Tracks:
         return ListTracks(ripper, args);
     default:
-        return RipWithProof(ripper, coder, args);
+        return RipTracks(ripper, coder, args);
     }
 }
 

@@ -1,9 +1,7 @@
-#include "DamageReport.h"
+#include "ripjob/Damage.h"
 
 #include <algorithm>
 #include <cstdio>
-
-namespace riptool {
 
 namespace {
 
@@ -23,15 +21,7 @@ std::string RangeText(const SectorRange& r, int32_t trackStart) {
 
 } // namespace
 
-std::vector<SectorRange> DamagedRanges(const std::vector<std::string>& entries) {
-    std::vector<SectorRange> ranges;
-    for (const std::string& entry : entries) {
-        unsigned long first = 0;
-        unsigned long last = 0;
-        if (std::sscanf(entry.c_str(), "%lu %lu", &first, &last) == 2 && first <= last) {
-            ranges.push_back({static_cast<uint32_t>(first), static_cast<uint32_t>(last)});
-        }
-    }
+std::vector<SectorRange> JoinRanges(std::vector<SectorRange> ranges) {
     std::sort(ranges.begin(), ranges.end(),
               [](const SectorRange& a, const SectorRange& b) { return a.first < b.first; });
     std::vector<SectorRange> joined;
@@ -43,6 +33,18 @@ std::vector<SectorRange> DamagedRanges(const std::vector<std::string>& entries) 
         }
     }
     return joined;
+}
+
+std::vector<SectorRange> DamagedRanges(const std::vector<std::string>& entries) {
+    std::vector<SectorRange> ranges;
+    for (const std::string& entry : entries) {
+        unsigned long first = 0;
+        unsigned long last = 0;
+        if (std::sscanf(entry.c_str(), "%lu %lu", &first, &last) == 2 && first <= last) {
+            ranges.push_back({static_cast<uint32_t>(first), static_cast<uint32_t>(last)});
+        }
+    }
+    return JoinRanges(std::move(ranges));
 }
 
 std::string TrackTime(uint32_t sector, int32_t trackStart) {
@@ -67,4 +69,10 @@ std::string DamageLine(int32_t count, const std::vector<SectorRange>& ranges, in
     return line;
 }
 
-} // namespace riptool
+int64_t RangeSectors(const std::vector<SectorRange>& ranges) {
+    int64_t n = 0;
+    for (const SectorRange& r : ranges) {
+        n += int64_t{r.last} - r.first + 1;
+    }
+    return n;
+}

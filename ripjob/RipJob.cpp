@@ -1,0 +1,455 @@
+#include "ripjob/RipJob.h"
+
+#include "cdaccess/CDRIP.h"
+#include "cdaccess/OutputFiles.h"
+#include "cdaccess/RipPipeline.h"
+#include "verify/RipLog.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include <sys/stat.h>
+
+namespace {
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double SecondsOf(const TCDRIP& rip, int number) {
+    const DiscTrack* t = rip.Disc.Find(number);
+    return t != nullptr ? t->AudioSectors() / 75.0 : 0; // 75 sectors a second
+}
+
+// The output name of a title: the folder, the title and the format's extension.
+std::string NameFor(const JobOptions& options, const std::string& title) {
+    const std::string wav = OutputFiles::OutputName(options.OutDir, title, false);
+    if (options.Format == nullptr) {
+        return wav;
+    }
+    return wav.substr(0, wav.size() - 4) + options.Format->Extension();
+}
+
+bool WriteReportFile(const std::string& path, const RipRecord& record) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << FormatRipJson(record);
+    out.close();
+    return static_cast<bool>(out);
+}
+
+} // namespace
+
+const char* TrackResultWord(TrackResult result) {
+    switch (result) {
+    case TrackResult::Exact:
+        return "exact";
+    case TrackResult::Damaged:
+        return "damaged";
+    case TrackResult::NotAccurate:
+        return "not accurate";
+    case TrackResult::Stopped:
+        return "stopped";
+    case TrackResult::Failed:
+        return "failed";
+    case TrackResult::Refused:
+        return "refused";
+    }
+    return "failed";
+}
+
+void JobObserver::TrackBegins(const JobTrack&, int, int) {}
+void JobObserver::Progress(const JobProgress&) {}
+void JobObserver::TrackEnds(const JobTrack&, const TrackOutcome&) {}
+bool JobObserver::StopRequested() {
+    return false;
+}
+
+bool NameTaken(const std::string& name) {
+    struct stat st {};
+    return ::lstat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// A track once its name is checked: Refused with the reason, or ready to be read.
+struct RipJob::Checked {
+    JobTrack Track;
+    bool Refused = false;
+    std::string Reason;
+};
+
+RipJob::RipJob(TCDRIP& rip, JobOptions options, JobObserver& observer)
+    : Rip(rip), Opt(std::move(options)), Observer(observer),
+      ProofOf(std::make_unique<JobProof>(rip, Opt.Proof)) {}
+
+RipJob::~RipJob() = default;
+
+void RipJob::Stop() {
+    StopFlag = true;
+    Rip.Abort();
+    if (StopEncoders) {
+        StopEncoders();
+    }
+}
+
+void RipJob::Poll() {
+    if (!StopFlag && Observer.StopRequested()) {
+        Stop();
+    }
+}
+
+void RipJob::DescribeSettings() {
+    auto& list = ProofOf->Record.Settings;
+    list.push_back({"Format", Opt.Format != nullptr ? Opt.Format->Name() : "wav"});
+    if (Opt.Format != nullptr) {
+        for (const auto& setting : Opt.Format->LogSettings()) {
+            list.push_back(setting);
+        }
+    }
+    list.push_back({"AccurateRip", Opt.Proof.AccurateRip ? "on" : "off"});
+    if (!Opt.OffsetSource.empty()) {
+        list.push_back({"Read offset from", Opt.OffsetSource});
+    }
+}
+
+// The names in job order: a title that leaves the output folder is refused; a name
+// already taken (or taken by an earlier track of the job) is asked about. The first
+// StopJob answer, or with StopAtFailure the first refusal, ends the list there.
+std::vector<RipJob::Checked> RipJob::CheckNames() {
+    std::vector<Checked> checked;
+    std::set<std::string> taken;
+    bool replaceAll = false;
+    for (const JobTrack& track : List) {
+        Checked c{track, false, {}};
+        c.Track.FileName = NameFor(Opt, track.Title);
+        const std::string& name = c.Track.FileName;
+        if (OutputFiles::IsInvalidTitle(track.Title)) {
+            c.Refused = true;
+            c.Reason = OutputFiles::EInvalidFileName(name).what();
+        } else if (!replaceAll && (NameTaken(name) || taken.count(name) > 0)) {
+            switch (Observer.AskReplace(c.Track, &c.Reason)) {
+            case ReplaceAnswer::Yes:
+                break;
+            case ReplaceAnswer::YesToAll:
+                replaceAll = true;
+                break;
+            case ReplaceAnswer::Skip:
+                c.Refused = true;
+                break;
+            case ReplaceAnswer::StopJob:
+                return checked;
+            }
+        }
+        if (!c.Refused) {
+            OutputFiles::CreateFolderOf(name); // a failure shows, with its reason, later
+            taken.insert(name);
+        }
+        checked.push_back(std::move(c));
+        if (checked.back().Refused && Opt.StopAtFailure) {
+            break;
+        }
+    }
+    return checked;
+}
+
+void RipJob::Run(std::vector<JobTrack> tracks) {
+    List = std::move(tracks);
+    Ended.clear();
+    StopFlag = false;
+    ProofOf->Start(Opt.Program, Opt.AlbumTitle);
+    DescribeSettings();
+    JobSeconds = DoneSeconds = 0;
+    for (const JobTrack& t : List) {
+        JobSeconds += SecondsOf(Rip, t.Number);
+    }
+    StartTime = Now();
+    const std::vector<Checked> checked = CheckNames();
+    // The ripper's hooks: the front end's own run first, then the job's.
+    struct Hooks {
+        TCDRIP& R;
+        TProgressEvent Progress = R.OnProgress;
+        std::function<void()> Messages = R.ProcessMessages;
+        std::function<bool(const std::string&, std::string*)> Finish = R.BeforeFinish;
+        ~Hooks() {
+            R.OnProgress = Progress;
+            R.ProcessMessages = Messages;
+            R.BeforeFinish = Finish;
+        }
+    } hooks{Rip};
+    Rip.ProcessMessages = [this, &hooks] {
+        if (hooks.Messages) {
+            hooks.Messages();
+        }
+        Poll();
+    };
+    const bool pipeline = Opt.Format != nullptr && !(Opt.Jobs == 1 && Opt.Format->Name() == "mp3");
+    if (pipeline) {
+        RunPipeline(checked);
+    } else {
+        RunOneByOne(checked);
+    }
+}
+
+TrackOutcome RipJob::ReadOutcome(int number, const std::vector<SectorRange>& damage,
+                                 int32_t count) {
+    TrackOutcome o;
+    o.Damage = damage;
+    o.DamagedSectors = count;
+    const bool sectors = count > 0 || !damage.empty();
+    o.TestDiffers = !sectors && ProofOf->Damaged(number);
+    o.Result = sectors || o.TestDiffers ? TrackResult::Damaged : TrackResult::Exact;
+    const DiscTrack* t = Rip.Disc.Find(number);
+    o.FirstSector = t != nullptr ? t->FirstAudio : 0;
+    o.Seconds = SecondsOf(Rip, number);
+    return o;
+}
+
+void RipJob::End(const JobTrack& track, TrackOutcome outcome) {
+    if (outcome.Result != TrackResult::Refused) {
+        DoneSeconds += SecondsOf(Rip, track.Number);
+    }
+    Ended.emplace_back(track, outcome);
+    Observer.TrackEnds(track, outcome);
+}
+
+bool RipJob::TagFile(const JobTrack& track, const std::string& path, std::string* error) const {
+    return !Tags || Tags->Write(path, track, error);
+}
+
+void RipJob::Report(int readingTrack, int percent,
+                    const std::vector<std::pair<int, int>>& encoding) {
+    JobProgress p;
+    p.ReadingTrack = readingTrack;
+    p.ReadPercent = percent;
+    p.Encoding = encoding;
+    double done = DoneSeconds;
+    if (encoding.empty() && readingTrack > 0) {
+        done += SecondsOf(Rip, readingTrack) * percent / 100.0;
+    }
+    for (const auto& [number, part] : encoding) {
+        done += SecondsOf(Rip, number) * part / 100.0;
+    }
+    p.Done = JobSeconds > 0 ? std::clamp(done / JobSeconds, 0.0, 1.0) : 0;
+    const double elapsed = Now() - StartTime;
+    // Once a little of the job is done, what is left takes as long as what is done did.
+    if (p.Done >= 0.02 && elapsed > 0) {
+        p.SecondsLeft = elapsed / p.Done * (1 - p.Done);
+    }
+    Observer.Progress(p);
+}
+
+// Reads one track into its file through TCDRIP::RipTrack, with its proof and its tags.
+void RipJob::ReadOne(const Checked& c, int ordinal) {
+    const JobTrack& track = c.Track;
+    const double began = Now();
+    Observer.TrackBegins(track, ordinal, static_cast<int>(List.size()));
+    if (c.Refused) {
+        TrackOutcome o;
+        o.Result = TrackResult::Refused;
+        o.Reason = c.Reason;
+        End(track, o);
+        return;
+    }
+    Rip.OnProgress = [this, number = track.Number, prev = Rip.OnProgress](TCDRIP* r,
+                                                                          uint16_t percent) {
+        if (prev) {
+            prev(r, percent);
+        }
+        Report(number, percent, {});
+    };
+    if (Opt.Format != nullptr) {
+        Rip.BeforeFinish = [this, &track](const std::string& path, std::string* error) {
+            return TagFile(track, path, error);
+        };
+    }
+    const std::size_t before = Rip.DamagedRuns.size();
+    TrackOutcome o;
+    try {
+        Rip.Encode = Opt.Format != nullptr;
+        ProofOf->RipTrack(track.Number, track.FileName);
+        Poll();
+        o = ReadOutcome(
+            track.Number,
+            JoinRanges(std::vector<SectorRange>(Rip.DamagedRuns.begin() + static_cast<long>(before),
+                                                Rip.DamagedRuns.end())),
+            Rip.JitterErrorCount);
+        if (StopFlag) {
+            o.Result = TrackResult::Stopped;
+        }
+    } catch (const std::exception& e) {
+        o.Result = TrackResult::Failed;
+        o.Reason = e.what();
+    }
+    o.FileWritten = Rip.FileWritten;
+    o.Seconds = SecondsOf(Rip, track.Number);
+    o.Elapsed = Now() - began;
+    End(track, o);
+}
+
+void RipJob::RunOneByOne(const std::vector<Checked>& checked) {
+    struct Restore {
+        TCDRIP& R;
+        TProgressEvent Progress = R.OnProgress;
+        ~Restore() { R.OnProgress = Progress; }
+    } restore{Rip};
+    int ordinal = 0;
+    for (const Checked& c : checked) {
+        Poll();
+        if (StopFlag) {
+            break;
+        }
+        Rip.OnProgress = restore.Progress;
+        ReadOne(c, ++ordinal);
+        const TrackResult r = Ended.back().second.Result;
+        if (Opt.StopAtFailure && (r == TrackResult::Failed || r == TrackResult::Refused)) {
+            break;
+        }
+    }
+}
+
+// Reading and encoding at once (see TRipPipeline): the refused tracks are told first,
+// each other track when its encoder has finished.
+void RipJob::RunPipeline(const std::vector<Checked>& checked) {
+    TRipPipeline pipeline(Rip, *Opt.Format);
+    if (Opt.Jobs > 0) {
+        pipeline.Workers = Opt.Jobs;
+    }
+    std::vector<TPipelineTrack> tracks;
+    std::map<int, JobTrack> byNumber;
+    std::map<int, double> began;
+    for (const Checked& c : checked) {
+        if (c.Refused) {
+            TrackOutcome o;
+            o.Result = TrackResult::Refused;
+            o.Reason = c.Reason;
+            End(c.Track, o);
+            if (Opt.StopAtFailure) {
+                break;
+            }
+        } else {
+            tracks.push_back({c.Track.Number, c.Track.FileName});
+            byNumber[c.Track.Number] = c.Track;
+        }
+    }
+    StopEncoders = [&pipeline] { pipeline.StopEncoding(); };
+    struct Forget {
+        std::function<void()>& F;
+        TCDRIP& R;
+        TProgressEvent Progress = R.OnProgress;
+        ~Forget() {
+            F = nullptr;
+            R.OnProgress = Progress;
+        }
+    } forget{StopEncoders, Rip};
+    int reading = 0;
+    int readPercent = 0;
+    auto report = [&] {
+        std::vector<std::pair<int, int>> encoding;
+        for (const TEncodingTrack& t : pipeline.Encoding()) {
+            encoding.emplace_back(t.TrackNum, t.Percent);
+        }
+        Report(reading, readPercent, encoding);
+    };
+    Rip.OnProgress = [&, prev = forget.Progress](TCDRIP* r, uint16_t percent) {
+        if (prev) {
+            prev(r, percent);
+        }
+        readPercent = percent;
+        report();
+    };
+    pipeline.ReadWith = [this](int32_t number, const std::string& name,
+                               const std::function<void()>& read) {
+        ProofOf->ReadTrackWith(number, name, read);
+    };
+    pipeline.BeforeFinish = [this, &byNumber](const TPipelineTrack& t, const std::string& path,
+                                              std::string* error) {
+        return TagFile(byNumber.at(t.TrackNum), path, error);
+    };
+    int ordinal = 0;
+    pipeline.OnBeginRead = [&](int32_t number) {
+        began[number] = Now();
+        reading = number;
+        readPercent = 0;
+        Observer.TrackBegins(byNumber.at(number), ++ordinal, static_cast<int>(List.size()));
+        report();
+    };
+    pipeline.OnDone = [&](const TPipelineOutcome& done) {
+        TrackOutcome o;
+        if (!done.Error.empty()) {
+            ProofOf->MarkFailed(done.TrackNum);
+            o.Result = TrackResult::Failed;
+            o.Reason = done.Error;
+        } else if (!done.Complete) {
+            ProofOf->MarkUnfinished(done.TrackNum);
+            o.Result = TrackResult::Stopped;
+        } else {
+            o = ReadOutcome(done.TrackNum, done.Damage, done.JitterErrorCount);
+        }
+        o.FileWritten = done.FileWritten;
+        o.Seconds = SecondsOf(Rip, done.TrackNum);
+        o.Elapsed = Now() - began[done.TrackNum];
+        End(byNumber.at(done.TrackNum), o);
+        report();
+    };
+    // The byNumber map is not changed while the workers run, so BeforeFinish may read it.
+    if (!tracks.empty() && !StopFlag) {
+        pipeline.Run(tracks);
+    }
+}
+
+RipJob::Tally RipJob::Count() const {
+    Tally t;
+    for (const auto& [track, o] : Ended) {
+        switch (o.Result) {
+        case TrackResult::Exact:
+            ++t.Exact;
+            break;
+        case TrackResult::Damaged:
+            ++t.Damaged;
+            break;
+        case TrackResult::NotAccurate:
+            ++t.NotAccurate;
+            break;
+        case TrackResult::Failed:
+        case TrackResult::Refused:
+            ++t.Failed;
+            break;
+        case TrackResult::Stopped:
+            ++t.Stopped;
+            break;
+        }
+    }
+    return t;
+}
+
+int RipJob::ExitStatus(int stoppedStatus) const {
+    if (StopFlag) {
+        return stoppedStatus;
+    }
+    const Tally t = Count();
+    return t.Failed > 0 ? 1 : t.Damaged > 0 || t.NotAccurate > 0 ? 3 : 0;
+}
+
+int RipJob::Finish(int stoppedStatus) {
+    for (const auto& step : EndSteps) {
+        try {
+            step->Run(*this);
+        } catch (const std::exception&) {
+            // An end step only adds to a job; its failure never fails the tracks.
+        }
+    }
+    if (StopFlag) {
+        ProofOf->SkipLookup(); // a job the user stopped ends at once
+    }
+    try {
+        ProofOf->Lookup();
+    } catch (const std::exception&) {
+        // The look-up only adds to a job; its failure leaves the tracks as they are.
+    }
+    int status = ExitStatus(stoppedStatus);
+    Log = ProofOf->WriteLog(Opt.LogFolder, status);
+    ReportOk = Opt.ReportPath.empty() || WriteReportFile(Opt.ReportPath, ProofOf->Record);
+    return status;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace OutputFiles {
+class TPartialFile;
+}
+
+// The seam of an encoded output format. The job's pipeline makes one TrackEncoder per
+// worker (on the job's thread) and hands it one track after the other; a track's bytes
+// go into its temporary file, which the job names when the track has ended.
+
+// The PCM an encoder is given: 16-bit little-endian, interleaved.
+struct PcmShape {
+    uint32_t SampleRate = 44100;
+    uint16_t Channels = 2;
+};
+
+class TrackEncoder {
+public:
+    virtual ~TrackEncoder() = default;
+    // Opens the stream of one track into `file`: `trackBytes` of PCM will come, in pieces
+    // of at most `passBytes`. Throws (ECDRIPError with the reason) when it cannot start.
+    virtual void Start(OutputFiles::TPartialFile& file, const PcmShape& pcm, uint64_t trackBytes,
+                       std::size_t passBytes) = 0;
+    // Encodes `count` bytes and writes what comes out; throws (ECDRIPError "Write error:
+    // ...") when the bytes cannot all be written.
+    virtual void Feed(const uint8_t* data, std::size_t count) = 0;
+    // The end of the stream: the encoder's last bytes and any header rewritten at the
+    // start. False when bytes could not all be written. Runs only after Start succeeded.
+    virtual bool Flush() = 0;
+    // Releases the stream; runs on every way out, also after a failed Start.
+    virtual void Close() = 0;
+};
+
+// An encoded output format with its settings.
+class EncoderFormat {
+public:
+    virtual ~EncoderFormat() = default;
+    // "mp3": the log's Format line and the report's.
+    virtual std::string Name() const = 0;
+    // ".mp3": the output file's extension.
+    virtual std::string Extension() const = 0;
+    // A new encoder with this format's settings, for one worker.
+    virtual std::unique_ptr<TrackEncoder> NewEncoder() const = 0;
+    // The format's settings as the log lists them (name, value), after "Format".
+    virtual std::vector<std::pair<std::string, std::string>> LogSettings() const { return {}; }
+};
