@@ -275,6 +275,7 @@ void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
             file.emplace(slot.Track.FileName);
             try {
                 const TPCMFormat fmt = PCMFormatOf(Rip.OutputFormat());
+                coder.ForTrack(slot.Track.TrackNum);
                 coder.Start(*file, PcmShape{fmt.SampleRate, fmt.Channels}, slot.Expected,
                             PassBytes);
                 streamStarted = true;

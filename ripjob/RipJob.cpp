@@ -1,5 +1,7 @@
 #include "ripjob/RipJob.h"
 
+#include "ripjob/Mp3Encoder.h"
+
 #include "cdaccess/CDRIP.h"
 #include "cdaccess/OutputFiles.h"
 #include "cdaccess/RipPipeline.h"
@@ -184,7 +186,10 @@ void RipJob::Run(std::vector<JobTrack> tracks) {
         }
         Poll();
     };
-    const bool pipeline = Opt.Format != nullptr && !(Opt.Jobs == 1 && Opt.Format->Name() == "mp3");
+    // MP3 with --jobs 1 is read and encoded by the ripper, one track after the other;
+    // a format that measures or encodes on its own goes through the pipeline.
+    const bool pipeline = Opt.Format != nullptr &&
+                          !(Opt.Jobs == 1 && dynamic_cast<const Mp3Format*>(Opt.Format) != nullptr);
     if (pipeline) {
         RunPipeline(checked);
     } else {

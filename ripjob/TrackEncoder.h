@@ -24,6 +24,9 @@ struct PcmShape {
 class TrackEncoder {
 public:
     virtual ~TrackEncoder() = default;
+    // Which track of the job the next Start is for (its number in the table of
+    // contents), so that a format that writes its tags with its first bytes finds them.
+    virtual void ForTrack(int /*number*/) {}
     // Opens the stream of one track into `file`: `trackBytes` of PCM will come, in pieces
     // of at most `passBytes`. Throws (ECDRIPError with the reason) when it cannot start.
     virtual void Start(OutputFiles::TPartialFile& file, const PcmShape& pcm, uint64_t trackBytes,

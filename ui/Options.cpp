@@ -256,6 +256,20 @@ void TfrmOptions::buildButtons() {
             [this] { Guarded([this] { btnDefaultClick(); }); });
     connect(OK, &QPushButton::clicked, this, [this] { Guarded([this] { OKClick(); }); });
     connect(BitBtn1, &QPushButton::clicked, this, &TfrmOptions::reject);
+    // In the free room between Default and OK, so that the other controls keep their places.
+    btnFormats = new QPushButton(tr("&Formats..."), this);
+    btnFormats->setGeometry(90, 298, 80, 23);
+    btnFormats->setAutoDefault(false);
+    btnFormats->setStatusTip(tr("FLAC, Opus and ReplayGain settings"));
+    connect(btnFormats, &QPushButton::clicked, this,
+            [this] { Guarded([this] { btnFormatsClick(); }); });
+}
+
+void TfrmOptions::btnFormatsClick() {
+    TfrmFormatOptions dialog(Formats, this);
+    const int answer = ExecFormats ? ExecFormats(dialog) : dialog.exec();
+    if (answer == QDialog::Accepted)
+        Formats = dialog.Values();
 }
 
 void TfrmOptions::buildBrowser() {
@@ -282,6 +296,7 @@ void TfrmOptions::FormCreate() {
     CheckBox4->setChecked(ToBool(Settings.Original));
     CheckBox5->setChecked(ToBool(Settings.CRC));
     CheckBox8->setChecked(ToBool(Settings.bPrivate));
+    Formats = {Settings.FlacCompression, Settings.OpusBitrate, Settings.ReplayGain};
     CheckBox6Click();
 }
 
@@ -323,6 +338,9 @@ void TfrmOptions::OKClick() {
     Settings.Original = ToLongBool(CheckBox4->isChecked());
     Settings.CRC = ToLongBool(CheckBox5->isChecked());
     Settings.bPrivate = ToLongBool(CheckBox8->isChecked());
+    Settings.FlacCompression = Formats.FlacCompression;
+    Settings.OpusBitrate = Formats.OpusBitrate;
+    Settings.ReplayGain = Formats.ReplayGain;
     done(mrOk);
 }
 

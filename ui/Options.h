@@ -1,9 +1,12 @@
 #pragma once
 
+#include "ui/FormatOptions.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <QString>
 #include <exception>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -67,6 +70,13 @@ public:
     QPushButton* btnDefault = nullptr;
     QPushButton* OK = nullptr;
     QPushButton* BitBtn1 = nullptr;
+    // Opens the FLAC, Opus and ReplayGain settings; what they say is taken with OK.
+    QPushButton* btnFormats = nullptr;
+    void btnFormatsClick();
+    // Runs the formats dialog (exec by default; a test answers it instead).
+    std::function<int(TfrmFormatOptions&)> ExecFormats;
+    // The values OK takes into Settings: Settings' own until the formats dialog's OK.
+    FormatValues Formats;
     TdfsBrowseDirectoryDlg* dfsBrowseDirectoryDlgOutputDir = nullptr;
 
 protected:

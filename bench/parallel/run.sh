@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Times a whole disc to MP3: velmora-rip with its default number of encoders and with
-# --jobs 1 against the sequential chain "cd-paranoia -r N - | lame" for each track in
-# turn, on one generated disc of 6 tracks of 5 minutes, in the same run. Also prints the
-# speed as a multiple of real time and the peak memory of the parallel rip.
-# usage: bench/parallel/run.sh BUILD_DIR
+# Times a whole disc to MP3, FLAC and Opus: velmora-rip with its default number of
+# encoders and with --jobs 1 against the sequential chain "cd-paranoia -r N - | ENCODER"
+# for each track in turn (lame; flac -8; opusenc at 160 kbit/s VBR), on one generated
+# disc of 6 tracks of 5 minutes, in the same run. Also prints the speed as a multiple of
+# real time and the peak memory of the parallel rip.
+# usage: bench/parallel/run.sh BUILD_DIR   (BENCH_FORMATS="mp3 flac opus" picks formats)
 # Targets: wall time at most 0.60 of the chain's with the default jobs (2 cores: the
-# ideal is 0.5) and at most 1.05 with --jobs 1; the parallel rip's peak memory above the
-# sequential one's under the memory cap (256 MB: 248 MB of PCM, the rest for the encoders).
+# ideal is 0.5) and at most 1.05 with --jobs 1 (MP3; FLAC and Opus are listed without a
+# target: their --jobs 1 still reads and encodes at once); the parallel rip's peak memory
+# above the sequential one's under the memory cap (256 MB: 248 MB of PCM, the rest for
+# the encoders).
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
 bin=$build/bin
-for tool in "$bin/mkdisc" "$bin/velmora-rip" cd-paranoia lame /usr/bin/time; do
+for tool in "$bin/mkdisc" "$bin/velmora-rip" cd-paranoia lame flac opusenc /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 work=$(mktemp -d /tmp/parallel-bench-XXXXXX)
@@ -26,8 +29,9 @@ cap_kb=$((256 * 1024))
 export CDRIP_AUDIO=none
 export VELMORA_SETTINGS=$work/velmora-ripper.ini
 export XDG_CONFIG_HOME=$work/config
-# The same settings for the lame command line; its ReplayGain analysis, which the
-# program does not do, is switched off.
+# The same settings for the lame command line; its ReplayGain analysis is switched off.
+# (velmora-rip measures ReplayGain on every encoded format; it is left on, so the peers
+# are timed with less work to do.)
 lame_args=(--quiet -r -s 44.1 --bitwidth 16 --signed --little-endian
     -m s -V 5 -b 128 -B 320 -q 3 -p --noreplaygain)
 
@@ -35,13 +39,22 @@ lame_args=(--quiet -r -s 44.1 --bitwidth 16 --signed --little-endian
 
 rip() { # JOBS
     "$bin/velmora-rip" rip --no-lookup --no-accuraterip --overwrite --jobs "$1" \
-        --tracks all --out "$work/out$1" "$work/disc.cue"
+        --format "$format" --tracks all --out "$work/out$1" "$work/disc.cue"
+}
+# Raw PCM from cd-paranoia: 16-bit little-endian stereo at 44100 Hz.
+encode() { # TRACK
+    case $format in
+    mp3) lame "${lame_args[@]}" - "$work/chain$1.mp3" ;;
+    flac) flac -8 --silent --force --force-raw-format --endian=little --sign=signed \
+        --channels=2 --bps=16 --sample-rate=44100 -o "$work/chain$1.flac" - ;;
+    opus) opusenc --quiet --raw --raw-rate 44100 --raw-chan 2 --raw-bits 16 \
+        --bitrate 160 --vbr - "$work/chain$1.opus" ;;
+    esac
 }
 chain() {
     local n
     for ((n = 1; n <= tracks; n++)); do
-        cd-paranoia -q -d "$work/disc.cue" -r "$n" - 2>/dev/null |
-            lame "${lame_args[@]}" - "$work/chain$n.mp3"
+        cd-paranoia -q -d "$work/disc.cue" -r "$n" - 2>/dev/null | encode "$n"
     done
 }
 
@@ -57,56 +70,65 @@ least() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 verdict() { awk -v r="$1" -v t="$2" 'BEGIN { exit !(r <= t) }' && echo ok || echo "OVER TARGET"; }
 
+bench_format() {
+    # Best of $runs runs each, taken in turns so that all three meet the same machine load.
+    par_wall="" par_cpu="" par_peak=0 one_wall="" one_cpu="" one_peak=0 chain_wall="" chain_cpu=""
+    for _ in $(seq "$runs"); do
+        read -r w c m < <(one_run bash -c "rip $cores")
+        par_wall=$(least "$par_wall" "$w") par_cpu=$(least "$par_cpu" "$c")
+        ((m > par_peak)) && par_peak=$m
+        read -r w c m < <(one_run bash -c "rip 1")
+        one_wall=$(least "$one_wall" "$w") one_cpu=$(least "$one_cpu" "$c")
+        ((m > one_peak)) && one_peak=$m
+        read -r w c m < <(one_run bash -c "lame_args=(\$lame_args_text); chain")
+        chain_wall=$(least "$chain_wall" "$w") chain_cpu=$(least "$chain_cpu" "$c")
+    done
+
+    # The files: every track written, the two velmora-rip runs alike byte for byte.
+    for ((n = 1; n <= tracks; n++)); do
+        f=$(printf 'Track%02d.%s' "$n" "$format")
+        if ! cmp -s "$work/out$cores/$f" "$work/out1/$f"; then
+            echo "$f: --jobs $cores and --jobs 1 DIFFER"
+            status=1
+        fi
+    done
+
+    echo
+    echo "disc: $tracks tracks of $((sectors / 75)) s ($audio_seconds s of audio) to $format, $cores cores, best of $runs"
+    printf '%-26s %8s %8s %9s %7s %7s  %s\n' run wall cpu "x real" ratio target ""
+    row() { # NAME WALL CPU TARGET
+        local r v x
+        r=$(ratio "$2" "$chain_wall")
+        x=$(awk -v a="$audio_seconds" -v w="$2" 'BEGIN { printf "%.1f", (w > 0 ? a / w : 0) }')
+        if [[ -n $4 ]]; then
+            v=$(verdict "$r" "$4")
+            [[ $v == ok ]] || status=1
+        else
+            v=""
+        fi
+        printf '%-26s %8s %8s %9s %7s %7s  %s\n' "$1" "$2" "$3" "$x" "$r" "$4" "$v"
+    }
+    row "velmora-rip --jobs $cores" "$par_wall" "$par_cpu" 0.60
+    row "velmora-rip --jobs 1" "$one_wall" "$one_cpu" "$([[ $format == mp3 ]] && echo 1.05)"
+    row "cd-paranoia | $peer" "$chain_wall" "$chain_cpu" ""
+    # The cap bounds the PCM held, so the parallel rip's peak above the sequential one's
+    # (same program, same encoder state per track) is what must stay under it.
+    extra=$((par_peak - one_peak))
+    v=$( ((extra < cap_kb)) && echo ok || echo "OVER TARGET")
+    [[ $v == ok ]] || status=1
+    echo "peak memory: --jobs $cores ${par_peak} kB, --jobs 1 ${one_peak} kB;" \
+        "${extra} kB more, cap $cap_kb kB $v"
+    echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+}
+
 cores=$(nproc)
-export -f rip chain
+export -f rip chain encode
 export bin work tracks
 export lame_args_text="${lame_args[*]}"
-# Best of $runs runs each, taken in turns so that all three meet the same machine load.
-par_wall="" par_cpu="" par_peak=0 one_wall="" one_cpu="" one_peak=0 chain_wall="" chain_cpu=""
-for _ in $(seq "$runs"); do
-    read -r w c m < <(one_run bash -c "rip $cores")
-    par_wall=$(least "$par_wall" "$w") par_cpu=$(least "$par_cpu" "$c")
-    ((m > par_peak)) && par_peak=$m
-    read -r w c m < <(one_run bash -c "rip 1")
-    one_wall=$(least "$one_wall" "$w") one_cpu=$(least "$one_cpu" "$c")
-    ((m > one_peak)) && one_peak=$m
-    read -r w c m < <(one_run bash -c "lame_args=(\$lame_args_text); chain")
-    chain_wall=$(least "$chain_wall" "$w") chain_cpu=$(least "$chain_cpu" "$c")
-done
-
-# The files: every track written, the two velmora-rip runs alike byte for byte.
 status=0
-for ((n = 1; n <= tracks; n++)); do
-    f=$(printf 'Track%02d.mp3' "$n")
-    if ! cmp -s "$work/out$cores/$f" "$work/out1/$f"; then
-        echo "$f: --jobs $cores and --jobs 1 DIFFER"
-        status=1
-    fi
+for format in ${BENCH_FORMATS:-mp3 flac opus}; do
+    case $format in mp3) peer=lame ;; flac) peer="flac -8" ;; opus) peer=opusenc ;; esac
+    export format
+    bench_format
 done
-
-echo "disc: $tracks tracks of $((sectors / 75)) s ($audio_seconds s of audio) to MP3, $cores cores, best of $runs"
-printf '%-26s %8s %8s %9s %7s %7s  %s\n' run wall cpu "x real" ratio target ""
-row() { # NAME WALL CPU TARGET
-    local r v x
-    r=$(ratio "$2" "$chain_wall")
-    x=$(awk -v a="$audio_seconds" -v w="$2" 'BEGIN { printf "%.1f", (w > 0 ? a / w : 0) }')
-    if [[ -n $4 ]]; then
-        v=$(verdict "$r" "$4")
-        [[ $v == ok ]] || status=1
-    else
-        v=""
-    fi
-    printf '%-26s %8s %8s %9s %7s %7s  %s\n' "$1" "$2" "$3" "$x" "$r" "$4" "$v"
-}
-row "velmora-rip --jobs $cores" "$par_wall" "$par_cpu" 0.60
-row "velmora-rip --jobs 1" "$one_wall" "$one_cpu" 1.05
-row "cd-paranoia | lame" "$chain_wall" "$chain_cpu" ""
-# The cap bounds the PCM held, so the parallel rip's peak above the sequential one's
-# (same program, same encoder state per track) is what must stay under it.
-extra=$((par_peak - one_peak))
-v=$( ((extra < cap_kb)) && echo ok || echo "OVER TARGET")
-[[ $v == ok ]] || status=1
-echo "peak memory: --jobs $cores ${par_peak} kB, --jobs 1 ${one_peak} kB;" \
-    "${extra} kB more, cap $cap_kb kB $v"
-echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $status

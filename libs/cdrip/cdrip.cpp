@@ -371,6 +371,8 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
         s.retries = d->params.paranoiaRetries;
         s.discLast = lib->toc.back().startSector - 1;
         s.offsetSamples = d->params.readOffset;
+        if (const char* log = std::getenv("CDRIP_READ_LOG"))
+            s.readLog = log;
         // The disc's audio: from the first audio track's start to the last one's end.
         s.audioFirst = startSector;
         s.audioLast = endSector;

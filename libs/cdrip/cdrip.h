@@ -77,6 +77,11 @@
  *                                               opens fail (1..1000)
  *                       Sectors are LSNs and apply to every virtual drive. Items that
  *                       cannot be parsed are ignored.
+ *   CDRIP_READ_LOG      a file that gets, for tests, one line per read the ripper makes:
+ *                       what it is for (plain, check, vote, ahead: a first copy,
+ *                       flush: reading elsewhere to empty the drive's cache), its first
+ *                       sector, the sectors asked for, those delivered, and the first
+ *                       sector whose copy may prove it (-1: none).
  *   CDRIP_TRAY_SECONDS  seconds after which an ejected virtual tray closes itself
  *                       (default 5; 0 closes it at the next call).
  *   CDRIP_AUDIO         "none" plays into the silent clock instead of a sound

@@ -1,6 +1,7 @@
 #include "ripper.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -58,6 +59,8 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     source_ = std::move(source);
     if (!source_)
         return false;
+    if (!settings_.readLog.empty())
+        readLog_.reset(std::fopen(settings_.readLog.c_str(), "a"));
     if (outRate(settings_.format) != 44100 && !startResampler())
         return false;
     const int32_t bps = bytesPerSector(settings_.format);
@@ -65,17 +68,15 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     // Two sectors' room beyond a full chunk takes the resampler's delay at the end.
     bufferSize_ = (settings_.sectorsPerChunk + 2) * bps;
     raw_.resize(size_t(settings_.sectorsPerChunk) * kRaw);
-    hist_.assign(size_t(kHist) * kRaw, 0);
+    hist_.assign(size_t(kHist + 64) * kRaw, 0);
+    histEnd_ = kHist;
     // Proof never takes a copy the drive may have kept in its cache; a cache larger
-    // than a third of the disc could not be defeated by reading elsewhere.
-    cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.discLast + 1) / 3});
+    // than half the disc could not be defeated by reading elsewhere.
+    cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.discLast + 1) / 2});
     cache_ = std::max(cache_, 0);
     maxCandidates_ = cache_ + 4 * kStep;
-    if (settings_.paranoia) {
-        readBase_ = std::max(0, readFirst_ - kHist - 8 * kVotes);
-        lastRead_.assign(size_t(std::max(0, readLast_ + 2 - readBase_)),
-                         std::numeric_limits<int32_t>::min());
-    }
+    if (settings_.paranoia && cache_ > 0)
+        lastRead_.assign(size_t(settings_.discLast + 1), std::numeric_limits<int32_t>::min());
     return true;
 }
 
@@ -88,18 +89,19 @@ bool Ripper::startResampler() {
     return soxr_ && !err;
 }
 
-// One read. Before it, the buffer is filled with a pattern of this read alone, so
-// that what the read did not deliver (a short transfer that reported success leaves
-// it in place) never equals another read's bytes, and a sector that still ends with
-// the pattern counts as not delivered. A sector the drive flagged with C2 errors ends
-// the read there too. Every sector asked for counts as read now for the cache, even
-// when it failed: the drive may hold it all the same.
-int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out) {
+// One read. Before it, the last four bytes of each sector of the buffer get a mark of
+// this read alone: a sector that still ends with it after the read was not delivered
+// in full (a short transfer that reported success leaves the buffer as it was), so
+// that stale bytes of an earlier read never take part in a proof. A sector the drive
+// flagged with C2 errors ends the read there too. `why` names the read in the read
+// log (CDRIP_READ_LOG).
+int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* why,
+                        int32_t proveFrom) {
     if (count <= 0 || lsn < 0)
         return 0;
     const uint32_t mark = 0x80000001u | (++reads_ * 0x9E3779B1u);
-    for (size_t i = 0; i + 4 <= size_t(count) * kRaw; i += 4)
-        std::memcpy(out + i, &mark, 4);
+    for (int32_t i = 0; i < count; ++i)
+        std::memcpy(out + size_t(i + 1) * kRaw - 4, &mark, 4);
     c2_.assign(size_t(count), 0);
     int32_t got = std::clamp(source_->read(lsn, count, out, c2_.data()), 0, count);
     const bool flags = source_->hasC2();
@@ -111,13 +113,27 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out) {
             break;
         }
     }
-    for (int32_t i = 0; i < count; ++i) {
-        const int64_t at = int64_t(lsn) + i - readBase_;
-        if (at >= 0 && at < int64_t(lastRead_.size()))
-            lastRead_[size_t(at)] = int32_t(clock_ + i + 1);
+    // Only a sector the drive cannot have held comes from the disc and pushes another
+    // out of its cache: those move the clock. Every sector read counts as used now.
+    // From `proveFrom` on, a sector the drive could have answered from its cache ends
+    // what the read delivered.
+    stale_ = false;
+    for (int32_t i = 0; i < count && cache_ > 0; ++i) {
+        const int64_t at = int64_t(lsn) + i;
+        if (at >= int64_t(lastRead_.size()))
+            break;
+        if (fresh(int32_t(at)))
+            ++clock_;
+        else if (at >= proveFrom && i < got) {
+            got = i;
+            stale_ = true;
+        }
+        lastRead_[size_t(at)] = int32_t(clock_);
     }
-    clock_ += count;
     readOnce_ = readOnce_ || got > 0;
+    if (readLog_)
+        std::fprintf(readLog_.get(), "%s %d %d %d %d\n", why, lsn, count, got,
+                     proveFrom < lsn + count ? std::max(proveFrom, lsn) : -1);
     return got;
 }
 
@@ -126,7 +142,7 @@ bool Ripper::readPlain(int32_t lsn, uint8_t* out) {
     // read has worked, the whole retry budget.
     const int attempts = readOnce_ ? std::clamp(settings_.retries / 5, 1, 3) : settings_.retries;
     for (int attempt = 0; attempt < attempts; ++attempt)
-        if (readRun(lsn, 1, out) == 1)
+        if (readRun(lsn, 1, out, "plain") == 1)
             return true;
     return false;
 }
@@ -148,7 +164,8 @@ void Ripper::readPlainRun() {
     uint8_t* out = decided_.data();
     for (int32_t done = 0; done < count;) {
         // A drive may return fewer sectors than asked for: the rest in the next read.
-        const int32_t got = readRun(plainNext_ + done, count - done, out + size_t(done) * kRaw);
+        const int32_t got =
+            readRun(plainNext_ + done, count - done, out + size_t(done) * kRaw, "plain");
         if (got > 0) {
             done += got;
             continue;
@@ -215,10 +232,9 @@ bool Ripper::fresh(int32_t lsn) const {
 }
 
 int64_t Ripper::lastRead(int32_t lsn) const {
-    const int64_t i = int64_t(lsn) - readBase_;
-    if (i < 0 || i >= int64_t(lastRead_.size()))
+    if (lsn < 0 || size_t(lsn) >= lastRead_.size())
         return std::numeric_limits<int32_t>::min();
-    return lastRead_[size_t(i)];
+    return lastRead_[size_t(lsn)];
 }
 
 void Ripper::decide(const uint8_t* bytes, bool damaged) {
@@ -230,8 +246,14 @@ void Ripper::decide(const uint8_t* bytes, bool damaged) {
         histCount_ = 0;
         return;
     }
-    std::memmove(hist_.data(), hist_.data() + kRaw, size_t(kHist - 1) * kRaw);
-    std::memcpy(hist_.data() + size_t(kHist - 1) * kRaw, bytes, kRaw);
+    // The proven sectors go on one after the other; when the room is used up, the
+    // last ones move to the front.
+    if (histEnd_ == int32_t(hist_.size() / kRaw)) {
+        std::memmove(hist_.data(), histEnd() - size_t(kHist - 1) * kRaw, size_t(kHist - 1) * kRaw);
+        histEnd_ = kHist - 1;
+    }
+    std::memcpy(hist_.data() + size_t(histEnd_) * kRaw, bytes, kRaw);
+    ++histEnd_;
     histCount_ = std::min(histCount_ + 1, kHist);
 }
 
@@ -239,9 +261,15 @@ void Ripper::dropCandidates(int32_t n) {
     n = std::min(n, candCount_);
     if (n <= 0)
         return;
-    cand_.erase(cand_.begin(), cand_.begin() + ptrdiff_t(size_t(n) * kRaw));
-    candFrom_.erase(candFrom_.begin(), candFrom_.begin() + n);
+    // Sectors leave from the front; the rest moves down only once the gone ones are
+    // at least as many.
+    candHead_ += n;
     candCount_ -= n;
+    if (candCount_ == 0 || (candHead_ >= 256 && candHead_ >= candCount_)) {
+        cand_.erase(cand_.begin(), cand_.begin() + ptrdiff_t(size_t(candHead_) * kRaw));
+        candFrom_.erase(candFrom_.begin(), candFrom_.begin() + candHead_);
+        candHead_ = 0;
+    }
 }
 
 void Ripper::addCandidates(const uint8_t* bytes, int32_t n, int32_t from) {
@@ -260,8 +288,7 @@ void Ripper::decideUpTo(int32_t until) {
 bool Ripper::pinnable() const {
     if (histCount_ < 3)
         return false;
-    const uint8_t* end = hist_.data() + size_t(kHist) * kRaw;
-    const uint8_t* anchor = end - kAnchor;
+    const uint8_t* anchor = histEnd() - kAnchor;
     if (allZero(anchor, kAnchor))
         return false;
     const int32_t room = (histCount_ - 2) * kRaw; // proven bytes before the anchor
@@ -286,19 +313,26 @@ void Ripper::step() {
 }
 
 // Reads more than the cache holds elsewhere, so that the next read of the sectors
-// around next_ comes from the disc: ahead of the sectors read so far when the disc
-// goes on long enough there, else before them.
+// around next_ comes from the disc: ahead of the sectors read so far, then, where the
+// disc ends first, before them. Should the disc be too short for that, the cache is
+// given up on for the rest of the range (the cache is at most half the disc, so only
+// a disc that is mostly the range itself comes to this).
 void Ripper::flush() {
-    const int32_t n = cache_ + 1;
-    int32_t from = next_ + candCount_ + kStep;
-    if (from + n - 1 > settings_.discLast)
-        from = std::max(0, next_ - kHist - kStep - n);
+    const int32_t lo = next_ - kHist - kVotes * kVotes * 8, hi = next_ + candCount_ + 1;
+    const int64_t until = clock_ + cache_ + 1;
     std::vector<uint8_t> scratch(size_t(kStep) * kRaw);
-    for (int32_t done = 0; done < n;) {
-        const int32_t count = std::min(kStep, n - done);
-        readRun(from + done, count, scratch.data());
-        done += count;
+    for (int32_t at = hi + 1; clock_ < until && at <= settings_.discLast;) {
+        const int32_t count = std::min(kStep, settings_.discLast + 1 - at);
+        readRun(at, count, scratch.data(), "flush");
+        at += count;
     }
+    for (int32_t end = lo - 1; clock_ < until && end >= 0;) {
+        const int32_t count = std::min(kStep, end + 1);
+        readRun(end + 1 - count, count, scratch.data(), "flush");
+        end -= count;
+    }
+    if (clock_ < until)
+        cache_ = 0; // the disc is too short: there is nowhere left to read
     ++flushes_;
 }
 
@@ -309,7 +343,7 @@ bool Ripper::readAhead() {
     if (count <= 0 || candCount_ >= maxCandidates_)
         return false;
     read_.resize(size_t(count) * kRaw);
-    const int32_t got = readRun(from, count, read_.data());
+    const int32_t got = readRun(from, count, read_.data(), "ahead");
     if (got <= 0)
         return false;
     addCandidates(read_.data(), got, from);
@@ -330,22 +364,13 @@ int32_t Ripper::checkStart() const {
     const int32_t places = std::min(histCount_, kHist) - 1; // A in 2 .. histCount_
     for (int32_t i = 0; i < places; ++i) {
         const int32_t a = 2 + (attempt_ + i) % places;
-        if (candCount_ == 0 || candFrom_[0] != next_ - a)
+        if (candCount_ == 0 || candFrom_[size_t(candHead_)] != next_ - a)
             return a;
     }
     return 2;
 }
 
 void Ripper::extend() {
-    // The first copies a check may prove now: the leading fresh ones.
-    int32_t checkable = 0;
-    while (checkable < candCount_ && checkable < kStep && fresh(next_ + checkable))
-        ++checkable;
-    if (candCount_ > 0 && checkable == 0) {
-        if (!readAhead())
-            flush();
-        return;
-    }
     if (candCount_ == 0 && cache_ > 0) {
         if (!readAhead())
             vote();
@@ -353,6 +378,22 @@ void Ripper::extend() {
     }
     const int32_t a = checkStart();
     const int32_t from = next_ - a;
+    // The first copies a check may prove now: the leading fresh ones, and only when
+    // the anchor is fresh too, or the drive could answer it from its cache and so pin
+    // nothing. With a cache, one check takes all of them: the next check then comes
+    // after more than the cache's worth of other reads, anchor and all.
+    bool anchorFresh = true;
+    for (int32_t i = 0; i < a; ++i)
+        anchorFresh = anchorFresh && fresh(from + i);
+    const int32_t limit = cache_ > 0 ? candCount_ : std::min(candCount_, kStep);
+    int32_t checkable = 0;
+    while (anchorFresh && checkable < limit && fresh(next_ + checkable))
+        ++checkable;
+    if (candCount_ > 0 && checkable == 0) {
+        if (!readAhead())
+            flush();
+        return;
+    }
     // Without a cache, the check reads on and gives the next first copies.
     const int32_t more = cache_ == 0 && checkable == candCount_
                              ? std::max(0, std::min(kStep, readLast_ + 1 - (next_ + candCount_)))
@@ -360,8 +401,8 @@ void Ripper::extend() {
     const int32_t count = a + checkable + more;
     read_.resize(size_t(count) * kRaw);
     const uint8_t* r = read_.data();
-    const int32_t got = readRun(from, count, read_.data());
-    const uint8_t* anchor = hist_.data() + size_t(kHist - a) * kRaw;
+    const int32_t got = readRun(from, count, read_.data(), "check", from);
+    const uint8_t* anchor = histEnd() - size_t(a) * kRaw;
     if (got <= a || std::memcmp(r, anchor, size_t(a) * kRaw) != 0) {
         failedCheck();
         return;
@@ -369,8 +410,8 @@ void Ripper::extend() {
     const int32_t inRead = got - a; // sectors from next_ on
     const int32_t have = std::min(checkable, inRead);
     int32_t k = 0;
-    while (k < have &&
-           std::memcmp(r + size_t(a + k) * kRaw, cand_.data() + size_t(k) * kRaw, kRaw) == 0)
+    while (k < have && std::memcmp(r + size_t(a + k) * kRaw,
+                                   cand_.data() + size_t(candHead_ + k) * kRaw, kRaw) == 0)
         ++k;
     for (int32_t i = 0; i < k; ++i)
         decide(r + size_t(a + i) * kRaw, false);
@@ -411,12 +452,11 @@ void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from) {
 // `*copies` and `*n` of them were delivered.
 void Ripper::voteRead(int32_t from, int32_t b, uint8_t* buf, const uint8_t** copies, int32_t* n) {
     const int32_t lead = next_ - from;
-    bool stale = false;
-    for (int32_t i = 0; i < lead + b && !stale; ++i)
-        stale = !fresh(from + i);
-    if (stale)
+    int32_t got = readRun(from, lead + b, buf, "vote", next_);
+    if (stale_ && got <= lead) { // the drive may still hold next_: read elsewhere first
         flush();
-    const int32_t got = readRun(from, lead + b, buf);
+        got = readRun(from, lead + b, buf, "vote", next_);
+    }
     *copies = buf + size_t(lead) * kRaw;
     *n = std::max(0, got - lead);
 }
@@ -447,7 +487,9 @@ int32_t Ripper::agreedRun(const uint8_t* const* copy, const int32_t* got, const 
 void Ripper::vote() {
     dropCandidates(candCount_);
     const int32_t s = next_;
-    const int32_t b = std::min(kStep, readLast_ + 1 - s);
+    // With a cache, a vote read is longer than the cache: the next one, from a place
+    // just before, finds every sector gone from it.
+    const int32_t b = std::min(cache_ > 0 ? cache_ + 1 : kStep, readLast_ + 1 - s);
     const int rounds = std::max(2, settings_.retries / kVotes);
     std::vector<uint8_t> buf(size_t(kVotes) * size_t(b + kVotes * rounds) * kRaw);
     const size_t span = buf.size() / kVotes;

@@ -7,7 +7,10 @@
 #include "sectorsource.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace cdrip {
@@ -21,6 +24,7 @@ struct RipSettings {
     int32_t offsetSamples = 0; // read offset: positive delivers audio from later on the disc
     int32_t audioFirst = 0;    // the disc's first and last audio sectors: beyond them the
     int32_t audioLast = -1;    // offset reads silence (-1: discLast)
+    std::string readLog;       // a file that gets one line per read, for tests
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
@@ -69,7 +73,8 @@ private:
     void addCandidates(const uint8_t* bytes, int32_t n, int32_t from);
     void dropCandidates(int32_t n);
     // Number of whole sectors a read of `count` at `lsn` delivered (0 on failure).
-    int32_t readRun(int32_t lsn, int32_t count, uint8_t* out);
+    int32_t readRun(int32_t lsn, int32_t count, uint8_t* out, const char* why,
+                    int32_t proveFrom = std::numeric_limits<int32_t>::max());
     void decide(const uint8_t* bytes, bool damaged);
     void noteError(int32_t lsn);
     void convert(const uint8_t* raw, int32_t frames);
@@ -92,27 +97,34 @@ private:
     // Verified reader state. Sectors below next_ are decided: decided_ holds those not
     // yet delivered (from pos_ on) and damaged_ marks the ones that could not be proven.
     // hist_ holds the last histCount_ (up to 8) proven sectors before next_, oldest
-    // first, at its end. cand_ holds first copies of sectors next_ .. next_ +
-    // candCount_ - 1, candFrom_ where each one's read started.
+    // first, ending at histEnd(). cand_ holds first copies of sectors next_ .. next_ +
+    // candCount_ - 1 from sector candHead_ on, candFrom_ where each one's read started.
     int32_t next_ = 0;
     std::vector<uint8_t> decided_;
     std::vector<bool> damaged_;
     std::vector<uint8_t> hist_;
-    int32_t histCount_ = 0;
+    int32_t histCount_ = 0, histEnd_ = 0; // histEnd_: sectors of hist_ in use
+    const uint8_t* histEnd() const { return hist_.data() + size_t(histEnd_) * kSectorBytes; }
     std::vector<uint8_t> cand_;
     std::vector<int32_t> candFrom_;
     int32_t candCount_ = 0, maxCandidates_ = 0;
+    int32_t candHead_ = 0; // sectors at the front of cand_ and candFrom_ already gone
     std::vector<uint8_t> read_, c2_;
     int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0, attempt_ = 0;
-    // The drive's cache: sectors read so far (clock_), and when each sector of the
-    // range (from readBase_) was last asked for; a copy is fresh when more than
-    // cache_ sectors were read since.
-    int32_t cache_ = 0, readBase_ = 0;
+    // The drive's cache: sectors that came from the disc so far (clock_), and for each
+    // sector of the disc the clock when it was last asked for; a sector is fresh when
+    // more than cache_ others came from the disc since. Kept only with a cache.
+    int32_t cache_ = 0;
     int64_t clock_ = 0;
     std::vector<int32_t> lastRead_;
     uint32_t reads_ = 0;
     int32_t flushes_ = 0;
     bool readOnce_ = false; // a read has delivered a sector
+    bool stale_ = false;    // the last read ended at a sector the cache may hold
+    struct FileCloser {
+        void operator()(FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<FILE, FileCloser> readLog_;
     // The read offset: the sectors read, and the window a chunk's bytes come from.
     int32_t readFirst_ = 0, readLast_ = -1, plainNext_ = 0;
     int32_t shiftSectors_ = 0, shiftRest_ = 0;

@@ -44,6 +44,17 @@ TEST(RipArgs, FullRipCommand) {
     EXPECT_THAT(a.images, ElementsAre("disc.cue", "b.cue"));
 }
 
+TEST(RipArgs, EveryFormat) {
+    const std::pair<const char*, Format> formats[] = {
+        {"wav", Format::Wav}, {"mp3", Format::Mp3}, {"flac", Format::Flac}, {"opus", Format::Opus}};
+    for (const auto& [word, format] : formats) {
+        Arguments a;
+        std::string error;
+        ASSERT_TRUE(Parse({"rip", "--format", word}, a, error)) << error;
+        EXPECT_EQ(a.format, format) << word;
+    }
+}
+
 TEST(RipArgs, JobsDefaultToTheCoresAndTakeANumber) {
     Arguments a;
     std::string error;
@@ -119,6 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"drive_not_a_number", {"tracks", "--drive", "x"}, "bad drive number"},
         BadRow{"negative_drive", {"tracks", "--drive", "-1"}, "bad drive number"},
         BadRow{"format", {"rip", "--format", "ogg"}, "bad format: ogg"},
+        BadRow{"format_in_capitals", {"rip", "--format", "FLAC"}, "bad format: FLAC"},
         BadRow{"jobs_zero", {"rip", "--jobs", "0"}, "bad number of jobs: 0"},
         BadRow{"jobs_not_a_number", {"rip", "--jobs", "many"}, "bad number of jobs: many"},
         BadRow{"jobs_missing", {"rip", "--jobs"}, "--jobs needs a value"},

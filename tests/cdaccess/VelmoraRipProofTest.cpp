@@ -280,6 +280,30 @@ TEST_F(VelmoraRipProof, DamagedSectorsAreReportedWithExitThree) {
     EXPECT_EQ(j["exit"], 3);
 }
 
+// Every read of sectors 400-402 (in track 2) wrong the same way, from wherever it
+// starts: no re-read can tell, so no sector is listed as damaged; AccurateRip, answering
+// with the checksums of the true audio, says track 2 is not accurate.
+TEST_F(VelmoraRipProof, EveryReadWrongAlikeIsNotAccurate) {
+    std::vector<BuiltTrack> tracks;
+    for (int i = 0; i < 3; ++i) {
+        tracks.push_back({5, Reference(i).V2});
+    }
+    Serve(DbarRecordBytes(0x708, 0x1771, 0x09000c03, tracks));
+    LocalServer server(
+        {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", dir / "db", "60", "3"});
+    const Outcome r = Start(
+        {"rip", "--format", "wav", "--out", dir / "out", "--report", dir / "report.json", Image},
+        {"VELMORA_ACCURATERIP_URL=" + server.Url(), "CDRIP_FAULTS=same:400-402"});
+    const nlohmann::json j = Report();
+    ASSERT_TRUE(j.is_object()) << r.Out << r.Err;
+    ASSERT_EQ(j["tracks"].size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(j["tracks"][i]["damaged"], nlohmann::json::array()) << i;
+        EXPECT_EQ(j["tracks"][i]["accuraterip"]["result"], i == 1 ? "not accurate" : "accurate")
+            << i;
+    }
+}
+
 // The read offset used: --offset, else ReadOffset in the settings, else 0 for an image.
 struct OffsetRow {
     std::string Name;

@@ -7,7 +7,12 @@
 #include "TestDir.h"
 
 #include "discgen.h"
+#include "encoding/AudioCheck.h"
+#include "encoding/FlacDecode.h"
 #include "metadata/DiscId.h"
+
+#include <opusfile.h>
+#include <zlib.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -1112,3 +1117,105 @@ TEST_F(VelmoraRipReleases, DiscsMcnPicksTheReleaseAndItsIsrcWins) {
 }
 
 } // namespace
+
+// ---- FLAC and Opus through the job
+
+struct FormatRow {
+    const char* name;
+    const char* format;
+    const char* settings; // the settings file
+    bool gains;
+};
+
+class VelmoraRipFormats : public VelmoraRip, public testing::WithParamInterface<FormatRow> {};
+
+// Every track to FLAC or Opus, read as one job with --jobs 1 and --jobs 2: the files are
+// byte for byte the same; FLAC decodes to the image's PCM with the CRC32 the rip reports
+// and STREAMINFO's MD5; Opus decodes to the track's length at 48 kHz; mutagen reads back
+// every comment, the track's gain and the album's (written when the job ended).
+TEST_P(VelmoraRipFormats, FilesProveTheirAudioAndCarryTheirTags) {
+    const FormatRow& row = GetParam();
+    const discgen::DiscSpec plan = discgen::simpleDisc(12, 3, 600);
+    const std::string image = MakeDisc("fmt", plan);
+    std::ofstream(dir / "config/velmora-ripper.ini") << row.settings;
+    const std::vector<std::string> common{
+        "rip",      "--format", row.format, "--artist", "Band",    "--album", "Récord",
+        "--title",  "1=First",  "--title",  "2=Zwei",   "--no-lookup", "--no-accuraterip"};
+    std::vector<std::string> one = common, two = common;
+    one.insert(one.end(), {"--jobs", "1", "--out", dir / "one", "--report", dir / "one.json", image});
+    two.insert(two.end(), {"--jobs", "2", "--out", dir / "two", "--report", dir / "two.json", image});
+    const Result a = Run(one);
+    ASSERT_EQ(a.Code, 0) << a.Err << a.Out;
+    const Result b = Run(two);
+    ASSERT_EQ(b.Code, 0) << b.Err << b.Out;
+    const std::string ext = std::string(".") + row.format;
+    const std::vector<std::string> names{"First", "Zwei", "Track03"};
+    const auto all = discgen::imageBytes(plan);
+    const discgen::Layout layout = discgen::layoutOf(plan);
+    const nlohmann::json report = nlohmann::json::parse(ReadText(dir / "one.json"));
+    for (std::size_t t = 0; t < names.size(); ++t) {
+        SCOPED_TRACE(names[t]);
+        const std::string file = dir / ("one/" + names[t] + ext);
+        ASSERT_TRUE(std::filesystem::exists(file)) << a.Out;
+        EXPECT_EQ(ReadBytes(file), ReadBytes(dir / ("two/" + names[t] + ext)));
+        const auto from = static_cast<std::size_t>(layout.starts[t]) * SectorBytes;
+        const auto to = from + static_cast<std::size_t>(plan.tracks[t].sectors) * SectorBytes;
+        const std::vector<uint8_t> pcm(all.begin() + static_cast<long>(from),
+                                       all.begin() + static_cast<long>(to));
+        if (std::string(row.format) == "flac") {
+            const FlacDecoded d = DecodeFlac(file);
+            ASSERT_TRUE(d.Ok);
+            EXPECT_EQ(d.Pcm, pcm);
+            char crc[16];
+            std::snprintf(crc, sizeof crc, "%08x",
+                          static_cast<unsigned>(::crc32(0, d.Pcm.data(), static_cast<uInt>(d.Pcm.size()))));
+            EXPECT_EQ(report["tracks"][t]["crc32"], crc);
+            TempFolder md5;
+            EXPECT_EQ(std::vector<uint8_t>(d.Info.md5sum, d.Info.md5sum + 16), Md5Of(md5, d.Pcm));
+            EXPECT_EQ(d.Info.total_samples, pcm.size() / 4);
+            EXPECT_EQ(RunCommand("flac --test --silent '" + file + "'").Status, 0);
+        } else {
+            int error = 0;
+            OggOpusFile* of = op_open_file(file.c_str(), &error);
+            ASSERT_NE(of, nullptr);
+            // 588 samples a sector at 44100 Hz are 640 at 48000 Hz.
+            EXPECT_EQ(op_pcm_total(of, -1), static_cast<ogg_int64_t>((to - from) / SectorBytes * 640));
+            EXPECT_EQ(op_head(of, -1)->output_gain, 0);
+            op_free(of);
+        }
+        const nlohmann::json m = MutagenVorbis(file);
+        std::map<std::string, std::string> tags;
+        for (const auto& pair : m["tags"]) {
+            tags[pair[0]] = pair[1];
+        }
+        EXPECT_EQ(tags["TITLE"], names[t]);
+        EXPECT_EQ(tags["ARTIST"], "Band");
+        EXPECT_EQ(tags["ALBUM"], "Récord");
+        EXPECT_EQ(tags["TRACKNUMBER"], std::to_string(t + 1));
+        const bool flac = std::string(row.format) == "flac";
+        EXPECT_EQ(tags.count("REPLAYGAIN_TRACK_GAIN"), row.gains && flac ? 1u : 0u);
+        EXPECT_EQ(tags.count("REPLAYGAIN_TRACK_PEAK"), row.gains && flac ? 1u : 0u);
+        EXPECT_EQ(tags.count("REPLAYGAIN_ALBUM_GAIN"), row.gains && flac ? 1u : 0u);
+        EXPECT_EQ(tags.count("REPLAYGAIN_ALBUM_PEAK"), row.gains && flac ? 1u : 0u);
+        EXPECT_EQ(tags.count("R128_TRACK_GAIN"), row.gains && !flac ? 1u : 0u);
+        EXPECT_EQ(tags.count("R128_ALBUM_GAIN"), row.gains && !flac ? 1u : 0u);
+        EXPECT_TRUE(m["pictures"].empty());
+    }
+    // No temporary file is left beside them, from the tracks or the album's tag update.
+    for (const auto& e : std::filesystem::directory_iterator(dir / "one")) {
+        EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos) << e.path();
+    }
+    const std::string log = ReadText(dir / "one/Récord.log");
+    EXPECT_THAT(log, HasSubstr(row.gains ? "ReplayGain album gain: " : "ReplayGain: off"));
+    if (row.gains) {
+        EXPECT_THAT(log, HasSubstr("written into 3 of 3 files when the job ended"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, VelmoraRipFormats,
+    testing::Values(FormatRow{"flac", "flac", "", true},
+                    FormatRow{"flac_level_0_no_gain", "flac", "[System]\nReplayGain=0\n[FLAC]\nCompression=0\n", false},
+                    FormatRow{"opus", "opus", "", true},
+                    FormatRow{"opus_96_no_gain", "opus", "[System]\nReplayGain=0\n[Opus]\nBitrate=96\n", false}),
+    RowName);

@@ -1,10 +1,13 @@
 // A "scratched disc": sectors that fail to read and reads that come back shifted,
 // simulated on virtual drives through CDRIP_FAULTS.
+#include "faults.h"
 #include "CdripFixture.h"
 
-#include <ostream>
-
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <vector>
 
 namespace cdriptest {
 namespace {
@@ -183,15 +186,196 @@ TEST_P(GarbageFaultsTest, GarbageIsIgnoredAndTheDiscReadsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Garbage, GarbageFaultsTest,
-    testing::Values(GarbageCase{"Empty", ""}, GarbageCase{"Words", "scratch the disc please"},
-                    GarbageCase{"ReversedRange", "bad:200-100"},
-                    GarbageCase{"Negative", "bad:-5-10"},
-                    GarbageCase{"Overflow", "bad:99999999999999999999"},
-                    GarbageCase{"NoRange", "bad:;jitter:;:"},
-                    GarbageCase{"BadShift", "jitter:10-20@0;jitter:10-20@-8;jitter:10-20@x"},
-                    GarbageCase{"Separators", ",,,;;;@@@---"},
-                    GarbageCase{"OutsideTheRange", "bad:5000-6000"}),
+    testing::Values(
+        GarbageCase{"Empty", ""}, GarbageCase{"Words", "scratch the disc please"},
+        GarbageCase{"ReversedRange", "bad:200-100"}, GarbageCase{"Negative", "bad:-5-10"},
+        GarbageCase{"Overflow", "bad:99999999999999999999"},
+        GarbageCase{"NoRange", "bad:;jitter:;:"},
+        GarbageCase{"BadShift", "jitter:10-20@0;jitter:10-20@-8;jitter:10-20@x"},
+        GarbageCase{"Separators", ",,,;;;@@@---"}, GarbageCase{"OutsideTheRange", "bad:5000-6000"},
+        GarbageCase{"BadChances", "drift:10-20/0;stuck:10-20/101;c2:10-20/x;short:10-20/"},
+        GarbageCase{"BadSizes", "drift:10-20@0;slip:10-20@11764;burst:10-20@0"},
+        GarbageCase{"SizeWhereNoneBelongs", "short:10-20@8;c2:10-20@8;flaky:10-20@8"},
+        GarbageCase{"BadCounts", "cache:0;cache:20001;spinup:-1;spinup:1001"}),
     [](const testing::TestParamInfo<GarbageCase>& row) { return row.param.name; });
 
 } // namespace
 } // namespace cdriptest
+
+// ---- The drive model behind CDRIP_FAULTS, on a disc held in memory ----
+
+namespace faultmodel {
+
+using cdrip::kSectorBytes;
+
+// 200 sectors of bytes that never repeat, read back exactly.
+class MemoryDisc final : public cdrip::SectorSource {
+public:
+    MemoryDisc() : bytes_(size_t(200) * kSectorBytes) {
+        uint32_t x = 12345;
+        for (uint8_t& b : bytes_) {
+            x = x * 1103515245u + 12345u;
+            b = uint8_t(x >> 16);
+        }
+    }
+    int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* /*c2*/) override {
+        ++reads;
+        const int32_t n = std::clamp(200 - lsn, 0, count);
+        if (lsn < 0 || n <= 0)
+            return 0;
+        std::memcpy(out, bytes_.data() + size_t(lsn) * kSectorBytes, size_t(n) * kSectorBytes);
+        return n;
+    }
+    const uint8_t* sector(int32_t lsn) const { return bytes_.data() + size_t(lsn) * kSectorBytes; }
+    int reads = 0;
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+struct Read {
+    int32_t got = 0;
+    std::vector<uint8_t> bytes; // filled with 0xEE before the read
+    std::vector<uint8_t> c2;
+};
+
+class DriveModelTest : public testing::Test {
+protected:
+    void use(const char* faults) {
+        faults_ = cdrip::parseFaults(faults);
+        auto disc = std::make_unique<MemoryDisc>();
+        disc_ = disc.get();
+        source_ = cdrip::withFaults(std::move(disc), &faults_);
+    }
+    Read read(int32_t lsn, int32_t count) {
+        Read r;
+        r.bytes.assign(size_t(count) * kSectorBytes, 0xEE);
+        r.c2.assign(size_t(count), 0xEE);
+        r.got = source_->read(lsn, count, r.bytes.data(), r.c2.data());
+        return r;
+    }
+    // Sector i of a read holds the disc's sector lsn.
+    bool holds(const Read& r, int32_t i, int32_t lsn) const {
+        return std::memcmp(r.bytes.data() + size_t(i) * kSectorBytes, disc_->sector(lsn),
+                           kSectorBytes) == 0;
+    }
+    cdrip::Faults faults_;
+    MemoryDisc* disc_ = nullptr;
+    std::unique_ptr<cdrip::SectorSource> source_;
+};
+
+TEST_F(DriveModelTest, NoFaultsIsTheSourceItself) {
+    use("");
+    EXPECT_TRUE(faults_.empty());
+    EXPECT_EQ(source_.get(), disc_);
+}
+
+TEST_F(DriveModelTest, ShortTransferReportsEverySectorAndLeavesTheTail) {
+    use("short:10-20");
+    const Read r = read(10, 8);
+    EXPECT_EQ(r.got, 8);
+    // Somewhere a run of untouched bytes reaches the end; before it, the disc.
+    size_t delivered = r.bytes.size();
+    while (delivered > 0 && r.bytes[delivered - 1] == 0xEE)
+        --delivered;
+    EXPECT_LT(delivered, r.bytes.size());
+    EXPECT_EQ(std::memcmp(r.bytes.data(), disc_->sector(10), delivered), 0);
+    // A read that starts outside the range is whole.
+    const Read whole = read(9, 8);
+    EXPECT_EQ(whole.got, 8);
+    for (int32_t i = 0; i < 8; ++i)
+        EXPECT_TRUE(holds(whole, i, 9 + i)) << i;
+}
+
+TEST_F(DriveModelTest, StuckPlaceLandsOffTheSameWayEveryTime) {
+    use("stuck:40@588");
+    const Read a = read(40, 4), b = read(40, 4), elsewhere = read(39, 5);
+    EXPECT_EQ(a.got, 4);
+    EXPECT_TRUE(a.bytes == b.bytes);
+    EXPECT_FALSE(holds(a, 0, 40));
+    for (int32_t i = 0; i < 5; ++i)
+        EXPECT_TRUE(holds(elsewhere, i, 39 + i)) << i;
+}
+
+TEST_F(DriveModelTest, SlipIsRightFirstThenShiftedAlike) {
+    use("slip:60@64");
+    const Read a = read(60, 6), b = read(60, 6);
+    EXPECT_EQ(a.got, 6);
+    EXPECT_TRUE(a.bytes == b.bytes);
+    EXPECT_TRUE(holds(a, 0, 60));
+    EXPECT_FALSE(holds(a, 5, 65));
+}
+
+TEST_F(DriveModelTest, DriftChangesFromReadToRead) {
+    use("drift:0-199@2352/100");
+    const Read a = read(30, 3), b = read(30, 3);
+    EXPECT_FALSE(holds(a, 0, 30));
+    EXPECT_FALSE(a.bytes == b.bytes)
+        << "two shifts of up to a sector alike";
+}
+
+TEST_F(DriveModelTest, CacheAnswersWithTheFirstReadUntilItIsPushedOut) {
+    use("cache:50;drift:0-199@64/100");
+    EXPECT_EQ(source_->cacheSectors(), 50);
+    const Read first = read(30, 5);
+    const int before = disc_->reads;
+    const Read again = read(30, 5);
+    EXPECT_TRUE(first.bytes == again.bytes) << "the shifted first read, from the cache";
+    EXPECT_EQ(disc_->reads, before) << "the disc was not read";
+    read(100, 30);
+    read(130, 30); // 60 sectors later, 30..34 are gone from a 50-sector cache
+    const Read fresh = read(30, 5);
+    EXPECT_FALSE(fresh.bytes == first.bytes);
+}
+
+TEST_F(DriveModelTest, C2FlagsMarkTheWrongSectors) {
+    use("c2:80-81");
+    EXPECT_TRUE(source_->hasC2());
+    const Read r = read(78, 6);
+    EXPECT_EQ(r.got, 6);
+    EXPECT_EQ(r.c2, (std::vector<uint8_t>{0, 0, 1, 1, 0, 0}));
+    for (int32_t i = 0; i < 6; ++i)
+        EXPECT_EQ(holds(r, i, 78 + i), i != 2 && i != 3) << i;
+}
+
+TEST_F(DriveModelTest, FlakySectorsDifferEveryReadWithoutAFlag) {
+    use("flaky:110");
+    EXPECT_FALSE(source_->hasC2());
+    const Read a = read(110, 1), b = read(110, 1);
+    EXPECT_FALSE(holds(a, 0, 110));
+    EXPECT_FALSE(a.bytes == b.bytes);
+}
+
+TEST_F(DriveModelTest, SameIsWrongAlikeFromEveryPlace) {
+    use("same:90");
+    const Read a = read(90, 1), b = read(85, 6);
+    EXPECT_FALSE(holds(a, 0, 90));
+    EXPECT_EQ(std::memcmp(a.bytes.data(), b.bytes.data() + size_t(5) * kSectorBytes, kSectorBytes),
+              0);
+    EXPECT_TRUE(holds(b, 4, 89));
+}
+
+TEST_F(DriveModelTest, BurstClearsAfterItsReads) {
+    use("burst:100@2");
+    EXPECT_EQ(read(98, 5).got, 2);
+    EXPECT_EQ(read(98, 5).got, 2);
+    const Read r = read(98, 5);
+    EXPECT_EQ(r.got, 5);
+    for (int32_t i = 0; i < 5; ++i)
+        EXPECT_TRUE(holds(r, i, 98 + i)) << i;
+}
+
+TEST_F(DriveModelTest, SpinUpFailsTheFirstReads) {
+    use("spinup:2");
+    EXPECT_EQ(read(0, 3).got, 0);
+    EXPECT_EQ(read(0, 3).got, 0);
+    EXPECT_EQ(read(0, 3).got, 3);
+}
+
+TEST_F(DriveModelTest, BadSectorEndsTheRead) {
+    use("bad:50");
+    EXPECT_EQ(read(47, 6).got, 3);
+    EXPECT_EQ(read(50, 2).got, 0);
+}
+
+} // namespace faultmodel

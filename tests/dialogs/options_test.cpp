@@ -517,3 +517,64 @@ TEST_F(OptionsTest, NoCaptionIsClipped) {
         EXPECT_LE(room.needed, room.given)
             << room.text.toStdString() << " in " << QFontInfo(dlg.font()).family().toStdString();
 }
+
+// The FLAC, Opus and ReplayGain settings: a button in the free room between Default and
+// OK opens them; the Options dialog's OK takes them, its Cancel does not.
+TEST_F(OptionsTest, FormatsButtonAndItsDialog) {
+    Settings.FlacCompression = 5;
+    Settings.OpusBitrate = 96;
+    Settings.ReplayGain = true;
+    TfrmOptions dlg;
+    EXPECT_EQ(dlg.btnFormats->text(), "&Formats...");
+    EXPECT_EQ(dlg.btnFormats->geometry(), QRect(90, 298, 80, 23));
+    EXPECT_LE(dlg.btnDefault->geometry().right(), dlg.btnFormats->geometry().left());
+    EXPECT_LE(dlg.btnFormats->geometry().right(), dlg.OK->geometry().left());
+    FormatValues shown;
+    dlg.ExecFormats = [&](TfrmFormatOptions& f) {
+        shown = f.Values();
+        EXPECT_EQ(f.Group->title(), "FLAC, Opus and ReplayGain");
+        QStringList levels;
+        for (int i = 0; i < f.FlacLevel->count(); ++i)
+            levels << f.FlacLevel->itemText(i);
+        EXPECT_EQ(levels, QStringList({"0", "1", "2", "3", "4", "5", "6", "7", "8"}));
+        f.FlacLevel->setCurrentIndex(f.FlacLevel->findText("2"));
+        f.OpusBitrate->setCurrentIndex(f.OpusBitrate->findText("192"));
+        f.ReplayGain->setChecked(false);
+        return int(QDialog::Accepted);
+    };
+    dlg.btnFormatsClick();
+    EXPECT_EQ(shown.FlacCompression, 5);
+    EXPECT_EQ(shown.OpusBitrate, 96);
+    EXPECT_TRUE(shown.ReplayGain);
+    EXPECT_EQ(Settings.FlacCompression, 5); // not before the Options dialog's OK
+    dlg.OKClick();
+    EXPECT_EQ(Settings.FlacCompression, 2);
+    EXPECT_EQ(Settings.OpusBitrate, 192);
+    EXPECT_FALSE(Settings.ReplayGain);
+}
+
+TEST_F(OptionsTest, FormatsCancelledKeepTheValues) {
+    Settings.OpusBitrate = 77; // not in the list: shown as it is, not changed
+    TfrmOptions dlg;
+    dlg.ExecFormats = [](TfrmFormatOptions& f) {
+        EXPECT_EQ(f.OpusBitrate->currentText(), "77");
+        f.OpusBitrate->setCurrentIndex(0);
+        return int(QDialog::Rejected);
+    };
+    dlg.btnFormatsClick();
+    dlg.OKClick();
+    EXPECT_EQ(Settings.OpusBitrate, 77);
+    EXPECT_EQ(Settings.FlacCompression, 8);
+}
+
+TEST_F(OptionsTest, DefaultButtonResetsTheFormats) {
+    Settings.FlacCompression = 1;
+    Settings.OpusBitrate = 64;
+    Settings.ReplayGain = false;
+    TfrmOptions dlg;
+    dlg.btnDefaultClick();
+    dlg.OKClick();
+    EXPECT_EQ(Settings.FlacCompression, 8);
+    EXPECT_EQ(Settings.OpusBitrate, 160);
+    EXPECT_TRUE(Settings.ReplayGain);
+}

@@ -2,12 +2,10 @@
 // the flac command's test mode and by mutagen; the decoded PCM is the input, byte for
 // byte, and STREAMINFO holds the input's MD5 and sample count.
 #include "AudioCheck.h"
+#include "FlacDecode.h"
 
 #include "encoding/FlacEncoder.h"
 #include "encoding/ReplayGain.h"
-
-#include <FLAC/metadata.h>
-#include <FLAC/stream_decoder.h>
 
 #include <gtest/gtest.h>
 
@@ -17,55 +15,6 @@
 using namespace Encoding;
 
 namespace {
-
-// What libFLAC's decoder reads from a file.
-struct Decoded {
-    bool Ok = false;
-    std::vector<uint8_t> Pcm;
-    FLAC__StreamMetadata_StreamInfo Info{};
-    std::vector<FLAC__StreamMetadata_SeekPoint> Seek;
-};
-
-FLAC__StreamDecoderWriteStatus OnFrame(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
-                                       const FLAC__int32* const buffer[], void* client) {
-    auto* d = static_cast<Decoded*>(client);
-    for (uint32_t i = 0; i < frame->header.blocksize; ++i) {
-        for (uint32_t c = 0; c < frame->header.channels; ++c) {
-            const auto s = static_cast<uint16_t>(static_cast<int16_t>(buffer[c][i]));
-            d->Pcm.push_back(static_cast<uint8_t>(s & 0xFF));
-            d->Pcm.push_back(static_cast<uint8_t>(s >> 8));
-        }
-    }
-    return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
-}
-
-void OnMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* m, void* client) {
-    auto* d = static_cast<Decoded*>(client);
-    if (m->type == FLAC__METADATA_TYPE_STREAMINFO) {
-        d->Info = m->data.stream_info;
-    } else if (m->type == FLAC__METADATA_TYPE_SEEKTABLE) {
-        d->Seek.assign(m->data.seek_table.points,
-                       m->data.seek_table.points + m->data.seek_table.num_points);
-    }
-}
-
-void OnError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* client) {
-    static_cast<Decoded*>(client)->Ok = false;
-}
-
-Decoded DecodeFlac(const std::string& path) {
-    Decoded d;
-    FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
-    FLAC__stream_decoder_set_md5_checking(decoder, true);
-    FLAC__stream_decoder_set_metadata_respond(decoder, FLAC__METADATA_TYPE_SEEKTABLE);
-    d.Ok = FLAC__stream_decoder_init_file(decoder, path.c_str(), OnFrame, OnMetadata, OnError,
-                                          &d) == FLAC__STREAM_DECODER_INIT_STATUS_OK;
-    d.Ok = FLAC__stream_decoder_process_until_end_of_stream(decoder) && d.Ok;
-    // finish returns false when the MD5 of what was decoded differs from STREAMINFO's.
-    d.Ok = FLAC__stream_decoder_finish(decoder) && d.Ok;
-    FLAC__stream_decoder_delete(decoder);
-    return d;
-}
 
 struct FlacRow {
     const char* name;
@@ -116,7 +65,7 @@ TEST_P(FlacFormats, DecodesToTheInput) {
         ASSERT_TRUE(flac.Finish({}, &error)) << error;
         ::close(fd);
     }
-    const Decoded d = DecodeFlac(path);
+    const FlacDecoded d = DecodeFlac(path);
     ASSERT_TRUE(d.Ok);
     EXPECT_EQ(d.Pcm, pcm);
     EXPECT_EQ(d.Info.sample_rate, row.rate);

@@ -155,11 +155,14 @@ bool ParseOption(const std::string& name, const std::string& value, Arguments& a
             return false;
         }
     } else if (name == "--format") {
-        if (value != "wav" && value != "mp3") {
-            error = "bad format: " + value + " (use wav or mp3)";
+        if (value != "wav" && value != "mp3" && value != "flac" && value != "opus") {
+            error = "bad format: " + value + " (use wav, mp3, flac or opus)";
             return false;
         }
-        args.format = value == "wav" ? Format::Wav : Format::Mp3;
+        args.format = value == "wav"    ? Format::Wav
+                      : value == "flac" ? Format::Flac
+                      : value == "opus" ? Format::Opus
+                                        : Format::Mp3;
     } else {
         // A blank folder would put the files into the root folder.
         if (value.find_first_not_of(BlankChars) == std::string::npos) {
@@ -253,11 +256,11 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
 const char* Usage() {
     return "Usage: velmora-rip drives [IMAGE...]\n"
            "  or:  velmora-rip tracks [--drive N] [TITLES] [IMAGE...]\n"
-           "  or:  velmora-rip rip [--drive N] [--tracks LIST] [--format wav|mp3]\n"
+           "  or:  velmora-rip rip [--drive N] [--tracks LIST] [--format wav|mp3|flac|opus]\n"
            "                       [--out DIR] [--overwrite] [--jobs N] [--test] [--offset N]\n"
            "                       [--no-accuraterip] [--report FILE] [TITLES] [IMAGE...]\n"
-           "Extract audio tracks of a CD to WAV files, or to MP3 files tagged with\n"
-           "the track title, and prove each rip with its CRC32 and AccurateRip.\n"
+           "Extract audio tracks of a CD to WAV, MP3, FLAC or Opus files, tagged with\n"
+           "the track's titles, and prove each rip with its CRC32 and AccurateRip.\n"
            "\n"
            "Commands:\n"
            "  drives           list the drives, one line each: index and identification\n"
@@ -270,12 +273,12 @@ const char* Usage() {
            "  --drive N        use drive N (default: the first image given, else drive 0)\n"
            "  --tracks LIST    track numbers and ranges such as 1,3-5, or all (default);\n"
            "                   data tracks are skipped\n"
-           "  --format F       wav or mp3 (default mp3)\n"
+           "  --format F       wav, mp3, flac or opus (default mp3)\n"
            "  --out DIR        output folder (default: OutDir of the settings file); it\n"
            "                   must not be empty\n"
            "  --overwrite      replace files that exist (default: a track whose file\n"
            "                   exists fails, and the other tracks go on)\n"
-           "  --jobs N         MP3 tracks encoded at once while the disc is read on\n"
+           "  --jobs N         tracks encoded at once while the disc is read on\n"
            "                   (default: one per core); 1 rips one track after the other\n"
            "  --test           read each track twice and compare the CRCs; a difference\n"
            "                   marks the track damaged\n"
@@ -301,11 +304,18 @@ const char* Usage() {
            "  --cover-file-only  write the cover as cover.jpg or cover.png beside the\n"
            "                   files only, not into the tags (EmbedCover=0 in [System])\n"
            "\n"
-           "Files are named output folder + track title + .wav or .mp3. Each title comes\n"
-           "from the first of: the command line, the disc's section in cdplayer.ini, the\n"
-           "disc's CD-TEXT, MusicBrainz, Track01, Track02, ...; tracks shows which. MP3\n"
+           "Files are named output folder + track title + .wav, .mp3, .flac or .opus.\n"
+           "Each title comes from the first of: the command line, the disc's section in\n"
+           "cdplayer.ini, the disc's CD-TEXT, MusicBrainz, Track01, Track02, ...; tracks\n"
+           "shows which. MP3\n"
            "files get an ID3v2.4 tag (title, artists, album, track number, year,\n"
-           "MusicBrainz IDs) at their start and the ID3v1 title tag at their end.\n"
+           "MusicBrainz IDs) at their start and the ID3v1 title tag at their end;\n"
+           "FLAC and Opus files get the same as Vorbis comments, and the cover.\n"
+           "FLAC is verified as it is encoded (compression level: Compression in\n"
+           "[FLAC] of the settings file, default 8); Opus is VBR at Bitrate in [Opus]\n"
+           "(default 160 kbit/s). Encoded files get ReplayGain 2 tags (REPLAYGAIN_* in\n"
+           "MP3 and FLAC, R128_* in Opus): the track's when it ends, the album's when\n"
+           "the job ends (ReplayGain=0 in [System] turns them off).\n"
            "A \"/\" in a title makes a sub-folder, and a title that would leave the\n"
            "output folder (\"..\", a leading \"/\", control characters) fails. Each\n"
            "track is written to a hidden \".NAME.partial-XXXXXX\" file beside its final\n"

@@ -11,7 +11,7 @@
 namespace riptool {
 
 enum class Command { None, Drives, Tracks, Rip, Help, Version };
-enum class Format { Wav, Mp3 };
+enum class Format { Wav, Mp3, Flac, Opus };
 
 struct Arguments {
     Command command = Command::None;

@@ -17,6 +17,7 @@
 #include "ripjob/Mp3Encoder.h"
 #include "ripjob/Mp3Tags.h"
 #include "ripjob/RipJob.h"
+#include "ripjob/VorbisFormats.h"
 #include "settings/globals.h"
 
 #include <cerrno>
@@ -26,6 +27,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -417,27 +419,52 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     Metadata::DiscTitles found = FindTitles(ripper, args);
     FetchCover(found, args);
     const bool mp3 = args.format == Format::Mp3;
+    const bool vorbis = args.format == Format::Flac || args.format == Format::Opus;
     ApplyCoderSettings(coder, mp3);
     const Mp3Format mp3Format(&coder, &Settings);
+    // The encoders' shared state: the tags of every track and what ReplayGain measures.
+    auto state = std::make_shared<FormatJobState>();
+    state->ReplayGain = Settings.ReplayGain;
+    const MeteredFormat meteredMp3(mp3Format, state);
+    std::optional<VorbisFormat> vorbisFormat;
+    if (vorbis) {
+        vorbisFormat.emplace(args.format == Format::Flac ? VorbisKind::Flac : VorbisKind::Opus,
+                             Settings, state);
+        for (const std::string& note : vorbisFormat->Notes()) {
+            Complain("settings: " + note);
+        }
+    }
     JobOptions options;
     options.Program = "velmora-rip";
     options.OutDir = outDir;
     options.LogFolder = TrimControl(args.outDir ? *args.outDir : Settings.OutDir);
     options.AlbumTitle = found.Album.empty() ? AlbumTitle(ripper) : found.Album;
-    options.Format = mp3 ? &mp3Format : nullptr;
+    const EncoderFormat* mp3Chosen = &mp3Format;
+    if (Settings.ReplayGain) {
+        mp3Chosen = &meteredMp3;
+    }
+    options.Format = vorbis ? &*vorbisFormat : mp3 ? mp3Chosen : nullptr;
     options.Jobs = args.jobs > 0 ? static_cast<unsigned>(args.jobs) : 0;
     options.Proof = ProofOptionsOf(args.proof, Settings);
     options.OffsetSource = OffsetSourceOf(args.proof, Settings);
     options.ReportPath = args.proof.report ? *args.proof.report : std::string();
-    CliObserver observer(args, mp3 && args.jobs != 1);
+    CliObserver observer(args, options.Format != nullptr &&
+                                   (args.jobs != 1 || options.Format != &mp3Format));
     observer.ripper = &ripper;
     RipJob job(ripper, options, observer);
+    for (int index : chosen) {
+        state->Fields[index + 1] = Metadata::TrackTags(found, ripper, index);
+    }
     if (mp3) {
         auto tags = std::make_shared<Mp3TagStep>();
-        for (int index : chosen) {
-            tags->Fields[index + 1] = Metadata::TrackTags(found, ripper, index);
-        }
-        job.SetTagStep(tags);
+        tags->Fields = state->Fields;
+        job.SetTagStep(std::make_shared<MeteredTagStep>(tags, state));
+    }
+    if ((mp3 || vorbis) && Settings.ReplayGain) {
+        const auto target = args.format == Format::Flac   ? AlbumGainStep::Target::Flac
+                            : args.format == Format::Opus ? AlbumGainStep::Target::Opus
+                                                          : AlbumGainStep::Target::Mp3;
+        job.AddEndStep(std::make_shared<AlbumGainStep>(target, state));
     }
     auto cover = std::make_shared<CoverFileStep>(found.Cover, args.overwrite);
     job.AddEndStep(cover);

@@ -1,0 +1,384 @@
+#include "ripjob/VorbisFormats.h"
+
+#include "cdaccess/CDRIP.h"
+#include "cdaccess/EncodeFeed.h"
+#include "cdaccess/OutputFiles.h"
+#include "encoding/ByteSink.h"
+#include "encoding/FlacEncoder.h"
+#include "encoding/OpusEncoder.h"
+#include "encoding/TagComments.h"
+#include "settings/globals.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace Encoding;
+
+void FormatJobState::Measured(int number, TLoudnessMeter meter) {
+    std::lock_guard lock(Mutex);
+    Meters[number] = std::move(meter);
+}
+
+TLoudness FormatJobState::TrackLoudness(int number) const {
+    std::lock_guard lock(Mutex);
+    const auto it = Meters.find(number);
+    return it != Meters.end() ? it->second.Result() : TLoudness{};
+}
+
+TLoudness FormatJobState::AlbumLoudness(const std::vector<int>& numbers) const {
+    std::lock_guard lock(Mutex);
+    std::vector<const TLoudnessMeter*> meters;
+    for (int n : numbers) {
+        if (const auto it = Meters.find(n); it != Meters.end()) {
+            meters.push_back(&it->second);
+        }
+    }
+    return TLoudnessMeter::Together(meters);
+}
+
+namespace {
+
+// A track's temporary file as the encoders' sink.
+class PartialSink : public TByteSink {
+public:
+    explicit PartialSink(OutputFiles::TPartialFile& file) : File(file) {}
+    bool Append(const void* data, std::size_t count) override { return File.Write(data, count); }
+    bool WriteAt(uint64_t pos, const void* data, std::size_t count) override {
+        return File.WriteAt(static_cast<off_t>(pos), data, count);
+    }
+    std::string Error() const override { return OutputFiles::ErrorText(File.Error()); }
+
+private:
+    OutputFiles::TPartialFile& File;
+};
+
+// The loudness of one track, measured while it is encoded; handed to the job's state
+// when the whole track came.
+class TrackMeter {
+public:
+    void Start(const PcmShape& pcm, uint64_t trackBytes, bool on) {
+        Expected = trackBytes;
+        Fed = 0;
+        Meter = TLoudnessMeter();
+        std::string error;
+        On = on && Meter.Start(pcm.SampleRate, pcm.Channels, &error);
+    }
+    void Add(const uint8_t* data, std::size_t count) {
+        Fed += count;
+        std::string error;
+        On = On && Meter.Add(data, count, &error);
+    }
+    bool Whole() const { return On && Fed == Expected; }
+    TLoudness Result() const { return Whole() ? Meter.Result() : TLoudness{}; }
+    void HandTo(FormatJobState& state, int number) {
+        if (Whole()) {
+            state.Measured(number, std::move(Meter));
+        }
+        On = false;
+    }
+
+private:
+    TLoudnessMeter Meter;
+    uint64_t Expected = 0;
+    uint64_t Fed = 0;
+    bool On = false;
+};
+
+// Throws the encoder's failure: a write error names the file as the MP3 path does.
+[[noreturn]] void Fail(const OutputFiles::TPartialFile& file, const std::string& error) {
+    throw ECDRIPError(file.Error() != 0 ? WriteErrorText(&file) : error);
+}
+
+// The serial number of a track's Ogg stream: the same for the same track on every run,
+// different for the tracks of one disc.
+uint32_t SerialOf(int number) {
+    return 0x56454C00u | static_cast<uint32_t>(number & 0xFF);
+}
+
+struct VorbisSettings {
+    VorbisKind Kind;
+    int32_t Level;
+    int32_t StereoKbps;
+    int32_t MonoKbps;
+    bool ReplayGain;
+};
+
+class VorbisTrackEncoder : public TrackEncoder {
+public:
+    VorbisTrackEncoder(VorbisSettings settings, std::shared_ptr<FormatJobState> state)
+        : S(settings), State(std::move(state)) {}
+    void ForTrack(int number) override { Number = number; }
+    void Start(OutputFiles::TPartialFile& file, const PcmShape& pcm, uint64_t trackBytes,
+               std::size_t) override {
+        File = &file;
+        Sink.emplace(file);
+        Meter.Start(pcm, trackBytes, S.ReplayGain);
+        const auto fields = State->Fields.find(Number);
+        const Metadata::TagFields tags =
+            fields != State->Fields.end() ? fields->second : Metadata::TagFields{};
+        std::string error;
+        bool open = false;
+        if (S.Kind == VorbisKind::Flac) {
+            TFlacOptions o;
+            o.SampleRate = pcm.SampleRate;
+            o.Channels = pcm.Channels;
+            o.Compression = static_cast<uint32_t>(S.Level);
+            o.ExpectedSamples = trackBytes / (2u * pcm.Channels);
+            o.Comments = CommentsOf(tags);
+            o.Cover = PictureOf(tags);
+            open = Flac.emplace().Open(*Sink, o, &error);
+        } else {
+            TOpusOptions o;
+            o.SampleRate = pcm.SampleRate;
+            o.Channels = pcm.Channels;
+            o.Bitrate = static_cast<uint32_t>(pcm.Channels == 1 ? S.MonoKbps : S.StereoKbps);
+            o.Comments = CommentsOf(tags);
+            o.Cover = PictureOf(tags);
+            o.Serial = SerialOf(Number);
+            open = Opus.emplace().Open(*Sink, o, &error);
+        }
+        if (!open) {
+            Fail(file,
+                 std::string(S.Kind == VorbisKind::Flac ? "Unable to start the FLAC encoder: "
+                                                        : "Unable to start the Opus encoder: ") +
+                     error);
+        }
+    }
+    void Feed(const uint8_t* data, std::size_t count) override {
+        Meter.Add(data, count);
+        std::string error;
+        const bool ok = Flac ? Flac->Feed(data, count, &error) : Opus->Feed(data, count, &error);
+        if (!ok) {
+            Fail(*File, error);
+        }
+    }
+    bool Flush() override {
+        const TLoudness loudness = Meter.Result();
+        const TVorbisComments gain = S.Kind == VorbisKind::Flac
+                                         ? ReplayGainComments(loudness, false)
+                                         : R128Comments(loudness, false);
+        std::string error;
+        const bool ok = Flac ? Flac->Finish(gain, &error) : Opus->Finish(gain, &error);
+        if (!ok) {
+            Fail(*File, error);
+        }
+        Meter.HandTo(*State, Number);
+        return true;
+    }
+    void Close() override {
+        Flac.reset();
+        Opus.reset();
+        Sink.reset();
+        File = nullptr;
+    }
+
+private:
+    VorbisSettings S;
+    std::shared_ptr<FormatJobState> State;
+    int Number = 0;
+    OutputFiles::TPartialFile* File = nullptr;
+    std::optional<PartialSink> Sink;
+    std::optional<TFlacEncoder> Flac;
+    std::optional<TOpusEncoder> Opus;
+    TrackMeter Meter;
+};
+
+class MeteredTrackEncoder : public TrackEncoder {
+public:
+    MeteredTrackEncoder(std::unique_ptr<TrackEncoder> inner, std::shared_ptr<FormatJobState> state)
+        : Inner(std::move(inner)), State(std::move(state)) {}
+    void ForTrack(int number) override {
+        Number = number;
+        Inner->ForTrack(number);
+    }
+    void Start(OutputFiles::TPartialFile& file, const PcmShape& pcm, uint64_t trackBytes,
+               std::size_t passBytes) override {
+        Meter.Start(pcm, trackBytes, State->ReplayGain);
+        Inner->Start(file, pcm, trackBytes, passBytes);
+    }
+    void Feed(const uint8_t* data, std::size_t count) override {
+        Meter.Add(data, count);
+        Inner->Feed(data, count);
+    }
+    bool Flush() override {
+        const bool ok = Inner->Flush();
+        Meter.HandTo(*State, Number);
+        return ok;
+    }
+    void Close() override { Inner->Close(); }
+
+private:
+    std::unique_ptr<TrackEncoder> Inner;
+    std::shared_ptr<FormatJobState> State;
+    int Number = 0;
+    TrackMeter Meter;
+};
+
+} // namespace
+
+VorbisFormat::VorbisFormat(VorbisKind kind, const TMP3Settings& settings,
+                           std::shared_ptr<FormatJobState> state)
+    : Kind(kind), ReplayGain(settings.ReplayGain), State(std::move(state)) {
+    if (Kind == VorbisKind::Flac) {
+        Level = FlacCompressionOf(settings, SettingNotes);
+    } else {
+        StereoKbps = OpusBitrateOf(settings, 2, SettingNotes);
+        std::vector<std::string> mono; // told only when the output is mono
+        MonoKbps = OpusBitrateOf(settings, 1, mono);
+    }
+    State->ReplayGain = ReplayGain;
+}
+
+std::unique_ptr<TrackEncoder> VorbisFormat::NewEncoder() const {
+    return std::make_unique<VorbisTrackEncoder>(
+        VorbisSettings{Kind, Level, StereoKbps, MonoKbps, ReplayGain}, State);
+}
+
+std::vector<std::pair<std::string, std::string>> VorbisFormat::LogSettings() const {
+    std::vector<std::pair<std::string, std::string>> s;
+    if (Kind == VorbisKind::Flac) {
+        s.push_back({"FLAC compression level", std::to_string(Level) + ", verified"});
+    } else {
+        s.push_back({"Opus bit rate", std::to_string(StereoKbps) + " kbit/s VBR"});
+    }
+    s.push_back({"ReplayGain", ReplayGain ? "on" : "off"});
+    return s;
+}
+
+MeteredFormat::MeteredFormat(const EncoderFormat& inner, std::shared_ptr<FormatJobState> state)
+    : Inner(inner), State(std::move(state)) {}
+
+std::unique_ptr<TrackEncoder> MeteredFormat::NewEncoder() const {
+    return std::make_unique<MeteredTrackEncoder>(Inner.NewEncoder(), State);
+}
+
+std::vector<std::pair<std::string, std::string>> MeteredFormat::LogSettings() const {
+    auto s = Inner.LogSettings();
+    s.push_back({"ReplayGain", State->ReplayGain ? "on" : "off"});
+    return s;
+}
+
+MeteredTagStep::MeteredTagStep(std::shared_ptr<const TagStep> inner,
+                               std::shared_ptr<FormatJobState> state)
+    : Inner(std::move(inner)), State(std::move(state)) {}
+
+bool MeteredTagStep::Write(const std::string& path, const JobTrack& track,
+                           std::string* error) const {
+    if (Inner && !Inner->Write(path, track, error)) {
+        return false;
+    }
+    const TVorbisComments gain = ReplayGainComments(State->TrackLoudness(track.Number), false);
+    if (gain.empty()) {
+        return true;
+    }
+    std::string why;
+    if (!WriteId3UserTexts(path, gain, &why)) {
+        *error = track.FileName + ": cannot write the ReplayGain tags: " + why;
+        return false;
+    }
+    return true;
+}
+
+AlbumGainStep::AlbumGainStep(Target target, std::shared_ptr<FormatJobState> state)
+    : What(target), State(std::move(state)) {}
+
+namespace {
+
+// Copies `from` into `out` as it is.
+bool CopyFile(const std::string& from, TByteSink& out, std::string* error) {
+    const int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    std::vector<uint8_t> buffer(std::size_t{1} << 20);
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n < 0) {
+                *error = std::strerror(errno);
+                ok = false;
+            }
+            break;
+        }
+        if (!out.Append(buffer.data(), static_cast<std::size_t>(n))) {
+            *error = out.Error();
+            ok = false;
+            break;
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+bool AlbumGainStep::Update(const std::string& file, const TVorbisComments& tags,
+                           std::string* error) const {
+    OutputFiles::TPartialFile copy(file);
+    PartialSink sink(copy);
+    bool ok = false;
+    if (What == Target::Mp3) {
+        ok = CopyFile(file, sink, error) && WriteId3UserTexts(copy.TempName(), tags, error);
+    } else {
+        ok =
+            CopyWithComments(file, What == Target::Flac ? TTaggedFormat::Flac : TTaggedFormat::Opus,
+                             tags, sink, error);
+    }
+    if (!ok) {
+        copy.Discard();
+        return false;
+    }
+    return copy.Finish(true);
+}
+
+void AlbumGainStep::Run(RipJob& job) {
+    if (!State->ReplayGain) {
+        return;
+    }
+    auto& settings = job.Proof().Record.Settings;
+    const char* name = "ReplayGain album gain";
+    if (job.Stopped()) {
+        settings.push_back({name, "not written: the job was stopped"});
+        return;
+    }
+    std::vector<int> numbers;
+    std::vector<std::string> files;
+    for (const auto& [track, outcome] : job.Outcomes()) {
+        if (outcome.FileWritten && outcome.Result != TrackResult::Failed &&
+            outcome.Result != TrackResult::Stopped && State->TrackLoudness(track.Number).Valid) {
+            numbers.push_back(track.Number);
+            files.push_back(track.FileName);
+        }
+    }
+    const TLoudness album = State->AlbumLoudness(numbers);
+    if (!album.Valid) {
+        settings.push_back({name, "not written: no track was measured whole"});
+        return;
+    }
+    const TVorbisComments tags =
+        What == Target::Opus ? R128Comments(album, true) : ReplayGainComments(album, true);
+    std::string failed;
+    int written = 0;
+    for (const std::string& file : files) {
+        std::string error;
+        try {
+            if (Update(file, tags, &error)) {
+                ++written;
+                continue;
+            }
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        failed += "; not written to " + file + ": " + error;
+    }
+    settings.push_back({name, GainText(ReplayGainDb(album.Lufs)) + ", peak " +
+                                  PeakText(album.Peak) + ", written into " +
+                                  std::to_string(written) + " of " + std::to_string(files.size()) +
+                                  " files when the job ended" + failed});
+}
