@@ -437,6 +437,40 @@ int RipJob::ExitStatus(int stoppedStatus) const {
     return t.Failed > 0 ? 1 : t.Damaged > 0 || t.NotAccurate > 0 ? 3 : 0;
 }
 
+// The look-up's verdicts into the outcomes, and the outcomes, titles and reasons into
+// the record for the log and the report.
+void RipJob::ApplyOutcomes() {
+    RipRecord& record = ProofOf->Record;
+    record.Artist = Opt.Artist;
+    record.Album = Opt.Album;
+    record.NotRead.clear();
+    for (auto& [track, o] : Ended) {
+        TrackRecord* t = nullptr;
+        for (TrackRecord& r : record.Tracks) {
+            if (r.Number == track.Number && r.File == track.FileName) {
+                t = &r;
+            }
+        }
+        if (t != nullptr && o.Result == TrackResult::Exact &&
+            t->Ar.Result == ArResult::NotAccurate) {
+            o.Result = TrackResult::NotAccurate;
+        }
+        TrackRecord fresh;
+        if (t == nullptr) {
+            fresh.Number = track.Number;
+            fresh.File = track.FileName;
+            fresh.Ripped = false;
+            t = &fresh;
+        }
+        t->Title = track.Title;
+        t->Outcome = TrackResultWord(o.Result);
+        t->Reason = o.Reason;
+        if (t == &fresh) {
+            record.NotRead.push_back(fresh);
+        }
+    }
+}
+
 int RipJob::Finish(int stoppedStatus) {
     for (const auto& step : EndSteps) {
         try {
@@ -453,6 +487,7 @@ int RipJob::Finish(int stoppedStatus) {
     } catch (const std::exception&) {
         // The look-up only adds to a job; its failure leaves the tracks as they are.
     }
+    ApplyOutcomes();
     int status = ExitStatus(stoppedStatus);
     Log = ProofOf->WriteLog(Opt.LogFolder, status);
     ReportOk = Opt.ReportPath.empty() || WriteReportFile(Opt.ReportPath, ProofOf->Record);

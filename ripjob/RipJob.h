@@ -106,6 +106,8 @@ struct JobOptions {
     std::string OutDir;     // the folder the files go into (titles may add sub-folders)
     std::string LogFolder;  // where the log goes
     std::string AlbumTitle; // names the log; empty: the disc key does
+    std::string Artist;     // the disc's artist and album for the log; may be empty
+    std::string Album;
     // The encoded format; nullptr: WAV files, read and written one after the other.
     const EncoderFormat* Format = nullptr;
     // Encoder threads of the pipeline (0: one per core); 1: an MP3 job reads and encodes
@@ -138,7 +140,9 @@ public:
     bool Stopped() const { return StopFlag.load(); }
 
     // The end of the job: the end steps, the AccurateRip look-up (left out when the job
-    // was stopped), the outcomes it changes, the log and the report. It touches neither
+    // was stopped), the outcomes it changes (an exact track whose checksums match no entry
+    // of a disc the database knows becomes NotAccurate; Outcomes() shows it afterwards),
+    // the log and the report. It touches neither
     // the ripper nor the observer, so it may run on another thread. Returns the exit
     // status: `stoppedStatus` for a stopped job, else 1 when a track failed or was
     // refused, 3 when one is damaged or not accurate, 0 when all are exact.
@@ -172,6 +176,7 @@ private:
     void End(const JobTrack& track, TrackOutcome outcome);
     TrackOutcome ReadOutcome(int number, const std::vector<SectorRange>& damage, int32_t count);
     void DescribeSettings();
+    void ApplyOutcomes();
     void Poll();
     void Report(int readingTrack, int percent, const std::vector<std::pair<int, int>>& encoding);
     bool TagFile(const JobTrack& track, const std::string& path, std::string* error) const;

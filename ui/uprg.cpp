@@ -238,10 +238,18 @@ public:
         D.LastName = QString::fromStdString(track.FileName);
         if (o.Result == TrackResult::Failed)
             return;
-        QTreeWidgetItem* row = D.T.ListView1->topLevelItem(track.Row);
-        if (row)
-            row->setText(TrackColumns::Status,
-                         o.Result == TrackResult::Stopped ? "Cancelled" : "OK");
+        if (QTreeWidgetItem* row = D.T.ListView1->topLevelItem(track.Row))
+            ShowResult(*row, o.Result);
+    }
+    // A good track's row says "OK" or "Cancelled"; a damaged or not accurate one says so
+    // in red, so that it shows without hovering.
+    static void ShowResult(QTreeWidgetItem& row, TrackResult result) {
+        const bool bad = result == TrackResult::Damaged || result == TrackResult::NotAccurate;
+        row.setText(TrackColumns::Status, result == TrackResult::Stopped       ? "Cancelled"
+                                          : result == TrackResult::Damaged     ? "Damaged"
+                                          : result == TrackResult::NotAccurate ? "Not accurate"
+                                                                               : "OK");
+        row.setForeground(TrackColumns::Status, bad ? QBrush(Qt::red) : QBrush());
     }
     ReplaceAnswer AskReplace(const JobTrack& track, std::string*) override {
         if (!Settings.ConfirmOverwrite)
@@ -344,10 +352,16 @@ void Tfrmprg::RunJob() {
 // Looks the job's tracks up, writes the log beside the files, and shows each track's
 // checksums in its row's tooltip and the summary in the status line.
 void Tfrmprg::FinishProof() {
-    if (!Job || Job->Record().Tracks.empty())
+    if (!Job || Job->Outcomes().empty())
         return;
     SetStatus("Checking the rip...");
     Job->Finish(1);
+    // The look-up may have found tracks not accurate.
+    for (const auto& [track, outcome] : Job->Outcomes()) {
+        QTreeWidgetItem* row = T.ListView1->topLevelItem(track.Row);
+        if (row && outcome.Result == TrackResult::NotAccurate)
+            Observer::ShowResult(*row, outcome.Result);
+    }
     for (const TrackRecord& t : Job->Record().Tracks) {
         for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
             QTreeWidgetItem* row = T.ListView1->topLevelItem(i);

@@ -1,5 +1,7 @@
 #include "verify/RipLog.h"
 
+#include "ripjob/Damage.h"
+
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -23,18 +25,27 @@ std::string Signed(int32_t n) {
     return (n > 0 ? "+" : "") + std::to_string(n);
 }
 
-std::string DamagedText(const TrackRecord& t) {
-    if (t.Damaged.empty()) {
-        return "none";
-    }
-    std::string text;
+std::vector<SectorRange> RangesOf(const TrackRecord& t) {
+    std::vector<SectorRange> ranges;
     for (const auto& [first, last] : t.Damaged) {
-        text += (text.empty() ? "" : ", ") + std::to_string(first);
-        if (last != first) {
-            text += "-" + std::to_string(last);
+        if (first >= 0 && first <= last) {
+            ranges.push_back({static_cast<uint32_t>(first), static_cast<uint32_t>(last)});
         }
     }
-    return text;
+    return JoinRanges(ranges);
+}
+
+// "none", or "4 sectors: 1600-1602 (0:01.25 to 0:01.27), 1700 (0:02.50)": the count, every
+// range, and its place in the track.
+std::string DamagedText(const TrackRecord& t) {
+    const std::vector<SectorRange> ranges = RangesOf(t);
+    if (ranges.empty()) {
+        return "none";
+    }
+    const std::string line = DamageLine(static_cast<int32_t>(RangeSectors(ranges)), ranges,
+                                        t.FirstSector, ranges.size());
+    const std::string prefix = "damaged: ";
+    return line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : line;
 }
 
 std::string ArText(const TrackRecord& t) {
@@ -59,9 +70,21 @@ void WriteToc(std::ostream& out, const DiscToc& toc) {
     out << "  Lead-out at " << toc.LeadOut << "\n";
 }
 
+void WriteOutcome(std::ostream& out, const TrackRecord& t) {
+    if (!t.Outcome.empty()) {
+        out << "  Outcome: " << t.Outcome << "\n";
+    }
+    if (!t.Reason.empty()) {
+        out << "  Reason: " << t.Reason << "\n";
+    }
+}
+
 void WriteTrack(std::ostream& out, const TrackRecord& t) {
     out << "Track " << t.Number << (t.Ripped ? "" : " (not finished)") << "\n";
     out << "  File: " << t.File << "\n";
+    if (!t.Title.empty()) {
+        out << "  Title: " << t.Title << "\n";
+    }
     out << "  Sectors: " << t.FirstSector << "-" << t.FirstSector + t.Sectors - 1 << " ("
         << t.Sectors << ")\n";
     out << "  Damaged sectors: " << DamagedText(t) << "\n";
@@ -73,6 +96,16 @@ void WriteTrack(std::ostream& out, const TrackRecord& t) {
     out << "  AccurateRip v1: " << HexOr(t.ArV1, "not available")
         << ", v2: " << HexOr(t.ArV2, "not available") << "\n";
     out << "  AccurateRip: " << ArText(t) << "\n";
+    WriteOutcome(out, t);
+}
+
+void WriteNotRead(std::ostream& out, const TrackRecord& t) {
+    out << "Track " << t.Number << " (not read)\n";
+    out << "  File: " << t.File << "\n";
+    if (!t.Title.empty()) {
+        out << "  Title: " << t.Title << "\n";
+    }
+    WriteOutcome(out, t);
 }
 
 std::string SafeName(std::string name) {
@@ -93,7 +126,11 @@ std::string RipSummary(const RipRecord& record) {
     int unknown = 0;
     int unreachable = 0;
     int off = 0;
+    int notAccurate = 0;
     for (const TrackRecord& t : record.Tracks) {
+        // A damaged track is counted as damaged only.
+        const bool sound = t.Damaged.empty() && (!t.TestCrc32 || t.TestCrc32 == t.Crc32);
+        notAccurate += t.Ripped && sound && t.Ar.Result == ArResult::NotAccurate ? 1 : 0;
         ripped += t.Ripped ? 1 : 0;
         damaged += t.Damaged.empty() ? 0 : 1;
         accurate += t.Ar.Result == ArResult::Accurate ? 1 : 0;
@@ -120,6 +157,9 @@ std::string RipSummary(const RipRecord& record) {
     if (damaged > 0) {
         text += "; " + std::to_string(damaged) + " with damaged sectors";
     }
+    if (notAccurate > 0) {
+        text += "; " + std::to_string(notAccurate) + " not accurate";
+    }
     return text;
 }
 
@@ -134,6 +174,12 @@ std::string FormatRipLog(const RipRecord& r) {
         out << "  " << name << ": " << value << "\n";
     }
     out << "Disc: " << (r.AlbumTitle.empty() ? r.DiscKey : r.AlbumTitle) << "\n";
+    if (!r.Artist.empty()) {
+        out << "  Artist: " << r.Artist << "\n";
+    }
+    if (!r.Album.empty()) {
+        out << "  Album: " << r.Album << "\n";
+    }
     out << "  Disc key: " << r.DiscKey << "\n";
     out << "  CDDB disc ID: " << r.CddbId << "\n";
     out << "  AccurateRip ID: " << r.AccurateRipId << "\n";
@@ -141,6 +187,9 @@ std::string FormatRipLog(const RipRecord& r) {
     WriteToc(out, r.Toc);
     for (const TrackRecord& t : r.Tracks) {
         WriteTrack(out, t);
+    }
+    for (const TrackRecord& t : r.NotRead) {
+        WriteNotRead(out, t);
     }
     out << "Summary: " << RipSummary(r) << "\n";
     return out.str();
@@ -153,27 +202,48 @@ std::string FormatRipJson(const RipRecord& r) {
         for (const auto& [first, last] : t.Damaged) {
             damaged.push_back({first, last});
         }
-        tracks.push_back({{"number", t.Number},
-                          {"file", t.File},
-                          {"sectors", t.Sectors},
-                          {"damaged", damaged},
-                          {"crc32", HexOrNull(t.Crc32)},
-                          {"test_crc32", HexOrNull(t.TestCrc32)},
-                          {"accuraterip",
-                           {{"v1", HexOrNull(t.ArV1)},
-                            {"v2", HexOrNull(t.ArV2)},
-                            {"result", ArResultWord(t.Ar.Result)},
-                            {"confidence", t.Ar.Confidence}}}});
+        nlohmann::ordered_json entry = {{"number", t.Number},
+                                        {"file", t.File},
+                                        {"title", t.Title},
+                                        {"sectors", t.Sectors},
+                                        {"damaged", damaged},
+                                        {"damaged_sectors", RangeSectors(RangesOf(t))},
+                                        {"crc32", HexOrNull(t.Crc32)},
+                                        {"test_crc32", HexOrNull(t.TestCrc32)},
+                                        {"accuraterip",
+                                         {{"v1", HexOrNull(t.ArV1)},
+                                          {"v2", HexOrNull(t.ArV2)},
+                                          {"result", ArResultWord(t.Ar.Result)},
+                                          {"confidence", t.Ar.Confidence}}}};
+        entry["outcome"] = t.Outcome;
+        entry["reason"] = t.Reason;
+        tracks.push_back(entry);
+    }
+    nlohmann::ordered_json notRead = nlohmann::ordered_json::array();
+    for (const TrackRecord& t : r.NotRead) {
+        notRead.push_back({{"number", t.Number},
+                           {"file", t.File},
+                           {"title", t.Title},
+                           {"outcome", t.Outcome},
+                           {"reason", t.Reason}});
+    }
+    nlohmann::ordered_json settings = nlohmann::ordered_json::object();
+    for (const auto& [name, value] : r.Settings) {
+        settings[name] = value;
     }
     const nlohmann::ordered_json doc = {{"program", r.Program + " " + r.Version},
                                         {"drive", r.Drive},
                                         {"read_offset", r.ReadOffset},
+                                        {"settings", settings},
                                         {"disc",
                                          {{"key", r.DiscKey},
                                           {"cddb_id", r.CddbId},
                                           {"accuraterip_id", r.AccurateRipId},
-                                          {"musicbrainz_id", r.MusicBrainzId}}},
+                                          {"musicbrainz_id", r.MusicBrainzId},
+                                          {"artist", r.Artist},
+                                          {"album", r.Album}}},
                                         {"tracks", tracks},
+                                        {"not_read", notRead},
                                         {"exit", r.Exit}};
     // Invalid UTF-8 in a title or a path becomes U+FFFD instead of an exception.
     return doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";

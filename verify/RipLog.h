@@ -10,9 +10,11 @@ std::string RipSummary(const RipRecord& record);
 // The plain-text rip log.
 std::string FormatRipLog(const RipRecord& record);
 
-// The JSON report: program, drive, read_offset, disc {key, cddb_id, accuraterip_id,
-// musicbrainz_id}, tracks [{number, file, sectors, damaged, crc32, test_crc32,
-// accuraterip {v1, v2, result, confidence}}], exit. Checksums as 8 hex digits.
+// The JSON report: program, drive, read_offset, settings {name: value}, disc {key,
+// cddb_id, accuraterip_id, musicbrainz_id, artist, album}, tracks [{number, file, title,
+// sectors, damaged, damaged_sectors, crc32, test_crc32, accuraterip {v1, v2, result,
+// confidence}, outcome, reason}], not_read [{number, file, title, outcome, reason}], exit.
+// Checksums as 8 hex digits.
 std::string FormatRipJson(const RipRecord& record);
 
 // The log's path in folder: the album title when known, else the disc key, then

@@ -24,7 +24,10 @@ struct TrackRecord {
     std::optional<uint32_t> ArV1;
     std::optional<uint32_t> ArV2;
     ArTrackVerdict Ar;
-    bool Ripped = true; // false when the job stopped before the track was finished
+    bool Ripped = true;  // false when the job stopped before the track was finished
+    std::string Title;   // the track's title as the job used it; empty when not known
+    std::string Outcome; // the job's word for how it ended ("exact", "not accurate", ...)
+    std::string Reason;  // why it failed or was refused; empty otherwise
 };
 
 struct RipRecord {
@@ -36,11 +39,16 @@ struct RipRecord {
     std::vector<std::pair<std::string, std::string>> Settings; // name, value
     DiscToc Toc;
     std::string DiscKey;
-    std::string AlbumTitle; // empty when not known
+    std::string AlbumTitle; // empty when not known; names the log
+    std::string Artist;     // the disc's artist and album as the tags got them; may be empty
+    std::string Album;
     std::string CddbId;
     std::string AccurateRipId;
     std::string MusicBrainzId;
     std::vector<TrackRecord> Tracks;
+    // Tracks of the job that were never read (a refused name, a file that may not be
+    // replaced): number, file, title, outcome and reason only.
+    std::vector<TrackRecord> NotRead;
     int Exit = 0;
 };
 

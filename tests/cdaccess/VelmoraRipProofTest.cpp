@@ -390,6 +390,7 @@ struct LookupRow {
     std::string Result;
     int Confidence;
     std::string Summary;
+    std::string Tally;
 };
 
 class VelmoraRipLookup : public VelmoraRipProof, public testing::WithParamInterface<LookupRow> {};
@@ -426,14 +427,18 @@ TEST_P(VelmoraRipLookup, ResultPerTrack) {
     const Outcome r = Start(
         {"rip", "--format", "wav", "--out", dir / "out", "--report", dir / "report.json", Image},
         {"VELMORA_ACCURATERIP_URL=" + server.Url()});
-    ASSERT_EQ(r.Code, 0) << r.Err;
+    // Tracks that match no entry of a disc the database knows are not exact: status 3.
+    ASSERT_EQ(r.Code, row.Result == "not accurate" ? 3 : 0) << r.Err;
     const nlohmann::json j = Report();
     ASSERT_TRUE(j.is_object());
     for (const auto& t : j["tracks"]) {
         EXPECT_EQ(t["accuraterip"]["result"], row.Result);
         EXPECT_EQ(t["accuraterip"]["confidence"], row.Confidence);
+        EXPECT_EQ(t["outcome"], row.Result == "not accurate" ? "not accurate" : "exact");
     }
+    EXPECT_EQ(j["exit"], r.Code);
     EXPECT_NE(r.Out.find(row.Summary + "\n"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find(row.Tally + "\n"), std::string::npos) << r.Out;
 }
 
 // The database holds the checksums of the image as it is. A rip read with the drive's
@@ -451,7 +456,7 @@ TEST_F(VelmoraRipProof, AccurateOnlyWithTheRightOffset) {
         const Outcome r = Start({"rip", "--format", "wav", "--overwrite", "--offset", offset,
                                  "--out", dir / "out", "--report", dir / "report.json", Image},
                                 {"VELMORA_ACCURATERIP_URL=" + server.Url()});
-        ASSERT_EQ(r.Code, 0) << r.Err;
+        ASSERT_EQ(r.Code, result == "accurate" ? 0 : 3) << r.Err;
         const nlohmann::json j = Report();
         ASSERT_TRUE(j.is_object());
         EXPECT_EQ(j["read_offset"], std::stoi(offset));
@@ -463,12 +468,16 @@ TEST_F(VelmoraRipProof, AccurateOnlyWithTheRightOffset) {
 
 INSTANTIATE_TEST_SUITE_P(
     LocalServer, VelmoraRipLookup,
-    testing::Values(LookupRow{"AccurateV2", 0, "accurate", 9, "3 of 3 tracks accurately ripped"},
-                    LookupRow{"AccurateV1", 1, "accurate", 9, "3 of 3 tracks accurately ripped"},
+    testing::Values(LookupRow{"AccurateV2", 0, "accurate", 9, "3 of 3 tracks accurately ripped",
+                              "3 exact, 0 damaged, 0 failed"},
+                    LookupRow{"AccurateV1", 1, "accurate", 9, "3 of 3 tracks accurately ripped",
+                              "3 exact, 0 damaged, 0 failed"},
                     LookupRow{"NotAccurate", 2, "not accurate", 0,
-                              "0 of 3 tracks accurately ripped"},
+                              "0 of 3 tracks accurately ripped; 3 not accurate",
+                              "0 exact, 0 damaged, 3 not accurate, 0 failed"},
                     LookupRow{"NotInDatabase", std::nullopt, "not in database", 0,
-                              "3 tracks ripped, not in the AccurateRip database"}),
+                              "3 tracks ripped, not in the AccurateRip database",
+                              "3 exact, 0 damaged, 0 failed"}),
     [](const testing::TestParamInfo<LookupRow>& row) { return row.param.Name; });
 
 } // namespace

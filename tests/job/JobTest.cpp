@@ -12,6 +12,12 @@
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
 #include "ui/QuestionDlg.h"
+#include "verify/ArChecksum.h"
+#include "verify/ArLookup.h"
+#include "verify/RipProof.h"
+
+#include "../verify/DbarBuilder.h"
+#include "../verify/LocalServer.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -650,4 +656,39 @@ TEST_F(JobTest, RowTooltipsSummaryAndLog) {
     const std::vector<uint8_t> text = ReadFile(log);
     EXPECT_NE(std::string(text.begin(), text.end()).find("velmora-ripper 2.3.0\n"),
               std::string::npos);
+}
+
+// The database knows the disc; track 2's entry holds its checksum, track 3's another:
+// track 3 is not accurate, its row says so (in red) and the summary counts it, while
+// track 2 stays "OK".
+TEST_F(JobTest, NotAccurateTrackIsMarkedInItsRow) {
+    const AccurateRipIds ids = AccurateRipDiscIds(TocOf(ripper->Disc));
+    std::vector<BuiltTrack> entries;
+    for (int track = 1; track <= kTracks; ++track) {
+        const std::vector<uint8_t> pcm = TrackPcm(track);
+        ArChecksum sum(uint64_t{kSectors} * ArChecksum::SamplesPerSector, track == 1,
+                       track == kTracks);
+        sum.Update(pcm.data(), pcm.size());
+        entries.push_back({4, track == 3 ? sum.V2() ^ 1u : sum.V2()});
+    }
+    const fs::path db = root / "db";
+    const fs::path file = db / DbarUrl("", ids).substr(1); // "/8/0/7/dBAR-..."
+    fs::create_directories(file.parent_path());
+    WriteFile(file, DbarRecordBytes(ids.Id1, ids.Id2, ids.Cddb, entries));
+    LocalServer server({"python3", VERIFY_TEST_DIR "/dbar_server.py", db.string(), "60", "2"});
+    const std::string before = std::getenv("VELMORA_ACCURATERIP_URL");
+    ::setenv("VELMORA_ACCURATERIP_URL", server.Url().c_str(), 1);
+    Tick({1, 2});
+    EXPECT_EQ(Run(true), mrOk);
+    ::setenv("VELMORA_ACCURATERIP_URL", before.c_str(), 1);
+    EXPECT_EQ(Status(1), "OK");
+    EXPECT_EQ(Status(2), "Not accurate");
+    EXPECT_EQ(list.topLevelItem(2)->foreground(TrackColumns::Status).color(), QColor(Qt::red));
+    EXPECT_NE(list.topLevelItem(1)->foreground(TrackColumns::Status).color(), QColor(Qt::red));
+    EXPECT_EQ(summaries, std::vector<QString>{"1 of 2 tracks accurately ripped; 1 not accurate"});
+    const std::vector<uint8_t> log = ReadFile(out / (ripper->GetDiscID() + ".log"));
+    const std::string text(log.begin(), log.end());
+    EXPECT_NE(text.find("Track 3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  Outcome: not accurate\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  Outcome: exact\n"), std::string::npos) << text;
 }

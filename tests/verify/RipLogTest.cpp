@@ -69,7 +69,11 @@ TEST(RipJson, FieldsAsTheReportDefinesThem) {
     EXPECT_EQ(t1["accuraterip"]["v2"], "ffffffff");
     EXPECT_EQ(t1["accuraterip"]["result"], "accurate");
     EXPECT_EQ(t1["accuraterip"]["confidence"], 7);
-    EXPECT_EQ(t1.size(), 7u);
+    EXPECT_EQ(t1["title"], "");
+    EXPECT_EQ(t1["damaged_sectors"], 0);
+    EXPECT_EQ(t1["outcome"], "");
+    EXPECT_EQ(t1["reason"], "");
+    EXPECT_EQ(t1.size(), 11u);
     EXPECT_EQ(t1["accuraterip"].size(), 4u);
     const auto& t2 = j["tracks"][1];
     EXPECT_EQ(t2["number"], 2);
@@ -82,9 +86,48 @@ TEST(RipJson, FieldsAsTheReportDefinesThem) {
     EXPECT_EQ(t2["accuraterip"]["v2"], "00000003");
     EXPECT_EQ(t2["accuraterip"]["result"], "not accurate");
     EXPECT_EQ(t2["accuraterip"]["confidence"], 0);
+    EXPECT_EQ(t2["damaged_sectors"], 4);
+    EXPECT_EQ(j["settings"]["Format"], "wav");
+    EXPECT_EQ(j["not_read"], nlohmann::json::array());
     EXPECT_EQ(j["exit"], 3);
-    EXPECT_EQ(j.size(), 6u);
-    EXPECT_EQ(j["disc"].size(), 4u);
+    EXPECT_EQ(j.size(), 8u);
+    EXPECT_EQ(j["disc"].size(), 6u);
+}
+
+// What the job adds: the titles, the artist and album, each track's outcome with its
+// reason, and the tracks it never read.
+TEST(RipLogText, OutcomesTitlesAndTracksNotRead) {
+    RipRecord r = TwoTrackJob();
+    r.Artist = "Nobody";
+    r.Album = "Quiet";
+    r.Tracks[0].Title = "Morning";
+    r.Tracks[0].Outcome = "exact";
+    r.Tracks[1].Outcome = "failed";
+    r.Tracks[1].Reason = "Write error: /music/Track02.wav: No space left on device";
+    TrackRecord refused;
+    refused.Number = 3;
+    refused.File = "/music/../x.wav";
+    refused.Title = "../x";
+    refused.Outcome = "refused";
+    refused.Reason = "Invalid file name: /music/../x.wav";
+    r.NotRead.push_back(refused);
+    const std::string log = FormatRipLog(r);
+    for (const char* line :
+         {"  Artist: Nobody\n", "  Album: Quiet\n", "  Title: Morning\n", "  Outcome: exact\n",
+          "  Outcome: failed\n  Reason: Write error: /music/Track02.wav: No space left on device\n",
+          "Track 3 (not read)\n  File: /music/../x.wav\n  Title: ../x\n  Outcome: refused\n"
+          "  Reason: Invalid file name: /music/../x.wav\n"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << log;
+    }
+    const nlohmann::json j = nlohmann::json::parse(FormatRipJson(r));
+    EXPECT_EQ(j["disc"]["artist"], "Nobody");
+    EXPECT_EQ(j["disc"]["album"], "Quiet");
+    EXPECT_EQ(j["tracks"][0]["title"], "Morning");
+    EXPECT_EQ(j["tracks"][1]["outcome"], "failed");
+    EXPECT_EQ(j["tracks"][1]["reason"], r.Tracks[1].Reason);
+    ASSERT_EQ(j["not_read"].size(), 1u);
+    EXPECT_EQ(j["not_read"][0], nlohmann::json::parse(R"({"number": 3, "file": "/music/../x.wav",
+        "title": "../x", "outcome": "refused", "reason": "Invalid file name: /music/../x.wav"})"));
 }
 
 TEST(RipJson, InvalidUtf8InAPathDoesNotThrow) {
@@ -100,7 +143,8 @@ TEST(RipLogText, HoldsEverythingTheLogPromises) {
           "Read offset: +6 samples\n", "  Format: wav\n", "  CDDB disc ID: 0a002802\n",
           "  AccurateRip ID: 002-00000f3c-00003a45-0a002802\n", "      1       0    1500  audio\n",
           "      2    1500    1500  audio\n", "  File: /music/Track02.wav\n",
-          "  Sectors: 1500-2999 (1500)\n", "  Damaged sectors: 1600-1602, 1700\n",
+          "  Sectors: 1500-2999 (1500)\n", // track 2 starts at 1500: 100 sectors are 1 s and 25/75
+          "  Damaged sectors: 4 sectors: 1600-1602 (0:01.25 to 0:01.27), 1700 (0:02.50)\n",
           "  CRC32: 12345678\n", "  Test CRC32: 12345679 (differs)\n",
           "  AccurateRip v1: 00000001, v2: ffffffff\n",
           "  AccurateRip: accurate (confidence 7, v2)\n", "  AccurateRip: not accurate\n",
@@ -135,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "6 of 6 tracks accurately ripped"},
                     SummaryCase{"SomeAccurate",
                                 {Accurate, NotAccurate, Accurate},
-                                "2 of 3 tracks accurately ripped"},
+                                "2 of 3 tracks accurately ripped; 1 not accurate"},
                     SummaryCase{"NotInDatabase",
                                 {NotInDatabase, NotInDatabase},
                                 "2 tracks ripped, not in the AccurateRip database"},
@@ -150,7 +194,9 @@ INSTANTIATE_TEST_SUITE_P(
                     SummaryCase{"AccurateAndNotAvailable",
                                 {Accurate, NotAvailable},
                                 "1 of 2 tracks accurately ripped"},
-                    SummaryCase{"NoneAccurate", {NotAccurate}, "0 of 1 track accurately ripped"},
+                    SummaryCase{"NoneAccurate",
+                                {NotAccurate},
+                                "0 of 1 track accurately ripped; 1 not accurate"},
                     // Mixed answers are counted track by track.
                     SummaryCase{"NotInDatabaseAndUnreachable",
                                 {NotInDatabase, Unreachable},

@@ -386,10 +386,14 @@ private:
     int readPercent = 0;
 };
 
-// The tally line and, after a signal, what became of the stopped track.
+// The tally line (after the look-up, which may find tracks not accurate) and, after a
+// signal, what became of the stopped track.
 void Summarize(const RipJob& job, const CliObserver& observer) {
     const RipJob::Tally t = job.Count();
-    std::printf("%d exact, %d damaged, %d failed\n", t.Exact + t.NotAccurate, t.Damaged, t.Failed);
+    const std::string notAccurate =
+        t.NotAccurate > 0 ? std::to_string(t.NotAccurate) + " not accurate, " : std::string();
+    std::printf("%d exact, %d damaged, %s%d failed\n", t.Exact, t.Damaged, notAccurate.c_str(),
+                t.Failed);
     std::fflush(stdout);
     if (StopSignal != 0) {
         const std::string what = observer.stoppedName.empty() ? std::string("stopped")
@@ -439,6 +443,8 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     options.OutDir = outDir;
     options.LogFolder = TrimControl(args.outDir ? *args.outDir : Settings.OutDir);
     options.AlbumTitle = found.Album.empty() ? AlbumTitle(ripper) : found.Album;
+    options.Artist = found.Artist;
+    options.Album = found.Album;
     const EncoderFormat* mp3Chosen = &mp3Format;
     if (Settings.ReplayGain) {
         mp3Chosen = &meteredMp3;
@@ -477,11 +483,11 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     if (StopSignal != 0) {
         job.Stop(); // a signal after the last track still stops the job's end
     }
-    Summarize(job, observer);
     const int status = job.Finish(ExitSignalBase + StopSignal);
     if (!cover->Note().empty()) {
         std::fprintf(stderr, "velmora-rip: %s\n", EscapeControls(cover->Note()).c_str());
     }
+    Summarize(job, observer);
     return ReportJobEnd(job, options.LogFolder, stdout, status);
 }
 
