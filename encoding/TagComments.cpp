@@ -20,7 +20,7 @@ TVorbisComments CommentsOf(const Metadata::TagFields& t) {
     text("ARTIST", t.Artist);
     text("ALBUM", t.Album);
     text("ALBUMARTIST", t.AlbumArtist);
-    text("DATE", t.Year);
+    text("DATE", t.Date);
     number("TRACKNUMBER", t.Track);
     number("TRACKTOTAL", t.TrackTotal);
     text("MUSICBRAINZ_ALBUMID", t.ReleaseId);

@@ -94,6 +94,7 @@ Response Get(const std::string& url, long timeoutSeconds, std::size_t maxBytes) 
     if (rc != CURLE_OK) {
         r.Status = 0;
         r.Body.clear();
+        r.TimedOut = rc == CURLE_OPERATION_TIMEDOUT;
         r.Error = message[0] != '\0' ? message : curl_easy_strerror(rc);
         return r;
     }

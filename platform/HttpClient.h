@@ -8,9 +8,10 @@
 namespace Http {
 
 struct Response {
-    long Status = 0;   // the HTTP status; 0 when no answer came (network error, time-out)
-    std::string Body;  // the document, up to MaxBytes
-    std::string Error; // why no answer came, or why the body was cut off; empty on success
+    long Status = 0;       // the HTTP status; 0 when no answer came (network error, time-out)
+    std::string Body;      // the document, up to MaxBytes
+    std::string Error;     // why no answer came, or why the body was cut off; empty on success
+    bool TimedOut = false; // no (whole) answer came within the time limit
 };
 
 // "velmora-ripper/2.3.0 ( https://velmora.example.org/ )"

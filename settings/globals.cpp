@@ -162,6 +162,8 @@ void readProofKeys(const std::string& file, TMP3Settings& s) {
     s.ReadOffset = offset != unset ? std::optional<int32_t>(offset) : std::nullopt;
     s.AccurateRip = readBool(file, SystemSection, "AccurateRip", true);
     s.Lookup = readBool(file, SystemSection, "Lookup", true);
+    s.CoverArt = readBool(file, SystemSection, "CoverArt", true);
+    s.EmbedCover = readBool(file, SystemSection, "EmbedCover", true);
 }
 
 void readFormatKeys(const std::string& file, TMP3Settings& s) {
@@ -205,6 +207,12 @@ void appendProofKeys(const TMP3Settings& s, std::vector<Assignment>& keys) {
     }
     if (!s.Lookup) {
         keys.push_back({SystemSection, "Lookup", "0"});
+    }
+    if (!s.CoverArt) {
+        keys.push_back({SystemSection, "CoverArt", "0"});
+    }
+    if (!s.EmbedCover) {
+        keys.push_back({SystemSection, "EmbedCover", "0"});
     }
 }
 
@@ -287,6 +295,8 @@ void SetDefaultSettingsKeepConfirm() {
     Settings.ReadOffset = kept.ReadOffset;
     Settings.AccurateRip = kept.AccurateRip;
     Settings.Lookup = kept.Lookup;
+    Settings.CoverArt = kept.CoverArt;
+    Settings.EmbedCover = kept.EmbedCover;
 }
 
 std::string SettingsFilePath() {

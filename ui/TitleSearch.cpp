@@ -1,6 +1,7 @@
 #include "ui/TitleSearch.h"
 
 #include "cdaccess/CDRIP.h"
+#include "metadata/CoverArt.h"
 
 long TTitleSearch::TimeoutSeconds = 10;
 
@@ -20,6 +21,10 @@ Metadata::DiscTitles TTitleSearch::Start(const TCDRIP& ripper, bool lookup) {
     Prune();
     const unsigned generation = ++Generation;
     Local = Metadata::ReadLocalTitles(ripper);
+    Result = {};
+    Wanted.clear();
+    CoverRunning = false;
+    CoverNote.clear();
     Current = Metadata::JoinTitles(Local, {}, {});
     Running = lookup && !Local.Toc.Offsets.empty();
     if (!Running)
@@ -43,7 +48,44 @@ void TTitleSearch::Finished(unsigned generation, const Metadata::LookupResult& r
     if (generation != Generation)
         return; // the answer for a disc that is no longer in the list
     Running = false;
-    Current = Metadata::JoinTitles(Local, result, {});
+    Result = result;
+    Current = Metadata::JoinTitles(Local, result, {}, Wanted);
+    StartCover();
     if (OnLookup)
         OnLookup(Current, result);
+}
+
+void TTitleSearch::StartCover() {
+    CoverRunning = CoversWanted && !Current.Chosen.Id.empty();
+    if (!CoverRunning)
+        return;
+    auto cover = std::make_shared<Metadata::CoverResult>();
+    const std::string release = Current.Chosen.Id;
+    const long timeout = TimeoutSeconds;
+    std::unique_ptr<QThread> thread(QThread::create(
+        [cover, release, timeout] { *cover = Metadata::FetchFrontCover(release, timeout); }));
+    std::weak_ptr<bool> alive = Alive;
+    const unsigned generation = Generation;
+    QObject::connect(
+        thread.get(), &QThread::finished, Context, [this, alive, generation, release, cover] {
+            // A cover for a disc or a release no longer shown is dropped.
+            if (!alive.lock() || generation != Generation || release != Current.Chosen.Id)
+                return;
+            CoverRunning = false;
+            Current.Cover = cover->Image;
+            CoverNote = cover->Message;
+        });
+    thread->start();
+    Threads.push_back(std::move(thread));
+}
+
+bool TTitleSearch::ChooseRelease(const std::string& wanted) {
+    Metadata::DiscTitles chosen = Metadata::JoinTitles(Local, Result, {}, wanted);
+    if (!chosen.ReleaseError.empty() || chosen.Releases.empty())
+        return false;
+    Wanted = wanted;
+    Current = std::move(chosen);
+    CoverNote.clear();
+    StartCover();
+    return true;
 }

@@ -37,11 +37,23 @@ public:
 
     // The titles found so far for the current disc.
     const Metadata::DiscTitles& Found() const { return Current; }
+    // Takes another of the releases the look-up listed (a number into Found().Releases
+    // from 1, or an MBID) and joins the titles again; false when it is not listed.
+    bool ChooseRelease(const std::string& wanted);
     // True while the current disc's look-up runs.
     bool Busy() const { return Running; }
+    // With `fetch`, the front cover of the release taken is fetched in the background
+    // once the look-up found one (and again when another release is taken); it shows in
+    // Found().Cover when it came. Off: no cover is asked for.
+    void FetchCovers(bool fetch) { CoversWanted = fetch; }
+    // True while a cover is being fetched for the current disc.
+    bool FetchingCover() const { return CoverRunning; }
+    // Why the current release has no cover, once the archive answered ("" otherwise).
+    const std::string& CoverMessage() const { return CoverNote; }
 
 private:
     void Finished(unsigned generation, const Metadata::LookupResult& result);
+    void StartCover();
     void Prune();
 
     QObject* Context;
@@ -49,6 +61,11 @@ private:
     std::vector<std::unique_ptr<QThread>> Threads;
     unsigned Generation = 0;
     bool Running = false;
+    bool CoversWanted = false;
+    bool CoverRunning = false;
+    std::string CoverNote;
     Metadata::LocalTitles Local;
+    Metadata::LookupResult Result; // the current disc's look-up, once it answered
+    std::string Wanted;            // the release the user chose; empty: none
     Metadata::DiscTitles Current;
 };

@@ -239,6 +239,11 @@ void TfrmMain::CreatePopupMenu() {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action); // the shortcut works with the menu closed
     }
+    ReleaseMenu = PopupMenu1->addMenu(QStringLiteral("MusicBrainz &Release"));
+    ReleaseMenu->menuAction()->setStatusTip(
+        QStringLiteral("Take another of the releases MusicBrainz lists for this disc"));
+    ReleaseMenu->setEnabled(false);
+    connect(ReleaseMenu, &QMenu::aboutToShow, this, [this] { FillReleaseMenu(); });
 }
 
 QAction* TfrmMain::AddMenuItem(const QString& caption, const QString& hint,
@@ -606,6 +611,15 @@ void TfrmMain::SaveCDInformation1Click() {
         if (stored->empty())
             *stored = *other;
     WriteCDInfo(key, artist, album, year, genre, &titles);
+    // The release taken (by the user or by the disc's evidence) is kept with the titles.
+    if (!found.ReleaseId.empty()) {
+        try {
+            ProfileIni::writeString(CDInfoFilePath(), key, Metadata::SavedReleaseKey,
+                                    found.ReleaseId);
+        } catch (...) {
+            // WriteCDInfo met the same file: its failure is the one that counts.
+        }
+    }
 }
 
 // ---------------------------------------------------------------- commands
@@ -639,6 +653,7 @@ void TfrmMain::ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis) {
     targets.ShowSummary = [this](const QString& summary) { SetStatus(summary); };
     targets.TagMp3 = [this](const std::string& file, int row) { TagMp3(file, row); };
     targets.TrackFields = [this](int row) { return RowTags(row); };
+    targets.Cover = TitleSearch->Found().Cover;
     Tfrmprg dialog(std::move(targets));
     dialog.ToWave = toWave;
     dialog.Vorbis = vorbis;
@@ -899,6 +914,7 @@ void TfrmMain::FindTitles() {
                                    const Metadata::LookupResult& result) {
         ShowLookup(found, result);
     };
+    TitleSearch->FetchCovers(Settings.Lookup && Settings.CoverArt);
     if (FillTitles(TitleSearch->Start(*RIPPER, Settings.Lookup), Metadata::TitleSource::CdText) > 0)
         SetStatus(QStringLiteral("Titles from CD-TEXT"));
 }
@@ -922,6 +938,7 @@ int TfrmMain::FillTitles(const Metadata::DiscTitles& found, Metadata::TitleSourc
 }
 
 void TfrmMain::ShowLookup(const Metadata::DiscTitles& found, const Metadata::LookupResult& result) {
+    ReleaseMenu->setEnabled(found.Releases.size() > 1);
     if (result.Found) {
         FillTitles(found, Metadata::TitleSource::MusicBrainz);
         SetStatus(QStringLiteral("Titles from MusicBrainz: ") + Q(found.Release));
@@ -931,7 +948,36 @@ void TfrmMain::ShowLookup(const Metadata::DiscTitles& found, const Metadata::Loo
     for (const Metadata::TrackTitle& t : found.Tracks)
         if (t.Source == Metadata::TitleSource::CdText)
             return;
-    SetStatus(Q(result.Message));
+    SetStatus(Q(Metadata::LookupNote(result, found)));
+}
+
+void TfrmMain::FillReleaseMenu() {
+    ReleaseMenu->clear();
+    const Metadata::DiscTitles& found = TitleSearch->Found();
+    for (std::size_t i = 0; i < found.Releases.size(); ++i) {
+        QAction* item = ReleaseMenu->addAction(QStringLiteral("&%1  ").arg(i + 1) +
+                                               Q(Metadata::ReleaseLine(found.Releases[i])));
+        item->setCheckable(true);
+        item->setChecked(i == found.ChosenIndex);
+        connect(item, &QAction::triggered, this, [this, i] { Guarded([this, i] { TakeRelease(i); }); });
+    }
+}
+
+void TfrmMain::TakeRelease(std::size_t index) {
+    const Metadata::DiscTitles before = TitleSearch->Found();
+    if (index >= before.Releases.size() || !TitleSearch->ChooseRelease(std::to_string(index + 1)))
+        return;
+    const Metadata::DiscTitles& now = TitleSearch->Found();
+    for (int i = 0; i < RowCount() && std::size_t(i) < now.Tracks.size(); ++i) {
+        const Metadata::TrackTitle& old = before.Tracks[std::size_t(i)];
+        const Metadata::TrackTitle& t = now.Tracks[std::size_t(i)];
+        const QString shown = Row(i)->text(0);
+        const bool showsOld = old.Source == Metadata::TitleSource::MusicBrainz && shown == Q(old.Title);
+        if (t.Source == Metadata::TitleSource::MusicBrainz &&
+            (showsOld || shown == Q(RIPPER->Tracks.Strings(i)) || shown.trimmed().isEmpty()))
+            Row(i)->setText(0, Q(t.Title));
+    }
+    SetStatus(QStringLiteral("Titles from MusicBrainz: ") + Q(now.Release));
 }
 
 Metadata::TagFields TfrmMain::RowTags(int row) const {
@@ -939,6 +985,8 @@ Metadata::TagFields TfrmMain::RowTags(int row) const {
         return {};
     Metadata::TagFields fields = Metadata::TrackTags(TitleSearch->Found(), *RIPPER, row);
     fields.Title = Row(row)->text(0).trimmed().toStdString(); // the title as the row shows it
+    if (!Settings.EmbedCover)
+        fields.Cover = nullptr; // the cover file beside the files only
     return fields;
 }
 

@@ -85,6 +85,9 @@ public:
     QAction* SaveCDInformation1 = nullptr;
     QAction* ExtractTracksToFLACFiles1 = nullptr;
     QAction* ExtractTracksToOpusFiles1 = nullptr;
+    // The releases MusicBrainz lists for the disc, to take another (enabled with two
+    // or more); filled when it opens.
+    QMenu* ReleaseMenu = nullptr;
 
     // --- Controls
     TSkinImage* Image1 = nullptr;
@@ -198,6 +201,10 @@ private:
 
     int FillTitles(const Metadata::DiscTitles& found, Metadata::TitleSource source);
     void ShowLookup(const Metadata::DiscTitles& found, const Metadata::LookupResult& result);
+    void FillReleaseMenu();
+    // Takes release `index` of Found().Releases; rows that show the titles of the
+    // release taken before get those of this one.
+    void TakeRelease(std::size_t index);
 
 public:
     // Last member: it goes first, waiting for a look-up still running.

@@ -7,6 +7,7 @@
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
 #include "ripjob/Mp3Encoder.h"
+#include "ripjob/CoverStep.h"
 #include "ripjob/RipJob.h"
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
@@ -335,6 +336,8 @@ void Tfrmprg::RunJob() {
         Job->AddEndStep(std::make_shared<AlbumGainStep>(
             *Vorbis == VorbisKind::Flac ? AlbumGainStep::Target::Flac : AlbumGainStep::Target::Opus,
             state));
+    if (T.Cover)
+        Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false));
     std::vector<JobTrack> tracks;
     for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = T.ListView1->topLevelItem(i);

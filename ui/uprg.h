@@ -1,6 +1,7 @@
 #pragma once
 
 #include "metadata/Id3v2Tag.h"
+#include "metadata/TrackTags.h"
 #include "ripjob/VorbisFormats.h"
 
 #include <QDialog>
@@ -50,6 +51,9 @@ struct TJobTargets {
     // The tag fields of row `row`, for the Vorbis comments of FLAC and Opus files (read on
     // the window's thread before the job starts); may be empty.
     std::function<Metadata::TagFields(int row)> TrackFields;
+    // The release's front cover, written once beside the files as cover.jpg or
+    // cover.png when the job wrote a track (never replacing one); null: none.
+    std::shared_ptr<const Metadata::CoverImage> Cover;
 };
 
 // The progress dialog: it runs one extraction job at the first tick of its timer.

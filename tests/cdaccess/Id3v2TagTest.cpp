@@ -97,7 +97,7 @@ TEST_P(Id3v2Tag, FramesAudioAndId3v1AsExpected) {
     ASSERT_EQ(after.size(), tag + before.size());
     EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin() + std::ptrdiff_t(tag)));
 
-    const nlohmann::json read = MutagenFrames(name);
+    const nlohmann::json read = MutagenTags(name);
     ASSERT_TRUE(read.is_object());
     EXPECT_EQ(read["version"], nlohmann::json::array({2, 4, 0}));
     EXPECT_EQ(read["frames"], row.frames) << read.dump(1);
@@ -121,17 +121,73 @@ TEST_P(Id3v2Tag, FramesAudioAndId3v1AsExpected) {
 using nlohmann::json;
 constexpr int Utf8 = 3; // mutagen's number for UTF-8 text
 
+// A 1x1 PNG image: signature, IHDR, IDAT, IEND.
+const std::vector<uint8_t> Png = {
+    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48,
+    0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
+    0x00, 0x1f, 0x15, 0xc4, 0x89, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x44, 0x41, 0x54, 0x78,
+    0xda, 0x63, 0x64, 0xf8, 0xcf, 0x50, 0x0f, 0x00, 0x03, 0x86, 0x01, 0x80, 0x5a, 0x34,
+    0x7d, 0x6b, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    for (uint8_t b : bytes) {
+        const char digits[] = "0123456789abcdef";
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
+}
+
+json Text(std::vector<std::string> values) {
+    return {{"text", values}, {"encoding", Utf8}};
+}
+
 Metadata::TagFields Full() {
     Metadata::TagFields f;
     f.Title = "Zwei – Café ½ Ωmega 日本";
-    f.Artist = "Guest Artist";
-    f.Album = "Études für Zoë";
-    f.AlbumArtist = "The Velmora Ensemble";
-    f.Year = "1999";
+    f.Artist = "Isobel Campbell & Mark Lanegan feat. Guest";
+    f.ArtistSort = "Campbell, Isobel & Lanegan, Mark feat. Guest";
+    f.ArtistIds = {"a0000000-0000-4000-8000-000000000001", "a0000000-0000-4000-8000-000000000002",
+                   "a0000000-0000-4000-8000-000000000003"};
+    f.RecordingId = "c0000000-0000-4000-8000-000000000001";
+    f.ReleaseTrackId = "d0000000-0000-4000-8000-000000000001";
+    f.Isrc = "GBAYE0100001";
     f.Track = 2;
     f.TrackTotal = 3;
+    f.Album = "Études für Zoë";
+    f.AlbumArtist = "The Velmora Ensemble";
+    f.AlbumArtistSort = "Velmora Ensemble, The";
+    f.AlbumArtistIds = {"a0000000-0000-4000-8000-000000000009"};
+    f.Date = "2001-10-15";
+    f.Disc = 4;
+    f.DiscTotal = 4;
     f.ReleaseId = "6b1e8a5c-0000-4000-8000-000000000001";
+    f.ReleaseGroupId = "e0000000-0000-4000-8000-000000000001";
     f.DiscId = "I5l9cCSFccLKFEKS.7wqSZAorPU-";
+    f.AlbumType = "album; live";
+    f.AlbumStatus = "official";
+    f.Country = "GB";
+    f.Barcode = "5051083000013";
+    f.CatalogNumber = "VEL 001";
+    f.Asin = "B00005NVX2";
+    f.Cover = std::make_shared<Metadata::CoverImage>(Metadata::CoverImage{Png, "image/png", "png"});
+    return f;
+}
+
+Metadata::TagFields TitleAndTrack() {
+    Metadata::TagFields f;
+    f.Title = "Track02";
+    f.Track = 2;
+    return f;
+}
+
+// A date of exactly four characters is a year and stays one; a year and month too.
+Metadata::TagFields Dated(const std::string& date) {
+    Metadata::TagFields f = TitleAndTrack();
+    f.Date = date;
+    f.Disc = 1;
+    f.DiscTotal = 1;
     return f;
 }
 
@@ -139,18 +195,54 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, Id3v2Tag,
     testing::Values(
         TagRow{"EveryFrameVbr", LongTrue, Full(),
-               json{{"TIT2", {"Zwei – Café ½ Ωmega 日本", Utf8}},
-                    {"TPE1", {"Guest Artist", Utf8}},
-                    {"TALB", {"Études für Zoë", Utf8}},
-                    {"TPE2", {"The Velmora Ensemble", Utf8}},
-                    {"TRCK", {"2/3", Utf8}},
-                    {"TDRC", {"1999", Utf8}},
-                    {"TXXX:MusicBrainz Album Id", {"6b1e8a5c-0000-4000-8000-000000000001", Utf8}},
-                    {"TXXX:MusicBrainz Disc Id", {"I5l9cCSFccLKFEKS.7wqSZAorPU-", Utf8}}}},
-        TagRow{"TitleAndTrackOnlyCbr",
-               LongFalse,
-               {"Track02", "", "", "", "", 2, 0, "", ""},
-               json{{"TIT2", {"Track02", Utf8}}, {"TRCK", {"2", Utf8}}}}),
+               json{{"TIT2", Text({"Zwei – Café ½ Ωmega 日本"})},
+                    {"TPE1", Text({"Isobel Campbell & Mark Lanegan feat. Guest"})},
+                    {"TSOP", Text({"Campbell, Isobel & Lanegan, Mark feat. Guest"})},
+                    {"TALB", Text({"Études für Zoë"})},
+                    {"TPE2", Text({"The Velmora Ensemble"})},
+                    {"TSO2", Text({"Velmora Ensemble, The"})},
+                    {"TRCK", Text({"2/3"})},
+                    {"TPOS", Text({"4/4"})},
+                    {"TDRC", Text({"2001-10-15"})},
+                    {"TSRC", Text({"GBAYE0100001"})},
+                    {"UFID:http://musicbrainz.org",
+                     {{"owner", "http://musicbrainz.org"},
+                      {"data", "c0000000-0000-4000-8000-000000000001"}}},
+                    {"TXXX:MusicBrainz Album Id", Text({"6b1e8a5c-0000-4000-8000-000000000001"})},
+                    {"TXXX:MusicBrainz Disc Id", Text({"I5l9cCSFccLKFEKS.7wqSZAorPU-"})},
+                    {"TXXX:MusicBrainz Release Track Id",
+                     Text({"d0000000-0000-4000-8000-000000000001"})},
+                    {"TXXX:MusicBrainz Artist Id", Text({"a0000000-0000-4000-8000-000000000001",
+                                                         "a0000000-0000-4000-8000-000000000002",
+                                                         "a0000000-0000-4000-8000-000000000003"})},
+                    {"TXXX:MusicBrainz Album Artist Id",
+                     Text({"a0000000-0000-4000-8000-000000000009"})},
+                    {"TXXX:MusicBrainz Release Group Id",
+                     Text({"e0000000-0000-4000-8000-000000000001"})},
+                    {"TXXX:MusicBrainz Album Type", Text({"album; live"})},
+                    {"TXXX:MusicBrainz Album Status", Text({"official"})},
+                    {"TXXX:MusicBrainz Album Release Country", Text({"GB"})},
+                    {"TXXX:BARCODE", Text({"5051083000013"})},
+                    {"TXXX:CATALOGNUMBER", Text({"VEL 001"})},
+                    {"TXXX:ASIN", Text({"B00005NVX2"})},
+                    {"APIC:",
+                     {{"mime", "image/png"},
+                      {"type", 3}, // front cover
+                      {"desc", ""},
+                      {"encoding", Utf8},
+                      {"data", Hex(Png)}}}}},
+        TagRow{"TitleAndTrackOnlyCbr", LongFalse, TitleAndTrack(),
+               json{{"TIT2", Text({"Track02"})}, {"TRCK", Text({"2"})}}},
+        TagRow{"YearOfFourCharacters", LongFalse, Dated("1999"),
+               json{{"TIT2", Text({"Track02"})},
+                    {"TRCK", Text({"2"})},
+                    {"TPOS", Text({"1/1"})},
+                    {"TDRC", Text({"1999"})}}},
+        TagRow{"YearAndMonth", LongFalse, Dated("1999-07"),
+               json{{"TIT2", Text({"Track02"})},
+                    {"TRCK", Text({"2"})},
+                    {"TPOS", Text({"1/1"})},
+                    {"TDRC", Text({"1999-07"})}}}),
     [](const testing::TestParamInfo<TagRow>& row) { return row.param.name; });
 
 TEST_F(Id3v2Tag, WritingAgainReplacesTheTag) {
@@ -161,9 +253,9 @@ TEST_F(Id3v2Tag, WritingAgainReplacesTheTag) {
     Metadata::TagFields fewer;
     fewer.Title = "Only a title";
     ASSERT_TRUE(Metadata::WriteId3v2Tag(name, fewer, &error)) << error;
-    const nlohmann::json read = MutagenFrames(name);
+    const nlohmann::json read = MutagenTags(name);
     ASSERT_TRUE(read.is_object());
-    EXPECT_EQ(read["frames"], (json{{"TIT2", {"Only a title", Utf8}}}));
+    EXPECT_EQ(read["frames"], (json{{"TIT2", Text({"Only a title"})}}));
     const std::vector<uint8_t> after = ReadBytes(name);
     const std::size_t tag = Id3v2Size(after);
     ASSERT_EQ(after.size(), tag + before.size());

@@ -572,7 +572,7 @@ TEST_F(VelmoraRip, RipWritesTheId3v2TagFromTheLookup) {
     EXPECT_EQ(f["TPE2"][0], "Text Band");
     EXPECT_EQ(f["TALB"][0], "Text Album");
     EXPECT_EQ(f["TRCK"][0], "4/4");
-    EXPECT_EQ(f["TDRC"][0], "2011");
+    EXPECT_EQ(f["TDRC"][0], "2011-01-01"); // the release's whole date, not its year alone
     EXPECT_EQ(f["TXXX:MusicBrainz Album Id"][0], "rel-1");
     EXPECT_EQ(f["TXXX:MusicBrainz Disc Id"][0].get<std::string>().size(), 28u);
     // The ID3v1 title stays last, in Windows-1252 (ö is 0xF6).
@@ -621,7 +621,9 @@ TEST_F(VelmoraRip, ServerThatNeverAnswersLeavesTrackNames) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     ASSERT_EQ(r.Code, 0) << r.Err;
     ExpectOneLine(r);
-    EXPECT_THAT(r.Err, HasSubstr("MusicBrainz: no answer"));
+    // Whole, in the user's words, and saying where the titles came from instead.
+    EXPECT_THAT(r.Err,
+                HasSubstr("MusicBrainz did not answer within 10 s; titles from track numbers\n"));
     EXPECT_TRUE(std::filesystem::exists(dir / "out/Track01.mp3")) << r.Out;
 }
 
@@ -813,6 +815,303 @@ INSTANTIATE_TEST_SUITE_P(Rows, VelmoraRipParallelStop, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& row) {
                              return row.param ? "previous_files" : "no_previous_files";
                          });
+namespace {
+
+// MusicBrainz's answer for TitledDisc() with three releases of it (US, GB, Europe), as
+// the web service documents them: artist credits of three artists with join phrases,
+// a release group, label information, ISRCs; the GB one has only a year, the European
+// one no date.
+std::string ThreeReleaseAnswer() {
+    using nlohmann::json;
+    const discgen::Layout l = discgen::layoutOf(TitledDisc());
+    std::vector<Metadata::TocTrack> tracks;
+    for (std::size_t i = 0; i < l.starts.size(); ++i)
+        tracks.push_back({l.starts[i], i < 4});
+    const std::string id = Metadata::MusicBrainzDiscId(Metadata::MusicBrainzToc(tracks, l.leadout));
+    auto artist = [](const std::string& n, const std::string& sort, const std::string& mbid,
+                     const std::string& join) {
+        return json{{"name", n},
+                    {"joinphrase", join},
+                    {"artist", {{"id", mbid}, {"name", n}, {"sort-name", sort}}}};
+    };
+    const json trio = {artist("Isobel Campbell", "Campbell, Isobel", "art-1", " & "),
+                       artist("Mark Lanegan", "Lanegan, Mark", "art-2", " feat. "),
+                       artist("Guest", "Guest", "art-3", "")};
+    auto release = [&](const std::string& mbid, const std::string& country, json date,
+                       const std::string& barcode) {
+        json media = json::array();
+        json list = json::array();
+        const int64_t lengths[] = {10000, 10000, 10000, 12000};
+        for (int n = 1; n <= 4; ++n) {
+            const std::string s = std::to_string(n);
+            list.push_back({{"id", mbid + "-t" + s},
+                            {"position", n},
+                            {"number", s},
+                            {"title", "Mb " + s},
+                            {"length", lengths[n - 1]},
+                            {"artist-credit", trio},
+                            {"recording",
+                             {{"id", "rec-" + s},
+                              {"title", "Mb " + s},
+                              {"length", lengths[n - 1]},
+                              {"isrcs", json::array({"USVL1110000" + s})}}}});
+        }
+        media.push_back({{"position", 1},
+                         {"format", "CD"},
+                         {"discs", json::array({{{"id", id}}})},
+                         {"tracks", list}});
+        json r = {{"id", mbid},
+                  {"title", "Mb Album"},
+                  {"status", "Official"},
+                  {"country", country},
+                  {"barcode", barcode},
+                  {"asin", nullptr},
+                  {"artist-credit", trio},
+                  {"release-group", {{"id", "group-1"}, {"primary-type", "Album"}}},
+                  {"label-info", json::array({{{"catalog-number", "CAT-" + country}}})},
+                  {"media", media}};
+        if (!date.is_null())
+            r["date"] = date;
+        return r;
+    };
+    return json{
+        {"id", id},
+        {"releases",
+         {release("rel-us", "US", "2011-01-01", "075678164620"),
+          release("rel-gb", "GB", "2011", "5051083000013"), release("rel-xe", "XE", nullptr, "")}}}
+        .dump();
+}
+
+// A 1x1 PNG image, 70 bytes: signature (8), IHDR (25), IDAT (25), IEND (12).
+const std::string CoverPng("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0"
+                           "\x1f\x15\xc4\x89\0\0\0\x0dIDATx\xda\x63\x64\xf8\xcf\x50\x0f\0\x03"
+                           "\x86\x01\x80\x5a\x34\x7d\x6b\0\0\0\0IEND\xae\x42\x60\x82",
+                           70);
+
+class VelmoraRipReleases : public VelmoraRip {
+protected:
+    void SetUp() override {
+        VelmoraRip::SetUp();
+        ::unsetenv("LC_ALL");
+        ::unsetenv("LC_MESSAGES");
+        ::setenv("LANG", "en_GB.UTF-8", 1);
+    }
+    void TearDown() override {
+        ::unsetenv("VELMORA_MUSICBRAINZ_URL");
+        ::unsetenv("VELMORA_COVERART_URL");
+        ::unsetenv("LANG");
+        VelmoraRip::TearDown();
+    }
+    void Serve(const LocalHttpServer& mb, const LocalHttpServer& covers) {
+        ::setenv("VELMORA_MUSICBRAINZ_URL", mb.Url().c_str(), 1);
+        ::setenv("VELMORA_COVERART_URL", covers.Url().c_str(), 1);
+    }
+};
+
+TEST_F(VelmoraRipReleases, TracksSaysWhichReleaseWasTakenAndListsTheOthers) {
+    const std::string image = MakeDisc("releases", TitledDisc());
+    LocalHttpServer mb(LocalHttpServer::Mode::Answer, 200, ThreeReleaseAnswer());
+    LocalHttpServer covers(LocalHttpServer::Mode::Answer, 200, CoverPng);
+    Serve(mb, covers);
+    const Result r = Run({"tracks", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    const std::string trio = "Isobel Campbell & Mark Lanegan feat. Guest";
+    EXPECT_THAT(r.Out, HasSubstr("MusicBrainz: " + trio +
+                                 " - Mb Album (release rel-gb)\n"
+                                 "Release 2 of 3 (your country (GB)); --release N picks another\n"
+                                 "  1  Mb Album (" +
+                                 trio +
+                                 "); 2011-01-01; US; barcode "
+                                 "075678164620; catalog number CAT-US; rel-us\n"
+                                 "* 2  Mb Album (" +
+                                 trio +
+                                 "); 2011; GB; barcode 5051083000013; "
+                                 "catalog number CAT-GB; rel-gb\n"
+                                 "  3  Mb Album (" +
+                                 trio +
+                                 "); no date; XE; catalog number "
+                                 "CAT-XE; rel-xe\n"));
+    EXPECT_TRUE(covers.Requests().empty()) << "tracks fetches no cover";
+}
+
+TEST_F(VelmoraRipReleases, ChosenReleaseTagsEveryFieldAndEmbedsTheCover) {
+    const std::string image = MakeDisc("chosen", TitledDisc());
+    // Every frame is checked below: the gain frames (tested on their own) are left out.
+    std::ofstream(dir / "config/velmora-ripper.ini") << "[System]\nReplayGain=0\n";
+    LocalHttpServer mb(LocalHttpServer::Mode::Answer, 200, ThreeReleaseAnswer());
+    LocalHttpServer covers(LocalHttpServer::Mode::Answer, 200, CoverPng);
+    Serve(mb, covers);
+    const Result r = Run({"rip", "--no-accuraterip", "--tracks", "4", "--release", "1", "--out",
+                          dir / "out", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    const auto requests = covers.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].substr(0, requests[0].find('\t')), "/release/rel-us/front-500");
+    // Asked as the JPEG front image, the archive sent a PNG: named by what it is.
+    EXPECT_EQ(ReadText(dir / "out/cover.png"), CoverPng);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/cover.jpg"));
+
+    const std::string file = dir / "out/Mb 4.mp3";
+    const nlohmann::json read = MutagenTags(file);
+    ASSERT_TRUE(read.is_object());
+    auto text = [](std::vector<std::string> values) {
+        return nlohmann::json{{"text", values}, {"encoding", 3}};
+    };
+    std::string hex;
+    for (unsigned char c : CoverPng) {
+        const char digits[] = "0123456789abcdef";
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    // CD-TEXT's album and album artist come before MusicBrainz's: no sort name or IDs
+    // for an album artist that is not MusicBrainz's credit; the track's own artist is.
+    const nlohmann::json expected = {
+        {"TIT2", text({"Mb 4"})},
+        {"TPE1", text({"Isobel Campbell & Mark Lanegan feat. Guest"})},
+        {"TSOP", text({"Campbell, Isobel & Lanegan, Mark feat. Guest"})},
+        {"TXXX:MusicBrainz Artist Id", text({"art-1", "art-2", "art-3"})},
+        {"TALB", text({"Text Album"})},
+        {"TPE2", text({"Text Band"})},
+        {"TRCK", text({"4/4"})},
+        {"TPOS", text({"1/1"})},
+        {"TDRC", text({"2011-01-01"})},
+        {"TSRC", text({"USVL11100004"})},
+        {"UFID:http://musicbrainz.org", {{"owner", "http://musicbrainz.org"}, {"data", "rec-4"}}},
+        {"TXXX:MusicBrainz Album Id", text({"rel-us"})},
+        {"TXXX:MusicBrainz Disc Id", read["frames"]["TXXX:MusicBrainz Disc Id"]},
+        {"TXXX:MusicBrainz Release Track Id", text({"rel-us-t4"})},
+        {"TXXX:MusicBrainz Release Group Id", text({"group-1"})},
+        {"TXXX:MusicBrainz Album Type", text({"album"})},
+        {"TXXX:MusicBrainz Album Status", text({"official"})},
+        {"TXXX:MusicBrainz Album Release Country", text({"US"})},
+        {"TXXX:BARCODE", text({"075678164620"})},
+        {"TXXX:CATALOGNUMBER", text({"CAT-US"})},
+        {"APIC:",
+         {{"mime", "image/png"}, {"type", 3}, {"desc", ""}, {"encoding", 3}, {"data", hex}}}};
+    EXPECT_EQ(read["frames"], expected) << read.dump(1);
+    EXPECT_EQ(read["frames"]["TXXX:MusicBrainz Disc Id"]["text"][0].get<std::string>().size(), 28u);
+    // The ID3v1 title stays last.
+    const auto b = ReadBytes(file);
+    EXPECT_EQ(std::string(b.end() - 128, b.end() - 128 + 7), "TAGMb 4");
+}
+
+TEST_F(VelmoraRipReleases, MusicBrainzArtistGetsSortNamesAndOneIdPerArtist) {
+    // Without CD-TEXT, the artists are MusicBrainz's credit.
+    discgen::DiscSpec plan = TitledDisc();
+    plan.title.clear();
+    plan.performer.clear();
+    plan.trackTitles.clear();
+    const std::string image = MakeDisc("plain", plan);
+    LocalHttpServer mb(LocalHttpServer::Mode::Answer, 200, ThreeReleaseAnswer());
+    LocalHttpServer covers(LocalHttpServer::Mode::Answer, 404, "not found");
+    Serve(mb, covers);
+    const Result r = Run(
+        {"rip", "--no-accuraterip", "--tracks", "1,2", "--jobs", "2", "--out", dir / "out", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    // A missing cover is normal: said once for the job, not once per track.
+    EXPECT_EQ(r.Err, "velmora-rip: the Cover Art Archive has no front cover for this release\n");
+    EXPECT_EQ(covers.Requests().size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/cover.jpg"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/cover.png"));
+    const nlohmann::json read = MutagenTags(dir / "out/Mb 1.mp3");
+    ASSERT_TRUE(read.is_object());
+    const nlohmann::json& f = read["frames"];
+    EXPECT_EQ(f["TPE1"]["text"], nlohmann::json({"Isobel Campbell & Mark Lanegan feat. Guest"}));
+    EXPECT_EQ(f["TSOP"]["text"], nlohmann::json({"Campbell, Isobel & Lanegan, Mark feat. Guest"}));
+    EXPECT_EQ(f["TSO2"]["text"], nlohmann::json({"Campbell, Isobel & Lanegan, Mark feat. Guest"}));
+    EXPECT_EQ(f["TXXX:MusicBrainz Artist Id"]["text"], nlohmann::json({"art-1", "art-2", "art-3"}));
+    EXPECT_EQ(f["TXXX:MusicBrainz Album Artist Id"]["text"],
+              nlohmann::json({"art-1", "art-2", "art-3"}));
+    EXPECT_EQ(f["TDRC"]["text"], nlohmann::json({"2011"})) << "the GB release: only a year";
+    EXPECT_FALSE(f.contains("APIC:"));
+}
+
+struct CoverOptionRow {
+    const char* name;
+    std::vector<std::string> options;
+    const char* settings; // the settings file's text
+    bool file, embedded;
+    std::size_t requests;
+};
+
+class VelmoraRipCoverOptions : public VelmoraRipReleases,
+                               public testing::WithParamInterface<CoverOptionRow> {};
+
+TEST_P(VelmoraRipCoverOptions, TurnTheCoverOffOrKeepOnlyTheFile) {
+    const CoverOptionRow& row = GetParam();
+    const std::string image = MakeDisc("options", TitledDisc());
+    std::ofstream(dir / "config/velmora-ripper.ini") << row.settings;
+    LocalHttpServer mb(LocalHttpServer::Mode::Answer, 200, ThreeReleaseAnswer());
+    LocalHttpServer covers(LocalHttpServer::Mode::Answer, 200, CoverPng);
+    Serve(mb, covers);
+    std::vector<std::string> args = {"rip",   "--no-accuraterip", "--tracks", "4",
+                                     "--out", dir / "out"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    args.push_back(image);
+    const Result r = Run(args);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(covers.Requests().size(), row.requests);
+    EXPECT_EQ(std::filesystem::exists(dir / "out/cover.png"), row.file);
+    const nlohmann::json read = MutagenTags(dir / "out/Mb 4.mp3");
+    ASSERT_TRUE(read.is_object());
+    EXPECT_EQ(read["frames"].contains("APIC:"), row.embedded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, VelmoraRipCoverOptions,
+    testing::Values(
+        CoverOptionRow{"Default", {}, "", true, true, 1},
+        CoverOptionRow{"NoCoverOption", {"--no-cover"}, "", false, false, 0},
+        CoverOptionRow{"CoverArtOffSetting", {}, "[System]\nCoverArt=0\n", false, false, 0},
+        CoverOptionRow{"FileOnlyOption", {"--cover-file-only"}, "", true, false, 1},
+        CoverOptionRow{"EmbedOffSetting", {}, "[System]\nEmbedCover=0\n", true, false, 1}),
+    RowName);
+
+TEST_F(VelmoraRipReleases, ReleaseNotListedIsABadArgument) {
+    const std::string image = MakeDisc("notlisted", TitledDisc());
+    LocalHttpServer mb(LocalHttpServer::Mode::Answer, 200, ThreeReleaseAnswer());
+    LocalHttpServer covers(LocalHttpServer::Mode::Answer, 200, CoverPng);
+    Serve(mb, covers);
+    const Result r = Run({"rip", "--release", "4", "--out", dir / "out", image});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_THAT(r.Err, HasSubstr("--release: release 4 is not one of the 3 MusicBrainz lists "
+                                 "for this disc"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/Mb 1.mp3"));
+    EXPECT_TRUE(covers.Requests().empty());
+}
+
+TEST_F(VelmoraRipReleases, DiscsMcnPicksTheReleaseAndItsIsrcWins) {
+    const std::string image = MakeDisc("coded", TitledDisc());
+    // The cue sheet gets the disc's bar code and track 4's ISRC, as a burner writes them.
+    std::string cue = ReadText(image);
+    const std::size_t at = cue.find("TRACK 04 AUDIO");
+    ASSERT_NE(at, std::string::npos) << cue;
+    cue.insert(cue.find('\n', at) + 1, "    ISRC DEXX12300004\n");
+    std::ofstream(image, std::ios::binary) << "CATALOG 5051083000013\n" << cue;
+    ::setenv("LANG", "en_US.UTF-8", 1); // the country alone would take the US release
+    LocalHttpServer mb(LocalHttpServer::Mode::Answer, 200, ThreeReleaseAnswer(), 2);
+    LocalHttpServer covers(LocalHttpServer::Mode::Answer, 404, "");
+    Serve(mb, covers);
+    const Result listed = Run({"tracks", image});
+    ASSERT_EQ(listed.Code, 0) << listed.Err;
+    EXPECT_THAT(listed.Out, HasSubstr("Release 2 of 3 (the disc's MCN is its barcode); "
+                                      "--release N picks another\n"));
+    const Result r =
+        Run({"rip", "--no-accuraterip", "--tracks", "3,4", "--out", dir / "out", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const nlohmann::json three = MutagenTags(dir / "out/Mb 3.mp3");
+    const nlohmann::json four = MutagenTags(dir / "out/Mb 4.mp3");
+    ASSERT_TRUE(three.is_object() && four.is_object());
+    EXPECT_EQ(four["frames"]["TSRC"]["text"], nlohmann::json({"DEXX12300004"})) << "the disc's";
+    EXPECT_EQ(three["frames"]["TSRC"]["text"], nlohmann::json({"USVL11100003"}))
+        << "MusicBrainz's where the disc has none";
+    EXPECT_EQ(four["frames"]["TXXX:MusicBrainz Album Id"]["text"], nlohmann::json({"rel-gb"}));
+    EXPECT_EQ(four["frames"]["TXXX:BARCODE"]["text"], nlohmann::json({"5051083000013"}));
+}
+
+} // namespace
 
 // ---- FLAC and Opus through the job
 

@@ -161,7 +161,7 @@ TEST_F(TitlesWindow, ServerThatNeverAnswersDoesNotHoldTheWindow) {
     Window->chkSelAll->click();
     EXPECT_EQ(Status(), "2 Tracks Selected");
     ASSERT_TRUE(WaitFor([&] { return !Window->TitleSearch->Busy(); }, 25));
-    EXPECT_TRUE(Status().startsWith("MusicBrainz: no answer")) << Status().toStdString();
+    EXPECT_EQ(Status(), "MusicBrainz did not answer within 8 s; titles from track numbers");
     EXPECT_EQ(Titles(), (std::vector<QString>{"Track01", "Track02"}));
     EXPECT_TRUE(Ticked(0));
     EXPECT_TRUE(Ticked(1));
@@ -201,6 +201,118 @@ TEST_F(TitlesWindow, Mp3GetsTheId3v2TagOfItsRow) {
     EXPECT_EQ(f["TRCK"][0], "3/6"); // six audio tracks and a data track
     EXPECT_EQ(f["TXXX:MusicBrainz Disc Id"][0], Window->TitleSearch->Found().DiscId);
     EXPECT_FALSE(f.contains("TXXX:MusicBrainz Album Id")); // no look-up, no release
+}
+
+// Two releases of PlainDisc() whose lengths fit it alike: one sold in the US, one in GB.
+std::string TwoReleaseAnswer() {
+    auto release = [](const char* id, const char* title, const char* country, const char* one,
+                      const char* two) {
+        return std::string(R"({"id":")") + id + R"(","title":")" + title + R"(","country":")" +
+               country + R"(","date":"2020-05","artist-credit":[{"name":"Mb Band"}],)" +
+               R"("media":[{"tracks":[{"title":")" + one + R"(","length":10000},{"title":")" + two +
+               R"(","length":20000}]}]})";
+    };
+    return R"({"releases":[)" + release("rel-us", "Us Album", "US", "Us One", "Us Two") + "," +
+           release("rel-gb", "Gb Album", "GB", "Gb One", "Gb Two") + "]}";
+}
+
+TEST_F(TitlesWindow, ReleaseMenuTakesAnotherReleaseKeptOnlyWhenSaved) {
+    MakeDisc(PlainDisc());
+    LocalHttpServer server(LocalHttpServer::Mode::Answer, 200, TwoReleaseAnswer(), 4);
+    setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    setenv("LANG", "en_GB.UTF-8", 1);
+    Settings.Lookup = true;
+    Open(CdRipDll());
+    EXPECT_FALSE(Window->ReleaseMenu->isEnabled()) << "nothing to choose before the answer";
+    ASSERT_TRUE(WaitFor([&] { return Status().startsWith("Titles from MusicBrainz"); }, 10))
+        << Status().toStdString();
+    // The user's country decides between the two.
+    EXPECT_EQ(Titles(), (std::vector<QString>{"Gb One", "Gb Two"}));
+    ASSERT_TRUE(Window->ReleaseMenu->isEnabled());
+    emit Window->ReleaseMenu->aboutToShow();
+    QList<QAction*> items = Window->ReleaseMenu->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0]->text(), "&1  Us Album (Mb Band); 2020-05; US; rel-us");
+    EXPECT_EQ(items[1]->text(), "&2  Gb Album (Mb Band); 2020-05; GB; rel-gb");
+    EXPECT_FALSE(items[0]->isChecked());
+    EXPECT_TRUE(items[1]->isChecked());
+
+    // A title the user typed stays; those of the release taken before change.
+    Window->Row(1)->setText(0, "Typed");
+    items[0]->trigger();
+    EXPECT_EQ(Titles(), (std::vector<QString>{"Us One", "Typed"}));
+    EXPECT_EQ(Status(), "Titles from MusicBrainz: Mb Band - Us Album");
+    EXPECT_EQ(Window->TitleSearch->Found().ReleaseId, "rel-us");
+    emit Window->ReleaseMenu->aboutToShow();
+    items = Window->ReleaseMenu->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_TRUE(items[0]->isChecked());
+    EXPECT_FALSE(items[1]->isChecked());
+    // Not kept until the user saves.
+    EXPECT_FALSE(std::ifstream(Dir + "/config/cdplayer.ini").good());
+    Window->SaveCDInformation1Click();
+    const std::string key = Window->RIPPER->GetDiscID();
+    EXPECT_EQ(ProfileIni::readString(CDInfoFilePath(), key, "release", ""), "rel-us");
+
+    // Read again, the disc takes the saved release over the country.
+    Window->cboDriveClick();
+    ASSERT_TRUE(WaitFor([&] { return !Window->TitleSearch->Busy(); }, 10));
+    EXPECT_EQ(Window->TitleSearch->Found().ReleaseId, "rel-us");
+    EXPECT_EQ(Window->TitleSearch->Found().ChosenBy, "saved in cdplayer.ini");
+    unsetenv("LANG");
+}
+
+TEST_F(TitlesWindow, FrontCoverComesInTheBackgroundAndGoesIntoTheTag) {
+    // A 1x1 PNG image, 70 bytes: signature (8), IHDR (25), IDAT (25), IEND (12).
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0"
+                          "\x1f\x15\xc4\x89\0\0\0\x0dIDATx\xda\x63\x64\xf8\xcf\x50\x0f\0\x03"
+                          "\x86\x01\x80\x5a\x34\x7d\x6b\0\0\0\0IEND\xae\x42\x60\x82",
+                          70);
+    MakeDisc(PlainDisc());
+    LocalHttpServer server(LocalHttpServer::Mode::Answer, 200, TwoReleaseAnswer(), 2);
+    LocalHttpServer covers(LocalHttpServer::Mode::Answer, 200, png, 2);
+    setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    setenv("VELMORA_COVERART_URL", covers.Url().c_str(), 1);
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    setenv("LANG", "en_GB.UTF-8", 1);
+    Settings.Lookup = true;
+    Settings.CoverArt = true;
+    Settings.EmbedCover = true;
+    Open(CdRipDll());
+    ASSERT_TRUE(WaitFor(
+        [&] { return !Window->TitleSearch->Busy() && !Window->TitleSearch->FetchingCover(); }, 15));
+    unsetenv("VELMORA_COVERART_URL");
+    unsetenv("LANG");
+    const auto requests = covers.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].substr(0, requests[0].find('\t')), "/release/rel-gb/front-500");
+    const auto cover = Window->TitleSearch->Found().Cover;
+    ASSERT_NE(cover, nullptr) << Window->TitleSearch->CoverMessage();
+    EXPECT_EQ(cover->Mime, "image/png");
+    EXPECT_EQ(std::string(cover->Bytes.begin(), cover->Bytes.end()), png);
+
+    const std::string name = Dir + "/one.mp3";
+    Window->RIPPER->Encode = true;
+    Window->RIPPER->RipTrack(1, Dir + "/one.wav");
+    Window->MP3Info1->SetFilename(name);
+    Window->MP3Info1->SetTitle("Gb One");
+    Window->MP3Info1->Save();
+    Window->TagMp3(name, 0);
+    nlohmann::json read = MutagenTags(name);
+    ASSERT_TRUE(read.is_object());
+    EXPECT_EQ(read["frames"]["APIC:"]["mime"], "image/png");
+    EXPECT_EQ(read["frames"]["APIC:"]["type"], 3);
+    EXPECT_EQ(read["frames"]["TDRC"]["text"], nlohmann::json({"2020-05"}));
+    // EmbedCover=0: the tag goes without it.
+    Settings.EmbedCover = false;
+    Window->TagMp3(name, 0);
+    read = MutagenTags(name);
+    ASSERT_TRUE(read.is_object());
+    EXPECT_FALSE(read["frames"].contains("APIC:"));
+    Settings.EmbedCover = true;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "RipArgs.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 namespace riptool {
@@ -74,9 +75,22 @@ bool OptionValue(int argc, const char* const* argv, int& i, const std::string& i
     return true;
 }
 
+// A MusicBrainz ID: 8-4-4-4-12 hexadecimal digits.
+bool IsMbid(const std::string& text) {
+    if (text.size() != 36)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    }
+    return true;
+}
+
 bool KnownOption(const std::string& name) {
     return name == "--drive" || name == "--tracks" || name == "--format" || name == "--out" ||
-           name == "--artist" || name == "--album" || name == "--title" || name == "--jobs";
+           name == "--artist" || name == "--album" || name == "--title" || name == "--jobs" ||
+           name == "--release";
 }
 
 // --artist TEXT, --album TEXT, --title N=TEXT: titles that win over every source.
@@ -108,6 +122,16 @@ bool ParseOption(const std::string& name, const std::string& value, Arguments& a
     }
     if (IsProofOption(name)) {
         return ParseProofOption(name, value, args.proof, error);
+    }
+    if (name == "--release") {
+        int number = 0;
+        if (!ParseNumber(value, 1, 999, number) && !IsMbid(value)) {
+            error = "bad release: " + value +
+                    " (use its number in the list of tracks, or its MusicBrainz ID)";
+            return false;
+        }
+        args.release = value;
+        return true;
     }
     if (name == "--jobs") {
         int jobs = 0;
@@ -207,6 +231,10 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
                 args.noLookup = true;
                 continue;
             }
+            if (arg == "--no-cover" || arg == "--cover-file-only") {
+                (arg == "--no-cover" ? args.noCover : args.coverFileOnly) = true;
+                continue;
+            }
             if (!KnownOption(name) && !IsProofOption(name)) {
                 error = "unknown option: " + name;
                 return false;
@@ -280,6 +308,13 @@ const char* Usage() {
            "  --title N=TEXT   the title of track N (the option may be repeated)\n"
            "  --no-lookup      do not ask MusicBrainz (Lookup=0 in [System] of the\n"
            "                   settings file does the same)\n"
+           "  --release N|ID   of several releases MusicBrainz lists for the disc, take\n"
+           "                   number N of the list tracks shows, or the one of that\n"
+           "                   MusicBrainz ID (default: the one the disc's MCN, CD-TEXT or\n"
+           "                   your country points to, else the first)\n"
+           "  --no-cover       do not fetch the front cover (CoverArt=0 in [System])\n"
+           "  --cover-file-only  write the cover as cover.jpg or cover.png beside the\n"
+           "                   files only, not into the tags (EmbedCover=0 in [System])\n"
            "\n"
            "Files are named output folder + track title + .wav, .mp3, .flac or .opus.\n"
            "Each title comes from the first of: the command line, the disc's section in\n"

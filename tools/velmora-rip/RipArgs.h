@@ -23,6 +23,9 @@ struct Arguments {
     std::vector<std::string> images;    // disc images that become virtual drives
     Metadata::CommandLineTitles titles; // --artist, --album, --title N=TEXT
     bool noLookup = false;              // --no-lookup
+    std::string release;                // --release N|MBID: which release of the disc
+    bool noCover = false;               // --no-cover
+    bool coverFileOnly = false;         // --cover-file-only
     int jobs = 0;                       // --jobs N, MP3 encoders at once; 0: one per core
     ProofArguments proof;               // --test, --offset, --no-accuraterip, --report
 };

@@ -25,16 +25,17 @@ std::vector<std::string> TrackTitles(const TCDRIP& ripper) {
 }
 
 Metadata::DiscTitles FindDiscTitles(const TCDRIP& ripper, const Metadata::CommandLineTitles& given,
-                                    bool lookup, std::string& note) {
+                                    bool lookup, std::string& note,
+                                    const std::string& wantedRelease) {
     const Metadata::LocalTitles local = Metadata::ReadLocalTitles(ripper);
     Metadata::LookupResult found;
     note.clear();
-    if (lookup) {
+    if (lookup)
         found = Metadata::LookUpDisc(local.Toc);
-        if (!found.Found)
-            note = found.Message;
-    }
-    return Metadata::JoinTitles(local, found, given);
+    Metadata::DiscTitles titles = Metadata::JoinTitles(local, found, given, wantedRelease);
+    if (lookup)
+        note = Metadata::LookupNote(found, titles);
+    return titles;
 }
 
 std::vector<std::string> TitleList(const Metadata::DiscTitles& titles) {

@@ -11,9 +11,11 @@
 #include "cdaccess/HiddenTrack.h"
 #include "cdaccess/OutputFiles.h"
 #include "encoding/LameCoder.h"
+#include "metadata/CoverArt.h"
 #include "platform/AppInfo.h"
 #include "platform/HttpClient.h"
 #include "platform/Paths.h"
+#include "ripjob/CoverStep.h"
 #include "ripjob/Mp3Encoder.h"
 #include "ripjob/Mp3Tags.h"
 #include "ripjob/RipJob.h"
@@ -170,12 +172,36 @@ int ListDrives(TCDRIP& ripper) {
 // stderr in one line, and the program goes on with what there is.
 Metadata::DiscTitles FindTitles(const TCDRIP& ripper, const Arguments& args) {
     std::string note;
-    Metadata::DiscTitles titles =
-        FindDiscTitles(ripper, args.titles, Settings.Lookup && !args.noLookup, note);
+    Metadata::DiscTitles titles = FindDiscTitles(
+        ripper, args.titles, Settings.Lookup && !args.noLookup, note, args.release);
     if (!note.empty()) {
         std::fprintf(stderr, "velmora-rip: %s\n", note.c_str());
     }
+    // A release asked for that is not among those listed is a bad argument; without a
+    // list (no look-up, or none found) the note above said why.
+    if (!titles.ReleaseError.empty()) {
+        throw Failure("--release: " + titles.ReleaseError, ExitUsage);
+    }
+    if (!args.release.empty() && titles.Releases.empty()) {
+        std::fprintf(stderr, "velmora-rip: --release %s not used: no release was found\n",
+                     EscapeControls(args.release).c_str());
+    }
     return titles;
+}
+
+// "Release 2 of 3 (your country (GB)); --release N picks another", then one line per
+// release, the taken one marked with "*".
+void PrintReleases(const Metadata::DiscTitles& found) {
+    if (found.Releases.empty()) {
+        return;
+    }
+    std::printf("Release %zu of %zu (%s)%s\n", found.ChosenIndex + 1, found.Releases.size(),
+                found.ChosenBy.c_str(),
+                found.Releases.size() > 1 ? "; --release N picks another" : "");
+    for (std::size_t i = 0; i < found.Releases.size(); ++i) {
+        std::printf("%c %zu  %s\n", i == found.ChosenIndex ? '*' : ' ', i + 1,
+                    EscapeControls(Metadata::ReleaseLine(found.Releases[i])).c_str());
+    }
 }
 
 // "Artist: Nobody (cdplayer.ini)", the album and the release the same way.
@@ -192,6 +218,7 @@ void PrintDiscTitles(const Metadata::DiscTitles& found) {
         std::printf("MusicBrainz: %s (release %s)\n", EscapeControls(found.Release).c_str(),
                     EscapeControls(found.ReleaseId).c_str());
     }
+    PrintReleases(found);
 }
 
 int ListTracks(TCDRIP& ripper, const Arguments& args) {
@@ -398,12 +425,24 @@ void Summarize(const RipJob& job, const CliObserver& observer) {
     }
 }
 
+// The chosen release's front cover, once for the job, unless the settings or the
+// command line say otherwise; why there is none (a missing one included) is said once.
+void FetchCover(Metadata::DiscTitles& found, const Arguments& args) {
+    const Metadata::CoverChoice choice{Settings.CoverArt && !args.noCover,
+                                       Settings.EmbedCover && !args.coverFileOnly};
+    const std::string note = Metadata::FetchJobCover(found, choice);
+    if (!note.empty()) {
+        std::fprintf(stderr, "velmora-rip: %s\n", note.c_str());
+    }
+}
+
 // The whole rip: the drive, the tracks, the titles, the job with its log and report.
 int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     ChooseDrive(ripper, args);
     const std::vector<int> chosen = ChooseTracks(ripper, args);
     const std::string outDir = OutputFolder(args);
-    const Metadata::DiscTitles found = FindTitles(ripper, args);
+    Metadata::DiscTitles found = FindTitles(ripper, args);
+    FetchCover(found, args);
     const bool mp3 = args.format == Format::Mp3;
     const bool vorbis = args.format == Format::Flac || args.format == Format::Opus;
     ApplyCoderSettings(coder, mp3);
@@ -464,6 +503,8 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
                                                           : AlbumGainStep::Target::Mp3;
         job.AddEndStep(std::make_shared<AlbumGainStep>(target, state));
     }
+    auto cover = std::make_shared<CoverFileStep>(found.Cover, args.overwrite);
+    job.AddEndStep(cover);
     const std::vector<std::string> titles = TitleList(found);
     std::vector<JobTrack> tracks;
     for (int index : chosen) {
@@ -474,6 +515,9 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
         job.Stop(); // a signal after the last track still stops the job's end
     }
     const int status = job.Finish(ExitSignalBase + StopSignal);
+    if (!cover->Note().empty()) {
+        std::fprintf(stderr, "velmora-rip: %s\n", EscapeControls(cover->Note()).c_str());
+    }
     Summarize(job, observer);
     return ReportJobEnd(job, options.LogFolder, stdout, status);
 }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "metadata/TrackTags.h"
+#include "ripjob/RipJob.h"
+
+#include <memory>
+#include <string>
+
+// The job's cover file: the release's front cover written once at the job's end as
+// cover.jpg or cover.png into the output folder, when the job wrote at least one track.
+class CoverFileStep : public JobEndStep {
+public:
+    // `cover` may be null: nothing is written. An existing cover file is replaced only
+    // with `overwrite`.
+    CoverFileStep(std::shared_ptr<const Metadata::CoverImage> cover, bool overwrite)
+        : Cover(std::move(cover)), Overwrite(overwrite) {}
+    void Run(RipJob& job) override;
+    // Why the file was not written, for the user; "" when it was or none was due.
+    const std::string& Note() const { return Why; }
+
+private:
+    std::shared_ptr<const Metadata::CoverImage> Cover;
+    bool Overwrite = false;
+    std::string Why;
+};
