@@ -2,6 +2,7 @@
 // real CD ripping library and the real encoder on generated disc images: the same files
 // byte for byte, the same checksums, damage and errors, and the PCM held within the cap.
 
+#include "Mp3Decode.h"
 #include "TestDir.h"
 
 #include "cdaccess/CDRIP.h"
@@ -13,10 +14,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -276,10 +279,21 @@ INSTANTIATE_TEST_SUITE_P(
                                 .previous = true}),
     RowName);
 
+struct StopRow {
+    const char* name;
+    bool previous;    // every name holds an older file first
+    bool stopInFirst; // StopEncoding alone, while track 1 is read; else both stops at track 3
+};
+
+class RipPipelineStop : public testing::TestWithParam<StopRow> {};
+
 // StopEncoding ends the encoders too: a track whose encoding was cut keeps the older
-// file under its name, one that finished is the sequential rip's, and nothing else is
-// left.
-TEST(RipPipelineStop, StoppedEncodersKeepThePreviousFiles) {
+// file under its name, or, with none there, gets its partial file; a track whose
+// encoder had not started when the stop came starts no file at all; one that finished
+// is whole; nothing else is left. Stopping the encoders while the first track is read
+// leaves no track that could have ended whole.
+TEST_P(RipPipelineStop, StoppedEncodersLeaveNoWholeTrackAfterTheStop) {
+    const StopRow& row = GetParam();
     TestDir dir;
     ::setenv("XDG_CONFIG_HOME", dir.Path.c_str(), 1);
     ::setenv("CDRIP_AUDIO", "none", 1);
@@ -295,15 +309,31 @@ TEST(RipPipelineStop, StoppedEncodersKeepThePreviousFiles) {
     std::vector<TPipelineTrack> tracks;
     for (int n = 1; n <= 3; ++n) {
         tracks.push_back({n, dir / ("out/T" + std::to_string(n) + ".mp3")});
-        std::ofstream(tracks.back().FileName) << "previous";
+        if (row.previous) {
+            std::ofstream(tracks.back().FileName) << "previous";
+        }
     }
     TRipPipeline pipeline(r, coder);
     pipeline.Workers = 2;
     std::map<int, TPipelineOutcome> outcomes;
+    int reading = 0;
+    int chunks = 0;
     pipeline.OnBeginRead = [&](int32_t n) {
-        if (n == 3) {
+        reading = n;
+        if (!row.stopInFirst && n == 3) {
             pipeline.StopEncoding();
             r.Abort();
+        }
+    };
+    r.OnProgress = [&](TCDRIP*, uint16_t) {
+        if (row.stopInFirst && reading == 1 && ++chunks == 3) {
+            // Once track 1's encoder runs, so that the stop meets a working encoder.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (pipeline.Encoding().empty() && std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            EXPECT_EQ(pipeline.Encoding().size(), 1U);
+            pipeline.StopEncoding();
         }
     };
     pipeline.OnDone = [&](const TPipelineOutcome& o) { outcomes[o.TrackNum] = o; };
@@ -315,18 +345,54 @@ TEST(RipPipelineStop, StoppedEncodersKeepThePreviousFiles) {
     for (const auto& e : std::filesystem::directory_iterator(dir / "out")) {
         left.insert(e.path().filename().string());
     }
-    EXPECT_THAT(left, testing::ElementsAre("T1.mp3", "T2.mp3", "T3.mp3"));
+    for (const std::string& name : left) {
+        EXPECT_EQ(name.find(".partial-"), std::string::npos) << name;
+    }
+    // The tracks whose encoding cannot have ended before the stop: all of them when it
+    // came while track 1 was read, else track 3, whose reading it stopped at once.
+    const int firstAfterStop = row.stopInFirst ? 1 : 3;
     for (const auto& [n, o] : outcomes) {
         SCOPED_TRACE("track " + std::to_string(n));
+        EXPECT_EQ(o.TrackNum, n);
+        EXPECT_EQ(o.FileName, tracks[std::size_t(n - 1)].FileName);
         EXPECT_TRUE(o.Error.empty()) << o.Error;
-        const auto bytes = ReadBytes(o.FileName);
-        if (!o.Complete) {
+        if (n >= firstAfterStop) {
+            EXPECT_FALSE(o.Complete);
+        }
+        // Tracks read after the encoders were stopped start no file; track 1's had one.
+        if (row.stopInFirst) {
+            EXPECT_EQ(o.FileWritten, n == 1 && !row.previous);
+        }
+        const bool exists = std::filesystem::exists(o.FileName);
+        const auto bytes = exists ? ReadBytes(o.FileName) : std::vector<uint8_t>{};
+        if (o.Complete) {
+            EXPECT_TRUE(o.FileWritten);
+            EXPECT_NEAR(static_cast<double>(DecodeMp3(o.FileName).Frames()), 2000.0 * 588, 1152.0);
+        } else if (row.previous) {
             EXPECT_FALSE(o.FileWritten);
             EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "previous");
+        } else if (o.FileWritten) {
+            // The partial track under its name: shorter than the track. Below 26 KB it
+            // cannot hold the track's 26.7 s at any bit rate (8 kbit/s at the least),
+            // and may hold no whole frame yet when the stop came at once.
+            ASSERT_TRUE(exists);
+            if (bytes.size() >= 26000) {
+                EXPECT_LT(DecodeMp3(o.FileName).Frames(), 2000U * 588U);
+            }
         } else {
-            EXPECT_TRUE(o.FileWritten);
-            EXPECT_GT(bytes.size(), 1000U);
+            EXPECT_FALSE(exists); // no file was started for it
         }
     }
-    EXPECT_FALSE(outcomes[3].Complete); // its reading was stopped at once
+    if (row.previous) {
+        EXPECT_THAT(left, testing::ElementsAre("T1.mp3", "T2.mp3", "T3.mp3"));
+    } else if (row.stopInFirst) {
+        EXPECT_EQ(left.count("T2.mp3") + left.count("T3.mp3"), 0U);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RipPipelineStop,
+                         testing::Values(StopRow{"previous_files_stop_at_track_three", true, false},
+                                         StopRow{"no_files_stop_at_track_three", false, false},
+                                         StopRow{"previous_files_stop_in_track_one", true, true},
+                                         StopRow{"no_files_stop_in_track_one", false, true}),
+                         RowName);

@@ -2,6 +2,7 @@
 // AccurateRip checksums checked by an independent Python reader of the image's bytes,
 // and the look-up against a dBAR file served from 127.0.0.1.
 
+#include "RipProgram.h"
 #include "TestDir.h"
 
 #include "../verify/DbarBuilder.h"
@@ -19,10 +20,7 @@
 #include <optional>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
-
-extern char** environ;
 
 namespace {
 
@@ -39,20 +37,12 @@ struct Sums {
     uint32_t Crc = 0, V1 = 0, V2 = 0;
 };
 
-struct Outcome {
-    int Code = -1;
-    std::string Out;
-    std::string Err;
-};
+using Outcome = RipRun;
 
 class VelmoraRipProof : public testing::Test {
 protected:
     void SetUp() override {
-        const char* bin = std::getenv("VELMORA_TEST_BIN");
-        Program = (bin != nullptr && *bin != '\0'
-                       ? std::string(bin)
-                       : std::filesystem::read_symlink("/proc/self/exe").parent_path().string()) +
-                  "/velmora-rip";
+        Program = RipProgramPath();
         std::filesystem::create_directories(dir / "config");
         std::filesystem::create_directories(dir / "db");
         std::string error;
@@ -79,51 +69,11 @@ protected:
         return s;
     }
 
-    Outcome Start(std::vector<std::string> args, const std::vector<std::string>& extraEnv = {}) {
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string v = *e;
-            if (v.rfind("CDRIP_", 0) != 0 && v.rfind("XDG_", 0) != 0 &&
-                v.rfind("VELMORA_", 0) != 0) {
-                env.push_back(v);
-            }
-        }
-        env.push_back("XDG_CONFIG_HOME=" + (dir / "config"));
-        env.push_back("XDG_CACHE_HOME=" + (dir / "cache"));
-        env.push_back("VELMORA_SETTINGS=" + (dir / "config/velmora-ripper.ini"));
-        env.push_back("CDRIP_AUDIO=none");
-        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-        args.insert(args.begin(), Program);
-        std::vector<char*> cargv;
-        for (std::string& a : args) {
-            cargv.push_back(a.data());
-        }
-        cargv.push_back(nullptr);
-        std::vector<char*> cenv;
-        for (std::string& e : env) {
-            cenv.push_back(e.data());
-        }
-        cenv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        Outcome r;
-        if (posix_spawn(&pid, Program.c_str(), &actions, nullptr, cargv.data(), cenv.data()) == 0) {
-            int status = 0;
-            if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-                r.Code = WEXITSTATUS(status);
-            }
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        const auto out = ReadBytes(dir / "stdout");
-        const auto err = ReadBytes(dir / "stderr");
-        r.Out.assign(out.begin(), out.end());
-        r.Err.assign(err.begin(), err.end());
-        return r;
+    Outcome Start(const std::vector<std::string>& args,
+                  const std::vector<std::string>& extraEnv = {}) {
+        return WaitRipProgram(
+            StartRipProgram(Program, args, RipProgramEnvironment(dir.Path, extraEnv), dir.Path),
+            dir.Path);
     }
 
     nlohmann::json Report() {

@@ -233,6 +233,35 @@ Disc burstDisc(const TempFolder& dir) {
     return d;
 }
 
+// One track of 400 sectors: music, then from sector 100 on, eight times, 20 sectors of
+// digital silence and a sector whose sound begins in its last sample, then music again
+// (sectors 120, 160, ... 400 - 20 hold that first sample). A read that lands early by
+// any amount, one that lands almost exactly a sector early above all, reads such a
+// sector as digital silence.
+Disc edgeDisc(const TempFolder& dir) {
+    Disc d;
+    d.discPlan = discgen::simpleDisc(4, 1, 400);
+    d.bytes = discgen::imageBytes(d.discPlan);
+    for (int32_t start = 100; start + 40 <= 400; start += 40) {
+        std::fill(d.bytes.begin() + int64_t{start} * kSectorBytes,
+                  d.bytes.begin() + int64_t{start + 21} * kSectorBytes - 4, 0);
+        for (int i = 1; i <= 4; ++i) // never silent, whatever the music held there
+            d.bytes[size_t(start + 21) * kSectorBytes - size_t(i)] |= 0x11;
+    }
+    const std::string bin = dir / "edges.bin";
+    d.cue = dir / "edges.cue";
+    FILE* f = std::fopen(bin.c_str(), "wb");
+    if (!f || std::fwrite(d.bytes.data(), 1, d.bytes.size(), f) != d.bytes.size())
+        throw std::runtime_error("cannot write " + bin);
+    std::fclose(f);
+    f = std::fopen(d.cue.c_str(), "w");
+    if (!f)
+        throw std::runtime_error("cannot write " + d.cue);
+    std::fputs("FILE \"edges.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", f);
+    std::fclose(f);
+    return d;
+}
+
 class FaultFixture : public testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -252,6 +281,7 @@ protected:
         gap.tracks[1].pregap = 60;
         silence_ = new Disc(makeDisc(*dir_, "silence", gap));
         bursts_ = new Disc(burstDisc(*dir_));
+        edges_ = new Disc(edgeDisc(*dir_));
     }
     static void TearDownTestSuite() {
         delete small_;
@@ -259,12 +289,13 @@ protected:
         delete tone_;
         delete silence_;
         delete bursts_;
+        delete edges_;
         delete d3_;
         delete d1_;
         delete dir_;
     }
     static TempFolder* dir_;
-    static Disc *d3_, *d1_, *small_, *smallData_, *tone_, *silence_, *bursts_;
+    static Disc *d3_, *d1_, *small_, *smallData_, *tone_, *silence_, *bursts_, *edges_;
 };
 TempFolder* FaultFixture::dir_ = nullptr;
 Disc* FaultFixture::d3_ = nullptr;
@@ -274,6 +305,7 @@ Disc* FaultFixture::smallData_ = nullptr;
 Disc* FaultFixture::tone_ = nullptr;
 Disc* FaultFixture::silence_ = nullptr;
 Disc* FaultFixture::bursts_ = nullptr;
+Disc* FaultFixture::edges_ = nullptr;
 
 // ---- The faults found on the old read path, one row each ----
 
@@ -304,6 +336,7 @@ TEST_P(ReproTest, EndsInTimeWithEveryDamagedSectorListed) {
                        : row.disc == 't' ? *tone_
                        : row.disc == 's' ? *silence_
                        : row.disc == 'b' ? *bursts_
+                       : row.disc == 'g' ? *edges_
                                          : *d3_;
     const std::string why = inChild(30, [&]() -> std::string {
         if (!startOn(disc, row.faults, row.paranoia))
@@ -392,7 +425,14 @@ INSTANTIATE_TEST_SUITE_P(
         Repro{"LongSpinUpAtTrackOpen", '3', "spinup:12", 2, true, {}, 'e'},
         Repro{"LongSpinUpAtTrackOpenPlain", '3', "spinup:12", 2, false, {}, 'e'},
         // Every read of these sectors wrong alike: no re-read can tell.
-        Repro{"EveryReadWrongAlike", '3', "same:500-505", 1, true, {}, 'u', {500, 505}}),
+        Repro{"EveryReadWrongAlike", '3', "same:500-505", 1, true, {}, 'u', {500, 505}},
+        // Sound that begins in a sector's last sample after digital silence: a read
+        // that lands early by any amount there, not only by almost a whole sector,
+        // reads the sector as silence.
+        Repro{"EdgesUnderDrift", 'g', "drift:90-399@2352/20;seed:5", 1, true, {}},
+        Repro{"EdgesUnderMoreDrift", 'g', "drift:90-399@2352/50;seed:6", 1, true, {}},
+        Repro{"EdgesUnderJitter", 'g', "jitter:90-399@2352;seed:7", 1, true, {}},
+        Repro{"EdgesClean", 'g', "", 1, true, {}, 'e'}),
     [](const testing::TestParamInfo<Repro>& row) { return row.param.name; });
 
 // A ripper left open at process exit with faults set: the library's state goes after
