@@ -714,6 +714,7 @@ TEST_F(JobTest, FlacAndOpusCaptions) {
     dlg.Vorbis = VorbisKind::Opus;
     dlg.FormShow();
     EXPECT_EQ(dlg.windowTitle(), "Extract To Opus files");
+}
 
 // The database knows the disc; track 2's entry holds its checksum, track 3's another:
 // track 3 is not accurate, its row says so (in red) and the summary counts it, while
