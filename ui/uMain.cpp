@@ -223,6 +223,11 @@ void TfrmMain::CreatePopupMenu() {
     SaveCDInformation1 = AddMenuItem(QStringLiteral("&Save CD Information"),
                                      QStringLiteral("Save alubm information to CDPlayer.ini file"),
                                      &TfrmMain::SaveCDInformation1Click);
+    ReleaseMenu = PopupMenu1->addMenu(QStringLiteral("MusicBrainz &Release"));
+    ReleaseMenu->menuAction()->setStatusTip(
+        QStringLiteral("Take another of the releases MusicBrainz lists for this disc"));
+    ReleaseMenu->setEnabled(false);
+    connect(ReleaseMenu, &QMenu::aboutToShow, this, [this] { FillReleaseMenu(); });
     // FLAC and Opus beside the WAV and MP3 buttons, which the skin keeps as they are.
     PopupMenu1->addSeparator();
     ExtractTracksToFLACFiles1 =
@@ -239,11 +244,6 @@ void TfrmMain::CreatePopupMenu() {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action); // the shortcut works with the menu closed
     }
-    ReleaseMenu = PopupMenu1->addMenu(QStringLiteral("MusicBrainz &Release"));
-    ReleaseMenu->menuAction()->setStatusTip(
-        QStringLiteral("Take another of the releases MusicBrainz lists for this disc"));
-    ReleaseMenu->setEnabled(false);
-    connect(ReleaseMenu, &QMenu::aboutToShow, this, [this] { FillReleaseMenu(); });
 }
 
 QAction* TfrmMain::AddMenuItem(const QString& caption, const QString& hint,

@@ -45,15 +45,16 @@ inline std::string RipProgramPath() {
 // The test's environment without the library's variables (CDRIP_*), the user's folders
 // (XDG_*) and Velmora's own settings, then those pointed into `folder`: config/ for the
 // settings file and cdplayer.ini, cache/ for the drive offsets, no sound. The web
-// services' addresses the test chose (VELMORA_MUSICBRAINZ_URL, VELMORA_ACCURATERIP_URL)
-// pass; `extra` comes last and wins.
+// services' addresses the test chose (VELMORA_MUSICBRAINZ_URL, VELMORA_ACCURATERIP_URL,
+// VELMORA_COVERART_URL) pass; `extra` comes last and wins.
 inline std::vector<std::string> RipProgramEnvironment(const std::string& folder,
                                                       const std::vector<std::string>& extra = {}) {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string v = *e;
         const bool service = v.rfind("VELMORA_MUSICBRAINZ_URL=", 0) == 0 ||
-                             v.rfind("VELMORA_ACCURATERIP_URL=", 0) == 0;
+                             v.rfind("VELMORA_ACCURATERIP_URL=", 0) == 0 ||
+                             v.rfind("VELMORA_COVERART_URL=", 0) == 0;
         if (v.rfind("CDRIP_", 0) != 0 && v.rfind("XDG_", 0) != 0 &&
             (v.rfind("VELMORA_", 0) != 0 || service)) {
             env.push_back(v);
