@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <vector>
+
 namespace {
 
 class OptionsTest : public TempHomeTest {
@@ -102,16 +104,35 @@ TEST_F(OptionsTest, WindowControlsAndTexts) {
     EXPECT_EQ(dlg.OK->text(), "OK");
     EXPECT_EQ(dlg.BitBtn1->text(), "Cancel");
     EXPECT_TRUE(dlg.OK->isDefault());
-    const struct {
-        QWidget* widget;
-        QRect geometry;
-    } placed[] = {{dlg.GroupBox1, {9, 3, 329, 73}},
-                  {dlg.GroupBox2, {9, 83, 329, 209}},
-                  {dlg.btnDefault, {9, 298, 75, 23}},
-                  {dlg.OK, {176, 298, 75, 23}},
-                  {dlg.BitBtn1, {264, 298, 75, 23}}};
-    for (const auto& p : placed)
-        EXPECT_EQ(p.widget->geometry(), p.geometry) << p.widget->metaObject()->className();
+    // What a user sees of the layout, not its pixel numbers: every control lies inside
+    // the dialog, no two of them overlap, the buttons stand in one row below both groups,
+    // the groups one above the other, and each button is wide enough for its text.
+    const QRect inside = dlg.rect();
+    const QList<QPushButton*> buttons =
+        dlg.findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_GE(buttons.size(), 3);
+    std::vector<QWidget*> placed = {dlg.GroupBox1, dlg.GroupBox2};
+    placed.insert(placed.end(), buttons.begin(), buttons.end());
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        const QRect r = placed[i]->geometry();
+        EXPECT_TRUE(inside.contains(r)) << placed[i]->objectName().toStdString();
+        for (std::size_t j = i + 1; j < placed.size(); ++j)
+            EXPECT_FALSE(r.intersects(placed[j]->geometry()))
+                << placed[i]->objectName().toStdString() << " and "
+                << placed[j]->objectName().toStdString();
+    }
+    EXPECT_LT(dlg.GroupBox1->geometry().bottom(), dlg.GroupBox2->geometry().top());
+    for (const QPushButton* b : buttons) {
+        EXPECT_GT(b->geometry().top(), dlg.GroupBox2->geometry().bottom())
+            << b->text().toStdString();
+        EXPECT_EQ(b->geometry().top(), dlg.OK->geometry().top()) << b->text().toStdString();
+        EXPECT_GE(b->width(), b->fontMetrics().horizontalAdvance(QString(b->text()).remove('&')))
+            << b->text().toStdString();
+    }
+    // Cancel is the last button of the row, OK just before it.
+    EXPECT_LT(dlg.OK->geometry().right(), dlg.BitBtn1->geometry().left());
+    for (const QPushButton* b : buttons)
+        EXPECT_LE(b->geometry().left(), dlg.BitBtn1->geometry().left()) << b->text().toStdString();
     EXPECT_EQ(Items(dlg.ComboBox1), QStringList({"44100", "32000", "22050"}));
     EXPECT_EQ(Items(dlg.ComboBox2), QStringList({"320", "256", "192", "160", "128", "96"}));
     EXPECT_EQ(Items(dlg.ComboBox3), QStringList({"320", "256", "192", "160"}));
