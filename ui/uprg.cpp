@@ -223,9 +223,8 @@ void Tfrmprg::btnCancelClick() {
     Cancelled = true;
     if (T.RIPPER)
         T.RIPPER->Abort();
-    // While the job looks up the drive's offset or the AccurateRip database, Cancel ends
-    // the look-up too.
-    if (LookingUp)
+    // The job's look-ups (the drive's offset, the AccurateRip database) end with it.
+    if (LookingUp || Running)
         Http::StopRunning();
     // Cancel before the job has started: nothing is extracted at all.
     if (StartPending && !Running) {
