@@ -83,11 +83,15 @@ bool TOpusEncoder::Open(TByteSink& sink, const TOpusOptions& o, std::string* err
         }
     }
     if (o.Cover) {
-        const auto* data = reinterpret_cast<const char*>(o.Cover->Data.data());
-        const int status = ope_comments_add_picture_from_memory(Tags, data, o.Cover->Data.size(),
-                                                                static_cast<int>(o.Cover->Type),
-                                                                o.Cover->Description.c_str());
-        if (status != OPE_OK) {
+        // The same PICTURE block a FLAC file holds, so that both formats say the same;
+        // bytes that are no image of a known type are refused.
+        uint32_t width = 0, height = 0, depth = 0;
+        if (!ImageSize(o.Cover->Data, width, height, depth)) {
+            return Fail(error, "cannot store the cover in the Opus file", OPE_INVALID_PICTURE);
+        }
+        const std::string block = Base64(PictureBlock(*o.Cover));
+        if (const int status = ope_comments_add(Tags, "METADATA_BLOCK_PICTURE", block.c_str());
+            status != OPE_OK) {
             return Fail(error, "cannot store the cover in the Opus file", status);
         }
     }
