@@ -654,6 +654,7 @@ void TfrmMain::ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis) {
     targets.TagMp3 = [this](const std::string& file, int row) { TagMp3(file, row); };
     targets.TrackFields = [this](int row) { return RowTags(row); };
     targets.Cover = TitleSearch->Found().Cover;
+    targets.CoverNote = TitleSearch->CoverMessage();
     Tfrmprg dialog(std::move(targets));
     dialog.ToWave = toWave;
     dialog.Vorbis = vorbis;

@@ -336,8 +336,8 @@ void Tfrmprg::RunJob() {
         Job->AddEndStep(std::make_shared<AlbumGainStep>(
             *Vorbis == VorbisKind::Flac ? AlbumGainStep::Target::Flac : AlbumGainStep::Target::Opus,
             state));
-    if (T.Cover)
-        Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false));
+    if (T.Cover || !T.CoverNote.empty())
+        Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false, T.CoverNote));
     std::vector<JobTrack> tracks;
     for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = T.ListView1->topLevelItem(i);

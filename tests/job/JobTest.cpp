@@ -4,6 +4,7 @@
 #include "ui/uprg.h"
 
 #include "cdaccess/CDRIP.h"
+#include "cdaccess/Mutagen.h"
 #include "discgen.h"
 #include "encoding/AudioCheck.h"
 #include "encoding/FlacDecode.h"
@@ -100,6 +101,7 @@ protected:
     std::vector<std::string> errors;
     std::function<void(const std::string&, int)> tagMp3; // the window's ID3v2 hook
     std::function<Metadata::TagFields(int)> tagFields;   // the window's FLAC and Opus tags
+    std::string coverNote; // why the release has no cover, as the look-up said
     std::vector<QString> statusLines, pathLines;
     std::vector<QString> summaries; // the status line's summary after a job
     Tfrmprg* running = nullptr;
@@ -185,6 +187,7 @@ protected:
         t.ShowSummary = [this](const QString& text) { summaries.push_back(text); };
         t.TagMp3 = tagMp3;
         t.TrackFields = tagFields;
+        t.CoverNote = coverNote;
         return t;
     }
 
@@ -661,6 +664,32 @@ TEST_F(JobTest, RowTooltipsSummaryAndLog) {
     const std::vector<uint8_t> text = ReadFile(log);
     EXPECT_NE(std::string(text.begin(), text.end()).find("velmora-ripper 2.3.0\n"),
               std::string::npos);
+}
+
+// Why the release has no cover is said once, in the job's log; nothing when there is no
+// reason to give.
+TEST_F(JobTest, MissingCoverIsSaidOnceInTheLog) {
+    Tick({1});
+    for (const std::string note :
+         {"the Cover Art Archive has no front cover for this release", ""}) {
+        fs::remove_all(out);
+        coverNote = note;
+        EXPECT_EQ(Run(true), mrOk);
+        const std::vector<uint8_t> bytes = ReadFile(out / (ripper->GetDiscID() + ".log"));
+        const std::string log(bytes.begin(), bytes.end());
+        ASSERT_FALSE(log.empty());
+        std::size_t count = 0;
+        for (std::size_t at = log.find("Cover art"); at != std::string::npos;
+             at = log.find("Cover art", at + 1))
+            ++count;
+        EXPECT_EQ(count, note.empty() ? 0u : 1u) << log;
+        if (!note.empty()) {
+            EXPECT_NE(log.find("Cover art: " + note + "\n"), std::string::npos) << log;
+        }
+        EXPECT_FALSE(fs::exists(out / "cover.jpg"));
+        EXPECT_FALSE(fs::exists(out / "cover.png"));
+    }
+    coverNote.clear();
 }
 
 // FLAC and Opus from the window: the ticked rows become files whose audio is the track's
