@@ -1015,6 +1015,11 @@ TEST_F(VelmoraRipReleases, MusicBrainzArtistGetsSortNamesAndOneIdPerArtist) {
     EXPECT_EQ(covers.Requests().size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(dir / "out/cover.jpg"));
     EXPECT_FALSE(std::filesystem::exists(dir / "out/cover.png"));
+    // ... and once in the log.
+    const std::string log = ReadText(dir / "out/Mb Album.log");
+    EXPECT_THAT(log, HasSubstr("Cover art: the Cover Art Archive has no front cover for this "
+                               "release\n"));
+    EXPECT_EQ(log.find("Cover art"), log.rfind("Cover art"));
     const nlohmann::json read = MutagenTags(dir / "out/Mb 1.mp3");
     ASSERT_TRUE(read.is_object());
     const nlohmann::json& f = read["frames"];

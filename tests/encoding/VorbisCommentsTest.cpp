@@ -173,28 +173,21 @@ std::string MakeFile(const TempFolder& dir, const std::string& name, bool opus,
                      const TVorbisComments& extra,
                      const std::optional<TPicture>& cover = std::nullopt) {
     const std::string path = dir.file(name);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    TFdSink sink(fd);
     std::string error;
+    bool ok = false;
     if (opus) {
-        TOpusEncoder e;
         TOpusOptions o;
         o.Comments = tags;
         o.Cover = cover;
-        EXPECT_TRUE(e.Open(sink, o, &error) && e.Feed(pcm.data(), pcm.size(), &error) &&
-                    e.Finish(extra, &error))
-            << error;
+        ok = EncodeFile<TOpusEncoder>(path, o, pcm, pcm.size(), extra, &error);
     } else {
-        TFlacEncoder e;
         TFlacOptions o;
         o.Comments = tags;
         o.Cover = cover;
         o.ExpectedSamples = pcm.size() / 4;
-        EXPECT_TRUE(e.Open(sink, o, &error) && e.Feed(pcm.data(), pcm.size(), &error) &&
-                    e.Finish(extra, &error))
-            << error;
+        ok = EncodeFile<TFlacEncoder>(path, o, pcm, pcm.size(), extra, &error);
     }
-    ::close(fd);
+    EXPECT_TRUE(ok) << error;
     return path;
 }
 
@@ -209,11 +202,8 @@ nlohmann::json Pairs(const TVorbisComments& comments) {
 
 bool Copy(const std::string& from, const std::string& to, TTaggedFormat format,
           const TVorbisComments& set, std::string* error) {
-    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    TFdSink sink(fd);
-    const bool ok = CopyWithComments(from, format, set, sink, error);
-    ::close(fd);
-    return ok;
+    TestFileSink sink(to);
+    return CopyWithComments(from, format, set, *sink, error);
 }
 
 // The album gain added to finished files: the copy has every old comment and the new
