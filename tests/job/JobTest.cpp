@@ -4,12 +4,12 @@
 #include "ui/uprg.h"
 
 #include "cdaccess/CDRIP.h"
-#include "cdaccess/Mutagen.h"
 #include "discgen.h"
 #include "encoding/AudioCheck.h"
 #include "encoding/FlacDecode.h"
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
+#include "encoding/ReplayGain.h"
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
 #include "settings/globals.h"
@@ -19,6 +19,7 @@
 #include "verify/ArLookup.h"
 #include "verify/RipProof.h"
 
+#include "../cdaccess/Mutagen.h"
 #include "../verify/DbarBuilder.h"
 #include "../verify/LocalServer.h"
 
@@ -99,8 +100,7 @@ protected:
     int ripPercent = 0;
     std::vector<QUrl> opened;
     std::vector<std::string> errors;
-    std::function<void(const std::string&, int)> tagMp3; // the window's ID3v2 hook
-    std::function<Metadata::TagFields(int)> tagFields;   // the window's FLAC and Opus tags
+    std::function<Metadata::TagFields(int)> tagFields; // the window's tags of a row
     std::string coverNote; // why the release has no cover, as the look-up said
     std::vector<QString> statusLines, pathLines;
     std::vector<QString> summaries; // the status line's summary after a job
@@ -185,7 +185,6 @@ protected:
         t.HandleProc = [this](const std::exception& e) { errors.push_back(e.what()); };
         t.ShellOpen = [this](const QUrl& u) { opened.push_back(u); };
         t.ShowSummary = [this](const QString& text) { summaries.push_back(text); };
-        t.TagMp3 = tagMp3;
         t.TrackFields = tagFields;
         t.CoverNote = coverNote;
         return t;
@@ -247,36 +246,98 @@ TEST_F(JobTest, Mp3JobTagsTitles) {
     EXPECT_EQ(Id3Title(out / "Track10.mp3"), "Track10");
     const std::vector<uint8_t> mp3 = ReadFile(out / "Track10.mp3");
     ASSERT_GT(mp3.size(), 1000u);
-    EXPECT_EQ(mp3[0], 0xFF); // an MPEG frame starts the file
-    EXPECT_EQ(mp3[1] & 0xE0, 0xE0);
+    // The ID3v2 tag with the track's and the album's gain, then the MPEG frames.
+    ASSERT_EQ(std::string(mp3.begin(), mp3.begin() + 3), "ID3");
+    const std::size_t audio =
+        10 + (std::size_t(mp3[6]) << 21 | std::size_t(mp3[7]) << 14 | mp3[8] << 7 | mp3[9]);
+    ASSERT_LT(audio + 1, mp3.size());
+    EXPECT_EQ(mp3[audio], 0xFF);
+    EXPECT_EQ(mp3[audio + 1] & 0xE0, 0xE0);
     EXPECT_FALSE(fs::exists(out / "Track10.wav"));
     EXPECT_EQ(Status(9), "OK");
     EXPECT_EQ(opened.size(), 1u);
 }
 
-// The window's ID3v2 hook gets each MP3 file with its row, after the ID3v1 tag is on,
-// while the file is still the track's temporary file beside its final name (nothing is
-// under the final name yet); a failure in it ends the job through the error report.
-TEST_F(JobTest, Mp3JobCallsTheId3v2HookPerFile) {
+// MP3 from the window gets the gain frames velmora-rip writes: the track's when its file
+// is written, the album's when the job ends, of the PCM as read; none with ReplayGain off.
+TEST_F(JobTest, Mp3JobWritesTheReplayGainFrames) {
+    using namespace Encoding;
+    TLoudnessMeter meters[2];
+    for (int i = 0; i < 2; ++i) {
+        std::string error;
+        ASSERT_TRUE(meters[i].Start(44100, 2, &error)) << error;
+        const std::vector<uint8_t> pcm = TrackPcm(i + 2);
+        ASSERT_TRUE(meters[i].Add(pcm.data(), pcm.size(), &error)) << error;
+    }
+    const TLoudness album = TLoudnessMeter::Together({&meters[0], &meters[1]});
+    for (bool on : {true, false}) {
+        SCOPED_TRACE(on ? "ReplayGain on" : "ReplayGain off");
+        fs::remove_all(out);
+        Tick({1, 2});
+        Settings.ReplayGain = on;
+        EXPECT_EQ(Run(false), mrOk);
+        for (int i = 0; i < 2; ++i) {
+            const fs::path file = out / ("Track0" + std::to_string(i + 2) + ".mp3");
+            if (on) {
+                const nlohmann::json m = MutagenFrames(file.string());
+                ASSERT_TRUE(m.is_object());
+                const TLoudness track = meters[i].Result();
+                ASSERT_TRUE(track.Valid && album.Valid);
+                const nlohmann::json expected = {
+                    {"TXXX:REPLAYGAIN_TRACK_GAIN", {GainText(ReplayGainDb(track.Lufs)), 3}},
+                    {"TXXX:REPLAYGAIN_TRACK_PEAK", {PeakText(track.Peak), 3}},
+                    {"TXXX:REPLAYGAIN_ALBUM_GAIN", {GainText(ReplayGainDb(album.Lufs)), 3}},
+                    {"TXXX:REPLAYGAIN_ALBUM_PEAK", {PeakText(album.Peak), 3}}};
+                EXPECT_EQ(m["frames"], expected) << file;
+            } else {
+                // No tag to write: the MPEG frames start the file.
+                const std::vector<uint8_t> mp3 = ReadFile(file);
+                ASSERT_GT(mp3.size(), 2u);
+                EXPECT_EQ(mp3[0], 0xFF);
+                EXPECT_EQ(mp3[1] & 0xE0, 0xE0);
+            }
+            EXPECT_EQ(Id3Title(file), "Track0" + std::to_string(i + 2)) << "the ID3v1 tag stays";
+            EXPECT_EQ(Status(i + 1), "OK");
+        }
+        EXPECT_TRUE(errors.empty());
+    }
+}
+
+// The ID3v2 fields of every ticked row are taken once, on the window's thread, when the
+// job starts (the encoder threads write them); a row renamed while the job runs changes
+// neither its file's name nor its tags.
+TEST_F(JobTest, Mp3TagsAreTakenWhenTheJobStarts) {
     Tick({1, 3});
-    std::vector<std::pair<std::string, int>> calls;
-    tagMp3 = [&](const std::string& file, int row) {
-        EXPECT_EQ(Id3Title(file), "Track0" + std::to_string(row + 1));
-        EXPECT_FALSE(fs::exists(out / ("Track0" + std::to_string(row + 1) + ".mp3")));
-        calls.emplace_back(fs::path(file).parent_path().string() + "/" +
-                               fs::path(file).filename().string().substr(0, 21),
-                           row);
-        if (row == 3)
-            throw std::runtime_error("cannot write the ID3v2 tag");
+    std::vector<int> rowsAsked;
+    tagFields = [&](int row) {
+        rowsAsked.push_back(row);
+        Metadata::TagFields f;
+        f.Title = list.topLevelItem(row)->text(0).toStdString();
+        f.Artist = "Quiet Band";
+        f.Track = row + 1;
+        f.TrackTotal = kTracks;
+        return f;
     };
-    Run(false);
-    tagMp3 = nullptr;
-    EXPECT_EQ(calls, (std::vector<std::pair<std::string, int>>{
-                         {(out / ".Track02.mp3.partial-").string(), 1},
-                         {(out / ".Track04.mp3.partial-").string(), 3}}));
-    EXPECT_EQ(Id3Title(out / "Track02.mp3"), "Track02");
-    EXPECT_EQ(errors, std::vector<std::string>{"cannot write the ID3v2 tag"});
-    EXPECT_EQ(Run(true), mrOk); // WAV files: no hook
+    onProgress = [&](int) { list.topLevelItem(3)->setText(0, "Renamed"); };
+    EXPECT_EQ(Run(false), mrOk);
+    onProgress = nullptr;
+    tagFields = nullptr;
+    EXPECT_EQ(rowsAsked, (std::vector<int>{1, 3}));
+    EXPECT_FALSE(fs::exists(out / "Renamed.mp3"));
+    for (int row : {1, 3}) {
+        const std::string name = "Track0" + std::to_string(row + 1);
+        const fs::path file = out / (name + ".mp3");
+        EXPECT_EQ(Id3Title(file), name);
+        const nlohmann::json tags = MutagenFrames(file.string());
+        ASSERT_TRUE(tags.is_object()) << name;
+        EXPECT_EQ(tags["frames"]["TIT2"][0], name);
+        EXPECT_EQ(tags["frames"]["TPE1"][0], "Quiet Band");
+        EXPECT_EQ(tags["frames"]["TRCK"][0], std::to_string(row + 1) + "/10");
+        EXPECT_EQ(Status(row), "OK");
+    }
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(Run(true), mrOk); // WAV files: no tags asked for
+    EXPECT_EQ(rowsAsked.size(), 2u);
 }
 
 struct NameCase {
@@ -448,29 +509,38 @@ TEST_F(JobTest, ReplaceAllLastsOneJob) {
     EXPECT_EQ(questions, 2);
 }
 
-// Cancel in the middle of an MP3 track: the partial file stays, tagged; the job
-// stops before the next row and the folder is not opened.
+// Cancel in the middle of an MP3 job's first track: the encoders stop with the reader,
+// the partial file stays (tagged when the encoder wrote to it); no row after it is started and the
+// folder is not opened.
 TEST_F(JobTest, CancelDuringMp3Track) {
     Tick({0, 1, 2});
     std::vector<uint8_t> full;
     {
         Run(false);
-        full = ReadFile(out / "Track02.mp3");
+        full = ReadFile(out / "Track01.mp3");
         fs::remove_all(out);
         for (int r = 0; r < kTracks; ++r)
             list.topLevelItem(r)->setText(TrackColumns::Status, "--");
         opened.clear();
     }
-    onProgress = [this](int) {
-        if (statusLines.size() == 5) // the second track of the second job
+    onProgress = [this](int percent) {
+        if (percent > 0 && running->lblStatus->text() == "Extract Track01 (1 of 3)...")
             running->btnCancel->click();
     };
     EXPECT_EQ(Run(false), mrCancel);
-    EXPECT_EQ(Status(0), "OK");
-    EXPECT_EQ(Status(1), "Cancelled");
+    onProgress = nullptr;
+    EXPECT_EQ(Status(0), "Cancelled");
+    EXPECT_EQ(Status(1), "--");
     EXPECT_EQ(Status(2), "--");
-    EXPECT_EQ(Id3Title(out / "Track02.mp3"), "Track02");
-    EXPECT_LT(ReadFile(out / "Track02.mp3").size(), full.size());
+    // The encoder may not have taken the track, or written a frame of it, when it is
+    // stopped; what it wrote carries the title tag and is short.
+    const std::vector<uint8_t> partial = ReadFile(out / "Track01.mp3");
+    if (!partial.empty()) {
+        EXPECT_EQ(Id3Title(out / "Track01.mp3"), "Track01");
+    }
+    EXPECT_LT(partial.size(), full.size());
+    EXPECT_GT(full.size(), 128u);
+    EXPECT_FALSE(fs::exists(out / "Track02.mp3"));
     EXPECT_FALSE(fs::exists(out / "Track03.mp3"));
     EXPECT_TRUE(opened.empty());
 }
@@ -626,17 +696,18 @@ INSTANTIATE_TEST_SUITE_P(Rows, DuplicateTitles,
 // tagged again), and no partial file is left beside it.
 TEST_F(JobTest, CancelledReRipKeepsTheOldFile) {
     fs::create_directories(out);
-    WriteFile(out / "Track02.mp3", "previous good file");
+    WriteFile(out / "Track01.mp3", "previous good file");
     Tick({0, 1, 2});
     SetQuestionHook([](QDialog&) { return int(mrYes); });
-    onProgress = [this](int) {
-        if (statusLines.size() == 2) // the second track
+    onProgress = [this](int percent) {
+        if (percent > 0 && running->lblStatus->text() == "Extract Track01 (1 of 3)...")
             running->btnCancel->click();
     };
     EXPECT_EQ(Run(false), mrCancel);
-    EXPECT_EQ(Status(0), "OK");
-    EXPECT_EQ(Status(1), "Cancelled");
-    const auto bytes = ReadFile(out / "Track02.mp3");
+    onProgress = nullptr;
+    EXPECT_EQ(Status(0), "Cancelled");
+    EXPECT_EQ(Status(1), "--");
+    const auto bytes = ReadFile(out / "Track01.mp3");
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "previous good file");
     for (const auto& e : fs::directory_iterator(out))
         EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos) << e.path();
