@@ -19,18 +19,49 @@ int outRate(int format) {
     return format < 2 ? 44100 : format < 4 ? 22050 : 11025;
 }
 
-constexpr int32_t kAnchor = 2 * kRaw;   // proven bytes that pin a read
-constexpr int32_t kHist = 8;            // proven sectors kept before next_
-constexpr int32_t kMaxShift = 6 * kRaw; // lags at which the anchor must not repeat
-constexpr int32_t kStep = 32;           // new sectors one verified read asks for
-constexpr int kVotes = 3;               // reads from different places in one vote
-constexpr int32_t kMaxCache = 8000;     // the largest drive cache defeated (18 MB)
+constexpr int32_t kAnchor = 2 * kRaw;         // proven bytes that pin a read
+constexpr int32_t kHist = 8;                  // proven sectors kept before next_
+constexpr int32_t kMaxShift = 6 * kRaw;       // lags at which the anchor must not repeat
+constexpr int32_t kStep = 32;                 // new sectors one verified read asks for
+constexpr int kVotes = 3;                     // reads from different places in one vote
+constexpr int32_t kMaxCache = 8000;           // the largest drive cache defeated (18 MB)
+constexpr int32_t kMargin = kMaxShift / kRaw; // sectors a shifted read can move an edge by
 
 bool allZero(const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i)
         if (p[i] != 0)
             return false;
     return true;
+}
+
+// The first byte at which a and b differ, n when they do not.
+int32_t firstDiff(const uint8_t* a, const uint8_t* b, int32_t n) {
+    if (std::memcmp(a, b, size_t(n)) == 0)
+        return n;
+    int32_t i = 0;
+    while (a[i] == b[i])
+        ++i;
+    return i;
+}
+
+// Copies that agree on `n` sectors from `agreed` up to byte `end` (counted from
+// `agreed`; past that they differ or stop) prove how many of their first sectors?
+// Reads that landed off by different amounts still agree where the audio looks the
+// same under both shifts, above all in digital silence: where the silence ends in sound,
+// each copy shows the sound only from where its own shift puts it, so the copies agree
+// on silence up to the first of them and are all wrong before it by as much as they
+// landed early. Wrong bytes of that kind are silent samples no further than kMaxShift
+// before `end`; a sector holding such a sample is not proven, and neither is any after
+// it. At `audioEnd` (the agreement reached the end of the disc's audio) there is no
+// further audio to show an edge, and every agreed sector counts.
+int32_t provenPrefix(const uint8_t* agreed, int32_t n, int64_t end, bool audioEnd) {
+    if (audioEnd)
+        return n;
+    const int64_t from = std::max<int64_t>(0, end - kMaxShift) / 4 * 4;
+    for (int64_t at = from; at + 4 <= end && at < int64_t(n) * kRaw; at += 4)
+        if (allZero(agreed + at, 4))
+            return int32_t(at / kRaw);
+    return int32_t(std::min<int64_t>(n, end / kRaw));
 }
 
 } // namespace
@@ -243,6 +274,7 @@ void Ripper::decide(const uint8_t* bytes, bool damaged) {
     ++next_;
     dropCandidates(1);
     if (damaged) {
+        lastDamaged_ = next_ - 1;
         histCount_ = 0;
         return;
     }
@@ -409,24 +441,32 @@ void Ripper::extend() {
     }
     const int32_t inRead = got - a; // sectors from next_ on
     const int32_t have = std::min(checkable, inRead);
+    const uint8_t* mine = r + size_t(a) * kRaw; // the check's copy of next_ on
+    const uint8_t* first = cand_.data() + size_t(candHead_) * kRaw;
     int32_t k = 0;
-    while (k < have && std::memcmp(r + size_t(a + k) * kRaw,
-                                   cand_.data() + size_t(candHead_ + k) * kRaw, kRaw) == 0)
+    while (k < have && std::memcmp(mine + size_t(k) * kRaw, first + size_t(k) * kRaw, kRaw) == 0)
         ++k;
-    for (int32_t i = 0; i < k; ++i)
-        decide(r + size_t(a + i) * kRaw, false);
-    if (k > 0) {
+    // The anchor pins the check where it starts; should it slip on the way, only the
+    // sectors that its agreement with the first copies shows to be no shifted edge.
+    const int64_t end =
+        int64_t(k) * kRaw +
+        (k < have ? firstDiff(mine + size_t(k) * kRaw, first + size_t(k) * kRaw, kRaw) : 0);
+    const int32_t proven = provenPrefix(mine, k, end, next_ + k > settings_.audioLast);
+    for (int32_t i = 0; i < proven; ++i)
+        decide(mine + size_t(i) * kRaw, false);
+    if (proven > 0) {
         failedSteps_ = 0;
         attempt_ = 0;
     }
     if (k < have) {
-        mismatch(r + size_t(a + k) * kRaw, inRead - k, from);
+        mismatch(mine + size_t(proven) * kRaw, inRead - proven, from);
         return;
     }
-    if (candCount_ == 0 && inRead > k)
-        addCandidates(r + size_t(a + k) * kRaw, inRead - k, from);
-    else if (k == 0)
-        failedCheck(); // the read stopped at next_
+    // Every first copy compared: the check's copies past them are the next first ones.
+    if (candCount_ == have - proven && inRead > have)
+        addCandidates(mine + size_t(have) * kRaw, inRead - have, from);
+    else if (proven == 0)
+        failedCheck(); // the read stopped at next_, or proved nothing new
 }
 
 // A pinned check gave next_ other bytes than its first copy: one of them is wrong.
@@ -448,32 +488,35 @@ void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from) {
     failedSteps_ = 0;
 }
 
-// Reads `count` sectors from `from` for a vote; the copies of next_ on start at
-// `*copies` and `*n` of them were delivered.
-void Ripper::voteRead(int32_t from, int32_t b, uint8_t* buf, const uint8_t** copies, int32_t* n) {
-    const int32_t lead = next_ - from;
-    int32_t got = readRun(from, lead + b, buf, "vote", next_);
-    if (stale_ && got <= lead) { // the drive may still hold next_: read elsewhere first
+// Reads for a vote from `from` up to `count` sectors from `at` on; the copies from `at`
+// on start at `*copies` and `*n` of them were delivered.
+void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
+                      int32_t* n) {
+    const int32_t lead = at - from;
+    int32_t got = readRun(from, lead + count, buf, "vote", at);
+    if (stale_ && got <= lead + (next_ - at)) { // the drive may still hold them: elsewhere first
         flush();
-        got = readRun(from, lead + b, buf, "vote", next_);
+        got = readRun(from, lead + count, buf, "vote", at);
     }
     *copies = buf + size_t(lead) * kRaw;
     *n = std::max(0, got - lead);
 }
 
-// The sectors from next_ on that every copy of a vote round gives alike, in order.
-// Near the disc's start fewer places reach a sector: it needs as many places as there
-// are, up to three; a place whose read does not reach next_ (a place -1, read from
-// next_ instead) is one there is not.
+// The sectors from `at` on that every copy of a vote round gives alike, in order, and
+// in `*end` the byte (from `at`) where the copies stop agreeing or end, however many
+// places they come from. Near the disc's
+// start fewer places reach a sector: it needs as many places as there are, up to three;
+// a place whose read does not reach `at` (a place -1, read from `at` instead) is one
+// there is not.
 int32_t Ripper::agreedRun(const uint8_t* const* copy, const int32_t* got, const int32_t* places,
-                          int32_t b) const {
+                          int32_t at, int32_t b, int64_t* end) const {
     int distinct = 0, standIns = 0;
     for (int v = 0; v < kVotes; ++v) {
         standIns += places[v] < 0 ? 1 : 0;
         distinct += places[v] >= 0 && std::find(places, places + v, places[v]) == places + v;
     }
     int32_t j = 0;
-    for (; j < b && std::max(distinct, 1) >= std::min(kVotes, next_ + j + 1) - standIns; ++j) {
+    for (; j < b && std::max(distinct, 1) >= std::min(kVotes, at + j + 1) - standIns; ++j) {
         bool all = true;
         for (int v = 0; v < kVotes && all; ++v)
             all = got[v] > j &&
@@ -481,17 +524,43 @@ int32_t Ripper::agreedRun(const uint8_t* const* copy, const int32_t* got, const 
         if (!all)
             break;
     }
+    static_assert(kVotes == 3);
+    const int32_t n = std::min({b, got[0], got[1], got[2]});
+    int64_t e = int64_t(j) * kRaw;
+    for (int32_t k = j; k < n; ++k) {
+        int32_t within = kRaw;
+        for (int v = 1; v < kVotes; ++v)
+            within = std::min(
+                within, firstDiff(copy[0] + size_t(k) * kRaw, copy[v] + size_t(k) * kRaw, kRaw));
+        e += within;
+        if (within < kRaw)
+            break;
+    }
+    *end = e;
     return j;
 }
 
+// A vote compares the copies from kMargin sectors before next_ (the lead, already
+// decided) on, and past the range's end while the disc's audio goes on: a silence
+// that ends in sound at either end of what the copies agree on may be wrong in all of
+// them alike by as much as they landed off, so only the sectors that lie at least that
+// far inside it count. The lead never reaches back over a damaged sector, which the
+// reads from before it would fail on.
 void Ripper::vote() {
     dropCandidates(candCount_);
     const int32_t s = next_;
+    // At the disc's start there is no room for a lead and three places before it.
+    int32_t lead =
+        s < kMargin + kVotes ? 0 : std::clamp(std::min(kMargin, s - (lastDamaged_ + 1)), 0, s);
+    int32_t at = s - lead;
     // With a cache, a vote read is longer than the cache: the next one, from a place
     // just before, finds every sector gone from it.
     const int32_t b = std::min(cache_ > 0 ? cache_ + 1 : kStep, readLast_ + 1 - s);
+    const int32_t tail =
+        s + b == readLast_ + 1 ? std::clamp(settings_.audioLast - readLast_, 0, kMargin) : 0;
+    int32_t len = lead + b + tail;
     const int rounds = std::max(2, settings_.retries / kVotes);
-    std::vector<uint8_t> buf(size_t(kVotes) * size_t(b + kVotes * rounds) * kRaw);
+    std::vector<uint8_t> buf(size_t(kVotes) * size_t(len + kVotes * rounds) * kRaw);
     const size_t span = buf.size() / kVotes;
     std::vector<uint8_t> best;
     for (int round = 0; round < rounds; ++round) {
@@ -499,21 +568,32 @@ void Ripper::vote() {
         int32_t got[kVotes], places[kVotes];
         for (int v = 0; v < kVotes; ++v) {
             // Three places a round, further back each round; where a place lies before
-            // the disc or its read does not reach s, the read from s stands in.
-            places[v] = s - (kVotes * round + v) >= 0 ? s - (kVotes * round + v) : s;
-            voteRead(places[v], b, buf.data() + size_t(v) * span, &copy[v], &got[v]);
-            if (got[v] == 0 && places[v] != s) {
+            // the disc or its read does not reach s, the read from `at` stands in.
+            places[v] = at - (kVotes * round + v) >= 0 ? at - (kVotes * round + v) : at;
+            voteRead(places[v], at, len, buf.data() + size_t(v) * span, &copy[v], &got[v]);
+            if (got[v] <= lead && places[v] != at) {
                 places[v] = -1; // stands in for a place whose read does not reach s
-                voteRead(s, b, buf.data() + size_t(v) * span, &copy[v], &got[v]);
+                voteRead(at, at, len, buf.data() + size_t(v) * span, &copy[v], &got[v]);
             }
         }
-        const int32_t j = agreedRun(copy, got, places, b);
+        int64_t end = 0;
+        const int32_t j = agreedRun(copy, got, places, at, len, &end);
+        if (j < lead) {
+            // A lead sector that does not read, or reads differently each time (before
+            // the range, where nothing listed it): the lead starts after it instead.
+            lead -= j + 1;
+            at = s - lead;
+            len = lead + b + tail;
+            --round;
+            continue;
+        }
+        const int32_t proven = provenPrefix(copy[0], j, end, at + j > settings_.audioLast) - lead;
         for (int v = 0; v < kVotes && best.empty(); ++v)
-            if (got[v] > 0)
-                best.assign(copy[v], copy[v] + kRaw);
-        for (int32_t i = 0; i < j; ++i)
-            decide(copy[0] + size_t(i) * kRaw, false);
-        if (j > 0) {
+            if (got[v] > lead)
+                best.assign(copy[v] + size_t(lead) * kRaw, copy[v] + size_t(lead + 1) * kRaw);
+        for (int32_t i = 0; i < std::min(proven, b); ++i)
+            decide(copy[0] + size_t(lead + i) * kRaw, false);
+        if (proven > 0) {
             failedSteps_ = 0;
             attempt_ = 0;
             return;

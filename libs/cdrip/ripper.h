@@ -66,8 +66,9 @@ private:
     void flush();
     void vote();
     int32_t agreedRun(const uint8_t* const* copy, const int32_t* got, const int32_t* places,
-                      int32_t b) const;
-    void voteRead(int32_t from, int32_t b, uint8_t* buf, const uint8_t** copies, int32_t* n);
+                      int32_t at, int32_t b, int64_t* end) const;
+    void voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
+                  int32_t* n);
     bool fresh(int32_t lsn) const;
     int64_t lastRead(int32_t lsn) const;
     void addCandidates(const uint8_t* bytes, int32_t n, int32_t from);
@@ -110,6 +111,7 @@ private:
     int32_t candCount_ = 0, maxCandidates_ = 0;
     int32_t candHead_ = 0; // sectors at the front of cand_ and candFrom_ already gone
     std::vector<uint8_t> read_, c2_;
+    int32_t lastDamaged_ = -1; // the last sector decided damaged
     int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0, attempt_ = 0;
     // The drive's cache: sectors that came from the disc so far (clock_), and for each
     // sector of the disc the clock when it was last asked for; a sector is fresh when
