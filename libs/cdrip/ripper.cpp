@@ -211,23 +211,34 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     c2_.assign(size_t(count), 0);
     int32_t got = std::clamp(source_->read(lsn, count, out, c2_.data()), 0, count);
     const bool flags = source_->hasC2();
+    int32_t reached = got; // sectors the drive transferred, flagged ones too
     for (int32_t i = 0; i < got; ++i) {
         uint32_t tail = 0;
         std::memcpy(&tail, out + size_t(i + 1) * kRaw - 4, 4);
-        if (tail == mark || (flags && c2_[size_t(i)] != 0)) {
+        if (tail == mark) {
+            reached = got = i;
+            break;
+        }
+        if (flags && c2_[size_t(i)] != 0) {
             got = i;
             break;
         }
     }
-    // Only a sector the drive cannot have held comes from the disc and pushes another
-    // out of its cache: those move the clock. Every sector read counts as used now.
-    // From `proveFrom` on, a sector the drive could have answered from its cache ends
-    // what the read delivered.
+    // Only a sector the drive cannot have held, and did transfer, comes from the disc
+    // and pushes another out of its cache: those move the clock (a sector a failed or
+    // short transfer never reached may not be in the cache, or may be: counting it
+    // neither way would let the clock run ahead of the drive). Every sector asked for
+    // counts as used now. From `proveFrom` on, a sector the drive could have answered
+    // from its cache ends what the read delivered.
     stale_ = false;
     for (int32_t i = 0; i < count && cache_ > 0; ++i) {
         const int64_t at = int64_t(lsn) + i;
         if (at >= int64_t(history_->lastRead.size()))
             break;
+        if (i >= reached) {
+            history_->lastRead[size_t(at)] = int32_t(history_->clock);
+            continue;
+        }
         if (fresh(int32_t(at)))
             ++history_->clock;
         else if (at >= proveFrom && i < got) {
@@ -470,19 +481,32 @@ void Ripper::flush() {
         readRun(at2, count, scratch.data(), "flush");
         at2 += count;
     }
-    // Still short (a short disc): any fresh sectors outside those the proof needs next.
-    const int32_t guardEnd = std::max(next_ + candCount_, voteEnd_);
-    for (int32_t at3 = 0; history_->clock < until && at3 <= settings_.discLast;) {
-        int32_t count = 0;
-        while (count < kStep && at3 + count <= settings_.discLast &&
-               (at3 + count < lo || at3 + count > guardEnd) && fresh(at3 + count))
-            ++count;
-        if (count == 0) {
-            ++at3;
-            continue;
+    // Still short (a short disc): any fresh sectors outside those the proof needs next
+    // (the anchor, a vote's reads and the block of first copies checked next; first
+    // copies further on that this reads again are read again later). Sectors read come
+    // back fresh once the cache's worth of others came after them, so passes over the
+    // disc go on while they find some.
+    // When that finds too little, the first copies past the next few are read again
+    // too (they are read again later).
+    for (const int32_t near : {std::min(candCount_, cache_ + 1), kStep}) {
+        const int32_t guardEnd = std::max(next_ + near, voteEnd_);
+        for (bool found = true; found && history_->clock < until;) {
+            found = false;
+            for (int32_t at3 = 0; history_->clock < until && at3 <= settings_.discLast;) {
+                int32_t count = 0;
+                while (count < kStep && at3 + count <= settings_.discLast &&
+                       (at3 + count < lo || at3 + count > guardEnd) && fresh(at3 + count))
+                    ++count;
+                if (count == 0) {
+                    ++at3;
+                    continue;
+                }
+                const int64_t before = history_->clock;
+                readRun(at3, count, scratch.data(), "flush");
+                found = found || history_->clock > before; // a failing read moves nothing
+                at3 += count;
+            }
         }
-        readRun(at3, count, scratch.data(), "flush");
-        at3 += count;
     }
     if (history_->clock < until)
         cache_ = 0; // the disc is too short: there is nowhere left to read
