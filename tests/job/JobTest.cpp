@@ -726,6 +726,9 @@ TEST_F(JobTest, RowTooltipsSummaryAndLog) {
         const QString tip = list.topLevelItem(track - 1)->toolTip(TrackColumns::Status);
         EXPECT_TRUE(tip.startsWith(QString("CRC32 ") + crc)) << tip.toStdString();
         EXPECT_TRUE(tip.contains("AccurateRip unreachable")) << tip.toStdString();
+        // Without an answer no track is proven by AccurateRip: each is read securely.
+        EXPECT_TRUE(tip.contains("; proven by secure reading, ")) << tip.toStdString();
+        EXPECT_TRUE(tip.endsWith(" re-reads")) << tip.toStdString();
         EXPECT_EQ(Status(track - 1), "OK"); // the column keeps its text
     }
     EXPECT_EQ(summaries,
