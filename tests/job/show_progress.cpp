@@ -1,14 +1,17 @@
 // Runs a real MP3 job on a disc image in the real main window and takes a screenshot
 // of the screen half-way through the second track, or at PERCENT of the first:
 //   show_progress IMAGE.cue SHOT.png OUTDIR [PERCENT]
-// It pauses there for a second and a half so that the dialog's timer shows the figure.
+// It pauses there for a second and a half so that the dialog's timer shows the figure,
+// and takes SHOT.png-done.png of the window once the job has ended.
 #include "settings/globals.h"
 #include "ui/AppErrors.h"
 #include "ui/SkinLook.h"
 #include "ui/uMain.h"
 
+#include <QApplication>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProcess>
 #include <QTimer>
 #include <cstdio>
@@ -37,10 +40,17 @@ int main(int argc, char** argv) {
         window.cboDrive->setCurrentIndex(window.cboDrive->count() - 1);
         window.cboDriveClick();
         window.SelectAll1Click();
-        window.RIPPER->OnBeginTrack = [&](TCDRIP*, uint16_t) { ++track; };
         const TProgressEvent store = window.RIPPER->OnProgress;
         window.RIPPER->OnProgress = [&, store](TCDRIP* sender, uint16_t percent) {
             store(sender, percent);
+            // The track being read, as the progress dialog names it ("(2 of 3)").
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                if (auto* status = dialog->findChild<QLabel*>("lblStatus")) {
+                    for (int n : {1, 2})
+                        if (status->text().contains(QString("(%1 of").arg(n)))
+                            track = n;
+                }
+            }
             if (track != wantedTrack || percent < wantedPercent || taken)
                 return;
             taken = true;
@@ -50,7 +60,10 @@ int main(int argc, char** argv) {
             QProcess::execute("import", {"-window", "root", shot});
         };
         window.ExtractTracksToMP3Files1Click();
-        QTimer::singleShot(300, &app, &QApplication::quit);
+        QTimer::singleShot(300, &app, [&] {
+            QProcess::execute("import", {"-window", "root", shot + "-done.png"});
+            QApplication::quit();
+        });
     });
     const int result = app.exec();
     frmMain = nullptr;
