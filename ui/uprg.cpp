@@ -2,6 +2,7 @@
 #include "platform/AppInfo.h"
 
 #include "cdaccess/CDRIP.h"
+#include "cdaccess/CueSheetStep.h"
 #include "cdaccess/OutputFiles.h"
 #include "encoding/MP3Info.h"
 #include "platform/AppInfo.h"
@@ -338,6 +339,8 @@ void Tfrmprg::RunJob() {
             state));
     if (T.Cover)
         Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false));
+    // The cue sheet beside the files; the disc's index points are read here, before the job.
+    Job->AddEndStep(std::make_shared<CueSheetStep>(T.RIPPER->Library(), std::string()));
     std::vector<JobTrack> tracks;
     for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = T.ListView1->topLevelItem(i);
