@@ -89,7 +89,7 @@ std::string CueSheetText(const CueDisc& disc) {
         // in no file and becomes PREGAP silence. Track 1's audio before its INDEX 01
         // is the hidden track's file when it was ripped.
         const int32_t pregap = t.Pregap >= 0 && t.Pregap <= t.Start ? t.Pregap : t.Start;
-        const bool hidden = first && t.Start > 0 && !disc.HiddenFile.empty() && pregap == 0;
+        const bool hidden = first && t.Start > 0 && !disc.HiddenFile.empty();
         const bool inPrevious = !first && !w.OpenFile.empty() && pregap < t.Start;
         if (hidden)
             w.File(disc.HiddenFile, 0, disc.FileType);
@@ -110,7 +110,7 @@ std::string CueSheetText(const CueDisc& disc) {
         if (!t.Performer.empty())
             w.Out << "    PERFORMER " << Quoted(t.Performer) << "\n";
         if (hidden || inPrevious) {
-            w.Index(0, pregap);
+            w.Index(0, hidden ? 0 : pregap);
             w.File(t.FileName, t.Start, disc.FileType);
         } else if (t.Start - pregap > 0 || (first && t.Start > 0)) {
             // The gap (or track 1's audio before INDEX 01) is in no file: silence.

@@ -50,7 +50,7 @@ CueDisc DescribeDiscForCue(const TCdRipDll& dll) {
 }
 
 CueSheetStep::CueSheetStep(const TCdRipDll& dll, std::string performer)
-    : Described(DescribeDiscForCue(dll)), Hidden(FindHiddenAudio(dll)) {
+    : Described(DescribeDiscForCue(dll)) {
     Described.Performer = std::move(performer);
 }
 
@@ -114,11 +114,23 @@ void CueSheetStep::Run(RipJob& job) {
         if (!WholeFile(outcome)) {
             continue;
         }
+        if (track.Number == 0) { // the hidden track: track 1's pregap, in its own file
+            std::error_code ec;
+            const fs::path relative = fs::relative(track.FileName, folder, ec);
+            const std::string name = ec || relative.empty() ? track.FileName : relative.string();
+            if (CueFileNameFits(name)) {
+                disc.HiddenFile = name;
+            } else {
+                unfit.push_back(0);
+            }
+            continue;
+        }
         for (CueTrack& t : disc.Tracks) {
             if (t.Number == track.Number) {
                 std::error_code ec;
                 const fs::path relative = fs::relative(track.FileName, folder, ec);
-                const std::string name = ec || relative.empty() ? track.FileName : relative.string();
+                const std::string name =
+                    ec || relative.empty() ? track.FileName : relative.string();
                 if (!CueFileNameFits(name)) {
                     unfit.push_back(t.Number);
                     continue;
@@ -135,9 +147,6 @@ void CueSheetStep::Run(RipJob& job) {
     auto& settings = job.Proof().Record.Settings;
     if (!disc.GapsKnown) {
         settings.emplace_back("Gaps", "not detected: the drive reported no index points");
-    }
-    if (const std::string line = HiddenAudioLine(Hidden); !line.empty()) {
-        settings.emplace_back("Hidden track", line.substr(line.find(": ") + 2));
     }
     for (int number : unfit) {
         settings.emplace_back("Cue sheet", "track " + std::to_string(number) +

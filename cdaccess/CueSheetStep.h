@@ -12,8 +12,8 @@
 // its tracks (index points, flags, codes) is asked of the library when the step is made,
 // before the job runs, since an end step touches no drive; the files, titles and disc
 // IDs come from the job when it ends. Where the drive reports no index points, the
-// sheet says so in a REM line and the log says the gaps were not detected; audio before
-// track 1 is named in the log (digital silence or audio).
+// sheet says so in a REM line and the log says the gaps were not detected. A hidden
+// track the job ripped (track 0) holds track 1's INDEX 00.
 class CueSheetStep : public JobEndStep {
 public:
     // Describes the disc in the active drive (its table of contents read) through `dll`;
@@ -39,7 +39,6 @@ public:
 
 private:
     CueDisc Described;
-    HiddenAudio Hidden;
     std::map<int, std::string> Performers;
     std::string Written;
     std::string Why;

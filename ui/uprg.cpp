@@ -7,8 +7,8 @@
 #include "encoding/MP3Info.h"
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
-#include "ripjob/Mp3Encoder.h"
 #include "ripjob/CoverStep.h"
+#include "ripjob/Mp3Encoder.h"
 #include "ripjob/RipJob.h"
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
@@ -327,6 +327,7 @@ void Tfrmprg::RunJob() {
     }
     options.Jobs = 1;
     options.StopAtFailure = true;
+    options.HiddenTrack = Settings.HiddenTrack;
     options.Proof = ProofOptionsOfSettings();
     options.OffsetSource = Settings.ReadOffset ? "ReadOffset in the settings" : "the drive";
     Watcher = std::make_unique<Observer>(*this);

@@ -143,20 +143,19 @@ TEST_P(CueFileNameTest, Fits) {
     EXPECT_EQ(CueFileNameFits(GetParam().file), GetParam().fits);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CueFileNameTest,
-    testing::Values(NameCase{"Plain", "01 One.wav", true},
-                    NameCase{"QuoteInsideAWord", "12\" Mix.wav", true},
-                    NameCase{"QuoteAtTheEnd", "Mix 12\"", true},
-                    NameCase{"QuoteStartsAWord", "Say \"Hi\".wav", false},
-                    NameCase{"QuoteFirst", "\"Hi\".wav", false},
-                    NameCase{"QuoteAndTwoSpaces", "12\"  Mix.wav", false},
-                    NameCase{"QuoteAndATab", "12\"\tMix.wav", false},
-                    NameCase{"QuoteAndALeadingSpace", " 12\".wav", false},
-                    NameCase{"TwoSpacesWithoutAQuote", "a  b.wav", true},
-                    NameCase{"LineBreak", "a\nb.wav", false},
-                    NameCase{"CarriageReturn", "a\rb.wav", false},
-                    NameCase{"Empty", "", false}),
-    [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, CueFileNameTest,
+                         testing::Values(NameCase{"Plain", "01 One.wav", true},
+                                         NameCase{"QuoteInsideAWord", "12\" Mix.wav", true},
+                                         NameCase{"QuoteAtTheEnd", "Mix 12\"", true},
+                                         NameCase{"QuoteStartsAWord", "Say \"Hi\".wav", false},
+                                         NameCase{"QuoteFirst", "\"Hi\".wav", false},
+                                         NameCase{"QuoteAndTwoSpaces", "12\"  Mix.wav", false},
+                                         NameCase{"QuoteAndATab", "12\"\tMix.wav", false},
+                                         NameCase{"QuoteAndALeadingSpace", " 12\".wav", false},
+                                         NameCase{"TwoSpacesWithoutAQuote", "a  b.wav", true},
+                                         NameCase{"LineBreak", "a\nb.wav", false},
+                                         NameCase{"CarriageReturn", "a\rb.wav", false},
+                                         NameCase{"Empty", "", false}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -682,8 +683,8 @@ DiscSpec codedDisc() {
 RipRun runRip(const TempFolder& dir, std::vector<std::string> args) {
     std::filesystem::create_directories(dir / "config");
     writeFile(dir / "config/velmora-ripper.ini", "");
-    std::vector<std::string> all{"rip", "--no-lookup", "--no-accuraterip", "--no-cover",
-                                 "--format", "wav", "--out", dir / "out"};
+    std::vector<std::string> all{"rip", "--no-lookup", "--no-accuraterip", "--no-cover", "--format",
+                                 "wav", "--out",       dir / "out"};
     all.insert(all.end(), args.begin(), args.end());
     all.push_back(dir / "disc.cue");
     return WaitRipProgram(
@@ -701,8 +702,8 @@ std::string remLines(const DiscToc& toc, const std::string& program) {
 // A rip by velmora-rip of the disc above leaves "<album>.cue" beside the WAV files: each
 // track's pregap at the end of the previous track's file (track 2's 75 sectors are 4 s
 // into the 300 sectors of track 1's file; track 3's 40 are 2 s 50 into the 200 + 75
-// less 75 of track 2's); a file name with a double quote stands bare. Read back by the library it gives the same table of contents,
-// index points, codes, flags and disc IDs.
+// less 75 of track 2's); a file name with a double quote stands bare. Read back by the library it
+// gives the same table of contents, index points, codes, flags and disc IDs.
 TEST_F(FlacImageTest, VelmoraRipWritesACueThatReadsBackToTheSameDisc) {
     TempFolder dir("ripcue");
     const DiscSpec plan = codedDisc();
@@ -713,8 +714,8 @@ TEST_F(FlacImageTest, VelmoraRipWritesACueThatReadsBackToTheSameDisc) {
     const DiscToc before = libraryToc();
     const CueDisc described = cueOfLibrary();
     CR_DeInit();
-    const RipRun run = runRip(dir, {"--album", "Round Trip", "--artist", "The Band", "--title",
-                                    "1=12\" Mix"});
+    const RipRun run =
+        runRip(dir, {"--album", "Round Trip", "--artist", "The Band", "--title", "1=12\" Mix"});
     ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
     EXPECT_EQ(readFile(dir / "out/Round Trip.cue"),
               remLines(before, "velmora-rip 2.3.0") +
@@ -749,7 +750,8 @@ TEST_F(FlacImageTest, VelmoraRipWritesACueThatReadsBackToTheSameDisc) {
         EXPECT_EQ(again.Tracks[i].Isrc, plan.isrcs[i]) << "track " << i + 1;
         EXPECT_EQ(again.Tracks[i].Pregap, described.Tracks[i].Pregap) << "track " << i + 1;
         EXPECT_EQ(again.Tracks[i].Indexes, described.Tracks[i].Indexes) << "track " << i + 1;
-        EXPECT_EQ(again.Tracks[i].PreEmphasis, described.Tracks[i].PreEmphasis) << "track " << i + 1;
+        EXPECT_EQ(again.Tracks[i].PreEmphasis, described.Tracks[i].PreEmphasis)
+            << "track " << i + 1;
         EXPECT_EQ(again.Tracks[i].CopyPermitted, described.Tracks[i].CopyPermitted)
             << "track " << i + 1;
     }
@@ -807,16 +809,25 @@ TEST_P(SheetNameTest, NeverReplacesAnotherFileWithoutOverwrite) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SheetNameTest,
-    testing::Values(
-        SheetNameRow{"Free", "", {}, "A.cue", true},
-        SheetNameRow{"OursIsReplaced", "REM DISCID 00000000\nREM COMMENT \"velmora-ripper 2.2\"\n",
-                     {}, "A.cue", true},
-        SheetNameRow{"AnotherFileIsKept", "FILE \"mine.bin\" BINARY\n", {}, "A (2).cue", false},
-        // Not ours: the comment line is not in the sheet's head of REM lines.
-        SheetNameRow{"OurCommentLaterIsNotOurs", "TITLE \"x\"\nREM COMMENT \"velmora-rip\"\n", {},
-                     "A (2).cue", false},
-        SheetNameRow{"AnotherFileWithOverwrite", "FILE \"mine.bin\" BINARY\n", {"--overwrite"},
-                     "A.cue", true}),
+    testing::Values(SheetNameRow{"Free", "", {}, "A.cue", true},
+                    SheetNameRow{"OursIsReplaced",
+                                 "REM DISCID 00000000\nREM COMMENT \"velmora-ripper 2.2\"\n",
+                                 {},
+                                 "A.cue",
+                                 true},
+                    SheetNameRow{
+                        "AnotherFileIsKept", "FILE \"mine.bin\" BINARY\n", {}, "A (2).cue", false},
+                    // Not ours: the comment line is not in the sheet's head of REM lines.
+                    SheetNameRow{"OurCommentLaterIsNotOurs",
+                                 "TITLE \"x\"\nREM COMMENT \"velmora-rip\"\n",
+                                 {},
+                                 "A (2).cue",
+                                 false},
+                    SheetNameRow{"AnotherFileWithOverwrite",
+                                 "FILE \"mine.bin\" BINARY\n",
+                                 {"--overwrite"},
+                                 "A.cue",
+                                 true}),
     [](const testing::TestParamInfo<SheetNameRow>& row) { return std::string(row.param.name); });
 
 // A track that was refused (its file exists) is not in the sheet; the next track's pregap,
@@ -838,6 +849,119 @@ TEST_F(FlacImageTest, RefusedTrackIsLeftOutOfTheSheet) {
                       "    TITLE \"Track03\"\n    PREGAP 00:00:40\n    INDEX 01 00:00:00\n");
     EXPECT_EQ(readFile(dir / "out/Track02.wav"), "mine");
 }
+
+// ---- The hidden track, ripped as track 0 ----
+
+struct HiddenRow {
+    const char* name;
+    bool silent;                    // the 150 sectors before track 1 are digital silence
+    std::vector<std::string> extra; // options
+    std::string settings;           // the settings file
+    std::string file;               // the hidden track's file; "" for none
+    std::string logLine;            // the log's "Hidden track" line
+};
+
+void PrintTo(const HiddenRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class HiddenTrackTest : public FlacImageTest, public testing::WithParamInterface<HiddenRow> {};
+
+// Audio before track 1 is always named in the log; asked for (--hidden-track or
+// HiddenTrack=1), and unless it is digital silence, it is ripped first as track 0, the
+// exact sectors 0 to 149 of the disc, and its file holds track 1's INDEX 00 in the sheet,
+// which reads back to the same table of contents.
+TEST_P(HiddenTrackTest, RippedAsTrackZeroWhenAskedFor) {
+    const HiddenRow& row = GetParam();
+    TempFolder dir("hiddenrip");
+    DiscSpec plan = codedDisc();
+    plan.hiddenSectors = 150;
+    plan.hiddenSilent = row.silent;
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+    std::filesystem::create_directories(dir / "config");
+    std::vector<std::string> args{"--album", "A"};
+    args.insert(args.end(), row.extra.begin(), row.extra.end());
+    std::vector<std::string> all{"rip", "--no-lookup", "--no-accuraterip", "--no-cover", "--format",
+                                 "wav", "--out",       dir / "out"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.push_back(dir / "disc.cue");
+    writeFile(dir / "config/velmora-ripper.ini", row.settings);
+    const RipRun run = WaitRipProgram(
+        StartRipProgram(RipProgramPath(), all, RipProgramEnvironment(dir.path()), dir.path()),
+        dir.path());
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    const std::string log = readFile(dir / "out/A.log");
+    EXPECT_THAT(
+        log, HasSubstr("  Hidden track: 0:02 (150 sectors) before track 1: " + row.logLine + "\n"));
+    const std::string sheet = readFile(dir / "out/A.cue");
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+        files.push_back(e.path().filename().string());
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> expected{"A.cue", "A.log", "Track01.wav", "Track02.wav",
+                                      "Track03.wav"};
+    if (!row.file.empty()) {
+        expected.push_back(row.file);
+        std::sort(expected.begin(), expected.end());
+        const std::string wav = readFile(dir / ("out/" + row.file));
+        ASSERT_EQ(wav.size(), 44 + 150 * kSector);
+        EXPECT_TRUE(wav.substr(44) == asText(discgen::imageBytes(plan), 0, 150 * kSector));
+        EXPECT_THAT(log, HasSubstr("Track 0\n  File: " + dir.path() + "/out/" + row.file + "\n"));
+        EXPECT_THAT(sheet, HasSubstr("FILE \"" + row.file +
+                                     "\" WAVE\n  TRACK 01 AUDIO\n    FLAGS DCP\n"
+                                     "    ISRC USRC17607839\n    TITLE \"Track01\"\n"
+                                     "    INDEX 00 00:00:00\nFILE \"Track01.wav\" WAVE\n"
+                                     "    INDEX 01 00:00:00\n"));
+        EXPECT_THAT(run.Out, HasSubstr("4 exact, 0 damaged, 0 failed\n"));
+    } else {
+        EXPECT_EQ(log.find("Track 0\n"), std::string::npos);
+        // Not ripped, the audio before track 1 is silence the sheet declares.
+        EXPECT_THAT(sheet, HasSubstr("FILE \"Track01.wav\" WAVE\n  TRACK 01 AUDIO\n    FLAGS DCP\n"
+                                     "    ISRC USRC17607839\n    TITLE \"Track01\"\n"
+                                     "    PREGAP 00:02:00\n    INDEX 01 00:00:00\n"));
+        EXPECT_THAT(run.Out, HasSubstr("3 exact, 0 damaged, 0 failed\n"));
+    }
+    EXPECT_EQ(files, expected);
+    // Read back, the sheet gives track 1 at 150 again and the same disc IDs.
+    startLibrary({dir / "disc.cue"}, nullptr);
+    selectDisc(dir / "disc.cue");
+    const DiscToc before = libraryToc();
+    startLibrary({dir / "out/A.cue"}, nullptr);
+    selectDisc(dir / "out/A.cue");
+    const DiscToc after = libraryToc();
+    ASSERT_EQ(after.Tracks.size(), 3u);
+    EXPECT_EQ(after.Tracks[0].Start, 150);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(after.Tracks[i].Start, before.Tracks[i].Start) << "track " << i + 1;
+    EXPECT_EQ(after.LeadOut, before.LeadOut);
+    EXPECT_EQ(AccurateRipDiscIds(after).Text(), AccurateRipDiscIds(before).Text());
+    const HiddenAudio again = FindHiddenAudio(CdRipDll());
+    EXPECT_EQ(again.Sectors, 150);
+    EXPECT_TRUE(again.Read);
+    // Ripped, the hidden track's audio is back; not ripped, it is silence.
+    EXPECT_EQ(again.Silent, row.silent || row.file.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HiddenTrackTest,
+    testing::Values(
+        HiddenRow{"AskedFor",
+                  false,
+                  {"--hidden-track"},
+                  "",
+                  "Hidden track.wav",
+                  "audio; ripped as track 0"},
+        HiddenRow{
+            "NotAskedFor", false, {}, "", "", "audio; not ripped (--hidden-track, HiddenTrack=1)"},
+        HiddenRow{"SettingAndTitle",
+                  false,
+                  {"--title", "0=Intro"},
+                  "[System]\nHiddenTrack=1\n",
+                  "Intro.wav",
+                  "audio; ripped as track 0"},
+        HiddenRow{"SilenceIsNotRipped", true, {"--hidden-track"}, "", "", "digital silence"}),
+    [](const testing::TestParamInfo<HiddenRow>& row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace cdriptest

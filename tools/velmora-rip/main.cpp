@@ -478,6 +478,8 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     options.ReportPath = args.proof.report ? *args.proof.report : std::string();
     options.Overwrite = args.overwrite;
     options.RefuseSameNames = true;
+    options.HiddenTrack = args.hiddenTrack || Settings.HiddenTrack;
+    options.HiddenTitle = args.hiddenTitle;
     for (int index : chosen) {
         const Metadata::TitleSource source = found.Tracks[static_cast<std::size_t>(index)].Source;
         if (source == Metadata::TitleSource::CdText ||
