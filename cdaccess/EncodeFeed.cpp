@@ -14,9 +14,51 @@ std::string WriteErrorText(const OutputFiles::TPartialFile* file) {
     return "Write error: " + name + ": " + OutputFiles::ErrorText(error);
 }
 
+std::string EncoderErrorText(uint32_t status) {
+    switch (status) {
+    case BE_ERR_BAD_RECORD:
+        return "MP3 encoder error: the settings record was refused";
+    case BE_ERR_BAD_PARAMETER:
+        return "MP3 encoder error: a value was refused";
+    case BE_ERR_BAD_HANDLE:
+        return "MP3 encoder error: the stream is not open";
+    case BE_ERR_NULL_POINTER:
+        return "MP3 encoder error: a buffer is missing";
+    case BE_ERR_OUT_OF_ORDER:
+        return "MP3 encoder error: a call out of order";
+    case BE_ERR_BUFFER_TOO_SMALL:
+        return "MP3 encoder error: its output did not fit the buffer";
+    case BE_ERR_ENCODER:
+        return "MP3 encoder error: the encoder failed";
+    case BE_ERR_NO_MEMORY:
+        return "MP3 encoder error: out of memory";
+    default:
+        return "MP3 encoder error: status " + std::to_string(status);
+    }
+}
+
+// A call of the stream that did not succeed ends the track: what it wrote so far is
+// not the whole MP3, and the stream is not fed or flushed again.
+void TEncodeFeed::CheckStatus(uint32_t status) {
+    if (status != BE_OK) {
+        Failed = true;
+        throw ECDRIPError(EncoderErrorText(status));
+    }
+}
+
+// Output bytes the encoder claims beyond the room it was given: taken as a failure,
+// never as that many bytes of the buffer.
+void TEncodeFeed::CheckCount(uint32_t count, std::size_t room) {
+    if (count > room) {
+        CheckStatus(BE_ERR_BUFFER_TOO_SMALL);
+    }
+}
+
 void TEncodeFeed::Start(TLameCoder& coder, OutputFiles::TPartialFile& file, std::size_t passBytes) {
     Coder = &coder;
     File = &file;
+    Failed = false;
+    Carry = 0;
     const uint32_t status = coder.InitStream();
     Open = status == 0;
     if (status != 0 || coder.Samples() == 0 || coder.BufferSize() == 0) {
@@ -36,6 +78,9 @@ void TEncodeFeed::Start(TLameCoder& coder, OutputFiles::TPartialFile& file, std:
 }
 
 void TEncodeFeed::Encode(std::size_t count) {
+    if (Failed) {
+        throw ECDRIPError(EncoderErrorText(BE_ERR_OUT_OF_ORDER));
+    }
     const std::size_t total = Carry + std::min(count, PassBytes);
     const std::size_t k = total / ChunkSize;
     const std::size_t room = Coder->BufferSize();
@@ -43,8 +88,9 @@ void TEncodeFeed::Encode(std::size_t count) {
     for (std::size_t j = 0; j < k; ++j) {
         std::memcpy(ChunkBuffer.data(), Pending.data() + j * ChunkSize, ChunkSize);
         uint32_t out = 0;
-        Coder->EncodeChunk(ChunkBuffer.data(), Mp3Buffer.data() + produced, &out);
-        produced += std::min<std::size_t>(out, room);
+        CheckStatus(Coder->EncodeChunk(ChunkBuffer.data(), Mp3Buffer.data() + produced, &out));
+        CheckCount(out, room);
+        produced += out;
     }
     if (produced > 0 && !File->Write(Mp3Buffer.data(), produced)) {
         throw ECDRIPError(WriteErrorText(File));
@@ -64,19 +110,20 @@ void TEncodeFeed::Feed(const uint8_t* data, std::size_t count) {
 }
 
 bool TEncodeFeed::Flush() {
-    if (Mp3Buffer.empty()) {
+    if (Mp3Buffer.empty() || Failed) {
         return true;
     }
     bool flushed = WriteTail();
     uint32_t count = 0;
-    Coder->DeinitStream(Mp3Buffer.data(), &count);
-    const std::size_t n = std::min<std::size_t>(count, Mp3Buffer.size());
-    flushed = (n == 0 || File->Write(Mp3Buffer.data(), n)) && flushed;
+    CheckStatus(Coder->DeinitStream(Mp3Buffer.data(), &count));
+    CheckCount(count, Mp3Buffer.size());
+    flushed = (count == 0 || File->Write(Mp3Buffer.data(), count)) && flushed;
     if (Coder->WriteVBRHeader() != LongFalse) {
         std::vector<uint8_t> frame;
-        if (Coder->GetInfoTag(frame) == 0 && !frame.empty()) {
-            File->WriteAt(0, frame.data(), frame.size());
-        }
+        CheckStatus(Coder->GetInfoTag(frame));
+        // Without its header frame a VBR file keeps the placeholder, and players take
+        // a wrong length from it.
+        flushed = (frame.empty() || File->WriteAt(0, frame.data(), frame.size())) && flushed;
     }
     return flushed;
 }
@@ -96,21 +143,23 @@ bool TEncodeFeed::WriteTail() {
     }
     std::memcpy(ChunkBuffer.data(), Pending.data(), samples * 2);
     uint32_t count = 0;
-    Coder->EncodeChunk(ChunkBuffer.data(), static_cast<uint32_t>(samples), Mp3Buffer.data(),
-                       &count);
     Carry = 0;
-    const std::size_t n = std::min<std::size_t>(count, Mp3Buffer.size());
-    return n == 0 || File->Write(Mp3Buffer.data(), n);
+    CheckStatus(Coder->EncodeChunk(ChunkBuffer.data(), static_cast<uint32_t>(samples),
+                                   Mp3Buffer.data(), &count));
+    CheckCount(count, Mp3Buffer.size());
+    return count == 0 || File->Write(Mp3Buffer.data(), count);
 }
 
 void TEncodeFeed::Close() {
+    uint32_t status = BE_OK;
     if (Open) {
         Open = false;
-        Coder->CloseStream();
+        status = Coder->CloseStream();
     }
     Pending = {};
     ChunkBuffer = {};
     Mp3Buffer = {};
+    CheckStatus(status);
 }
 
 bool FinishFeed(TEncodeFeed& feed, std::exception_ptr& error) {

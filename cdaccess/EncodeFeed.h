@@ -19,6 +19,9 @@ std::string WriteErrorText(const OutputFiles::TPartialFile* file);
 // chunk is encoded at the end, and the final VBR header frame goes over the first frame.
 // The extraction of TCDRIP and the pipeline's encoder workers both go through it, so
 // that the same PCM gives the same bytes whoever encodes it.
+// "MP3 encoder error: <what went wrong>" for a status of the encoder library.
+std::string EncoderErrorText(uint32_t status);
+
 class TEncodeFeed {
 public:
     // Opens the stream of `coder` (with its current settings) for PCM that comes in
@@ -28,23 +31,29 @@ public:
     // Where the next piece (at most passBytes) goes; Encode then takes `count` bytes of it.
     uint8_t* Space() { return Pending.data() + Carry; }
     // Encodes the whole chunks of what is waiting and writes their MP3 bytes at once;
-    // ECDRIPError with WriteErrorText when they cannot all be written.
+    // ECDRIPError with WriteErrorText when they cannot all be written, with
+    // EncoderErrorText when the encoder refuses a chunk.
     void Encode(std::size_t count);
     // Space and Encode over `count` bytes in pieces of passBytes.
     void Feed(const uint8_t* data, std::size_t count);
     // The end of the stream: the rest, the encoder's last bytes and the VBR header frame.
-    // False when MP3 bytes could not all be written. Does nothing when not started.
+    // False when MP3 bytes could not all be written; ECDRIPError with EncoderErrorText
+    // when the encoder fails. Does nothing when not started.
     bool Flush();
-    // Closes the encoder stream when it is open, and releases the buffers.
+    // Closes the encoder stream when it is open, and releases the buffers; then
+    // ECDRIPError with EncoderErrorText when the encoder refused the close.
     void Close();
     bool StreamOpen() const { return Open; }
 
 private:
     bool WriteTail();
+    void CheckStatus(uint32_t status);
+    void CheckCount(uint32_t count, std::size_t room);
 
     TLameCoder* Coder = nullptr;
     OutputFiles::TPartialFile* File = nullptr;
     bool Open = false;
+    bool Failed = false; // a call of the stream failed: it is neither fed nor flushed again
     std::size_t PassBytes = 0;
     std::size_t ChunkSize = 0;
     std::size_t Carry = 0; // PCM bytes at the front of Pending waiting for a whole chunk

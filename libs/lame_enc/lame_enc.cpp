@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstring>
 #include <map>
@@ -75,21 +76,74 @@ StreamTable& streams() {
 
 // libmp3lame keeps some tables for the whole process (powers, the logarithm table) and
 // fills them again whenever an encoder is set up and when a stream encodes its first
-// frame. Streams in different threads therefore set up, and encode until their first
-// frame is out, one at a time; after that each stream touches only its own state.
-std::mutex& sharedTables() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-// The shared-table lock while the stream has not encoded a frame yet.
-std::unique_lock<std::mutex> lockUntilFirstFrame(lame_global_flags* lame) {
-    std::unique_lock<std::mutex> lock(sharedTables(), std::defer_lock);
-    if (lame_get_frameNum(lame) == 0) {
-        lock.lock();
+// frame, while every stream reads them whenever it encodes. So a set-up, and the calls
+// of a stream that has not put out its first frame, hold the tables alone; every other
+// encoding call shares them with the other streams' encoding calls, and a set-up waits
+// until those have returned. A set-up that waits goes first: encoding calls that come
+// after it wait for it, so that streams encoding without a pause cannot hold it off.
+class TableLock {
+public:
+    void lockShared() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !writing_ && writersWaiting_ == 0; });
+        ++readers_;
     }
+    void unlockShared() {
+        std::lock_guard lock(mutex_);
+        if (--readers_ == 0) {
+            changed_.notify_all();
+        }
+    }
+    void lock() {
+        std::unique_lock lock(mutex_);
+        ++writersWaiting_;
+        changed_.wait(lock, [this] { return !writing_ && readers_ == 0; });
+        --writersWaiting_;
+        writing_ = true;
+    }
+    void unlock() {
+        std::lock_guard lock(mutex_);
+        writing_ = false;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;                // guards readers_, writing_, writersWaiting_
+    std::condition_variable changed_; // any of them changed
+    int readers_ = 0;                 // encoding calls reading the tables now
+    bool writing_ = false;            // a set-up or first frame is writing them now
+    int writersWaiting_ = 0;
+};
+
+TableLock& sharedTables() {
+    static TableLock lock;
     return lock;
 }
+
+// The tables for one call of a stream: alone while it has not encoded a frame yet,
+// shared after that.
+class TablesHeld {
+public:
+    explicit TablesHeld(lame_global_flags* lame) : alone_(lame_get_frameNum(lame) == 0) {
+        if (alone_) {
+            sharedTables().lock();
+        } else {
+            sharedTables().lockShared();
+        }
+    }
+    ~TablesHeld() {
+        if (alone_) {
+            sharedTables().unlock();
+        } else {
+            sharedTables().unlockShared();
+        }
+    }
+    TablesHeld(const TablesHeld&) = delete;
+    TablesHeld& operator=(const TablesHeld&) = delete;
+
+private:
+    const bool alone_;
+};
 
 void silent(const char*, va_list) {}
 
@@ -303,7 +357,7 @@ uint32_t beEncodeChunk(uint32_t stream, uint32_t nSamples, const int16_t* input,
     }
     const int perChannel = static_cast<int>(nSamples / state->channels);
     const int size = static_cast<int>(state->bufferSize);
-    const auto tables = lockUntilFirstFrame(state->lame.get());
+    const TablesHeld tables(state->lame.get());
     int written = 0;
     if (perChannel == 0) {
         written = 0;
@@ -333,7 +387,7 @@ uint32_t beDeinitStream(uint32_t stream, uint8_t* output, uint32_t* outputBytes)
     if (state->flushed) {
         return BE_ERR_OUT_OF_ORDER;
     }
-    const auto tables = lockUntilFirstFrame(state->lame.get());
+    const TablesHeld tables(state->lame.get());
     const int written =
         lame_encode_flush(state->lame.get(), output, static_cast<int>(state->bufferSize));
     state->flushed = true;
@@ -357,6 +411,7 @@ uint32_t beGetInfoTag(uint32_t stream, uint8_t* output, uint32_t outputSize,
     if (!state->flushed) {
         return BE_ERR_OUT_OF_ORDER;
     }
+    const TablesHeld tables(state->lame.get());
     const size_t needed = lame_get_lametag_frame(state->lame.get(), output, outputSize);
     *outputBytes = static_cast<uint32_t>(needed);
     return needed > outputSize ? BE_ERR_BUFFER_TOO_SMALL : BE_OK;

@@ -656,6 +656,90 @@ TEST_F(TCDRIPRip, FlushWriteFailureIsWriteError) {
     EXPECT_EQ(lame.Count("beCloseStream"), 1);
 }
 
+// An encoder that fails part-way fails the track with its reason: the MP3 it left is
+// short, so it never replaces an older file and is never reported whole. The steps
+// after the failure still close the stream and the ripper. 50000 bytes are ten whole
+// chunks of 4608 bytes and a last piece of 3920 bytes (call 10).
+struct EncoderFaultRow {
+    const char* name;
+    int failChunkAt = -1;
+    uint32_t deinit = BE_OK;
+    uint32_t infoTag = BE_OK;
+    uint32_t close = BE_OK;
+    bool vbr = false;
+    bool previous = false;
+    const char* message = "";
+    int encodeCalls = 0;
+    int deinitCalls = 0;
+};
+
+class TCDRIPEncoderFault : public TCDRIPRip, public testing::WithParamInterface<EncoderFaultRow> {};
+
+TEST_P(TCDRIPEncoderFault, FailsTheTrackAndKeepsThePreviousFile) {
+    const EncoderFaultRow& row = GetParam();
+    UseCoder();
+    coder.SetEnableVBR(row.vbr ? LongTrue : LongFalse);
+    lame.FailChunkAt = row.failChunkAt;
+    lame.DeinitStatus = row.deinit;
+    lame.InfoTagStatus = row.infoTag;
+    lame.CloseStatus = row.close;
+    const std::string name = dir / "e.mp3";
+    if (row.previous) {
+        std::ofstream(name) << "previous good file";
+    }
+    f.cd.Chunks = Script(50000, 10000);
+    EXPECT_EQ(MessageOf([&] { r.RipTrack(1, name); }), row.message);
+    EXPECT_EQ(lame.Count("beEncodeChunk"), row.encodeCalls);
+    EXPECT_EQ(lame.Count("beDeinitStream"), row.deinitCalls);
+    EXPECT_EQ(lame.Count("beCloseStream"), 1);
+    EXPECT_EQ(f.cd.Count("CR_CloseRipper"), 1);
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos) << e.path();
+    }
+    if (row.previous) {
+        EXPECT_FALSE(r.FileWritten);
+        const auto b = ReadBytes(name);
+        EXPECT_EQ(std::string(b.begin(), b.end()), "previous good file");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TCDRIPEncoderFault,
+    testing::Values(EncoderFaultRow{.name = "chunk_fails_part_way",
+                                    .failChunkAt = 3,
+                                    .previous = true,
+                                    .message = "MP3 encoder error: the encoder failed",
+                                    .encodeCalls = 4},
+                    EncoderFaultRow{.name = "chunk_fails_without_previous_file",
+                                    .failChunkAt = 3,
+                                    .message = "MP3 encoder error: the encoder failed",
+                                    .encodeCalls = 4},
+                    EncoderFaultRow{.name = "last_piece_fails",
+                                    .failChunkAt = 10,
+                                    .previous = true,
+                                    .message = "MP3 encoder error: the encoder failed",
+                                    .encodeCalls = 11},
+                    EncoderFaultRow{.name = "flush_fails",
+                                    .deinit = BE_ERR_ENCODER,
+                                    .previous = true,
+                                    .message = "MP3 encoder error: the encoder failed",
+                                    .encodeCalls = 11,
+                                    .deinitCalls = 1},
+                    EncoderFaultRow{.name = "vbr_header_frame_fails",
+                                    .infoTag = BE_ERR_OUT_OF_ORDER,
+                                    .vbr = true,
+                                    .previous = true,
+                                    .message = "MP3 encoder error: a call out of order",
+                                    .encodeCalls = 11,
+                                    .deinitCalls = 1},
+                    EncoderFaultRow{.name = "close_fails",
+                                    .close = BE_ERR_BAD_HANDLE,
+                                    .previous = true,
+                                    .message = "MP3 encoder error: the stream is not open",
+                                    .encodeCalls = 11,
+                                    .deinitCalls = 1}),
+    RowName);
+
 TEST_F(TCDRIPRip, Mp3NameReplacesTheExtension) {
     UseCoder();
     std::filesystem::create_directory(dir / "a.b");

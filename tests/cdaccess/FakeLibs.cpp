@@ -313,6 +313,10 @@ const TLameDll FakeLame::Table = {
     },
     [](uint32_t, uint32_t nSamples, const int16_t* input, uint8_t* output, uint32_t* count) {
         FakeLame& f = Lame("beEncodeChunk");
+        if (static_cast<int>(f.ChunkSizes.size()) == f.FailChunkAt) {
+            f.ChunkSizes.push_back(nSamples);
+            return f.ChunkStatus;
+        }
         f.ChunkSizes.push_back(nSamples);
         const auto* bytes = reinterpret_cast<const uint8_t*>(input);
         f.Pcm.insert(f.Pcm.end(), bytes, bytes + std::size_t{nSamples} * 2);
@@ -322,10 +326,16 @@ const TLameDll FakeLame::Table = {
     },
     [](uint32_t, uint8_t* output, uint32_t* count) {
         FakeLame& f = Lame("beDeinitStream");
+        if (f.DeinitStatus != BE_OK) {
+            return f.DeinitStatus;
+        }
         return PutText(f.Flush, output, count);
     },
     [](uint32_t, uint8_t* output, uint32_t size, uint32_t* count) {
         FakeLame& f = Lame("beGetInfoTag");
+        if (f.InfoTagStatus != BE_OK) {
+            return f.InfoTagStatus;
+        }
         if (f.Config.writeVBRHeader == 0) {
             *count = 0;
             return uint32_t{BE_OK};
@@ -336,10 +346,7 @@ const TLameDll FakeLame::Table = {
         }
         return PutText(f.InfoTag, output, count);
     },
-    [](uint32_t) {
-        Lame("beCloseStream");
-        return uint32_t{BE_OK};
-    },
+    [](uint32_t) { return Lame("beCloseStream").CloseStatus; },
 };
 
 FakeLame::FakeLame() : Override(Table) {

@@ -127,6 +127,13 @@ public:
     uint32_t BytesPerChunk = 10; // MP3 bytes returned per chunk ('M')
     std::string Flush = "FLUSH";
     std::string InfoTag = "INFO";
+    // Faults: the beEncodeChunk call of this index (0 is the first) returns ChunkStatus
+    // and writes nothing; the other calls return their status.
+    int FailChunkAt = -1;
+    uint32_t ChunkStatus = BE_ERR_ENCODER;
+    uint32_t DeinitStatus = BE_OK;
+    uint32_t InfoTagStatus = BE_OK;
+    uint32_t CloseStatus = BE_OK;
 
     // Record
     std::vector<std::string> Calls;

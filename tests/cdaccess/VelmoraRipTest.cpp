@@ -131,6 +131,25 @@ TEST_F(VelmoraRip, ListsDrivesAndTracks) {
     EXPECT_THAT(r.Out, HasSubstr("Disc key: "));
 }
 
+// One rounding rule for a length wherever it is shown: 2000 sectors are 26.67 s, 0:26
+// in the track list and in the line that says the track is ripped; 2025 sectors are
+// 27 s exactly.
+TEST_F(VelmoraRip, TracksAndRipShowTheSameLength) {
+    discgen::DiscSpec plan = discgen::simpleDisc(3, 2, 2000);
+    plan.tracks[1].sectors = 2025;
+    const std::string image = MakeDisc("len", plan);
+    Result r = Run({"tracks", "--no-lookup", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_THAT(r.Out, HasSubstr("01   Audio    0:26  track number  Track01\n"));
+    EXPECT_THAT(r.Out, HasSubstr("02   Audio    0:27  track number  Track02\n"));
+    r = Run({"rip", "--no-lookup", "--format", "wav", "--out", dir / "out", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_THAT(r.Out,
+                HasSubstr("Track01 -> " + (dir / "out/Track01.wav") + ": OK (0:26 of audio"));
+    EXPECT_THAT(r.Out,
+                HasSubstr("Track02 -> " + (dir / "out/Track02.wav") + ": OK (0:27 of audio"));
+}
+
 TEST_F(VelmoraRip, RipsToWavFilesThatAreTheImagesBytes) {
     const discgen::DiscSpec plan = discgen::simpleDisc(4, 2, 1001, 300);
     const std::string image = MakeDisc("wav", plan);

@@ -8,6 +8,8 @@
 
 #include <QConicalGradient>
 #include <QDir>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -28,8 +30,12 @@ const QColor PanelTop(0x27, 0x31, 0x46);
 const QColor PanelBottom(0x1c, 0x24, 0x35);
 const QColor Edge(0x3c, 0x4a, 0x66);
 
+// The one family the artwork is drawn in (fonts-dejavu-core); the layout's widths are
+// measured in it.
+const QString Family = QStringLiteral("DejaVu Sans");
+
 QFont font(int pixels, bool bold = false, qreal spacing = 0) {
-    QFont f(QStringLiteral("DejaVu Sans"));
+    QFont f(Family);
     f.setPixelSize(pixels);
     f.setBold(bold);
     if (spacing != 0)
@@ -445,6 +451,27 @@ QImage appIcon() {
     return img;
 }
 
+// The font the system gives for the family asked for must be that family, regular and
+// bold: a substitute (fontconfig hands out another font when the family is missing)
+// draws other widths, and the labels no longer fit their buttons.
+bool fontsAsAsked() {
+    const QStringList styles = QFontDatabase::styles(Family);
+    for (const bool bold : {false, true}) {
+        const QFontInfo got(font(12, bold));
+        if (got.family() != Family) {
+            std::fprintf(stderr, "mkskin: the font %s%s is not installed (got %s)\n",
+                         qPrintable(Family), bold ? " Bold" : "",
+                         got.family().isEmpty() ? "no font" : qPrintable(got.family()));
+            return false;
+        }
+    }
+    if (!styles.contains(QStringLiteral("Bold"))) {
+        std::fprintf(stderr, "mkskin: the font %s Bold is not installed\n", qPrintable(Family));
+        return false;
+    }
+    return true;
+}
+
 bool save(const QImage& img, const QDir& dir, const QString& name) {
     const QString path = dir.filePath(name);
     const bool ok = name.endsWith(".png") ? img.save(path, "PNG") : writeJpeg(img, path, 93);
@@ -460,6 +487,9 @@ int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: mkskin OUTPUT_DIR\n");
         return 2;
+    }
+    if (!fontsAsAsked()) {
+        return 1;
     }
     QDir dir(QString::fromLocal8Bit(argv[1]));
     if (!dir.mkpath(QStringLiteral("."))) {

@@ -1,5 +1,7 @@
 #include "ProgressLine.h"
 
+#include "ripjob/DiscTracks.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -118,8 +120,8 @@ void ProgressLine::End(const std::string& result, const std::string& file) {
         std::fputs("\r\x1b[K", Out);
     }
     std::fprintf(Out, "%s -> %s: %s (%s of audio in %.1f s, %.1fx)\n", Label.c_str(), file.c_str(),
-                 result.c_str(), FormatDuration(AudioSeconds * Percent / 100.0).c_str(), f.elapsed,
-                 Speed(f));
+                 result.c_str(), LengthTextOfSeconds(AudioSeconds * Percent / 100.0).c_str(),
+                 f.elapsed, Speed(f));
     std::fflush(Out);
 }
 
@@ -145,7 +147,7 @@ void ProgressLine::Finished(const std::string& label, const std::string& result,
     }
     const ProgressFigures f{100, audioSeconds, elapsed};
     std::fprintf(Out, "%s -> %s: %s (%s of audio in %.1f s, %.1fx)\n", label.c_str(), file.c_str(),
-                 result.c_str(), FormatDuration(audioSeconds).c_str(), elapsed, Speed(f));
+                 result.c_str(), LengthTextOfSeconds(audioSeconds).c_str(), elapsed, Speed(f));
     std::fflush(Out);
 }
 

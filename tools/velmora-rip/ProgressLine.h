@@ -10,7 +10,8 @@
 // redrawn in place; elsewhere only the line that ends each track.
 namespace riptool {
 
-// Seconds as "m:ss" (75 -> "1:15"); negative values count as 0.
+// Seconds as "m:ss" (75 -> "1:15"), rounded: the time a job has left; negative values
+// count as 0. Lengths of audio are shown by the core's LengthTextOfSeconds.
 std::string FormatDuration(double seconds);
 
 // One state of a track's progress.
