@@ -19,7 +19,7 @@ void DescribeDisc(const TCDRIP& rip, RipRecord& record) {
     record.MusicBrainzId = MusicBrainzDiscId(record.Toc);
 }
 
-ProofTap::ProofTap(TCDRIP& rip, int trackNum) : Rip(rip) {
+ProofTap::ProofTap(TCDRIP& rip, int trackNum) : Rip(rip), Hidden(trackNum == 0) {
     const DiscTrack* track = rip.Disc.Find(trackNum);
     if (rip.OutputFormat() != TOutputFormat::STEREO44100 || track == nullptr) {
         return;
@@ -42,8 +42,8 @@ void ProofTap::StoreChecksums(TrackRecord& track) const {
         return;
     }
     track.Crc32 = Proof->Crc.Value();
-    if (track.Number < 1) {
-        return; // the hidden track: AccurateRip has no checksums of it
+    if (Hidden) {
+        return; // the hidden track (0): AccurateRip has no checksums of it
     }
     track.ArV1 = Proof->Ar.V1();
     track.ArV2 = Proof->Ar.V2();

@@ -767,6 +767,54 @@ TEST_F(FlacImageTest, VelmoraRipWritesACueThatReadsBackToTheSameDisc) {
     }
 }
 
+// On a drive (the emulated one, through libcdio as a real drive is read) no index points
+// are reported: the sheet says the gaps were not detected, as the log does, and gives
+// every track a file of its own from its INDEX 01, which still reads back to the same
+// table of contents and disc IDs; the codes come from the sub-channel.
+TEST_F(FlacImageTest, DriveWithoutIndexPointsSaysGapsWereNotDetected) {
+    TempFolder dir("cuedrive");
+    const DiscSpec plan = codedDisc();
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+    startLibrary({dir / "disc.cue"}, nullptr);
+    selectDisc(dir / "disc.cue");
+    const DiscToc before = libraryToc();
+    CR_DeInit();
+    std::filesystem::create_directories(dir / "config");
+    writeFile(dir / "config/velmora-ripper.ini", "");
+    const std::string bin = std::filesystem::path(RipProgramPath()).parent_path().string();
+    const RipRun run = WaitRipProgram(
+        StartRipProgram(bin + "/emudrive-run",
+                        {"cue=" + dir / "disc.cue", "--", RipProgramPath(), "rip", "--no-lookup",
+                         "--no-accuraterip", "--no-cover", "--format", "wav", "--out", dir / "out",
+                         "--album", "D"},
+                        RipProgramEnvironment(dir.path()), dir.path()),
+        dir.path());
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    EXPECT_EQ(readFile(dir / "out/D.cue"),
+              remLines(before, "velmora-rip 2.3.0") +
+                  "REM GAPS \"not detected: the drive reported no index points\"\n"
+                  "CATALOG 0724384960650\nTITLE \"D\"\n"
+                  "FILE \"Track01.wav\" WAVE\n  TRACK 01 AUDIO\n    ISRC USRC17607839\n"
+                  "    TITLE \"Track01\"\n    INDEX 01 00:00:00\n"
+                  "FILE \"Track02.wav\" WAVE\n  TRACK 02 AUDIO\n    TITLE \"Track02\"\n"
+                  "    INDEX 01 00:00:00\n"
+                  "FILE \"Track03.wav\" WAVE\n  TRACK 03 AUDIO\n    ISRC GBAYE0601498\n"
+                  "    TITLE \"Track03\"\n    INDEX 01 00:00:00\n");
+    EXPECT_THAT(readFile(dir / "out/D.log"),
+                HasSubstr("  Gaps: not detected: the drive reported no index points\n"
+                          "  Cue sheet: D.cue\n"));
+    startLibrary({dir / "out/D.cue"}, nullptr);
+    selectDisc(dir / "out/D.cue");
+    const DiscToc after = libraryToc();
+    ASSERT_EQ(after.Tracks.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(after.Tracks[i].Start, before.Tracks[i].Start) << "track " << i + 1;
+    EXPECT_EQ(after.LeadOut, 865);
+    EXPECT_EQ(AccurateRipDiscIds(after).Text(), AccurateRipDiscIds(before).Text());
+    EXPECT_EQ(MusicBrainzDiscId(after), MusicBrainzDiscId(before));
+}
+
 // What is under the sheet's name before the rip, and what the rip leaves there.
 struct SheetNameRow {
     const char* name;
