@@ -319,6 +319,10 @@ void Tfrmprg::RunJob() {
     if (!ToWave && Vorbis) {
         Encoded = std::make_unique<VorbisFormat>(*Vorbis, Settings, state);
         options.Format = Encoded.get();
+    } else if (!ToWave && Settings.ReplayGain) {
+        // MP3 with its loudness measured: the gain frames velmora-rip writes.
+        Encoded = std::make_unique<MeteredFormat>(*Mp3, state);
+        options.Format = Encoded.get();
     }
     // As many encoders as velmora-rip runs: one a core, reading ahead of them.
     options.Jobs = 0;
@@ -332,14 +336,16 @@ void Tfrmprg::RunJob() {
     if (!ToWave && !Vorbis) {
         auto tags = std::make_shared<Mp3TagStep>();
         tags->Fields = state->Fields;
-        Job->SetTagStep(tags);
+        Job->SetTagStep(std::make_shared<MeteredTagStep>(tags, state));
     }
-    if (!ToWave && Vorbis && Settings.ReplayGain)
-        Job->AddEndStep(std::make_shared<AlbumGainStep>(
-            *Vorbis == VorbisKind::Flac ? AlbumGainStep::Target::Flac : AlbumGainStep::Target::Opus,
-            state));
-    if (T.Cover)
-        Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false));
+    if (!ToWave && Settings.ReplayGain) {
+        const auto target = !Vorbis                     ? AlbumGainStep::Target::Mp3
+                            : *Vorbis == VorbisKind::Flac ? AlbumGainStep::Target::Flac
+                                                          : AlbumGainStep::Target::Opus;
+        Job->AddEndStep(std::make_shared<AlbumGainStep>(target, state));
+    }
+    if (T.Cover || !T.CoverNote.empty())
+        Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false, T.CoverNote));
     // The cue sheet beside the files; the disc's index points are read here, before the job.
     Job->AddEndStep(std::make_shared<CueSheetStep>(T.RIPPER->Library(), std::string()));
     try {
