@@ -117,6 +117,7 @@ private:
 
     TJobTargets T;
     bool Running = false;
+    bool LookingUp = false; // a web look-up of the job runs beside the window
     QString LastName;
     std::optional<int> LastAnswer;
     std::string Failure; // the first failed or refused track's reason
