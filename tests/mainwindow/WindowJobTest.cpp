@@ -162,6 +162,16 @@ TEST_F(WindowJob, SameFilesLogAndReportAsTheCommandLine) {
     EXPECT_EQ(Text(1, 3), "Damaged");
     EXPECT_EQ(Text(2, 3), "OK");
     EXPECT_EQ(Text(3, 3), "--"); // the data track
+    // The summary stays in the status line while the mouse crosses the list.
+    const QString summary =
+        "3 tracks ripped, the AccurateRip database did not answer; 1 with damaged sectors";
+    EXPECT_EQ(Status(), summary);
+    Window->ListView1Tag = 0;
+    Window->ListView1MouseMove();
+    EXPECT_EQ(Status(), summary);
+    Window->ListView1Click(); // a click on the list re-arms the count
+    Window->ListView1MouseMove();
+    EXPECT_EQ(Status(), "3 Tracks Selected");
 }
 
 // The AccurateRip server accepts and never answers: the database is looked up at the
