@@ -135,12 +135,17 @@ TEST_F(WindowJob, SameFilesLogAndReportAsTheCommandLine) {
     for (const auto& [name, bytes] : fromWindow)
         windowNames.push_back(name);
     ASSERT_EQ(windowNames, names);
-    ASSERT_EQ(names.size(), 4u); // three tracks and the log
+    ASSERT_EQ(names.size(), 5u); // three tracks, the log and the cue sheet
     for (const auto& [name, bytes] : fromCli) {
         SCOPED_TRACE(name);
         if (name.ends_with(".log")) {
             EXPECT_EQ(Comparable(fromWindow.at(name), Dir, "win"), Comparable(bytes, Dir, "cli"));
             EXPECT_EQ(fromWindow.at(name).rfind("velmora-ripper ", 0), 0u);
+        } else if (name.ends_with(".cue")) {
+            EXPECT_EQ(Comparable(fromWindow.at(name), Dir, "win"), Comparable(bytes, Dir, "cli"));
+            EXPECT_NE(fromWindow.at(name).find("\nREM COMMENT \"velmora-ripper "),
+                      std::string::npos);
+            EXPECT_NE(bytes.find("FILE "), std::string::npos);
         } else {
             EXPECT_EQ(name.substr(name.size() - 4), ".mp3");
             EXPECT_GT(bytes.size(), 10000u);
