@@ -333,7 +333,13 @@ TPartialFile::TPartialFile(std::string finalName, TPartialOptions options)
     if (Previous && S_ISDIR(st.st_mode)) {
         Fail(EISDIR);
     }
-    if (Previous && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode))) {
+    const bool special = S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode);
+    if (Previous && special && Options.RegularOnly) {
+        RemoveMadeFolders();
+        throw EFCreateError("Cannot create file " + Final + ": " + Final + " is not a regular file",
+                            EINVAL);
+    }
+    if (Previous && special) {
         IsDirect = true;
         Temp = Final;
         // A pipe opens without waiting: with no program reading it, opening would block
@@ -514,6 +520,23 @@ void TPartialFile::Discard() {
         ::unlink(Temp.c_str());
         RemoveMadeFolders();
     }
+}
+
+int OpenRegularFile(const std::string& path, std::string* error) {
+    // O_NONBLOCK: opening a pipe for reading would otherwise wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        *error = ErrorText(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = "not a regular file";
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 bool WriteWholeFile(const std::string& name, const std::string& text, TReplace replace,
