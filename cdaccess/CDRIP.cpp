@@ -373,10 +373,21 @@ void TCDRIP::ReadTrack(int32_t TrackNum) {
 void TCDRIP::CaptureTrack(int32_t TrackNum,
                           const std::function<void(const uint8_t*, std::size_t)>& Sink) {
     const auto [first, last] = AudioRange(TrackNum);
-    int32_t size = OpenRange(first, last);
+    CaptureRange(first, last, Sink);
+}
+
+void TCDRIP::CaptureRange(int32_t StartSector, int32_t EndSector,
+                          const std::function<void(const uint8_t*, std::size_t)>& Sink) {
+    const int32_t replayed = TakeReplay();
+    int32_t size = replayed > 0 ? replayed : OpenRange(StartSector, EndSector);
     struct Closer {
         TCDRIP& Rip;
         ~Closer() {
+            if (Rip.FReplaying) {
+                Rip.JitterErrorCount = 0;
+                Rip.FReplaying.reset();
+                return;
+            }
             try {
                 Rip.JitterErrorCount = Rip.Dll.CR_GetNumberOfJitterErrors();
             } catch (...) {
@@ -390,8 +401,36 @@ void TCDRIP::CaptureTrack(int32_t TrackNum,
         size, [&buffer] { return buffer.data(); }, Sink);
 }
 
+int32_t TCDRIP::TakeReplay() {
+    FReplaying = std::move(Replay);
+    Replay.reset();
+    if (!FReplaying && !ReplayStopped) {
+        return 0;
+    }
+    if (!FReplaying) {
+        FReplaying = std::make_shared<const std::vector<uint8_t>>();
+    }
+    FAbort = ReplayStopped;
+    ReplayStopped = false;
+    // The chunks of a default extraction: 26 sectors.
+    return static_cast<int32_t>(26 * PCMFormatOf(FOutputFormat).BytesPerSector);
+}
+
+int64_t TCDRIP::SectorsRead() const {
+    return Dll.CR_GetSectorsRead != nullptr ? Dll.CR_GetSectorsRead() : -1;
+}
+
+bool TCDRIP::OnePass() const {
+    return ReadInt32LE(&ParamBlock[CDROMParamsReadMode]) == CRReadOnePass;
+}
+
+void TCDRIP::SetOnePass(bool Value) {
+    PutUInt32LE(&ParamBlock[CDROMParamsReadMode], static_cast<uint32_t>(Value ? CRReadOnePass : 0));
+}
+
 void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileName) {
-    const int32_t size = OpenRange(StartSector, EndSector);
+    const int32_t replayed = TakeReplay();
+    const int32_t size = replayed > 0 ? replayed : OpenRange(StartSector, EndSector);
     TRipState st;
     st.Encode = Encode;
     FileWritten = false;
@@ -474,6 +513,10 @@ void TCDRIP::StopIfDriveFailed() const {
 // chunk; Abort stops before the next one.
 void TCDRIP::ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
                       const std::function<void(const uint8_t*, std::size_t)>& take) {
+    if (FReplaying) {
+        ReplayLoop(size, where, take);
+        return;
+    }
     for (;;) {
         if (FAbort) {
             break;
@@ -514,6 +557,32 @@ void TCDRIP::ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
     }
 }
 
+// The replayed PCM in chunks of `size`, as ReadLoop hands over what it reads.
+void TCDRIP::ReplayLoop(int32_t size, const std::function<uint8_t*()>& where,
+                        const std::function<void(const uint8_t*, std::size_t)>& take) {
+    const std::vector<uint8_t>& pcm = *FReplaying;
+    std::size_t at = 0;
+    while (!FAbort && (at < pcm.size() || pcm.empty())) {
+        uint8_t* buffer = where();
+        const std::size_t got = std::min(static_cast<std::size_t>(size), pcm.size() - at);
+        std::memcpy(buffer, pcm.data() + at, got);
+        at += got;
+        if (OnPCM) {
+            OnPCM(buffer, got);
+        }
+        take(buffer, got);
+        if (OnProgress) {
+            OnProgress(this, static_cast<uint16_t>(pcm.empty() ? 100 : at * 100 / pcm.size()));
+        }
+        if (ProcessMessages) {
+            ProcessMessages();
+        }
+        if (pcm.empty()) {
+            break;
+        }
+    }
+}
+
 // The end-of-track steps, each as far as its object exists: flush and close the
 // encoder stream, store the jitter count, close the ripper, release the buffers
 // and close the file. A failure inside a step does not skip the later ones; the
@@ -522,8 +591,13 @@ void TCDRIP::ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
 bool TCDRIP::EndOfTrack(TRipState& st, std::exception_ptr& error) {
     auto step = [&error](auto&& body) { RunEndStep(error, body); };
     const bool flushed = FinishFeed(st.Feed, error);
-    step([&] { JitterErrorCount = Dll.CR_GetNumberOfJitterErrors(); });
-    step([&] { Dll.CR_CloseRipper(); });
+    if (FReplaying) {
+        JitterErrorCount = 0;
+        FReplaying.reset();
+    } else {
+        step([&] { JitterErrorCount = Dll.CR_GetNumberOfJitterErrors(); });
+        step([&] { Dll.CR_CloseRipper(); });
+    }
     st.ReadBuffer = {};
     if (st.File) {
         step([&] { FixWavSizes(st); });

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -163,6 +164,11 @@ public:
     bool JitterCorrect() const { return FJitterCorrect; }
     // Writes the jitter flag into the parameter block when the value changes.
     void SetJitterCorrect(bool Value);
+    // One pass: the next extractions read each sector once, and the sectors that fail
+    // or carry C2 errors come back as damaged (suspect) sectors, to be read again with
+    // jitter correction; nothing else is proven. Off: as the jitter flag says.
+    bool OnePass() const;
+    void SetOnePass(bool Value);
     TProcessTrackEvent OnBeginTrack;
     TProcessTrackEvent OnEndTrack;
     TProgressEvent OnProgress;
@@ -238,6 +244,20 @@ public:
     // Abort as during an extraction; ECDRIPError as RipTrack, and what Sink throws.
     void CaptureTrack(int32_t TrackNum,
                       const std::function<void(const uint8_t* Data, std::size_t Count)>& Sink);
+    // The same for the sectors StartSector..EndSector of the disc (the read offset
+    // applies as for a track).
+    void CaptureRange(int32_t StartSector, int32_t EndSector,
+                      const std::function<void(const uint8_t* Data, std::size_t Count)>& Sink);
+    // PCM (in OutputFormat) for the next RipTrack or CaptureTrack to deliver instead of
+    // reading the drive: a track proven already. It is taken by that call (and
+    // cleared); its chunks go through OnPCM, progress and ProcessMessages as if read,
+    // with no damaged sector. With ReplayStopped, the call ends as a stopped one at
+    // once, before it delivers anything.
+    std::shared_ptr<const std::vector<uint8_t>> Replay;
+    bool ReplayStopped = false;
+    // Sectors the last extraction's reads asked the drive for; -1 when the library
+    // cannot say.
+    int64_t SectorsRead() const;
     // Stops the running extraction before its next chunk.
     void Abort() { FAbort = true; }
 
@@ -262,6 +282,11 @@ private:
     void ChunkLoop(TRipState& st, int32_t size);
     void ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
                   const std::function<void(const uint8_t*, std::size_t)>& take);
+    void ReplayLoop(int32_t size, const std::function<uint8_t*()>& where,
+                    const std::function<void(const uint8_t*, std::size_t)>& take);
+    // Takes Replay for the extraction about to start; the size of its chunks, or 0
+    // when there is none and the drive is read.
+    int32_t TakeReplay();
     bool EndOfTrack(TRipState& st, std::exception_ptr& error);
     void FixWavSizes(TRipState& st);
 
@@ -271,4 +296,5 @@ private:
     TOutputFormat FOutputFormat = TOutputFormat::STEREO44100;
     bool FJitterCorrect = false;
     bool FAbort = false;
+    std::shared_ptr<const std::vector<uint8_t>> FReplaying; // the extraction's replayed PCM
 };

@@ -10,6 +10,9 @@ static_assert(CR_CDTEXT_TITLE == CDTextTitle && CR_CDTEXT_PERFORMER == CDTextPer
               "CD-TEXT fields as the library numbers them");
 static_assert(CR_FLAG_PRE == FlagPre && CR_FLAG_DCP == FlagDcp && CR_FLAG_4CH == Flag4Ch,
               "track flags as the library's");
+static_assert(offsetof(CR_DRIVE_PARAMS, readMode) == CDROMParamsReadMode &&
+                  CR_READ_ONE_PASS == CRReadOnePass,
+              "the read mode where the library keeps it");
 static_assert(CR_MCN_SIZE == MCNSize && CR_ISRC_SIZE == ISRCSize, "code sizes as the library's");
 
 namespace {
@@ -57,6 +60,7 @@ const TCdRipDll LinkedLibrary = {
     ::CR_GetTrackIsrc,
     ::CR_GetTrackIndexes,
     ::CR_GetTrackFlags,
+    ::CR_GetSectorsRead,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

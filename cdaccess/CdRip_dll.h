@@ -42,7 +42,9 @@ inline constexpr std::size_t CDROMParamsIDSize = 256; // offset 0: identificatio
 // 32-bit signed read offset in samples: the library shifts the delivered audio by that
 // many samples (positive: later on the disc), reading into the neighbouring sectors.
 inline constexpr std::size_t CDROMParamsReadOffset = 260;
-inline constexpr std::size_t CDROMParamsSpeed = 276;      // 32-bit signed drive speed
+inline constexpr std::size_t CDROMParamsSpeed = 276;    // 32-bit signed drive speed
+inline constexpr std::size_t CDROMParamsReadMode = 280; // 32-bit: 0 as the jitter flag, 1 one pass
+inline constexpr int32_t CRReadOnePass = 1;
 inline constexpr std::size_t CDROMParamsJitter = 284;     // 32-bit boolean jitter correction
 inline constexpr std::size_t CDROMParamsDriveTable = 292; // 13 bytes of drive table
 inline constexpr std::size_t CDROMParamsDriveTableSize = 13;
@@ -94,6 +96,9 @@ struct TCdRipDll {
     // or -1.
     int32_t (*CR_GetTrackIndexes)(int32_t track, int32_t* sectors, int32_t max);
     int32_t (*CR_GetTrackFlags)(int32_t track);
+    // Sectors the reads of the open or last range asked the drive for (re-reads
+    // included). May be null in a table of fakes.
+    int64_t (*CR_GetSectorsRead)();
 };
 
 // The table bound to the linked CD ripping library.

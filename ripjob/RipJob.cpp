@@ -1,5 +1,6 @@
 #include "ripjob/RipJob.h"
 
+#include "ripjob/ArFirst.h"
 #include "ripjob/Mp3Encoder.h"
 
 #include "cdaccess/CDRIP.h"
@@ -114,6 +115,10 @@ void RipJob::DescribeSettings() {
         }
     }
     list.push_back({"AccurateRip", Opt.Proof.AccurateRip ? "on" : "off"});
+    list.push_back({"Reading", ArFirst->Active() ? "AccurateRip first (one pass, confidence " +
+                                                       std::to_string(Opt.Proof.ArMinConfidence) +
+                                                       " or more; secure reading elsewhere)"
+                                                 : std::string("secure reading")});
     if (!Opt.OffsetSource.empty()) {
         list.push_back({"Read offset from", Opt.OffsetSource});
     }
@@ -184,6 +189,8 @@ void RipJob::Run(std::vector<JobTrack> tracks) {
     Ended.clear();
     StopFlag = false;
     ProofOf->Start(Opt.Program, Opt.AlbumTitle);
+    ArFirst = std::make_unique<ArFirstReading>(Rip, Opt.Proof);
+    ArFirst->Start(ProofOf->Record.Toc);
     DescribeSettings();
     JobSeconds = DoneSeconds = 0;
     for (const JobTrack& t : List) {
@@ -303,7 +310,11 @@ void RipJob::ReadOne(const Checked& c, int ordinal) {
     try {
         Rip.Encode = Opt.Format != nullptr;
         Rip.OutputOptions = c.File;
-        ProofOf->RipTrack(track.Number, track.FileName);
+        ArFirst->Prepare(track.Number);
+        ProofOf->ReadTrackWith(track.Number, track.FileName, [&] {
+            Rip.RipTrack(track.Number, track.FileName);
+            ArFirst->AfterRead(track.Number);
+        });
         Poll();
         o = ReadOutcome(
             track.Number,
@@ -395,9 +406,17 @@ void RipJob::RunPipeline(const std::vector<Checked>& checked) {
         readPercent = percent;
         report();
     };
+    if (ArFirst->Active()) {
+        // The one pass of the track being read is held besides the pipeline's PCM.
+        pipeline.CapBytes -= std::min(pipeline.CapBytes / 2, ArFirstReading::MaxTrackBytes);
+    }
     pipeline.ReadWith = [this](int32_t number, const std::string& name,
                                const std::function<void()>& read) {
-        ProofOf->ReadTrackWith(number, name, read);
+        ArFirst->Prepare(number);
+        ProofOf->ReadTrackWith(number, name, [&] {
+            read();
+            ArFirst->AfterRead(number);
+        });
     };
     pipeline.BeforeFinish = [this, &byNumber](const TPipelineTrack& t, const std::string& path,
                                               std::string* error) {
@@ -496,6 +515,11 @@ void RipJob::ApplyOutcomes() {
         }
         t->Title = track.Title;
         t->Outcome = TrackResultWord(o.Result);
+        if (ArFirst && t != &fresh && t->Ripped &&
+            (o.Result == TrackResult::Exact || o.Result == TrackResult::Damaged ||
+             o.Result == TrackResult::NotAccurate)) {
+            t->ProvenBy = ArFirst->ProvenBy(track.Number, o.Result == TrackResult::Damaged);
+        }
         t->Reason = o.Reason;
         if (t == &fresh) {
             record.NotRead.push_back(fresh);
@@ -513,6 +537,8 @@ int RipJob::Finish(int stoppedStatus) {
     }
     if (StopFlag) {
         ProofOf->SkipLookup(); // a job the user stopped ends at once
+    } else if (ArFirst && ArFirst->Active()) {
+        ProofOf->Prefetched = ArFirst->Answer();
     }
     try {
         ProofOf->Lookup();

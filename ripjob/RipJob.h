@@ -14,6 +14,7 @@
 #include <vector>
 
 class TCDRIP;
+class ArFirstReading;
 
 // The extraction of a list of tracks, for both front ends: the names and their checks,
 // the reading (one track after the other, or the pipeline for an encoded format), the
@@ -204,6 +205,7 @@ private:
     JobOptions Opt;
     JobObserver& Observer;
     std::unique_ptr<JobProof> ProofOf;
+    std::unique_ptr<ArFirstReading> ArFirst; // each track read once first, where it may be
     std::shared_ptr<const TagStep> Tags;
     std::vector<std::shared_ptr<JobEndStep>> EndSteps;
     std::vector<JobTrack> List;

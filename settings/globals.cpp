@@ -161,6 +161,9 @@ void readProofKeys(const std::string& file, TMP3Settings& s) {
     const int32_t offset = ProfileIni::readInteger(file, SystemSection, "ReadOffset", unset);
     s.ReadOffset = offset != unset ? std::optional<int32_t>(offset) : std::nullopt;
     s.AccurateRip = readBool(file, SystemSection, "AccurateRip", true);
+    s.AccurateRipFirst = readBool(file, SystemSection, "AccurateRipFirst", true);
+    s.AccurateRipConfidence = std::clamp(
+        ProfileIni::readInteger(file, SystemSection, "AccurateRipConfidence", 2), 1, 1000);
     s.Lookup = readBool(file, SystemSection, "Lookup", true);
     s.CoverArt = readBool(file, SystemSection, "CoverArt", true);
     s.EmbedCover = readBool(file, SystemSection, "EmbedCover", true);
@@ -204,6 +207,13 @@ void appendProofKeys(const TMP3Settings& s, std::vector<Assignment>& keys) {
     }
     if (!s.AccurateRip) {
         keys.push_back({SystemSection, "AccurateRip", "0"});
+    }
+    if (!s.AccurateRipFirst) {
+        keys.push_back({SystemSection, "AccurateRipFirst", "0"});
+    }
+    if (s.AccurateRipConfidence != 2) {
+        keys.push_back(
+            {SystemSection, "AccurateRipConfidence", std::to_string(s.AccurateRipConfidence)});
     }
     if (!s.Lookup) {
         keys.push_back({SystemSection, "Lookup", "0"});
@@ -294,6 +304,8 @@ void SetDefaultSettingsKeepConfirm() {
     Settings.ConfirmOverwrite = kept.ConfirmOverwrite;
     Settings.ReadOffset = kept.ReadOffset;
     Settings.AccurateRip = kept.AccurateRip;
+    Settings.AccurateRipFirst = kept.AccurateRipFirst;
+    Settings.AccurateRipConfidence = kept.AccurateRipConfidence;
     Settings.Lookup = kept.Lookup;
     Settings.CoverArt = kept.CoverArt;
     Settings.EmbedCover = kept.EmbedCover;

@@ -32,6 +32,11 @@ struct TMP3Settings {
     // dialog's "Default" button leaves them alone (it has no control for them).
     std::optional<int32_t> ReadOffset; // ReadOffset=, samples; none: the drive's own
     bool AccurateRip = true;           // AccurateRip=0 turns the look-up off
+    // AccurateRipFirst=0: every track read securely; otherwise each track is read once and
+    // proven by its AccurateRip checksum where it matches an entry of at least
+    // AccurateRipConfidence= (1 to 1000), and read securely only where it does not.
+    bool AccurateRipFirst = true;
+    int32_t AccurateRipConfidence = 2;
     bool Lookup = true;                // Lookup=0 turns the MusicBrainz title look-up off
     bool CoverArt = true;              // CoverArt=0: no front cover from the Cover Art Archive
     bool EmbedCover = true;            // EmbedCover=0: the cover file only, not in the tags

@@ -651,8 +651,11 @@ void TfrmMain::ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis) {
     targets.HandleProc = [this](const std::exception& e) { HandleProc(e); };
     targets.ShellOpen = [](const QUrl& url) { AppMessages::ShellOpen(url); };
     targets.ShowSummary = [this](const QString& summary) { SetStatus(summary); };
-    targets.TagMp3 = [this](const std::string& file, int row) { TagMp3(file, row); };
     targets.TrackFields = [this](int row) { return RowTags(row); };
+    targets.TitleFromOutside = [this](int row) { return TitleFromOutside(row); };
+    targets.Artist = TitleSearch->Found().Artist;
+    targets.Album = TitleSearch->Found().Album;
+    targets.ReportPath = ReportPath;
     targets.Cover = TitleSearch->Found().Cover;
     Tfrmprg dialog(std::move(targets));
     dialog.ToWave = toWave;
@@ -959,7 +962,8 @@ void TfrmMain::FillReleaseMenu() {
                                                Q(Metadata::ReleaseLine(found.Releases[i])));
         item->setCheckable(true);
         item->setChecked(i == found.ChosenIndex);
-        connect(item, &QAction::triggered, this, [this, i] { Guarded([this, i] { TakeRelease(i); }); });
+        connect(item, &QAction::triggered, this,
+                [this, i] { Guarded([this, i] { TakeRelease(i); }); });
     }
 }
 
@@ -972,7 +976,8 @@ void TfrmMain::TakeRelease(std::size_t index) {
         const Metadata::TrackTitle& old = before.Tracks[std::size_t(i)];
         const Metadata::TrackTitle& t = now.Tracks[std::size_t(i)];
         const QString shown = Row(i)->text(0);
-        const bool showsOld = old.Source == Metadata::TitleSource::MusicBrainz && shown == Q(old.Title);
+        const bool showsOld =
+            old.Source == Metadata::TitleSource::MusicBrainz && shown == Q(old.Title);
         if (t.Source == Metadata::TitleSource::MusicBrainz &&
             (showsOld || shown == Q(RIPPER->Tracks.Strings(i)) || shown.trimmed().isEmpty()))
             Row(i)->setText(0, Q(t.Title));
@@ -988,6 +993,16 @@ Metadata::TagFields TfrmMain::RowTags(int row) const {
     if (!Settings.EmbedCover)
         fields.Cover = nullptr; // the cover file beside the files only
     return fields;
+}
+
+bool TfrmMain::TitleFromOutside(int row) const {
+    const Metadata::DiscTitles& found = TitleSearch->Found();
+    if (row < 0 || row >= RowCount() || std::size_t(row) >= found.Tracks.size())
+        return false;
+    const Metadata::TrackTitle& t = found.Tracks[std::size_t(row)];
+    return (t.Source == Metadata::TitleSource::CdText ||
+            t.Source == Metadata::TitleSource::MusicBrainz) &&
+           Row(row)->text(0) == Q(t.Title);
 }
 
 void TfrmMain::TagMp3(const std::string& file, int row) {

@@ -105,6 +105,9 @@ public:
     bool Paused = false;
     int RipPercent = 0;
     int ListView1Tag = 0; // the count latch: 1 = the count was shown, 0 = re-armed
+    // Where each extraction job writes its JSON report, as velmora-rip --report does;
+    // empty (the default): none.
+    std::string ReportPath;
 
     // --- Track-list rows
     int RowCount() const { return ListView1->topLevelItemCount(); }
@@ -149,6 +152,9 @@ public:
     void TagMp3(const std::string& file, int row);
     // The tag fields of row `row` (its title as the row shows it); empty for no row.
     Metadata::TagFields RowTags(int row) const;
+    // True when row `row` shows the title CD-TEXT or MusicBrainz gave (not one the user
+    // typed or cdplayer.ini holds): a "/" in it is part of the file's name.
+    bool TitleFromOutside(int row) const;
 
     // --- Playback panel
     void btnPlayClick();

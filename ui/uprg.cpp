@@ -6,8 +6,9 @@
 #include "encoding/MP3Info.h"
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
-#include "ripjob/Mp3Encoder.h"
 #include "ripjob/CoverStep.h"
+#include "ripjob/Mp3Encoder.h"
+#include "ripjob/Mp3Tags.h"
 #include "ripjob/RipJob.h"
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
@@ -27,6 +28,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 
@@ -102,6 +104,8 @@ protected:
 };
 
 } // namespace
+
+long Tfrmprg::LookupSeconds = 10;
 
 Tfrmprg::Tfrmprg(TJobTargets targets, QWidget* parent) : QDialog(parent), T(std::move(targets)) {
     setObjectName("frmprg");
@@ -275,81 +279,65 @@ private:
     Tfrmprg& D;
 };
 
-namespace {
-
-// The window's MP3 tags: the ID3v1 title through the tag component, then the
-// window's ID3v2 hook.
-class WindowTags : public TagStep {
-public:
-    explicit WindowTags(const TJobTargets& targets) : T(targets) {}
-    bool Write(const std::string& path, const JobTrack& track, std::string* error) const override {
-        T.MP3Info1->SetFilename(path);
-        T.MP3Info1->SetTitle(track.Title);
-        T.MP3Info1->Save();
-        if (!T.TagMp3)
-            return true;
-        try {
-            T.TagMp3(path, track.Row);
-        } catch (const std::exception& e) {
-            *error = e.what();
-            return false;
-        }
-        return true;
-    }
-
-private:
-    const TJobTargets& T;
-};
-
-} // namespace
-
 void Tfrmprg::RunJob() {
     StartPending = false;
     Running = true;
     Cancelled = false;
     Failure.clear();
     Settings.ConfirmOverwrite = true; // every job asks again
+    // Everything the job needs from the rows is taken here, on the window's thread: the
+    // encoder threads that write the tags never reach a widget.
+    auto state = std::make_shared<FormatJobState>();
+    state->ReplayGain = Settings.ReplayGain;
+    std::vector<JobTrack> tracks;
+    std::set<int> outside;
+    for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = T.ListView1->topLevelItem(i);
+        if (row->checkState(TrackColumns::Title) != Qt::Checked)
+            continue;
+        const int number = row->text(TrackColumns::Index).toInt() + 1;
+        tracks.push_back({number, i, row->text(TrackColumns::Title).toStdString(), {}});
+        if (T.TrackFields)
+            state->Fields[number] = T.TrackFields(i);
+        if (T.TitleFromOutside && T.TitleFromOutside(i))
+            outside.insert(number);
+    }
     JobOptions options;
     options.Program = std::string(AppInfo::ProgramName);
     options.OutDir =
         OutputFiles::IsBlankFolder(Settings.OutDir) ? Paths::musicFolder() : Settings.OutDir;
     options.LogFolder = TrimControls(QString::fromStdString(Settings.OutDir)).toStdString();
-    options.AlbumTitle = AlbumTitleOf(*T.RIPPER);
+    // The log is named and headed as velmora-rip names and heads it.
+    options.AlbumTitle = T.Album.empty() ? AlbumTitleOf(*T.RIPPER) : T.Album;
+    options.Artist = T.Artist;
+    options.Album = T.Album;
+    options.OutsideTitles = outside;
+    options.ReportPath = T.ReportPath;
     Mp3 = std::make_unique<Mp3Format>(T.RIPPER->Coder(), &Settings);
     options.Format = ToWave ? nullptr : Mp3.get();
-    // FLAC and Opus: the tags of every ticked row are read here, on the window's thread,
-    // for the encoder threads.
-    auto state = std::make_shared<FormatJobState>();
     if (!ToWave && Vorbis) {
         Encoded = std::make_unique<VorbisFormat>(*Vorbis, Settings, state);
         options.Format = Encoded.get();
     }
-    options.Jobs = 1;
+    // As many encoders as velmora-rip runs: one a core, reading ahead of them.
+    options.Jobs = 0;
     options.StopAtFailure = true;
     options.Proof = ProofOptionsOfSettings();
+    options.Proof.TimeoutSeconds = LookupSeconds;
     options.OffsetSource = Settings.ReadOffset ? "ReadOffset in the settings" : "the drive";
     Watcher = std::make_unique<Observer>(*this);
     Job = std::make_unique<RipJob>(*T.RIPPER, options, *Watcher);
-    if (!ToWave && !Vorbis)
-        Job->SetTagStep(std::make_shared<WindowTags>(T));
+    if (!ToWave && !Vorbis) {
+        auto tags = std::make_shared<Mp3TagStep>();
+        tags->Fields = state->Fields;
+        Job->SetTagStep(tags);
+    }
     if (!ToWave && Vorbis && Settings.ReplayGain)
         Job->AddEndStep(std::make_shared<AlbumGainStep>(
             *Vorbis == VorbisKind::Flac ? AlbumGainStep::Target::Flac : AlbumGainStep::Target::Opus,
             state));
     if (T.Cover)
         Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false));
-    std::vector<JobTrack> tracks;
-    for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* row = T.ListView1->topLevelItem(i);
-        if (row->checkState(TrackColumns::Title) != Qt::Checked)
-            continue;
-        tracks.push_back({row->text(TrackColumns::Index).toInt() + 1,
-                          i,
-                          row->text(TrackColumns::Title).toStdString(),
-                          {}});
-        if (Vorbis && T.TrackFields)
-            state->Fields[tracks.back().Number] = T.TrackFields(i);
-    }
     try {
         Job->Run(tracks);
     } catch (const std::exception& e) {

@@ -46,11 +46,21 @@ struct TJobTargets {
     std::function<void(const QUrl&)> ShellOpen;
     // Shows the job's summary ("6 of 6 tracks accurately ripped") in the status line.
     std::function<void(const QString&)> ShowSummary;
-    // Writes the ID3v2 tag of an MP3 file made from row `row`; may be empty.
-    std::function<void(const std::string& file, int row)> TagMp3;
-    // The tag fields of row `row`, for the Vorbis comments of FLAC and Opus files (read on
-    // the window's thread before the job starts); may be empty.
+    // The tag fields of row `row`: the ID3v2 tag of an MP3 file, the Vorbis comments of
+    // a FLAC or Opus file. Read on the window's thread for every ticked row when the job
+    // starts, so that the encoder threads reach no widget; empty: no ID3v2 tag, no
+    // comments beyond the encoder's own.
     std::function<Metadata::TagFields(int row)> TrackFields;
+    // True when row `row` shows a title that came from CD-TEXT or MusicBrainz: its "/"
+    // is part of the file's name, not a folder. Read when the job starts; empty: every
+    // title counts as typed by the user.
+    std::function<bool(int row)> TitleFromOutside;
+    // The disc's artist and album as the title sources found them: the log names them,
+    // and the album names the log (the disc's key when there is none).
+    std::string Artist;
+    std::string Album;
+    // The JSON report of the job, as velmora-rip --report writes it; empty: none.
+    std::string ReportPath;
     // The release's front cover, written once beside the files as cover.jpg or
     // cover.png when the job wrote a track (never replacing one); null: none.
     std::shared_ptr<const Metadata::CoverImage> Cover;
@@ -78,6 +88,10 @@ public:
 
     bool Cancelled = false;
     bool StartPending = false;
+
+    // Time limit of the web look-ups of a job (the drive's read offset, AccurateRip);
+    // tests shorten it.
+    static long LookupSeconds;
 
     void FormShow();
     void Timer1Timer();

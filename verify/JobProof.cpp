@@ -28,6 +28,8 @@ JobProofOptions ProofOptionsOfSettings() {
     JobProofOptions options;
     options.AccurateRip = Settings.AccurateRip;
     options.ReadOffset = Settings.ReadOffset;
+    options.ArFirst = Settings.AccurateRipFirst;
+    options.ArMinConfidence = Settings.AccurateRipConfidence;
     return options;
 }
 
@@ -41,6 +43,9 @@ std::string TrackProofText(const TrackRecord& t) {
         text += ", damaged sectors";
     }
     text += ", AccurateRip " + ArVerdictText(t.Ar);
+    if (!t.ProvenBy.empty()) {
+        text += "; proven by " + t.ProvenBy;
+    }
     return text;
 }
 
@@ -175,6 +180,8 @@ void JobProof::Lookup() {
         SetAccurateRip(Record, ArResult::Off);
     } else if (!anyChecksum) {
         SetAccurateRip(Record, ArResult::NotAvailable);
+    } else if (Prefetched) {
+        ApplyAccurateRip(Record, *Prefetched);
     } else {
         ApplyAccurateRip(Record, FetchDbar(AccurateRipDiscIds(Record.Toc), Options.TimeoutSeconds));
     }

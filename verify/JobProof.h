@@ -13,6 +13,10 @@ struct JobProofOptions {
     bool AccurateRip = true;           // look the disc up in the AccurateRip database
     long TimeoutSeconds = 10;          // for the look-ups
     std::optional<int32_t> ReadOffset; // chosen by the user; none: the drive's own
+    // Each track read once first and proven by AccurateRip where its v2 checksum matches
+    // an entry of at least ArMinConfidence; read securely where it does not.
+    bool ArFirst = true;
+    int ArMinConfidence = 2;
 };
 
 // The proof of one extraction job, for both front ends: chooses the read offset,
@@ -56,6 +60,10 @@ public:
     std::string WriteLog(const std::string& folder, int exitStatus);
     // Leaves the look-up out of Finish (a job the user stopped should end at once).
     void SkipLookup() { Options.AccurateRip = false; }
+
+    // The disc's answer when it was fetched already (while the first track was read):
+    // Lookup takes it instead of asking again.
+    std::optional<ArDiscAnswer> Prefetched;
 
     RipRecord Record;
     std::string LogError; // why Finish could not write the log

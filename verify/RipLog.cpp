@@ -92,6 +92,9 @@ void WriteTrack(std::ostream& out, const TrackRecord& t) {
     out << "  AccurateRip v1: " << HexOr(t.ArV1, "not available")
         << ", v2: " << HexOr(t.ArV2, "not available") << "\n";
     out << "  AccurateRip: " << ArText(t) << "\n";
+    if (!t.ProvenBy.empty()) {
+        out << "  Proven by: " << t.ProvenBy << "\n";
+    }
     WriteOutcome(out, t);
 }
 
@@ -220,6 +223,8 @@ std::string FormatRipJson(const RipRecord& r) {
                                                : nlohmann::ordered_json(t.Ar.Problem)}}}};
         entry["outcome"] = t.Outcome;
         entry["reason"] = t.Reason;
+        entry["proven_by"] = t.ProvenBy.empty() ? nlohmann::ordered_json(nullptr)
+                                                : nlohmann::ordered_json(t.ProvenBy);
         tracks.push_back(entry);
     }
     nlohmann::ordered_json notRead = nlohmann::ordered_json::array();

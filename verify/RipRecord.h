@@ -28,6 +28,9 @@ struct TrackRecord {
     std::string Title;   // the track's title as the job used it; empty when not known
     std::string Outcome; // the job's word for how it ended ("exact", "not accurate", ...)
     std::string Reason;  // why it failed or was refused; empty otherwise
+    // How its audio was proven: "AccurateRip, one pass, confidence N", "secure reading,
+    // K re-reads" or "damaged"; empty when the job did not say (not read).
+    std::string ProvenBy;
 };
 
 struct RipRecord {

@@ -5,6 +5,7 @@
 #include "handles.h"
 #include "imagecheck.h"
 #include "imagesource.h"
+#include "onepass.h"
 #include "player.h"
 #include "ripper.h"
 #include "sectorsource.h"
@@ -44,6 +45,7 @@ struct Library {
     // Figures of the last range, kept after its ripper is closed.
     int32_t lastPercent = 0, lastErrors = 0;
     uint32_t lastErrFirst = 0, lastErrLast = 0;
+    int64_t sectorsRead = 0; // by the reads of the open or last range
     Player player;
 };
 
@@ -395,9 +397,11 @@ CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params) {
     const int32_t chunk = p.sectorsPerChunk == 0 ? kDefaultChunk : p.sectorsPerChunk;
     const int32_t retries = p.paranoiaRetries == 0 ? kDefaultRetries : p.paranoiaRetries;
     if (p.outputFormat > CR_MONO11025 || chunk < 1 || chunk > 75 || retries < 1 || retries > 1000 ||
-        p.readOffset < -kMaxOffset || p.readOffset > kMaxOffset)
+        p.readOffset < -kMaxOffset || p.readOffset > kMaxOffset ||
+        (p.readMode != CR_READ_AS_JITTER && p.readMode != CR_READ_ONE_PASS))
         return CR_STATUS_FAIL;
     d->params.readOffset = p.readOffset;
+    d->params.readMode = p.readMode;
     d->params.jitterCorrection = p.jitterCorrection;
     d->params.outputFormat = p.outputFormat;
     d->params.sectorsPerChunk = chunk;
@@ -473,11 +477,15 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
             const CR_TOCENTRY& next = lib->toc[i + 1];
             s.audioLast = std::max(s.audioLast, next.startSector - gapOf(next) - 1);
         }
+        if (d->params.readMode == CR_READ_ONE_PASS)
+            s = onePassSettings(s);
         auto r = std::make_unique<Ripper>();
         // The simulated faults apply to virtual drives only.
         std::unique_ptr<SectorSource> source = openDriveSource(*d);
         if (d->image)
             source = withFaults(std::move(source), &lib->faults);
+        lib->sectorsRead = 0;
+        source = countingSectors(std::move(source), &lib->sectorsRead);
         if (!r->open(std::move(source), startSector, endSector, s))
             return CR_STATUS_FAIL;
         *bufferSize = r->bufferSize();
@@ -535,6 +543,11 @@ int32_t CR_GetPercentCompleted(void) {
 int32_t CR_GetNumberOfJitterErrors(void) {
     std::lock_guard<std::mutex> guard(lock);
     return lib ? lib->lastErrors : 0;
+}
+
+int64_t CR_GetSectorsRead(void) {
+    std::lock_guard<std::mutex> guard(lock);
+    return lib ? lib->sectorsRead : 0;
 }
 
 CR_STATUS CR_CloseRipper(void) {

@@ -136,6 +136,10 @@ enum {
     CR_MONO11025 = 5    /* 294 */
 };
 
+/* Read modes (readMode, byte 280 of the parameter block). */
+#define CR_READ_AS_JITTER 0
+#define CR_READ_ONE_PASS 1
+
 /* Flag byte of a table-of-contents entry. */
 #define CR_TOC_AUDIO 0x10
 #define CR_TOC_DATA 0x14
@@ -162,7 +166,9 @@ typedef struct CR_DRIVE_PARAMS {
     int32_t driveIndex;       /* 268: library: index of the drive described (read only) */
     int32_t isVirtual;        /* 272: library: CR_TRUE for a disc image (read only) */
     int32_t speed;            /* 276: drive speed (read only) */
-    int32_t reserved280;      /* 280: library: reserved, 0 */
+    int32_t readMode;         /* 280: library: CR_READ_AS_JITTER (0) reads as jitterCorrection
+                                 says; CR_READ_ONE_PASS (1) reads each sector once (see
+                                 CR_OpenRipper) */
     int32_t jitterCorrection; /* 284: CR_TRUE full paranoia, CR_FALSE plain reads */
     int32_t reserved288;      /* 288: library: reserved, 0 */
     uint8_t driveType;        /* 292: drive table: drive type (0, generic) */
@@ -313,6 +319,13 @@ CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int3
  * within paranoiaRetries reads is delivered as best known (silence when it never
  * read) and counted as damaged. Where every read of a sector is wrong the same way no
  * re-read can tell; AccurateRip is what does.
+ * With readMode CR_READ_ONE_PASS (whatever the jitter flag) every sector is read once
+ * at full speed, in runs one after the other, with the same read offset and from the
+ * same source as with jitter correction; a sector that fails to read (after one read
+ * of it on its own) or that the drive flags with C2 errors where it offers C2 pointers
+ * is delivered as silence and counted and listed as damaged: it is a suspect sector
+ * for the caller to read again with jitter correction (a range may be as short as one
+ * sector). Nothing else is proven: the caller proves the audio by other means.
  * Damaged sectors are counted (CR_GetNumberOfJitterErrors) and the first and last
  * damaged sector of each chunk recorded (CR_GetLastJitterErrorPosition): every chunk
  * that holds one returns status 3, so asking for the position after each status 3
@@ -337,6 +350,10 @@ CDRIP_API int32_t CR_GetPercentCompleted(void);
 
 /* Number of damaged sectors (unreadable or not proven) of the open (or last) range. */
 CDRIP_API int32_t CR_GetNumberOfJitterErrors(void);
+
+/* Sectors the reads of the open (or last) range asked the drive for, every re-read
+ * included; 0 without a range. */
+CDRIP_API int64_t CR_GetSectorsRead(void);
 
 /* Closes the ripper. 0 OK, 1 when none is open. */
 CDRIP_API CR_STATUS CR_CloseRipper(void);

@@ -268,6 +268,7 @@ const TCdRipDll FakeCdRip::Table = {
         const auto i = static_cast<std::size_t>(track - 1);
         return i < d->Flags.size() ? d->Flags[i] : 0;
     },
+    nullptr, // CR_GetSectorsRead: the fake library does not count
 };
 
 FakeCdRip::FakeCdRip() {

@@ -18,6 +18,7 @@
 #include "verify/ArLookup.h"
 #include "verify/RipProof.h"
 
+#include "../cdaccess/Mutagen.h"
 #include "../verify/DbarBuilder.h"
 #include "../verify/LocalServer.h"
 
@@ -98,8 +99,7 @@ protected:
     int ripPercent = 0;
     std::vector<QUrl> opened;
     std::vector<std::string> errors;
-    std::function<void(const std::string&, int)> tagMp3; // the window's ID3v2 hook
-    std::function<Metadata::TagFields(int)> tagFields;   // the window's FLAC and Opus tags
+    std::function<Metadata::TagFields(int)> tagFields; // the window's tags of a row
     std::vector<QString> statusLines, pathLines;
     std::vector<QString> summaries; // the status line's summary after a job
     Tfrmprg* running = nullptr;
@@ -183,7 +183,6 @@ protected:
         t.HandleProc = [this](const std::exception& e) { errors.push_back(e.what()); };
         t.ShellOpen = [this](const QUrl& u) { opened.push_back(u); };
         t.ShowSummary = [this](const QString& text) { summaries.push_back(text); };
-        t.TagMp3 = tagMp3;
         t.TrackFields = tagFields;
         return t;
     }
@@ -251,29 +250,41 @@ TEST_F(JobTest, Mp3JobTagsTitles) {
     EXPECT_EQ(opened.size(), 1u);
 }
 
-// The window's ID3v2 hook gets each MP3 file with its row, after the ID3v1 tag is on,
-// while the file is still the track's temporary file beside its final name (nothing is
-// under the final name yet); a failure in it ends the job through the error report.
-TEST_F(JobTest, Mp3JobCallsTheId3v2HookPerFile) {
+// The ID3v2 fields of every ticked row are taken once, on the window's thread, when the
+// job starts (the encoder threads write them); a row renamed while the job runs changes
+// neither its file's name nor its tags.
+TEST_F(JobTest, Mp3TagsAreTakenWhenTheJobStarts) {
     Tick({1, 3});
-    std::vector<std::pair<std::string, int>> calls;
-    tagMp3 = [&](const std::string& file, int row) {
-        EXPECT_EQ(Id3Title(file), "Track0" + std::to_string(row + 1));
-        EXPECT_FALSE(fs::exists(out / ("Track0" + std::to_string(row + 1) + ".mp3")));
-        calls.emplace_back(fs::path(file).parent_path().string() + "/" +
-                               fs::path(file).filename().string().substr(0, 21),
-                           row);
-        if (row == 3)
-            throw std::runtime_error("cannot write the ID3v2 tag");
+    std::vector<int> rowsAsked;
+    tagFields = [&](int row) {
+        rowsAsked.push_back(row);
+        Metadata::TagFields f;
+        f.Title = list.topLevelItem(row)->text(0).toStdString();
+        f.Artist = "Quiet Band";
+        f.Track = row + 1;
+        f.TrackTotal = kTracks;
+        return f;
     };
-    Run(false);
-    tagMp3 = nullptr;
-    EXPECT_EQ(calls, (std::vector<std::pair<std::string, int>>{
-                         {(out / ".Track02.mp3.partial-").string(), 1},
-                         {(out / ".Track04.mp3.partial-").string(), 3}}));
-    EXPECT_EQ(Id3Title(out / "Track02.mp3"), "Track02");
-    EXPECT_EQ(errors, std::vector<std::string>{"cannot write the ID3v2 tag"});
-    EXPECT_EQ(Run(true), mrOk); // WAV files: no hook
+    onProgress = [&](int) { list.topLevelItem(3)->setText(0, "Renamed"); };
+    EXPECT_EQ(Run(false), mrOk);
+    onProgress = nullptr;
+    tagFields = nullptr;
+    EXPECT_EQ(rowsAsked, (std::vector<int>{1, 3}));
+    EXPECT_FALSE(fs::exists(out / "Renamed.mp3"));
+    for (int row : {1, 3}) {
+        const std::string name = "Track0" + std::to_string(row + 1);
+        const fs::path file = out / (name + ".mp3");
+        EXPECT_EQ(Id3Title(file), name);
+        const nlohmann::json tags = MutagenFrames(file.string());
+        ASSERT_TRUE(tags.is_object()) << name;
+        EXPECT_EQ(tags["frames"]["TIT2"][0], name);
+        EXPECT_EQ(tags["frames"]["TPE1"][0], "Quiet Band");
+        EXPECT_EQ(tags["frames"]["TRCK"][0], std::to_string(row + 1) + "/10");
+        EXPECT_EQ(Status(row), "OK");
+    }
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(Run(true), mrOk); // WAV files: no tags asked for
+    EXPECT_EQ(rowsAsked.size(), 2u);
 }
 
 struct NameCase {
@@ -445,29 +456,38 @@ TEST_F(JobTest, ReplaceAllLastsOneJob) {
     EXPECT_EQ(questions, 2);
 }
 
-// Cancel in the middle of an MP3 track: the partial file stays, tagged; the job
-// stops before the next row and the folder is not opened.
+// Cancel in the middle of an MP3 job's first track: the encoders stop with the reader,
+// the partial file stays (tagged when the encoder wrote to it); no row after it is started and the
+// folder is not opened.
 TEST_F(JobTest, CancelDuringMp3Track) {
     Tick({0, 1, 2});
     std::vector<uint8_t> full;
     {
         Run(false);
-        full = ReadFile(out / "Track02.mp3");
+        full = ReadFile(out / "Track01.mp3");
         fs::remove_all(out);
         for (int r = 0; r < kTracks; ++r)
             list.topLevelItem(r)->setText(TrackColumns::Status, "--");
         opened.clear();
     }
-    onProgress = [this](int) {
-        if (statusLines.size() == 5) // the second track of the second job
+    onProgress = [this](int percent) {
+        if (percent > 0 && running->lblStatus->text() == "Extract Track01 (1 of 3)...")
             running->btnCancel->click();
     };
     EXPECT_EQ(Run(false), mrCancel);
-    EXPECT_EQ(Status(0), "OK");
-    EXPECT_EQ(Status(1), "Cancelled");
+    onProgress = nullptr;
+    EXPECT_EQ(Status(0), "Cancelled");
+    EXPECT_EQ(Status(1), "--");
     EXPECT_EQ(Status(2), "--");
-    EXPECT_EQ(Id3Title(out / "Track02.mp3"), "Track02");
-    EXPECT_LT(ReadFile(out / "Track02.mp3").size(), full.size());
+    // The encoder may not have taken the track, or written a frame of it, when it is
+    // stopped; what it wrote carries the title tag and is short.
+    const std::vector<uint8_t> partial = ReadFile(out / "Track01.mp3");
+    if (!partial.empty()) {
+        EXPECT_EQ(Id3Title(out / "Track01.mp3"), "Track01");
+    }
+    EXPECT_LT(partial.size(), full.size());
+    EXPECT_GT(full.size(), 128u);
+    EXPECT_FALSE(fs::exists(out / "Track02.mp3"));
     EXPECT_FALSE(fs::exists(out / "Track03.mp3"));
     EXPECT_TRUE(opened.empty());
 }
@@ -623,17 +643,18 @@ INSTANTIATE_TEST_SUITE_P(Rows, DuplicateTitles,
 // tagged again), and no partial file is left beside it.
 TEST_F(JobTest, CancelledReRipKeepsTheOldFile) {
     fs::create_directories(out);
-    WriteFile(out / "Track02.mp3", "previous good file");
+    WriteFile(out / "Track01.mp3", "previous good file");
     Tick({0, 1, 2});
     SetQuestionHook([](QDialog&) { return int(mrYes); });
-    onProgress = [this](int) {
-        if (statusLines.size() == 2) // the second track
+    onProgress = [this](int percent) {
+        if (percent > 0 && running->lblStatus->text() == "Extract Track01 (1 of 3)...")
             running->btnCancel->click();
     };
     EXPECT_EQ(Run(false), mrCancel);
-    EXPECT_EQ(Status(0), "OK");
-    EXPECT_EQ(Status(1), "Cancelled");
-    const auto bytes = ReadFile(out / "Track02.mp3");
+    onProgress = nullptr;
+    EXPECT_EQ(Status(0), "Cancelled");
+    EXPECT_EQ(Status(1), "--");
+    const auto bytes = ReadFile(out / "Track01.mp3");
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "previous good file");
     for (const auto& e : fs::directory_iterator(out))
         EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos) << e.path();

@@ -43,6 +43,7 @@ RipRecord TwoTrackJob() {
     b.ArV1 = 2;
     b.ArV2 = 3;
     b.Ar = {ArResult::NotAccurate, 0, 0};
+    b.ProvenBy = "secure reading, 1754 re-reads";
     r.Tracks = {a, b};
     r.Exit = 3;
     return r;
@@ -73,7 +74,8 @@ TEST(RipJson, FieldsAsTheReportDefinesThem) {
     EXPECT_EQ(t1["damaged_sectors"], 0);
     EXPECT_EQ(t1["outcome"], "");
     EXPECT_EQ(t1["reason"], "");
-    EXPECT_EQ(t1.size(), 11u);
+    EXPECT_TRUE(t1["proven_by"].is_null()); // the job did not say
+    EXPECT_EQ(t1.size(), 12u);
     EXPECT_TRUE(t1["accuraterip"]["problem"].is_null()); // set only for a bad answer
     EXPECT_EQ(t1["accuraterip"].size(), 5u);
     const auto& t2 = j["tracks"][1];
@@ -88,6 +90,7 @@ TEST(RipJson, FieldsAsTheReportDefinesThem) {
     EXPECT_EQ(t2["accuraterip"]["result"], "not accurate");
     EXPECT_EQ(t2["accuraterip"]["confidence"], 0);
     EXPECT_EQ(t2["damaged_sectors"], 4);
+    EXPECT_EQ(t2["proven_by"], "secure reading, 1754 re-reads");
     EXPECT_EQ(j["settings"]["Format"], "wav");
     EXPECT_EQ(j["not_read"], nlohmann::json::array());
     EXPECT_EQ(j["exit"], 3);
@@ -149,9 +152,12 @@ TEST(RipLogText, HoldsEverythingTheLogPromises) {
           "  CRC32: 12345678\n", "  Test CRC32: 12345679 (differs)\n",
           "  AccurateRip v1: 00000001, v2: ffffffff\n",
           "  AccurateRip: accurate (confidence 7, v2)\n", "  AccurateRip: not accurate\n",
+          "  AccurateRip: not accurate\n  Proven by: secure reading, 1754 re-reads\n",
           "Summary: 1 of 2 tracks accurately ripped; 1 with damaged sectors\n"}) {
         EXPECT_NE(log.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << log;
     }
+    // A track the job did not say about has no such line.
+    EXPECT_EQ(log.find("Proven by:"), log.rfind("Proven by:"));
 }
 
 struct SummaryCase {

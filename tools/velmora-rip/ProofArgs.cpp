@@ -20,6 +20,10 @@ bool ParseProofFlag(const std::string& arg, ProofArguments& proof) {
         proof.accurateRip = false;
         return true;
     }
+    if (arg == "--secure") {
+        proof.secure = true;
+        return true;
+    }
     return false;
 }
 

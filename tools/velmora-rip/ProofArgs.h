@@ -11,11 +11,12 @@ struct ProofArguments {
     bool test = false;                 // --test: read each track twice, compare CRCs
     std::optional<int> offset;         // --offset N: read offset in samples
     bool accurateRip = true;           // --no-accuraterip turns the look-up off
+    bool secure = false;               // --secure: every track read securely, none once first
     std::optional<std::string> report; // --report FILE: the JSON report
     bool overwrite = false;            // --overwrite also lets the report replace a file
 };
 
-// --test and --no-accuraterip; false for any other argument.
+// --test, --no-accuraterip and --secure; false for any other argument.
 bool ParseProofFlag(const std::string& arg, ProofArguments& proof);
 // Whether `name` is one of the proof options that take a value.
 bool IsProofOption(const std::string& name);

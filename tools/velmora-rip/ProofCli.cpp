@@ -29,6 +29,8 @@ JobProofOptions ProofOptionsOf(const ProofArguments& args, const TMP3Settings& s
     JobProofOptions options;
     options.Test = args.test;
     options.AccurateRip = args.accurateRip && settings.AccurateRip;
+    options.ArFirst = !args.secure && settings.AccurateRipFirst;
+    options.ArMinConfidence = settings.AccurateRipConfidence;
     options.ReadOffset = args.offset ? std::optional<int32_t>(*args.offset) : settings.ReadOffset;
     return options;
 }

@@ -1,0 +1,264 @@
+#include "ripjob/ArFirst.h"
+
+#include "verify/ArChecksum.h"
+#include "verify/DiscIds.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <utility>
+
+namespace {
+
+constexpr std::size_t SectorBytes = 2352;
+constexpr int32_t EdgeSectors = 5; // the samples AccurateRip leaves out, in whole sectors
+
+// The ripper's damage lists and count as they are now, put back when it ends: what the
+// one pass and the stretches read securely report is no damage of the track.
+struct KeepDamage {
+    TCDRIP& Rip;
+    std::size_t Runs = Rip.DamagedRuns.size();
+    std::size_t Errors = Rip.JitterErrors.size();
+    int32_t Count = Rip.JitterErrorCount;
+    std::vector<SectorRange> Added() const {
+        return {Rip.DamagedRuns.begin() + static_cast<long>(std::min(Runs, Rip.DamagedRuns.size())),
+                Rip.DamagedRuns.end()};
+    }
+    void Restore() const {
+        Rip.DamagedRuns.resize(std::min(Runs, Rip.DamagedRuns.size()));
+        Rip.JitterErrors.resize(std::min(Errors, Rip.JitterErrors.size()));
+        Rip.JitterErrorCount = Count;
+    }
+    ~KeepDamage() { Restore(); }
+};
+
+// The one pass's reads go around the job's checksums: OnPCM is the test read's and
+// the final extraction's.
+struct HoldPcmTap {
+    TCDRIP& Rip;
+    std::function<void(const uint8_t*, std::size_t)> Held = std::move(Rip.OnPCM);
+    ~HoldPcmTap() { Rip.OnPCM = std::move(Held); }
+};
+
+struct OnePassMode {
+    TCDRIP& Rip;
+    explicit OnePassMode(TCDRIP& rip) : Rip(rip) { Rip.SetOnePass(true); }
+    ~OnePassMode() { Rip.SetOnePass(false); }
+};
+
+int64_t SectorsReadOf(const TCDRIP& rip) {
+    return std::max<int64_t>(rip.SectorsRead(), 0);
+}
+
+} // namespace
+
+ArFirstReading::ArFirstReading(TCDRIP& rip, const JobProofOptions& options)
+    : Rip(rip), Options(options) {}
+
+ArFirstReading::~ArFirstReading() {
+    if (Pending.valid()) {
+        Pending.wait(); // bounded by the look-up's timeout
+    }
+}
+
+void ArFirstReading::Start(const DiscToc& toc) {
+    On = Options.ArFirst && Options.AccurateRip && Rip.JitterCorrect() &&
+         Rip.OutputFormat() == TOutputFormat::STEREO44100;
+    if (!On) {
+        return;
+    }
+    const AccurateRipIds ids = AccurateRipDiscIds(toc);
+    const long timeout = Options.TimeoutSeconds;
+    Pending = std::async(std::launch::async, [ids, timeout] { return FetchDbar(ids, timeout); });
+}
+
+const ArDiscAnswer* ArFirstReading::WaitAnswer() {
+    if (!Got && Pending.valid()) {
+        try {
+            Got = Pending.get();
+        } catch (const std::exception& e) {
+            ArDiscAnswer none;
+            none.State = ArDiscAnswer::Unreachable;
+            none.Error = e.what();
+            Got = none;
+        }
+    }
+    return Got ? &*Got : nullptr;
+}
+
+std::optional<ArDiscAnswer> ArFirstReading::Answer() {
+    if (!On) {
+        return std::nullopt;
+    }
+    const ArDiscAnswer* a = WaitAnswer();
+    return a != nullptr ? std::optional<ArDiscAnswer>(*a) : std::nullopt;
+}
+
+bool ArFirstReading::ReadSecurely(int32_t first, int32_t last, int32_t trackFirst,
+                                  std::vector<uint8_t>& pcm, Track& t) {
+    const int32_t trackLast = trackFirst + static_cast<int32_t>(pcm.size() / SectorBytes) - 1;
+    first = std::max(first, trackFirst);
+    last = std::min(last, trackLast);
+    if (first > last) {
+        return true;
+    }
+    const KeepDamage keep{Rip};
+    std::vector<uint8_t> got;
+    try {
+        Rip.CaptureRange(first, last, [&got](const uint8_t* data, std::size_t count) {
+            got.insert(got.end(), data, data + count);
+        });
+    } catch (const std::exception&) {
+        return false;
+    }
+    t.Read += SectorsReadOf(Rip);
+    const std::size_t want = static_cast<std::size_t>(last - first + 1) * SectorBytes;
+    if (Rip.Aborted() || Rip.JitterErrorCount != 0 || !keep.Added().empty() || got.size() != want) {
+        return false;
+    }
+    // Where the one pass read other bytes, the secure ones win.
+    std::memcpy(pcm.data() + static_cast<std::size_t>(first - trackFirst) * SectorBytes, got.data(),
+                want);
+    return true;
+}
+
+void ArFirstReading::Prepare(int number) {
+    Rip.Replay.reset();
+    Rip.ReplayStopped = false;
+    Track& t = Tracks[number];
+    t = Track{};
+    const DiscTrack* d = Rip.Disc.Find(number);
+    if (d == nullptr || !d->IsAudio()) {
+        return;
+    }
+    t.Sectors = d->AudioSectors();
+    const std::size_t bytes = static_cast<std::size_t>(t.Sectors) * SectorBytes;
+    if (!On || bytes == 0 || bytes > MaxTrackBytes) {
+        return;
+    }
+    // Once an earlier track has had the answer (the first track is read while the
+    // look-up runs), a disc the database cannot vouch for is read securely at once.
+    if (Got && Got->State != ArDiscAnswer::Found) {
+        return;
+    }
+    const HoldPcmTap tap{Rip};
+    auto pcm = std::make_shared<std::vector<uint8_t>>();
+    std::vector<SectorRange> suspects;
+    {
+        const KeepDamage keep{Rip};
+        try {
+            pcm->reserve(bytes);
+            const OnePassMode mode(Rip);
+            Rip.CaptureTrack(number, [&pcm](const uint8_t* data, std::size_t count) {
+                pcm->insert(pcm->end(), data, data + count);
+            });
+        } catch (const std::exception&) {
+            return; // the secure reading says what is wrong
+        }
+        t.Read += SectorsReadOf(Rip);
+        suspects = JoinRanges(keep.Added());
+    }
+    auto stopped = [this] {
+        if (Rip.Aborted()) {
+            Rip.ReplayStopped = true; // the extraction that follows ends at once
+            return true;
+        }
+        return false;
+    };
+    if (stopped() || pcm->size() != bytes) {
+        return;
+    }
+    const ArDiscAnswer* answer = WaitAnswer();
+    if (answer == nullptr || answer->State != ArDiscAnswer::Found) {
+        return; // unknown to the database, or no answer: the secure reading
+    }
+    // A suspect sector is reported at the disc sector that failed; with the read offset
+    // its bytes reach the track's sectors around it: one more on either side.
+    const int32_t shift = Rip.ReadOffset() * 4;
+    const int32_t shiftSectors =
+        shift >= 0 ? shift / 2352 : -((-shift + 2351) / 2352); // whole sectors, rounded down
+    for (const SectorRange& r : suspects) {
+        const int32_t from = static_cast<int32_t>(r.first) - shiftSectors - 1;
+        const int32_t to = static_cast<int32_t>(r.last) - shiftSectors + 1;
+        if (!ReadSecurely(from, to, d->FirstAudio, *pcm, t)) {
+            stopped();
+            return;
+        }
+        t.SecureStretch += std::min(to, d->LastAudio) - std::max(from, d->FirstAudio) + 1;
+    }
+    const bool firstTrack = number == Rip.Disc.FirstAudioNumber();
+    const bool lastTrack = number == Rip.Disc.LastAudioNumber();
+    auto match = [&]() -> std::optional<ArTrackVerdict> {
+        ArChecksum ar(static_cast<uint64_t>(t.Sectors) * ArChecksum::SamplesPerSector, firstTrack,
+                      lastTrack);
+        ar.Update(pcm->data(), pcm->size());
+        if (ar.V2() == 0) {
+            return std::nullopt; // digital silence: every disc's silence matches
+        }
+        // Only the v2 checksum proves a track.
+        const ArTrackVerdict v =
+            MatchTrack(*answer, static_cast<std::size_t>(number - 1), ar.V2(), ar.V2());
+        if (v.Result != ArResult::Accurate || v.Version != 2 ||
+            v.Confidence < Options.ArMinConfidence) {
+            return std::nullopt;
+        }
+        return v;
+    };
+    if (!match()) {
+        return;
+    }
+    // The samples the checksum leaves out are read securely.
+    if (firstTrack &&
+        !ReadSecurely(d->FirstAudio, d->FirstAudio + EdgeSectors - 1, d->FirstAudio, *pcm, t)) {
+        stopped();
+        return;
+    }
+    if (lastTrack &&
+        !ReadSecurely(d->LastAudio - EdgeSectors + 1, d->LastAudio, d->FirstAudio, *pcm, t)) {
+        stopped();
+        return;
+    }
+    // The bytes as they will be written still match (the first track's fifth sector
+    // holds one sample the checksum counts).
+    const std::optional<ArTrackVerdict> v = match();
+    if (!v) {
+        return;
+    }
+    t.Proven = true;
+    t.Confidence = v->Confidence;
+    Rip.Replay = std::move(pcm);
+}
+
+void ArFirstReading::AfterRead(int number) {
+    auto it = Tracks.find(number);
+    if (it == Tracks.end()) {
+        it = Tracks.emplace(number, Track{}).first;
+        const DiscTrack* d = Rip.Disc.Find(number);
+        it->second.Sectors = d != nullptr ? d->AudioSectors() : 0;
+    }
+    if (!it->second.Proven) {
+        it->second.Read += SectorsReadOf(Rip);
+    }
+    Rip.Replay.reset();
+    Rip.ReplayStopped = false;
+}
+
+std::string ArFirstReading::ProvenBy(int number, bool damaged) const {
+    const auto it = Tracks.find(number);
+    if (it == Tracks.end()) {
+        return {};
+    }
+    if (damaged) {
+        return "damaged";
+    }
+    const Track& t = it->second;
+    if (t.Proven) {
+        std::string text = "AccurateRip, one pass, confidence " + std::to_string(t.Confidence);
+        if (t.SecureStretch > 0) {
+            text += " (" + std::to_string(t.SecureStretch) + " suspect sectors read securely)";
+        }
+        return text;
+    }
+    return "secure reading, " + std::to_string(std::max<int64_t>(0, t.Read - t.Sectors)) +
+           " re-reads";
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "cdaccess/CDRIP.h"
+#include "verify/ArLookup.h"
+#include "verify/JobProof.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <future>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// AccurateRip first: each track of a job is read once at the drive's full speed and
+// proven by the AccurateRip database where it can be, and read securely only where it
+// cannot. The disc's entry is fetched on another thread from the start of the job, while
+// the first track is read.
+//
+// Before a track is read (Prepare), its one pass goes into memory: every sector read
+// once, suspect sectors (a read error, C2 errors) listed. The suspect stretches are read
+// again securely and take the secure bytes. The track is proven when its v2 checksum
+// is not 0 (digital silence proves nothing) and matches an entry of the disc of at least
+// the set confidence; then the samples AccurateRip leaves out (the first 2,939 of the
+// disc's first audio track, the last 2,940 of its last) are read securely too, and the
+// secure bytes are kept there. A proven track's PCM goes to the ripper's Replay, so that
+// the extraction that follows writes it as it writes a track it reads; any other track
+// (a v1-only match, no match, a disc the database does not know, no answer, silence, a
+// suspect stretch the secure reading could not prove) is read again whole by the secure
+// reading, and only that reading reaches its file. Nothing unproven is ever written.
+class ArFirstReading {
+public:
+    // The most PCM a one pass keeps: a longer track is read securely at once. The
+    // pipeline's own cap is lowered by as much, so that a job stays within its memory.
+    static constexpr std::size_t MaxTrackBytes = std::size_t{128} << 20;
+
+    ArFirstReading(TCDRIP& rip, const JobProofOptions& options);
+    ~ArFirstReading();
+    ArFirstReading(const ArFirstReading&) = delete;
+    ArFirstReading& operator=(const ArFirstReading&) = delete;
+
+    // True when tracks are read once first (the option, AccurateRip on, jitter
+    // correction on, 44.1 kHz stereo PCM).
+    bool Active() const { return On; }
+
+    // Starts the look-up of the disc (ids from the table of contents); the job's first
+    // track is read meanwhile.
+    void Start(const DiscToc& toc);
+
+    // Before track `number` is read: its one pass and proof (see above). Leaves the
+    // ripper's damage lists as they were; sets its Replay for a proven track, and its
+    // ReplayStopped when the job was stopped during the pass.
+    void Prepare(int number);
+    // Right after the track's extraction: what its reading cost.
+    void AfterRead(int number);
+    // How the track was proven ("AccurateRip, one pass, confidence N", "secure reading,
+    // K re-reads"); "damaged" when `damaged`. Empty for a track never prepared.
+    std::string ProvenBy(int number, bool damaged) const;
+
+    // The disc's answer when the look-up ran (it waits for it); none otherwise.
+    std::optional<ArDiscAnswer> Answer();
+
+private:
+    struct Track {
+        bool Proven = false;
+        int Confidence = 0;
+        int64_t Read = 0;          // sectors read for it so far (one pass, stretches, edges)
+        int32_t SecureStretch = 0; // suspect sectors read securely and kept
+        int64_t Sectors = 0;
+    };
+    const ArDiscAnswer* WaitAnswer();
+    // Reads first..last securely into `pcm` at its place in the track starting at
+    // `trackFirst`; false when a sector of it could not be proven.
+    bool ReadSecurely(int32_t first, int32_t last, int32_t trackFirst, std::vector<uint8_t>& pcm,
+                      Track& t);
+
+    TCDRIP& Rip;
+    JobProofOptions Options;
+    bool On = false;
+    std::future<ArDiscAnswer> Pending;
+    std::optional<ArDiscAnswer> Got;
+    std::map<int, Track> Tracks;
+};

@@ -1,0 +1,254 @@
+// velmora-rip on the emulated drive with AccurateRip first: a track the database
+// confirms is read once, its edges securely; anything else gets the secure reading.
+#include "DriveFixture.h"
+
+#include "../verify/DbarBuilder.h"
+#include "verify/ArChecksum.h"
+#include "verify/ArLookup.h"
+#include "verify/DiscIds.h"
+#include "verify/LocalServer.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+namespace drivetest {
+namespace {
+
+using testing::HasSubstr;
+using testing::StartsWith;
+
+const std::string kTitles[3] = {"One", "Two", "Three"}; // the music disc's CD-TEXT
+
+class ArFirst : public DriveTest {
+protected:
+    void SetUp() override {
+        const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(test->test_suite_name()) + "-" + test->name();
+        for (char& c : name)
+            if (c == '/')
+                c = '-';
+        home_ = dir_ + "/" + name;
+        std::filesystem::create_directories(home_ + "/config");
+        std::filesystem::create_directories(home_ + "/cache");
+        std::filesystem::create_directories(home_ + "/db");
+    }
+
+    static DiscToc TocOf(const DiscFiles& disc) {
+        DiscToc toc;
+        for (int32_t start : disc.layout.starts)
+            toc.Tracks.push_back({start, true});
+        toc.LeadOut = disc.layout.leadout;
+        return toc;
+    }
+    static int32_t TrackFirst(const DiscFiles& disc, int t) {
+        return disc.layout.starts[size_t(t)];
+    }
+    static int32_t TrackLast(const DiscFiles& disc, int t) {
+        return (size_t(t + 1) < disc.layout.starts.size() ? disc.layout.starts[size_t(t + 1)]
+                                                          : disc.layout.leadout) -
+               1;
+    }
+    // The v2 checksum of track t (from 0) of these disc bytes.
+    static uint32_t V2Of(const DiscFiles& disc, const std::vector<uint8_t>& bin, int t) {
+        const int32_t first = TrackFirst(disc, t), last = TrackLast(disc, t);
+        ArChecksum ar(uint64_t(last - first + 1) * 588, t == 0,
+                      size_t(t + 1) == disc.layout.starts.size());
+        ar.Update(bin.data() + size_t(first) * kSector, size_t(last - first + 1) * kSector);
+        return ar.V2();
+    }
+    // The disc's dBAR file, one record of these checksums, served from db/.
+    void Serve(const DiscFiles& disc, const std::vector<BuiltTrack>& tracks) {
+        const AccurateRipIds ids = AccurateRipDiscIds(TocOf(disc));
+        const std::string path = home_ + "/db" + DbarUrl("", ids);
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary)
+            << DbarRecordBytes(ids.Id1, ids.Id2, ids.Cddb, tracks);
+    }
+
+    struct Outcome {
+        ProgramResult run;
+        nlohmann::json report;
+        nlohmann::json stats;
+        std::string log;
+    };
+    Outcome RipDisc(const DiscFiles& disc, const std::string& out, bool secure,
+                    const std::string& emu = {}) {
+        LocalServer server({"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py",
+                            home_ + "/db", "30", "4"});
+        const std::string stats = home_ + "/stats.json";
+        std::filesystem::remove(stats);
+        std::vector<std::string> argv{
+            Bin("velmora-rip"), "rip", "--no-lookup", "--format",   "wav", "--out", out,
+            "--offset",         "0",   "--report",    out + ".json"};
+        if (secure)
+            argv.push_back("--secure");
+        Outcome o;
+        o.run = Run(argv, "cue=" + disc.cue + ";stats=" + stats + (emu.empty() ? "" : ";" + emu),
+                    {{"VELMORA_SETTINGS", home_ + "/config/velmora-ripper.ini"},
+                     {"XDG_CONFIG_HOME", home_ + "/config"},
+                     {"XDG_CACHE_HOME", home_ + "/cache"},
+                     {"CDRIP_AUDIO", "none"},
+                     {"CDRIP_IMAGES", ""},
+                     {"VELMORA_ACCURATERIP_URL", server.Url()}});
+        const std::vector<uint8_t> report = ReadFile(out + ".json");
+        o.report = nlohmann::json::parse(report.begin(), report.end(), nullptr, false);
+        const std::vector<uint8_t> json = ReadFile(stats);
+        o.stats = nlohmann::json::parse(json.begin(), json.end(), nullptr, false);
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(out, ec))
+            if (e.path().extension() == ".log") {
+                const std::vector<uint8_t> text = ReadFile(e.path().string());
+                o.log.assign(text.begin(), text.end());
+            }
+        return o;
+    }
+    // Each track's WAV file holds the disc's bytes.
+    static void ExpectTracks(const DiscFiles& disc, const std::vector<uint8_t>& bin,
+                             const std::string& out) {
+        for (int t = 0; t < 3; ++t) {
+            const std::vector<uint8_t> b = ReadFile(out + "/" + kTitles[t] + ".wav");
+            const int32_t first = TrackFirst(disc, t), last = TrackLast(disc, t);
+            ASSERT_EQ(b.size(), 44 + size_t(last - first + 1) * kSector) << "track " << t + 1;
+            EXPECT_TRUE(std::equal(b.begin() + 44, b.end(), bin.begin() + first * kSector))
+                << "track " << t + 1;
+        }
+    }
+    static std::string ProvenBy(const Outcome& o, int t) {
+        const auto& p = o.report["tracks"][size_t(t)]["proven_by"];
+        return p.is_string() ? p.get<std::string>() : "(none)";
+    }
+
+    std::string home_;
+};
+
+TEST_F(ArFirst, KnownDiscIsReadOncePerSectorItsEdgesSecurely) {
+    std::vector<BuiltTrack> tracks;
+    for (int t = 0; t < 3; ++t)
+        tracks.push_back({5, V2Of(music_, music_.bin, t)});
+    Serve(music_, tracks);
+    const std::string out = home_ + "/out";
+    const Outcome o = RipDisc(music_, out, false);
+    ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
+    ExpectTracks(music_, music_.bin, out);
+    EXPECT_THAT(o.run.out, HasSubstr("3 exact, 0 damaged, 0 failed"));
+    for (int t = 0; t < 3; ++t) {
+        EXPECT_EQ(ProvenBy(o, t), "AccurateRip, one pass, confidence 5") << "track " << t + 1;
+        EXPECT_EQ(o.report["tracks"][size_t(t)]["accuraterip"]["result"], "accurate");
+    }
+    EXPECT_THAT(o.log, HasSubstr("  Proven by: AccurateRip, one pass, confidence 5\n"));
+    // Every sector read once, and the first and last track's five edge sectors again
+    // by the secure reading.
+    const long sectors = music_.layout.leadout;
+    ASSERT_TRUE(o.stats.is_object()) << o.stats;
+    EXPECT_GE(o.stats["sectors_read"].get<long>(), sectors);
+    EXPECT_EQ(o.stats["sectors_from_cache"].get<long>(), 0);
+
+    // The secure-only mode writes the same bytes, reading far more.
+    const std::string secureOut = home_ + "/secure";
+    const Outcome s = RipDisc(music_, secureOut, true);
+    ASSERT_EQ(s.run.code, 0) << s.run.out << s.run.err;
+    ExpectTracks(music_, music_.bin, secureOut);
+    for (int t = 0; t < 3; ++t) {
+        EXPECT_THAT(ProvenBy(s, t), StartsWith("secure reading, ")) << "track " << t + 1;
+        EXPECT_THAT(ProvenBy(s, t), testing::EndsWith(" re-reads"));
+    }
+    EXPECT_GT(s.stats["sectors_read"].get<long>(), 2 * sectors) << s.stats;
+    // The edges' secure reading defeats the drive's cache (taken as 8 MB, here half the
+    // disc) by reading elsewhere; the rest is one read a sector.
+    EXPECT_LT(o.stats["sectors_read"].get<long>(), s.stats["sectors_read"].get<long>()) << o.stats;
+}
+
+TEST_F(ArFirst, UnknownDiscIsReadSecurely) {
+    // Nothing served: the database does not know the disc.
+    const std::string out = home_ + "/out";
+    const Outcome o = RipDisc(music_, out, false);
+    ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
+    ExpectTracks(music_, music_.bin, out);
+    for (int t = 0; t < 3; ++t) {
+        EXPECT_THAT(ProvenBy(o, t), StartsWith("secure reading, ")) << "track " << t + 1;
+        EXPECT_EQ(o.report["tracks"][size_t(t)]["accuraterip"]["result"], "not in database");
+    }
+    // Only the first track was read once before the answer came: the others at once
+    // securely.
+    const long sectors = music_.layout.leadout;
+    EXPECT_GT(o.stats["sectors_read"].get<long>(), 2 * sectors);
+}
+
+TEST_F(ArFirst, TrackWithOneAlteredSectorInTheDatabaseGetsTheSecureReading) {
+    std::vector<uint8_t> altered = music_.bin;
+    const int32_t sector = TrackFirst(music_, 1) + 40;
+    altered[size_t(sector) * kSector + 100] ^= 0x5a;
+    std::vector<BuiltTrack> tracks;
+    for (int t = 0; t < 3; ++t)
+        tracks.push_back({5, V2Of(music_, t == 1 ? altered : music_.bin, t)});
+    Serve(music_, tracks);
+    const std::string out = home_ + "/out";
+    const Outcome o = RipDisc(music_, out, false);
+    // The disc's own bytes, securely read, match no entry: not accurate, status 3.
+    EXPECT_EQ(o.run.code, 3) << o.run.out << o.run.err;
+    ExpectTracks(music_, music_.bin, out);
+    EXPECT_EQ(ProvenBy(o, 0), "AccurateRip, one pass, confidence 5");
+    EXPECT_THAT(ProvenBy(o, 1), StartsWith("secure reading, "));
+    EXPECT_EQ(ProvenBy(o, 2), "AccurateRip, one pass, confidence 5");
+    EXPECT_EQ(o.report["tracks"][1]["accuraterip"]["result"], "not accurate");
+    EXPECT_EQ(o.report["tracks"][1]["outcome"], "not accurate");
+}
+
+TEST_F(ArFirst, SilentTrackIsNeverProvenByAccurateRip) {
+    // The music disc with its second track digital silence, whose checksum 0 the
+    // database lists with a high confidence.
+    DiscFiles silent = music_;
+    silent.cue = home_ + "/silent.cue";
+    const std::string bin = home_ + "/silent.bin";
+    std::fill(silent.bin.begin() + TrackFirst(music_, 1) * kSector,
+              silent.bin.begin() + (TrackLast(music_, 1) + 1) * kSector, uint8_t(0));
+    std::ofstream(bin, std::ios::binary)
+        .write(reinterpret_cast<const char*>(silent.bin.data()),
+               std::streamsize(silent.bin.size()));
+    {
+        const std::vector<uint8_t> cue = ReadFile(music_.cue);
+        std::string text(cue.begin(), cue.end());
+        const std::string from = std::filesystem::path(music_.cue).stem().string() + ".bin";
+        text.replace(text.find(from), from.size(), "silent.bin");
+        std::ofstream(silent.cue) << text;
+    }
+    ASSERT_EQ(V2Of(silent, silent.bin, 1), 0u);
+    Serve(silent, {{5, V2Of(silent, silent.bin, 0)}, {200, 0}, {5, V2Of(silent, silent.bin, 2)}});
+    const std::string out = home_ + "/out";
+    const Outcome o = RipDisc(silent, out, false);
+    ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
+    ExpectTracks(silent, silent.bin, out);
+    EXPECT_EQ(ProvenBy(o, 0), "AccurateRip, one pass, confidence 5");
+    EXPECT_THAT(ProvenBy(o, 1), StartsWith("secure reading, "));
+    EXPECT_EQ(ProvenBy(o, 2), "AccurateRip, one pass, confidence 5");
+}
+
+TEST_F(ArFirst, UnreadableSectorsSendTheirTrackToTheSecureReading) {
+    std::vector<BuiltTrack> tracks;
+    for (int t = 0; t < 3; ++t)
+        tracks.push_back({5, V2Of(music_, music_.bin, t)});
+    Serve(music_, tracks);
+    // Three sectors of track 2 never read.
+    const int32_t bad = TrackFirst(music_, 1) + 60;
+    const std::string out = home_ + "/out";
+    const Outcome o =
+        RipDisc(music_, out, false, "bad=" + std::to_string(bad) + "-" + std::to_string(bad + 2));
+    EXPECT_EQ(o.run.code, 3) << o.run.out << o.run.err;
+    EXPECT_EQ(ProvenBy(o, 0), "AccurateRip, one pass, confidence 5");
+    EXPECT_EQ(ProvenBy(o, 1), "damaged");
+    EXPECT_EQ(ProvenBy(o, 2), "AccurateRip, one pass, confidence 5");
+    EXPECT_GE(o.report["tracks"][1]["damaged_sectors"].get<int>(), 3);
+    EXPECT_EQ(o.report["tracks"][1]["outcome"], "damaged");
+    EXPECT_EQ(o.report["tracks"][0]["damaged_sectors"], 0);
+    EXPECT_GT(o.stats["failed_reads"].get<long>(), 0) << o.stats;
+}
+
+} // namespace
+} // namespace drivetest
