@@ -116,6 +116,13 @@ struct TPartialOptions {
     bool RegularOnly = false;
 };
 
+// A check that a write into a pipe or a device (a final name written directly) polls
+// while the other end takes nothing: when it returns true the write fails at once
+// (EINTR), so that a stop is not held up by a program that stopped reading.
+// velmora-rip's Ctrl-C, SIGTERM and SIGHUP set it. Null: none.
+using StopCheck = bool (*)();
+void SetStopCheck(StopCheck check);
+
 // Opens `path` for reading only when it is a regular file (a symbolic link to one
 // counts), without waiting: a pipe or a device under the name is refused instead of
 // opened, so that the open never waits for a writer. The descriptor (close-on-exec) or
@@ -168,6 +175,7 @@ private:
     void RemoveMadeFolders();
     void OpenTemp();
     bool Rename(int& error);
+    bool WaitForRoom();
     [[noreturn]] void Fail(int error);
 
     std::string Final;

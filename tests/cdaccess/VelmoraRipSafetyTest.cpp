@@ -22,6 +22,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -389,6 +390,39 @@ INSTANTIATE_TEST_SUITE_P(Rows, VelmoraRipPipe,
                          testing::Values(PipeRow{"mp3_without_album_gain", "mp3", false},
                                          PipeRow{"mp3_with_album_gain", "mp3", true}),
                          RowName);
+
+// A rip blocked in a write into a pipe whose reader takes nothing more stops on the
+// first SIGTERM, as it does anywhere else: 143, the track not finished, no file left.
+TEST_F(VelmoraRipSafety, FirstSigtermStopsARipBlockedInAPipe) {
+    const std::string image = MakeDisc("stuck", discgen::simpleDisc(43, 2, 3000));
+    fs::create_directory(dir / "out");
+    const std::string fifo = dir / "out/Track01.wav";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const pid_t pid = Start({"rip", "--no-lookup", "--overwrite", "--format", "wav", "--tracks",
+                             "1", "--out", dir / "out", image});
+    // The pipe is (nearly) full, 64 KiB on Linux, and the rip waits for room in it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int held = 0;
+    while (std::chrono::steady_clock::now() < deadline &&
+           (::ioctl(reader, FIONREAD, &held) != 0 || held < 60000)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(held, 60000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    const auto sent = std::chrono::steady_clock::now();
+    const Result r = Wait(pid, "run", std::chrono::seconds(10));
+    const auto took = std::chrono::steady_clock::now() - sent;
+    ::close(reader);
+    EXPECT_EQ(r.Code, 128 + SIGTERM) << r.Out << r.Err;
+    EXPECT_LT(took, std::chrono::seconds(5));
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(PartialFiles(dir / "out").empty());
+}
 
 // ---------------------------------------------------------------------------
 // The report
