@@ -195,7 +195,7 @@ bool TFlacEncoder::Open(TByteSink& sink, const TFlacOptions& o, std::string* err
     Pos = End = Fed = 0;
     SinkFailed = false;
     Head.clear();
-    Carry.clear();
+    Frames.Reset(o.Channels);
     if (o.Channels < 1 || o.Channels > 2 || o.SampleRate == 0 || o.Compression > 8) {
         *error = "FLAC cannot take " + std::to_string(o.Channels) + " channels at " +
                  std::to_string(o.SampleRate) + " Hz, compression level " +
@@ -239,21 +239,7 @@ bool TFlacEncoder::Feed(const uint8_t* pcm, std::size_t bytes, std::string* erro
         *error = "the FLAC encoder is not open";
         return false;
     }
-    const std::size_t frameBytes = std::size_t{2} * Channels;
-    // A frame cut by the last call is joined with the start of this one.
-    std::vector<uint8_t> joined;
-    if (!Carry.empty()) {
-        joined = Carry;
-        joined.insert(joined.end(), pcm, pcm + bytes);
-        pcm = joined.data();
-        bytes = joined.size();
-    }
-    const std::size_t frames = bytes / frameBytes;
-    Buffer.resize(frames * Channels);
-    for (std::size_t k = 0; k < Buffer.size(); ++k) {
-        Buffer[k] = static_cast<int16_t>(pcm[2 * k] | pcm[2 * k + 1] << 8);
-    }
-    Carry.assign(pcm + frames * frameBytes, pcm + bytes);
+    const std::size_t frames = Frames.Take(pcm, bytes, Buffer);
     if (frames > 0 && !FLAC__stream_encoder_process_interleaved(Encoder, Buffer.data(),
                                                                 static_cast<uint32_t>(frames))) {
         return Fail(error, StateText(Encoder));

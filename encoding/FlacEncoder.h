@@ -1,6 +1,7 @@
 #pragma once
 
 #include "encoding/ByteSink.h"
+#include "encoding/PcmFrames.h"
 #include "encoding/VorbisComments.h"
 
 #include <cstddef>
@@ -70,7 +71,7 @@ private:
     bool Discarding = false;
     bool SinkFailed = false;
     std::vector<uint8_t> Head; // the metadata as first written
-    std::vector<uint8_t> Carry;
+    TPcmFrames Frames;
     std::vector<int32_t> Buffer;
     uint64_t Fed = 0;
 };

@@ -59,7 +59,7 @@ bool TOpusEncoder::Open(TByteSink& sink, const TOpusOptions& o, std::string* err
     Channels = o.Channels;
     SinkFailed = HeadDone = false;
     Head.clear();
-    Carry.clear();
+    Frames.Reset(o.Channels);
     Fed = 0;
     const uint32_t maxRate = 256 * o.Channels;
     if (o.Channels < 1 || o.Channels > 2 || o.SampleRate < 8000 || o.SampleRate > 192000 ||
@@ -83,11 +83,15 @@ bool TOpusEncoder::Open(TByteSink& sink, const TOpusOptions& o, std::string* err
         }
     }
     if (o.Cover) {
-        const auto* data = reinterpret_cast<const char*>(o.Cover->Data.data());
-        const int status = ope_comments_add_picture_from_memory(Tags, data, o.Cover->Data.size(),
-                                                                static_cast<int>(o.Cover->Type),
-                                                                o.Cover->Description.c_str());
-        if (status != OPE_OK) {
+        // The same PICTURE block a FLAC file holds, so that both formats say the same;
+        // bytes that are no image of a known type are refused.
+        uint32_t width = 0, height = 0, depth = 0;
+        if (!ImageSize(o.Cover->Data, width, height, depth)) {
+            return Fail(error, "cannot store the cover in the Opus file", OPE_INVALID_PICTURE);
+        }
+        const std::string block = Base64(PictureBlock(*o.Cover));
+        if (const int status = ope_comments_add(Tags, "METADATA_BLOCK_PICTURE", block.c_str());
+            status != OPE_OK) {
             return Fail(error, "cannot store the cover in the Opus file", status);
         }
     }
@@ -119,18 +123,7 @@ bool TOpusEncoder::Feed(const uint8_t* pcm, std::size_t bytes, std::string* erro
         *error = "the Opus encoder is not open";
         return false;
     }
-    const std::size_t frameBytes = std::size_t{2} * Channels;
-    std::vector<uint8_t> joined;
-    if (!Carry.empty()) {
-        joined = Carry;
-        joined.insert(joined.end(), pcm, pcm + bytes);
-        pcm = joined.data();
-        bytes = joined.size();
-    }
-    const std::size_t frames = bytes / frameBytes;
-    Buffer.resize(frames * Channels);
-    std::memcpy(Buffer.data(), pcm, frames * frameBytes); // little-endian, as the PCM
-    Carry.assign(pcm + frames * frameBytes, pcm + bytes);
+    const std::size_t frames = Frames.Take(pcm, bytes, Buffer);
     if (frames == 0) {
         return true;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "encoding/ByteSink.h"
+#include "encoding/PcmFrames.h"
 #include "encoding/VorbisComments.h"
 
 #include <cstddef>
@@ -63,7 +64,7 @@ private:
     bool SinkFailed = false;
     bool HeadDone = false;
     std::vector<uint8_t> Head; // the header pages as written
-    std::vector<uint8_t> Carry;
+    TPcmFrames Frames;
     std::vector<int16_t> Buffer;
     uint64_t Fed = 0;
 };

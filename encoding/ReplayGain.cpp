@@ -17,8 +17,7 @@ TLoudnessMeter::~TLoudnessMeter() {
 }
 
 TLoudnessMeter::TLoudnessMeter(TLoudnessMeter&& other) noexcept
-    : State(std::exchange(other.State, nullptr)), Channels(other.Channels),
-      Carry(std::move(other.Carry)) {}
+    : State(std::exchange(other.State, nullptr)), Channels(other.Channels), Frames(other.Frames) {}
 
 TLoudnessMeter& TLoudnessMeter::operator=(TLoudnessMeter&& other) noexcept {
     if (this != &other) {
@@ -27,7 +26,9 @@ TLoudnessMeter& TLoudnessMeter::operator=(TLoudnessMeter&& other) noexcept {
         }
         State = std::exchange(other.State, nullptr);
         Channels = other.Channels;
-        Carry = std::move(other.Carry);
+        Frames = other.Frames;
+        Samples.clear(); // room for the next piece only; a meter moved is a meter kept
+        Samples.shrink_to_fit();
     }
     return *this;
 }
@@ -36,7 +37,7 @@ bool TLoudnessMeter::Start(uint32_t sampleRate, uint32_t channels, std::string* 
     if (State != nullptr) {
         ebur128_destroy(&State);
     }
-    Carry.clear();
+    Frames.Reset(channels);
     Channels = channels;
     if (channels < 1 || channels > 2 || sampleRate == 0) {
         *error = "cannot measure loudness of " + std::to_string(channels) + " channels at " +
@@ -58,28 +59,8 @@ bool TLoudnessMeter::Add(const uint8_t* pcm, std::size_t bytes, std::string* err
         *error = "the loudness meter is not started";
         return false;
     }
-    const std::size_t frameBytes = std::size_t{2} * Channels;
-    std::vector<int16_t> samples;
-    std::size_t used = 0;
-    if (!Carry.empty()) {
-        used = std::min(bytes, frameBytes - Carry.size());
-        Carry.insert(Carry.end(), pcm, pcm + used);
-        if (Carry.size() < frameBytes) {
-            return true;
-        }
-    }
-    const std::size_t frames = (Carry.size() + bytes - used) / frameBytes;
-    samples.resize(frames * Channels);
-    std::size_t filled = 0;
-    if (!Carry.empty()) {
-        std::memcpy(samples.data(), Carry.data(), frameBytes);
-        filled = frameBytes;
-        Carry.clear();
-    }
-    const std::size_t whole = frames * frameBytes - filled;
-    std::memcpy(reinterpret_cast<uint8_t*>(samples.data()) + filled, pcm + used, whole);
-    Carry.assign(pcm + used + whole, pcm + bytes);
-    if (frames > 0 && ebur128_add_frames_short(State, samples.data(), frames) != EBUR128_SUCCESS) {
+    const std::size_t frames = Frames.Take(pcm, bytes, Samples);
+    if (frames > 0 && ebur128_add_frames_short(State, Samples.data(), frames) != EBUR128_SUCCESS) {
         *error = "the loudness meter failed";
         return false;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encoding/PcmFrames.h"
 #include "encoding/VorbisComments.h"
 
 #include <cstddef>
@@ -46,7 +47,8 @@ public:
 private:
     ebur128_state* State = nullptr;
     uint32_t Channels = 0;
-    std::vector<uint8_t> Carry; // bytes of a sample frame not yet whole
+    TPcmFrames Frames;
+    std::vector<int16_t> Samples; // the samples of the piece being added (not moved)
 };
 
 // Reference levels: ReplayGain 2 plays at -18 LUFS; the gains of Opus files (R128_*)

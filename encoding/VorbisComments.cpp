@@ -106,6 +106,55 @@ bool ImageSize(const std::vector<uint8_t>& data, uint32_t& width, uint32_t& heig
     return false;
 }
 
+std::vector<uint8_t> PictureBlock(const TPicture& picture) {
+    std::vector<uint8_t> out;
+    const auto put32 = [&out](uint64_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            out.push_back(static_cast<uint8_t>(v >> shift));
+        }
+    };
+    const auto putText = [&](const std::string& text) {
+        put32(text.size());
+        out.insert(out.end(), text.begin(), text.end());
+    };
+    uint32_t width = 0, height = 0, depth = 0;
+    ImageSize(picture.Data, width, height, depth);
+    out.reserve(32 + picture.Mime.size() + picture.Description.size() + picture.Data.size());
+    put32(picture.Type);
+    putText(picture.Mime);
+    putText(picture.Description);
+    put32(width);
+    put32(height);
+    put32(depth);
+    put32(0); // colours: only for an indexed image, which a cover is not asked to be
+    put32(picture.Data.size());
+    out.insert(out.end(), picture.Data.begin(), picture.Data.end());
+    return out;
+}
+
+std::string Base64(const std::vector<uint8_t>& bytes) {
+    static constexpr char digits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const uint32_t v = uint32_t{bytes[i]} << 16 | uint32_t{bytes[i + 1]} << 8 | bytes[i + 2];
+        out += digits[v >> 18];
+        out += digits[(v >> 12) & 63];
+        out += digits[(v >> 6) & 63];
+        out += digits[v & 63];
+    }
+    if (const std::size_t left = bytes.size() - i; left > 0) {
+        const uint32_t v = uint32_t{bytes[i]} << 16 | (left == 2 ? uint32_t{bytes[i + 1]} << 8 : 0);
+        out += digits[v >> 18];
+        out += digits[(v >> 12) & 63];
+        out += left == 2 ? digits[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
 bool ValidCommentName(const std::string& name) {
     return !name.empty() && std::all_of(name.begin(), name.end(),
                                         [](char c) { return c >= 0x20 && c <= 0x7D && c != '='; });

@@ -30,6 +30,14 @@ struct TPicture {
 bool ImageSize(const std::vector<uint8_t>& data, uint32_t& width, uint32_t& height,
                uint32_t& depth);
 
+// The picture as a FLAC PICTURE block's body (type, MIME type, description, width,
+// height, bits per pixel and colours as the image's bytes say, then the bytes): what a
+// FLAC file stores and what Opus keeps, in base64, as METADATA_BLOCK_PICTURE.
+std::vector<uint8_t> PictureBlock(const TPicture& picture);
+
+// The bytes in base64 (the standard alphabet, padded with '=').
+std::string Base64(const std::vector<uint8_t>& bytes);
+
 // True for a name a comment may have: one or more of 0x20 to 0x7D except '='.
 bool ValidCommentName(const std::string& name);
 

@@ -6,8 +6,12 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <mutex>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace Http {
 namespace {
@@ -33,9 +37,42 @@ extern "C" size_t WriteBody(char* data, size_t size, size_t count, void* user) {
 
 std::atomic<StopCheck> Stop{nullptr};
 
-extern "C" int OnTransferInfo(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+// StopRunning: every request remembers the round it started in; a request of an
+// earlier round than the current one is stopped. The open sockets, with the round of
+// their request, are shut when a round ends.
+std::atomic<unsigned> Round{0};
+std::mutex SocketsMutex;
+std::map<curl_socket_t, unsigned> Sockets;
+
+extern "C" int OnTransferInfo(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const unsigned started = *static_cast<const unsigned*>(user);
+    if (started != Round.load()) {
+        return 1;
+    }
     const StopCheck check = Stop.load();
     return check != nullptr && check() ? 1 : 0; // nonzero ends the transfer
+}
+
+extern "C" curl_socket_t OpenSocket(void* user, curlsocktype, struct curl_sockaddr* address) {
+    const unsigned started = *static_cast<const unsigned*>(user);
+    std::lock_guard lock(SocketsMutex);
+    if (started != Round.load()) {
+        return CURL_SOCKET_BAD; // stopped before it connected
+    }
+    const curl_socket_t fd =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd != CURL_SOCKET_BAD) {
+        Sockets[fd] = started;
+    }
+    return fd;
+}
+
+extern "C" int CloseSocket(void*, curl_socket_t fd) {
+    {
+        std::lock_guard lock(SocketsMutex);
+        Sockets.erase(fd);
+    }
+    return ::close(fd);
 }
 
 void GlobalInit() {
@@ -77,10 +114,15 @@ Response Get(const std::string& url, long timeoutSeconds, std::size_t maxBytes) 
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, WriteBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
+    unsigned started = Round.load();
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnTransferInfo);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &started);
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, &started);
+    curl_easy_setopt(c, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     const CURLcode rc = curl_easy_perform(c);
-    if (rc == CURLE_ABORTED_BY_CALLBACK) {
+    if (rc == CURLE_ABORTED_BY_CALLBACK || started != Round.load()) {
         r.Status = 0;
         r.Body.clear();
         r.Error = "stopped";
@@ -104,6 +146,16 @@ Response Get(const std::string& url, long timeoutSeconds, std::size_t maxBytes) 
 
 void SetStopCheck(StopCheck check) {
     Stop.store(check);
+}
+
+void StopRunning() {
+    std::lock_guard lock(SocketsMutex);
+    const unsigned ended = Round.fetch_add(1);
+    for (const auto& [fd, round] : Sockets) {
+        if (round == ended) {
+            ::shutdown(fd, SHUT_RDWR); // the request's wait ends; curl closes the socket
+        }
+    }
 }
 
 std::string BaseAddress(const char* variable, const std::string& fallback) {

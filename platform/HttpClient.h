@@ -27,6 +27,11 @@ Response Get(const std::string& url, long timeoutSeconds = 10, std::size_t maxBy
 using StopCheck = bool (*)();
 void SetStopCheck(StopCheck check);
 
+// Ends every request in progress at once (their sockets are shut, so that a server that
+// accepted and never answers holds none of them), with Error "stopped"; requests
+// started afterwards go on as usual. The window calls it when it closes.
+void StopRunning();
+
 // The value of the environment variable `variable` when it is set and not empty,
 // else fallback; a trailing '/' is removed.
 std::string BaseAddress(const char* variable, const std::string& fallback);

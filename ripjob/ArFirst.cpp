@@ -4,6 +4,7 @@
 #include "verify/DiscIds.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -74,6 +75,12 @@ void ArFirstReading::Start(const DiscToc& toc) {
 
 const ArDiscAnswer* ArFirstReading::WaitAnswer() {
     if (!Got && Pending.valid()) {
+        // The front end goes on answering (the window's events, a stop) meanwhile.
+        while (Pending.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+            if (Rip.ProcessMessages) {
+                Rip.ProcessMessages();
+            }
+        }
         try {
             Got = Pending.get();
         } catch (const std::exception& e) {

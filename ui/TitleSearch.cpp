@@ -2,6 +2,7 @@
 
 #include "cdaccess/CDRIP.h"
 #include "metadata/CoverArt.h"
+#include "platform/HttpClient.h"
 
 long TTitleSearch::TimeoutSeconds = 10;
 
@@ -9,6 +10,10 @@ TTitleSearch::TTitleSearch(QObject* context) : Context(context) {}
 
 TTitleSearch::~TTitleSearch() {
     Alive.reset(); // answers still queued for the window are dropped
+    // A look-up still waiting for a server ends at once instead of at its time limit.
+    Prune();
+    if (!Threads.empty())
+        Http::StopRunning();
     for (auto& thread : Threads)
         thread->wait();
 }

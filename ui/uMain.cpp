@@ -657,6 +657,7 @@ void TfrmMain::ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis) {
     targets.Album = TitleSearch->Found().Album;
     targets.ReportPath = ReportPath;
     targets.Cover = TitleSearch->Found().Cover;
+    targets.CoverNote = TitleSearch->CoverMessage();
     Tfrmprg dialog(std::move(targets));
     dialog.ToWave = toWave;
     dialog.Vorbis = vorbis;

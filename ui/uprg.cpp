@@ -5,6 +5,7 @@
 #include "cdaccess/OutputFiles.h"
 #include "encoding/MP3Info.h"
 #include "platform/AppInfo.h"
+#include "platform/HttpClient.h"
 #include "platform/Paths.h"
 #include "ripjob/CoverStep.h"
 #include "ripjob/Mp3Encoder.h"
@@ -13,11 +14,13 @@
 #include "settings/globals.h"
 #include "ui/GradProgress.h"
 #include "ui/QuestionDlg.h"
+#include "verify/DriveOffsets.h"
 #include "verify/JobProof.h"
 #include "verify/RipLog.h"
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -27,10 +30,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace {
 
@@ -76,6 +82,25 @@ bool ForceDirectories(const QString& P) {
 }
 
 namespace {
+
+// Runs `work` on a thread of its own while the window goes on answering (repaints,
+// Cancel, Esc, a drag), and returns when it has ended; what it throws is thrown here.
+void Beside(const std::function<void()>& work) {
+    QEventLoop loop;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
 
 // The "To <path>" line: wrapped over the label's lines as before, but a path too long
 // for them loses its middle, so that the file name at its end always shows. text()
@@ -198,6 +223,9 @@ void Tfrmprg::btnCancelClick() {
     Cancelled = true;
     if (T.RIPPER)
         T.RIPPER->Abort();
+    // The job's look-ups (the drive's offset, the AccurateRip database) end with it.
+    if (LookingUp || Running)
+        Http::StopRunning();
     // Cancel before the job has started: nothing is extracted at all.
     if (StartPending && !Running) {
         StartPending = false;
@@ -318,26 +346,42 @@ void Tfrmprg::RunJob() {
     if (!ToWave && Vorbis) {
         Encoded = std::make_unique<VorbisFormat>(*Vorbis, Settings, state);
         options.Format = Encoded.get();
+    } else if (!ToWave && Settings.ReplayGain) {
+        // MP3 with its loudness measured: the gain frames velmora-rip writes.
+        Encoded = std::make_unique<MeteredFormat>(*Mp3, state);
+        options.Format = Encoded.get();
     }
     // As many encoders as velmora-rip runs: one a core, reading ahead of them.
     options.Jobs = 0;
     options.StopAtFailure = true;
     options.Proof = ProofOptionsOfSettings();
     options.Proof.TimeoutSeconds = LookupSeconds;
+    // The drive's read offset from the AccurateRip list, when the settings give none,
+    // is looked up beside the window.
+    if (!options.Proof.ReadOffset) {
+        const std::string drive = T.RIPPER->CDRomIDText();
+        std::optional<int32_t> offset;
+        LookingUp = true;
+        Beside([&] { offset = DriveReadOffset(drive, LookupSeconds); });
+        LookingUp = false;
+        options.Proof.ReadOffset = offset.value_or(0);
+    }
     options.OffsetSource = Settings.ReadOffset ? "ReadOffset in the settings" : "the drive";
     Watcher = std::make_unique<Observer>(*this);
     Job = std::make_unique<RipJob>(*T.RIPPER, options, *Watcher);
     if (!ToWave && !Vorbis) {
         auto tags = std::make_shared<Mp3TagStep>();
         tags->Fields = state->Fields;
-        Job->SetTagStep(tags);
+        Job->SetTagStep(std::make_shared<MeteredTagStep>(tags, state));
     }
-    if (!ToWave && Vorbis && Settings.ReplayGain)
-        Job->AddEndStep(std::make_shared<AlbumGainStep>(
-            *Vorbis == VorbisKind::Flac ? AlbumGainStep::Target::Flac : AlbumGainStep::Target::Opus,
-            state));
-    if (T.Cover)
-        Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false));
+    if (!ToWave && Settings.ReplayGain) {
+        const auto target = !Vorbis                     ? AlbumGainStep::Target::Mp3
+                            : *Vorbis == VorbisKind::Flac ? AlbumGainStep::Target::Flac
+                                                          : AlbumGainStep::Target::Opus;
+        Job->AddEndStep(std::make_shared<AlbumGainStep>(target, state));
+    }
+    if (T.Cover || !T.CoverNote.empty())
+        Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false, T.CoverNote));
     try {
         Job->Run(tracks);
     } catch (const std::exception& e) {
@@ -359,7 +403,13 @@ void Tfrmprg::FinishProof() {
     if (!Job || Job->Outcomes().empty())
         return;
     SetStatus("Checking the rip...");
-    Job->Finish(1);
+    // The end steps and the AccurateRip look-up touch neither the ripper nor a widget.
+    LookingUp = true;
+    struct Done {
+        bool& Flag;
+        ~Done() { Flag = false; }
+    } clear{LookingUp};
+    Beside([this] { Job->Finish(1); });
     // The look-up may have found tracks not accurate.
     for (const auto& [track, outcome] : Job->Outcomes()) {
         QTreeWidgetItem* row = T.ListView1->topLevelItem(track.Row);

@@ -64,6 +64,9 @@ struct TJobTargets {
     // The release's front cover, written once beside the files as cover.jpg or
     // cover.png when the job wrote a track (never replacing one); null: none.
     std::shared_ptr<const Metadata::CoverImage> Cover;
+    // Why the release has no cover ("" when none was asked for or it came): said once,
+    // in the job's log.
+    std::string CoverNote;
 };
 
 // The progress dialog: it runs one extraction job at the first tick of its timer.
@@ -114,6 +117,7 @@ private:
 
     TJobTargets T;
     bool Running = false;
+    bool LookingUp = false; // a web look-up of the job runs beside the window
     QString LastName;
     std::optional<int> LastAnswer;
     std::string Failure; // the first failed or refused track's reason

@@ -33,6 +33,8 @@ struct Drive {
     bool trayOpen = false;
     Clock::time_point trayClosesAt{};
     bool changed = false; // a real drive's disc changed since its table was read
+    // What the reader knows of the drive's cache, across the ranges read from it.
+    std::shared_ptr<cdrip::ReadHistory> readHistory = std::make_shared<cdrip::ReadHistory>();
 };
 
 struct Library {
@@ -466,6 +468,7 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
         s.offsetSamples = d->params.readOffset;
         if (const char* log = std::getenv("CDRIP_READ_LOG"))
             s.readLog = log;
+        s.history = d->readHistory;
         // The disc's audio: from the first audio track's start to the last one's end.
         s.audioFirst = startSector;
         s.audioLast = endSector;

@@ -19,18 +19,51 @@ int outRate(int format) {
     return format < 2 ? 44100 : format < 4 ? 22050 : 11025;
 }
 
-constexpr int32_t kAnchor = 2 * kRaw;   // proven bytes that pin a read
-constexpr int32_t kHist = 8;            // proven sectors kept before next_
-constexpr int32_t kMaxShift = 6 * kRaw; // lags at which the anchor must not repeat
-constexpr int32_t kStep = 32;           // new sectors one verified read asks for
-constexpr int kVotes = 3;               // reads from different places in one vote
-constexpr int32_t kMaxCache = 8000;     // the largest drive cache defeated (18 MB)
+constexpr int32_t kAnchor = 2 * kRaw;         // proven bytes that pin a read
+constexpr int32_t kHist = 8;                  // proven sectors kept before next_
+constexpr int32_t kMaxShift = 6 * kRaw;       // lags at which the anchor must not repeat
+constexpr int32_t kStep = 32;                 // new sectors one verified read asks for
+constexpr int kVotes = 3;                     // reads from different places in one vote
+constexpr int32_t kMaxCache = 8000;           // the largest drive cache defeated (18 MB)
+constexpr int32_t kMargin = kMaxShift / kRaw; // sectors a shifted read can move an edge by
 
 bool allZero(const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i)
         if (p[i] != 0)
             return false;
     return true;
+}
+
+// The first byte at which a and b differ, n when they do not.
+int32_t firstDiff(const uint8_t* a, const uint8_t* b, int32_t n) {
+    if (std::memcmp(a, b, size_t(n)) == 0)
+        return n;
+    int32_t i = 0;
+    while (a[i] == b[i])
+        ++i;
+    return i;
+}
+
+// Copies that agree on `n` whole sectors from `agreed` and on its bytes up to `end`
+// (past that they differ or stop; `agreed` holds the bytes up to there) prove how many
+// of their first sectors? Reads that landed off by different amounts still agree where
+// the audio looks the same under both shifts, above all in digital silence: where a
+// silence ends in sound, each copy shows the sound only from where its own shift puts
+// it, so the copies agree on silence up to the first of them and are all wrong before
+// it by as much as they landed early; and where the reads end, sound just past the end
+// may have been shifted out of all of them. Wrong bytes of that kind are the silent
+// samples right before `end`, no more than kMaxShift of them: the sector that holds the
+// first of them is not proven, and neither is any after it. At `audioEnd` (the
+// agreement reached the end of the disc's audio) there is no further audio to show an
+// edge, and every agreed sector counts.
+int32_t provenPrefix(const uint8_t* agreed, int32_t n, int64_t end, bool audioEnd) {
+    if (audioEnd)
+        return n;
+    const int64_t whole = end / 4 * 4; // samples every copy gives alike
+    int64_t z = whole;
+    while (z >= 4 && z > whole - kMaxShift && allZero(agreed + z - 4, 4))
+        z -= 4;
+    return z == whole ? n : int32_t(std::min<int64_t>(n, z / kRaw));
 }
 
 } // namespace
@@ -74,10 +107,83 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     // than half the disc could not be defeated by reading elsewhere.
     cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.discLast + 1) / 2});
     cache_ = std::max(cache_, 0);
-    maxCandidates_ = cache_ + 4 * kStep;
-    if (settings_.paranoia && cache_ > 0)
-        lastRead_.assign(size_t(settings_.discLast + 1), std::numeric_limits<int32_t>::min());
+    // Room for first copies of twice the cache: what one check reads is the cache's
+    // worth of other sectors that makes the next block fresh.
+    maxCandidates_ = 2 * (cache_ + 1) + 4 * kStep;
+    // First copies go a little past the range while the disc's audio goes on, so that
+    // an edge at the range's end shows.
+    readLimit_ = std::min(readLast_ + kMargin, std::max(readLast_, settings_.audioLast));
+    // What the drive's cache may hold outlives one range: the ranges of one drive share
+    // it, so that a range that starts where the last one ended does not take the
+    // sectors the drive kept from it for fresh.
+    history_ = settings_.history ? settings_.history : std::make_shared<ReadHistory>();
+    if (cache_ > 0 && history_->lastRead.size() != size_t(settings_.discLast + 1)) {
+        history_->clock = 0;
+        history_->lastRead.assign(size_t(settings_.discLast + 1),
+                                  std::numeric_limits<int32_t>::min());
+    }
+    if (settings_.paranoia)
+        takeCarry();
+    history_->carry.valid = false;
     return true;
+}
+
+Ripper::~Ripper() {
+    if (settings_.paranoia && history_ && settings_.history)
+        leaveCarry();
+}
+
+void Ripper::leaveCarry() {
+    ReadHistory::Carry& c = history_->carry;
+    c = ReadHistory::Carry{};
+    c.discLast = settings_.discLast;
+    c.next = next_;
+    c.decidedFrom = next_ - int32_t(damaged_.size() - taken_);
+    c.decided.assign(decided_.begin() + ptrdiff_t(taken_ * kRaw), decided_.end());
+    c.damaged.assign(damaged_.begin() + ptrdiff_t(taken_), damaged_.end());
+    // The sector delivered last is also the next range's first when the read offset
+    // is not a whole number of sectors.
+    if (lastOut_ >= 0 && lastOut_ == carryLsn_ && lastOut_ == c.decidedFrom - 1) {
+        c.decided.insert(c.decided.begin(), carry_.begin(), carry_.end());
+        c.damaged.insert(c.damaged.begin(), lastOutDamaged_);
+        --c.decidedFrom;
+    }
+    c.histCount = histCount_;
+    c.hist.assign(histEnd() - size_t(histCount_) * kRaw, histEnd());
+    c.lastDamaged = lastDamaged_;
+    c.cand.assign(cand_.begin() + ptrdiff_t(size_t(candHead_) * kRaw), cand_.end());
+    c.candFrom.assign(candFrom_.begin() + candHead_, candFrom_.end());
+    c.pend = pend_;
+    c.pendFrom = pendFrom_;
+    c.pendStart = pendStart_;
+    c.voteEnd = voteEnd_;
+    c.valid = true;
+}
+
+// A range that starts within what the last one decided past its end goes on from
+// there, with its proven sectors and first copies.
+void Ripper::takeCarry() {
+    ReadHistory::Carry& c = history_->carry;
+    if (!c.valid || c.discLast != settings_.discLast || readFirst_ < c.decidedFrom ||
+        readFirst_ > c.next || c.histCount > kHist)
+        return;
+    const size_t skip = size_t(readFirst_ - c.decidedFrom);
+    decided_.assign(c.decided.begin() + ptrdiff_t(skip * kRaw), c.decided.end());
+    damaged_.assign(c.damaged.begin() + ptrdiff_t(skip), c.damaged.end());
+    taken_ = 0;
+    next_ = c.next;
+    histCount_ = c.histCount;
+    histEnd_ = kHist;
+    std::memcpy(hist_.data() + size_t(kHist - histCount_) * kRaw, c.hist.data(), c.hist.size());
+    lastDamaged_ = c.lastDamaged;
+    cand_ = std::move(c.cand);
+    candFrom_ = std::move(c.candFrom);
+    candHead_ = 0;
+    candCount_ = int32_t(candFrom_.size());
+    pend_ = std::move(c.pend);
+    pendFrom_ = std::move(c.pendFrom);
+    pendStart_ = c.pendStart;
+    voteEnd_ = c.voteEnd;
 }
 
 bool Ripper::startResampler() {
@@ -105,30 +211,41 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     c2_.assign(size_t(count), 0);
     int32_t got = std::clamp(source_->read(lsn, count, out, c2_.data()), 0, count);
     const bool flags = source_->hasC2();
+    int32_t reached = got; // sectors the drive transferred, flagged ones too
     for (int32_t i = 0; i < got; ++i) {
         uint32_t tail = 0;
         std::memcpy(&tail, out + size_t(i + 1) * kRaw - 4, 4);
-        if (tail == mark || (flags && c2_[size_t(i)] != 0)) {
+        if (tail == mark) {
+            reached = got = i;
+            break;
+        }
+        if (flags && c2_[size_t(i)] != 0) {
             got = i;
             break;
         }
     }
-    // Only a sector the drive cannot have held comes from the disc and pushes another
-    // out of its cache: those move the clock. Every sector read counts as used now.
-    // From `proveFrom` on, a sector the drive could have answered from its cache ends
-    // what the read delivered.
+    // Only a sector the drive cannot have held, and did transfer, comes from the disc
+    // and pushes another out of its cache: those move the clock (a sector a failed or
+    // short transfer never reached may not be in the cache, or may be: counting it
+    // neither way would let the clock run ahead of the drive). Every sector asked for
+    // counts as used now. From `proveFrom` on, a sector the drive could have answered
+    // from its cache ends what the read delivered.
     stale_ = false;
     for (int32_t i = 0; i < count && cache_ > 0; ++i) {
         const int64_t at = int64_t(lsn) + i;
-        if (at >= int64_t(lastRead_.size()))
+        if (at >= int64_t(history_->lastRead.size()))
             break;
+        if (i >= reached) {
+            history_->lastRead[size_t(at)] = int32_t(history_->clock);
+            continue;
+        }
         if (fresh(int32_t(at)))
-            ++clock_;
+            ++history_->clock;
         else if (at >= proveFrom && i < got) {
             got = i;
             stale_ = true;
         }
-        lastRead_[size_t(at)] = int32_t(clock_);
+        history_->lastRead[size_t(at)] = int32_t(history_->clock);
     }
     readOnce_ = readOnce_ || got > 0;
     if (readLog_)
@@ -197,6 +314,8 @@ void Ripper::sectorFor(int32_t lsn, uint8_t* out) {
         readPlainRun();
     }
     std::memcpy(out, decided_.data() + taken_ * kRaw, kRaw);
+    lastOut_ = lsn;
+    lastOutDamaged_ = damaged_[taken_];
     if (damaged_[taken_])
         noteError(lsn);
     // Delivered sectors go in batches, not one by one.
@@ -228,13 +347,13 @@ void Ripper::sectorFor(int32_t lsn, uint8_t* out) {
 // (silence when it never read at all) and counted and listed as damaged.
 
 bool Ripper::fresh(int32_t lsn) const {
-    return cache_ == 0 || clock_ - lastRead(lsn) > cache_;
+    return cache_ == 0 || history_->clock - lastRead(lsn) > cache_;
 }
 
 int64_t Ripper::lastRead(int32_t lsn) const {
-    if (lsn < 0 || size_t(lsn) >= lastRead_.size())
+    if (lsn < 0 || size_t(lsn) >= history_->lastRead.size())
         return std::numeric_limits<int32_t>::min();
-    return lastRead_[size_t(lsn)];
+    return history_->lastRead[size_t(lsn)];
 }
 
 void Ripper::decide(const uint8_t* bytes, bool damaged) {
@@ -243,6 +362,7 @@ void Ripper::decide(const uint8_t* bytes, bool damaged) {
     ++next_;
     dropCandidates(1);
     if (damaged) {
+        lastDamaged_ = next_ - 1;
         histCount_ = 0;
         return;
     }
@@ -306,6 +426,7 @@ bool Ripper::pinnable() const {
 }
 
 void Ripper::step() {
+    adoptPending();
     if (pinnable())
         extend();
     else
@@ -313,33 +434,106 @@ void Ripper::step() {
 }
 
 // Reads more than the cache holds elsewhere, so that the next read of the sectors
-// around next_ comes from the disc: ahead of the sectors read so far, then, where the
-// disc ends first, before them. Should the disc be too short for that, the cache is
-// given up on for the rest of the range (the cache is at most half the disc, so only
-// a disc that is mostly the range itself comes to this).
+// around next_ comes from the disc: ahead of everything read for the range so far (the
+// candidates, a vote's reads, sectors kept from an earlier flush), then, where the disc
+// ends first, before them. What it reads within the range's reach is kept as first
+// copies for later (pend_), so that the reading that defeats the cache is reading the
+// range needs anyway. Should the disc be too short for that, the cache is given up on
+// for the rest of the range (the cache is at most half the disc, so only a disc that is
+// mostly the range itself comes to this).
 void Ripper::flush() {
-    const int32_t lo = next_ - kHist - kVotes * kVotes * 8, hi = next_ + candCount_ + 1;
-    const int64_t until = clock_ + cache_ + 1;
+    const int32_t lo = next_ - kHist - kVotes * kVotes * 8;
+    const int32_t pendEnd = pendStart_ + pendCount();
+    int32_t at = std::max({next_ + candCount_, voteEnd_, pendCount() > 0 ? pendEnd : 0});
+    bool keep = pendCount() == 0 || at == pendEnd;
+    if (pendCount() == 0)
+        pendStart_ = at;
+    const int64_t until = history_->clock + cache_ + 1;
     std::vector<uint8_t> scratch(size_t(kStep) * kRaw);
-    for (int32_t at = hi + 1; clock_ < until && at <= settings_.discLast;) {
+    for (; history_->clock < until && at <= settings_.discLast;) {
         const int32_t count = std::min(kStep, settings_.discLast + 1 - at);
-        readRun(at, count, scratch.data(), "flush");
+        keep =
+            keep && at + count - 1 <= settings_.audioLast && pendCount() + count <= maxCandidates_;
+        if (!keep && !fresh(at)) { // the drive holds it: reading it pushes nothing out
+            ++at;
+            continue;
+        }
+        if (keep) {
+            const size_t had = pend_.size();
+            pend_.resize(had + size_t(count) * kRaw);
+            const int32_t got = readRun(at, count, pend_.data() + had, "flush");
+            pend_.resize(had + size_t(got) * kRaw);
+            pendFrom_.insert(pendFrom_.end(), size_t(got), at);
+            keep = got == count;
+        } else {
+            readRun(at, count, scratch.data(), "flush");
+        }
         at += count;
     }
-    for (int32_t end = lo - 1; clock_ < until && end >= 0;) {
-        const int32_t count = std::min(kStep, end + 1);
-        readRun(end + 1 - count, count, scratch.data(), "flush");
-        end -= count;
+    // Before them: the fresh sectors that are still wanted, read forward in one run
+    // (a drive reads forward; a read backwards is a seek each time).
+    int64_t want = until - history_->clock;
+    int32_t from = std::max(lo, 0);
+    for (; want > 0 && from > 0; --from)
+        want -= fresh(from - 1) ? 1 : 0;
+    for (int32_t at2 = from; history_->clock < until && at2 < std::max(lo, 0);) {
+        const int32_t count = std::min(kStep, std::max(lo, 0) - at2);
+        readRun(at2, count, scratch.data(), "flush");
+        at2 += count;
     }
-    if (clock_ < until)
+    // Still short (a short disc): any fresh sectors outside those the proof needs next
+    // (the anchor, a vote's reads and the block of first copies checked next; first
+    // copies further on that this reads again are read again later). Sectors read come
+    // back fresh once the cache's worth of others came after them, so passes over the
+    // disc go on while they find some.
+    // When that finds too little, the first copies past the next few are read again
+    // too (they are read again later).
+    for (const int32_t near : {std::min(candCount_, cache_ + 1), kStep}) {
+        const int32_t guardEnd = std::max(next_ + near, voteEnd_);
+        for (bool found = true; found && history_->clock < until;) {
+            found = false;
+            for (int32_t at3 = 0; history_->clock < until && at3 <= settings_.discLast;) {
+                int32_t count = 0;
+                while (count < kStep && at3 + count <= settings_.discLast &&
+                       (at3 + count < lo || at3 + count > guardEnd) && fresh(at3 + count))
+                    ++count;
+                if (count == 0) {
+                    ++at3;
+                    continue;
+                }
+                const int64_t before = history_->clock;
+                readRun(at3, count, scratch.data(), "flush");
+                found = found || history_->clock > before; // a failing read moves nothing
+                at3 += count;
+            }
+        }
+    }
+    if (history_->clock < until)
         cache_ = 0; // the disc is too short: there is nowhere left to read
     ++flushes_;
+}
+
+// First copies kept by a flush join the candidates once these reach them; those that
+// next_ has passed meanwhile are gone.
+void Ripper::adoptPending() {
+    if (pendCount() == 0)
+        return;
+    const int32_t reach = next_ + candCount_;
+    const int32_t passed = std::clamp(reach - pendStart_, 0, pendCount());
+    if (reach >= pendStart_) {
+        for (int32_t i = passed; i < pendCount(); ++i)
+            addCandidates(pend_.data() + size_t(i) * kRaw, 1, pendFrom_[size_t(i)]);
+        pend_.clear();
+        pendFrom_.clear();
+    }
 }
 
 // Reads on beyond the candidates: first copies, checked later from other places.
 bool Ripper::readAhead() {
     const int32_t from = next_ + candCount_;
-    const int32_t count = std::min(kStep, readLast_ + 1 - from);
+    int32_t count = std::min(kStep, readLimit_ + 1 - from);
+    if (pendCount() > 0)
+        count = std::min(count, pendStart_ - from);
     if (count <= 0 || candCount_ >= maxCandidates_)
         return false;
     read_.resize(size_t(count) * kRaw);
@@ -396,7 +590,7 @@ void Ripper::extend() {
     }
     // Without a cache, the check reads on and gives the next first copies.
     const int32_t more = cache_ == 0 && checkable == candCount_
-                             ? std::max(0, std::min(kStep, readLast_ + 1 - (next_ + candCount_)))
+                             ? std::max(0, std::min(kStep, readLimit_ + 1 - (next_ + candCount_)))
                              : 0;
     const int32_t count = a + checkable + more;
     read_.resize(size_t(count) * kRaw);
@@ -409,24 +603,32 @@ void Ripper::extend() {
     }
     const int32_t inRead = got - a; // sectors from next_ on
     const int32_t have = std::min(checkable, inRead);
+    const uint8_t* mine = r + size_t(a) * kRaw; // the check's copy of next_ on
+    const uint8_t* first = cand_.data() + size_t(candHead_) * kRaw;
     int32_t k = 0;
-    while (k < have && std::memcmp(r + size_t(a + k) * kRaw,
-                                   cand_.data() + size_t(candHead_ + k) * kRaw, kRaw) == 0)
+    while (k < have && std::memcmp(mine + size_t(k) * kRaw, first + size_t(k) * kRaw, kRaw) == 0)
         ++k;
-    for (int32_t i = 0; i < k; ++i)
-        decide(r + size_t(a + i) * kRaw, false);
-    if (k > 0) {
+    // The anchor pins the check where it starts; should it slip on the way, only the
+    // sectors that its agreement with the first copies shows to be no shifted edge.
+    const int64_t end =
+        int64_t(k) * kRaw +
+        (k < have ? firstDiff(mine + size_t(k) * kRaw, first + size_t(k) * kRaw, kRaw) : 0);
+    const int32_t proven = provenPrefix(mine, k, end, next_ + k > settings_.audioLast);
+    for (int32_t i = 0; i < proven; ++i)
+        decide(mine + size_t(i) * kRaw, false);
+    if (proven > 0) {
         failedSteps_ = 0;
         attempt_ = 0;
     }
     if (k < have) {
-        mismatch(r + size_t(a + k) * kRaw, inRead - k, from);
+        mismatch(mine + size_t(proven) * kRaw, inRead - proven, from);
         return;
     }
-    if (candCount_ == 0 && inRead > k)
-        addCandidates(r + size_t(a + k) * kRaw, inRead - k, from);
-    else if (k == 0)
-        failedCheck(); // the read stopped at next_
+    // Every first copy compared: the check's copies past them are the next first ones.
+    if (candCount_ == have - proven && inRead > have)
+        addCandidates(mine + size_t(have) * kRaw, inRead - have, from);
+    else if (proven == 0)
+        failedCheck(); // the read stopped at next_, or proved nothing new
 }
 
 // A pinned check gave next_ other bytes than its first copy: one of them is wrong.
@@ -448,74 +650,163 @@ void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from) {
     failedSteps_ = 0;
 }
 
-// Reads `count` sectors from `from` for a vote; the copies of next_ on start at
+// Reads for a vote from `from` up to `count` sectors from `at` on (from `from` on, where
+// it lies after `at`); the copies of the sectors from max(at, from) on start at
 // `*copies` and `*n` of them were delivered.
-void Ripper::voteRead(int32_t from, int32_t b, uint8_t* buf, const uint8_t** copies, int32_t* n) {
-    const int32_t lead = next_ - from;
-    int32_t got = readRun(from, lead + b, buf, "vote", next_);
-    if (stale_ && got <= lead) { // the drive may still hold next_: read elsewhere first
+void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
+                      int32_t* n) {
+    const int32_t lead = std::max(0, at - from);
+    const int32_t ask = lead + count - std::max(0, from - at);
+    const int32_t proveFrom = std::max(at, from);
+    int32_t got = readRun(from, ask, buf, "vote", proveFrom);
+    if (stale_) { // the drive may still hold some of them: elsewhere first
         flush();
-        got = readRun(from, lead + b, buf, "vote", next_);
+        got = readRun(from, ask, buf, "vote", proveFrom);
     }
     *copies = buf + size_t(lead) * kRaw;
     *n = std::max(0, got - lead);
 }
 
-// The sectors from next_ on that every copy of a vote round gives alike, in order.
-// Near the disc's start fewer places reach a sector: it needs as many places as there
-// are, up to three; a place whose read does not reach next_ (a place -1, read from
-// next_ instead) is one there is not.
-int32_t Ripper::agreedRun(const uint8_t* const* copy, const int32_t* got, const int32_t* places,
-                          int32_t b) const {
-    int distinct = 0, standIns = 0;
-    for (int v = 0; v < kVotes; ++v) {
-        standIns += places[v] < 0 ? 1 : 0;
-        distinct += places[v] >= 0 && std::find(places, places + v, places[v]) == places + v;
-    }
-    int32_t j = 0;
-    for (; j < b && std::max(distinct, 1) >= std::min(kVotes, next_ + j + 1) - standIns; ++j) {
-        bool all = true;
-        for (int v = 0; v < kVotes && all; ++v)
-            all = got[v] > j &&
-                  std::memcmp(copy[0] + size_t(j) * kRaw, copy[v] + size_t(j) * kRaw, kRaw) == 0;
-        if (!all)
+// Sector `at` + j of vote copy v, null where the copy does not hold it.
+const uint8_t* Ripper::VoteRound::sector(int v, int32_t j) const {
+    const int32_t i = j - off[v];
+    return i >= 0 && i < got[v] ? copy[v] + size_t(i) * kRaw : nullptr;
+}
+
+// The sectors from `at` on that every copy of a vote round that holds them gives
+// alike, in order, and in `*end` the byte (from `at`) where the copies stop agreeing or
+// end, however many places they come from. Near the disc's start fewer places reach a
+// sector: it needs as many places as there are, up to three; a place whose read does
+// not reach `at` (a place -1, read from `at` instead) is one there is not.
+int32_t Ripper::agreedRun(const VoteRound& r, int32_t at, int32_t b, int64_t* end) const {
+    int standIns = 0;
+    for (int v = 0; v < kVotes; ++v)
+        standIns += r.places[v] < 0 ? 1 : 0;
+    // Whether every copy that reaches sector j holds it and gives it alike, and how
+    // many different places they come from.
+    auto alike = [&](int32_t j, int* distinct, int32_t* within) {
+        *distinct = 0;
+        *within = kRaw;
+        const uint8_t* first = nullptr;
+        for (int v = 0; v < kVotes; ++v) {
+            if (r.off[v] > j)
+                continue; // a place after the sector (at the disc's start)
+            const uint8_t* c = r.sector(v, j);
+            if (!c) {
+                *within = 0;
+                return false;
+            }
+            bool seen = false;
+            for (int w = 0; w < v; ++w)
+                seen = seen || (r.places[w] == r.places[v] && r.off[w] <= j);
+            *distinct += r.places[v] >= 0 && !seen ? 1 : 0;
+            if (!first)
+                first = c;
+            else
+                *within = std::min(*within, firstDiff(first, c, kRaw));
+        }
+        return first && *within == kRaw;
+    };
+    int32_t j = 0, within = kRaw;
+    int distinct = 0;
+    for (; j < b; ++j) {
+        if (!alike(j, &distinct, &within) ||
+            std::max(distinct, 1) < std::min(kVotes, at + j + 1) - standIns)
             break;
     }
+    int64_t e = int64_t(j) * kRaw;
+    for (int32_t k = j; k < b; ++k) {
+        const bool same = alike(k, &distinct, &within);
+        e += within;
+        if (!same)
+            break;
+    }
+    *end = e;
     return j;
 }
 
+// A vote compares the copies from kMargin sectors before next_ (the lead, already
+// decided) on, and past the range's end while the disc's audio goes on: a silence
+// that ends in sound at either end of what the copies agree on may be wrong in all of
+// them alike by as much as they landed off, so only the sectors that lie at least that
+// far inside it count. The lead never reaches back over a damaged sector, which the
+// reads from before it would fail on. A vote reads little: with a cache, what defeats
+// it between two reads of one round is a flush, whose sectors are kept as first copies,
+// and so are the first copy's sectors past those the vote proves.
 void Ripper::vote() {
     dropCandidates(candCount_);
     const int32_t s = next_;
-    // With a cache, a vote read is longer than the cache: the next one, from a place
-    // just before, finds every sector gone from it.
-    const int32_t b = std::min(cache_ > 0 ? cache_ + 1 : kStep, readLast_ + 1 - s);
+    // At the disc's start there is no room for a lead and three places before it.
+    int32_t lead =
+        s < kMargin + kVotes ? 0 : std::clamp(std::min(kMargin, s - (lastDamaged_ + 1)), 0, s);
+    int32_t at = s - lead;
+    const int32_t b = std::min(kStep, readLast_ + 1 - s);
+    const int32_t tail =
+        s + b == readLast_ + 1 ? std::clamp(settings_.audioLast - readLast_, 0, kMargin) : 0;
+    int32_t len = lead + b + tail;
     const int rounds = std::max(2, settings_.retries / kVotes);
-    std::vector<uint8_t> buf(size_t(kVotes) * size_t(b + kVotes * rounds) * kRaw);
+    std::vector<uint8_t> buf(size_t(kVotes) * size_t(len + kVotes * rounds) * kRaw);
     const size_t span = buf.size() / kVotes;
-    std::vector<uint8_t> best;
+    std::vector<uint8_t> best, agreed;
+    static_assert(kVotes == 3, "VoteRound holds three copies");
     for (int round = 0; round < rounds; ++round) {
-        const uint8_t* copy[kVotes];
-        int32_t got[kVotes], places[kVotes];
+        VoteRound r;
+        voteEnd_ = std::max(voteEnd_, at + len);
         for (int v = 0; v < kVotes; ++v) {
-            // Three places a round, further back each round; where a place lies before
-            // the disc or its read does not reach s, the read from s stands in.
-            places[v] = s - (kVotes * round + v) >= 0 ? s - (kVotes * round + v) : s;
-            voteRead(places[v], b, buf.data() + size_t(v) * span, &copy[v], &got[v]);
-            if (got[v] == 0 && places[v] != s) {
-                places[v] = -1; // stands in for a place whose read does not reach s
-                voteRead(s, b, buf.data() + size_t(v) * span, &copy[v], &got[v]);
+            // Three places a round, further back each round; places before the disc's
+            // start are taken after `at` instead, and where a read does not reach s,
+            // the read from `at` stands in.
+            const int32_t back = at - (kVotes * round + v);
+            r.places[v] = back >= 0 ? back : at + (-back) % kVotes;
+            r.off[v] = std::max(0, r.places[v] - at);
+            if (r.off[v] >= len) {
+                r.places[v] = at;
+                r.off[v] = 0;
+            }
+            uint8_t* into = buf.data() + size_t(v) * span;
+            voteRead(r.places[v], at, len, into, &r.copy[v], &r.got[v]);
+            if (r.got[v] + r.off[v] <= lead && r.places[v] != at) {
+                r.places[v] = -1; // stands in for a place whose read does not reach s
+                r.off[v] = 0;
+                voteRead(at, at, len, into, &r.copy[v], &r.got[v]);
             }
         }
-        const int32_t j = agreedRun(copy, got, places, b);
+        int64_t end = 0;
+        const int32_t j = agreedRun(r, at, len, &end);
+        if (j < lead) {
+            // A lead sector that does not read, or reads differently each time (before
+            // the range, where nothing listed it): the lead starts after it instead.
+            lead -= j + 1;
+            at = s - lead;
+            len = lead + b + tail;
+            --round;
+            continue;
+        }
+        // What the copies agree on, from whichever copy holds each sector, up to `end`.
+        const int32_t held = std::min<int32_t>(len, int32_t((end + kRaw - 1) / kRaw));
+        agreed.assign(size_t(std::max(held, j)) * kRaw, 0);
+        for (int32_t i = 0; i < held; ++i)
+            for (int v = 0; v < kVotes; ++v)
+                if (const uint8_t* c = r.sector(v, i)) {
+                    std::memcpy(agreed.data() + size_t(i) * kRaw, c, kRaw);
+                    break;
+                }
+        const int32_t proven =
+            provenPrefix(agreed.data(), j, end, at + j > settings_.audioLast) - lead;
         for (int v = 0; v < kVotes && best.empty(); ++v)
-            if (got[v] > 0)
-                best.assign(copy[v], copy[v] + kRaw);
-        for (int32_t i = 0; i < j; ++i)
-            decide(copy[0] + size_t(i) * kRaw, false);
-        if (j > 0) {
+            if (const uint8_t* c = r.sector(v, lead))
+                best.assign(c, c + kRaw);
+        for (int32_t i = 0; i < std::min(proven, b); ++i)
+            decide(agreed.data() + size_t(lead + i) * kRaw, false);
+        if (proven > 0) {
             failedSteps_ = 0;
             attempt_ = 0;
+            // The first copy's sectors past the proven ones are first copies too.
+            if (r.off[0] == 0 && r.places[0] >= 0) {
+                const int32_t rest = std::min(r.got[0], lead + b) - (lead + std::min(proven, b));
+                if (rest > 0)
+                    addCandidates(r.copy[0] + size_t(lead + proven) * kRaw, rest, r.places[0]);
+            }
             return;
         }
     }

@@ -15,6 +15,25 @@
 
 namespace cdrip {
 
+// What a reader knows of a drive's read cache: the sectors that came from the disc so
+// far (clock), and for each sector of the disc the clock when it was last asked for.
+// The ranges read from one drive share it.
+struct ReadHistory {
+    int64_t clock = 0;
+    std::vector<int32_t> lastRead;
+    // What a verified range leaves to a range that starts where it ended (the next
+    // track): the sectors it decided past its end (decidedFrom .. next - 1), the proven
+    // sectors before next, and the first copies it read from next on. Taken once.
+    struct Carry {
+        bool valid = false;
+        int32_t discLast = -1, decidedFrom = 0, next = 0, lastDamaged = -1;
+        std::vector<uint8_t> decided, hist, cand, pend;
+        std::vector<bool> damaged;
+        int32_t histCount = 0, pendStart = 0, voteEnd = 0;
+        std::vector<int32_t> candFrom, pendFrom;
+    } carry;
+};
+
 struct RipSettings {
     bool paranoia = true;
     int format = CR_STEREO44100;
@@ -25,6 +44,7 @@ struct RipSettings {
     int32_t audioFirst = 0;    // the disc's first and last audio sectors: beyond them the
     int32_t audioLast = -1;    // offset reads silence (-1: discLast)
     std::string readLog;       // a file that gets one line per read, for tests
+    std::shared_ptr<ReadHistory> history; // the drive's, shared by its ranges (null: own)
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
@@ -35,7 +55,7 @@ public:
     Ripper() = default;
     Ripper(const Ripper&) = delete;
     Ripper& operator=(const Ripper&) = delete;
-    ~Ripper() = default;
+    ~Ripper();
 
     // Takes over `source` and positions at `first`. False when there is no source or
     // the output format cannot be made.
@@ -65,9 +85,19 @@ private:
     bool readAhead();
     void flush();
     void vote();
-    int32_t agreedRun(const uint8_t* const* copy, const int32_t* got, const int32_t* places,
-                      int32_t b) const;
-    void voteRead(int32_t from, int32_t b, uint8_t* buf, const uint8_t** copies, int32_t* n);
+    // One round of a vote: each copy, where its read started (-1: a stand-in read from
+    // the vote's first sector), and how many sectors after the vote's first it starts.
+    struct VoteRound {
+        const uint8_t* copy[3] = {};
+        int32_t got[3] = {}, places[3] = {}, off[3] = {};
+        const uint8_t* sector(int v, int32_t j) const;
+    };
+    int32_t agreedRun(const VoteRound& r, int32_t at, int32_t b, int64_t* end) const;
+    void adoptPending();
+    void takeCarry();
+    void leaveCarry();
+    void voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
+                  int32_t* n);
     bool fresh(int32_t lsn) const;
     int64_t lastRead(int32_t lsn) const;
     void addCandidates(const uint8_t* bytes, int32_t n, int32_t from);
@@ -110,13 +140,20 @@ private:
     int32_t candCount_ = 0, maxCandidates_ = 0;
     int32_t candHead_ = 0; // sectors at the front of cand_ and candFrom_ already gone
     std::vector<uint8_t> read_, c2_;
+    // First copies a flush read ahead, of sectors pendStart_ on, with where each read
+    // started; they join the candidates when these reach them.
+    std::vector<uint8_t> pend_;
+    std::vector<int32_t> pendFrom_;
+    int32_t pendStart_ = 0;
+    int32_t pendCount() const { return int32_t(pendFrom_.size()); }
+    int32_t voteEnd_ = 0;      // the end of the last vote's reads
+    int32_t readLimit_ = -1;   // first copies go up to here
+    int32_t lastDamaged_ = -1; // the last sector decided damaged
     int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0, attempt_ = 0;
-    // The drive's cache: sectors that came from the disc so far (clock_), and for each
-    // sector of the disc the clock when it was last asked for; a sector is fresh when
-    // more than cache_ others came from the disc since. Kept only with a cache.
+    // The drive's cache (history_, kept only with a cache); a sector is fresh when more
+    // than cache_ others came from the disc since it was last asked for.
     int32_t cache_ = 0;
-    int64_t clock_ = 0;
-    std::vector<int32_t> lastRead_;
+    std::shared_ptr<ReadHistory> history_;
     uint32_t reads_ = 0;
     int32_t flushes_ = 0;
     bool readOnce_ = false; // a read has delivered a sector
@@ -130,6 +167,8 @@ private:
     int32_t shiftSectors_ = 0, shiftRest_ = 0;
     std::vector<uint8_t> window_, carry_;
     int32_t carryLsn_ = -1;
+    int32_t lastOut_ = -1; // the last sector sectorFor gave from decided_
+    bool lastOutDamaged_ = false;
     size_t taken_ = 0; // sectors at the front of decided_ already delivered
 };
 

@@ -1070,6 +1070,11 @@ TEST_F(VelmoraRipReleases, MusicBrainzArtistGetsSortNamesAndOneIdPerArtist) {
     EXPECT_EQ(covers.Requests().size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(dir / "out/cover.jpg"));
     EXPECT_FALSE(std::filesystem::exists(dir / "out/cover.png"));
+    // ... and once in the log.
+    const std::string log = ReadText(dir / "out/Mb Album.log");
+    EXPECT_THAT(log, HasSubstr("Cover art: the Cover Art Archive has no front cover for this "
+                               "release\n"));
+    EXPECT_EQ(log.find("Cover art"), log.rfind("Cover art"));
     const nlohmann::json read = MutagenTags(dir / "out/Mb 1.mp3");
     ASSERT_TRUE(read.is_object());
     const nlohmann::json& f = read["frames"];
@@ -1082,6 +1087,105 @@ TEST_F(VelmoraRipReleases, MusicBrainzArtistGetsSortNamesAndOneIdPerArtist) {
     EXPECT_EQ(f["TDRC"]["text"], nlohmann::json({"2011"})) << "the GB release: only a year";
     EXPECT_FALSE(f.contains("APIC:"));
 }
+
+struct VorbisReleaseRow {
+    const char* name;
+    const char* format;
+};
+
+class VelmoraRipVorbisReleases : public VelmoraRipReleases,
+                                 public testing::WithParamInterface<VorbisReleaseRow> {};
+
+// FLAC and Opus carry every field the MP3 tag does, as the comments taggers write, and the
+// cover as the front cover picture, read back by mutagen after the album's gain was added
+// when the job ended; the files still decode.
+TEST_P(VelmoraRipVorbisReleases, EveryFieldAndTheCoverAsComments) {
+    const VorbisReleaseRow& row = GetParam();
+    discgen::DiscSpec plan = TitledDisc();
+    plan.title.clear();
+    plan.performer.clear();
+    plan.trackTitles.clear();
+    const std::string image = MakeDisc("vorbis", plan);
+    LocalHttpServer mb(LocalHttpServer::Mode::Answer, 200, ThreeReleaseAnswer());
+    LocalHttpServer covers(LocalHttpServer::Mode::Answer, 200, CoverPng);
+    Serve(mb, covers);
+    const Result r = Run({"rip", "--no-accuraterip", "--format", row.format, "--tracks", "4",
+                          "--release", "1", "--out", dir / "out", image});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(ReadText(dir / "out/cover.png"), CoverPng);
+    const std::string file = dir / ("out/Mb 4." + std::string(row.format));
+    const nlohmann::json m = MutagenVorbis(file);
+    ASSERT_TRUE(m.is_object());
+    std::vector<std::pair<std::string, std::string>> tags;
+    std::vector<std::string> gains;
+    for (const auto& pair : m["tags"]) {
+        const std::string name = pair[0];
+        if (name.rfind("REPLAYGAIN_", 0) == 0 || name.rfind("R128_", 0) == 0) {
+            gains.push_back(name);
+        } else if (name != "METADATA_BLOCK_PICTURE") { // Opus's picture, read below
+            tags.emplace_back(name, pair[1]);
+        }
+    }
+    ASSERT_GT(tags.size(), 22u);
+    const std::string discId = tags[22].second;
+    EXPECT_EQ(discId.size(), 28u);
+    const std::string trio = "Isobel Campbell & Mark Lanegan feat. Guest";
+    const std::string sort = "Campbell, Isobel & Lanegan, Mark feat. Guest";
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"TITLE", "Mb 4"},
+        {"ARTIST", trio},
+        {"ARTISTSORT", sort},
+        {"ALBUM", "Mb Album"},
+        {"ALBUMARTIST", trio},
+        {"ALBUMARTISTSORT", sort},
+        {"DATE", "2011-01-01"},
+        {"TRACKNUMBER", "4"},
+        {"TRACKTOTAL", "4"},
+        {"DISCNUMBER", "1"},
+        {"DISCTOTAL", "1"},
+        {"ISRC", "USVL11100004"},
+        {"MUSICBRAINZ_TRACKID", "rec-4"},
+        {"MUSICBRAINZ_RELEASETRACKID", "rel-us-t4"},
+        {"MUSICBRAINZ_ARTISTID", "art-1"},
+        {"MUSICBRAINZ_ARTISTID", "art-2"},
+        {"MUSICBRAINZ_ARTISTID", "art-3"},
+        {"MUSICBRAINZ_ALBUMARTISTID", "art-1"},
+        {"MUSICBRAINZ_ALBUMARTISTID", "art-2"},
+        {"MUSICBRAINZ_ALBUMARTISTID", "art-3"},
+        {"MUSICBRAINZ_ALBUMID", "rel-us"},
+        {"MUSICBRAINZ_RELEASEGROUPID", "group-1"},
+        {"MUSICBRAINZ_DISCID", discId},
+        {"RELEASETYPE", "album"},
+        {"RELEASESTATUS", "official"},
+        {"RELEASECOUNTRY", "US"},
+        {"BARCODE", "075678164620"},
+        {"CATALOGNUMBER", "CAT-US"}};
+    EXPECT_EQ(tags, expected);
+    const bool flac = std::string(row.format) == "flac";
+    const std::vector<std::string> flacGains = {"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK",
+                                                "REPLAYGAIN_ALBUM_GAIN", "REPLAYGAIN_ALBUM_PEAK"};
+    const std::vector<std::string> opusGains = {"R128_TRACK_GAIN", "R128_ALBUM_GAIN"};
+    EXPECT_EQ(gains, flac ? flacGains : opusGains);
+    // The 1x1 RGBA PNG: 8 bits of four channels.
+    const nlohmann::json pictures = {{{"type", 3},
+                                      {"mime", "image/png"},
+                                      {"desc", ""},
+                                      {"width", 1},
+                                      {"height", 1},
+                                      {"depth", 32},
+                                      {"size", CoverPng.size()}}};
+    EXPECT_EQ(m["pictures"], pictures);
+    const CommandResult check = flac ? RunCommand("flac --test --silent '" + file + "'")
+                                     : RunCommand("opusdec --quiet '" + file + "' '" +
+                                                  std::string(dir / "out/decoded.wav") + "'");
+    EXPECT_EQ(check.Status, 0) << check.Output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, VelmoraRipVorbisReleases,
+                         testing::Values(VorbisReleaseRow{"flac", "flac"},
+                                         VorbisReleaseRow{"opus", "opus"}),
+                         RowName);
 
 struct CoverOptionRow {
     const char* name;

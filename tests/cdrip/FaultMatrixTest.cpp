@@ -432,7 +432,16 @@ INSTANTIATE_TEST_SUITE_P(
         Repro{"EdgesUnderDrift", 'g', "drift:90-399@2352/20;seed:5", 1, true, {}},
         Repro{"EdgesUnderMoreDrift", 'g', "drift:90-399@2352/50;seed:6", 1, true, {}},
         Repro{"EdgesUnderJitter", 'g', "jitter:90-399@2352;seed:7", 1, true, {}},
-        Repro{"EdgesClean", 'g', "", 1, true, {}, 'e'}),
+        Repro{"EdgesClean", 'g', "", 1, true, {}, 'e'},
+        // Every read from a place lands off the same way: three such reads from three
+        // places agree on silence at a sector whose sound begins in its last sample.
+        Repro{"EdgesStuckPlaces", 'g', "stuck:90-399@2352", 1, true, {}},
+        Repro{"EdgesStuckPlacesSeed2", 'g', "stuck:90-399@2352;seed:2", 1, true, {}},
+        Repro{"EdgesStuckPlacesSeed8", 'g', "stuck:90-399@2352;seed:8", 1, true, {}},
+        Repro{"EdgesStuckMostPlaces", 'g', "stuck:90-399@2352/70", 1, true, {}},
+        Repro{"EdgesStuckNearlyAllPlaces", 'g', "stuck:90-399@2352/90", 1, true, {}},
+        Repro{"EdgesStuckPlacesSmallShift", 'g', "stuck:90-399@64", 1, true, {}},
+        Repro{"EdgesSmallDriftHalfTheReads", 'g', "drift:90-399@64/50;seed:2", 1, true, {}}),
     [](const testing::TestParamInfo<Repro>& row) { return row.param.name; });
 
 // A ripper left open at process exit with faults set: the library's state goes after

@@ -158,7 +158,7 @@ bool range(const std::string& text, int* first, int* last) {
     return false;
 }
 
-// A fault: RANGE, RANGE:K (burst) or RANGE:P:MAX (jitter).
+// A fault: RANGE, RANGE:K (burst), RANGE:P:MAX (jitter, slip) or RANGE:P (short).
 bool parseFault(const std::string& kind, const std::string& value, Fault* f) {
     f->kind = kind;
     const size_t colon = value.find(':');
@@ -167,7 +167,10 @@ bool parseFault(const std::string& kind, const std::string& value, Fault* f) {
     const std::string tail = colon == std::string::npos ? "" : value.substr(colon + 1);
     if (kind == "burst")
         return std::sscanf(tail.c_str(), "%d", &f->count) == 1 && f->count > 0;
-    if (kind == "jitter")
+    if (kind == "short")
+        return std::sscanf(tail.c_str(), "%d", &f->percent) == 1 && f->percent >= 0 &&
+               f->percent <= 100;
+    if (kind == "jitter" || kind == "slip")
         return std::sscanf(tail.c_str(), "%d:%d", &f->percent, &f->count) == 2 && f->percent >= 0 &&
                f->percent <= 100 && f->count > 0;
     return tail.empty();
@@ -200,7 +203,8 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         m->isrc[int(track)] = value;
         return true;
     }
-    if (key == "bad" || key == "c2bad" || key == "burst" || key == "jitter" || key == "stale") {
+    if (key == "bad" || key == "c2bad" || key == "burst" || key == "jitter" || key == "stale" ||
+        key == "slip" || key == "short") {
         Fault f;
         if (!parseFault(key, value, &f))
             return false;

@@ -22,10 +22,10 @@ struct Track {
 
 // A range of sectors that a fault family acts on, with its own parameters.
 struct Fault {
-    std::string kind; // bad, c2bad, burst, jitter, stale
+    std::string kind; // bad, c2bad, burst, jitter, stale, slip, short
     int first = 0, last = -1;
-    int count = 0;   // burst: reads that fail before it clears; jitter: most bytes off
-    int percent = 0; // jitter: chance per read, in percent
+    int count = 0;   // burst: reads that fail before it clears; jitter, slip: most bytes off
+    int percent = 0; // jitter, slip, short: chance per read, in percent
 };
 
 struct Disc {
@@ -50,7 +50,8 @@ bool loadDisc(const std::string& cue, bool twoSessions, Disc* disc, std::string*
 struct Stats {
     long commands = 0, reads = 0, sectorsRead = 0, sectorsFromCache = 0, sectorsFromMedia = 0;
     long seeks = 0, failedReads = 0, cacheFlushes = 0;
-    double clockSeconds = 0; // virtual: seeks and transfers at the drive's speed
+    long slips = 0, shortTransfers = 0; // reads that slipped part-way, transfers that ended early
+    double clockSeconds = 0;            // virtual: seeks and transfers at the drive's speed
 };
 
 // The drive as configured: key=value settings (see README.md).

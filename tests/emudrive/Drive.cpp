@@ -624,12 +624,34 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
         }
     }
     const int shift = readShift(lba);
+    // A read that slips part-way: right up to a sector within it, shifted after; and a
+    // transfer that ends early while the command reports success (the host's buffer
+    // keeps what it held past the end).
+    int slipAt = count, slipShift = 0, delivered = count;
+    for (const Fault& f : model_.faults) {
+        if (count < 2 || !inRange(f, lba) || int(random() % 100) >= f.percent)
+            continue;
+        if (f.kind == "slip" && slipAt == count) {
+            slipAt = 1 + int(random() % unsigned(count - 1));
+            const int steps = std::max(1, f.count / 4);
+            slipShift = (random() & 1 ? 4 : -4) * (1 + int(random() % unsigned(steps)));
+        } else if (f.kind == "short" && delivered == count) {
+            delivered = 1 + int(random() % unsigned(count - 1));
+        }
+    }
+    std::string hitText; // the sectors answered from the cache, as ranges
+    int hitFirst = -1, hitLast = -2;
+    auto endHits = [&] {
+        if (hitFirst >= 0)
+            hitText += " " + std::to_string(hitFirst) + "-" + std::to_string(hitLast);
+        hitFirst = -1;
+    };
     int fromMedia = 0, hits = 0;
     bool stalePending = false;
     for (const Fault& f : model_.faults)
         stalePending = stalePending || (f.kind == "stale" && inRange(f, lba));
     std::vector<uint8_t> bytes(kSectorBytes), c2(kC2Bytes);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < delivered; ++i) {
         const int s = lba + i;
         uint8_t* out = data + size_t(i) * size_t(block);
         const auto hit = cache_.find(s);
@@ -637,13 +659,19 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
             bytes = hit->second.bytes;
             c2 = hit->second.c2;
             ++hits;
+            if (s != hitLast + 1)
+                endHits();
+            if (hitFirst < 0)
+                hitFirst = s;
+            hitLast = s;
         } else {
             bool damaged = false;
             if (s >= disc_.audioEnd) { // a data sector, read raw
                 std::memcpy(bytes.data(), &disc_.bin[size_t(disc_.binSector(s)) * kSectorBytes],
                             kSectorBytes);
                 std::fill(c2.begin(), c2.end(), 0);
-            } else if (!mediaSector(s, shift, bytes.data(), c2.data(), &damaged)) {
+            } else if (!mediaSector(s, i < slipAt ? shift : shift + slipShift, bytes.data(),
+                                    c2.data(), &damaged)) {
                 ++stats_.failedReads;
                 stats_.sectorsRead += i;
                 stats_.sectorsFromCache += hits;
@@ -673,13 +701,19 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
         }
         lastDelivered_ = bytes;
     }
-    stats_.sectorsRead += count;
+    endHits();
+    stats_.sectorsRead += delivered;
     stats_.sectorsFromCache += hits;
     stats_.sectorsFromMedia += fromMedia;
-    clock(lba, count, fromMedia);
-    afterRead(lba, lba + count - 1);
+    stats_.shortTransfers += delivered < count ? 1 : 0;
+    stats_.slips += slipAt < delivered ? 1 : 0;
+    clock(lba, delivered, fromMedia);
+    afterRead(lba, lba + delivered - 1);
     log("read " + std::to_string(lba) + " " + std::to_string(count) + " cache " +
-        std::to_string(hits) + " shift " + std::to_string(shift));
+        std::to_string(hits) + " shift " + std::to_string(shift) +
+        (slipAt < delivered ? " slip " + std::to_string(lba + slipAt) : "") +
+        (delivered < count ? " short " + std::to_string(delivered) : "") +
+        (hitText.empty() ? "" : " hits" + hitText));
     return Outcome{};
 }
 
@@ -932,10 +966,11 @@ std::string Drive::statsJson() const {
     std::snprintf(line, sizeof line,
                   "{\"commands\":%ld,\"reads\":%ld,\"sectors_read\":%ld,\"sectors_from_cache\":%ld,"
                   "\"sectors_from_media\":%ld,\"seeks\":%ld,\"failed_reads\":%ld,"
-                  "\"cache_flushes\":%ld,\"clock_seconds\":%.3f,\"speed\":%d}",
+                  "\"cache_flushes\":%ld,\"slips\":%ld,\"short_transfers\":%ld,"
+                  "\"clock_seconds\":%.3f,\"speed\":%d}",
                   stats_.commands, stats_.reads, stats_.sectorsRead, stats_.sectorsFromCache,
                   stats_.sectorsFromMedia, stats_.seeks, stats_.failedReads, stats_.cacheFlushes,
-                  stats_.clockSeconds, model_.speed);
+                  stats_.slips, stats_.shortTransfers, stats_.clockSeconds, model_.speed);
     return line;
 }
 

@@ -12,6 +12,8 @@
 #include <cdio/mmc.h>
 #include <cdio/mmc_ll_cmds.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -120,6 +122,154 @@ INSTANTIATE_TEST_SUITE_P(
                     OffsetCase{"Plus667", 667, true}, OffsetCase{"Plus667Plain", 667, false},
                     OffsetCase{"Minus472", -472, true}, OffsetCase{"Minus472Plain", -472, false}),
     [](const testing::TestParamInfo<OffsetCase>& row) { return row.param.name; });
+
+// ---- the fault matrix on the drive, with its cache ----
+
+// One line of the reader's log (CDRIP_READ_LOG): why, start, count, sectors delivered,
+// and the first sector the read may prove (-1: none).
+struct ReaderRead {
+    int32_t lsn = 0, count = 0, got = 0, proveFrom = -1;
+};
+
+// One READ CD in the drive's log, with the sectors it answered from its cache.
+struct DriveRead {
+    int32_t lba = 0, count = 0;
+    std::vector<std::pair<int32_t, int32_t>> hits;
+};
+
+std::vector<ReaderRead> readerLog(const std::string& path) {
+    std::vector<ReaderRead> out;
+    std::ifstream in(path);
+    std::string why;
+    ReaderRead r;
+    while (in >> why >> r.lsn >> r.count >> r.got >> r.proveFrom)
+        out.push_back(r);
+    return out;
+}
+
+std::vector<DriveRead> driveLog(const std::string& path) {
+    std::vector<DriveRead> out;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string kind, word;
+        DriveRead d;
+        if (!(words >> kind >> d.lba >> d.count) || kind != "read")
+            continue;
+        while (words >> word && word != "hits") {
+        }
+        for (int32_t a = 0, b = 0;
+             words >> word && std::sscanf(word.c_str(), "%d-%d", &a, &b) == 2;)
+            d.hits.emplace_back(a, b);
+        out.push_back(d);
+    }
+    return out;
+}
+
+// Sectors a read of the reader used as proof though the drive answered them from its
+// cache. The reader's source sends a read as READ CDs of at most 25 sectors one after
+// the other: a READ CD goes on the current read where it starts where the last one
+// ended, else it starts the next read of the reader that starts there.
+int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<DriveRead>& cmds,
+                        int32_t* hitsInAll) {
+    int32_t proved = 0;
+    *hitsInAll = 0;
+    size_t r = 0;
+    int32_t expect = -1;
+    for (const DriveRead& c : cmds) {
+        for (const auto& [a, b] : c.hits)
+            *hitsInAll += b - a + 1;
+        if (c.lba != expect || r >= reads.size() || c.lba >= reads[r].lsn + reads[r].count) {
+            size_t at = expect < 0 ? 0 : r + 1;
+            while (at < reads.size() && reads[at].lsn != c.lba)
+                ++at;
+            if (at == reads.size())
+                continue; // not a read of the reader's
+            r = at;
+        }
+        expect = c.lba + c.count;
+        const ReaderRead& w = reads[r];
+        for (const auto& [a, b] : c.hits)
+            for (int32_t s = a; s <= b; ++s)
+                proved += w.proveFrom >= 0 && s >= w.proveFrom && s < w.lsn + w.got ? 1 : 0;
+    }
+    return proved;
+}
+
+struct DriveFaultCase {
+    const char* name;
+    const char* model; // the drive's cache and faults
+    const char* shows; // a statistic the faults must have moved ("" for none)
+};
+
+void PrintTo(const DriveFaultCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class DriveFaultTest : public DriveTest, public testing::WithParamInterface<DriveFaultCase> {
+protected:
+    // Three tracks of 2,500 sectors: a disc on which an 8 MB cache can be defeated.
+    static const DiscFiles& LongDisc() {
+        static const DiscFiles disc = WriteDisc("long", discgen::simpleDisc(33, 3, 2500));
+        return disc;
+    }
+};
+
+TEST_P(DriveFaultTest, NoSilentDamageAndNoProofFromTheCache) {
+    const DriveFaultCase& row = GetParam();
+    const DiscFiles& disc = LongDisc();
+    const std::string readerPath = dir_ + "/reader-" + row.name + ".log";
+    const std::string drivePath = dir_ + "/drive-" + row.name + ".log";
+    std::remove(readerPath.c_str());
+    std::remove(drivePath.c_str());
+    Load(cueOf(disc) + ";" + row.model + ";log=" + drivePath);
+    setenv("CDRIP_READ_LOG", readerPath.c_str(), 1);
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    ASSERT_EQ(CR_GetNumTocEntries(), 3);
+    for (int32_t t = 0; t < 3; ++t) {
+        const int32_t first = CR_GetTocEntry(t).startSector;
+        const int32_t last = CR_GetTocEntry(t + 1).startSector - 1;
+        const Ripped r = Rip(first, last, true, 0);
+        ASSERT_EQ(r.open, CR_STATUS_OK) << "track " << t + 1;
+        EXPECT_FALSE(r.failed) << "track " << t + 1;
+        const std::vector<uint8_t> want = Expected(disc, first, last, 0);
+        ASSERT_EQ(r.bytes.size(), want.size()) << "track " << t + 1;
+        int32_t differ = 0;
+        for (size_t s = 0; s < want.size() / kSector; ++s)
+            differ += std::memcmp(&r.bytes[s * kSector], &want[s * kSector], kSector) != 0;
+        // Every wrong sector is counted as damaged, and a clean track is exact.
+        EXPECT_GE(r.errors, differ) << "track " << t + 1;
+        EXPECT_EQ(r.damaged, r.errors > 0) << "track " << t + 1;
+    }
+    unsetenv("CDRIP_READ_LOG");
+    const std::vector<ReaderRead> reads = readerLog(readerPath);
+    const std::vector<DriveRead> cmds = driveLog(drivePath);
+    ASSERT_GT(reads.size(), 10u);
+    ASSERT_GE(cmds.size(), reads.size() / 2);
+    int32_t hits = 0;
+    EXPECT_EQ(provedFromCache(reads, cmds, &hits), 0);
+    // A failed read's hits are in the statistics only.
+    EXPECT_LE(hits, EmuStat("sectors_from_cache"));
+    if (*row.shows) {
+        EXPECT_GT(EmuStat(row.shows), 0) << row.shows;
+    }
+    // What the reading cost: reads a sector of the disc.
+    RecordProperty("reads_per_sector", std::to_string(EmuStat("sectors_read") / 7500.0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plans, DriveFaultTest,
+    testing::Values(
+        DriveFaultCase{"Clean8MB", "cache=3567", ""}, DriveFaultCase{"Clean1200", "cache=1200", ""},
+        DriveFaultCase{"Clean40", "cache=40", ""},
+        DriveFaultCase{"JitterAtTrack2", "cache=3567;jitter=2400-2700:30:2352", ""},
+        DriveFaultCase{"SmallJitterEverywhere", "cache=1200;jitter=0-7499:10:64", ""},
+        DriveFaultCase{"StaleFirstSectors", "cache=3567;stale=2490-2510", ""},
+        DriveFaultCase{"SlipsAtTrack2", "cache=3567;slip=2400-2700:50:588", "slips"},
+        DriveFaultCase{"ShortAtTrack2", "cache=3567;short=2400-2700:50", "short_transfers"},
+        DriveFaultCase{"BadAndC2", "cache=3567;c2=1;bad=3000;c2bad=4000-4001", "failed_reads"},
+        DriveFaultCase{"BurstClears", "cache=3567;burst=5200-5203:3", "failed_reads"}),
+    [](const testing::TestParamInfo<DriveFaultCase>& row) { return row.param.name; });
 
 // ---- byte order: audio read with READ CD is little-endian, whatever it sounds like ----
 

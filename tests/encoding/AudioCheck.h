@@ -6,10 +6,14 @@
 
 #include "TempFolder.h"
 
+#include "encoding/ByteSink.h"
+#include "encoding/VorbisComments.h"
+
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -54,6 +58,47 @@ inline void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& 
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(data.data()),
                static_cast<std::streamsize>(data.size()));
+}
+
+// The file an encoder test writes, as the encoder's sink: created empty (or a device
+// such as /dev/full opened for writing) and closed when the test is done with it.
+class TestFileSink {
+public:
+    explicit TestFileSink(const std::string& path)
+        : Fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)), Sink(Fd) {}
+    ~TestFileSink() {
+        if (Fd >= 0) {
+            ::close(Fd);
+        }
+    }
+    TestFileSink(const TestFileSink&) = delete;
+    TestFileSink& operator=(const TestFileSink&) = delete;
+    bool IsOpen() const { return Fd >= 0; }
+    Encoding::TByteSink& operator*() { return Sink; }
+
+private:
+    int Fd;
+    Encoding::TFdSink Sink;
+};
+
+// A whole stream through a FLAC or Opus encoder into `path`: opened with `options`,
+// `pcm` fed `piece` bytes at a time, finished with `extra` (the track's gain). False
+// with the encoder's reason at the first step that fails; *samples gets the encoder's
+// count of sample frames.
+template <typename Encoder, typename Options>
+bool EncodeFile(const std::string& path, const Options& options, const std::vector<uint8_t>& pcm,
+                std::size_t piece, const Encoding::TVorbisComments& extra, std::string* error,
+                uint64_t* samples = nullptr) {
+    TestFileSink file(path);
+    Encoder encoder;
+    bool ok = encoder.Open(*file, options, error);
+    for (std::size_t at = 0; ok && at < pcm.size(); at += piece) {
+        ok = encoder.Feed(pcm.data() + at, std::min(piece, pcm.size() - at), error);
+    }
+    if (samples != nullptr) {
+        *samples = encoder.Samples();
+    }
+    return ok && encoder.Finish(extra, error);
 }
 
 // A command's stdout and exit status (stderr joined to stdout).

@@ -5,6 +5,7 @@
 #include "FlacDecode.h"
 
 #include "encoding/FlacEncoder.h"
+#include "encoding/PcmFrames.h"
 #include "encoding/ReplayGain.h"
 
 #include <gtest/gtest.h>
@@ -44,27 +45,16 @@ TEST_P(FlacFormats, DecodesToTheInput) {
     TempFolder dir;
     const std::string path = dir.file("t.flac");
     const std::vector<uint8_t> pcm = TonePcm(row.rate, row.channels, row.frames, 440, -6);
-    {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        TFdSink sink(fd);
-        TFlacEncoder flac;
-        TFlacOptions o;
-        o.SampleRate = row.rate;
-        o.Channels = row.channels;
-        o.Compression = row.compression;
-        o.ExpectedSamples = row.frames;
-        o.Comments = {{"TITLE", "Tone"}};
-        std::string error;
-        ASSERT_TRUE(flac.Open(sink, o, &error)) << error;
-        for (std::size_t at = 0; at < pcm.size(); at += row.piece) {
-            ASSERT_TRUE(flac.Feed(pcm.data() + at, std::min(row.piece, pcm.size() - at), &error))
-                << error;
-        }
-        EXPECT_EQ(flac.Samples(), row.frames);
-        ASSERT_TRUE(flac.Finish({}, &error)) << error;
-        ::close(fd);
-    }
+    TFlacOptions o;
+    o.SampleRate = row.rate;
+    o.Channels = row.channels;
+    o.Compression = row.compression;
+    o.ExpectedSamples = row.frames;
+    o.Comments = {{"TITLE", "Tone"}};
+    std::string error;
+    uint64_t samples = 0;
+    ASSERT_TRUE(EncodeFile<TFlacEncoder>(path, o, pcm, row.piece, {}, &error, &samples)) << error;
+    EXPECT_EQ(samples, row.frames);
     const FlacDecoded d = DecodeFlac(path);
     ASSERT_TRUE(d.Ok);
     EXPECT_EQ(d.Pcm, pcm);
@@ -123,23 +113,14 @@ TEST(FlacEncoder, CommentsCoverAndGainReadBackByMutagen) {
     cover.Data = TinyPng(300, 200);
     const TVorbisComments gain = {{"REPLAYGAIN_TRACK_GAIN", "2.00 dB"},
                                   {"REPLAYGAIN_TRACK_PEAK", "0.100000"}};
-    std::size_t audioStart = 0;
-    {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        TFdSink sink(fd);
-        TFlacEncoder flac;
-        TFlacOptions o;
-        o.ExpectedSamples = 588 * 200;
-        o.Comments = comments;
-        o.Cover = cover;
-        std::string error;
-        ASSERT_TRUE(flac.Open(sink, o, &error)) << error;
-        ASSERT_TRUE(flac.Feed(pcm.data(), pcm.size(), &error)) << error;
-        ASSERT_TRUE(flac.Finish(gain, &error)) << error;
-        ::close(fd);
-        const std::vector<uint8_t> bytes = FileBytes(path);
-        audioStart = FlacMetadataLength(bytes.data(), bytes.size());
-    }
+    TFlacOptions o;
+    o.ExpectedSamples = 588 * 200;
+    o.Comments = comments;
+    o.Cover = cover;
+    std::string error;
+    ASSERT_TRUE(EncodeFile<TFlacEncoder>(path, o, pcm, pcm.size(), gain, &error)) << error;
+    const std::vector<uint8_t> bytes = FileBytes(path);
+    const std::size_t audioStart = FlacMetadataLength(bytes.data(), bytes.size());
     const nlohmann::json m = MutagenVorbis(path);
     ASSERT_FALSE(m.is_null());
     nlohmann::json expected = nlohmann::json::array();
@@ -163,20 +144,7 @@ TEST(FlacEncoder, CommentsCoverAndGainReadBackByMutagen) {
     // The padding took the gain: the metadata is as long as before and the audio decodes.
     TempFolder other;
     const std::string plain = other.file("plain.flac");
-    {
-        const int fd = ::open(plain.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        TFdSink sink(fd);
-        TFlacEncoder flac;
-        TFlacOptions o;
-        o.ExpectedSamples = 588 * 200;
-        o.Comments = comments;
-        o.Cover = cover;
-        std::string error;
-        ASSERT_TRUE(flac.Open(sink, o, &error));
-        ASSERT_TRUE(flac.Feed(pcm.data(), pcm.size(), &error));
-        ASSERT_TRUE(flac.Finish({}, &error));
-        ::close(fd);
-    }
+    ASSERT_TRUE(EncodeFile<TFlacEncoder>(plain, o, pcm, pcm.size(), {}, &error)) << error;
     const std::vector<uint8_t> a = FileBytes(path), b = FileBytes(plain);
     ASSERT_EQ(a.size(), b.size());
     EXPECT_EQ(FlacMetadataLength(b.data(), b.size()), audioStart);
@@ -193,23 +161,71 @@ TEST(FlacEncoder, SameBytesWhateverThePieces) {
     std::vector<std::vector<uint8_t>> files;
     for (std::size_t piece : {pcm.size(), std::size_t{2352}, std::size_t{999}}) {
         const std::string path = dir.file("p" + std::to_string(piece) + ".flac");
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        TFdSink sink(fd);
-        TFlacEncoder flac;
         TFlacOptions o;
         o.ExpectedSamples = 588 * 300;
         std::string error;
-        ASSERT_TRUE(flac.Open(sink, o, &error));
-        for (std::size_t at = 0; at < pcm.size(); at += piece) {
-            ASSERT_TRUE(flac.Feed(pcm.data() + at, std::min(piece, pcm.size() - at), &error));
-        }
-        ASSERT_TRUE(flac.Finish({{"REPLAYGAIN_TRACK_GAIN", "1.00 dB"}}, &error));
-        ::close(fd);
+        ASSERT_TRUE(EncodeFile<TFlacEncoder>(path, o, pcm, piece,
+                                             {{"REPLAYGAIN_TRACK_GAIN", "1.00 dB"}}, &error))
+            << error;
         files.push_back(FileBytes(path));
     }
     EXPECT_EQ(files[0], files[1]);
     EXPECT_EQ(files[0], files[2]);
 }
+
+struct PiecesRow {
+    const char* name;
+    uint32_t channels;
+    std::vector<std::size_t> pieces; // bytes given at a time, in turn
+};
+
+class PcmPieces : public testing::TestWithParam<PiecesRow> {};
+
+const PiecesRow PiecesRows[] = {
+    {"stereo_whole_frames", 2, {8, 4, 4}},
+    {"stereo_byte_by_byte", 2, {1, 1, 1, 1, 1, 1, 1, 1, 1}},
+    {"stereo_three_of_four", 2, {3, 3, 3, 3, 3, 1}},
+    {"stereo_cut_then_large", 2, {1, 4097, 2}},
+    {"stereo_empty_pieces", 2, {0, 2, 0, 2, 0}},
+    {"mono_odd", 1, {1, 2, 3, 5}},
+    {"mono_byte_by_byte", 1, {1, 1, 1}},
+};
+
+// The samples of whole frames come out in order however the bytes are cut; what is left
+// of a frame waits for the next piece.
+TEST_P(PcmPieces, JoinedIntoWholeFrames) {
+    const PiecesRow& row = GetParam();
+    std::size_t total = 0;
+    for (std::size_t p : row.pieces) {
+        total += p;
+    }
+    std::vector<uint8_t> pcm(total);
+    for (std::size_t i = 0; i < total; ++i) {
+        pcm[i] = static_cast<uint8_t>(i * 37 + 11);
+    }
+    TPcmFrames frames;
+    frames.Reset(row.channels);
+    std::vector<int32_t> all, some;
+    std::size_t at = 0, count = 0;
+    for (std::size_t p : row.pieces) {
+        const std::size_t n = frames.Take(pcm.data() + at, p, some);
+        EXPECT_EQ(some.size(), n * row.channels);
+        all.insert(all.end(), some.begin(), some.end());
+        at += p;
+        count += n;
+        EXPECT_EQ(frames.Pending(), at % (2 * row.channels));
+    }
+    const std::size_t frameBytes = 2 * row.channels;
+    ASSERT_EQ(count, total / frameBytes);
+    ASSERT_EQ(all.size(), count * row.channels);
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        EXPECT_EQ(all[k], static_cast<int16_t>(pcm[2 * k] | pcm[2 * k + 1] << 8)) << k;
+    }
+    frames.Reset(row.channels);
+    EXPECT_EQ(frames.Pending(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PcmPieces, testing::ValuesIn(PiecesRows), RowNameOf{});
 
 struct RefusedRow {
     const char* name;
@@ -238,8 +254,7 @@ const RefusedRow RefusedRows[] = {
 TEST_P(FlacRefuses, WithTheReason) {
     const RefusedRow& row = GetParam();
     TempFolder dir;
-    const int fd = ::open(dir.file("r.flac").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    TFdSink sink(fd);
+    TestFileSink sink(dir.file("r.flac"));
     TFlacEncoder flac;
     TFlacOptions o;
     o.SampleRate = row.rate;
@@ -247,38 +262,33 @@ TEST_P(FlacRefuses, WithTheReason) {
     o.Compression = row.compression;
     o.Comments = {{row.comment, "x"}};
     std::string error;
-    EXPECT_FALSE(flac.Open(sink, o, &error));
+    EXPECT_FALSE(flac.Open(*sink, o, &error));
     EXPECT_EQ(error, row.error);
     EXPECT_FALSE(flac.Feed(nullptr, 0, &error));
     EXPECT_EQ(error, "the FLAC encoder is not open");
-    ::close(fd);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FlacRefuses, testing::ValuesIn(RefusedRows), RowNameOf{});
 
 TEST(FlacEncoder, ValueThatIsNotUtf8IsRefused) {
     TempFolder dir;
-    const int fd = ::open(dir.file("r.flac").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    TFdSink sink(fd);
+    TestFileSink sink(dir.file("r.flac"));
     TFlacEncoder flac;
     TFlacOptions o;
     o.Comments = {{"TITLE", "caf\xE9"}}; // ISO-8859-1, not UTF-8
     std::string error;
-    EXPECT_FALSE(flac.Open(sink, o, &error));
+    EXPECT_FALSE(flac.Open(*sink, o, &error));
     EXPECT_EQ(error, "cannot store the comment TITLE (not UTF-8?)");
-    ::close(fd);
 }
 
 // A full disk: the write failure comes back with the system's reason.
 TEST(FlacEncoder, FullDiskIsAWriteError) {
-    const int fd = ::open("/dev/full", O_WRONLY);
-    ASSERT_GE(fd, 0);
-    TFdSink sink(fd);
+    TestFileSink sink("/dev/full");
+    ASSERT_TRUE(sink.IsOpen());
     TFlacEncoder flac;
     std::string error;
-    EXPECT_FALSE(flac.Open(sink, TFlacOptions{}, &error));
+    EXPECT_FALSE(flac.Open(*sink, TFlacOptions{}, &error));
     EXPECT_EQ(error, "cannot write the FLAC file: No space left on device");
-    ::close(fd);
 }
 
 } // namespace

@@ -20,16 +20,7 @@ namespace {
 
 bool EncodeOpus(const std::string& path, const TOpusOptions& o, const std::vector<uint8_t>& pcm,
                 std::size_t piece, const TVorbisComments& extra, std::string* error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    TFdSink sink(fd);
-    TOpusEncoder opus;
-    bool ok = opus.Open(sink, o, error);
-    for (std::size_t at = 0; ok && at < pcm.size(); at += piece) {
-        ok = opus.Feed(pcm.data() + at, std::min(piece, pcm.size() - at), error);
-    }
-    ok = ok && opus.Finish(extra, error);
-    ::close(fd);
-    return ok;
+    return EncodeFile<TOpusEncoder>(path, o, pcm, piece, extra, error);
 }
 
 struct OpusDecoded {
@@ -236,48 +227,42 @@ const OpusRefusedRow OpusRefusedRows[] = {
 TEST_P(OpusRefuses, OnlyWhatItCannotTake) {
     const OpusRefusedRow& row = GetParam();
     TempFolder dir;
-    const int fd = ::open(dir.file("r.opus").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    TFdSink sink(fd);
+    TestFileSink sink(dir.file("r.opus"));
     TOpusEncoder opus;
     TOpusOptions o;
     o.SampleRate = row.rate;
     o.Channels = row.channels;
     o.Bitrate = row.bitrate;
     std::string error;
-    EXPECT_EQ(opus.Open(sink, o, &error), std::string(row.error).empty());
+    EXPECT_EQ(opus.Open(*sink, o, &error), std::string(row.error).empty());
     EXPECT_EQ(error, row.error);
-    ::close(fd);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, OpusRefuses, testing::ValuesIn(OpusRefusedRows), RowNameOf{});
 
 TEST(OpusEncoder, CoverThatIsNoImageIsRefused) {
     TempFolder dir;
-    const int fd = ::open(dir.file("r.opus").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    TFdSink sink(fd);
+    TestFileSink sink(dir.file("r.opus"));
     TOpusEncoder opus;
     TOpusOptions o;
     o.Cover = TPicture{3, "image/png", "", {1, 2, 3, 4}};
     std::string error;
-    EXPECT_FALSE(opus.Open(sink, o, &error));
+    EXPECT_FALSE(opus.Open(*sink, o, &error));
     EXPECT_EQ(error, std::string("cannot store the cover in the Opus file: ") +
                          ope_strerror(OPE_INVALID_PICTURE));
-    ::close(fd);
 }
 
 TEST(OpusEncoder, FullDiskIsAWriteError) {
-    const int fd = ::open("/dev/full", O_WRONLY);
-    ASSERT_GE(fd, 0);
-    TFdSink sink(fd);
+    TestFileSink sink("/dev/full");
+    ASSERT_TRUE(sink.IsOpen());
     TOpusEncoder opus;
     std::string error;
-    ASSERT_TRUE(opus.Open(sink, TOpusOptions{}, &error)) << error;
+    ASSERT_TRUE(opus.Open(*sink, TOpusOptions{}, &error)) << error;
     const std::vector<uint8_t> pcm = TonePcm(44100, 2, 588 * 50, 300, -10);
     bool ok = opus.Feed(pcm.data(), pcm.size(), &error);
     ok = ok && opus.Finish({}, &error);
     EXPECT_FALSE(ok);
     EXPECT_EQ(error, "cannot write the Opus file: No space left on device");
-    ::close(fd);
 }
 
 } // namespace

@@ -2,17 +2,21 @@
 // Opus headers, and the tag update of finished files (the album gain) read back by
 // libFLAC, libopusfile, the flac command and mutagen.
 #include "AudioCheck.h"
+#include "FlacDecode.h"
 
 #include "cdaccess/Mutagen.h"
 #include "encoding/FlacEncoder.h"
 #include "encoding/OggOpusTags.h"
 #include "encoding/OpusEncoder.h"
+#include "encoding/TagComments.h"
 #include "encoding/TagUpdate.h"
+#include "metadata/TrackTags.h"
 
 #include <opusfile.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -126,6 +130,38 @@ TEST_P(Images, Size) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, Images, testing::ValuesIn(ImageRows), RowNameOf{});
 
+// The test vectors of RFC 4648: each length of the last group, padded.
+TEST(Base64, KnownValues) {
+    const std::pair<const char*, const char*> rows[] = {{"", ""},
+                                                        {"f", "Zg=="},
+                                                        {"fo", "Zm8="},
+                                                        {"foo", "Zm9v"},
+                                                        {"foob", "Zm9vYg=="},
+                                                        {"fooba", "Zm9vYmE="},
+                                                        {"foobar", "Zm9vYmFy"}};
+    for (const auto& [text, coded] : rows) {
+        EXPECT_EQ(Base64(std::vector<uint8_t>(text, text + std::strlen(text))), coded) << text;
+    }
+    EXPECT_EQ(Base64({0xFB, 0xFF, 0xBF}), "+/+/");
+}
+
+// The PICTURE block: its fields big-endian, the size from the image's own bytes.
+TEST(PictureBlock, FieldsInOrder) {
+    TPicture p;
+    p.Mime = "image/png";
+    p.Description = "d";
+    p.Data = TinyPng(2, 3);
+    std::vector<uint8_t> expected = {0, 0, 0, 3, 0, 0, 0, 9};
+    expected.insert(expected.end(), p.Mime.begin(), p.Mime.end());
+    expected.insert(expected.end(), {0, 0,  0, 1, 'd',
+                                     0, 0,  0, 2, 0,
+                                     0, 0,  3, 0, 0,
+                                     0, 24, 0, 0, 0,
+                                     0, 0,  0, 0, static_cast<uint8_t>(p.Data.size())});
+    expected.insert(expected.end(), p.Data.begin(), p.Data.end());
+    EXPECT_EQ(PictureBlock(p), expected);
+}
+
 TEST(OggCrc, KnownValue) {
     // The Ogg CRC of "123456789" (CRC-32/MPEG-2 without the initial all-ones: 0x89A1897F).
     const uint8_t text[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
@@ -134,28 +170,24 @@ TEST(OggCrc, KnownValue) {
 
 std::string MakeFile(const TempFolder& dir, const std::string& name, bool opus,
                      const std::vector<uint8_t>& pcm, const TVorbisComments& tags,
-                     const TVorbisComments& extra) {
+                     const TVorbisComments& extra,
+                     const std::optional<TPicture>& cover = std::nullopt) {
     const std::string path = dir.file(name);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    TFdSink sink(fd);
     std::string error;
+    bool ok = false;
     if (opus) {
-        TOpusEncoder e;
         TOpusOptions o;
         o.Comments = tags;
-        EXPECT_TRUE(e.Open(sink, o, &error) && e.Feed(pcm.data(), pcm.size(), &error) &&
-                    e.Finish(extra, &error))
-            << error;
+        o.Cover = cover;
+        ok = EncodeFile<TOpusEncoder>(path, o, pcm, pcm.size(), extra, &error);
     } else {
-        TFlacEncoder e;
         TFlacOptions o;
         o.Comments = tags;
+        o.Cover = cover;
         o.ExpectedSamples = pcm.size() / 4;
-        EXPECT_TRUE(e.Open(sink, o, &error) && e.Feed(pcm.data(), pcm.size(), &error) &&
-                    e.Finish(extra, &error))
-            << error;
+        ok = EncodeFile<TFlacEncoder>(path, o, pcm, pcm.size(), extra, &error);
     }
-    ::close(fd);
+    EXPECT_TRUE(ok) << error;
     return path;
 }
 
@@ -170,11 +202,8 @@ nlohmann::json Pairs(const TVorbisComments& comments) {
 
 bool Copy(const std::string& from, const std::string& to, TTaggedFormat format,
           const TVorbisComments& set, std::string* error) {
-    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    TFdSink sink(fd);
-    const bool ok = CopyWithComments(from, format, set, sink, error);
-    ::close(fd);
-    return ok;
+    TestFileSink sink(to);
+    return CopyWithComments(from, format, set, *sink, error);
 }
 
 // The album gain added to finished files: the copy has every old comment and the new
@@ -304,6 +333,219 @@ TEST(TagUpdate, MissingFileGivesTheSystemsReason) {
     EXPECT_FALSE(Copy(dir.file("none.flac"), dir.file("out"), TTaggedFormat::Flac, {}, &error));
     EXPECT_EQ(error, "No such file or directory");
 }
+
+// ---- The tag record as comments: every field the MP3 tag carries, under the names
+// taggers write and read.
+
+Metadata::TagFields EveryField() {
+    Metadata::TagFields f;
+    f.Title = "Título";
+    f.Artist = "Isobel Campbell & Mark Lanegan";
+    f.ArtistSort = "Campbell, Isobel & Lanegan, Mark";
+    f.ArtistIds = {"art-1", "art-2"};
+    f.RecordingId = "rec-4";
+    f.ReleaseTrackId = "rel-t4";
+    f.Isrc = "USVL11100004";
+    f.Track = 4;
+    f.TrackTotal = 12;
+    f.Album = "Ballad";
+    f.AlbumArtist = "Various Artists";
+    f.AlbumArtistSort = "Various Artists, The";
+    f.AlbumArtistIds = {"va-1", "va-2"};
+    f.Date = "2001-10-15";
+    f.Disc = 2;
+    f.DiscTotal = 3;
+    f.ReleaseId = "rel-us";
+    f.ReleaseGroupId = "group-1";
+    f.DiscId = "disc-id-28-characters-long-";
+    f.AlbumType = "album; live";
+    f.AlbumStatus = "official";
+    f.Country = "US";
+    f.Barcode = "075678164620";
+    f.CatalogNumber = "CAT-US";
+    f.Asin = "B00005NVQX";
+    return f;
+}
+
+const TVorbisComments EveryComment = {{"TITLE", "Título"},
+                                      {"ARTIST", "Isobel Campbell & Mark Lanegan"},
+                                      {"ARTISTSORT", "Campbell, Isobel & Lanegan, Mark"},
+                                      {"ALBUM", "Ballad"},
+                                      {"ALBUMARTIST", "Various Artists"},
+                                      {"ALBUMARTISTSORT", "Various Artists, The"},
+                                      {"DATE", "2001-10-15"},
+                                      {"TRACKNUMBER", "4"},
+                                      {"TRACKTOTAL", "12"},
+                                      {"DISCNUMBER", "2"},
+                                      {"DISCTOTAL", "3"},
+                                      {"ISRC", "USVL11100004"},
+                                      {"MUSICBRAINZ_TRACKID", "rec-4"},
+                                      {"MUSICBRAINZ_RELEASETRACKID", "rel-t4"},
+                                      {"MUSICBRAINZ_ARTISTID", "art-1"},
+                                      {"MUSICBRAINZ_ARTISTID", "art-2"},
+                                      {"MUSICBRAINZ_ALBUMARTISTID", "va-1"},
+                                      {"MUSICBRAINZ_ALBUMARTISTID", "va-2"},
+                                      {"MUSICBRAINZ_ALBUMID", "rel-us"},
+                                      {"MUSICBRAINZ_RELEASEGROUPID", "group-1"},
+                                      {"MUSICBRAINZ_DISCID", "disc-id-28-characters-long-"},
+                                      {"RELEASETYPE", "album"},
+                                      {"RELEASETYPE", "live"},
+                                      {"RELEASESTATUS", "official"},
+                                      {"RELEASECOUNTRY", "US"},
+                                      {"BARCODE", "075678164620"},
+                                      {"CATALOGNUMBER", "CAT-US"},
+                                      {"ASIN", "B00005NVQX"}};
+
+struct RecordRow {
+    const char* name;
+    Metadata::TagFields fields;
+    TVorbisComments comments;
+};
+
+class RecordComments : public testing::TestWithParam<RecordRow> {};
+
+Metadata::TagFields With(void (*change)(Metadata::TagFields&)) {
+    Metadata::TagFields f;
+    change(f);
+    return f;
+}
+
+const RecordRow RecordRows[] = {
+    {"every_field", EveryField(), EveryComment},
+    {"nothing_known", {}, {}},
+    // 0 is "not known" for the numbers; 1 is a number like any other.
+    {"numbers_zero",
+     With([](Metadata::TagFields& f) { f.Track = f.TrackTotal = f.Disc = f.DiscTotal = 0; }),
+     {}},
+    {"numbers_one",
+     With([](Metadata::TagFields& f) { f.Track = f.TrackTotal = f.Disc = f.DiscTotal = 1; }),
+     {{"TRACKNUMBER", "1"}, {"TRACKTOTAL", "1"}, {"DISCNUMBER", "1"}, {"DISCTOTAL", "1"}}},
+    {"disc_without_total", With([](Metadata::TagFields& f) { f.Disc = 4; }), {{"DISCNUMBER", "4"}}},
+    {"one_type",
+     With([](Metadata::TagFields& f) { f.AlbumType = "album"; }),
+     {{"RELEASETYPE", "album"}}},
+    {"types_with_spaces_and_an_empty_one",
+     With([](Metadata::TagFields& f) { f.AlbumType = " album ;; compilation; "; }),
+     {{"RELEASETYPE", "album"}, {"RELEASETYPE", "compilation"}}},
+    {"empty_ids_in_a_list",
+     With([](Metadata::TagFields& f) {
+         f.ArtistIds = {"", "art-2", ""};
+     }),
+     {{"MUSICBRAINZ_ARTISTID", "art-2"}}},
+};
+
+TEST_P(RecordComments, Mapped) {
+    EXPECT_EQ(CommentsOf(GetParam().fields), GetParam().comments);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RecordComments, testing::ValuesIn(RecordRows), RowNameOf{});
+
+TEST(RecordPicture, TheCoverAsTheFrontCover) {
+    Metadata::TagFields f;
+    EXPECT_EQ(PictureOf(f), std::nullopt);
+    f.Cover = std::make_shared<Metadata::CoverImage>(Metadata::CoverImage{{}, "image/png", "png"});
+    EXPECT_EQ(PictureOf(f), std::nullopt) << "no bytes, no picture";
+    f.Cover =
+        std::make_shared<Metadata::CoverImage>(Metadata::CoverImage{Jpeg, "image/jpeg", "jpg"});
+    const std::optional<TPicture> p = PictureOf(f);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->Type, 3u);
+    EXPECT_EQ(p->Mime, "image/jpeg");
+    EXPECT_EQ(p->Description, "");
+    EXPECT_EQ(p->Data, Jpeg);
+}
+
+struct TaggedFileRow {
+    const char* name;
+    bool opus;
+    std::vector<uint8_t> cover;
+    const char* mime;
+    uint32_t width, height, depth;
+};
+
+class TaggedFiles : public testing::TestWithParam<TaggedFileRow> {};
+
+// A cover the size a front image has (some 100 KB): the Opus comment header takes
+// several Ogg pages.
+std::vector<uint8_t> LargePng() {
+    std::vector<uint8_t> png = TinyPng(500, 500);
+    png.resize(100000, 0x5A);
+    return png;
+}
+
+const TaggedFileRow TaggedFileRows[] = {
+    {"flac_jpeg", false, Jpeg, "image/jpeg", 640, 480, 24},
+    {"flac_large_png", false, LargePng(), "image/png", 500, 500, 24},
+    {"opus_jpeg", true, Jpeg, "image/jpeg", 640, 480, 24},
+    {"opus_large_png", true, LargePng(), "image/png", 500, 500, 24},
+};
+
+// Every comment of the record and its cover, written by the encoder with the track's
+// gain and then given the album's gain: mutagen reads each back in order, and the picture
+// with the type, image type and size its bytes say; the file still decodes.
+TEST_P(TaggedFiles, CarryEveryCommentAndTheCover) {
+    const TaggedFileRow& row = GetParam();
+    TempFolder dir;
+    Metadata::TagFields f = EveryField();
+    f.Cover = std::make_shared<Metadata::CoverImage>(Metadata::CoverImage{row.cover, row.mime, ""});
+    const std::vector<uint8_t> pcm = TonePcm(44100, 2, 588 * 100, 440, -10);
+    const TVorbisComments track = {{row.opus ? "R128_TRACK_GAIN" : "REPLAYGAIN_TRACK_GAIN", "1"}};
+    const TVorbisComments album = {{row.opus ? "R128_ALBUM_GAIN" : "REPLAYGAIN_ALBUM_GAIN", "2"}};
+    const std::string made = MakeFile(dir, row.opus ? "a.opus" : "a.flac", row.opus, pcm,
+                                      CommentsOf(f), track, PictureOf(f));
+    const std::string copy = dir.file(row.opus ? "b.opus" : "b.flac");
+    std::string error;
+    ASSERT_TRUE(
+        Copy(made, copy, row.opus ? TTaggedFormat::Opus : TTaggedFormat::Flac, album, &error))
+        << error;
+    TVorbisComments tagged = EveryComment;
+    tagged.insert(tagged.end(), track.begin(), track.end());
+    TVorbisComments updated = tagged;
+    updated.insert(updated.end(), album.begin(), album.end());
+    const nlohmann::json pictures = {{{"type", 3},
+                                      {"mime", row.mime},
+                                      {"desc", ""},
+                                      {"width", row.width},
+                                      {"height", row.height},
+                                      {"depth", row.depth},
+                                      {"size", row.cover.size()}}};
+    for (const std::string& file : {made, copy}) {
+        SCOPED_TRACE(file);
+        const nlohmann::json m = MutagenVorbis(file);
+        ASSERT_TRUE(m.is_object());
+        // In Opus the picture is a comment of its own (METADATA_BLOCK_PICTURE, read as
+        // the picture below); FLAC keeps it in a block.
+        nlohmann::json tags = nlohmann::json::array();
+        std::size_t pictureComments = 0;
+        for (const auto& pair : m["tags"]) {
+            if (pair[0] == "METADATA_BLOCK_PICTURE") {
+                ++pictureComments;
+            } else {
+                tags.push_back(pair);
+            }
+        }
+        EXPECT_EQ(pictureComments, row.opus ? 1u : 0u);
+        EXPECT_EQ(tags, Pairs(file == made ? tagged : updated));
+        EXPECT_EQ(m["pictures"], pictures);
+        const CommandResult check =
+            row.opus ? RunCommand("opusdec --quiet '" + file + "' '" + file + ".wav'")
+                     : RunCommand("flac --test --silent '" + file + "'");
+        EXPECT_EQ(check.Status, 0) << check.Output;
+    }
+    if (!row.opus) {
+        const FlacDecoded d = DecodeFlac(copy);
+        ASSERT_TRUE(d.Ok);
+        EXPECT_EQ(d.Pcm, pcm);
+    } else {
+        int status = 0;
+        OggOpusFile* of = op_open_file(copy.c_str(), &status);
+        ASSERT_NE(of, nullptr);
+        EXPECT_EQ(op_pcm_total(of, -1), 640 * 100);
+        op_free(of);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TaggedFiles, testing::ValuesIn(TaggedFileRows), RowNameOf{});
 
 // An MP3 made by the lame command gets the gains as TXXX frames, read back by mutagen.
 TEST(TagUpdate, Mp3GainsAsUserTextFrames) {

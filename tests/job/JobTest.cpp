@@ -9,6 +9,7 @@
 #include "encoding/FlacDecode.h"
 #include "encoding/LameCoder.h"
 #include "encoding/MP3Info.h"
+#include "encoding/ReplayGain.h"
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
 #include "settings/globals.h"
@@ -100,6 +101,7 @@ protected:
     std::vector<QUrl> opened;
     std::vector<std::string> errors;
     std::function<Metadata::TagFields(int)> tagFields; // the window's tags of a row
+    std::string coverNote; // why the release has no cover, as the look-up said
     std::vector<QString> statusLines, pathLines;
     std::vector<QString> summaries; // the status line's summary after a job
     Tfrmprg* running = nullptr;
@@ -184,6 +186,7 @@ protected:
         t.ShellOpen = [this](const QUrl& u) { opened.push_back(u); };
         t.ShowSummary = [this](const QString& text) { summaries.push_back(text); };
         t.TrackFields = tagFields;
+        t.CoverNote = coverNote;
         return t;
     }
 
@@ -243,11 +246,61 @@ TEST_F(JobTest, Mp3JobTagsTitles) {
     EXPECT_EQ(Id3Title(out / "Track10.mp3"), "Track10");
     const std::vector<uint8_t> mp3 = ReadFile(out / "Track10.mp3");
     ASSERT_GT(mp3.size(), 1000u);
-    EXPECT_EQ(mp3[0], 0xFF); // an MPEG frame starts the file
-    EXPECT_EQ(mp3[1] & 0xE0, 0xE0);
+    // The ID3v2 tag with the track's and the album's gain, then the MPEG frames.
+    ASSERT_EQ(std::string(mp3.begin(), mp3.begin() + 3), "ID3");
+    const std::size_t audio =
+        10 + (std::size_t(mp3[6]) << 21 | std::size_t(mp3[7]) << 14 | mp3[8] << 7 | mp3[9]);
+    ASSERT_LT(audio + 1, mp3.size());
+    EXPECT_EQ(mp3[audio], 0xFF);
+    EXPECT_EQ(mp3[audio + 1] & 0xE0, 0xE0);
     EXPECT_FALSE(fs::exists(out / "Track10.wav"));
     EXPECT_EQ(Status(9), "OK");
     EXPECT_EQ(opened.size(), 1u);
+}
+
+// MP3 from the window gets the gain frames velmora-rip writes: the track's when its file
+// is written, the album's when the job ends, of the PCM as read; none with ReplayGain off.
+TEST_F(JobTest, Mp3JobWritesTheReplayGainFrames) {
+    using namespace Encoding;
+    TLoudnessMeter meters[2];
+    for (int i = 0; i < 2; ++i) {
+        std::string error;
+        ASSERT_TRUE(meters[i].Start(44100, 2, &error)) << error;
+        const std::vector<uint8_t> pcm = TrackPcm(i + 2);
+        ASSERT_TRUE(meters[i].Add(pcm.data(), pcm.size(), &error)) << error;
+    }
+    const TLoudness album = TLoudnessMeter::Together({&meters[0], &meters[1]});
+    for (bool on : {true, false}) {
+        SCOPED_TRACE(on ? "ReplayGain on" : "ReplayGain off");
+        fs::remove_all(out);
+        Tick({1, 2});
+        Settings.ReplayGain = on;
+        EXPECT_EQ(Run(false), mrOk);
+        for (int i = 0; i < 2; ++i) {
+            const fs::path file = out / ("Track0" + std::to_string(i + 2) + ".mp3");
+            if (on) {
+                const nlohmann::json m = MutagenFrames(file.string());
+                ASSERT_TRUE(m.is_object());
+                const TLoudness track = meters[i].Result();
+                ASSERT_TRUE(track.Valid && album.Valid);
+                const nlohmann::json expected = {
+                    {"TXXX:REPLAYGAIN_TRACK_GAIN", {GainText(ReplayGainDb(track.Lufs)), 3}},
+                    {"TXXX:REPLAYGAIN_TRACK_PEAK", {PeakText(track.Peak), 3}},
+                    {"TXXX:REPLAYGAIN_ALBUM_GAIN", {GainText(ReplayGainDb(album.Lufs)), 3}},
+                    {"TXXX:REPLAYGAIN_ALBUM_PEAK", {PeakText(album.Peak), 3}}};
+                EXPECT_EQ(m["frames"], expected) << file;
+            } else {
+                // No tag to write: the MPEG frames start the file.
+                const std::vector<uint8_t> mp3 = ReadFile(file);
+                ASSERT_GT(mp3.size(), 2u);
+                EXPECT_EQ(mp3[0], 0xFF);
+                EXPECT_EQ(mp3[1] & 0xE0, 0xE0);
+            }
+            EXPECT_EQ(Id3Title(file), "Track0" + std::to_string(i + 2)) << "the ID3v1 tag stays";
+            EXPECT_EQ(Status(i + 1), "OK");
+        }
+        EXPECT_TRUE(errors.empty());
+    }
 }
 
 // The ID3v2 fields of every ticked row are taken once, on the window's thread, when the
@@ -673,6 +726,9 @@ TEST_F(JobTest, RowTooltipsSummaryAndLog) {
         const QString tip = list.topLevelItem(track - 1)->toolTip(TrackColumns::Status);
         EXPECT_TRUE(tip.startsWith(QString("CRC32 ") + crc)) << tip.toStdString();
         EXPECT_TRUE(tip.contains("AccurateRip unreachable")) << tip.toStdString();
+        // Without an answer no track is proven by AccurateRip: each is read securely.
+        EXPECT_TRUE(tip.contains("; proven by secure reading, ")) << tip.toStdString();
+        EXPECT_TRUE(tip.endsWith(" re-reads")) << tip.toStdString();
         EXPECT_EQ(Status(track - 1), "OK"); // the column keeps its text
     }
     EXPECT_EQ(summaries,
@@ -682,6 +738,32 @@ TEST_F(JobTest, RowTooltipsSummaryAndLog) {
     const std::vector<uint8_t> text = ReadFile(log);
     EXPECT_NE(std::string(text.begin(), text.end()).find("velmora-ripper 2.3.0\n"),
               std::string::npos);
+}
+
+// Why the release has no cover is said once, in the job's log; nothing when there is no
+// reason to give.
+TEST_F(JobTest, MissingCoverIsSaidOnceInTheLog) {
+    Tick({1});
+    for (const std::string note :
+         {"the Cover Art Archive has no front cover for this release", ""}) {
+        fs::remove_all(out);
+        coverNote = note;
+        EXPECT_EQ(Run(true), mrOk);
+        const std::vector<uint8_t> bytes = ReadFile(out / (ripper->GetDiscID() + ".log"));
+        const std::string log(bytes.begin(), bytes.end());
+        ASSERT_FALSE(log.empty());
+        std::size_t count = 0;
+        for (std::size_t at = log.find("Cover art"); at != std::string::npos;
+             at = log.find("Cover art", at + 1))
+            ++count;
+        EXPECT_EQ(count, note.empty() ? 0u : 1u) << log;
+        if (!note.empty()) {
+            EXPECT_NE(log.find("Cover art: " + note + "\n"), std::string::npos) << log;
+        }
+        EXPECT_FALSE(fs::exists(out / "cover.jpg"));
+        EXPECT_FALSE(fs::exists(out / "cover.png"));
+    }
+    coverNote.clear();
 }
 
 // FLAC and Opus from the window: the ticked rows become files whose audio is the track's

@@ -3,11 +3,16 @@
 // hang.
 #include "WindowFixture.h"
 
+#include "LocalHttpServer.h"
 #include "cdaccess/RipProgram.h"
 #include "discgen.h"
+#include "ui/TitleSearch.h"
+#include "ui/uprg.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -77,6 +82,34 @@ std::string Comparable(std::string text, const std::string& dir, const std::stri
     return text;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The longest wait between two events of a 10 ms timer while it runs: how long the
+// window's thread was kept from its events.
+class EventGaps {
+public:
+    EventGaps() {
+        Last = Clock::now();
+        QObject::connect(&Timer, &QTimer::timeout, [this] {
+            const auto now = Clock::now();
+            Widest = std::max(Widest, now - Last);
+            Last = now;
+            ++Ticks;
+        });
+        Timer.start(10);
+    }
+    std::chrono::milliseconds Longest() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Widest);
+    }
+    int Count() const { return Ticks; }
+
+private:
+    QTimer Timer;
+    Clock::time_point Last;
+    Clock::duration Widest{};
+    int Ticks = 0;
+};
+
 std::map<std::string, std::string> FilesIn(const std::string& folder) {
     std::map<std::string, std::string> files;
     std::error_code ec;
@@ -124,4 +157,57 @@ TEST_F(WindowJob, SameFilesLogAndReportAsTheCommandLine) {
     EXPECT_EQ(Text(1, 3), "Damaged");
     EXPECT_EQ(Text(2, 3), "OK");
     EXPECT_EQ(Text(3, 3), "--"); // the data track
+}
+
+// The AccurateRip server accepts and never answers: the database is looked up at the
+// job's end beside the window, whose events keep coming at most 100 ms apart; the job
+// ends when the look-up gives up.
+TEST_F(WindowJob, HangingAccurateRipDoesNotHoldTheWindow) {
+    LocalHttpServer server(LocalHttpServer::Mode::Hang, 0, "", 4, 20);
+    const std::string before = std::getenv("VELMORA_ACCURATERIP_URL");
+    setenv("VELMORA_ACCURATERIP_URL", server.Url().c_str(), 1);
+    Tfrmprg::LookupSeconds = 1;
+    unsetenv("CDRIP_FAULTS");
+    std::unique_ptr<EventGaps> gaps;
+    // The gaps are counted from the dialog's first second on.
+    QTimer::singleShot(0, [&] { gaps = std::make_unique<EventGaps>(); });
+    RunWindow(&TfrmMain::ExtractTracksToWAVFiles1Click);
+    setenv("VELMORA_ACCURATERIP_URL", before.c_str(), 1);
+    Tfrmprg::LookupSeconds = 10;
+    ASSERT_TRUE(gaps);
+    EXPECT_LE(gaps->Longest(), std::chrono::milliseconds(100));
+    EXPECT_GT(gaps->Count(), 50);            // the look-up's second, and the rest
+    ASSERT_EQ(server.Requests().size(), 1u); // a virtual drive's offset is not looked up
+    EXPECT_EQ(server.Requests()[0].rfind("/6/6/8/dBAR-003-00000866-00001ce9-10001004.bin\t", 0),
+              0u);
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(Text(row, 3), "OK") << row;
+    const std::string log = ReadText(Dir + "/win/" + Window->RIPPER->GetDiscID() + ".log");
+    EXPECT_NE(log.find("  AccurateRip: unreachable"), std::string::npos) << log;
+    EXPECT_NE(log.find("Read offset: 0 samples\n"), std::string::npos) << log;
+}
+
+// MusicBrainz accepts and never answers: the window's events keep coming while it
+// waits, and closing the window ends the look-up at once, not at its time limit.
+TEST_F(WindowJob, ClosingDuringAHangingTitleLookupEndsAtOnce) {
+    LocalHttpServer server(LocalHttpServer::Mode::Hang, 0, "", 2, 20);
+    setenv("VELMORA_MUSICBRAINZ_URL", server.Url().c_str(), 1);
+    std::ofstream(Dir + "/config/velmora-ripper.ini") << "[System]\nLookup=1\n";
+    TTitleSearch::TimeoutSeconds = 8;
+    Open(CdRipDll());
+    ASSERT_TRUE(Window->TitleSearch->Busy());
+    {
+        EventGaps gaps;
+        QEventLoop wait;
+        QTimer::singleShot(1500, &wait, &QEventLoop::quit);
+        wait.exec();
+        EXPECT_LE(gaps.Longest(), std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(Window->TitleSearch->Busy()) << Status().toStdString();
+    const auto start = Clock::now();
+    Window.reset();
+    TTitleSearch::TimeoutSeconds = 10;
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+    unsetenv("VELMORA_MUSICBRAINZ_URL");
+    EXPECT_EQ(server.Requests().size(), 1u);
 }

@@ -455,6 +455,8 @@ struct ProofKeysCase {
     std::optional<int32_t> ReadOffset;
     bool AccurateRip;
     bool Lookup;
+    bool First = true;      // AccurateRipFirst
+    int32_t Confidence = 2; // AccurateRipConfidence
 };
 
 class SettingsProofKeys : public SettingsTest::PrivateHome,
@@ -467,34 +469,51 @@ TEST_P(SettingsProofKeys, ReadAndKeptBySave) {
     EXPECT_EQ(Settings.ReadOffset, c.ReadOffset);
     EXPECT_EQ(Settings.AccurateRip, c.AccurateRip);
     EXPECT_EQ(Settings.Lookup, c.Lookup);
+    EXPECT_EQ(Settings.AccurateRipFirst, c.First);
+    EXPECT_EQ(Settings.AccurateRipConfidence, c.Confidence);
     SaveSettings();
     SetDefaultSettings();
     ASSERT_TRUE(LoadSettings());
     EXPECT_EQ(Settings.ReadOffset, c.ReadOffset);
     EXPECT_EQ(Settings.AccurateRip, c.AccurateRip);
     EXPECT_EQ(Settings.Lookup, c.Lookup);
+    EXPECT_EQ(Settings.AccurateRipFirst, c.First);
+    EXPECT_EQ(Settings.AccurateRipConfidence, c.Confidence);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SettingsProofKeys,
-    testing::Values(ProofKeysCase{"Missing", "", std::nullopt, true, true},
-                    ProofKeysCase{"NegativeOffset", "ReadOffset=-472\n", -472, true, true},
-                    ProofKeysCase{"PositiveOffset", "ReadOffset=+667\n", 667, true, true},
-                    ProofKeysCase{"ZeroOffset", "ReadOffset=0\n", 0, true, true},
-                    ProofKeysCase{"UnreadableOffset", "ReadOffset=abc\n", std::nullopt, true, true},
-                    ProofKeysCase{"AccurateRipOff", "AccurateRip=0\n", std::nullopt, false, true},
-                    ProofKeysCase{"LookupOff", "Lookup=0\nAccurateRip=1\n", std::nullopt, true,
-                                  false}),
+    testing::Values(
+        ProofKeysCase{"Missing", "", std::nullopt, true, true},
+        ProofKeysCase{"NegativeOffset", "ReadOffset=-472\n", -472, true, true},
+        ProofKeysCase{"PositiveOffset", "ReadOffset=+667\n", 667, true, true},
+        ProofKeysCase{"ZeroOffset", "ReadOffset=0\n", 0, true, true},
+        ProofKeysCase{"UnreadableOffset", "ReadOffset=abc\n", std::nullopt, true, true},
+        ProofKeysCase{"AccurateRipOff", "AccurateRip=0\n", std::nullopt, false, true},
+        ProofKeysCase{"LookupOff", "Lookup=0\nAccurateRip=1\n", std::nullopt, true, false},
+        ProofKeysCase{"SecureOnly", "AccurateRipFirst=0\n", std::nullopt, true, true, false},
+        ProofKeysCase{"ConfidenceOne", "AccurateRipConfidence=1\n", std::nullopt, true, true, true,
+                      1},
+        ProofKeysCase{"ConfidenceHighest", "AccurateRipConfidence=1000\n", std::nullopt, true, true,
+                      true, 1000},
+        ProofKeysCase{"ConfidenceZeroIsOne", "AccurateRipConfidence=0\n", std::nullopt, true, true,
+                      true, 1},
+        ProofKeysCase{"ConfidenceAboveIsHighest", "AccurateRipConfidence=1001\n", std::nullopt,
+                      true, true, true, 1000}),
     [](const testing::TestParamInfo<ProofKeysCase>& row) { return row.param.Name; });
 
 TEST_F(SettingsStore, DefaultButtonKeepsTheKeysItHasNoControlFor) {
     Settings.ReadOffset = 6;
     Settings.AccurateRip = false;
     Settings.Lookup = false;
+    Settings.AccurateRipFirst = false;
+    Settings.AccurateRipConfidence = 7;
     SetDefaultSettingsKeepConfirm();
     EXPECT_EQ(Settings.ReadOffset, std::optional<int32_t>(6));
     EXPECT_FALSE(Settings.AccurateRip);
     EXPECT_FALSE(Settings.Lookup);
+    EXPECT_FALSE(Settings.AccurateRipFirst);
+    EXPECT_EQ(Settings.AccurateRipConfidence, 7);
 }
 
 } // namespace
@@ -531,14 +550,14 @@ TEST_P(SettingsFormatKeys, ReadAndKeptBySave) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SettingsFormatKeys,
-    testing::Values(FormatKeysCase{"Missing", "", 8, 160, true},
-                    FormatKeysCase{"FlacLevel5", "[FLAC]\nCompression=5\n", 5, 160, true},
-                    FormatKeysCase{"OpusBitrate96", "[Opus]\nBitrate=96\n", 8, 96, true},
-                    FormatKeysCase{"ReplayGainOff", "ReplayGain=0\n", 8, 160, false},
-                    FormatKeysCase{"Unreadable", "[FLAC]\nCompression=x\n[Opus]\nBitrate=\n", 8,
-                                   160, true},
-                    FormatKeysCase{"All", "ReplayGain=0\n[Opus]\nBitrate=64\n[FLAC]\nCompression=0\n",
-                                   0, 64, false}),
+    testing::Values(
+        FormatKeysCase{"Missing", "", 8, 160, true},
+        FormatKeysCase{"FlacLevel5", "[FLAC]\nCompression=5\n", 5, 160, true},
+        FormatKeysCase{"OpusBitrate96", "[Opus]\nBitrate=96\n", 8, 96, true},
+        FormatKeysCase{"ReplayGainOff", "ReplayGain=0\n", 8, 160, false},
+        FormatKeysCase{"Unreadable", "[FLAC]\nCompression=x\n[Opus]\nBitrate=\n", 8, 160, true},
+        FormatKeysCase{"All", "ReplayGain=0\n[Opus]\nBitrate=64\n[FLAC]\nCompression=0\n", 0, 64,
+                       false}),
     [](const testing::TestParamInfo<FormatKeysCase>& row) { return row.param.Name; });
 
 TEST_F(SettingsStore, FormatKeysAreWrittenOnlyWhenTheyDifferFromTheDefaults) {
@@ -598,16 +617,17 @@ TEST_P(FormatMend, ClampedAndTold) {
     EXPECT_EQ(notes.size(), r.notes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, FormatMend,
-    testing::Values(FormatMendRow{"defaults", 8, 160, 2, 8, 160, 0},
-                    FormatMendRow{"lowest", 0, 6, 1, 0, 6, 0},
-                    FormatMendRow{"below", -1, 5, 2, 0, 6, 2},
-                    FormatMendRow{"stereo_top", 8, 512, 2, 8, 512, 0},
-                    FormatMendRow{"above", 9, 513, 2, 8, 512, 2},
-                    FormatMendRow{"mono_top", 8, 256, 1, 8, 256, 0},
-                    FormatMendRow{"mono_above", 8, 257, 1, 8, 256, 1}),
-    [](const testing::TestParamInfo<FormatMendRow>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, FormatMend,
+                         testing::Values(FormatMendRow{"defaults", 8, 160, 2, 8, 160, 0},
+                                         FormatMendRow{"lowest", 0, 6, 1, 0, 6, 0},
+                                         FormatMendRow{"below", -1, 5, 2, 0, 6, 2},
+                                         FormatMendRow{"stereo_top", 8, 512, 2, 8, 512, 0},
+                                         FormatMendRow{"above", 9, 513, 2, 8, 512, 2},
+                                         FormatMendRow{"mono_top", 8, 256, 1, 8, 256, 0},
+                                         FormatMendRow{"mono_above", 8, 257, 1, 8, 256, 1}),
+                         [](const testing::TestParamInfo<FormatMendRow>& row) {
+                             return std::string(row.param.name);
+                         });
 
 TEST(FormatMendText, SaysWhatIsUsed) {
     TMP3Settings s;

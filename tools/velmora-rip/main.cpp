@@ -426,14 +426,16 @@ void Summarize(const RipJob& job, const CliObserver& observer) {
 }
 
 // The chosen release's front cover, once for the job, unless the settings or the
-// command line say otherwise; why there is none (a missing one included) is said once.
-void FetchCover(Metadata::DiscTitles& found, const Arguments& args) {
+// command line say otherwise; why there is none (a missing one included) is said once,
+// and returned for the log.
+std::string FetchCover(Metadata::DiscTitles& found, const Arguments& args) {
     const Metadata::CoverChoice choice{Settings.CoverArt && !args.noCover,
                                        Settings.EmbedCover && !args.coverFileOnly};
     const std::string note = Metadata::FetchJobCover(found, choice);
     if (!note.empty()) {
         std::fprintf(stderr, "velmora-rip: %s\n", note.c_str());
     }
+    return note;
 }
 
 // The whole rip: the drive, the tracks, the titles, the job with its log and report.
@@ -442,7 +444,7 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     const std::vector<int> chosen = ChooseTracks(ripper, args);
     const std::string outDir = OutputFolder(args);
     Metadata::DiscTitles found = FindTitles(ripper, args);
-    FetchCover(found, args);
+    const std::string coverNote = FetchCover(found, args);
     const bool mp3 = args.format == Format::Mp3;
     const bool vorbis = args.format == Format::Flac || args.format == Format::Opus;
     ApplyCoderSettings(coder, mp3);
@@ -503,7 +505,7 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
                                                           : AlbumGainStep::Target::Mp3;
         job.AddEndStep(std::make_shared<AlbumGainStep>(target, state));
     }
-    auto cover = std::make_shared<CoverFileStep>(found.Cover, args.overwrite);
+    auto cover = std::make_shared<CoverFileStep>(found.Cover, args.overwrite, coverNote);
     job.AddEndStep(cover);
     const std::vector<std::string> titles = TitleList(found);
     std::vector<JobTrack> tracks;
