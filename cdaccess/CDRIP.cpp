@@ -309,7 +309,9 @@ struct TCDRIP::TRipState {
 
 // The first and last sector of track TrackNum's audio; EListError outside the table.
 std::pair<int32_t, int32_t> TCDRIP::AudioRange(int32_t TrackNum) const {
-    Tracks.Objects(TrackNum - 1);
+    if (TrackNum != 0) {
+        Tracks.Objects(TrackNum - 1); // track 0 is the hidden track, when there is one
+    }
     const DiscTrack* t = Disc.Find(TrackNum);
     return t != nullptr ? std::pair{t->FirstAudio, t->LastAudio} : std::pair{0, -1};
 }

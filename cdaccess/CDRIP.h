@@ -149,6 +149,8 @@ public:
     TCDRIP& operator=(const TCDRIP&) = delete;
 
     // --- Properties
+    // The library table this ripper calls (the linked library, or a test's fakes).
+    const TCdRipDll& Library() const { return Dll; }
     TLameCoder* Coder() const { return FCoder; }
     // Stores the encoder and tells it the PCM format of OutputFormat.
     void SetCoder(TLameCoder* Value);

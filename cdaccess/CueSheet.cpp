@@ -22,13 +22,19 @@ std::string Quoted(std::string text) {
     return "\"" + text + "\"";
 }
 
+// A file name as a FILE line holds it: in quotes, or where it holds a double quote
+// (a title such as 12" Mix), bare, which a reader takes to the line's last word.
+std::string FileWord(const std::string& name) {
+    return name.find('"') == std::string::npos ? "\"" + name + "\"" : name;
+}
+
 struct Writer {
     std::ostringstream Out;
     std::string OpenFile;
     int32_t FileStart = 0; // the LSN the open file starts at
 
     void File(const std::string& name, int32_t start, const std::string& type) {
-        Out << "FILE " << Quoted(name) << " " << type << "\n";
+        Out << "FILE " << FileWord(name) << " " << type << "\n";
         OpenFile = name;
         FileStart = start;
     }
@@ -40,6 +46,19 @@ struct Writer {
 };
 
 } // namespace
+
+bool CueFileNameFits(const std::string& name) {
+    if (name.empty() || name.find_first_of("\r\n") != std::string::npos) {
+        return false;
+    }
+    if (name.find('"') == std::string::npos) {
+        return true;
+    }
+    // Bare, the name is its words joined by single spaces: none may start with a quote.
+    return name.front() != '"' && name.front() != ' ' && name.back() != ' ' &&
+           name.find("  ") == std::string::npos && name.find(" \"") == std::string::npos &&
+           name.find('\t') == std::string::npos;
+}
 
 std::string CueSheetText(const CueDisc& disc) {
     Writer w;
@@ -70,7 +89,7 @@ std::string CueSheetText(const CueDisc& disc) {
         // in no file and becomes PREGAP silence. Track 1's audio before its INDEX 01
         // is the hidden track's file when it was ripped.
         const int32_t pregap = t.Pregap >= 0 && t.Pregap <= t.Start ? t.Pregap : t.Start;
-        const bool hidden = first && t.Start > 0 && !disc.HiddenFile.empty() && pregap == 0;
+        const bool hidden = first && t.Start > 0 && !disc.HiddenFile.empty();
         const bool inPrevious = !first && !w.OpenFile.empty() && pregap < t.Start;
         if (hidden)
             w.File(disc.HiddenFile, 0, disc.FileType);
@@ -91,7 +110,7 @@ std::string CueSheetText(const CueDisc& disc) {
         if (!t.Performer.empty())
             w.Out << "    PERFORMER " << Quoted(t.Performer) << "\n";
         if (hidden || inPrevious) {
-            w.Index(0, pregap);
+            w.Index(0, hidden ? 0 : pregap);
             w.File(t.FileName, t.Start, disc.FileType);
         } else if (t.Start - pregap > 0 || (first && t.Start > 0)) {
             // The gap (or track 1's audio before INDEX 01) is in no file: silence.

@@ -33,6 +33,12 @@ struct CueDisc {
     std::string CddbId, MusicBrainzId, AccurateRipId, Program;
 };
 
+// True when a FILE line can name `name` so that it reads back as the same name: no
+// line break, and a double quote only where the name can stand bare (no word of it
+// starting with one, no tab, no run of spaces, none at its ends).
+bool CueFileNameFits(const std::string& name);
+
 // The sheet's text (UTF-8, lines ending in LF). A double quote in a text, which a cue
-// sheet cannot hold, becomes a single quote.
+// sheet cannot hold, becomes a single quote; a file name that holds one is written
+// bare (see CueFileNameFits).
 std::string CueSheetText(const CueDisc& disc);

@@ -2,8 +2,13 @@
 
 #include "cdaccess/HiddenTrack.h"
 
+#include "cdaccess/OutputFiles.h"
+#include "verify/RipLog.h"
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -45,31 +50,46 @@ CueDisc DescribeDiscForCue(const TCdRipDll& dll) {
 }
 
 CueSheetStep::CueSheetStep(const TCdRipDll& dll, std::string performer)
-    : Described(DescribeDiscForCue(dll)), Hidden(FindHiddenAudio(dll)) {
+    : Described(DescribeDiscForCue(dll)) {
     Described.Performer = std::move(performer);
 }
 
 namespace {
 
-// A name for the sheet that leaves no folder and replaces no file: "<name>.cue", else
-// "<name> (2).cue" and on.
-std::string FreeName(const fs::path& folder, std::string name) {
-    for (char& c : name) {
-        if (c == '/' || static_cast<unsigned char>(c) < 0x20) {
-            c = '_';
-        }
-    }
-    if (name.empty() || name == "." || name == "..") {
-        name = "disc";
-    }
+// A sheet this program wrote: among the REM lines it opens with, a REM COMMENT names one
+// of the two programs. Such
+// a sheet may be replaced by the next rip's; anything else only with --overwrite.
+bool IsOurSheet(const fs::path& path) {
     std::error_code ec;
-    for (int n = 1; n < 100; ++n) {
-        const fs::path p = folder / (name + (n == 1 ? "" : " (" + std::to_string(n) + ")") + ".cue");
-        if (!fs::exists(fs::symlink_status(p, ec))) {
-            return p.string();
+    if (!fs::is_regular_file(fs::symlink_status(path, ec))) {
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string head(4096, '\0');
+    in.read(head.data(), std::streamsize(head.size()));
+    head.resize(std::size_t(in.gcount()));
+    // Our sheets open with their REM lines, the program's among them.
+    std::istringstream lines(head);
+    std::string line;
+    while (std::getline(lines, line) && line.rfind("REM ", 0) == 0) {
+        if (line.rfind("REM COMMENT \"velmora-", 0) == 0) {
+            return true;
         }
     }
-    return "";
+    return false;
+}
+
+// The sheet's candidate names follow the log's: "<album>.cue", then "<album> (2).cue"...
+std::string SheetPath(const std::string& folder, const RipRecord& record, int n) {
+    std::string path = RipLogPath(folder, record, n);
+    return path.substr(0, path.size() - 4) + ".cue";
+}
+
+// A track whose whole file is there: read to its end (damaged sectors included, which
+// the log lists). A stopped, failed or refused track has no file the sheet can name.
+bool WholeFile(const TrackOutcome& o) {
+    return o.FileWritten && (o.Result == TrackResult::Exact || o.Result == TrackResult::Damaged ||
+                             o.Result == TrackResult::NotAccurate);
 }
 
 } // namespace
@@ -77,25 +97,49 @@ std::string FreeName(const fs::path& folder, std::string name) {
 void CueSheetStep::Run(RipJob& job) {
     CueDisc disc = Described;
     const RipRecord& record = job.Record();
-    const fs::path folder = job.Options().OutDir;
+    const std::string& folder = job.Options().OutDir;
     disc.CddbId = record.CddbId;
     disc.MusicBrainzId = record.MusicBrainzId;
     disc.AccurateRipId = record.AccurateRipId;
     disc.Program = record.Program + " " + record.Version;
     disc.Title = job.Options().AlbumTitle;
+    if (disc.Performer.empty()) {
+        disc.Performer = job.Options().Artist;
+    }
     const EncoderFormat* format = job.Options().Format;
     disc.FileType = format != nullptr && format->Name() == "mp3" ? "MP3" : "WAVE";
     bool any = false;
+    std::vector<int> unfit; // tracks whose file names a sheet cannot hold
     for (const auto& [track, outcome] : job.Outcomes()) {
-        if (!outcome.FileWritten) {
+        if (!WholeFile(outcome)) {
+            continue;
+        }
+        if (track.Number == 0) { // the hidden track: track 1's pregap, in its own file
+            std::error_code ec;
+            const fs::path relative = fs::relative(track.FileName, folder, ec);
+            const std::string name = ec || relative.empty() ? track.FileName : relative.string();
+            if (CueFileNameFits(name)) {
+                disc.HiddenFile = name;
+            } else {
+                unfit.push_back(0);
+            }
             continue;
         }
         for (CueTrack& t : disc.Tracks) {
             if (t.Number == track.Number) {
                 std::error_code ec;
                 const fs::path relative = fs::relative(track.FileName, folder, ec);
-                t.FileName = ec || relative.empty() ? track.FileName : relative.string();
+                const std::string name =
+                    ec || relative.empty() ? track.FileName : relative.string();
+                if (!CueFileNameFits(name)) {
+                    unfit.push_back(t.Number);
+                    continue;
+                }
+                t.FileName = name;
                 t.Title = track.Title;
+                if (const auto p = Performers.find(t.Number); p != Performers.end()) {
+                    t.Performer = p->second;
+                }
                 any = true;
             }
         }
@@ -104,24 +148,41 @@ void CueSheetStep::Run(RipJob& job) {
     if (!disc.GapsKnown) {
         settings.emplace_back("Gaps", "not detected: the drive reported no index points");
     }
-    if (const std::string line = HiddenAudioLine(Hidden); !line.empty()) {
-        settings.emplace_back("Hidden track", line.substr(line.find(": ") + 2));
+    for (int number : unfit) {
+        settings.emplace_back("Cue sheet", "track " + std::to_string(number) +
+                                               " left out: a cue sheet cannot name its file");
     }
     if (!any) {
         return;
     }
-    const std::string path = FreeName(folder, disc.Title.empty() ? record.DiscKey : disc.Title);
-    if (path.empty()) {
-        return;
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << CueSheetText(disc);
-    out.flush();
-    out.close();
-    if (!out) {
+    // Written as a track is (a partial file, then the rename). A name held by another
+    // program's file moves the sheet on to the next number unless --overwrite.
+    const std::string text = CueSheetText(disc);
+    const bool overwrite = job.Options().Overwrite;
+    int error = 0;
+    for (int n = 1; n < 10000; ++n) {
+        const std::string path = SheetPath(folder, record, n);
         std::error_code ec;
-        fs::remove(path, ec); // a sheet cut short (a full disk) is worse than none
-        return;
+        const bool present = fs::exists(fs::symlink_status(path, ec));
+        if (present && fs::is_directory(fs::symlink_status(path, ec))) {
+            continue;
+        }
+        const bool ours = present && IsOurSheet(path);
+        if (present && !ours && !overwrite) {
+            continue;
+        }
+        const OutputFiles::TReplace replace = overwrite ? OutputFiles::TReplace::Anything
+                                              : ours    ? OutputFiles::TReplace::WhatWasThere
+                                                        : OutputFiles::TReplace::Nothing;
+        if (OutputFiles::WriteWholeFile(path, text, replace, error)) {
+            Written = path;
+            settings.emplace_back("Cue sheet", fs::path(path).filename().string());
+            return;
+        }
+        if (error != EEXIST) {
+            break;
+        }
     }
-    Written = path;
+    Why = "the cue sheet was not written: " + OutputFiles::ErrorText(error);
+    settings.emplace_back("Cue sheet", "not written: " + OutputFiles::ErrorText(error));
 }

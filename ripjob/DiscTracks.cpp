@@ -15,6 +15,9 @@ int32_t DiscTrack::ShownSectors() const {
 }
 
 const DiscTrack* DiscTracks::Find(int number) const {
+    if (number == 0 && Hidden.AudioSectors() > 0) {
+        return &Hidden;
+    }
     if (number < 1 || number > Count()) {
         return nullptr;
     }
@@ -55,6 +58,12 @@ DiscTracks BuildDiscTracks(const std::vector<TocEntryFigures>& entries,
         t.FirstAudio = e.Start;
         t.LastAudio = e.Audio ? t.LastBeforeGap : e.Start - 1;
         disc.Tracks.push_back(t);
+    }
+    if (!disc.Tracks.empty() && disc.Tracks[0].IsAudio() && disc.Tracks[0].FirstSector > 0) {
+        DiscTrack& h = disc.Hidden;
+        h.Number = 0;
+        h.FirstSector = h.FirstAudio = 0;
+        h.LastSector = h.LastAudio = h.LastBeforeGap = disc.Tracks[0].FirstSector - 1;
     }
     return disc;
 }

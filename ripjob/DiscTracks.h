@@ -46,8 +46,13 @@ struct DiscTracks {
     std::vector<DiscTrack> Tracks;
     int32_t LeadOut = 0; // the first sector after the last track
 
+    // Track 0: the audio before track 1's start (sectors 0 .. start - 1) when track 1 is
+    // audio and starts after sector 0, where some discs hide a track; empty otherwise.
+    DiscTrack Hidden;
+
     int Count() const { return static_cast<int>(Tracks.size()); }
-    // Track `number` (from 1); nullptr when the disc has none of that number.
+    // Track `number` (from 1; 0: the hidden track, when the disc has one); nullptr when
+    // the disc has none of that number.
     const DiscTrack* Find(int number) const;
     // The first and last audio track's numbers; 0 when the disc has no audio track.
     int FirstAudioNumber() const;

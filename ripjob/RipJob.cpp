@@ -131,6 +131,29 @@ void RipJob::DescribeSettings() {
     }
 }
 
+// Audio before track 1 is always named in the log; asked for, and unless it is digital
+// silence, it is ripped first as track 0.
+void RipJob::DescribeHiddenTrack() {
+    HiddenFound = FindHiddenAudio(Rip.Library());
+    const std::string line = HiddenAudioLine(HiddenFound);
+    if (line.empty()) {
+        return;
+    }
+    const bool silence = HiddenFound.Read && HiddenFound.Silent;
+    const bool rip = Opt.HiddenTrack && !silence && Rip.Disc.Find(0) != nullptr;
+    std::string what = line.substr(line.find(": ") + 2);
+    if (!silence) {
+        what += rip ? "; ripped as track 0" : "; not ripped (--hidden-track, HiddenTrack=1)";
+    }
+    ProofOf->Record.Settings.emplace_back("Hidden track", what);
+    if (rip &&
+        std::none_of(List.begin(), List.end(), [](const JobTrack& t) { return t.Number == 0; })) {
+        List.insert(
+            List.begin(),
+            JobTrack{0, -1, Opt.HiddenTitle.empty() ? "Hidden track" : Opt.HiddenTitle, {}});
+    }
+}
+
 // The names in job order: a title that leaves the output folder is refused; a name
 // already taken (or taken by an earlier track of the job) is asked about. The first
 // StopJob answer, or with StopAtFailure the first refusal, ends the list there.
@@ -192,6 +215,7 @@ void RipJob::Run(std::vector<JobTrack> tracks) {
     ArFirst = std::make_unique<ArFirstReading>(Rip, Opt.Proof);
     ArFirst->Start(ProofOf->Record.Toc);
     DescribeSettings();
+    DescribeHiddenTrack();
     JobSeconds = DoneSeconds = 0;
     for (const JobTrack& t : List) {
         JobSeconds += SecondsOf(Rip, t.Number);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cdaccess/HiddenTrack.h"
 #include "cdaccess/OutputFiles.h"
 #include "ripjob/Damage.h"
 #include "ripjob/TrackEncoder.h"
@@ -131,6 +132,10 @@ struct JobOptions {
     // Tracks (by number) whose title comes from outside (CD-TEXT, MusicBrainz): its "/"
     // is part of the file's name (OutputFiles::TitleFromOutside), not a folder.
     std::set<int> OutsideTitles;
+    // --hidden-track, HiddenTrack=1: audio before track 1 that is not digital silence is
+    // ripped first, as track 0 under HiddenTitle ("Hidden track" when empty).
+    bool HiddenTrack = false;
+    std::string HiddenTitle;
 };
 
 // The output name of a job's track: the folder, the title (as it may name a file) and
@@ -149,8 +154,10 @@ public:
     void SetTagStep(std::shared_ptr<const TagStep> step) { Tags = std::move(step); }
     void AddEndStep(std::shared_ptr<JobEndStep> step) { EndSteps.push_back(std::move(step)); }
 
-    // Sets the read offset and describes the disc (JobProof::Start), checks the names,
-    // then reads and writes the tracks. Returns when every track has ended.
+    // Sets the read offset and describes the disc (JobProof::Start), reads the audio
+    // before track 1 (Hidden(); the log names it, and with HiddenTrack it becomes track
+    // 0 before the others), checks the names, then reads and writes the tracks. Returns
+    // when every track has ended.
     void Run(std::vector<JobTrack> tracks);
     // Thread-safe: the job stops as if StopRequested had said so.
     void Stop();
@@ -177,6 +184,8 @@ public:
     // The outcome of Tracks()[i]; tracks never reached have none.
     const std::vector<std::pair<JobTrack, TrackOutcome>>& Outcomes() const { return Ended; }
     JobProof& Proof() { return *ProofOf; }
+    // The audio before track 1, as Run found it.
+    const HiddenAudio& Hidden() const { return HiddenFound; }
     const RipRecord& Record() const { return ProofOf->Record; }
 
     struct Tally {
@@ -196,6 +205,7 @@ private:
     void End(const JobTrack& track, TrackOutcome outcome);
     TrackOutcome ReadOutcome(int number, const std::vector<SectorRange>& damage, int32_t count);
     void DescribeSettings();
+    void DescribeHiddenTrack();
     void ApplyOutcomes();
     void Poll();
     void Report(int readingTrack, int percent, const std::vector<std::pair<int, int>>& encoding);
@@ -215,6 +225,7 @@ private:
     double JobSeconds = 0;              // audio of the tracks to read
     double DoneSeconds = 0;             // audio of the tracks ended
     double StartTime = 0;
+    HiddenAudio HiddenFound;
     std::string Log;
     bool ReportOk = true;
     std::string ReportWhy;

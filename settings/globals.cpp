@@ -167,6 +167,7 @@ void readProofKeys(const std::string& file, TMP3Settings& s) {
     s.Lookup = readBool(file, SystemSection, "Lookup", true);
     s.CoverArt = readBool(file, SystemSection, "CoverArt", true);
     s.EmbedCover = readBool(file, SystemSection, "EmbedCover", true);
+    s.HiddenTrack = readBool(file, SystemSection, "HiddenTrack", false);
 }
 
 void readFormatKeys(const std::string& file, TMP3Settings& s) {
@@ -223,6 +224,9 @@ void appendProofKeys(const TMP3Settings& s, std::vector<Assignment>& keys) {
     }
     if (!s.EmbedCover) {
         keys.push_back({SystemSection, "EmbedCover", "0"});
+    }
+    if (s.HiddenTrack) {
+        keys.push_back({SystemSection, "HiddenTrack", "1"});
     }
 }
 
@@ -309,6 +313,7 @@ void SetDefaultSettingsKeepConfirm() {
     Settings.Lookup = kept.Lookup;
     Settings.CoverArt = kept.CoverArt;
     Settings.EmbedCover = kept.EmbedCover;
+    Settings.HiddenTrack = kept.HiddenTrack;
 }
 
 std::string SettingsFilePath() {

@@ -40,6 +40,7 @@ struct TMP3Settings {
     bool Lookup = true;                // Lookup=0 turns the MusicBrainz title look-up off
     bool CoverArt = true;              // CoverArt=0: no front cover from the Cover Art Archive
     bool EmbedCover = true;            // EmbedCover=0: the cover file only, not in the tags
+    bool HiddenTrack = false;          // HiddenTrack=1: audio before track 1 ripped as track 0
     // The FLAC and Opus outputs, a section each, and ReplayGain. Each key is written only
     // when it differs from its default; the options dialog's "Default" button resets them.
     int32_t FlacCompression = 8; // [FLAC] Compression=, libFLAC's level 0 to 8

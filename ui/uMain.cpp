@@ -494,6 +494,7 @@ void TfrmMain::cboDriveClick() {
     const QString why = RIPPER->Tracks.Count() == 0 ? Q(RIPPER->DriveStatusText()) : QString();
     cboDrive->setToolTip(why.isEmpty() ? name : name.isEmpty() ? why : name + "\n" + why);
     SetStatus(QStringLiteral("No Tracks Selected."));
+    SummaryShown = false;
     chkSelAll->setCheckState(Qt::Unchecked);
     mnuReadCDiniClick();
     FindTitles();
@@ -534,7 +535,7 @@ void TfrmMain::InvertSelection1Click() {
 }
 
 void TfrmMain::ListView1MouseMove() {
-    if (ListView1Tag != 0)
+    if (ListView1Tag != 0 || SummaryShown)
         return;
     int ticked = 0;
     for (int i = 0; i < RowCount(); ++i)
@@ -636,6 +637,7 @@ void TfrmMain::ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis) {
                           QStringLiteral("No Audio Track Selected!"));
         return;
     }
+    SummaryShown = false;
     // The tick stays off while the job runs, and comes back however the dialog ends.
     Timer1->stop();
     struct TimerBack {
@@ -650,7 +652,10 @@ void TfrmMain::ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis) {
     targets.RipPercent = &RipPercent;
     targets.HandleProc = [this](const std::exception& e) { HandleProc(e); };
     targets.ShellOpen = [](const QUrl& url) { AppMessages::ShellOpen(url); };
-    targets.ShowSummary = [this](const QString& summary) { SetStatus(summary); };
+    targets.ShowSummary = [this](const QString& summary) {
+        SetStatus(summary);
+        SummaryShown = true;
+    };
     targets.TrackFields = [this](int row) { return RowTags(row); };
     targets.TitleFromOutside = [this](int row) { return TitleFromOutside(row); };
     targets.Artist = TitleSearch->Found().Artist;

@@ -105,6 +105,9 @@ public:
     bool Paused = false;
     int RipPercent = 0;
     int ListView1Tag = 0; // the count latch: 1 = the count was shown, 0 = re-armed
+    // The last job's summary is in the status line: the mouse crossing the list leaves
+    // it there (a tick, a drive change or the next job replace it).
+    bool SummaryShown = false;
     // Where each extraction job writes its JSON report, as velmora-rip --report does;
     // empty (the default): none.
     std::string ReportPath;
@@ -123,7 +126,10 @@ public:
     void FormClose();
     void cboDriveClick();
     void ListView1MouseMove();
-    void ListView1Click() { ListView1Tag = 0; }
+    void ListView1Click() {
+        ListView1Tag = 0;
+        SummaryShown = false;
+    }
     void chkSelAllClick();
     void imgSelAllClick();
     void SelectAll1Click();

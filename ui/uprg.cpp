@@ -2,6 +2,7 @@
 #include "platform/AppInfo.h"
 
 #include "cdaccess/CDRIP.h"
+#include "cdaccess/CueSheetStep.h"
 #include "cdaccess/OutputFiles.h"
 #include "encoding/MP3Info.h"
 #include "platform/AppInfo.h"
@@ -354,6 +355,7 @@ void Tfrmprg::RunJob() {
     // As many encoders as velmora-rip runs: one a core, reading ahead of them.
     options.Jobs = 0;
     options.StopAtFailure = true;
+    options.HiddenTrack = Settings.HiddenTrack;
     options.Proof = ProofOptionsOfSettings();
     options.Proof.TimeoutSeconds = LookupSeconds;
     // The drive's read offset from the AccurateRip list, when the settings give none,
@@ -382,6 +384,8 @@ void Tfrmprg::RunJob() {
     }
     if (T.Cover || !T.CoverNote.empty())
         Job->AddEndStep(std::make_shared<CoverFileStep>(T.Cover, false, T.CoverNote));
+    // The cue sheet beside the files; the disc's index points are read here, before the job.
+    Job->AddEndStep(std::make_shared<CueSheetStep>(T.RIPPER->Library(), std::string()));
     try {
         Job->Run(tracks);
     } catch (const std::exception& e) {

@@ -113,7 +113,9 @@ void JobProof::MarkUnfinished(int32_t TrackNum) {
 
 void JobProof::ReadTrackWith(int32_t TrackNum, const std::string& FileName,
                              const std::function<void()>& read) {
-    Rip.Tracks.Objects(TrackNum - 1); // EListError outside the table
+    if (TrackNum != 0) {
+        Rip.Tracks.Objects(TrackNum - 1); // EListError outside the table; 0: hidden track
+    }
     const DiscTrack* track = Rip.Disc.Find(TrackNum);
     TrackRecord fresh;
     fresh.Number = TrackNum;

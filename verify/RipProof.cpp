@@ -19,7 +19,7 @@ void DescribeDisc(const TCDRIP& rip, RipRecord& record) {
     record.MusicBrainzId = MusicBrainzDiscId(record.Toc);
 }
 
-ProofTap::ProofTap(TCDRIP& rip, int trackNum) : Rip(rip) {
+ProofTap::ProofTap(TCDRIP& rip, int trackNum) : Rip(rip), Hidden(trackNum == 0) {
     const DiscTrack* track = rip.Disc.Find(trackNum);
     if (rip.OutputFormat() != TOutputFormat::STEREO44100 || track == nullptr) {
         return;
@@ -42,6 +42,9 @@ void ProofTap::StoreChecksums(TrackRecord& track) const {
         return;
     }
     track.Crc32 = Proof->Crc.Value();
+    if (Hidden) {
+        return; // the hidden track (0): AccurateRip has no checksums of it
+    }
     track.ArV1 = Proof->Ar.V1();
     track.ArV2 = Proof->Ar.V2();
 }
@@ -54,7 +57,8 @@ void ProofTap::StoreTestCrc(TrackRecord& track) const {
 
 void ApplyAccurateRip(RipRecord& record, const ArDiscAnswer& answer) {
     for (TrackRecord& t : record.Tracks) {
-        if (!t.ArV1 || !t.ArV2 || !t.Ripped) {
+        // The hidden track (0) has no entry in the database.
+        if (!t.ArV1 || !t.ArV2 || !t.Ripped || t.Number < 1) {
             t.Ar = {ArResult::NotAvailable, 0, 0};
             continue;
         }

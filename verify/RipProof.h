@@ -33,6 +33,7 @@ public:
 
 private:
     TCDRIP& Rip;
+    bool Hidden; // track 0, the audio before track 1: a CRC32, no AccurateRip checksums
     std::unique_ptr<TrackProof> Proof;
 };
 

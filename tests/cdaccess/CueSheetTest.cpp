@@ -107,6 +107,16 @@ INSTANTIATE_TEST_SUITE_P(
             }(),
             "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
             "FILE \"03.wav\" WAVE\n  TRACK 03 AUDIO\n    PREGAP 00:01:00\n    INDEX 01 00:00:00\n"},
+        // A file name with a double quote stands bare: the reader joins the words.
+        CueCase{"FileNameWithAQuoteStandsBare",
+                [] {
+                    CueDisc d;
+                    d.Tracks = {track(1, 0, 0, "12\" Mix.wav")};
+                    d.Tracks[0].Title = "12\" Mix";
+                    return d;
+                }(),
+                "FILE 12\" Mix.wav WAVE\n  TRACK 01 AUDIO\n    TITLE \"12' Mix\"\n"
+                "    INDEX 01 00:00:00\n"},
         CueCase{"DataTrackLeftOut",
                 [] {
                     CueDisc d;
@@ -116,5 +126,36 @@ INSTANTIATE_TEST_SUITE_P(
                 }(),
                 "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"}),
     [](const auto& row) { return std::string(row.param.name); });
+
+struct NameCase {
+    const char* name;
+    std::string file;
+    bool fits;
+};
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CueFileNameTest : public testing::TestWithParam<NameCase> {};
+
+TEST_P(CueFileNameTest, Fits) {
+    EXPECT_EQ(CueFileNameFits(GetParam().file), GetParam().fits);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CueFileNameTest,
+                         testing::Values(NameCase{"Plain", "01 One.wav", true},
+                                         NameCase{"QuoteInsideAWord", "12\" Mix.wav", true},
+                                         NameCase{"QuoteAtTheEnd", "Mix 12\"", true},
+                                         NameCase{"QuoteStartsAWord", "Say \"Hi\".wav", false},
+                                         NameCase{"QuoteFirst", "\"Hi\".wav", false},
+                                         NameCase{"QuoteAndTwoSpaces", "12\"  Mix.wav", false},
+                                         NameCase{"QuoteAndATab", "12\"\tMix.wav", false},
+                                         NameCase{"QuoteAndALeadingSpace", " 12\".wav", false},
+                                         NameCase{"TwoSpacesWithoutAQuote", "a  b.wav", true},
+                                         NameCase{"LineBreak", "a\nb.wav", false},
+                                         NameCase{"CarriageReturn", "a\rb.wav", false},
+                                         NameCase{"Empty", "", false}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

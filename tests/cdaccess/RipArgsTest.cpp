@@ -84,6 +84,21 @@ TEST(RipArgs, TitlesAndLookup) {
     ASSERT_TRUE(Parse({"tracks", "--title", "1=A=B"}, a, error));
     EXPECT_EQ(a.titles.Titles.at(1), "A=B");
     EXPECT_FALSE(a.noLookup);
+    EXPECT_FALSE(a.hiddenTrack);
+    EXPECT_EQ(a.hiddenTitle, "");
+}
+
+// Track 0 is the hidden track before track 1: its title is kept apart from the disc's.
+TEST(RipArgs, HiddenTrack) {
+    Arguments a;
+    std::string error;
+    ASSERT_TRUE(
+        Parse({"rip", "--hidden-track", "--title", "0=Intro", "--title", "1=One"}, a, error))
+        << error;
+    EXPECT_TRUE(a.hiddenTrack);
+    EXPECT_EQ(a.hiddenTitle, "Intro");
+    EXPECT_EQ(a.titles.Titles.size(), 1u);
+    EXPECT_EQ(a.titles.Titles.at(1), "One");
 }
 
 TEST(RipArgs, Defaults) {
@@ -148,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"blank_out", {"rip", "--out", " \t"}, "output folder (--out) must not be empty"},
         BadRow{"empty_out_inline", {"rip", "--out="}, "must not be empty"},
         BadRow{"title_without_number", {"rip", "--title", "Song"}, "bad title: Song"},
-        BadRow{"title_track_zero", {"rip", "--title", "0=Song"}, "bad title"},
+        BadRow{"title_track_minus_one", {"rip", "--title", "-1=Song"}, "bad title"},
         BadRow{"title_track_100", {"rip", "--title", "100=Song"}, "bad title"},
         BadRow{"title_empty", {"rip", "--title", "2="}, "bad title"},
         BadRow{"title_no_value", {"rip", "--title"}, "--title needs a value"},

@@ -4,6 +4,7 @@
 // sheet describes, the table of contents entry by entry, and disc IDs with values
 // worked out by hand.
 #include "CdripFixture.h"
+#include "RipProgram.h"
 #include "TempFolder.h"
 
 #include "cdaccess/CueSheet.h"
@@ -14,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -661,6 +663,353 @@ TEST_F(FlacImageTest, HiddenAudioIsToldFromSilence) {
         }
     }
 }
+
+// ---- velmora-rip writes the sheet beside its files ----
+
+// A disc with pregaps before tracks 2 and 3, ISRCs on tracks 1 and 3, a catalog number
+// and both flags: tracks at 0, 375 (300 + 75) and 615 (375 + 200 + 40), lead-out 865.
+DiscSpec codedDisc() {
+    DiscSpec plan;
+    plan.seed = 21;
+    plan.tracks = {{300, 0, false}, {200, 75, false}, {250, 40, false}};
+    plan.catalog = "0724384960650";
+    plan.isrcs = {"USRC17607839", "", "GBAYE0601498"};
+    plan.preEmphasis = {false, true};
+    plan.copyPermitted = {true};
+    return plan;
+}
+
+// Runs velmora-rip in `dir` (its settings and caches there, no look-ups) on dir/disc.cue.
+RipRun runRip(const TempFolder& dir, std::vector<std::string> args) {
+    std::filesystem::create_directories(dir / "config");
+    writeFile(dir / "config/velmora-ripper.ini", "");
+    std::vector<std::string> all{"rip", "--no-lookup", "--no-accuraterip", "--no-cover", "--format",
+                                 "wav", "--out",       dir / "out"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.push_back(dir / "disc.cue");
+    return WaitRipProgram(
+        StartRipProgram(RipProgramPath(), all, RipProgramEnvironment(dir.path()), dir.path()),
+        dir.path());
+}
+
+// The sheet's REM lines for the disc as it was before the rip.
+std::string remLines(const DiscToc& toc, const std::string& program) {
+    return "REM DISCID " + Hex8(CddbDiscId(toc)) + "\nREM MUSICBRAINZ_DISCID " +
+           MusicBrainzDiscId(toc) + "\nREM ACCURATERIPID " + AccurateRipDiscIds(toc).Text() +
+           "\nREM COMMENT \"" + program + "\"\n";
+}
+
+// A rip by velmora-rip of the disc above leaves "<album>.cue" beside the WAV files: each
+// track's pregap at the end of the previous track's file (track 2's 75 sectors are 4 s
+// into the 300 sectors of track 1's file; track 3's 40 are 2 s 50 into the 200 + 75
+// less 75 of track 2's); a file name with a double quote stands bare. Read back by the library it
+// gives the same table of contents, index points, codes, flags and disc IDs.
+TEST_F(FlacImageTest, VelmoraRipWritesACueThatReadsBackToTheSameDisc) {
+    TempFolder dir("ripcue");
+    const DiscSpec plan = codedDisc();
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+    startLibrary({dir / "disc.cue"}, nullptr);
+    selectDisc(dir / "disc.cue");
+    const DiscToc before = libraryToc();
+    const CueDisc described = cueOfLibrary();
+    CR_DeInit();
+    const RipRun run =
+        runRip(dir, {"--album", "Round Trip", "--artist", "The Band", "--title", "1=12\" Mix"});
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    EXPECT_EQ(readFile(dir / "out/Round Trip.cue"),
+              remLines(before, "velmora-rip 2.3.0") +
+                  "CATALOG 0724384960650\nPERFORMER \"The Band\"\nTITLE \"Round Trip\"\n"
+                  "FILE 12\" Mix.wav WAVE\n  TRACK 01 AUDIO\n    FLAGS DCP\n"
+                  "    ISRC USRC17607839\n    TITLE \"12' Mix\"\n    INDEX 01 00:00:00\n"
+                  "  TRACK 02 AUDIO\n    FLAGS PRE\n    TITLE \"Track02\"\n    INDEX 00 00:04:00\n"
+                  "FILE \"Track02.wav\" WAVE\n    INDEX 01 00:00:00\n"
+                  "  TRACK 03 AUDIO\n    ISRC GBAYE0601498\n    TITLE \"Track03\"\n"
+                  "    INDEX 00 00:02:50\nFILE \"Track03.wav\" WAVE\n    INDEX 01 00:00:00\n");
+    const std::string log = readFile(dir / "out/Round Trip.log");
+    EXPECT_THAT(log, HasSubstr("  Cue sheet: Round Trip.cue\n"));
+    EXPECT_EQ(log.find("Gaps"), std::string::npos);
+    startLibrary({dir / "out/Round Trip.cue"}, nullptr);
+    selectDisc(dir / "out/Round Trip.cue");
+    const DiscToc after = libraryToc();
+    ASSERT_EQ(after.Tracks.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(after.Tracks[i].Start, before.Tracks[i].Start) << "track " << i + 1;
+        EXPECT_TRUE(after.Tracks[i].Audio) << "track " << i + 1;
+    }
+    EXPECT_EQ(before.Tracks[1].Start, 375);
+    EXPECT_EQ(before.Tracks[2].Start, 615);
+    EXPECT_EQ(after.LeadOut, 865);
+    EXPECT_EQ(CddbDiscId(after), CddbDiscId(before));
+    EXPECT_EQ(AccurateRipDiscIds(after).Text(), AccurateRipDiscIds(before).Text());
+    EXPECT_EQ(MusicBrainzDiscId(after), MusicBrainzDiscId(before));
+    const CueDisc again = cueOfLibrary();
+    EXPECT_EQ(again.Catalog, "0724384960650");
+    ASSERT_EQ(again.Tracks.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(again.Tracks[i].Isrc, plan.isrcs[i]) << "track " << i + 1;
+        EXPECT_EQ(again.Tracks[i].Pregap, described.Tracks[i].Pregap) << "track " << i + 1;
+        EXPECT_EQ(again.Tracks[i].Indexes, described.Tracks[i].Indexes) << "track " << i + 1;
+        EXPECT_EQ(again.Tracks[i].PreEmphasis, described.Tracks[i].PreEmphasis)
+            << "track " << i + 1;
+        EXPECT_EQ(again.Tracks[i].CopyPermitted, described.Tracks[i].CopyPermitted)
+            << "track " << i + 1;
+    }
+    EXPECT_EQ(described.Tracks[1].Pregap, 300);
+    EXPECT_EQ(described.Tracks[2].Pregap, 575);
+    // The audio read back is the disc's, track by track.
+    for (int32_t i = 0; i < 3; ++i) {
+        const RipResult r = rip(after.Tracks[size_t(i)].Start, trackEnd(i));
+        EXPECT_EQ(r.errorCount, 0);
+        const size_t from = size_t(before.Tracks[size_t(i)].Start) * kSector;
+        EXPECT_TRUE(asText(r.bytes) == asText(discgen::imageBytes(plan), from, r.bytes.size()))
+            << "track " << i + 1;
+    }
+}
+
+// On a drive (the emulated one, through libcdio as a real drive is read) no index points
+// are reported: the sheet says the gaps were not detected, as the log does, and gives
+// every track a file of its own from its INDEX 01, which still reads back to the same
+// table of contents and disc IDs; the codes come from the sub-channel.
+TEST_F(FlacImageTest, DriveWithoutIndexPointsSaysGapsWereNotDetected) {
+    TempFolder dir("cuedrive");
+    const DiscSpec plan = codedDisc();
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+    startLibrary({dir / "disc.cue"}, nullptr);
+    selectDisc(dir / "disc.cue");
+    const DiscToc before = libraryToc();
+    CR_DeInit();
+    std::filesystem::create_directories(dir / "config");
+    writeFile(dir / "config/velmora-ripper.ini", "");
+    const std::string bin = std::filesystem::path(RipProgramPath()).parent_path().string();
+    const RipRun run = WaitRipProgram(
+        StartRipProgram(bin + "/emudrive-run",
+                        {"cue=" + dir / "disc.cue", "--", RipProgramPath(), "rip", "--no-lookup",
+                         "--no-accuraterip", "--no-cover", "--format", "wav", "--out", dir / "out",
+                         "--album", "D"},
+                        RipProgramEnvironment(dir.path()), dir.path()),
+        dir.path());
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    EXPECT_EQ(readFile(dir / "out/D.cue"),
+              remLines(before, "velmora-rip 2.3.0") +
+                  "REM GAPS \"not detected: the drive reported no index points\"\n"
+                  "CATALOG 0724384960650\nTITLE \"D\"\n"
+                  "FILE \"Track01.wav\" WAVE\n  TRACK 01 AUDIO\n    ISRC USRC17607839\n"
+                  "    TITLE \"Track01\"\n    INDEX 01 00:00:00\n"
+                  "FILE \"Track02.wav\" WAVE\n  TRACK 02 AUDIO\n    TITLE \"Track02\"\n"
+                  "    INDEX 01 00:00:00\n"
+                  "FILE \"Track03.wav\" WAVE\n  TRACK 03 AUDIO\n    ISRC GBAYE0601498\n"
+                  "    TITLE \"Track03\"\n    INDEX 01 00:00:00\n");
+    EXPECT_THAT(readFile(dir / "out/D.log"),
+                HasSubstr("  Gaps: not detected: the drive reported no index points\n"
+                          "  Cue sheet: D.cue\n"));
+    startLibrary({dir / "out/D.cue"}, nullptr);
+    selectDisc(dir / "out/D.cue");
+    const DiscToc after = libraryToc();
+    ASSERT_EQ(after.Tracks.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(after.Tracks[i].Start, before.Tracks[i].Start) << "track " << i + 1;
+    EXPECT_EQ(after.LeadOut, 865);
+    EXPECT_EQ(AccurateRipDiscIds(after).Text(), AccurateRipDiscIds(before).Text());
+    EXPECT_EQ(MusicBrainzDiscId(after), MusicBrainzDiscId(before));
+}
+
+// What is under the sheet's name before the rip, and what the rip leaves there.
+struct SheetNameRow {
+    const char* name;
+    std::string before;             // the file at "<album>.cue"; "" for none
+    std::vector<std::string> extra; // more options
+    std::string keptName;           // the sheet's name after the rip
+    bool replaced;                  // "<album>.cue" holds the new sheet
+};
+
+void PrintTo(const SheetNameRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class SheetNameTest : public FlacImageTest, public testing::WithParamInterface<SheetNameRow> {};
+
+// A sheet of ours is replaced by the next rip's; another file only with --overwrite,
+// else the sheet takes the log's next name.
+TEST_P(SheetNameTest, NeverReplacesAnotherFileWithoutOverwrite) {
+    const SheetNameRow& row = GetParam();
+    TempFolder dir("cuename");
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", codedDisc(), &error)) << error;
+    std::filesystem::create_directories(dir / "out");
+    if (!row.before.empty())
+        writeFile(dir / "out/A.cue", row.before);
+    std::vector<std::string> args{"--album", "A"};
+    args.insert(args.end(), row.extra.begin(), row.extra.end());
+    const RipRun run = runRip(dir, args);
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    const std::string sheet = readFile(dir / ("out/" + row.keptName));
+    EXPECT_THAT(sheet, HasSubstr("REM COMMENT \"velmora-rip 2.3.0\"\nCATALOG 0724384960650\n"));
+    EXPECT_THAT(sheet, HasSubstr("FILE \"Track03.wav\" WAVE\n"));
+    if (row.replaced)
+        EXPECT_EQ(row.keptName, "A.cue");
+    else
+        EXPECT_EQ(readFile(dir / "out/A.cue"), row.before);
+    EXPECT_THAT(readFile(dir / "out/A.log"), HasSubstr("  Cue sheet: " + row.keptName + "\n"));
+    EXPECT_EQ(std::filesystem::exists(dir / "out/A (3).cue"), false);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SheetNameTest,
+    testing::Values(SheetNameRow{"Free", "", {}, "A.cue", true},
+                    SheetNameRow{"OursIsReplaced",
+                                 "REM DISCID 00000000\nREM COMMENT \"velmora-ripper 2.2\"\n",
+                                 {},
+                                 "A.cue",
+                                 true},
+                    SheetNameRow{
+                        "AnotherFileIsKept", "FILE \"mine.bin\" BINARY\n", {}, "A (2).cue", false},
+                    // Not ours: the comment line is not in the sheet's head of REM lines.
+                    SheetNameRow{"OurCommentLaterIsNotOurs",
+                                 "TITLE \"x\"\nREM COMMENT \"velmora-rip\"\n",
+                                 {},
+                                 "A (2).cue",
+                                 false},
+                    SheetNameRow{"AnotherFileWithOverwrite",
+                                 "FILE \"mine.bin\" BINARY\n",
+                                 {"--overwrite"},
+                                 "A.cue",
+                                 true}),
+    [](const testing::TestParamInfo<SheetNameRow>& row) { return std::string(row.param.name); });
+
+// A track that was refused (its file exists) is not in the sheet; the next track's pregap,
+// which lay in the refused track's file, becomes PREGAP silence, so that the sheet
+// describes the files there are.
+TEST_F(FlacImageTest, RefusedTrackIsLeftOutOfTheSheet) {
+    TempFolder dir("cuepart");
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", codedDisc(), &error)) << error;
+    std::filesystem::create_directories(dir / "out");
+    writeFile(dir / "out/Track02.wav", "mine");
+    const RipRun run = runRip(dir, {"--album", "A"});
+    ASSERT_EQ(run.Code, 1) << run.Out << run.Err;
+    const std::string sheet = readFile(dir / "out/A.cue");
+    const std::string tracks = sheet.substr(sheet.find("FILE "));
+    EXPECT_EQ(tracks, "FILE \"Track01.wav\" WAVE\n  TRACK 01 AUDIO\n    FLAGS DCP\n"
+                      "    ISRC USRC17607839\n    TITLE \"Track01\"\n    INDEX 01 00:00:00\n"
+                      "FILE \"Track03.wav\" WAVE\n  TRACK 03 AUDIO\n    ISRC GBAYE0601498\n"
+                      "    TITLE \"Track03\"\n    PREGAP 00:00:40\n    INDEX 01 00:00:00\n");
+    EXPECT_EQ(readFile(dir / "out/Track02.wav"), "mine");
+}
+
+// ---- The hidden track, ripped as track 0 ----
+
+struct HiddenRow {
+    const char* name;
+    bool silent;                    // the 150 sectors before track 1 are digital silence
+    std::vector<std::string> extra; // options
+    std::string settings;           // the settings file
+    std::string file;               // the hidden track's file; "" for none
+    std::string logLine;            // the log's "Hidden track" line
+};
+
+void PrintTo(const HiddenRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class HiddenTrackTest : public FlacImageTest, public testing::WithParamInterface<HiddenRow> {};
+
+// Audio before track 1 is always named in the log; asked for (--hidden-track or
+// HiddenTrack=1), and unless it is digital silence, it is ripped first as track 0, the
+// exact sectors 0 to 149 of the disc, and its file holds track 1's INDEX 00 in the sheet,
+// which reads back to the same table of contents.
+TEST_P(HiddenTrackTest, RippedAsTrackZeroWhenAskedFor) {
+    const HiddenRow& row = GetParam();
+    TempFolder dir("hiddenrip");
+    DiscSpec plan = codedDisc();
+    plan.hiddenSectors = 150;
+    plan.hiddenSilent = row.silent;
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+    std::filesystem::create_directories(dir / "config");
+    std::vector<std::string> args{"--album", "A"};
+    args.insert(args.end(), row.extra.begin(), row.extra.end());
+    std::vector<std::string> all{"rip", "--no-lookup", "--no-accuraterip", "--no-cover", "--format",
+                                 "wav", "--out",       dir / "out"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.push_back(dir / "disc.cue");
+    writeFile(dir / "config/velmora-ripper.ini", row.settings);
+    const RipRun run = WaitRipProgram(
+        StartRipProgram(RipProgramPath(), all, RipProgramEnvironment(dir.path()), dir.path()),
+        dir.path());
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    const std::string log = readFile(dir / "out/A.log");
+    EXPECT_THAT(
+        log, HasSubstr("  Hidden track: 0:02 (150 sectors) before track 1: " + row.logLine + "\n"));
+    const std::string sheet = readFile(dir / "out/A.cue");
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+        files.push_back(e.path().filename().string());
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> expected{"A.cue", "A.log", "Track01.wav", "Track02.wav",
+                                      "Track03.wav"};
+    if (!row.file.empty()) {
+        expected.push_back(row.file);
+        std::sort(expected.begin(), expected.end());
+        const std::string wav = readFile(dir / ("out/" + row.file));
+        ASSERT_EQ(wav.size(), 44 + 150 * kSector);
+        EXPECT_TRUE(wav.substr(44) == asText(discgen::imageBytes(plan), 0, 150 * kSector));
+        EXPECT_THAT(log, HasSubstr("Track 0\n  File: " + dir.path() + "/out/" + row.file + "\n"));
+        EXPECT_THAT(sheet, HasSubstr("FILE \"" + row.file +
+                                     "\" WAVE\n  TRACK 01 AUDIO\n    FLAGS DCP\n"
+                                     "    ISRC USRC17607839\n    TITLE \"Track01\"\n"
+                                     "    INDEX 00 00:00:00\nFILE \"Track01.wav\" WAVE\n"
+                                     "    INDEX 01 00:00:00\n"));
+        EXPECT_THAT(run.Out, HasSubstr("4 exact, 0 damaged, 0 failed\n"));
+    } else {
+        EXPECT_EQ(log.find("Track 0\n"), std::string::npos);
+        // Not ripped, the audio before track 1 is silence the sheet declares.
+        EXPECT_THAT(sheet, HasSubstr("FILE \"Track01.wav\" WAVE\n  TRACK 01 AUDIO\n    FLAGS DCP\n"
+                                     "    ISRC USRC17607839\n    TITLE \"Track01\"\n"
+                                     "    PREGAP 00:02:00\n    INDEX 01 00:00:00\n"));
+        EXPECT_THAT(run.Out, HasSubstr("3 exact, 0 damaged, 0 failed\n"));
+    }
+    EXPECT_EQ(files, expected);
+    // Read back, the sheet gives track 1 at 150 again and the same disc IDs.
+    startLibrary({dir / "disc.cue"}, nullptr);
+    selectDisc(dir / "disc.cue");
+    const DiscToc before = libraryToc();
+    startLibrary({dir / "out/A.cue"}, nullptr);
+    selectDisc(dir / "out/A.cue");
+    const DiscToc after = libraryToc();
+    ASSERT_EQ(after.Tracks.size(), 3u);
+    EXPECT_EQ(after.Tracks[0].Start, 150);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(after.Tracks[i].Start, before.Tracks[i].Start) << "track " << i + 1;
+    EXPECT_EQ(after.LeadOut, before.LeadOut);
+    EXPECT_EQ(AccurateRipDiscIds(after).Text(), AccurateRipDiscIds(before).Text());
+    const HiddenAudio again = FindHiddenAudio(CdRipDll());
+    EXPECT_EQ(again.Sectors, 150);
+    EXPECT_TRUE(again.Read);
+    // Ripped, the hidden track's audio is back; not ripped, it is silence.
+    EXPECT_EQ(again.Silent, row.silent || row.file.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HiddenTrackTest,
+    testing::Values(
+        HiddenRow{"AskedFor",
+                  false,
+                  {"--hidden-track"},
+                  "",
+                  "Hidden track.wav",
+                  "audio; ripped as track 0"},
+        HiddenRow{
+            "NotAskedFor", false, {}, "", "", "audio; not ripped (--hidden-track, HiddenTrack=1)"},
+        HiddenRow{"SettingAndTitle",
+                  false,
+                  {"--title", "0=Intro"},
+                  "[System]\nHiddenTrack=1\n",
+                  "Intro.wav",
+                  "audio; ripped as track 0"},
+        HiddenRow{"SilenceIsNotRipped", true, {"--hidden-track"}, "", "", "digital silence"}),
+    [](const testing::TestParamInfo<HiddenRow>& row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace cdriptest

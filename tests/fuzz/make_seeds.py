@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed inputs into OUT/<target>/: the JSON documents of the
 MusicBrainz tests (every raw string literal of the test sources that parses as JSON),
-and dBAR files and drive offset lists built the way the tests build them.
+dBAR files and drive offset lists built the way the tests build them, and the cue
+sheets and TOC files of tests/fuzz/sheets (each behind the byte that picks the kind).
 
 usage: make_seeds.py ROOT OUT
 """
@@ -66,4 +67,12 @@ write("drive_offsets_fuzz", "list.bin",
       offset_record(6, "PLEXTOR - DVDR   PX-716A") + offset_record(-472, "HL-DT-ST - DVDRAM GH22NS50")
       + offset_record(0, ""))
 write("drive_offsets_fuzz", "cut.bin", offset_record(667, "TSSTcorp - CDDVDW SH-S223C")[:40])
-print("seeds: %d MusicBrainz documents" % count)
+# Sheets: the corpus kept in the repository, whose first byte is even for a cue sheet and
+# odd for a TOC file, as sheet_fuzz reads its input.
+sheets = os.path.join(root, "tests/fuzz/sheets")
+sheet_count = 0
+for name in sorted(os.listdir(sheets)):
+    with open(os.path.join(sheets, name), "rb") as f:
+        write("sheet_fuzz", name, f.read())
+    sheet_count += 1
+print("seeds: %d MusicBrainz documents, %d sheets" % (count, sheet_count))

@@ -135,12 +135,17 @@ TEST_F(WindowJob, SameFilesLogAndReportAsTheCommandLine) {
     for (const auto& [name, bytes] : fromWindow)
         windowNames.push_back(name);
     ASSERT_EQ(windowNames, names);
-    ASSERT_EQ(names.size(), 4u); // three tracks and the log
+    ASSERT_EQ(names.size(), 5u); // three tracks, the log and the cue sheet
     for (const auto& [name, bytes] : fromCli) {
         SCOPED_TRACE(name);
         if (name.ends_with(".log")) {
             EXPECT_EQ(Comparable(fromWindow.at(name), Dir, "win"), Comparable(bytes, Dir, "cli"));
             EXPECT_EQ(fromWindow.at(name).rfind("velmora-ripper ", 0), 0u);
+        } else if (name.ends_with(".cue")) {
+            EXPECT_EQ(Comparable(fromWindow.at(name), Dir, "win"), Comparable(bytes, Dir, "cli"));
+            EXPECT_NE(fromWindow.at(name).find("\nREM COMMENT \"velmora-ripper "),
+                      std::string::npos);
+            EXPECT_NE(bytes.find("FILE "), std::string::npos);
         } else {
             EXPECT_EQ(name.substr(name.size() - 4), ".mp3");
             EXPECT_GT(bytes.size(), 10000u);
@@ -157,6 +162,16 @@ TEST_F(WindowJob, SameFilesLogAndReportAsTheCommandLine) {
     EXPECT_EQ(Text(1, 3), "Damaged");
     EXPECT_EQ(Text(2, 3), "OK");
     EXPECT_EQ(Text(3, 3), "--"); // the data track
+    // The summary stays in the status line while the mouse crosses the list.
+    const QString summary =
+        "3 tracks ripped, the AccurateRip database did not answer; 1 with damaged sectors";
+    EXPECT_EQ(Status(), summary);
+    Window->ListView1Tag = 0;
+    Window->ListView1MouseMove();
+    EXPECT_EQ(Status(), summary);
+    Window->ListView1Click(); // a click on the list re-arms the count
+    Window->ListView1MouseMove();
+    EXPECT_EQ(Status(), "3 Tracks Selected");
 }
 
 // The AccurateRip server accepts and never answers: the database is looked up at the

@@ -106,12 +106,13 @@ bool ParseTitleOption(const std::string& name, const std::string& value, Argumen
     }
     const std::size_t eq = value.find('=');
     int track = 0;
-    if (eq == std::string::npos || !ParseNumber(value.substr(0, eq), 1, MaxTrack, track) ||
+    if (eq == std::string::npos || !ParseNumber(value.substr(0, eq), 0, MaxTrack, track) ||
         eq + 1 == value.size()) {
         error = "bad title: " + value + " (use --title N=TEXT, N a track number)";
         return false;
     }
-    args.titles.Titles[track] = value.substr(eq + 1);
+    // Track 0 is the hidden track before track 1, which no other source titles.
+    (track == 0 ? args.hiddenTitle : args.titles.Titles[track]) = value.substr(eq + 1);
     return true;
 }
 
@@ -231,6 +232,10 @@ bool ParseArguments(int argc, const char* const* argv, Arguments& args, std::str
                 args.noLookup = true;
                 continue;
             }
+            if (arg == "--hidden-track") {
+                args.hiddenTrack = true;
+                continue;
+            }
             if (arg == "--no-cover" || arg == "--cover-file-only") {
                 (arg == "--no-cover" ? args.noCover : args.coverFileOnly) = true;
                 continue;
@@ -302,6 +307,9 @@ const char* Usage() {
            "                   and proven by AccurateRip where its entry of confidence 2\n"
            "                   or more matches; securely only where it does not)\n"
            "  --report FILE    write the rip's CRCs and AccurateRip results as JSON\n"
+           "  --hidden-track   rip audio before track 1 (a hidden track) first, as\n"
+           "                   track 0, unless it is digital silence (HiddenTrack=1\n"
+           "                   in [System] of the settings file does the same)\n"
            "  -h, --help       show this help and exit\n"
            "  --version        show the version and exit\n"
            "  IMAGE            a disc image (.cue, .toc, .nrg) that becomes a drive\n"
@@ -309,7 +317,8 @@ const char* Usage() {
            "Titles (TITLES):\n"
            "  --artist TEXT    the disc's artist\n"
            "  --album TEXT     the disc's album title\n"
-           "  --title N=TEXT   the title of track N (the option may be repeated)\n"
+           "  --title N=TEXT   the title of track N (the option may be repeated); 0:\n"
+           "                   the hidden track's\n"
            "  --no-lookup      do not ask MusicBrainz (Lookup=0 in [System] of the\n"
            "                   settings file does the same)\n"
            "  --release N|ID   of several releases MusicBrainz lists for the disc, take\n"

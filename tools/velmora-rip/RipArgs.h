@@ -28,6 +28,8 @@ struct Arguments {
     bool coverFileOnly = false;         // --cover-file-only
     int jobs = 0;                       // --jobs N, MP3 encoders at once; 0: one per core
     ProofArguments proof;               // --test, --offset, --no-accuraterip, --report
+    bool hiddenTrack = false;           // --hidden-track: audio before track 1 as track 0
+    std::string hiddenTitle;            // --title 0=TEXT: the hidden track's title
 };
 
 // Parses argv; on a bad argument returns false with a one-line message in `error`.

@@ -8,6 +8,7 @@
 #include "RipNames.h"
 
 #include "cdaccess/CDRIP.h"
+#include "cdaccess/CueSheetStep.h"
 #include "cdaccess/HiddenTrack.h"
 #include "cdaccess/OutputFiles.h"
 #include "encoding/LameCoder.h"
@@ -479,6 +480,8 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     options.ReportPath = args.proof.report ? *args.proof.report : std::string();
     options.Overwrite = args.overwrite;
     options.RefuseSameNames = true;
+    options.HiddenTrack = args.hiddenTrack || Settings.HiddenTrack;
+    options.HiddenTitle = args.hiddenTitle;
     for (int index : chosen) {
         const Metadata::TitleSource source = found.Tracks[static_cast<std::size_t>(index)].Source;
         if (source == Metadata::TitleSource::CdText ||
@@ -507,6 +510,15 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     }
     auto cover = std::make_shared<CoverFileStep>(found.Cover, args.overwrite, coverNote);
     job.AddEndStep(cover);
+    // The cue sheet beside the files; the disc's index points are read here, before the job.
+    auto sheet = std::make_shared<CueSheetStep>(ripper.Library(), found.Artist);
+    for (int index : chosen) {
+        const Metadata::TrackTitle& t = found.Tracks[static_cast<std::size_t>(index)];
+        if (!t.Artist.empty()) {
+            sheet->SetTrackPerformer(index + 1, t.Artist);
+        }
+    }
+    job.AddEndStep(sheet);
     const std::vector<std::string> titles = TitleList(found);
     std::vector<JobTrack> tracks;
     for (int index : chosen) {
@@ -519,6 +531,9 @@ int RipTracks(TCDRIP& ripper, TLameCoder& coder, const Arguments& args) {
     const int status = job.Finish(ExitSignalBase + StopSignal);
     if (!cover->Note().empty()) {
         std::fprintf(stderr, "velmora-rip: %s\n", EscapeControls(cover->Note()).c_str());
+    }
+    if (!sheet->Note().empty()) {
+        std::fprintf(stderr, "velmora-rip: %s\n", EscapeControls(sheet->Note()).c_str());
     }
     Summarize(job, observer);
     return ReportJobEnd(job, options.LogFolder, stdout, status);
