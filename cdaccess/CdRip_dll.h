@@ -24,6 +24,8 @@ inline constexpr int32_t CRFinished = 4;
 // Fields of CR_GetCdText.
 inline constexpr int32_t CDTextTitle = 0;
 inline constexpr int32_t CDTextPerformer = 1;
+// With track 0: "UTF-8" or "Windows-1252", how an image's sheet text was read.
+inline constexpr int32_t CDTextEncoding = 2;
 
 // Buffer sizes of CR_GetMcn and CR_GetTrackIsrc, the NUL included.
 inline constexpr int32_t MCNSize = 14;

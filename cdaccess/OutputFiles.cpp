@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +49,9 @@ std::string FolderPartOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
+
+// Asked while a direct write waits for room; set once by the front end.
+std::atomic<StopCheck> Stop{nullptr};
 
 // Encoder threads make partial files at once: the generator is theirs in turn.
 struct SharedGenerator {
@@ -333,7 +338,13 @@ TPartialFile::TPartialFile(std::string finalName, TPartialOptions options)
     if (Previous && S_ISDIR(st.st_mode)) {
         Fail(EISDIR);
     }
-    if (Previous && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode))) {
+    const bool special = S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode);
+    if (Previous && special && Options.RegularOnly) {
+        RemoveMadeFolders();
+        throw EFCreateError("Cannot create file " + Final + ": " + Final + " is not a regular file",
+                            EINVAL);
+    }
+    if (Previous && special) {
         IsDirect = true;
         Temp = Final;
         // A pipe opens without waiting: with no program reading it, opening would block
@@ -347,7 +358,8 @@ TPartialFile::TPartialFile(std::string finalName, TPartialOptions options)
         if (Fd < 0) {
             Fail(errno);
         }
-        ::fcntl(Fd, F_SETFL, ::fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
+        // The descriptor stays non-blocking: WriteAt waits for room itself and can
+        // then give up on a stop.
         return;
     }
     if (FileNameOf(Final).size() > NameMax) {
@@ -423,6 +435,13 @@ bool TPartialFile::WriteAt(off_t pos, const void* data, std::size_t count) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && IsDirect) {
+            if (!WaitForRoom()) {
+                LastError = EINTR;
+                return false;
+            }
+            continue;
+        }
         if (n <= 0) {
             // A write that stops short without an error is a full disk.
             LastError = n < 0 ? errno : ENOSPC;
@@ -435,6 +454,22 @@ bool TPartialFile::WriteAt(off_t pos, const void* data, std::size_t count) {
         }
     }
     return true;
+}
+
+// A pipe or device that takes nothing now: waits until it does, asking the stop check
+// every 100 ms. False when the check says stop.
+bool TPartialFile::WaitForRoom() {
+    for (;;) {
+        const StopCheck stop = Stop.load();
+        if (stop != nullptr && stop()) {
+            return false;
+        }
+        pollfd room{Fd, POLLOUT, 0};
+        const int ready = ::poll(&room, 1, 100);
+        if (ready != 0 && !(ready < 0 && errno == EINTR)) {
+            return true; // room, or an error that the next write reports
+        }
+    }
 }
 
 bool TPartialFile::Close() {
@@ -514,6 +549,27 @@ void TPartialFile::Discard() {
         ::unlink(Temp.c_str());
         RemoveMadeFolders();
     }
+}
+
+void SetStopCheck(StopCheck check) {
+    Stop.store(check);
+}
+
+int OpenRegularFile(const std::string& path, std::string* error) {
+    // O_NONBLOCK: opening a pipe for reading would otherwise wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        *error = ErrorText(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = "not a regular file";
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 bool WriteWholeFile(const std::string& name, const std::string& text, TReplace replace,

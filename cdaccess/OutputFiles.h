@@ -110,7 +110,24 @@ struct TPartialOptions {
     // Create the missing folders of the final name; those made are removed again
     // (when empty) if the track leaves no file under its name.
     bool MakeFolders = false;
+    // Only a regular file (or nothing) may be under the final name: a device or a pipe
+    // there is refused (EFCreateError "... is not a regular file") instead of being
+    // written directly. For rewriting a finished file, which a pipe cannot be.
+    bool RegularOnly = false;
 };
+
+// A check that a write into a pipe or a device (a final name written directly) polls
+// while the other end takes nothing: when it returns true the write fails at once
+// (EINTR), so that a stop is not held up by a program that stopped reading.
+// velmora-rip's Ctrl-C, SIGTERM and SIGHUP set it. Null: none.
+using StopCheck = bool (*)();
+void SetStopCheck(StopCheck check);
+
+// Opens `path` for reading only when it is a regular file (a symbolic link to one
+// counts), without waiting: a pipe or a device under the name is refused instead of
+// opened, so that the open never waits for a writer. The descriptor (close-on-exec) or
+// -1 with the reason in `error`.
+int OpenRegularFile(const std::string& path, std::string* error);
 
 // The file one track is written to. It is created exclusively beside the final name,
 // as "." + file name + ".partial-" + six random characters, so that a rip that is
@@ -158,6 +175,7 @@ private:
     void RemoveMadeFolders();
     void OpenTemp();
     bool Rename(int& error);
+    bool WaitForRoom();
     [[noreturn]] void Fail(int error);
 
     std::string Final;

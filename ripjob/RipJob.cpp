@@ -4,6 +4,7 @@
 #include "ripjob/Mp3Encoder.h"
 
 #include "cdaccess/CDRIP.h"
+#include "cdaccess/CdRip_dll.h"
 #include "cdaccess/OutputFiles.h"
 #include "cdaccess/RipPipeline.h"
 #include "verify/ReportFile.h"
@@ -120,6 +121,13 @@ void RipJob::DescribeSettings() {
                                                  : std::string("secure reading")});
     if (!Opt.OffsetSource.empty()) {
         list.push_back({"Read offset from", Opt.OffsetSource});
+    }
+    // The cue sheet's (or TOC file's) text as the titles were read from it.
+    char encoding[32] = {};
+    if (CdRipDll().CR_GetCdText(0, CDTextEncoding, encoding, int32_t(sizeof encoding)) !=
+            CRFailure &&
+        encoding[0] != '\0') {
+        list.push_back({"Cue sheet text", encoding});
     }
 }
 

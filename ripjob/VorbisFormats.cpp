@@ -287,9 +287,8 @@ namespace {
 
 // Copies `from` into `out` as it is.
 bool CopyFile(const std::string& from, TByteSink& out, std::string* error) {
-    const int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OutputFiles::OpenRegularFile(from, error);
     if (fd < 0) {
-        *error = std::strerror(errno);
         return false;
     }
     std::vector<uint8_t> buffer(std::size_t{1} << 20);
@@ -320,7 +319,14 @@ bool CopyFile(const std::string& from, TByteSink& out, std::string* error) {
 
 bool AlbumGainStep::Update(const std::string& file, const TVorbisComments& tags,
                            std::string* error) const {
-    OutputFiles::TPartialFile copy(file);
+    // Only a regular file is read and replaced: a pipe or a device under the name got
+    // the track directly, and opening one again could wait for ever.
+    const int check = OutputFiles::OpenRegularFile(file, error);
+    if (check < 0) {
+        return false;
+    }
+    ::close(check);
+    OutputFiles::TPartialFile copy(file, {.RegularOnly = true});
     PartialSink sink(copy);
     bool ok = false;
     if (What == Target::Mp3) {

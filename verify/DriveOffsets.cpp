@@ -66,14 +66,20 @@ std::vector<DriveOffsetEntry> ParseDriveOffsets(std::string_view bytes) {
 
 std::optional<int32_t> FindDriveOffset(const std::vector<DriveOffsetEntry>& entries,
                                        const std::string& driveId) {
+    // The longest name that matches: "VENDOR - MODEL" must not take the offset of a
+    // drive listed as "VENDOR - MODEL DL"; of equal names the first listed wins.
     const std::string id = Normalized(driveId) + " ";
+    std::optional<int32_t> found;
+    std::size_t longest = 0;
     for (const DriveOffsetEntry& e : entries) {
         const std::string name = Normalized(e.Name);
-        if (!name.empty() && id.compare(0, name.size() + 1, name + " ") == 0) {
-            return e.Offset;
+        if (!name.empty() && name.size() > longest &&
+            id.compare(0, name.size() + 1, name + " ") == 0) {
+            found = e.Offset;
+            longest = name.size();
         }
     }
-    return std::nullopt;
+    return found;
 }
 
 std::string CacheFolder() {

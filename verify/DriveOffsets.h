@@ -18,7 +18,8 @@ struct DriveOffsetEntry {
 std::vector<DriveOffsetEntry> ParseDriveOffsets(std::string_view bytes);
 
 // The offset of the drive whose identification text (vendor, model, revision, ...)
-// begins with an entry's vendor and model; blanks and case do not count.
+// begins with an entry's vendor and model; blanks and case do not count. Of several
+// entries that match, the longest name wins (the first listed of equal ones).
 std::optional<int32_t> FindDriveOffset(const std::vector<DriveOffsetEntry>& entries,
                                        const std::string& driveId);
 

@@ -678,9 +678,10 @@ namespace {
 constexpr int kCdTextTracks = 100; // 0 is the disc, 1..99 the tracks
 using CdTextFields = std::array<std::array<std::string, 2>, kCdTextTracks>;
 CdTextFields cdText;
+std::string cdTextEncoding; // how the sheet's text was read; empty for a disc
 
 // A sheet's TITLE and PERFORMER lines (or its CD_TEXT blocks), as UTF-8.
-void sheetCdText(const Drive& d, CdTextFields& out) {
+void sheetCdText(const Drive& d, CdTextFields& out, std::string& encoding) {
     SheetDisc disc;
     std::string why;
     if (!loadSheet(d.source, &disc, &why))
@@ -688,11 +689,12 @@ void sheetCdText(const Drive& d, CdTextFields& out) {
     out[0] = {disc.title, disc.performer};
     for (const SheetTrack& t : disc.tracks)
         out[size_t(t.number)] = {t.title, t.performer};
+    encoding = disc.encoding;
 }
 
-void readCdText(const Drive& d, CdTextFields& out) {
+void readCdText(const Drive& d, CdTextFields& out, std::string& encoding) {
     if (d.image && isSheetImage(d.source))
-        return sheetCdText(d, out);
+        return sheetCdText(d, out, encoding);
     CdioPtr cdio = openCdio(d.source, d.image);
     if (!cdio)
         throw std::runtime_error("no disc");
@@ -725,13 +727,16 @@ CR_STATUS CR_ReadCdText(void) {
     std::lock_guard<std::mutex> guard(lock);
     for (auto& track : cdText)
         track = {};
+    cdTextEncoding.clear();
     Drive* d = activeDrive();
     if (!d || (d->image && trayOpen(*d)))
         return CR_STATUS_FAIL;
     try {
         CdTextFields fields;
-        readCdText(*d, fields);
+        std::string encoding;
+        readCdText(*d, fields, encoding);
         cdText = std::move(fields);
+        cdTextEncoding = std::move(encoding);
         return CR_STATUS_OK;
     } catch (...) {
         return CR_STATUS_FAIL;
@@ -741,9 +746,11 @@ CR_STATUS CR_ReadCdText(void) {
 CR_STATUS CR_GetCdText(int32_t track, int32_t field, char* buffer, int32_t bufferSize) {
     std::lock_guard<std::mutex> guard(lock);
     if (!buffer || bufferSize < 1 || track < 0 || track >= kCdTextTracks ||
-        (field != CR_CDTEXT_TITLE && field != CR_CDTEXT_PERFORMER))
+        (field != CR_CDTEXT_TITLE && field != CR_CDTEXT_PERFORMER && field != CR_CDTEXT_ENCODING))
         return CR_STATUS_FAIL;
-    const std::string& text = cdText[size_t(track)][size_t(field)];
+    static const std::string none;
+    const std::string& text = field == CR_CDTEXT_ENCODING ? (track == 0 ? cdTextEncoding : none)
+                                                          : cdText[size_t(track)][size_t(field)];
     const size_t n = utf8Prefix(text, size_t(bufferSize) - 1);
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';

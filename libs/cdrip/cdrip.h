@@ -390,6 +390,10 @@ CDRIP_API CR_STATUS CR_GetPlayPosition(int32_t* relative, int32_t* absolute);
 /* Fields of CR_GetCdText. */
 #define CR_CDTEXT_TITLE 0
 #define CR_CDTEXT_PERFORMER 1
+/* With track 0: how CR_ReadCdText read the text of the active drive's cue sheet or
+ * TOC file, "UTF-8" or "Windows-1252"; empty for a disc (or an image without a sheet)
+ * and for any other track. */
+#define CR_CDTEXT_ENCODING 2
 
 /* Reads the CD-TEXT of the disc in the active drive through libcdio and keeps it
  * for CR_GetCdText, replacing what an earlier call kept. A disc image carries
@@ -403,8 +407,8 @@ CDRIP_API CR_STATUS CR_ReadCdText(void);
 
 /* Copies one field that CR_ReadCdText kept into `buffer` as UTF-8 text ending in
  * a NUL byte: `track` 0 for the disc as a whole (album title, album performer),
- * 1 to 99 for the track of that number; `field` CR_CDTEXT_TITLE or
- * CR_CDTEXT_PERFORMER. A field the disc does not carry is the empty string. Text
+ * 1 to 99 for the track of that number; `field` CR_CDTEXT_TITLE,
+ * CR_CDTEXT_PERFORMER or CR_CDTEXT_ENCODING. A field the disc does not carry is the empty string. Text
  * longer than bufferSize - 1 bytes is cut at the last whole UTF-8 character that
  * fits. 0 OK; 1 for a null buffer, bufferSize below 1, a track outside 0..99 or an
  * unknown field (the buffer is left alone). */

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace OutputFiles;
@@ -420,6 +422,23 @@ TEST(PartialFile, TwoAtOnceForOneNameDoNotShareAFile) {
     EXPECT_TRUE(PartialFiles(dir.path()).empty());
 }
 
+namespace {
+// What renameat2 does in this test program: 0 is the system call; EINVAL fails it as a
+// file system without RENAME_NOREPLACE does, ENOSYS as a kernel without the call.
+std::atomic<int> RenameAt2Fails{0};
+} // namespace
+
+// Stands in for the C library's renameat2 (the partial file's rename that never
+// replaces), so that a row can take the link() way that such systems need.
+extern "C" int renameat2(int oldDir, const char* oldPath, int newDir, const char* newPath,
+                         unsigned int flags) noexcept {
+    if (const int error = RenameAt2Fails.load(); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_renameat2, oldDir, oldPath, newDir, newPath, flags));
+}
+
 enum class Meanwhile { Nothing, FileAppears, FileReplaced };
 
 struct ReplaceRow {
@@ -428,8 +447,9 @@ struct ReplaceRow {
     Meanwhile meanwhile; // what another program did while the track ran
     TReplace replace;
     bool complete;
-    const char* finalText; // the final name's content afterwards
-    bool fails;            // Finish throws "already exists"
+    const char* finalText;  // the final name's content afterwards
+    bool fails;             // Finish throws "already exists"
+    int renameAt2Fails = 0; // renameat2 fails with this error number (0: it works)
 };
 
 class PartialReplace : public testing::TestWithParam<ReplaceRow> {};
@@ -449,7 +469,9 @@ TEST_P(PartialReplace, OnlyWhatMayBeReplacedIs) {
         WriteText(dir / "other", "other");
         ASSERT_EQ(::rename((dir / "other").c_str(), final.c_str()), 0);
     }
+    RenameAt2Fails = r.renameAt2Fails;
     const std::string message = MessageOf([&] { file.Finish(r.complete); });
+    RenameAt2Fails = 0;
     EXPECT_EQ(message, r.fails ? "Cannot create file " + final + ": " + final +
                                      " already exists (--overwrite replaces it)"
                                : "(no error)");
@@ -474,7 +496,18 @@ INSTANTIATE_TEST_SUITE_P(
                     ReplaceRow{"nothing_free", false, Meanwhile::Nothing, TReplace::Nothing, true,
                                "new", false},
                     ReplaceRow{"nothing_taken", true, Meanwhile::Nothing, TReplace::Nothing, true,
-                               "old", true}),
+                               "old", true},
+                    // Without RENAME_NOREPLACE: link() then unlink() of the partial file.
+                    ReplaceRow{"free_name_by_link", false, Meanwhile::Nothing,
+                               TReplace::WhatWasThere, true, "new", false, EINVAL},
+                    ReplaceRow{"name_appears_by_link", false, Meanwhile::FileAppears,
+                               TReplace::WhatWasThere, true, "other", true, ENOSYS},
+                    ReplaceRow{"name_appears_early_end_by_link", false, Meanwhile::FileAppears,
+                               TReplace::WhatWasThere, false, "other", false, EINVAL},
+                    ReplaceRow{"nothing_taken_by_link", true, Meanwhile::Nothing, TReplace::Nothing,
+                               true, "old", true, ENOSYS},
+                    ReplaceRow{"chosen_replacement_needs_no_link", true, Meanwhile::Nothing,
+                               TReplace::WhatWasThere, true, "new", false, EINVAL}),
     RowName);
 
 TEST(PartialFile, EncoderThreadsGetTheirOwnFiles) {

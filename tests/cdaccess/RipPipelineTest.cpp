@@ -367,7 +367,9 @@ TEST_P(RipPipelineStop, StoppedEncodersLeaveNoWholeTrackAfterTheStop) {
         const auto bytes = exists ? ReadBytes(o.FileName) : std::vector<uint8_t>{};
         if (o.Complete) {
             EXPECT_TRUE(o.FileWritten);
-            EXPECT_NEAR(static_cast<double>(DecodeMp3(o.FileName).Frames()), 2000.0 * 588, 1152.0);
+            // CBR without a header frame: the decoder gives the encoder's 576 samples of
+            // delay too, in whole frames of 1152: ceil((2000 * 588 + 576) / 1152) * 1152.
+            EXPECT_EQ(DecodeMp3(o.FileName).Frames(), 1022U * 1152U);
         } else if (row.previous) {
             EXPECT_FALSE(o.FileWritten);
             EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "previous");
@@ -375,9 +377,14 @@ TEST_P(RipPipelineStop, StoppedEncodersLeaveNoWholeTrackAfterTheStop) {
             // The partial track under its name: shorter than the track. Below 26 KB it
             // cannot hold the track's 26.7 s at any bit rate (8 kbit/s at the least),
             // and may hold no whole frame yet when the stop came at once.
+            // A track read whole before the stop may have had its last block encoded
+            // when the stop came: then it holds every frame and is still not called
+            // complete; the track whose reading the stop cut is always short.
             ASSERT_TRUE(exists);
-            if (bytes.size() >= 26000) {
+            if (bytes.size() >= 26000 && n >= firstAfterStop) {
                 EXPECT_LT(DecodeMp3(o.FileName).Frames(), 2000U * 588U);
+            } else if (bytes.size() >= 26000) {
+                EXPECT_LE(DecodeMp3(o.FileName).Frames(), 1022U * 1152U);
             }
         } else {
             EXPECT_FALSE(exists); // no file was started for it

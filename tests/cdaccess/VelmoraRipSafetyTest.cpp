@@ -22,6 +22,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -325,15 +326,26 @@ TEST_F(VelmoraRipSafety, TwoRipsWithOverwriteLeaveWholeTracks) {
 // ---------------------------------------------------------------------------
 // A pipe at the final name
 
-// With --overwrite a pipe that a program reads gets the MP3; there is nothing to tag,
-// and the rip ends instead of waiting for ever for the tag's open().
-TEST_F(VelmoraRipSafety, PipeAtTheFinalNameEnds) {
+struct PipeRow {
+    const char* name;
+    const char* format;
+    bool replayGain; // the album gain is written into the job's files when it ends
+};
+
+class VelmoraRipPipe : public VelmoraRipSafety, public testing::WithParamInterface<PipeRow> {};
+
+// With --overwrite a pipe that a program reads gets the track; there is nothing to tag,
+// and the rip ends instead of waiting for ever in an open() of the pipe: neither the
+// track's tags nor the album gain at the job's end open the name again, and the album
+// gain says why it is not in that file.
+TEST_P(VelmoraRipPipe, PipeAtTheFinalNameEnds) {
+    const PipeRow& row = GetParam();
     const std::string image = MakeDisc("pipe", discgen::simpleDisc(42, 1, 300));
     fs::create_directory(dir / "out");
-    const std::string fifo = dir / "out/Track01.mp3";
+    const std::string fifo = dir / ("out/Track01." + std::string(row.format));
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    // The album gain written at the job's end opens the files again: left out here.
-    std::ofstream(dir / "config/velmora-ripper.ini") << "[System]\nReplayGain=0\n";
+    std::ofstream(dir / "config/velmora-ripper.ini")
+        << "[System]\nReplayGain=" << (row.replayGain ? 1 : 0) << "\n";
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     std::atomic<bool> reading{true};
@@ -348,16 +360,68 @@ TEST_F(VelmoraRipSafety, PipeAtTheFinalNameEnds) {
             }
         }
     });
-    const Result r = Wait(Start({"rip", "--no-lookup", "--overwrite", "--out", dir / "out", image}),
+    const Result r = Wait(Start({"rip", "--no-lookup", "--overwrite", "--format", row.format,
+                                 "--report", dir / "report.json", "--out", dir / "out", image}),
                           "run", std::chrono::seconds(20));
     reading = false;
     drain.join();
     ::close(reader);
     EXPECT_EQ(r.Code, 0) << r.Out << r.Err;
-    EXPECT_GT(got, 10000u); // 4 s of MP3
+    EXPECT_GT(got, 10000u); // 4 s of audio
     struct stat st {};
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(PartialFiles(dir / "out").empty());
+    std::string log;
+    for (const auto& e : fs::directory_iterator(dir / "out")) {
+        if (e.path().extension() == ".log") {
+            log = ReadText(e.path());
+        }
+    }
+    if (row.replayGain) {
+        EXPECT_THAT(log, HasSubstr("written into 0 of 1 files when the job ended; not written to " +
+                                   fifo + ": not a regular file"));
+    } else {
+        EXPECT_THAT(log, Not(HasSubstr("album gain")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, VelmoraRipPipe,
+                         testing::Values(PipeRow{"mp3_without_album_gain", "mp3", false},
+                                         PipeRow{"mp3_with_album_gain", "mp3", true}),
+                         RowName);
+
+// A rip blocked in a write into a pipe whose reader takes nothing more stops on the
+// first SIGTERM, as it does anywhere else: 143, the track not finished, no file left.
+TEST_F(VelmoraRipSafety, FirstSigtermStopsARipBlockedInAPipe) {
+    const std::string image = MakeDisc("stuck", discgen::simpleDisc(43, 2, 3000));
+    fs::create_directory(dir / "out");
+    const std::string fifo = dir / "out/Track01.wav";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const pid_t pid = Start({"rip", "--no-lookup", "--overwrite", "--format", "wav", "--tracks",
+                             "1", "--out", dir / "out", image});
+    // The pipe is (nearly) full, 64 KiB on Linux, and the rip waits for room in it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int held = 0;
+    while (std::chrono::steady_clock::now() < deadline &&
+           (::ioctl(reader, FIONREAD, &held) != 0 || held < 60000)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(held, 60000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    const auto sent = std::chrono::steady_clock::now();
+    const Result r = Wait(pid, "run", std::chrono::seconds(10));
+    const auto took = std::chrono::steady_clock::now() - sent;
+    ::close(reader);
+    EXPECT_EQ(r.Code, 128 + SIGTERM) << r.Out << r.Err;
+    EXPECT_LT(took, std::chrono::seconds(5));
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(PartialFiles(dir / "out").empty());
 }
 
 // ---------------------------------------------------------------------------

@@ -150,6 +150,42 @@ TEST_F(VelmoraRip, TracksAndRipShowTheSameLength) {
                 HasSubstr("Track02 -> " + (dir / "out/Track02.wav") + ": OK (0:27 of audio"));
 }
 
+struct SheetTextRow {
+    const char* name;
+    discgen::SheetStyle::Text text;
+    const char* logLine; // the log's line for how the sheet's text was read
+};
+
+class VelmoraRipSheetText : public VelmoraRip, public testing::WithParamInterface<SheetTextRow> {};
+
+// The log says how the cue sheet's text was read: as UTF-8 when it is valid UTF-8,
+// else as Windows-1252; the album title is the same text either way.
+TEST_P(VelmoraRipSheetText, LogSaysHowTheSheetWasRead) {
+    const SheetTextRow& row = GetParam();
+    discgen::DiscSpec plan = discgen::simpleDisc(8, 1, 300);
+    plan.title = "Winter \xC3\x89tudes"; // "Winter Études"
+    discgen::SheetStyle style;
+    style.text = row.text;
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "text", plan, style, &error)) << error;
+    const Result r =
+        Run({"rip", "--no-lookup", "--format", "wav", "--out", dir / "out", dir / "text.cue"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string log = ReadText(dir / "out/Winter \xC3\x89tudes.log");
+    EXPECT_THAT(log, HasSubstr("\n  " + std::string(row.logLine) + "\n"));
+    EXPECT_THAT(log, HasSubstr("Album: Winter \xC3\x89tudes\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, VelmoraRipSheetText,
+    testing::Values(
+        SheetTextRow{"utf8", discgen::SheetStyle::Text::Utf8, "Cue sheet text: UTF-8"},
+        SheetTextRow{"utf8_bom", discgen::SheetStyle::Text::Utf8Bom, "Cue sheet text: UTF-8"},
+        SheetTextRow{"latin1", discgen::SheetStyle::Text::Latin1, "Cue sheet text: Windows-1252"},
+        SheetTextRow{"cp1252", discgen::SheetStyle::Text::Windows1252,
+                     "Cue sheet text: Windows-1252"}),
+    RowName);
+
 TEST_F(VelmoraRip, RipsToWavFilesThatAreTheImagesBytes) {
     const discgen::DiscSpec plan = discgen::simpleDisc(4, 2, 1001, 300);
     const std::string image = MakeDisc("wav", plan);

@@ -92,7 +92,7 @@ TEST_F(CdripTest, CdTextRefusesBadArguments) {
     EXPECT_EQ(CR_GetCdText(0, CR_CDTEXT_TITLE, buffer, 0), CR_STATUS_FAIL);
     EXPECT_EQ(CR_GetCdText(-1, CR_CDTEXT_TITLE, buffer, 8), CR_STATUS_FAIL);
     EXPECT_EQ(CR_GetCdText(100, CR_CDTEXT_TITLE, buffer, 8), CR_STATUS_FAIL);
-    EXPECT_EQ(CR_GetCdText(1, 2, buffer, 8), CR_STATUS_FAIL);
+    EXPECT_EQ(CR_GetCdText(1, 3, buffer, 8), CR_STATUS_FAIL);
     EXPECT_STREQ(buffer, "keep");
 }
 
@@ -106,6 +106,9 @@ TEST_F(CdripTest, CdTextOfAnotherDiscReplacesTheLast) {
     selectDisc(a + ".cue");
     ASSERT_EQ(CR_ReadCdText(), CR_STATUS_OK);
     EXPECT_EQ(field(0, CR_CDTEXT_TITLE), "Titled");
+    // Plain ASCII is valid UTF-8; the encoding is the disc's, no track's.
+    EXPECT_EQ(field(0, CR_CDTEXT_ENCODING), "UTF-8");
+    EXPECT_EQ(field(1, CR_CDTEXT_ENCODING), "");
     selectDisc(b + ".cue");
     ASSERT_EQ(CR_ReadCdText(), CR_STATUS_OK);
     EXPECT_EQ(field(0, CR_CDTEXT_TITLE), "");

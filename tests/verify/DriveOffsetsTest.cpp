@@ -46,6 +46,35 @@ INSTANTIATE_TEST_SUITE_P(
                     OffsetCase{"Unknown", "ACME CD-ROM 1 /dev/sr0", std::nullopt}),
     [](const testing::TestParamInfo<OffsetCase>& row) { return row.param.Name; });
 
+// A drive whose name begins with another listed drive's name gets its own entry, in
+// either order of the list; the shorter name keeps its own drive.
+struct LongestRow {
+    std::string Name;
+    bool LongerFirst;
+    std::string DriveId;
+    std::optional<int32_t> Offset;
+};
+
+class DriveOffsetLongest : public testing::TestWithParam<LongestRow> {};
+
+TEST_P(DriveOffsetLongest, LongestNameWins) {
+    const std::string shorter = Entry(102, "SONY - DVD RW DRU-800A");
+    const std::string longer = Entry(6, "SONY - DVD RW DRU-800A DL");
+    const LongestRow& row = GetParam();
+    const std::string list = row.LongerFirst ? longer + shorter : shorter + longer;
+    EXPECT_EQ(FindDriveOffset(ParseDriveOffsets(list), row.DriveId), row.Offset);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DriveOffsetLongest,
+    testing::Values(LongestRow{"LongerListedLast", false, "SONY DVD RW DRU-800A DL 1.0", 6},
+                    LongestRow{"LongerListedFirst", true, "SONY DVD RW DRU-800A DL 1.0", 6},
+                    LongestRow{"ShorterListedFirst", false, "SONY DVD RW DRU-800A 1.0", 102},
+                    LongestRow{"ShorterListedLast", true, "SONY DVD RW DRU-800A 1.0", 102},
+                    LongestRow{"NeitherIsAPrefix", false, "SONY DVD RW DRU-800AX 1.0",
+                               std::nullopt}),
+    [](const testing::TestParamInfo<LongestRow>& row) { return row.param.Name; });
+
 // The list holds some drives twice: the first entry is the one used.
 TEST(DriveOffsetList, FirstOfTwoEntriesForOneDriveWins) {
     const std::string twice =

@@ -577,6 +577,8 @@ int main(int argc, char** argv) {
     }
     InstallSignalHandlers();
     Http::SetStopCheck([] { return StopSignal != 0; }); // Ctrl-C ends a look-up at once
+    // ... and a write into a pipe whose reader stopped reading.
+    OutputFiles::SetStopCheck([] { return StopSignal != 0; });
     try {
         return Run(args);
     } catch (const Failure& f) {
