@@ -15,7 +15,9 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QStatusTipEvent>
@@ -143,6 +145,47 @@ void TSelAllCheckBox::nextCheckState() {
     setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
 }
 
+TSkinKey::TSkinKey(TSkinImage* hover, QWidget* parent) : QAbstractButton(parent), Hover(hover) {
+    setObjectName(hover->objectName() + QStringLiteral("Key"));
+    setGeometry(hover->geometry());
+    setFocusPolicy(Qt::TabFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setStatusTip(hover->statusTip());
+    setAccessibleName(hover->statusTip());
+    connect(this, &QAbstractButton::clicked, this, [this] {
+        if (Hover->OnClick)
+            Guarded(Hover->OnClick);
+    });
+}
+
+void TSkinKey::paintEvent(QPaintEvent*) {
+    if (!hasFocus())
+        return; // the artwork below is the button
+    QPainter painter(this);
+    painter.setPen(QPen(QColor(0x6f, 0xa8, 0xff), 1, Qt::DotLine));
+    painter.drawRect(rect().adjusted(1, 1, -2, -2));
+}
+
+void TSkinKey::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        e->accept();
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(e); // Space clicks on its release
+}
+
+void TSkinKey::focusInEvent(QFocusEvent* e) {
+    QAbstractButton::focusInEvent(e);
+    Hover->show();
+    raise();
+}
+
+void TSkinKey::focusOutEvent(QFocusEvent* e) {
+    QAbstractButton::focusOutEvent(e);
+    Hover->hide();
+}
+
 // ---------------------------------------------------------------- construction
 
 TfrmMain::TfrmMain(const TCdRipDll& Dll, QWidget* parent) : QWidget(parent) {
@@ -228,8 +271,17 @@ void TfrmMain::CreatePopupMenu() {
         QStringLiteral("Take another of the releases MusicBrainz lists for this disc"));
     ReleaseMenu->setEnabled(false);
     connect(ReleaseMenu, &QMenu::aboutToShow, this, [this] { FillReleaseMenu(); });
-    // FLAC and Opus beside the WAV and MP3 buttons, which the skin keeps as they are.
+    // The WAV and MP3 buttons' jobs, and FLAC and Opus beside them (the skin keeps its
+    // two buttons as they are).
     PopupMenu1->addSeparator();
+    ExtractTracksToWAVFiles1 =
+        AddMenuItem(QStringLiteral("Extract To &WAV Files"),
+                    QStringLiteral("Extract selected track(s) to WAV file(s)"),
+                    &TfrmMain::ExtractTracksToWAVFiles1Click);
+    ExtractTracksToMP3Files1 =
+        AddMenuItem(QStringLiteral("Extract To &MP3 Files"),
+                    QStringLiteral("Extract selected track(s) to MP3 file(s)"),
+                    &TfrmMain::ExtractTracksToMP3Files1Click);
     ExtractTracksToFLACFiles1 =
         AddMenuItem(QStringLiteral("Extract To &FLAC Files"),
                     QStringLiteral("Extract selected track(s) to FLAC file(s)"),
@@ -278,8 +330,15 @@ void TfrmMain::CreateControls() {
     lblStatus->setStyleSheet(QStringLiteral("color: navy; background: transparent;"));
     const QString skin = QFileInfo(ProgramDataFile(QStringLiteral("skin/check_on.png"))).path();
     setStyleSheet(QString::fromLatin1(ControlStyle).arg(skin));
+    // Keyboard stops over the skin's job buttons, above their hover pictures.
+    keyWave = new TSkinKey(HoverImage(SkinLayout::ToWave), this);
+    keyMP3 = new TSkinKey(HoverImage(SkinLayout::ToMP3), this);
+    keyOptions = new TSkinKey(HoverImage(SkinLayout::Options), this);
     setTabOrder(ListView1, cboDrive);
     setTabOrder(cboDrive, chkSelAll);
+    setTabOrder(chkSelAll, keyWave);
+    setTabOrder(keyWave, keyMP3);
+    setTabOrder(keyMP3, keyOptions);
 }
 
 void TfrmMain::CreateSkinImages() {
@@ -346,6 +405,8 @@ void TfrmMain::CreateListView() {
     ListView1->setIconSize(QSize(16, 16));
     ListView1->setMouseTracking(true);
     ListView1->viewport()->installEventFilter(this);
+    connect(ListView1, &QTreeWidget::itemChanged, this,
+            [this] { Guarded([this] { ListView1ItemChanged(); }); });
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         PopupMenu1->popup(ListView1->viewport()->mapToGlobal(pos));
@@ -493,11 +554,27 @@ void TfrmMain::cboDriveClick() {
     const QString name = cboDrive->itemData(cboDrive->currentIndex(), Qt::ToolTipRole).toString();
     const QString why = RIPPER->Tracks.Count() == 0 ? Q(RIPPER->DriveStatusText()) : QString();
     cboDrive->setToolTip(why.isEmpty() ? name : name.isEmpty() ? why : name + "\n" + why);
+    TickedRows = 0;
+    RowTitles.assign(std::size_t(RowCount()), {});
+    for (int i = 0; i < RowCount(); ++i)
+        RowTitles[std::size_t(i)].Title = Row(i)->text(0);
     SetStatus(QStringLiteral("No Tracks Selected."));
     SummaryShown = false;
     chkSelAll->setCheckState(Qt::Unchecked);
     mnuReadCDiniClick();
     FindTitles();
+}
+
+void TfrmMain::ListView1ItemChanged() {
+    int ticked = 0;
+    for (int i = 0; i < RowCount(); ++i)
+        ticked += Row(i)->checkState(0) == Qt::Checked ? 1 : 0;
+    if (ticked == TickedRows)
+        return; // a title or the status column changed, not a tick
+    TickedRows = ticked;
+    SummaryShown = false;
+    SetStatus(ticked == 0 ? QStringLiteral("No Tracks Selected")
+                          : QString::number(ticked) + QStringLiteral(" Tracks Selected"));
 }
 
 void TfrmMain::chkSelAllClick() {
@@ -583,7 +660,8 @@ void TfrmMain::mnuReadCDiniClick() {
         return;
     const int n = std::min(static_cast<int>(titles.size()), RowCount());
     for (int i = 0; i < n; ++i)
-        Row(i)->setText(0, Q(titles[std::size_t(i)]));
+        SetRowTitle(i, Metadata::TitleSource::CdPlayerIni, Q(titles[std::size_t(i)]));
+    ShowTitleSource();
 }
 
 void TfrmMain::SaveCDInformation1Click() {
@@ -924,8 +1002,48 @@ void TfrmMain::FindTitles() {
         ShowLookup(found, result);
     };
     TitleSearch->FetchCovers(Settings.Lookup && Settings.CoverArt);
-    if (FillTitles(TitleSearch->Start(*RIPPER, Settings.Lookup), Metadata::TitleSource::CdText) > 0)
-        SetStatus(QStringLiteral("Titles from CD-TEXT"));
+    FillTitles(TitleSearch->Start(*RIPPER, Settings.Lookup), Metadata::TitleSource::CdText);
+    ShowTitleSource();
+}
+
+void TfrmMain::SetRowTitle(int row, Metadata::TitleSource source, const QString& title) {
+    if (RowTitles.size() < std::size_t(RowCount()))
+        RowTitles.resize(std::size_t(RowCount()));
+    RowTitles[std::size_t(row)] = {source, title};
+    Row(row)->setText(0, title);
+}
+
+QString TfrmMain::TitleSourceLine() const {
+    using Metadata::TitleSource;
+    QStringList names;
+    for (TitleSource source :
+         {TitleSource::CdPlayerIni, TitleSource::CdText, TitleSource::MusicBrainz}) {
+        bool shown = false;
+        for (int i = 0; i < RowCount() && std::size_t(i) < RowTitles.size() && !shown; ++i)
+            shown = RowTitles[std::size_t(i)].Source == source &&
+                    Row(i)->text(0) == RowTitles[std::size_t(i)].Title;
+        if (!shown)
+            continue;
+        QString name = QString::fromUtf8(Metadata::SourceName(source));
+        if (source == TitleSource::MusicBrainz && !TitleSearch->Found().Release.empty())
+            name += QStringLiteral(": ") + Q(TitleSearch->Found().Release);
+        names.push_back(name);
+    }
+    if (names.isEmpty())
+        return {};
+    QString line = QStringLiteral("Titles from ") + names.front();
+    for (qsizetype i = 1; i < names.size(); ++i)
+        line += (i + 1 == names.size() ? QStringLiteral(" and ") : QStringLiteral(", ")) + names[i];
+    return line;
+}
+
+bool TfrmMain::ShowTitleSource() {
+    const QString line = TitleSourceLine();
+    if (line.isEmpty())
+        return false;
+    SetStatus(line);
+    SummaryShown = false;
+    return true;
 }
 
 // Puts the titles that came from `source` into the rows that still show the track's
@@ -939,7 +1057,7 @@ int TfrmMain::FillTitles(const Metadata::DiscTitles& found, Metadata::TitleSourc
         const QString shown = Row(i)->text(0);
         if (t.Source == source &&
             (shown == Q(RIPPER->Tracks.Strings(i)) || shown.trimmed().isEmpty())) {
-            Row(i)->setText(0, Q(t.Title));
+            SetRowTitle(i, source, Q(t.Title));
             ++filled;
         }
     }
@@ -950,7 +1068,7 @@ void TfrmMain::ShowLookup(const Metadata::DiscTitles& found, const Metadata::Loo
     ReleaseMenu->setEnabled(found.Releases.size() > 1);
     if (result.Found) {
         FillTitles(found, Metadata::TitleSource::MusicBrainz);
-        SetStatus(QStringLiteral("Titles from MusicBrainz: ") + Q(found.Release));
+        ShowTitleSource();
         return;
     }
     // Nothing found: one line says why, unless CD-TEXT already named the tracks.
@@ -986,9 +1104,9 @@ void TfrmMain::TakeRelease(std::size_t index) {
             old.Source == Metadata::TitleSource::MusicBrainz && shown == Q(old.Title);
         if (t.Source == Metadata::TitleSource::MusicBrainz &&
             (showsOld || shown == Q(RIPPER->Tracks.Strings(i)) || shown.trimmed().isEmpty()))
-            Row(i)->setText(0, Q(t.Title));
+            SetRowTitle(i, Metadata::TitleSource::MusicBrainz, Q(t.Title));
     }
-    SetStatus(QStringLiteral("Titles from MusicBrainz: ") + Q(now.Release));
+    ShowTitleSource();
 }
 
 Metadata::TagFields TfrmMain::RowTags(int row) const {

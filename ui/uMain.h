@@ -7,6 +7,7 @@
 #include "ui/SkinLayout.h"
 #include "ui/TitleSearch.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QIcon>
@@ -22,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class TLameCoder;
 class TMP3Info;
@@ -56,6 +58,24 @@ protected:
     void nextCheckState() override;
 };
 
+// A keyboard stop over one of the skin's buttons (WAV, MP3, Options): the artwork draws
+// the button, this takes the focus by Tab, shows the button's hover picture and a
+// dotted frame while it has it, and clicks on Space, Enter or Return. Mouse events pass
+// through to the skin, which handles its buttons itself.
+class TSkinKey : public QAbstractButton {
+public:
+    TSkinKey(TSkinImage* hover, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+
+private:
+    TSkinImage* Hover;
+};
+
 // The main window: borderless and skinned, it lists the tracks of the disc in the
 // chosen drive, starts extraction jobs, plays the disc, and owns the ripper, the
 // encoder and the tag component for the whole run.
@@ -83,6 +103,8 @@ public:
     QAction* CopyTrackInformationToClipboard1 = nullptr;
     QAction* ReadCDInformation1 = nullptr;
     QAction* SaveCDInformation1 = nullptr;
+    QAction* ExtractTracksToWAVFiles1 = nullptr;
+    QAction* ExtractTracksToMP3Files1 = nullptr;
     QAction* ExtractTracksToFLACFiles1 = nullptr;
     QAction* ExtractTracksToOpusFiles1 = nullptr;
     // The releases MusicBrainz lists for the disc, to take another (enabled with two
@@ -97,6 +119,10 @@ public:
     TSkinImage* imgSelAll = nullptr;
     QLabel* lblStatus = nullptr;
     std::array<TSkinImage*, SkinLayout::ButtonCount> HoverImages{};
+    // The keyboard stops over the WAV, MP3 and Options buttons, in this Tab order.
+    TSkinKey* keyWave = nullptr;
+    TSkinKey* keyMP3 = nullptr;
+    TSkinKey* keyOptions = nullptr;
     TSkinImage* HoverImage(SkinLayout::ButtonId id) const { return HoverImages[std::size_t(id)]; }
 
     // --- State
@@ -108,6 +134,9 @@ public:
     // The last job's summary is in the status line: the mouse crossing the list leaves
     // it there (a tick, a drive change or the next job replace it).
     bool SummaryShown = false;
+    // How many rows were ticked when the count was last taken: a tick by mouse or key
+    // that changes it shows the new count at once.
+    int TickedRows = 0;
     // Where each extraction job writes its JSON report, as velmora-rip --report does;
     // empty (the default): none.
     std::string ReportPath;
@@ -131,6 +160,8 @@ public:
         SummaryShown = false;
     }
     void chkSelAllClick();
+    // A row changed: when its tick changed the count, the status line shows the count.
+    void ListView1ItemChanged();
     void imgSelAllClick();
     void SelectAll1Click();
     void InvertSelection1Click();
@@ -161,6 +192,10 @@ public:
     // True when row `row` shows the title CD-TEXT or MusicBrainz gave (not one the user
     // typed or cdplayer.ini holds): a "/" in it is part of the file's name.
     bool TitleFromOutside(int row) const;
+    // "Titles from ..." naming every source whose titles rows show now (cdplayer.ini,
+    // CD-TEXT, MusicBrainz with its release), in that order; empty when every row shows
+    // the track's own name or a title the user typed.
+    QString TitleSourceLine() const;
 
     // --- Playback panel
     void btnPlayClick();
@@ -212,6 +247,15 @@ private:
     QPoint MoveOffset;
 
     int FillTitles(const Metadata::DiscTitles& found, Metadata::TitleSource source);
+    // Row i's title as a source put it there; a row whose text differs now was renamed.
+    struct RowTitle {
+        Metadata::TitleSource Source = Metadata::TitleSource::TrackName;
+        QString Title;
+    };
+    std::vector<RowTitle> RowTitles;
+    void SetRowTitle(int row, Metadata::TitleSource source, const QString& title);
+    // Shows TitleSourceLine() when it names a source; returns whether it did.
+    bool ShowTitleSource();
     void ShowLookup(const Metadata::DiscTitles& found, const Metadata::LookupResult& result);
     void FillReleaseMenu();
     // Takes release `index` of Found().Releases; rows that show the titles of the

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QStatusTipEvent>
@@ -149,12 +150,72 @@ TEST_F(TickWindow, CountingOneTickTurnsTheBoxGreyAndLatches) {
     EXPECT_EQ(Window->chkSelAll->checkState(), Qt::PartiallyChecked);
     EXPECT_EQ(TickedCount(), 1); // the grey box's handling changes nothing
     EXPECT_EQ(Window->ListView1Tag, 1);
-    Window->Row(2)->setCheckState(0, Qt::Checked);
+    Window->lblStatus->setText("a hint");
     Window->ListView1MouseMove(); // latched: no recount
-    EXPECT_EQ(Status(), "1 Tracks Selected");
+    EXPECT_EQ(Status(), "a hint");
     Window->ListView1Click();
     Window->ListView1MouseMove();
+    EXPECT_EQ(Status(), "1 Tracks Selected");
+}
+
+// Sends a key press and its release to `target`.
+void PressKey(QWidget* target, int key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "");
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "");
+    QApplication::sendEvent(target, &release);
+}
+
+// A click on row `row`'s check box: press and release at the middle of its indicator.
+void ClickCheckBox(QTreeWidget* list, int row) {
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    option.rect = list->visualItemRect(list->topLevelItem(row));
+    option.rect.setWidth(list->columnWidth(0));
+    option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay |
+                      QStyleOptionViewItem::HasDecoration;
+    option.decorationSize = list->iconSize();
+    const QPoint at = list->style()
+                          ->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list)
+                          .center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent e(type, at, list->viewport()->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                      Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &e);
+    }
+}
+
+// The count follows every tick at once, with no mouse move after it: a click on a check
+// box, Space on the focused row, and a tick set by the program.
+TEST_F(TickWindow, CountFollowsEveryTickByMouseAndKey) {
+    Window->show();
+    ClickCheckBox(Window->ListView1, 0);
+    ASSERT_TRUE(Ticked(0));
+    EXPECT_EQ(Status(), "1 Tracks Selected");
+    ClickCheckBox(Window->ListView1, 2);
+    ASSERT_TRUE(Ticked(2));
     EXPECT_EQ(Status(), "2 Tracks Selected");
+    Window->ListView1->setFocus();
+    Window->ListView1->setCurrentItem(Window->Row(1));
+    PressKey(Window->ListView1, Qt::Key_Space);
+    ASSERT_TRUE(Ticked(1));
+    EXPECT_EQ(Status(), "3 Tracks Selected");
+    PressKey(Window->ListView1, Qt::Key_Space);
+    ASSERT_FALSE(Ticked(1));
+    EXPECT_EQ(Status(), "2 Tracks Selected");
+    ClickCheckBox(Window->ListView1, 0);
+    ClickCheckBox(Window->ListView1, 2);
+    EXPECT_EQ(TickedCount(), 0);
+    EXPECT_EQ(Status(), "No Tracks Selected");
+    // A title or status change is not a tick: the line stays.
+    Window->lblStatus->setText("a hint");
+    Window->Row(3)->setText(0, "Renamed");
+    Window->Row(3)->setText(3, "OK");
+    EXPECT_EQ(Status(), "a hint");
+    Window->Row(3)->setCheckState(0, Qt::Checked);
+    EXPECT_EQ(Status(), "1 Tracks Selected");
+    EXPECT_EQ(TickedCount(), 1);
 }
 
 TEST_F(TickWindow, CountingAllTicksLeavesTheBoxAlone) {
@@ -507,15 +568,75 @@ TEST_F(TwoImageWindow, DriveBoxKeepsTheImageNamesVisible) {
     EXPECT_EQ(box->toolTip(), box->itemData(1, Qt::ToolTipRole).toString());
 }
 
-// FLAC and Opus are reached from the list's context menu and by Ctrl+F and Ctrl+P, the
-// skin's WAV and MP3 buttons staying as they are; with no audio row ticked they refuse as
-// the buttons do.
-TEST_F(TickWindow, FlacAndOpusFromTheMenuAndTheKeyboard) {
+// Tab goes from the list through the drive box and Select all to the WAV, MP3 and Options
+// buttons, each showing its hover picture and a focus mark; Enter, Return and Space start
+// the button's job (refused here: no audio row ticked).
+TEST_F(TickWindow, WavMp3AndOptionsAreReachedByTab) {
+    Window->show();
+    Window->activateWindow();
+    for (int i = 0; i < 100 && !Window->isActiveWindow(); ++i)
+        QApplication::processEvents();
+    ASSERT_TRUE(Window->isActiveWindow());
+    Window->ListView1->setFocus();
+    const std::vector<QWidget*> order = {Window->cboDrive, Window->chkSelAll, Window->keyWave,
+                                         Window->keyMP3, Window->keyOptions};
+    QWidget* at = Window->ListView1;
+    for (QWidget* next : order) {
+        at = at->nextInFocusChain();
+        while (!(at->focusPolicy() & Qt::TabFocus) || !at->isVisibleTo(Window.get()))
+            at = at->nextInFocusChain();
+        EXPECT_EQ(at, next) << at->objectName().toStdString();
+    }
+    const std::vector<std::pair<TSkinKey*, SkinLayout::ButtonId>> keys = {
+        {Window->keyWave, SkinLayout::ToWave},
+        {Window->keyMP3, SkinLayout::ToMP3},
+        {Window->keyOptions, SkinLayout::Options}};
+    for (auto [key, id] : keys) {
+        EXPECT_EQ(key->geometry(), Window->HoverImage(id)->geometry());
+        EXPECT_EQ(key->focusPolicy(), Qt::TabFocus);
+        EXPECT_TRUE(key->testAttribute(Qt::WA_TransparentForMouseEvents));
+        EXPECT_FALSE(Window->HoverImage(id)->isVisibleTo(Window.get()));
+        key->setFocus(Qt::TabFocusReason);
+        EXPECT_TRUE(key->hasFocus());
+        EXPECT_TRUE(Window->HoverImage(id)->isVisibleTo(Window.get()));
+        // The focus mark: a dotted frame over the hover picture, none without the focus.
+        const auto markDots = [key] {
+            const QImage shot = key->grab().toImage();
+            int dots = 0;
+            for (int y = 0; y < shot.height(); ++y)
+                dots += shot.pixelColor(1, y) == QColor(0x6f, 0xa8, 0xff) ? 1 : 0;
+            return dots;
+        };
+        EXPECT_GE(markDots(), key->height() / 4);
+        Window->ListView1->setFocus();
+        EXPECT_FALSE(Window->HoverImage(id)->isVisibleTo(Window.get()));
+        EXPECT_EQ(markDots(), 0);
+    }
+    for (TSkinKey* key : {Window->keyWave, Window->keyMP3})
+        for (int k : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+            Messages.clear();
+            key->setFocus();
+            PressKey(key, k);
+            ASSERT_EQ(Messages.size(), 1u) << key->objectName().toStdString() << " " << k;
+            EXPECT_EQ(Messages[0].Text, "No Audio Track Selected!");
+        }
+    PressKey(Window->keyWave, Qt::Key_A); // another key does nothing
+    EXPECT_EQ(Messages.size(), 1u);
+}
+
+// WAV, MP3, FLAC and Opus are reached from the list's context menu, FLAC and Opus by
+// Ctrl+F and Ctrl+P too, the skin's WAV and MP3 buttons staying as they are; with no audio
+// row ticked they refuse as the buttons do.
+TEST_F(TickWindow, JobsFromTheMenuAndTheKeyboard) {
     const QList<QAction*> actions = Window->PopupMenu1->actions();
-    ASSERT_GE(actions.size(), 2);
+    ASSERT_GE(actions.size(), 5);
+    EXPECT_EQ(actions[actions.size() - 4], Window->ExtractTracksToWAVFiles1);
+    EXPECT_EQ(actions[actions.size() - 3], Window->ExtractTracksToMP3Files1);
     EXPECT_EQ(actions[actions.size() - 2], Window->ExtractTracksToFLACFiles1);
     EXPECT_EQ(actions[actions.size() - 1], Window->ExtractTracksToOpusFiles1);
-    EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
+    EXPECT_TRUE(actions[actions.size() - 5]->isSeparator());
+    EXPECT_EQ(Window->ExtractTracksToWAVFiles1->text(), "Extract To &WAV Files");
+    EXPECT_EQ(Window->ExtractTracksToMP3Files1->text(), "Extract To &MP3 Files");
     EXPECT_EQ(Window->ExtractTracksToFLACFiles1->text(), "Extract To &FLAC Files");
     EXPECT_EQ(Window->ExtractTracksToOpusFiles1->text(), "Extract To O&pus Files");
     EXPECT_EQ(Window->ExtractTracksToFLACFiles1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
@@ -524,7 +645,8 @@ TEST_F(TickWindow, FlacAndOpusFromTheMenuAndTheKeyboard) {
     EXPECT_TRUE(Window->actions().contains(Window->ExtractTracksToOpusFiles1));
     for (int i = 0; i < Window->RowCount(); ++i)
         Window->Row(i)->setCheckState(0, Qt::Unchecked);
-    for (QAction* action : {Window->ExtractTracksToFLACFiles1, Window->ExtractTracksToOpusFiles1}) {
+    for (QAction* action : {Window->ExtractTracksToWAVFiles1, Window->ExtractTracksToMP3Files1,
+                            Window->ExtractTracksToFLACFiles1, Window->ExtractTracksToOpusFiles1}) {
         Messages.clear();
         action->trigger();
         ASSERT_EQ(Messages.size(), 1u);

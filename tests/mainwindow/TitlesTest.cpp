@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -119,6 +120,107 @@ TEST_F(TitlesWindow, MusicBrainzAnswersInTheBackground) {
     EXPECT_EQ(Text(1, 1), "02");
     EXPECT_EQ(server.Requests().size(), 1u);
 }
+
+// The status line names the sources of the titles the rows show, not the last source
+// that answered.
+struct SourceLineCase {
+    const char* name;
+    bool demo;                    // the demo disc (CD-TEXT) or the plain one
+    std::vector<std::string> ini; // cdplayer.ini's titles, from row 0
+    bool lookup;                  // MusicBrainz answers (plain disc)
+    std::vector<QString> typed;   // titles the user types over rows 0.. before the answer
+    std::vector<QString> titles;  // the rows' titles at the end
+    const char* status;
+};
+
+class TitleSourceLine : public TitlesWindow, public testing::WithParamInterface<SourceLineCase> {};
+
+TEST_P(TitleSourceLine, NamesTheSourcesOfTheShownTitles) {
+    const SourceLineCase& c = GetParam();
+    discgen::DiscSpec plan = c.demo ? discgen::demoDisc() : PlainDisc();
+    MakeDisc(plan);
+    std::optional<LocalHttpServer> server;
+    if (c.lookup) {
+        server.emplace(LocalHttpServer::Mode::Answer, 200, PlainDiscAnswer());
+        setenv("VELMORA_MUSICBRAINZ_URL", server->Url().c_str(), 1);
+        Settings.Lookup = true;
+    }
+    if (!c.ini.empty()) {
+        // The disc key comes from a first look at the disc.
+        Open(CdRipDll());
+        const std::string key = Window->RIPPER->GetDiscID();
+        Window.reset();
+        ASSERT_TRUE(WriteCDInfo(key, "", "", "", "", &c.ini));
+    }
+    Open(CdRipDll());
+    for (std::size_t i = 0; i < c.typed.size(); ++i)
+        Window->Row(int(i))->setText(0, c.typed[i]);
+    if (c.lookup) {
+        ASSERT_TRUE(WaitFor([&] { return !Window->TitleSearch->Busy(); }, 10));
+    }
+    EXPECT_EQ(Titles(), c.titles);
+    EXPECT_EQ(Status(), c.status);
+    EXPECT_EQ(Window->TitleSourceLine(),
+              c.status == QString("No Tracks Selected.") ? "" : c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TitleSourceLine,
+    testing::Values(
+        SourceLineCase{"CdTextOnly",
+                       true,
+                       {},
+                       false,
+                       {},
+                       {"Opening Chords", "Noise Garden", "Café Sweep", "Short Interlude",
+                        "Señor Sine", "Closing Bells", "Track07"},
+                       "Titles from CD-TEXT"},
+        SourceLineCase{"IniOverCdText",
+                       true,
+                       {"Mine One", "My Own Two"},
+                       false,
+                       {},
+                       {"Mine One", "My Own Two", "Café Sweep", "Short Interlude", "Señor Sine",
+                        "Closing Bells", "Track07"},
+                       "Titles from cdplayer.ini and CD-TEXT"},
+        SourceLineCase{"IniEverywhere",
+                       true,
+                       {"A", "B", "C", "D", "E", "F", "G"},
+                       false,
+                       {},
+                       {"A", "B", "C", "D", "E", "F", "G"},
+                       "Titles from cdplayer.ini"},
+        SourceLineCase{"IniOnlyMusicBrainzAnswers",
+                       false,
+                       {"Mine One", "My Own Two"},
+                       true,
+                       {},
+                       {"Mine One", "My Own Two"},
+                       "Titles from cdplayer.ini"},
+        SourceLineCase{"IniAndMusicBrainz",
+                       false,
+                       {"Mine One"},
+                       true,
+                       {},
+                       {"Mine One", "Zweite Stück"},
+                       "Titles from cdplayer.ini and MusicBrainz: Mb Band - Mb Album"},
+        SourceLineCase{"MusicBrainzOnly",
+                       false,
+                       {},
+                       true,
+                       {},
+                       {"Erste", "Zweite Stück"},
+                       "Titles from MusicBrainz: Mb Band - Mb Album"},
+        SourceLineCase{"TypedOverIniMusicBrainzAnswers",
+                       false,
+                       {"Mine One"},
+                       true,
+                       {"Typed"},
+                       {"Typed", "Zweite Stück"},
+                       "Titles from MusicBrainz: Mb Band - Mb Album"},
+        SourceLineCase{
+            "NoSourceNoLine", false, {}, false, {}, {"Track01", "Track02"}, "No Tracks Selected."}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(TitlesWindow, RenamedRowsKeepTheUsersTitle) {
     MakeDisc(PlainDisc());
