@@ -216,7 +216,7 @@ void RipJob::Run(std::vector<JobTrack> tracks) {
     ArFirst->Start(ProofOf->Record.Toc);
     DescribeSettings();
     DescribeHiddenTrack();
-    JobSeconds = DoneSeconds = 0;
+    JobSeconds = DoneSeconds = ShownDone = 0;
     for (const JobTrack& t : List) {
         JobSeconds += SecondsOf(Rip, t.Number);
     }
@@ -297,6 +297,10 @@ void RipJob::Report(int readingTrack, int percent,
         done += SecondsOf(Rip, number) * part / 100.0;
     }
     p.Done = JobSeconds > 0 ? std::clamp(done / JobSeconds, 0.0, 1.0) : 0;
+    // A track read again (the test read, a re-read after the first pass) starts its
+    // percentage afresh: the job's share stays where it was instead of going back.
+    p.Done = std::max(p.Done, ShownDone);
+    ShownDone = p.Done;
     const double elapsed = Now() - StartTime;
     // Once a little of the job is done, what is left takes as long as what is done did.
     if (p.Done >= 0.02 && elapsed > 0) {

@@ -224,6 +224,7 @@ private:
     std::function<void()> StopEncoders; // the running pipeline's StopEncoding
     double JobSeconds = 0;              // audio of the tracks to read
     double DoneSeconds = 0;             // audio of the tracks ended
+    double ShownDone = 0;               // the share last reported: it never goes back
     double StartTime = 0;
     HiddenAudio HiddenFound;
     std::string Log;

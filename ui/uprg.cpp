@@ -31,6 +31,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -154,6 +155,10 @@ void Tfrmprg::CreateControls() {
     lblStatus->setObjectName("lblStatus");
     lblStatus->move(10, 23);
     lblStatus->adjustSize();
+    // The whole job's line sits in the room between the track's line and the path.
+    lblJob = new QLabel(GroupBox1);
+    lblJob->setObjectName("lblJob");
+    lblJob->setGeometry(10, 37, 335, 15);
     lblPath = new TPathLabel(QString(16, ' '), GroupBox1);
     lblPath->setObjectName("lblPath");
     lblPath->setGeometry(10, 52, 335, 45);
@@ -253,6 +258,28 @@ QString Tfrmprg::GetOutputfilename(int Index) const {
     return QString::fromStdString(OutputFiles::OutputName(folder, title, false));
 }
 
+QString JobProgressLine(const JobProgress& progress) {
+    const int percent =
+        static_cast<int>(std::floor(std::clamp(progress.Done, 0.0, 1.0) * 100 + 1e-9));
+    QString line = QString("All tracks: %1% done").arg(percent);
+    if (progress.SecondsLeft < 0)
+        return line;
+    const long left = static_cast<long>(std::ceil(progress.SecondsLeft));
+    const long hours = left / 3600, minutes = left / 60 % 60, seconds = left % 60;
+    const QString time = hours > 0 ? QString("%1:%2:%3")
+                                         .arg(hours)
+                                         .arg(minutes, 2, 10, QChar('0'))
+                                         .arg(seconds, 2, 10, QChar('0'))
+                                   : QString("%1:%2").arg(minutes).arg(seconds, 2, 10, QChar('0'));
+    return line + ", about " + time + " left";
+}
+
+void Tfrmprg::ShowJobProgress(const JobProgress& progress) {
+    const QString line = JobProgressLine(progress);
+    if (lblJob->text() != line)
+        lblJob->setText(line);
+}
+
 // The window's side of the job: the dialog's lines, the rows' status, the replace
 // question, and Cancel. Everything runs on the GUI thread, inside the job.
 class Tfrmprg::Observer : public JobObserver {
@@ -302,6 +329,7 @@ public:
         }
         return ReplaceAnswer::Yes;
     }
+    void Progress(const JobProgress& progress) override { D.ShowJobProgress(progress); }
     bool StopRequested() override { return D.Cancelled; }
 
 private:
@@ -377,7 +405,7 @@ void Tfrmprg::RunJob() {
         Job->SetTagStep(std::make_shared<MeteredTagStep>(tags, state));
     }
     if (!ToWave && Settings.ReplayGain) {
-        const auto target = !Vorbis                     ? AlbumGainStep::Target::Mp3
+        const auto target = !Vorbis                       ? AlbumGainStep::Target::Mp3
                             : *Vorbis == VorbisKind::Flac ? AlbumGainStep::Target::Flac
                                                           : AlbumGainStep::Target::Opus;
         Job->AddEndStep(std::make_shared<AlbumGainStep>(target, state));

@@ -21,6 +21,7 @@ class QTreeWidget;
 class TCDRIP;
 class EncoderFormat;
 class RipJob;
+struct JobProgress;
 class TGradProgress;
 class TMP3Info;
 
@@ -85,6 +86,9 @@ public:
     QGroupBox* GroupBox1 = nullptr;
     QLabel* lblStatus = nullptr;
     QLabel* lblPath = nullptr;
+    // The whole job's share done and roughly how long is left, between the two lines
+    // above ("All tracks: 40% done, about 1:20 left"); empty until the job reports.
+    QLabel* lblJob = nullptr;
     TGradProgress* prgTotalProgress = nullptr;
     QPushButton* btnCancel = nullptr;
     QTimer* Timer1 = nullptr;
@@ -101,6 +105,8 @@ public:
     void btnCancelClick();
     // The output file name of track-list row Index, always ending in ".wav".
     QString GetOutputfilename(int Index) const;
+    // Shows how far the whole job is in lblJob.
+    void ShowJobProgress(const JobProgress& progress);
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -132,6 +138,10 @@ private:
 // result (mrCancel when the user cancelled, mrOk otherwise).
 int RunExtractionJob(const TJobTargets& targets, bool toWave,
                      std::optional<VorbisKind> vorbis = std::nullopt);
+
+// lblJob's line: "All tracks: 40% done", and ", about 1:20 left" once the job has an
+// estimate (whole seconds, rounded up; hours as "1:02:03").
+QString JobProgressLine(const JobProgress& progress);
 
 // Characters 0 to 32 removed from both ends.
 QString TrimControls(const QString& s);

@@ -6,11 +6,14 @@
 #include "LocalHttpServer.h"
 #include "cdaccess/RipProgram.h"
 #include "discgen.h"
+#include "ripjob/RipJob.h"
 #include "ui/TitleSearch.h"
 #include "ui/uprg.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QLabel>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
@@ -226,6 +229,76 @@ TEST_F(WindowJob, ClosingDuringAHangingTitleLookupEndsAtOnce) {
     unsetenv("VELMORA_MUSICBRAINZ_URL");
     EXPECT_EQ(server.Requests().size(), 1u);
 }
+
+// The progress dialog's whole-job line, as each read chunk finds it: empty before the
+// job's first report, then the share of all tracks growing, with the time left once
+// there is an estimate.
+TEST_F(WindowJob, ProgressDialogShowsTheWholeJobAndTheTimeLeft) {
+    unsetenv("CDRIP_FAULTS");
+    Open(CdRipDll());
+    Settings.OutDir = Dir + "/win";
+    Settings.OpenWhenDone = false;
+    Window->SelectAll1Click();
+    std::vector<QString> lines;
+    const TProgressEvent store = Window->RIPPER->OnProgress;
+    Window->RIPPER->OnProgress = [&](TCDRIP* sender, uint16_t percent) {
+        store(sender, percent);
+        QWidget* dialog = QApplication::activeModalWidget();
+        auto* line = dialog ? dialog->findChild<QLabel*>("lblJob") : nullptr;
+        ASSERT_NE(line, nullptr);
+        ASSERT_TRUE(line->isVisibleTo(dialog));
+        if (lines.empty() || lines.back() != line->text())
+            lines.push_back(line->text());
+    };
+    Window->ExtractTracksToWAVFiles1Click();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "");
+    const std::regex form("All tracks: (\\d+)% done(, about \\d+:\\d\\d left)?");
+    int last = -1;
+    bool estimated = false;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::smatch m;
+        const std::string text = lines[i].toStdString();
+        ASSERT_TRUE(std::regex_match(text, m, form)) << text;
+        EXPECT_GE(std::stoi(m[1]), last) << text << " after " << lines[i - 1].toStdString();
+        last = std::stoi(m[1]);
+        estimated = estimated || m[2].matched;
+    }
+    EXPECT_TRUE(estimated);
+    EXPECT_GE(last, 66); // the last track's chunks are two thirds of the job on
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(Text(row, 3), "OK") << row;
+}
+
+struct JobLineCase {
+    std::string Name;
+    double Done;
+    double SecondsLeft;
+    std::string Line;
+};
+
+class JobLine : public testing::TestWithParam<JobLineCase> {};
+
+TEST_P(JobLine, SaysTheShareAndTheTimeLeft) {
+    JobProgress p;
+    p.Done = GetParam().Done;
+    p.SecondsLeft = GetParam().SecondsLeft;
+    EXPECT_EQ(JobProgressLine(p).toStdString(), GetParam().Line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, JobLine,
+    testing::Values(
+        JobLineCase{"NoEstimateYet", 0.01, -1, "All tracks: 1% done"},
+        JobLineCase{"Start", 0, -1, "All tracks: 0% done"},
+        JobLineCase{"ShareRoundsDown", 0.29, 80, "All tracks: 29% done, about 1:20 left"},
+        JobLineCase{"AlmostDone", 0.999, 0.2, "All tracks: 99% done, about 0:01 left"},
+        JobLineCase{"Done", 1.0, 0, "All tracks: 100% done, about 0:00 left"},
+        JobLineCase{"SecondsRoundUp", 0.5, 59.01, "All tracks: 50% done, about 1:00 left"},
+        JobLineCase{"JustUnderAnHour", 0.1, 3599, "All tracks: 10% done, about 59:59 left"},
+        JobLineCase{"AnHour", 0.1, 3600, "All tracks: 10% done, about 1:00:00 left"},
+        JobLineCase{"Hours", 0.02, 3725, "All tracks: 2% done, about 1:02:05 left"}),
+    [](const auto& row) { return row.param.Name; });
 
 // Titles from CD-TEXT keep a `/` as part of the file's name (written as U+2215, a
 // look-alike); a title the user typed into the row still makes a folder.
