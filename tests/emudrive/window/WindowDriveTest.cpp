@@ -386,4 +386,27 @@ INSTANTIATE_TEST_SUITE_P(
                     MidRipCase{"Changed", ";change_after=", false, "the disc was changed"}),
     [](const testing::TestParamInfo<MidRipCase>& row) { return row.param.name; });
 
+// Another disc went in after the window read the table of contents: the job reads
+// nothing of it under the old disc's rows, and says why.
+TEST_F(WindowDriveJob, DiscChangedBeforeTheRipIsNotReadAsTheOldOne) {
+    Open("cue=" + dir_ + "/music.cue;" + kModel);
+    ASSERT_EQ(window_->RowCount(), 3);
+    ASSERT_EQ(Emu("change=" + dir_ + "/enhanced.cue"), 0);
+    RipAll();
+    const nlohmann::json report = Report();
+    ASSERT_TRUE(report.is_object());
+    EXPECT_EQ(report["exit"], 1);
+    ASSERT_EQ(report["tracks"].size(), 1u); // the job stops at the first failure
+    EXPECT_EQ(report["tracks"][0]["outcome"], "failed");
+    EXPECT_EQ(report["tracks"][0]["reason"], "Unable to read the track: the disc was changed");
+    for (int t = 0; t < 3; ++t) {
+        EXPECT_NE(Text(t, 3), "OK") << t;
+        EXPECT_FALSE(std::filesystem::exists(dir_ + "/out/" + kTitles[t] + ".wav")) << t;
+    }
+    bool told = false;
+    for (const AppMessages::Message& m : messages_)
+        told = told || m.Text.contains("the disc was changed");
+    EXPECT_TRUE(told);
+}
+
 } // namespace
