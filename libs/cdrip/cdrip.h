@@ -72,8 +72,11 @@
  *                                               per read (default 100), flagged with
  *                                               C2 errors (the drive offers C2 flags)
  *                         flaky:A-B[/P]         the same without a flag
- *                         same:A-B              every read of these sectors wrong the
- *                                               same way (no re-read can tell)
+ *                         same:A-B[@N]          every read of these sectors wrong the
+ *                                               same way (no re-read can tell): N bytes
+ *                                               of each (default 8; 4 is one sample,
+ *                                               2352 the whole sector) from byte 1000,
+ *                                               or the sector's last N
  *                         burst:A-B[@K]         the first K reads that reach A-B fail
  *                                               there (default 3), later ones read
  *                         cache:N               a read cache of N sectors (1..20000):
