@@ -13,6 +13,7 @@
 #include "ripjob/Mp3Tags.h"
 #include "ripjob/RipJob.h"
 #include "settings/globals.h"
+#include "ui/AppErrors.h"
 #include "ui/GradProgress.h"
 #include "ui/QuestionDlg.h"
 #include "verify/DriveOffsets.h"
@@ -49,6 +50,14 @@ std::filesystem::path PathOf(const QString& name) {
 bool DirectoryExists(const QString& name) {
     std::error_code ec;
     return std::filesystem::is_directory(PathOf(name), ec);
+}
+
+// A reason as the window says it: from a capital letter.
+QString Sentence(const std::string& reason) {
+    QString text = QString::fromStdString(reason);
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
 }
 
 // The folder part of a file name: up to and including its last "/".
@@ -293,8 +302,10 @@ public:
     }
     void TrackEnds(const JobTrack& track, const TrackOutcome& o) override {
         if (o.Result == TrackResult::Failed || o.Result == TrackResult::Refused) {
-            if (D.Failure.empty())
+            if (D.Failure.empty()) {
                 D.Failure = o.Reason;
+                D.FailedRow = track.Row;
+            }
             if (o.Result == TrackResult::Refused)
                 return;
         }
@@ -341,6 +352,7 @@ void Tfrmprg::RunJob() {
     Running = true;
     Cancelled = false;
     Failure.clear();
+    FailedRow = -1;
     Settings.ConfirmOverwrite = true; // every job asks again
     // Everything the job needs from the rows is taken here, on the window's thread: the
     // encoder threads that write the tags never reach a widget.
@@ -363,6 +375,15 @@ void Tfrmprg::RunJob() {
     options.Program = std::string(AppInfo::ProgramName);
     options.OutDir =
         OutputFiles::IsBlankFolder(Settings.OutDir) ? Paths::musicFolder() : Settings.OutDir;
+    // A folder that cannot be made (a file under its name or on its way) fails every
+    // track alike: said once, before the first one.
+    if (const std::string why = MakeOutputFolder(options.OutDir); !why.empty()) {
+        MarkFailed(-1, why);
+        const int result = WrapUp();
+        ShowFailure(why);
+        done(result);
+        return;
+    }
     options.LogFolder = TrimControls(QString::fromStdString(Settings.OutDir)).toStdString();
     // The log is named and headed as velmora-rip names and heads it.
     options.AlbumTitle = T.Album.empty() ? AlbumTitleOf(*T.RIPPER) : T.Album;
@@ -424,9 +445,45 @@ void Tfrmprg::RunJob() {
         return;
     }
     const int result = WrapUp();
-    if (!Failure.empty() && T.HandleProc)
-        T.HandleProc(std::runtime_error(Failure));
+    if (!Failure.empty()) {
+        MarkFailed(FailedRow, Failure);
+        ShowFailure(Failure);
+    }
     done(result);
+}
+
+void Tfrmprg::MarkFailed(int failedRow, const std::string& reason) {
+    const QString why = Sentence(reason);
+    std::set<int> ended;
+    if (Job) {
+        for (const auto& [track, outcome] : Job->Outcomes())
+            ended.insert(track.Row);
+    }
+    for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = T.ListView1->topLevelItem(i);
+        if (row->checkState(TrackColumns::Title) != Qt::Checked)
+            continue;
+        if (i == failedRow || failedRow < 0) {
+            row->setText(TrackColumns::Status, "Failed");
+            row->setForeground(TrackColumns::Status, QBrush(Qt::red));
+            row->setToolTip(TrackColumns::Status, why);
+        } else if (!ended.count(i)) {
+            // Not ripped: the job ended at the failed track.
+            row->setText(TrackColumns::Status, "Cancelled");
+            row->setForeground(TrackColumns::Status, QBrush());
+            row->setToolTip(TrackColumns::Status, "Not ripped: an earlier track failed: " + why);
+        }
+    }
+}
+
+void Tfrmprg::ShowFailure(const std::string& reason) {
+    QString text = Sentence(reason);
+    if (Job && !Job->LogPath().empty())
+        text += "\n\nThe log is " + QString::fromStdString(Job->LogPath());
+    else if (Job && !Job->LogError().empty())
+        text += "\n\nNo log was written in " + QString::fromStdString(Job->Options().LogFolder) +
+                ": " + QString::fromStdString(Job->LogError());
+    AppMessages::Show(this, QMessageBox::Warning, QString::fromUtf8(AppInfo::Title.data()), text);
 }
 
 // Looks the job's tracks up, writes the log beside the files, and shows each track's
