@@ -174,7 +174,8 @@ void Ripper::takeCarry() {
     next_ = c.next;
     histCount_ = c.histCount;
     histEnd_ = kHist;
-    std::memcpy(hist_.data() + size_t(kHist - histCount_) * kRaw, c.hist.data(), c.hist.size());
+    if (!c.hist.empty()) // no proven sectors carried (after a damaged one): nothing to copy
+        std::memcpy(hist_.data() + size_t(kHist - histCount_) * kRaw, c.hist.data(), c.hist.size());
     lastDamaged_ = c.lastDamaged;
     cand_ = std::move(c.cand);
     candFrom_ = std::move(c.candFrom);

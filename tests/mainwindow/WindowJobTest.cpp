@@ -390,3 +390,27 @@ INSTANTIATE_TEST_SUITE_P(
                        false,
                        true}),
     [](const auto& row) { return row.param.Name; });
+
+// Titles from CD-TEXT keep a `/` as part of the file's name (written as U+2215, a
+// look-alike); a title the user typed into the row still makes a folder.
+TEST_F(WindowJob, SlashInAnOutsideTitleIsNoFolder) {
+    discgen::DiscSpec disc = discgen::simpleDisc(11, 3, 300, 200);
+    disc.trackTitles = {"AC/DC", "Either/Or", "Third"};
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(Dir + "/disc", disc, &error)) << error;
+    unsetenv("CDRIP_FAULTS");
+    Open(CdRipDll());
+    ASSERT_EQ(Text(0, 0), "AC/DC");
+    ASSERT_EQ(Text(1, 0), "Either/Or");
+    Window->Row(1)->setText(0, "Live/Set"); // typed by the user
+    Settings.OutDir = Dir + "/win";
+    Settings.OpenWhenDone = false;
+    Window->SelectAll1Click();
+    Window->ExtractTracksToWAVFiles1Click();
+    EXPECT_TRUE(fs::is_regular_file(Dir + "/win/AC\u2215DC.wav"));
+    EXPECT_FALSE(fs::exists(Dir + "/win/AC"));
+    EXPECT_TRUE(fs::is_regular_file(Dir + "/win/Live/Set.wav"));
+    EXPECT_TRUE(fs::is_regular_file(Dir + "/win/Third.wav"));
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(Text(row, 3), "OK") << row;
+}
