@@ -28,17 +28,7 @@ const std::string kTitles[3] = {"One", "Two", "Three"}; // the music disc's CD-T
 
 class ArFirst : public DriveTest {
 protected:
-    void SetUp() override {
-        const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(test->test_suite_name()) + "-" + test->name();
-        for (char& c : name)
-            if (c == '/')
-                c = '-';
-        home_ = dir_ + "/" + name;
-        std::filesystem::create_directories(home_ + "/config");
-        std::filesystem::create_directories(home_ + "/cache");
-        std::filesystem::create_directories(home_ + "/db");
-    }
+    void SetUp() override { home_ = TestHome("db"); }
 
     static DiscToc TocOf(const DiscFiles& disc) {
         DiscToc toc;

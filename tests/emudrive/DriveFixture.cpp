@@ -93,6 +93,20 @@ DiscFiles DriveTest::NoiseDisc(const std::string& name, uint32_t seed, int32_t s
     return d;
 }
 
+std::string DriveTest::TestHome(const char* extra) {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "-" + test->name();
+    for (char& c : name)
+        if (c == '/')
+            c = '-';
+    const std::string home = dir_ + "/" + name;
+    std::filesystem::create_directories(home + "/config");
+    std::filesystem::create_directories(home + "/cache");
+    if (extra)
+        std::filesystem::create_directories(home + "/" + extra);
+    return home;
+}
+
 void DriveTest::SetUpTestSuite() {
     std::string pattern = std::filesystem::temp_directory_path().string() + "/emudrive-XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);

@@ -68,6 +68,9 @@ protected:
     static ProgramResult Run(const std::vector<std::string>& argv, const std::string& emu,
                              const std::map<std::string, std::string>& env = {}, int seconds = 60);
     static std::string Bin(const std::string& program);
+    // A home folder of the running test's own under dir_, with `config` and `cache`
+    // (and `extra`, when given) made in it.
+    static std::string TestHome(const char* extra = nullptr);
 
     static std::string dir_;
     static DiscFiles music_;    // three audio tracks with CD-TEXT
