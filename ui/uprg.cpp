@@ -36,6 +36,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -454,20 +455,27 @@ void Tfrmprg::RunJob() {
 
 void Tfrmprg::MarkFailed(int failedRow, const std::string& reason) {
     const QString why = Sentence(reason);
-    std::set<int> ended;
+    // Every track that ended failed says its own reason: the pipeline may have had the
+    // next tracks under way when the first one failed.
+    std::map<int, QString> ended; // row: its reason when it failed, else empty
     if (Job) {
-        for (const auto& [track, outcome] : Job->Outcomes())
-            ended.insert(track.Row);
+        for (const auto& [track, outcome] : Job->Outcomes()) {
+            const bool failed =
+                outcome.Result == TrackResult::Failed || outcome.Result == TrackResult::Refused;
+            ended[track.Row] = failed ? Sentence(outcome.Reason) : QString();
+        }
     }
     for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = T.ListView1->topLevelItem(i);
         if (row->checkState(TrackColumns::Title) != Qt::Checked)
             continue;
-        if (i == failedRow || failedRow < 0) {
+        const auto end = ended.find(i);
+        const bool failedHere = end != ended.end() && !end->second.isEmpty();
+        if (i == failedRow || failedRow < 0 || failedHere) {
             row->setText(TrackColumns::Status, "Failed");
             row->setForeground(TrackColumns::Status, QBrush(Qt::red));
-            row->setToolTip(TrackColumns::Status, why);
-        } else if (!ended.count(i)) {
+            row->setToolTip(TrackColumns::Status, failedHere ? end->second : why);
+        } else if (end == ended.end()) {
             // Not ripped: the job ended at the failed track.
             row->setText(TrackColumns::Status, "Cancelled");
             row->setForeground(TrackColumns::Status, QBrush());
