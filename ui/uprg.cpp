@@ -374,8 +374,11 @@ void Tfrmprg::RunJob() {
     }
     JobOptions options;
     options.Program = std::string(AppInfo::ProgramName);
-    options.OutDir =
-        OutputFiles::IsBlankFolder(Settings.OutDir) ? Paths::musicFolder() : Settings.OutDir;
+    // Trimmed as the file names are: the folder made here and the cue sheet written into
+    // it are those of the files, never a blank-named folder under the current one.
+    options.OutDir = OutputFiles::IsBlankFolder(Settings.OutDir)
+                         ? Paths::musicFolder()
+                         : OutputFiles::TrimControl(Settings.OutDir);
     // A folder that cannot be made (a file under its name or on its way) fails every
     // track alike: said once, before the first one.
     if (const std::string why = MakeOutputFolder(options.OutDir); !why.empty()) {

@@ -429,6 +429,11 @@ TEST_F(JobTest, TitleWithSubFolderMakesIt) {
     list.topLevelItem(2)->setText(0, " Live Set/Night/Track03 ");
     EXPECT_EQ(Run(true), mrOk);
     EXPECT_TRUE(fs::is_regular_file(out / "Live Set" / "Night" / "Track03.wav"));
+    // The cue sheet lies in the trimmed folder too, not in a blank-named one under the
+    // current folder.
+    const fs::path cue = out / (ripper->GetDiscID() + ".cue");
+    EXPECT_TRUE(fs::is_regular_file(cue)) << cue;
+    EXPECT_FALSE(fs::exists(fs::current_path() / "  ")) << fs::current_path();
     EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(
                           QString::fromStdString((out / "Live Set" / "Night").string()) + "/")});
 }
