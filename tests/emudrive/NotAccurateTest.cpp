@@ -34,9 +34,10 @@ struct WrongCase {
     bool drive;  // on the emulated drive; else on the disc image
     bool secure; // --secure; else AccurateRip first
     int32_t first, last;
-    int bytes;        // wrong bytes of each of the sectors first..last
-    int track;        // the track (from 0) that holds them
-    bool notAccurate; // AccurateRip can tell (else the sectors are in its left-out edge)
+    int bytes;          // wrong bytes of each of the sectors first..last
+    int track;          // the track (from 0) that holds them
+    bool notAccurate;   // AccurateRip can tell (else the sectors are in its left-out edge)
+    int32_t offset = 0; // the drive's read offset, given to velmora-rip
 };
 
 void PrintTo(const WrongCase& row, std::ostream* os) {
@@ -81,9 +82,17 @@ TEST_P(WrongAlikeTest, AccurateRipTellsWhatTheReadsCannot) {
         {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", home_ + "/db", "30", "4"});
     const std::string out = home_ + "/out",
                       range = std::to_string(row.first) + "-" + std::to_string(row.last);
-    std::vector<std::string> argv{
-        Bin("velmora-rip"), "rip", "--no-lookup", "--format",   "wav", "--out", out,
-        "--offset",         "0",   "--report",    out + ".json"};
+    std::vector<std::string> argv{Bin("velmora-rip"),
+                                  "rip",
+                                  "--no-lookup",
+                                  "--format",
+                                  "wav",
+                                  "--out",
+                                  out,
+                                  "--offset",
+                                  std::to_string(row.offset),
+                                  "--report",
+                                  out + ".json"};
     if (row.secure)
         argv.push_back("--secure");
     std::map<std::string, std::string> env{
@@ -94,7 +103,8 @@ TEST_P(WrongAlikeTest, AccurateRipTellsWhatTheReadsCannot) {
         {"VELMORA_ACCURATERIP_URL", server.Url()}};
     std::string emu = "cue=" + music_.cue;
     if (row.drive) {
-        emu += ";wrong=" + range + ":" + std::to_string(row.bytes);
+        emu += ";wrong=" + range + ":" + std::to_string(row.bytes) +
+               ";offset=" + std::to_string(row.offset);
         env["CDRIP_IMAGES"] = "";
     } else {
         argv.push_back(music_.cue); // the image, not the drive
@@ -105,14 +115,15 @@ TEST_P(WrongAlikeTest, AccurateRipTellsWhatTheReadsCannot) {
     EXPECT_THAT(r.out, HasSubstr(row.notAccurate ? "2 exact, 0 damaged, 1 not accurate, 0 failed\n"
                                                  : "3 exact, 0 damaged, 0 failed\n"));
 
-    // The files: every sector as the disc holds it, the wrong ones as every read got
-    // them, nothing else changed.
+    // The files: every sector as the disc holds it (at the drive's offset, corrected),
+    // the wrong ones as every read got them, nothing else changed.
     for (int t = 0; t < 3; ++t) {
         const std::vector<uint8_t> wav = ReadFile(out + "/" + kTitles[t] + ".wav");
-        ASSERT_EQ(wav.size(), 44 + size_t(Last(t) - First(t) + 1) * kSector) << "track " << t + 1;
+        const std::vector<uint8_t> want = Expected(music_, First(t), Last(t), row.offset);
+        ASSERT_EQ(wav.size(), 44 + want.size()) << "track " << t + 1;
         for (int32_t s = First(t); s <= Last(t); ++s) {
             const uint8_t* got = wav.data() + 44 + size_t(s - First(t)) * kSector;
-            const uint8_t* disc = music_.bin.data() + size_t(s) * kSector;
+            const uint8_t* disc = want.data() + size_t(s - First(t)) * kSector;
             int wrong = 0;
             for (int b = 0; b < kSector; ++b)
                 wrong += got[b] != disc[b];
@@ -177,6 +188,10 @@ INSTANTIATE_TEST_SUITE_P(
         WrongCase{"WholeSectorImageSecure", false, true, 450, 450, 2352, 2, true},
         WrongCase{"WholeSectorDrive", true, false, 450, 450, 2352, 2, true},
         WrongCase{"WholeSectorDriveSecure", true, true, 450, 450, 2352, 2, true},
+        // On a drive that reads off by more than a sector, and by less than one the other
+        // way: the sector the disc holds wrong, wherever the reads that reach it start.
+        WrongCase{"OneSampleDrivePlus667", true, false, 251, 251, 4, 1, true, 667},
+        WrongCase{"WholeSectorDriveMinus472Secure", true, true, 450, 450, 2352, 2, true, -472},
         // A run of sectors, a few bytes of each.
         WrongCase{"SectorRunImage", false, true, 300, 305, 8, 1, true},
         WrongCase{"SectorRunDrive", true, false, 300, 305, 8, 1, true},

@@ -7,6 +7,9 @@
 #include "ui/AppErrors.h"
 #include "ui/QuestionDlg.h"
 #include "ui/uMain.h"
+#include "verify/ArChecksum.h"
+#include "verify/ArLookup.h"
+#include "verify/DbarBuilder.h"
 #include "verify/DiscIds.h"
 #include "verify/LocalServer.h"
 
@@ -316,6 +319,53 @@ long EmuReads() {
     return at ? std::atol(at + 8) : -1;
 }
 
+// A sector the disc holds wrong, alike on every read: the reads prove it, the database
+// (answering with the true audio's checksums) does not; the row says "Not accurate".
+TEST_F(WindowDriveJob, SectorWrongOnEveryReadIsNotAccurateInItsRow) {
+    DiscToc toc;
+    for (int t = 0; t < 3; ++t)
+        toc.Tracks.push_back({kFirst[t], true});
+    toc.LeadOut = 601;
+    const AccurateRipIds ids = AccurateRipDiscIds(toc);
+    std::vector<BuiltTrack> tracks;
+    for (int t = 0; t < 3; ++t) {
+        ArChecksum ar(uint64_t(kLast[t] - kFirst[t] + 1) * 588, t == 0, t == 2);
+        ar.Update(bin_.data() + size_t(kFirst[t]) * kSector,
+                  size_t(kLast[t] - kFirst[t] + 1) * kSector);
+        tracks.push_back({5, ar.V2()});
+    }
+    const std::string file = dir_ + "/db" + DbarUrl("", ids);
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    std::ofstream(file, std::ios::binary) << DbarRecordBytes(ids.Id1, ids.Id2, ids.Cddb, tracks);
+    LocalServer server(
+        {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", dir_ + "/db", "30", "4"});
+    setenv("VELMORA_ACCURATERIP_URL", server.Url().c_str(), 1);
+    Settings.ReadOffset = 0;
+    Open("cue=" + dir_ + "/music.cue;" + kModel + ";wrong=300:4");
+    ASSERT_EQ(window_->RowCount(), 3);
+    RipAll();
+    EXPECT_EQ(Text(0, 3), "OK");
+    EXPECT_EQ(Text(1, 3), "Not accurate");
+    EXPECT_EQ(Text(2, 3), "OK");
+    EXPECT_EQ(window_->lblStatus->text(), "2 of 3 tracks accurately ripped; 1 not accurate");
+    const nlohmann::json report = Report();
+    ASSERT_TRUE(report.is_object());
+    EXPECT_EQ(report["exit"], 3);
+    EXPECT_EQ(report["tracks"][1]["outcome"], "not accurate");
+    EXPECT_EQ(report["tracks"][1]["damaged"], nlohmann::json::array());
+    // Every byte of track 2 as the disc holds it, one sample of sector 300 wrong.
+    const std::string two = ReadText(dir_ + "/out/Two.wav");
+    const std::string want = Expected(211, 367, 0);
+    ASSERT_EQ(two.size(), 44 + want.size());
+    size_t wrong = 0;
+    for (size_t i = 0; i < want.size(); ++i)
+        wrong += two[44 + i] != want[i] ? 1 : 0;
+    EXPECT_EQ(wrong, 4u);
+    EXPECT_NE(
+        two.compare(44 + (300 - 211) * kSector + 1000, 4, want, (300 - 211) * kSector + 1000, 4),
+        0);
+}
+
 struct MidRipCase {
     const char* name;
     std::string model; // the event, after as many READ CD as the number that follows
@@ -385,5 +435,28 @@ INSTANTIATE_TEST_SUITE_P(
                     MidRipCase{"GoneKeepsTheOldFile", ";gone_after=", true, "the drive is gone"},
                     MidRipCase{"Changed", ";change_after=", false, "the disc was changed"}),
     [](const testing::TestParamInfo<MidRipCase>& row) { return row.param.name; });
+
+// Another disc went in after the window read the table of contents: the job reads
+// nothing of it under the old disc's rows, and says why.
+TEST_F(WindowDriveJob, DiscChangedBeforeTheRipIsNotReadAsTheOldOne) {
+    Open("cue=" + dir_ + "/music.cue;" + kModel);
+    ASSERT_EQ(window_->RowCount(), 3);
+    ASSERT_EQ(Emu("change=" + dir_ + "/enhanced.cue"), 0);
+    RipAll();
+    const nlohmann::json report = Report();
+    ASSERT_TRUE(report.is_object());
+    EXPECT_EQ(report["exit"], 1);
+    ASSERT_EQ(report["tracks"].size(), 1u); // the job stops at the first failure
+    EXPECT_EQ(report["tracks"][0]["outcome"], "failed");
+    EXPECT_EQ(report["tracks"][0]["reason"], "Unable to read the track: the disc was changed");
+    for (int t = 0; t < 3; ++t) {
+        EXPECT_NE(Text(t, 3), "OK") << t;
+        EXPECT_FALSE(std::filesystem::exists(dir_ + "/out/" + kTitles[t] + ".wav")) << t;
+    }
+    bool told = false;
+    for (const AppMessages::Message& m : messages_)
+        told = told || m.Text.contains("the disc was changed");
+    EXPECT_TRUE(told);
+}
 
 } // namespace
