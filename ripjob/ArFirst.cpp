@@ -50,9 +50,6 @@ struct OnePassMode {
     ~OnePassMode() { Rip.SetOnePass(false); }
 };
 
-// Ends a one pass once the disc's answer has come and cannot prove the track.
-struct NothingToProve {};
-
 int64_t SectorsReadOf(const TCDRIP& rip) {
     return std::max<int64_t>(rip.SectorsRead(), 0);
 }
@@ -109,21 +106,9 @@ ArFirstReading::Pass ArFirstReading::ReadOnce(int number, std::size_t bytes) {
     try {
         p.Pcm->reserve(bytes);
         const OnePassMode mode(Rip);
-        Rip.CaptureTrack(number, [this, &p](const uint8_t* data, std::size_t count) {
+        Rip.CaptureTrack(number, [&p](const uint8_t* data, std::size_t count) {
             p.Pcm->insert(p.Pcm->end(), data, data + count);
-            // The look-up runs while the first track is read: once it has said that the
-            // database cannot vouch for the disc, the pass stops where it is.
-            if (!Got && Pending.valid() &&
-                Pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-                WaitAnswer();
-            }
-            if (Got && Got->State != ArDiscAnswer::Found) {
-                throw NothingToProve{};
-            }
         });
-    } catch (const NothingToProve&) {
-        p.Read = SectorsReadOf(Rip);
-        return p;
     } catch (const std::exception&) {
         return p; // the secure reading says what is wrong
     }
@@ -233,10 +218,6 @@ void ArFirstReading::Prepare(int number) {
     }
     // Once an earlier track has had the answer (the first track is read while the
     // look-up runs), a disc the database cannot vouch for is read securely at once.
-    if (!Got && Pending.valid() &&
-        Pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-        WaitAnswer();
-    }
     if (Got && Got->State != ArDiscAnswer::Found) {
         Rip.DropSecurePlans();
         return;
