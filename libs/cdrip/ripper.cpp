@@ -104,9 +104,10 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     hist_.assign(size_t(kHist + 64) * kRaw, 0);
     histEnd_ = kHist;
     // Proof never takes a copy the drive may have kept in its cache; a cache larger
-    // than half the disc could not be defeated by reading elsewhere.
-    cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.discLast + 1) / 2});
+    // than half the disc's audio could not be defeated by reading elsewhere.
+    cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.audioLast + 1) / 2});
     cache_ = std::max(cache_, 0);
+    modelCache_ = cache_;
     // Room for first copies of twice the cache: what one check reads is the cache's
     // worth of other sectors that makes the next block fresh.
     maxCandidates_ = 2 * (cache_ + 1) + 4 * kStep;
@@ -235,7 +236,7 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     // counts as used now. From `proveFrom` on, a sector the drive could have answered
     // from its cache ends what the read delivered.
     stale_ = false;
-    for (int32_t i = 0; i < count && cache_ > 0; ++i) {
+    for (int32_t i = 0; i < count && modelCache_ > 0; ++i) {
         const int64_t at = int64_t(lsn) + i;
         if (at >= int64_t(history_->lastRead.size()))
             break;
@@ -244,9 +245,9 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
             last = int32_t(history_->clock);
             continue;
         }
-        if (fresh(int32_t(at)))
+        if (history_->clock - last > modelCache_)
             ++history_->clock;
-        else if (at >= proveFrom && i < got) {
+        else if (cache_ > 0 && at >= proveFrom && i < got) {
             got = i;
             stale_ = true;
         }
@@ -546,7 +547,17 @@ bool Ripper::flush() {
         }
     }
     ++flushes_;
-    return history_->clock >= until;
+    if (history_->clock >= until)
+        return true;
+    // Fewer sectors of audio outside those the proof needs next than the cache holds:
+    // no reading can defeat it on this disc, so the cache is given up on for the rest of
+    // the range (its history still kept for the ranges after it). Anywhere else (reads
+    // that keep failing) it is not: false, and what stays unproven is listed.
+    const int64_t outside =
+        std::max(lo, 0) + std::max(0, settings_.audioLast - std::max(next_ + kStep, voteEnd_));
+    if (outside <= cache_)
+        cache_ = 0;
+    return cache_ == 0;
 }
 
 // First copies kept by a flush join the candidates once these reach them; those that
@@ -853,9 +864,9 @@ void Ripper::vote() {
         if (proven > 0) {
             failedSteps_ = 0;
             attempt_ = 0;
-            // Only a block proven to its end (but for the silence at its end) makes the
-            // next one large: where the copies parted, a short vote looks closer.
-            steady_ = proven >= b - kMargin - 1;
+            // A short block proven to its end (but for the silence there), or a large
+            // one proven over more than a short block's worth, makes the next one large.
+            steady_ = proven >= std::min(b, kStep) - kMargin - 1;
             // The first copy's sectors past the proven ones are first copies too.
             if (r.off[0] == 0 && r.places[0] >= 0) {
                 const int32_t rest = std::min(r.got[0], lead + b) - (lead + std::min(proven, b));

