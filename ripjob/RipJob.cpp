@@ -7,10 +7,12 @@
 #include "cdaccess/CdRip_dll.h"
 #include "cdaccess/OutputFiles.h"
 #include "cdaccess/RipPipeline.h"
+#include "platform/Paths.h"
 #include "verify/ReportFile.h"
 #include "verify/RipLog.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -213,7 +215,11 @@ void RipJob::Run(std::vector<JobTrack> tracks) {
     StopFlag = false;
     ProofOf->Start(Opt.Program, Opt.AlbumTitle);
     ArFirst = std::make_unique<ArFirstReading>(Rip, Opt.Proof);
-    ArFirst->Start(ProofOf->Record.Toc);
+    std::vector<int> numbers;
+    for (const JobTrack& t : List) {
+        numbers.push_back(t.Number);
+    }
+    ArFirst->Start(ProofOf->Record.Toc, numbers);
     DescribeSettings();
     DescribeHiddenTrack();
     JobSeconds = DoneSeconds = ShownDone = 0;
@@ -579,4 +585,13 @@ int RipJob::Finish(int stoppedStatus) {
     ReportOk = Opt.ReportPath.empty() ||
                WriteRipReport(Opt.ReportPath, ProofOf->Record, Opt.Overwrite, &ReportWhy);
     return status;
+}
+
+std::string MakeOutputFolder(const std::string& folder) {
+    if (Paths::createFolders(folder)) {
+        return {};
+    }
+    ::mkdir(folder.c_str(), 0777); // once more, for the reason of the folder itself
+    const int error = errno;
+    return "cannot create the output folder " + folder + ": " + OutputFiles::ErrorText(error);
 }
