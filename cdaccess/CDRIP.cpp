@@ -422,6 +422,26 @@ int64_t TCDRIP::SectorsRead() const {
     return Dll.CR_GetSectorsRead != nullptr ? Dll.CR_GetSectorsRead() : -1;
 }
 
+bool TCDRIP::PlanSecureRange(int32_t First, int32_t Last) {
+    // The plan follows the reader's settings: the job's, not the library's last ones.
+    return Dll.CR_PlanSecureRange != nullptr && ApplyParameters() &&
+           Dll.CR_PlanSecureRange(First, Last) == 0;
+}
+
+bool TCDRIP::SecureRangeReady(int32_t First, int32_t Last) const {
+    return Dll.CR_SecureRangeReady == nullptr || Dll.CR_SecureRangeReady(First, Last) != 0;
+}
+
+int64_t TCDRIP::PlannedTrips() const {
+    return Dll.CR_GetPlannedTrips != nullptr ? Dll.CR_GetPlannedTrips() : 0;
+}
+
+void TCDRIP::DropSecurePlans() {
+    if (Dll.CR_DropSecurePlans != nullptr) {
+        Dll.CR_DropSecurePlans();
+    }
+}
+
 bool TCDRIP::OnePass() const {
     return ReadInt32LE(&ParamBlock[CDROMParamsReadMode]) == CRReadOnePass;
 }

@@ -260,6 +260,15 @@ public:
     // Sectors the last extraction's reads asked the drive for; -1 when the library
     // cannot say.
     int64_t SectorsRead() const;
+    // Secure readings planned ahead of the one pass: PlanSecureRange(first, last) has the
+    // one-pass extractions that follow make the reads a secure extraction of first..last
+    // will need (false when the library cannot plan); SecureRangeReady says whether they
+    // are all made; PlannedTrips counts the reads made away from the pass;
+    // DropSecurePlans forgets them all.
+    bool PlanSecureRange(int32_t First, int32_t Last);
+    bool SecureRangeReady(int32_t First, int32_t Last) const;
+    int64_t PlannedTrips() const;
+    void DropSecurePlans();
     // Stops the running extraction before its next chunk.
     void Abort() { FAbort = true; }
 

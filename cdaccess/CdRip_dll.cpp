@@ -61,6 +61,10 @@ const TCdRipDll LinkedLibrary = {
     ::CR_GetTrackIndexes,
     ::CR_GetTrackFlags,
     ::CR_GetSectorsRead,
+    ::CR_PlanSecureRange,
+    ::CR_SecureRangeReady,
+    ::CR_GetPlannedTrips,
+    ::CR_DropSecurePlans,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

@@ -99,6 +99,12 @@ struct TCdRipDll {
     // Sectors the reads of the open or last range asked the drive for (re-reads
     // included). May be null in a table of fakes.
     int64_t (*CR_GetSectorsRead)();
+    // Secure readings planned ahead of the one pass (see cdrip.h). May be null in a
+    // table of fakes: nothing is planned then.
+    int32_t (*CR_PlanSecureRange)(int32_t startSector, int32_t endSector);
+    int32_t (*CR_SecureRangeReady)(int32_t startSector, int32_t endSector);
+    int64_t (*CR_GetPlannedTrips)();
+    int32_t (*CR_DropSecurePlans)();
 };
 
 // The table bound to the linked CD ripping library.

@@ -13,6 +13,9 @@ namespace {
 
 constexpr std::size_t SectorBytes = 2352;
 constexpr int32_t EdgeSectors = 5; // the samples AccurateRip leaves out, in whole sectors
+// The most PCM the one pass keeps of tracks read before their turn: more than two of the
+// largest drive caches the reader defeats.
+constexpr std::size_t AheadBytes = std::size_t{48} << 20;
 
 // The ripper's damage lists and count as they are now, put back when it ends: what the
 // one pass and the stretches read securely report is no damage of the track.
@@ -57,20 +60,90 @@ ArFirstReading::ArFirstReading(TCDRIP& rip, const JobProofOptions& options)
     : Rip(rip), Options(options) {}
 
 ArFirstReading::~ArFirstReading() {
+    if (On) {
+        Rip.DropSecurePlans();
+    }
     if (Pending.valid()) {
         Pending.wait(); // bounded by the look-up's timeout
     }
 }
 
-void ArFirstReading::Start(const DiscToc& toc) {
+void ArFirstReading::Start(const DiscToc& toc, const std::vector<int>& numbers) {
     On = Options.ArFirst && Options.AccurateRip && Rip.JitterCorrect() &&
          Rip.OutputFormat() == TOutputFormat::STEREO44100;
+    Numbers = numbers;
     if (!On) {
         return;
     }
     const AccurateRipIds ids = AccurateRipDiscIds(toc);
     const long timeout = Options.TimeoutSeconds;
     Pending = std::async(std::launch::async, [ids, timeout] { return FetchDbar(ids, timeout); });
+    // The edges' secure readings of a proven first and last track, planned now: the one
+    // pass makes their reads while it goes by.
+    Rip.DropSecurePlans();
+    auto plan = [&](int number, bool start) {
+        const DiscTrack* d = Rip.Disc.Find(number);
+        if (d == nullptr || !d->IsAudio() || d->AudioSectors() < EdgeSectors ||
+            static_cast<std::size_t>(d->AudioSectors()) * SectorBytes > MaxTrackBytes ||
+            std::find(numbers.begin(), numbers.end(), number) == numbers.end()) {
+            return;
+        }
+        if (start) {
+            Rip.PlanSecureRange(d->FirstAudio, d->FirstAudio + EdgeSectors - 1);
+        } else {
+            Rip.PlanSecureRange(d->LastAudio - EdgeSectors + 1, d->LastAudio);
+        }
+    };
+    plan(Rip.Disc.FirstAudioNumber(), true);
+    plan(Rip.Disc.LastAudioNumber(), false);
+}
+
+ArFirstReading::Pass ArFirstReading::ReadOnce(int number, std::size_t bytes) {
+    Pass p;
+    p.Pcm = std::make_shared<std::vector<uint8_t>>();
+    const HoldPcmTap tap{Rip};
+    const KeepDamage keep{Rip};
+    try {
+        p.Pcm->reserve(bytes);
+        const OnePassMode mode(Rip);
+        Rip.CaptureTrack(number, [&p](const uint8_t* data, std::size_t count) {
+            p.Pcm->insert(p.Pcm->end(), data, data + count);
+        });
+    } catch (const std::exception&) {
+        return p; // the secure reading says what is wrong
+    }
+    p.Read = SectorsReadOf(Rip);
+    p.Suspects = JoinRanges(keep.Added());
+    p.Complete = !Rip.Aborted() && p.Pcm->size() == bytes;
+    return p;
+}
+
+void ArFirstReading::ReadAheadFor(int number, int32_t first, int32_t last) {
+    auto it = std::find(Numbers.begin(), Numbers.end(), number);
+    std::size_t kept = 0;
+    for (const auto& [n, p] : Ahead) {
+        kept += p.Pcm ? p.Pcm->size() : 0;
+    }
+    for (it = it == Numbers.end() ? it : it + 1;
+         it != Numbers.end() && !Rip.SecureRangeReady(first, last) && !Rip.Aborted(); ++it) {
+        if (Ahead.count(*it) != 0) {
+            continue;
+        }
+        const DiscTrack* d = Rip.Disc.Find(*it);
+        if (d == nullptr || !d->IsAudio()) {
+            return;
+        }
+        const std::size_t bytes = static_cast<std::size_t>(d->AudioSectors()) * SectorBytes;
+        if (bytes == 0 || bytes > MaxTrackBytes || kept + bytes > AheadBytes) {
+            return;
+        }
+        Pass p = ReadOnce(*it, bytes);
+        if (!p.Complete) {
+            return; // read again in its turn
+        }
+        kept += bytes;
+        Ahead[*it] = std::move(p);
+    }
 }
 
 const ArDiscAnswer* ArFirstReading::WaitAnswer() {
@@ -149,22 +222,16 @@ void ArFirstReading::Prepare(int number) {
         return;
     }
     const HoldPcmTap tap{Rip};
-    auto pcm = std::make_shared<std::vector<uint8_t>>();
-    std::vector<SectorRange> suspects;
-    {
-        const KeepDamage keep{Rip};
-        try {
-            pcm->reserve(bytes);
-            const OnePassMode mode(Rip);
-            Rip.CaptureTrack(number, [&pcm](const uint8_t* data, std::size_t count) {
-                pcm->insert(pcm->end(), data, data + count);
-            });
-        } catch (const std::exception&) {
-            return; // the secure reading says what is wrong
-        }
-        t.Read += SectorsReadOf(Rip);
-        suspects = JoinRanges(keep.Added());
+    Pass pass;
+    if (auto held = Ahead.find(number); held != Ahead.end()) {
+        pass = std::move(held->second);
+        Ahead.erase(held);
+    } else {
+        pass = ReadOnce(number, bytes);
     }
+    t.Read += pass.Read;
+    std::shared_ptr<std::vector<uint8_t>> pcm = pass.Pcm;
+    const std::vector<SectorRange> suspects = pass.Suspects;
     auto stopped = [this] {
         if (Rip.Aborted()) {
             Rip.ReplayStopped = true; // the extraction that follows ends at once
@@ -172,12 +239,16 @@ void ArFirstReading::Prepare(int number) {
         }
         return false;
     };
-    if (stopped() || pcm->size() != bytes) {
+    if (stopped() || !pass.Complete) {
         return;
     }
     const ArDiscAnswer* answer = WaitAnswer();
     if (answer == nullptr || answer->State != ArDiscAnswer::Found) {
-        return; // unknown to the database, or no answer: the secure reading
+        // Unknown to the database, or no answer: the secure reading, and nothing more
+        // is read for the edges.
+        Rip.DropSecurePlans();
+        Ahead.clear();
+        return;
     }
     // A suspect sector is reported at the disc sector that failed; with the read offset
     // its bytes reach the track's sectors around it: one more on either side.
@@ -214,7 +285,11 @@ void ArFirstReading::Prepare(int number) {
     if (!match()) {
         return;
     }
-    // The samples the checksum leaves out are read securely.
+    // The samples the checksum leaves out are read securely; for the first track's, the
+    // one pass first goes on until the reads planned for them are made.
+    if (firstTrack) {
+        ReadAheadFor(number, d->FirstAudio, d->FirstAudio + EdgeSectors - 1);
+    }
     if (firstTrack &&
         !ReadSecurely(d->FirstAudio, d->FirstAudio + EdgeSectors - 1, d->FirstAudio, *pcm, t)) {
         stopped();

@@ -45,8 +45,10 @@ public:
     bool Active() const { return On; }
 
     // Starts the look-up of the disc (ids from the table of contents); the job's first
-    // track is read meanwhile.
-    void Start(const DiscToc& toc);
+    // track is read meanwhile. `numbers`: the job's tracks in the order they are read.
+    // The secure readings of the disc's edges are planned ahead, so that the one pass
+    // makes their reads on its way (the drive's cache defeated by the pass itself).
+    void Start(const DiscToc& toc, const std::vector<int>& numbers);
 
     // Before track `number` is read: its one pass and proof (see above). Leaves the
     // ripper's damage lists as they were; sets its Replay for a proven track, and its
@@ -62,6 +64,18 @@ public:
     std::optional<ArDiscAnswer> Answer();
 
 private:
+    // One track read once: its PCM, its suspect stretches, the sectors it cost.
+    struct Pass {
+        std::shared_ptr<std::vector<uint8_t>> Pcm;
+        std::vector<SectorRange> Suspects;
+        int64_t Read = 0;
+        bool Complete = false; // every byte, no stop, no error
+    };
+    Pass ReadOnce(int number, std::size_t bytes);
+    // Before the first edge's secure reading: the one pass goes on into the next tracks
+    // (kept for them) until the reads planned for it are made, or the kept PCM reaches
+    // its cap.
+    void ReadAheadFor(int number, int32_t first, int32_t last);
     struct Track {
         bool Proven = false;
         int Confidence = 0;
@@ -81,4 +95,6 @@ private:
     std::future<ArDiscAnswer> Pending;
     std::optional<ArDiscAnswer> Got;
     std::map<int, Track> Tracks;
+    std::vector<int> Numbers;
+    std::map<int, Pass> Ahead; // tracks the one pass has read before their turn
 };

@@ -213,7 +213,11 @@ void RipJob::Run(std::vector<JobTrack> tracks) {
     StopFlag = false;
     ProofOf->Start(Opt.Program, Opt.AlbumTitle);
     ArFirst = std::make_unique<ArFirstReading>(Rip, Opt.Proof);
-    ArFirst->Start(ProofOf->Record.Toc);
+    std::vector<int> numbers;
+    for (const JobTrack& t : List) {
+        numbers.push_back(t.Number);
+    }
+    ArFirst->Start(ProofOf->Record.Toc, numbers);
     DescribeSettings();
     DescribeHiddenTrack();
     JobSeconds = DoneSeconds = ShownDone = 0;

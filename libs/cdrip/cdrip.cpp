@@ -35,6 +35,10 @@ struct Drive {
     bool changed = false; // a real drive's disc changed since its table was read
     // What the reader knows of the drive's cache, across the ranges read from it.
     std::shared_ptr<cdrip::ReadHistory> readHistory = std::make_shared<cdrip::ReadHistory>();
+    // Secure readings planned ahead of the one pass, with the reads made for them.
+    std::shared_ptr<cdrip::SecurePlans> plans = std::make_shared<cdrip::SecurePlans>();
+    // A real drive, kept open from range to range (null until the first range).
+    std::shared_ptr<cdrip::CddaHandle> cdda;
 };
 
 struct Library {
@@ -179,6 +183,8 @@ std::string readingStops(Drive& d) {
     std::string why = deviceProblem(d);
     if (why.empty() && discChanged(d))
         why = "the disc was changed";
+    if (!why.empty())
+        d.cdda.reset(); // opened again for the next disc
     return why;
 }
 
@@ -294,6 +300,15 @@ std::unique_ptr<SectorSource> openDriveSource(const Drive& d) {
     return openCddaSource(d.source, d.image);
 }
 
+// The sectors a range reads: a real drive through the handle it keeps open.
+std::unique_ptr<SectorSource> rangeSource(Drive& d) {
+    if (d.image)
+        return openDriveSource(d);
+    if (!d.cdda)
+        d.cdda = openCdda(d.source, false);
+    return cddaSource(d.cdda);
+}
+
 // The first sector a rip may start at: 0 when track 1 is audio (audio before its
 // INDEX 01 is its pregap, or a hidden track), else the first track's start.
 int32_t firstRippable(const std::vector<CR_TOCENTRY>& toc) {
@@ -320,6 +335,32 @@ void keepRangeFigures(Library& l) {
     l.lastPercent = l.ripper->percent();
     l.lastErrors = l.ripper->errorCount();
     l.ripper->lastErrorRange(&l.lastErrFirst, &l.lastErrLast);
+}
+
+// The reader's settings for a range of the active drive (start..end checked).
+RipSettings rangeSettings(const Drive& d, int32_t startSector, int32_t endSector) {
+    RipSettings s;
+    s.paranoia = d.params.jitterCorrection != CR_FALSE;
+    s.format = d.params.outputFormat;
+    s.sectorsPerChunk = d.params.sectorsPerChunk;
+    s.retries = d.params.paranoiaRetries;
+    s.discLast = lib->toc.back().startSector - 1;
+    s.offsetSamples = d.params.readOffset;
+    if (const char* log = std::getenv("CDRIP_READ_LOG"))
+        s.readLog = log;
+    s.history = d.readHistory;
+    // The disc's audio: from the first audio track's start to the last one's end.
+    s.audioFirst = startSector;
+    s.audioLast = endSector;
+    for (size_t i = 0; i + 1 < lib->toc.size(); ++i) {
+        if (lib->toc[i].flags != CR_TOC_AUDIO)
+            continue;
+        s.audioFirst =
+            std::min(s.audioFirst, i == 0 ? firstRippable(lib->toc) : lib->toc[i].startSector);
+        const CR_TOCENTRY& next = lib->toc[i + 1];
+        s.audioLast = std::max(s.audioLast, next.startSector - gapOf(next) - 1);
+    }
+    return s;
 }
 
 } // namespace
@@ -428,9 +469,11 @@ CR_STATUS CR_ReadToc(void) {
             d->changed = false;
         }
         std::vector<CR_TOCENTRY> toc;
+        d->cdda.reset();
         if (!readToc(*d, toc))
             return CR_STATUS_FAIL;
         lib->toc = std::move(toc);
+        d->plans->plans.clear(); // reads made of the disc that was there before
         return CR_STATUS_OK;
     } catch (...) {
         return CR_STATUS_FAIL;
@@ -459,36 +502,30 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
     try {
         if (!d->image && !readingStops(*d).empty())
             return CR_STATUS_FAIL;
-        RipSettings s;
-        s.paranoia = d->params.jitterCorrection != CR_FALSE;
-        s.format = d->params.outputFormat;
-        s.sectorsPerChunk = d->params.sectorsPerChunk;
-        s.retries = d->params.paranoiaRetries;
-        s.discLast = lib->toc.back().startSector - 1;
-        s.offsetSamples = d->params.readOffset;
-        if (const char* log = std::getenv("CDRIP_READ_LOG"))
-            s.readLog = log;
-        s.history = d->readHistory;
-        // The disc's audio: from the first audio track's start to the last one's end.
-        s.audioFirst = startSector;
-        s.audioLast = endSector;
-        for (size_t i = 0; i + 1 < lib->toc.size(); ++i) {
-            if (lib->toc[i].flags != CR_TOC_AUDIO)
-                continue;
-            s.audioFirst =
-                std::min(s.audioFirst, i == 0 ? firstRippable(lib->toc) : lib->toc[i].startSector);
-            const CR_TOCENTRY& next = lib->toc[i + 1];
-            s.audioLast = std::max(s.audioLast, next.startSector - gapOf(next) - 1);
-        }
+        RipSettings s = rangeSettings(*d, startSector, endSector);
         if (d->params.readMode == CR_READ_ONE_PASS)
             s = onePassSettings(s);
         auto r = std::make_unique<Ripper>();
         // The simulated faults apply to virtual drives only.
-        std::unique_ptr<SectorSource> source = openDriveSource(*d);
+        std::unique_ptr<SectorSource> source = rangeSource(*d);
         if (d->image)
             source = withFaults(std::move(source), &lib->faults);
         lib->sectorsRead = 0;
         source = countingSectors(std::move(source), &lib->sectorsRead);
+        // A secure range planned ahead takes the reads made for it; a one-pass range
+        // makes the planned reads on its way.
+        auto plan =
+            std::find_if(d->plans->plans.begin(), d->plans->plans.end(), [&](const SecurePlan& p) {
+                return p.first == startSector && p.last == endSector;
+            });
+        if (s.paranoia && plan != d->plans->plans.end()) {
+            SecurePlan taken = std::move(*plan);
+            d->plans->plans.erase(plan);
+            source = plannedSectors(std::move(source), std::move(taken), d->readHistory, s.discLast,
+                                    s.audioFirst, s.audioLast);
+        } else if (d->params.readMode == CR_READ_ONE_PASS && d->plans->pending()) {
+            source = errandSectors(std::move(source), d->plans, d->readHistory, s.discLast);
+        }
         if (!r->open(std::move(source), startSector, endSector, s))
             return CR_STATUS_FAIL;
         *bufferSize = r->bufferSize();
@@ -551,6 +588,71 @@ int32_t CR_GetNumberOfJitterErrors(void) {
 int64_t CR_GetSectorsRead(void) {
     std::lock_guard<std::mutex> guard(lock);
     return lib ? lib->sectorsRead : 0;
+}
+
+CR_STATUS CR_PlanSecureRange(int32_t startSector, int32_t endSector) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || !audioRange(lib->toc, startSector, endSector))
+        return CR_STATUS_FAIL;
+    try {
+        RipSettings s = rangeSettings(*d, startSector, endSector);
+        s.paranoia = true;
+        if (defeatedCache(d->image ? 0 : kDriveCacheSectors, s.discLast) == 0)
+            return CR_STATUS_OK; // every read comes from the disc anyway
+        SecurePlan plan;
+        plan.first = startSector;
+        plan.last = endSector;
+        plan.reads = secureReadsOf(s, startSector, endSector);
+        auto& plans = d->plans->plans;
+        plans.erase(std::remove_if(plans.begin(), plans.end(),
+                                   [&](const SecurePlan& p) {
+                                       return p.first == startSector && p.last == endSector;
+                                   }),
+                    plans.end());
+        if (plans.size() >= 8)
+            plans.erase(plans.begin());
+        plans.push_back(std::move(plan));
+        return CR_STATUS_OK;
+    } catch (...) {
+        return CR_STATUS_FAIL;
+    }
+}
+
+int32_t CR_SecureRangeReady(int32_t startSector, int32_t endSector) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d)
+        return CR_TRUE;
+    for (const SecurePlan& p : d->plans->plans)
+        if (p.first == startSector && p.last == endSector && !p.ready())
+            return CR_FALSE;
+    return CR_TRUE;
+}
+
+int32_t CR_GetDriveC2(void) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || !d->cdda)
+        return -1;
+    const C2Support c2 = c2SupportOf(*d->cdda);
+    return c2 == C2Support::Yes ? 1 : c2 == C2Support::No ? 0 : -1;
+}
+
+int64_t CR_GetPlannedTrips(void) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    return d ? d->plans->trips : 0;
+}
+
+CR_STATUS CR_DropSecurePlans(void) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d)
+        return CR_STATUS_FAIL;
+    d->plans->plans.clear();
+    d->plans->trips = 0;
+    return CR_STATUS_OK;
 }
 
 CR_STATUS CR_CloseRipper(void) {
@@ -641,6 +743,7 @@ CR_STATUS CR_EjectCD(int32_t eject) {
     if (!d)
         return CR_STATUS_FAIL;
     releaseDrive(*lib);
+    d->cdda.reset();
     if (eject != CR_FALSE)
         lib->toc.clear();
     if (d->image) {

@@ -72,8 +72,11 @@
  *                                               per read (default 100), flagged with
  *                                               C2 errors (the drive offers C2 flags)
  *                         flaky:A-B[/P]         the same without a flag
- *                         same:A-B              every read of these sectors wrong the
- *                                               same way (no re-read can tell)
+ *                         same:A-B[@N]          every read of these sectors wrong the
+ *                                               same way (no re-read can tell): N bytes
+ *                                               of each (default 8; 4 is one sample,
+ *                                               2352 the whole sector) from byte 1000,
+ *                                               or the sector's last N
  *                         burst:A-B[@K]         the first K reads that reach A-B fail
  *                                               there (default 3), later ones read
  *                         cache:N               a read cache of N sectors (1..20000):
@@ -355,6 +358,36 @@ CDRIP_API int32_t CR_GetNumberOfJitterErrors(void);
  * included; 0 without a range. */
 CDRIP_API int64_t CR_GetSectorsRead(void);
 
+/* Plans the secure reading (jitter correction on) of startSector..endSector of the
+ * active drive for after one-pass ranges (readMode CR_READ_ONE_PASS) have gone over it.
+ * The reads that reading makes of a sound disc are made by the one-pass ranges opened
+ * from now on, each when the drive can no longer answer it from its read cache (more
+ * than the cache's worth of other sectors came from the disc since any read of its
+ * sectors): by the one pass itself where it reaches them, else by a short read away
+ * from it. The next range opened for exactly startSector..endSector with jitter
+ * correction takes each read made for it once instead of reading the drive, and reads
+ * whatever else it needs from the disc, the drive's cache defeated first; the rules of
+ * proof are the same. Nothing is planned for a drive without a cache (an image). A
+ * plan for the same range replaces the last one; at most 8 plans are kept. 0 OK, 1
+ * before CR_Init, without a table of contents, or for a range CR_OpenRipper refuses. */
+CDRIP_API CR_STATUS CR_PlanSecureRange(int32_t startSector, int32_t endSector);
+
+/* CR_TRUE when no read planned for startSector..endSector is still to be made (also
+ * when nothing is planned for it), else CR_FALSE. */
+CDRIP_API int32_t CR_SecureRangeReady(int32_t startSector, int32_t endSector);
+
+/* Whether the active drive returns C2 error pointers with its reads: 1 it does (reads
+ * ask for them), 0 it refused them (it is read without them), -1 not known yet (no read
+ * since its table of contents was read) or a disc image. */
+CDRIP_API int32_t CR_GetDriveC2(void);
+
+/* Reads made away from the one pass for the plans since the last CR_DropSecurePlans. */
+CDRIP_API int64_t CR_GetPlannedTrips(void);
+
+/* Drops every plan of the active drive and the reads made for them (also done when the
+ * table of contents is read). 0 OK, 1 before CR_Init. */
+CDRIP_API CR_STATUS CR_DropSecurePlans(void);
+
 /* Closes the ripper. 0 OK, 1 when none is open. */
 CDRIP_API CR_STATUS CR_CloseRipper(void);
 
@@ -408,10 +441,10 @@ CDRIP_API CR_STATUS CR_ReadCdText(void);
 /* Copies one field that CR_ReadCdText kept into `buffer` as UTF-8 text ending in
  * a NUL byte: `track` 0 for the disc as a whole (album title, album performer),
  * 1 to 99 for the track of that number; `field` CR_CDTEXT_TITLE,
- * CR_CDTEXT_PERFORMER or CR_CDTEXT_ENCODING. A field the disc does not carry is the empty string. Text
- * longer than bufferSize - 1 bytes is cut at the last whole UTF-8 character that
- * fits. 0 OK; 1 for a null buffer, bufferSize below 1, a track outside 0..99 or an
- * unknown field (the buffer is left alone). */
+ * CR_CDTEXT_PERFORMER or CR_CDTEXT_ENCODING. A field the disc does not carry is the empty string.
+ * Text longer than bufferSize - 1 bytes is cut at the last whole UTF-8 character that fits. 0 OK; 1
+ * for a null buffer, bufferSize below 1, a track outside 0..99 or an unknown field (the buffer is
+ * left alone). */
 CDRIP_API CR_STATUS CR_GetCdText(int32_t track, int32_t field, char* buffer, int32_t bufferSize);
 
 /* ---- Catalogue number and recording codes ---- */

@@ -111,9 +111,22 @@ void parseItem(const std::string& item, Faults& f) {
     long v = 0;
     if (parseChanceItem(kind, rest, f))
         return;
-    if (kind == "bad" || kind == "noisy" || kind == "same") {
+    if (kind == "same") {
+        Faults::Same same;
+        auto at = rest.find('@');
+        if (at != std::string::npos) {
+            if (!parseLong(rest.substr(at + 1), 4, kSectorBytes, v) || v % 4 != 0)
+                return;
+            same.bytes = int32_t(v);
+            rest.resize(at);
+        }
+        if (parseRange(rest, same.range))
+            f.same.push_back(same);
+        return;
+    }
+    if (kind == "bad" || kind == "noisy") {
         if (parseRange(rest, r))
-            (kind == "bad" ? f.bad : kind == "noisy" ? f.noisy : f.same).push_back(r);
+            (kind == "bad" ? f.bad : f.noisy).push_back(r);
         return;
     }
     if (kind == "seed") {
@@ -328,13 +341,17 @@ void FaultySource::fetch(int64_t firstByte, size_t bytes, uint8_t* out) {
         std::memset(at + size_t(got) * kSectorBytes, 0, size_t(want - got) * kSectorBytes);
         s = e + 1;
     }
-    // Sectors every read gets wrong the same way: a few bytes changed, always alike.
+    // Sectors every read gets wrong the same way: some bytes changed, always alike
+    // (every byte of the run: the pattern is never 0).
     for (int64_t s = std::max<int64_t>(s0, 0); s <= s1; ++s) {
-        for (const SectorRange& r : faults_->same)
-            if (r.contains(int32_t(s))) {
+        for (const Faults::Same& same : faults_->same)
+            if (same.range.contains(int32_t(s))) {
                 uint8_t* at = disc.data() + size_t(s - s0) * kSectorBytes;
-                for (int b = 0; b < 8; ++b)
-                    at[1000 + b] = uint8_t(at[1000 + b] ^ (0x5A + b));
+                const int32_t from = std::min<int32_t>(1000, kSectorBytes - same.bytes);
+                for (int32_t b = 0; b < same.bytes; ++b) {
+                    const uint8_t x = uint8_t(0x5A + b);
+                    at[from + b] = uint8_t(at[from + b] ^ (x != 0 ? x : 0xA5));
+                }
             }
     }
     std::memcpy(out, disc.data() + size_t(firstByte - s0 * kSectorBytes), bytes);

@@ -41,7 +41,13 @@ struct Faults {
     std::vector<Chance> shortRead; // the read stops short, yet reports every sector
     std::vector<Chance> c2;        // wrong bytes the drive flags with C2 errors
     std::vector<Chance> flaky;     // wrong bytes without a flag
-    std::vector<SectorRange> same; // every read of these sectors wrong the same way
+    // Every read of these sectors wrong the same way: `bytes` bytes of each changed,
+    // from byte 1000 on (or the sector's last `bytes` where they do not fit there).
+    struct Same {
+        SectorRange range;
+        int32_t bytes = 8;
+    };
+    std::vector<Same> same;
     struct Burst {
         SectorRange range;
         int32_t reads = 3; // reads that reach the range and fail, then it reads

@@ -1,5 +1,8 @@
 #include "onepass.h"
 
+#include <algorithm>
+#include <cstring>
+#include <limits>
 #include <utility>
 
 namespace cdrip {
@@ -39,6 +42,326 @@ std::unique_ptr<SectorSource> countingSectors(std::unique_ptr<SectorSource> inne
     if (!inner || !sectors)
         return inner;
     return std::make_unique<CountingSource>(std::move(inner), sectors);
+}
+
+bool SecurePlan::ready() const {
+    return std::all_of(reads.begin(), reads.end(), [](const PlannedRead& r) { return r.made; });
+}
+
+bool SecurePlans::pending() const {
+    return std::any_of(plans.begin(), plans.end(), [](const SecurePlan& p) { return !p.ready(); });
+}
+
+int32_t defeatedCache(int32_t sourceCache, int32_t discLast) {
+    // The ripper's own bounds: at most 8,000 sectors, and never more than half the disc.
+    return std::max(0, std::min({sourceCache, int32_t{8000}, (discLast + 1) / 2}));
+}
+
+int32_t defeatedCache(const SectorSource& inner, int32_t discLast) {
+    return defeatedCache(inner.cacheSectors(), discLast);
+}
+
+namespace {
+
+constexpr int32_t kRun = 32; // sectors a read made to defeat the cache asks for
+
+// Reads of one drive entered in the reader's history of its cache, as the reader
+// enters its own: a sector the drive delivered and could not have held moves the
+// clock, and every sector asked for counts as read now.
+class DriveReads {
+public:
+    DriveReads(std::unique_ptr<SectorSource> inner, std::shared_ptr<ReadHistory> history,
+               int32_t discLast)
+        : inner_(std::move(inner)), history_(std::move(history)), discLast_(discLast),
+          cache_(defeatedCache(*inner_, discLast)) {}
+
+    SectorSource& inner() const { return *inner_; }
+    int32_t cache() const { return cache_; }
+
+    void ready() {
+        if (cache_ > 0 && history_->lastRead.size() != size_t(discLast_ + 1)) {
+            history_->clock = 0;
+            history_->lastRead.assign(size_t(discLast_ + 1), std::numeric_limits<int32_t>::min());
+        }
+    }
+
+    // True when no sector of lsn .. lsn + count - 1 can be in the drive's cache.
+    bool fresh(int32_t lsn, int32_t count) const {
+        for (int32_t i = 0; i < count && cache_ > 0; ++i)
+            if (!freshOne(lsn + i))
+                return false;
+        return true;
+    }
+
+    // One read; the whole sectors at the front it delivered (a short transfer that
+    // reported success is found by a mark of this read at the end of each sector).
+    int32_t live(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) {
+        if (count <= 0 || lsn < 0)
+            return 0;
+        const uint32_t mark = 0x40000003u | (++reads_ * 0x2545F491u);
+        for (int32_t i = 0; i < count; ++i)
+            std::memcpy(out + size_t(i + 1) * kSectorBytes - 4, &mark, 4);
+        if (c2)
+            std::memset(c2, 0, size_t(count));
+        int32_t got = std::clamp(inner_->read(lsn, count, out, c2), 0, count);
+        for (int32_t i = 0; i < got; ++i) {
+            uint32_t tail = 0;
+            std::memcpy(&tail, out + size_t(i + 1) * kSectorBytes - 4, 4);
+            if (tail == mark) {
+                got = i;
+                break;
+            }
+        }
+        for (int32_t i = 0; i < count && cache_ > 0; ++i) {
+            const int64_t at = int64_t(lsn) + i;
+            if (at >= int64_t(history_->lastRead.size()))
+                break;
+            if (i < got && freshOne(int32_t(at)))
+                ++history_->clock;
+            history_->lastRead[size_t(at)] = int32_t(history_->clock);
+        }
+        return got;
+    }
+
+    // Reads more than the cache's worth of sectors from the disc away from lsn ..
+    // lsn + count - 1 (from the other half of the disc's audio on), so that the next
+    // read of them comes from the disc. False when the disc had too few to read.
+    bool defeat(int32_t lsn, int32_t count, int32_t audioFirst, int32_t audioLast) {
+        if (cache_ == 0 || fresh(lsn, count))
+            return true;
+        const int64_t until = history_->clock + cache_ + 1;
+        const int32_t span = audioLast - audioFirst + 1;
+        if (span <= 0)
+            return false;
+        const int32_t mid = audioFirst + span / 2;
+        int32_t at = lsn + count / 2 < mid ? mid : audioFirst;
+        std::vector<uint8_t> scratch(size_t(kRun) * kSectorBytes);
+        for (int32_t walked = 0; history_->clock < until && walked < span;) {
+            int32_t n = 0;
+            while (n < kRun && at + n <= audioLast &&
+                   (at + n < lsn - kRun || at + n > lsn + count + kRun) && freshOne(at + n))
+                ++n;
+            if (n == 0) {
+                at = at + 1 > audioLast ? audioFirst : at + 1;
+                ++walked;
+                continue;
+            }
+            live(at, n, scratch.data(), nullptr);
+            at = at + n > audioLast ? audioFirst : at + n;
+            walked += n;
+        }
+        return history_->clock >= until;
+    }
+
+private:
+    bool freshOne(int32_t lsn) const {
+        if (cache_ == 0 || lsn < 0 || size_t(lsn) >= history_->lastRead.size())
+            return true;
+        return history_->clock - history_->lastRead[size_t(lsn)] > cache_;
+    }
+
+    std::unique_ptr<SectorSource> inner_;
+    std::shared_ptr<ReadHistory> history_;
+    int32_t discLast_, cache_;
+    uint32_t reads_ = 0;
+};
+
+void makeRead(DriveReads& drive, PlannedRead& r) {
+    r.bytes.assign(size_t(r.count) * kSectorBytes, 0);
+    r.c2.assign(size_t(r.count), 0);
+    r.got = drive.live(r.lsn, r.count, r.bytes.data(), r.c2.data());
+    r.made = true;
+}
+
+// The pass reads on as asked; before each of its reads, a planned read falls due:
+//  - ahead of the pass, while other planned reads of its sectors are still to be made
+//    (the pass itself makes the last of them as it goes by): when the pass is no more
+//    than a cache's worth (plus a margin) away from it for each of those reads, so that
+//    every one of them, and the pass's, comes a cache's worth after the one before;
+//  - behind the pass (or where it stands): as soon as the drive has forgotten its
+//    sectors.
+// A planned read that starts within a read of the pass and that the drive cannot answer
+// from its cache is made by the pass: its read is cut there into two reads one after
+// the other (no seek), and the pass takes its sectors from the planned read.
+class ErrandSource final : public SectorSource {
+public:
+    ErrandSource(std::unique_ptr<SectorSource> inner, std::shared_ptr<SecurePlans> plans,
+                 std::shared_ptr<ReadHistory> history, int32_t discLast)
+        : drive_(std::move(inner), std::move(history), discLast), plans_(std::move(plans)) {}
+
+    int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) override {
+        drive_.ready();
+        if (count <= 0 || lsn < 0)
+            return 0;
+        errands(lsn, count);
+        PlannedRead* r = servable(lsn, count);
+        if (!r)
+            return drive_.live(lsn, count, out, c2);
+        const int32_t before = r->lsn - lsn;
+        if (before > 0) {
+            const int32_t got = drive_.live(lsn, before, out, c2);
+            if (got < before)
+                return got;
+        }
+        makeRead(drive_, *r);
+        const int32_t rest = count - before;
+        const int32_t n = std::min(r->got, rest);
+        std::memcpy(out + size_t(before) * kSectorBytes, r->bytes.data(), size_t(n) * kSectorBytes);
+        if (c2)
+            std::memcpy(c2 + before, r->c2.data(), size_t(n));
+        if (n < std::min(r->count, rest) || rest <= r->count)
+            return before + n;
+        const int32_t more = drive_.live(r->lsn + r->count, rest - r->count,
+                                         out + size_t(before + r->count) * kSectorBytes,
+                                         c2 ? c2 + before + r->count : nullptr);
+        return before + r->count + more;
+    }
+    bool hasC2() const override { return drive_.inner().hasC2(); }
+    int32_t cacheSectors() const override { return drive_.inner().cacheSectors(); }
+
+private:
+    static constexpr int32_t kMarginSectors = 4 * kRun;
+
+    void errands(int32_t lsn, int32_t count) {
+        const int32_t cache = drive_.cache();
+        for (SecurePlan& plan : plans_->plans)
+            for (PlannedRead& r : plan.reads) {
+                if (r.made || (r.lsn >= lsn && r.lsn < lsn + count))
+                    continue; // the pass reaches it now
+                if (r.lsn >= lsn + count) {
+                    int32_t others = 0;
+                    for (const PlannedRead& o : plan.reads)
+                        others += !o.made && &o != &r && o.lsn < r.lsn + r.count &&
+                                          r.lsn < o.lsn + o.count
+                                      ? 1
+                                      : 0;
+                    if (others == 0 ||
+                        int64_t(r.lsn) - lsn > int64_t(others) * (cache + 1) + kMarginSectors)
+                        continue;
+                }
+                if (!drive_.fresh(r.lsn, r.count))
+                    continue;
+                makeRead(drive_, r);
+                ++plans_->trips;
+            }
+    }
+
+    PlannedRead* servable(int32_t lsn, int32_t count) {
+        for (SecurePlan& plan : plans_->plans)
+            for (PlannedRead& r : plan.reads)
+                if (!r.made && r.lsn >= lsn && r.lsn < lsn + count && drive_.fresh(r.lsn, r.count))
+                    return &r;
+        return nullptr;
+    }
+
+    DriveReads drive_;
+    std::shared_ptr<SecurePlans> plans_;
+};
+
+class PlannedSource final : public SectorSource {
+public:
+    PlannedSource(std::unique_ptr<SectorSource> inner, SecurePlan plan,
+                  std::shared_ptr<ReadHistory> history, int32_t discLast, int32_t audioFirst,
+                  int32_t audioLast)
+        : drive_(std::move(inner), std::move(history), discLast), plan_(std::move(plan)),
+          audioFirst_(audioFirst), audioLast_(audioLast) {}
+
+    int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) override {
+        drive_.ready();
+        if (count <= 0 || lsn < 0)
+            return 0;
+        for (PlannedRead& r : plan_.reads) {
+            if (!r.made || r.taken || r.lsn != lsn || r.count < count)
+                continue;
+            r.taken = true; // a read is given once: asked again, the drive reads again
+            const int32_t n = std::min(count, r.got);
+            std::memcpy(out, r.bytes.data(), size_t(n) * kSectorBytes);
+            if (c2)
+                std::memcpy(c2, r.c2.data(), size_t(count));
+            return n;
+        }
+        if (!drive_.defeat(lsn, count, audioFirst_, audioLast_))
+            return 0; // nowhere left to read: the drive could answer from its cache
+        return drive_.live(lsn, count, out, c2);
+    }
+    bool hasC2() const override { return drive_.inner().hasC2(); }
+    int32_t cacheSectors() const override { return 0; } // every read it answers is fresh
+
+private:
+    DriveReads drive_;
+    SecurePlan plan_;
+    int32_t audioFirst_, audioLast_;
+};
+
+// A disc of noise that never repeats: each sector's bytes from its number.
+class NoiseSource final : public SectorSource {
+public:
+    NoiseSource(int32_t audioLast, std::vector<PlannedRead>* reads)
+        : audioLast_(audioLast), reads_(reads) {}
+    int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) override {
+        PlannedRead r;
+        r.lsn = lsn;
+        r.count = count;
+        reads_->push_back(std::move(r));
+        const int32_t n = std::clamp(audioLast_ + 1 - lsn, 0, count);
+        for (int32_t i = 0; i < n; ++i) {
+            uint64_t x = uint64_t(lsn + i) * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull;
+            for (int32_t b = 0; b < kSectorBytes; b += 4) {
+                x ^= x << 13;
+                x ^= x >> 7;
+                x ^= x << 17;
+                const auto w = uint32_t(x >> 16);
+                std::memcpy(out + size_t(i) * kSectorBytes + size_t(b), &w, 4);
+            }
+            if (c2)
+                c2[i] = 0;
+        }
+        return n;
+    }
+
+private:
+    int32_t audioLast_;
+    std::vector<PlannedRead>* reads_;
+};
+
+} // namespace
+
+std::vector<PlannedRead> secureReadsOf(RipSettings settings, int32_t first, int32_t last) {
+    std::vector<PlannedRead> reads;
+    settings.paranoia = true;
+    settings.history = nullptr;
+    settings.readLog.clear();
+    const int32_t audioLast = settings.audioLast >= 0 ? settings.audioLast : settings.discLast;
+    Ripper probe;
+    if (!probe.open(std::make_unique<NoiseSource>(audioLast, &reads), first, last, settings))
+        return {};
+    std::vector<uint8_t> buffer(size_t(std::max(probe.bufferSize(), 1)));
+    for (int guard = 0; guard < 1 << 20; ++guard) {
+        int32_t n = 0;
+        const CR_STATUS s = probe.chunk(buffer.data(), &n);
+        if (s == CR_STATUS_DONE || s == CR_STATUS_FAIL)
+            break;
+    }
+    return reads;
+}
+
+std::unique_ptr<SectorSource> errandSectors(std::unique_ptr<SectorSource> inner,
+                                            std::shared_ptr<SecurePlans> plans,
+                                            std::shared_ptr<ReadHistory> history,
+                                            int32_t discLast) {
+    if (!inner || !plans || !history)
+        return inner;
+    return std::make_unique<ErrandSource>(std::move(inner), std::move(plans), std::move(history),
+                                          discLast);
+}
+
+std::unique_ptr<SectorSource> plannedSectors(std::unique_ptr<SectorSource> inner, SecurePlan plan,
+                                             std::shared_ptr<ReadHistory> history, int32_t discLast,
+                                             int32_t audioFirst, int32_t audioLast) {
+    if (!inner || !history)
+        return inner;
+    return std::make_unique<PlannedSource>(std::move(inner), std::move(plan), std::move(history),
+                                           discLast, audioFirst, audioLast);
 }
 
 } // namespace cdrip

@@ -2,30 +2,53 @@
 
 #include "handles.h"
 
+#include <cdio/mmc.h>
+#include <cdio/mmc_ll_cmds.h>
+
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace cdrip {
+
+struct CddaHandle {
+    CddaDrive drive;
+    bool image = false;
+    // Whether the drive returns C2 error pointers with READ CD: unknown until the
+    // first read asks for them; a drive that refuses the form is read without them.
+    C2Support c2 = C2Support::Unknown;
+};
+
 namespace {
+
+constexpr int32_t kC2Bytes = 294; // one bit for each byte of a sector
 
 // libcdio's cdda layer over one opened drive or image.
 class CddaSource final : public SectorSource {
 public:
-    bool open(const std::string& source, bool image) {
-        image_ = image;
-        return drive_.open(source, image);
-    }
+    explicit CddaSource(std::shared_ptr<CddaHandle> handle) : h_(std::move(handle)) {}
 
-    int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* /*c2*/) override {
+    int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) override {
         if (count <= 0 || lsn < 0 || !out)
             return 0;
         // libcdio reads at most nsectors a call (25 for images, and on most drives):
         // longer reads go in pieces, and the first piece that falls short ends the read.
-        const int32_t piece = drive_.get()->nsectors > 0 ? drive_.get()->nsectors : count;
+        cdrom_drive_t* d = h_->drive.get();
+        const int32_t piece = d->nsectors > 0 ? d->nsectors : count;
         int32_t done = 0;
         while (done < count) {
             const int32_t ask = std::min(piece, count - done);
-            const long got =
-                cdio_cddap_read(drive_.get(), out + size_t(done) * kSectorBytes, lsn + done, ask);
+            uint8_t* at = out + size_t(done) * kSectorBytes;
+            long got = -1;
+            if (c2 && !h_->image && h_->c2 != C2Support::No) {
+                got = readWithC2(lsn + done, ask, at, c2 + done);
+                if (got < 0)
+                    continue; // the drive refused the form: the same piece again, plainly
+            } else {
+                got = cdio_cddap_read(d, at, lsn + done, ask);
+                if (c2 && got > 0)
+                    std::memset(c2 + done, 0, size_t(std::min<long>(got, ask)));
+            }
             if (got <= 0)
                 break;
             done += int32_t(std::min<long>(got, ask));
@@ -35,20 +58,80 @@ public:
         return done;
     }
 
-    int32_t cacheSectors() const override { return image_ ? 0 : kDriveCacheSectors; }
+    bool hasC2() const override { return h_->c2 == C2Support::Yes; }
+    int32_t cacheSectors() const override { return h_->image ? 0 : kDriveCacheSectors; }
 
 private:
-    CddaDrive drive_;
-    bool image_ = false;
+    // One READ CD of CD-DA with the C2 error pointers after each sector. The sectors'
+    // bytes start as `out` holds them, so that what a short transfer did not reach keeps
+    // the caller's marks. -1 when the drive refuses the form (then read without it from
+    // now on), 0 when the read failed, else the sectors read.
+    long readWithC2(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) {
+        const size_t block = kSectorBytes + kC2Bytes;
+        buffer_.assign(size_t(count) * block, 0);
+        for (int32_t i = 0; i < count; ++i)
+            std::memcpy(buffer_.data() + size_t(i) * block, out + size_t(i) * kSectorBytes,
+                        kSectorBytes);
+        CdIo_t* cdio = h_->drive.get()->p_cdio;
+        const driver_return_code_t rc =
+            mmc_read_cd(cdio, buffer_.data(), lsn, 1 /* CD-DA */, false, false, 0, true, false,
+                        1 /* C2 error pointers */, 0, uint16_t(block), uint32_t(count));
+        if (rc != DRIVER_OP_SUCCESS) {
+            if (h_->c2 == C2Support::Unknown && refused(cdio)) {
+                h_->c2 = C2Support::No;
+                return -1;
+            }
+            return 0;
+        }
+        h_->c2 = C2Support::Yes;
+        for (int32_t i = 0; i < count; ++i) {
+            const uint8_t* b = buffer_.data() + size_t(i) * block;
+            std::memcpy(out + size_t(i) * kSectorBytes, b, kSectorBytes);
+            const uint8_t* flags = b + kSectorBytes;
+            c2[i] = std::any_of(flags, flags + kC2Bytes, [](uint8_t f) { return f != 0; }) ? 1 : 0;
+        }
+        return count;
+    }
+
+    // True when the drive's answer to the last command was ILLEGAL REQUEST (it does not
+    // take the command in this form), or when it gave no sense data to tell.
+    static bool refused(CdIo_t* cdio) {
+        cdio_mmc_request_sense_t* sense = nullptr;
+        const int n = mmc_last_cmd_sense(cdio, &sense);
+        bool illegal = n <= 0;
+        if (n >= 3 && sense)
+            illegal = (reinterpret_cast<const uint8_t*>(sense)[2] & 0x0F) == 5;
+        if (sense)
+            cdio_free(sense);
+        return illegal;
+    }
+
+    std::shared_ptr<CddaHandle> h_;
+    std::vector<uint8_t> buffer_;
 };
 
 } // namespace
 
-std::unique_ptr<SectorSource> openCddaSource(const std::string& source, bool image) {
-    auto s = std::make_unique<CddaSource>();
-    if (!s->open(source, image))
+std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image) {
+    auto h = std::make_shared<CddaHandle>();
+    h->image = image;
+    if (!h->drive.open(source, image))
         return nullptr;
-    return s;
+    return h;
+}
+
+C2Support c2SupportOf(const CddaHandle& handle) {
+    return handle.c2;
+}
+
+std::unique_ptr<SectorSource> cddaSource(std::shared_ptr<CddaHandle> handle) {
+    if (!handle)
+        return nullptr;
+    return std::make_unique<CddaSource>(std::move(handle));
+}
+
+std::unique_ptr<SectorSource> openCddaSource(const std::string& source, bool image) {
+    return cddaSource(openCdda(source, image));
 }
 
 } // namespace cdrip

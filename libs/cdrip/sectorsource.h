@@ -49,4 +49,16 @@ constexpr int32_t kDriveCacheSectors = 8 * 1024 * 1024 / kSectorBytes + 1;
 // little-endian order). Null when `source` holds no readable disc.
 std::unique_ptr<SectorSource> openCddaSource(const std::string& source, bool image);
 
+// One opened device or image, for the sources of several ranges one after the other:
+// opening a drive reads from the disc (libcdio's checks), which on a drive costs a seek
+// away from where the reading goes on, so a drive stays open from range to range.
+struct CddaHandle;
+std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image);
+// A source over `handle`. On a drive, a read that is given room for C2 flags asks for
+// the drive's C2 error pointers (MMC READ CD with the C2 field); a drive that refuses
+// that form is read without them from then on (hasC2() false).
+std::unique_ptr<SectorSource> cddaSource(std::shared_ptr<CddaHandle> handle);
+enum class C2Support { Unknown, Yes, No };
+C2Support c2SupportOf(const CddaHandle& handle);
+
 } // namespace cdrip

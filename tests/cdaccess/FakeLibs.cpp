@@ -269,6 +269,10 @@ const TCdRipDll FakeCdRip::Table = {
         return i < d->Flags.size() ? d->Flags[i] : 0;
     },
     nullptr, // CR_GetSectorsRead: the fake library does not count
+    nullptr, // CR_PlanSecureRange: nor plan
+    nullptr, // CR_SecureRangeReady
+    nullptr, // CR_GetPlannedTrips
+    nullptr, // CR_DropSecurePlans
 };
 
 FakeCdRip::FakeCdRip() {

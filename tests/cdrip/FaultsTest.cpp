@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 namespace cdriptest {
@@ -310,8 +311,7 @@ TEST_F(DriveModelTest, DriftChangesFromReadToRead) {
     use("drift:0-199@2352/100");
     const Read a = read(30, 3), b = read(30, 3);
     EXPECT_FALSE(holds(a, 0, 30));
-    EXPECT_FALSE(a.bytes == b.bytes)
-        << "two shifts of up to a sector alike";
+    EXPECT_FALSE(a.bytes == b.bytes) << "two shifts of up to a sector alike";
 }
 
 TEST_F(DriveModelTest, CacheAnswersWithTheFirstReadUntilItIsPushedOut) {
@@ -354,6 +354,52 @@ TEST_F(DriveModelTest, SameIsWrongAlikeFromEveryPlace) {
               0);
     EXPECT_TRUE(holds(b, 4, 89));
 }
+
+// How many bytes of the sector every read gets wrong: one sample, a few, all of it.
+struct SameCase {
+    const char* name;
+    const char* faults;
+    size_t from, bytes; // the bytes changed
+};
+
+void PrintTo(const SameCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class SameBytesTest : public DriveModelTest, public testing::WithParamInterface<SameCase> {};
+
+TEST_P(SameBytesTest, ChangesJustTheseBytesOnEveryRead) {
+    const SameCase& row = GetParam();
+    use(row.faults);
+    // Reads from three places, sector 90 at their start, inside and at their end.
+    for (const auto& [start, count] : {std::pair{90, 1}, std::pair{88, 4}, std::pair{85, 6}}) {
+        const Read r = read(start, count);
+        ASSERT_EQ(r.got, count);
+        const uint8_t* got = r.bytes.data() + size_t(90 - start) * kSectorBytes;
+        const uint8_t* want = disc_->sector(90);
+        size_t wrong = 0;
+        for (size_t b = 0; b < size_t(kSectorBytes); ++b) {
+            const bool in = b >= row.from && b < row.from + row.bytes;
+            wrong += got[b] != want[b];
+            EXPECT_EQ(got[b] != want[b], in) << "byte " << b << " of a read from " << start;
+        }
+        EXPECT_EQ(wrong, row.bytes) << "a read from " << start;
+    }
+    EXPECT_TRUE(holds(read(91, 1), 0, 91));
+    EXPECT_TRUE(holds(read(89, 1), 0, 89));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, SameBytesTest,
+    testing::Values(SameCase{"Default", "same:90", 1000, 8},
+                    SameCase{"OneSample", "same:90@4", 1000, 4},
+                    SameCase{"LastThatFitsAt1000", "same:90@1352", 1000, 1352},
+                    SameCase{"MovedToTheEnd", "same:90@1356", 996, 1356},
+                    SameCase{"WholeSector", "same:90@2352", 0, 2352},
+                    // Sizes that are not whole samples, or beyond a sector: no item.
+                    SameCase{"NotWholeSamples", "same:90@6", 0, 0},
+                    SameCase{"BeyondASector", "same:90@2356", 0, 0}),
+    [](const testing::TestParamInfo<SameCase>& row) { return row.param.name; });
 
 TEST_F(DriveModelTest, BurstClearsAfterItsReads) {
     use("burst:100@2");

@@ -167,6 +167,12 @@ bool parseFault(const std::string& kind, const std::string& value, Fault* f) {
     const std::string tail = colon == std::string::npos ? "" : value.substr(colon + 1);
     if (kind == "burst")
         return std::sscanf(tail.c_str(), "%d", &f->count) == 1 && f->count > 0;
+    if (kind == "wrong") { // bytes of each sector: 8 unless given, whole samples
+        f->count = 8;
+        char after = 0;
+        return tail.empty() || (std::sscanf(tail.c_str(), "%d%c", &f->count, &after) == 1 &&
+                                f->count >= 4 && f->count <= kSectorBytes && f->count % 4 == 0);
+    }
     if (kind == "short")
         return std::sscanf(tail.c_str(), "%d", &f->percent) == 1 && f->percent >= 0 &&
                f->percent <= 100;
@@ -204,7 +210,7 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         return true;
     }
     if (key == "bad" || key == "c2bad" || key == "burst" || key == "jitter" || key == "stale" ||
-        key == "slip" || key == "short") {
+        key == "slip" || key == "short" || key == "wrong") {
         Fault f;
         if (!parseFault(key, value, &f))
             return false;

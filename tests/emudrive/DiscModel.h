@@ -22,9 +22,10 @@ struct Track {
 
 // A range of sectors that a fault family acts on, with its own parameters.
 struct Fault {
-    std::string kind; // bad, c2bad, burst, jitter, stale, slip, short
+    std::string kind; // bad, c2bad, burst, jitter, stale, slip, short, wrong
     int first = 0, last = -1;
-    int count = 0;   // burst: reads that fail before it clears; jitter, slip: most bytes off
+    int count = 0;   // burst: reads that fail before it clears; jitter, slip: most bytes off;
+                     // wrong: bytes of each sector the disc holds wrong
     int percent = 0; // jitter, slip, short: chance per read, in percent
 };
 

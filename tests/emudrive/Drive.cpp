@@ -495,6 +495,23 @@ void Drive::audioSector(int lsn, int shiftBytes, uint8_t* out) const {
         const long long at = from + i;
         out[i] = at >= 0 && at < audioBytes ? disc_.bin[size_t(at)] : 0;
     }
+    // Disc sectors that hold wrong bytes: every read of them gets the same wrong
+    // bytes, from wherever it starts (at the drive's offset, shifted or not).
+    for (const Fault& f : model_.faults) {
+        if (f.kind != "wrong")
+            continue;
+        const int first = std::min(1000, kSectorBytes - f.count); // of each sector
+        for (int i = 0; i < kSectorBytes; ++i) {
+            const long long at = from + i;
+            if (at < 0 || at >= audioBytes || !inRange(f, int(at / kSectorBytes)))
+                continue;
+            const int b = int(at % kSectorBytes) - first;
+            if (b >= 0 && b < f.count) {
+                const uint8_t x = uint8_t(0x5A + b);
+                out[i] = uint8_t(out[i] ^ (x != 0 ? x : 0xA5));
+            }
+        }
+    }
 }
 
 int Drive::readShift(int start) {

@@ -604,6 +604,46 @@ TEST_F(DriveTest, CdParanoiaAndTheLibraryRipTheImage) {
     EXPECT_TRUE(ours.bytes == got);
 }
 
+// cd-paranoia told the drive's read offset (-O) rips the disc's own bytes from a drive
+// that reads off by it: the drive's offset runs the way the peer tool takes it. With
+// +667 cd-paranoia's last sector of the span comes out differently (it reads past the
+// span for the shift and adds a sector): the sectors before it are compared.
+struct PeerOffsetCase {
+    const char* name;
+    int32_t offset;
+    int32_t compared; // sectors of tracks 1-2 (0-367) compared from the start
+};
+
+void PrintTo(const PeerOffsetCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class CdParanoiaOffsetTest : public DriveTest,
+                             public testing::WithParamInterface<PeerOffsetCase> {};
+
+TEST_P(CdParanoiaOffsetTest, RipsTheDiscAtTheDrivesOffset) {
+    const PeerOffsetCase& row = GetParam();
+    const std::string out = dir_ + "/paranoia-" + row.name + ".raw";
+    const ProgramResult r = Run(
+        {"cd-paranoia", "-q", "-d", kDevice, "-O", std::to_string(row.offset), "-r", "1-2", out},
+        cueOf(music_) + ";offset=" + std::to_string(row.offset), kPeerEnv);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<uint8_t> got = ReadFile(out);
+    ASSERT_GE(got.size(), size_t(row.compared) * kSector);
+    if (row.compared == 368) {
+        EXPECT_EQ(got.size(), size_t(368) * kSector);
+    }
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + row.compared * kSector, music_.bin.begin()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Offsets, CdParanoiaOffsetTest,
+                         testing::Values(PeerOffsetCase{"Zero", 0, 368},
+                                         PeerOffsetCase{"Plus6", 6, 368},
+                                         PeerOffsetCase{"Plus667", 667, 367}),
+                         [](const testing::TestParamInfo<PeerOffsetCase>& row) {
+                             return row.param.name;
+                         });
+
 TEST_F(DriveTest, CdInfoListsWhatTheDriveHolds) {
     const ProgramResult r =
         Run({"cd-info", "--no-header", "--no-cddb", "-C", kDevice},

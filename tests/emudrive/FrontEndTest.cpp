@@ -74,6 +74,36 @@ TEST_F(FrontEnd, EnhancedCdGivesTheAudioSessionsIds) {
     EXPECT_THAT(r.out, HasSubstr("04   Data"));
 }
 
+// ---- CD-TEXT, MCN and ISRC from the drive, in the files and their cue sheet ----
+
+TEST_F(FrontEnd, CodesAndCdTextFromTheDriveGoIntoTheCueSheet) {
+    const std::string out = home_ + "/out";
+    const ProgramResult r =
+        Rip({"rip", "--no-lookup", "--format", "wav", "--out", out},
+            "cue=" + music_.cue + ";" + kDriveModel + ";mcn=0724384260729;isrc2=USRC17607839");
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (const std::string& title : kTitles)
+        EXPECT_TRUE(std::filesystem::exists(out + "/" + title + ".wav")) << title;
+    std::string sheet;
+    for (const auto& e : std::filesystem::directory_iterator(out))
+        if (e.path().extension() == ".cue") {
+            const std::vector<uint8_t> text = ReadFile(e.path().string());
+            sheet.assign(text.begin(), text.end());
+        }
+    EXPECT_THAT(sheet, HasSubstr("CATALOG 0724384260729\n"));
+    EXPECT_THAT(sheet, HasSubstr("TITLE \"Caf\xc3\xa9 Songs\"\n"));
+    EXPECT_THAT(sheet, HasSubstr("PERFORMER \"The Testers\"\n"));
+    // Track 2's ISRC only, after its own TRACK line and before track 3's.
+    const size_t two = sheet.find("TRACK 02 AUDIO"), three = sheet.find("TRACK 03 AUDIO");
+    ASSERT_NE(two, std::string::npos) << sheet;
+    ASSERT_NE(three, std::string::npos) << sheet;
+    const size_t isrc = sheet.find("ISRC USRC17607839\n");
+    EXPECT_GT(isrc, two);
+    EXPECT_LT(isrc, three);
+    EXPECT_EQ(sheet.find("ISRC "), isrc) << sheet; // the other tracks have none
+    EXPECT_THAT(sheet, HasSubstr("TITLE \"Two\"\n"));
+}
+
 // ---- the read offset from AccurateRip's list of drives, served on this machine ----
 
 struct ListOffsetCase {

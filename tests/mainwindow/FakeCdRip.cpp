@@ -143,7 +143,8 @@ const TCdRipDll table = {Version,   Ok,      NumDrives,  Ok,    SetActive,  GetP
                          SetParams, ReadToc, NumEntries, Entry, OpenRipper, RipChunk,
                          JitterPos, Zero,    Zero,       Ok,    Play,       Pause,
                          Stop,      Eject,   PlayPos,    Ok,    GetCdText,  StatusText,
-                         Mcn,       Isrc,    Indexes,    Flags,      nullptr};
+                         Mcn,       Isrc,    Indexes,    Flags, nullptr,    nullptr,
+                         nullptr,   nullptr, nullptr};
 
 } // namespace
 

@@ -1,18 +1,33 @@
-// The window's drive box on the emulated drive: the drive's name, and why it holds no
-// readable disc, in the user's words.
+// The window on the emulated drive: the drive box's name, and why it holds no readable
+// disc, in the user's words; and the window's job on it: the read offset from the list
+// of drives, an Enhanced CD's IDs, CD-TEXT, MCN and ISRC from the drive, a drive gone
+// or a disc changed in the middle of a rip.
 #include "discgen.h"
 #include "settings/globals.h"
 #include "ui/AppErrors.h"
+#include "ui/QuestionDlg.h"
 #include "ui/uMain.h"
+#include "verify/ArChecksum.h"
+#include "verify/ArLookup.h"
+#include "verify/DbarBuilder.h"
+#include "verify/DiscIds.h"
+#include "verify/LocalServer.h"
 
 #include <QDir>
+#include <discid/discid.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -88,5 +103,360 @@ INSTANTIATE_TEST_SUITE_P(
                     BoxCase{"NoDisc", ";tray=nodisc", false, 0, "no disc in the drive"},
                     BoxCase{"Ejected", "", true, 0, "the drive's tray is open"}),
     [](const testing::TestParamInfo<BoxCase>& row) { return row.param.name; });
+
+// ---- the window's job on the drive ----
+
+constexpr size_t kSector = 2352;
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The music disc of the drive tests: tracks 0-210, 211-367 and 368-600 with CD-TEXT;
+// and an Enhanced CD, three audio tracks (0, 180, 320) and a data track.
+class WindowDriveJob : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/velmora-emuwindow-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        setenv("HOME", dir_.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (dir_ + "/config").c_str(), 1);
+        setenv("XDG_CACHE_HOME", (dir_ + "/cache").c_str(), 1);
+        setenv("VELMORA_SETTINGS", (dir_ + "/velmora-ripper.ini").c_str(), 1);
+        unsetenv("CDRIP_IMAGES");
+        QDir().mkpath(QString::fromStdString(dir_ + "/config"));
+        SetDefaultSettings();
+        Settings.Lookup = false;
+        AppMessages::SetHook([this](const AppMessages::Message& m) {
+            messages_.push_back(m);
+            return int(QMessageBox::Ok);
+        });
+        SetQuestionHook([](QDialog&) { return int(mrYes); }); // replace a file there
+        discgen::DiscSpec plan = discgen::simpleDisc(31, 3, 0);
+        plan.tracks = {{211, 0, false}, {157, 0, false}, {233, 0, false}};
+        plan.title = "Caf\xc3\xa9 Songs";
+        plan.performer = "The Testers";
+        plan.trackTitles = {"One", "Two", "Three"};
+        plan.trackPerformers = {"A", "Bee", "C"};
+        std::string error;
+        ASSERT_TRUE(discgen::writeDisc(dir_ + "/music", plan, &error)) << error;
+        const std::string bin = ReadText(dir_ + "/music.bin");
+        bin_.assign(bin.begin(), bin.end());
+        discgen::DiscSpec enhanced = discgen::simpleDisc(32, 3, 0);
+        enhanced.tracks = {{180, 0, false}, {140, 0, false}, {160, 0, false}, {300, 150, true}};
+        ASSERT_TRUE(discgen::writeDisc(dir_ + "/enhanced", enhanced, &error)) << error;
+    }
+    void TearDown() override {
+        window_.reset();
+        AppMessages::SetHook(nullptr);
+        SetQuestionHook(nullptr);
+        unsetenv("XDG_CACHE_HOME");
+        setenv("VELMORA_ACCURATERIP_URL", "http://127.0.0.1:9", 1);
+        QDir(QString::fromStdString(dir_)).removeRecursively();
+    }
+
+    // The window over the drive with these settings, its timer held still.
+    void Open(const std::string& model) {
+        ASSERT_EQ(Emu("reset=1;" + model), 0) << model;
+        window_ = std::make_unique<TfrmMain>(CdRipDll());
+        frmMain = window_.get();
+        window_->Timer1->stop();
+    }
+    // Every audio row (or the first alone) to WAV files in out/, the report in out.json.
+    void RipAll(bool firstOnly = false) {
+        Settings.OutDir = dir_ + "/out";
+        Settings.OpenWhenDone = false;
+        window_->ReportPath = dir_ + "/out.json";
+        if (firstOnly)
+            window_->Row(0)->setCheckState(0, Qt::Checked);
+        else
+            window_->SelectAll1Click();
+        window_->ExtractTracksToWAVFiles1Click();
+    }
+    nlohmann::json Report() const {
+        return nlohmann::json::parse(ReadText(dir_ + "/out.json"), nullptr, false);
+    }
+    std::string Log() const {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(dir_ + "/out", ec))
+            if (e.path().extension() == ".log")
+                return ReadText(e.path().string());
+        return {};
+    }
+    // Sectors first..last of the music disc as a drive of this read offset delivers
+    // them, corrected: the disc's samples, silence beyond its audio.
+    std::string Expected(int32_t first, int32_t last, int32_t offset) const {
+        std::string out(size_t(last - first + 1) * kSector, '\0');
+        const int64_t samples = int64_t(bin_.size() / 4);
+        for (size_t i = 0; i < out.size() / 4; ++i) {
+            const int64_t sample = int64_t(first) * 588 + int64_t(i);
+            if (sample + offset >= 0 && sample + offset < samples)
+                std::memcpy(&out[i * 4], &bin_[size_t(sample) * 4], 4);
+        }
+        return out;
+    }
+    QString Text(int row, int column) const { return window_->Row(row)->text(column); }
+
+    std::string dir_;
+    std::vector<uint8_t> bin_;
+    std::unique_ptr<TfrmMain> window_;
+    std::vector<AppMessages::Message> messages_;
+};
+
+const std::string kModel = "vendor=TESTCO;model=DRIVE 7;revision=9.99";
+const int32_t kFirst[3] = {0, 211, 368}, kLast[3] = {210, 367, 600};
+const char* const kTitles[3] = {"One", "Two", "Three"};
+
+// One entry of AccurateRip's list of drives: the offset, then the name.
+std::string ListEntry(int16_t offset, const std::string& name) {
+    std::string r(69, '\0');
+    r[0] = char(uint16_t(offset) & 0xff);
+    r[1] = char(uint16_t(offset) >> 8);
+    r.replace(2, name.size(), name);
+    return r;
+}
+
+class WindowListOffset : public WindowDriveJob, public testing::WithParamInterface<int> {};
+
+// The drive's read offset is not in the settings: the window looks it up by the drive's
+// name in the list served here, and the files are the disc's audio at that offset.
+TEST_P(WindowListOffset, FilesAreTheDiscAtTheListedOffset) {
+    const int16_t offset = int16_t(GetParam());
+    const std::string root = dir_ + "/server";
+    std::filesystem::create_directories(root);
+    std::ofstream(root + "/DriveOffsets.bin", std::ios::binary)
+        << ListEntry(int16_t(offset + 30), "TESTCO   - DRIVE 8")
+        << ListEntry(offset, "TESTCO   - DRIVE 7");
+    LocalServer server(
+        {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", root, "30", "20"});
+    setenv("VELMORA_ACCURATERIP_URL", server.Url().c_str(), 1);
+    Open("cue=" + dir_ + "/music.cue;" + kModel + ";offset=" + std::to_string(offset));
+    ASSERT_EQ(window_->RowCount(), 3);
+    RipAll();
+    for (int t = 0; t < 3; ++t) {
+        SCOPED_TRACE(kTitles[t]);
+        EXPECT_EQ(Text(t, 0), kTitles[t]); // the rows' titles are the disc's CD-TEXT
+        EXPECT_EQ(Text(t, 3), "OK");
+        const std::string wav = ReadText(dir_ + "/out/" + kTitles[t] + ".wav");
+        const std::string want = Expected(kFirst[t], kLast[t], offset);
+        ASSERT_EQ(wav.size(), 44 + want.size());
+        EXPECT_TRUE(wav.compare(44, std::string::npos, want) == 0);
+    }
+    const std::string sign = offset > 0 ? "+" : "";
+    EXPECT_THAT(Log(),
+                testing::HasSubstr("Read offset: " + sign + std::to_string(offset) + " samples\n"));
+    EXPECT_EQ(Report()["read_offset"], offset);
+    EXPECT_TRUE(std::filesystem::exists(dir_ + "/cache/velmora-ripper/DriveOffsets.bin"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Offsets, WindowListOffset, testing::Values(0, 6, 667, -472),
+                         [](const testing::TestParamInfo<int>& row) {
+                             return row.param < 0 ? "Minus" + std::to_string(-row.param)
+                                                  : "Plus" + std::to_string(row.param);
+                         });
+
+// An Enhanced CD with its data track in a second session: the rows end with the data
+// track, the audio ends 11,400 sectors before it, and the log's IDs are those of the
+// two sessions' table.
+TEST_F(WindowDriveJob, EnhancedCdHasTheSessionsIds) {
+    Open("cue=" + dir_ + "/enhanced.cue;sessions=2;" + kModel);
+    ASSERT_EQ(window_->RowCount(), 4);
+    EXPECT_EQ(Text(2, 2).toStdString(), "0:02"); // track 3 ends where the gap begins
+    RipAll();
+    for (int t = 0; t < 3; ++t)
+        EXPECT_EQ(Text(t, 3), "OK") << t;
+    EXPECT_EQ(Text(3, 3), "--"); // the data track is not ripped
+    DiscToc toc;
+    toc.Tracks = {{0, true}, {180, true}, {320, true}, {11880, false}};
+    toc.LeadOut = 12180;
+    const std::string log = Log();
+    EXPECT_THAT(log,
+                testing::HasSubstr("  AccurateRip ID: " + AccurateRipDiscIds(toc).Text() + "\n"));
+    EXPECT_THAT(log, testing::HasSubstr("  CDDB disc ID: " + Hex8(CddbDiscId(toc)) + "\n"));
+    DiscId* id = discid_new();
+    int offsets[4] = {480 + 150, 0 + 150, 180 + 150, 320 + 150};
+    ASSERT_EQ(discid_put(id, 1, 3, offsets), 1);
+    EXPECT_THAT(
+        log, testing::HasSubstr(std::string("  MusicBrainz disc ID: ") + discid_get_id(id) + "\n"));
+    discid_free(id);
+    EXPECT_THAT(log, testing::HasSubstr("      4   11880     300  data\n"));
+    const std::string three = ReadText(dir_ + "/out/Track03.wav");
+    EXPECT_EQ(three.size(), 44 + 160 * kSector);
+}
+
+// The disc's MCN and track 2's ISRC, as the drive reads them from the sub-channel, go
+// into the cue sheet beside the files with the disc's CD-TEXT.
+TEST_F(WindowDriveJob, CodesAndCdTextFromTheDriveGoIntoTheCueSheet) {
+    Open("cue=" + dir_ + "/music.cue;" + kModel + ";mcn=0724384260729;isrc2=USRC17607839");
+    ASSERT_EQ(window_->RowCount(), 3);
+    RipAll();
+    std::string sheet;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir_ + "/out", ec))
+        if (e.path().extension() == ".cue")
+            sheet = ReadText(e.path().string());
+    EXPECT_THAT(sheet, testing::HasSubstr("CATALOG 0724384260729\n"));
+    EXPECT_THAT(sheet, testing::HasSubstr("TITLE \"Caf\xc3\xa9 Songs\"\n"));
+    const size_t two = sheet.find("TRACK 02 AUDIO"), three = sheet.find("TRACK 03 AUDIO");
+    ASSERT_NE(two, std::string::npos) << sheet;
+    ASSERT_NE(three, std::string::npos) << sheet;
+    const size_t isrc = sheet.find("ISRC USRC17607839\n");
+    EXPECT_GT(isrc, two);
+    EXPECT_LT(isrc, three);
+    EXPECT_EQ(sheet.find("ISRC "), isrc) << sheet;
+}
+
+// The drive's READ CD commands so far.
+long EmuReads() {
+    using Stats = int (*)(char*, int);
+    auto stats = reinterpret_cast<Stats>(dlsym(RTLD_DEFAULT, "velmora_emudrive_stats"));
+    char text[1024] = {};
+    if (!stats || stats(text, sizeof text) != 0)
+        return -1;
+    const char* at = std::strstr(text, "\"reads\":");
+    return at ? std::atol(at + 8) : -1;
+}
+
+// A sector the disc holds wrong, alike on every read: the reads prove it, the database
+// (answering with the true audio's checksums) does not; the row says "Not accurate".
+TEST_F(WindowDriveJob, SectorWrongOnEveryReadIsNotAccurateInItsRow) {
+    DiscToc toc;
+    for (int t = 0; t < 3; ++t)
+        toc.Tracks.push_back({kFirst[t], true});
+    toc.LeadOut = 601;
+    const AccurateRipIds ids = AccurateRipDiscIds(toc);
+    std::vector<BuiltTrack> tracks;
+    for (int t = 0; t < 3; ++t) {
+        ArChecksum ar(uint64_t(kLast[t] - kFirst[t] + 1) * 588, t == 0, t == 2);
+        ar.Update(bin_.data() + size_t(kFirst[t]) * kSector,
+                  size_t(kLast[t] - kFirst[t] + 1) * kSector);
+        tracks.push_back({5, ar.V2()});
+    }
+    const std::string file = dir_ + "/db" + DbarUrl("", ids);
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    std::ofstream(file, std::ios::binary) << DbarRecordBytes(ids.Id1, ids.Id2, ids.Cddb, tracks);
+    LocalServer server(
+        {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", dir_ + "/db", "30", "4"});
+    setenv("VELMORA_ACCURATERIP_URL", server.Url().c_str(), 1);
+    Settings.ReadOffset = 0;
+    Open("cue=" + dir_ + "/music.cue;" + kModel + ";wrong=300:4");
+    ASSERT_EQ(window_->RowCount(), 3);
+    RipAll();
+    EXPECT_EQ(Text(0, 3), "OK");
+    EXPECT_EQ(Text(1, 3), "Not accurate");
+    EXPECT_EQ(Text(2, 3), "OK");
+    EXPECT_EQ(window_->lblStatus->text(), "2 of 3 tracks accurately ripped; 1 not accurate");
+    const nlohmann::json report = Report();
+    ASSERT_TRUE(report.is_object());
+    EXPECT_EQ(report["exit"], 3);
+    EXPECT_EQ(report["tracks"][1]["outcome"], "not accurate");
+    EXPECT_EQ(report["tracks"][1]["damaged"], nlohmann::json::array());
+    // Every byte of track 2 as the disc holds it, one sample of sector 300 wrong.
+    const std::string two = ReadText(dir_ + "/out/Two.wav");
+    const std::string want = Expected(211, 367, 0);
+    ASSERT_EQ(two.size(), 44 + want.size());
+    size_t wrong = 0;
+    for (size_t i = 0; i < want.size(); ++i)
+        wrong += two[44 + i] != want[i] ? 1 : 0;
+    EXPECT_EQ(wrong, 4u);
+    EXPECT_NE(
+        two.compare(44 + (300 - 211) * kSector + 1000, 4, want, (300 - 211) * kSector + 1000, 4),
+        0);
+}
+
+struct MidRipCase {
+    const char* name;
+    std::string model; // the event, after as many READ CD as the number that follows
+    bool oldFile;      // a file of track 2's name was there before
+    std::string reason;
+};
+
+void PrintTo(const MidRipCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class WindowMidRip : public WindowDriveJob, public testing::WithParamInterface<MidRipCase> {};
+
+// The drive goes away, or another disc goes in, while track 2 is read: track 1 is whole,
+// track 2 and 3 end with the reason, and no file is left unfinished under its name but
+// what the file rules make of the part read.
+TEST_P(WindowMidRip, TrackEndsWithTheReasonAndTheFileRules) {
+    const MidRipCase& row = GetParam();
+    // The event comes a few reads into track 2: after as many reads as track 1 takes
+    // alone, and five more.
+    Open("cue=" + dir_ + "/music.cue;" + kModel);
+    ASSERT_EQ(window_->RowCount(), 3);
+    RipAll(true);
+    ASSERT_EQ(Text(0, 3), "OK");
+    const long reads = EmuReads();
+    ASSERT_GT(reads, 10);
+    window_.reset();
+    std::filesystem::remove_all(dir_ + "/out");
+    std::filesystem::create_directories(dir_ + "/out");
+    if (row.oldFile)
+        std::ofstream(dir_ + "/out/Two.wav") << "previous good file";
+    Open("cue=" + dir_ + "/music.cue;" + kModel + row.model + std::to_string(reads + 5));
+    ASSERT_EQ(window_->RowCount(), 3);
+    RipAll();
+    const std::string one = ReadText(dir_ + "/out/One.wav");
+    ASSERT_EQ(one.size(), 44 + 211 * kSector);
+    EXPECT_TRUE(one.compare(44, std::string::npos, Expected(0, 210, 0)) == 0);
+    EXPECT_EQ(Text(0, 3), "OK");
+    EXPECT_NE(Text(1, 3), "OK");
+    const nlohmann::json report = Report();
+    ASSERT_TRUE(report.is_object());
+    EXPECT_EQ(report["tracks"][0]["outcome"], "exact");
+    EXPECT_EQ(report["tracks"][1]["outcome"], "failed");
+    EXPECT_EQ(report["tracks"][1]["reason"], "Unable to read the track: " + row.reason);
+    const std::string two = ReadText(dir_ + "/out/Two.wav");
+    if (row.oldFile) {
+        EXPECT_EQ(two, "previous good file");
+    } else {
+        ASSERT_GE(two.size(), 44u);
+        ASSERT_LT(two.size(), 44u + 157u * kSector);
+        EXPECT_TRUE(two.compare(44, std::string::npos, Expected(211, 367, 0), 0, two.size() - 44) ==
+                    0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/out/Three.wav"));
+    for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/out"))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    // The reason reaches the user.
+    bool told = false;
+    for (const AppMessages::Message& m : messages_)
+        told = told || m.Text.contains(QString::fromStdString(row.reason));
+    EXPECT_TRUE(told);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, WindowMidRip,
+    testing::Values(MidRipCase{"Gone", ";gone_after=", false, "the drive is gone"},
+                    MidRipCase{"GoneKeepsTheOldFile", ";gone_after=", true, "the drive is gone"},
+                    MidRipCase{"Changed", ";change_after=", false, "the disc was changed"}),
+    [](const testing::TestParamInfo<MidRipCase>& row) { return row.param.name; });
+
+// Another disc went in after the window read the table of contents: the job reads
+// nothing of it under the old disc's rows, and says why.
+TEST_F(WindowDriveJob, DiscChangedBeforeTheRipIsNotReadAsTheOldOne) {
+    Open("cue=" + dir_ + "/music.cue;" + kModel);
+    ASSERT_EQ(window_->RowCount(), 3);
+    ASSERT_EQ(Emu("change=" + dir_ + "/enhanced.cue"), 0);
+    RipAll();
+    const nlohmann::json report = Report();
+    ASSERT_TRUE(report.is_object());
+    EXPECT_EQ(report["exit"], 1);
+    ASSERT_EQ(report["tracks"].size(), 1u); // the job stops at the first failure
+    EXPECT_EQ(report["tracks"][0]["outcome"], "failed");
+    EXPECT_EQ(report["tracks"][0]["reason"], "Unable to read the track: the disc was changed");
+    for (int t = 0; t < 3; ++t) {
+        EXPECT_NE(Text(t, 3), "OK") << t;
+        EXPECT_FALSE(std::filesystem::exists(dir_ + "/out/" + kTitles[t] + ".wav")) << t;
+    }
+    bool told = false;
+    for (const AppMessages::Message& m : messages_)
+        told = told || m.Text.contains("the disc was changed");
+    EXPECT_TRUE(told);
+}
 
 } // namespace
