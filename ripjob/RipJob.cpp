@@ -7,10 +7,12 @@
 #include "cdaccess/CdRip_dll.h"
 #include "cdaccess/OutputFiles.h"
 #include "cdaccess/RipPipeline.h"
+#include "platform/Paths.h"
 #include "verify/ReportFile.h"
 #include "verify/RipLog.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -585,4 +587,13 @@ int RipJob::Finish(int stoppedStatus) {
     ReportOk = Opt.ReportPath.empty() ||
                WriteRipReport(Opt.ReportPath, ProofOf->Record, Opt.Overwrite, &ReportWhy);
     return status;
+}
+
+std::string MakeOutputFolder(const std::string& folder) {
+    if (Paths::createFolders(folder)) {
+        return {};
+    }
+    ::mkdir(folder.c_str(), 0777); // once more, for the reason of the folder itself
+    const int error = errno;
+    return "cannot create the output folder " + folder + ": " + OutputFiles::ErrorText(error);
 }

@@ -232,5 +232,10 @@ private:
     std::string ReportWhy;
 };
 
+// Creates the output folder with every missing parent. Empty when it is there
+// afterwards; else why not, in the user's words ("cannot create the output folder
+// /music/a: Not a directory").
+std::string MakeOutputFolder(const std::string& folder);
+
 // True when something other than a folder (a file, a link) is under the name.
 bool NameTaken(const std::string& name);

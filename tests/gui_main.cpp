@@ -1,5 +1,7 @@
 // Shared main() of the GUI tests: one QApplication on the offscreen platform for the
 // whole run, created after GoogleTest has read its flags so that listing needs no display.
+#include "ModalGuard.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -8,5 +10,6 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    WatchForUnansweredBoxes(app);
     return RUN_ALL_TESTS();
 }

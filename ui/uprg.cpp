@@ -13,6 +13,7 @@
 #include "ripjob/Mp3Tags.h"
 #include "ripjob/RipJob.h"
 #include "settings/globals.h"
+#include "ui/AppErrors.h"
 #include "ui/GradProgress.h"
 #include "ui/QuestionDlg.h"
 #include "verify/DriveOffsets.h"
@@ -35,6 +36,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -49,6 +51,14 @@ std::filesystem::path PathOf(const QString& name) {
 bool DirectoryExists(const QString& name) {
     std::error_code ec;
     return std::filesystem::is_directory(PathOf(name), ec);
+}
+
+// A reason as the window says it: from a capital letter.
+QString Sentence(const std::string& reason) {
+    QString text = QString::fromStdString(reason);
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
 }
 
 // The folder part of a file name: up to and including its last "/".
@@ -293,8 +303,10 @@ public:
     }
     void TrackEnds(const JobTrack& track, const TrackOutcome& o) override {
         if (o.Result == TrackResult::Failed || o.Result == TrackResult::Refused) {
-            if (D.Failure.empty())
+            if (D.Failure.empty()) {
                 D.Failure = o.Reason;
+                D.FailedRow = track.Row;
+            }
             if (o.Result == TrackResult::Refused)
                 return;
         }
@@ -341,6 +353,7 @@ void Tfrmprg::RunJob() {
     Running = true;
     Cancelled = false;
     Failure.clear();
+    FailedRow = -1;
     Settings.ConfirmOverwrite = true; // every job asks again
     // Everything the job needs from the rows is taken here, on the window's thread: the
     // encoder threads that write the tags never reach a widget.
@@ -361,8 +374,20 @@ void Tfrmprg::RunJob() {
     }
     JobOptions options;
     options.Program = std::string(AppInfo::ProgramName);
-    options.OutDir =
-        OutputFiles::IsBlankFolder(Settings.OutDir) ? Paths::musicFolder() : Settings.OutDir;
+    // Trimmed as the file names are: the folder made here and the cue sheet written into
+    // it are those of the files, never a blank-named folder under the current one.
+    options.OutDir = OutputFiles::IsBlankFolder(Settings.OutDir)
+                         ? Paths::musicFolder()
+                         : OutputFiles::TrimControl(Settings.OutDir);
+    // A folder that cannot be made (a file under its name or on its way) fails every
+    // track alike: said once, before the first one.
+    if (const std::string why = MakeOutputFolder(options.OutDir); !why.empty()) {
+        MarkFailed(-1, why);
+        const int result = WrapUp();
+        ShowFailure(why);
+        done(result);
+        return;
+    }
     options.LogFolder = TrimControls(QString::fromStdString(Settings.OutDir)).toStdString();
     // The log is named and headed as velmora-rip names and heads it.
     options.AlbumTitle = T.Album.empty() ? AlbumTitleOf(*T.RIPPER) : T.Album;
@@ -424,9 +449,52 @@ void Tfrmprg::RunJob() {
         return;
     }
     const int result = WrapUp();
-    if (!Failure.empty() && T.HandleProc)
-        T.HandleProc(std::runtime_error(Failure));
+    if (!Failure.empty()) {
+        MarkFailed(FailedRow, Failure);
+        ShowFailure(Failure);
+    }
     done(result);
+}
+
+void Tfrmprg::MarkFailed(int failedRow, const std::string& reason) {
+    const QString why = Sentence(reason);
+    // Every track that ended failed says its own reason: the pipeline may have had the
+    // next tracks under way when the first one failed.
+    std::map<int, QString> ended; // row: its reason when it failed, else empty
+    if (Job) {
+        for (const auto& [track, outcome] : Job->Outcomes()) {
+            const bool failed =
+                outcome.Result == TrackResult::Failed || outcome.Result == TrackResult::Refused;
+            ended[track.Row] = failed ? Sentence(outcome.Reason) : QString();
+        }
+    }
+    for (int i = 0; i < T.ListView1->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = T.ListView1->topLevelItem(i);
+        if (row->checkState(TrackColumns::Title) != Qt::Checked)
+            continue;
+        const auto end = ended.find(i);
+        const bool failedHere = end != ended.end() && !end->second.isEmpty();
+        if (i == failedRow || failedRow < 0 || failedHere) {
+            row->setText(TrackColumns::Status, "Failed");
+            row->setForeground(TrackColumns::Status, QBrush(Qt::red));
+            row->setToolTip(TrackColumns::Status, failedHere ? end->second : why);
+        } else if (end == ended.end()) {
+            // Not ripped: the job ended at the failed track.
+            row->setText(TrackColumns::Status, "Cancelled");
+            row->setForeground(TrackColumns::Status, QBrush());
+            row->setToolTip(TrackColumns::Status, "Not ripped: an earlier track failed: " + why);
+        }
+    }
+}
+
+void Tfrmprg::ShowFailure(const std::string& reason) {
+    QString text = Sentence(reason);
+    if (Job && !Job->LogPath().empty())
+        text += "\n\nThe log is " + QString::fromStdString(Job->LogPath());
+    else if (Job && !Job->LogError().empty())
+        text += "\n\nNo log was written in " + QString::fromStdString(Job->Options().LogFolder) +
+                ": " + QString::fromStdString(Job->LogError());
+    AppMessages::Show(this, QMessageBox::Warning, QString::fromUtf8(AppInfo::Title.data()), text);
 }
 
 // Looks the job's tracks up, writes the log beside the files, and shows each track's

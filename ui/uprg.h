@@ -120,6 +120,11 @@ private:
     void RunJob();
     int WrapUp();
     void FinishProof();
+    // A user's mistake, not a fault of the program (a folder that cannot be written):
+    // said in a warning box with where the log went, or why there is none.
+    void ShowFailure(const std::string& reason);
+    // The failed track's row, and the ticked rows the job did not reach.
+    void MarkFailed(int failedRow, const std::string& reason);
 
     TJobTargets T;
     bool Running = false;
@@ -127,6 +132,7 @@ private:
     QString LastName;
     std::optional<int> LastAnswer;
     std::string Failure; // the first failed or refused track's reason
+    int FailedRow = -1;  // its row
     std::unique_ptr<EncoderFormat> Mp3;
     std::unique_ptr<EncoderFormat> Encoded; // FLAC or Opus
     std::unique_ptr<Observer> Watcher;

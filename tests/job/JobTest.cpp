@@ -13,6 +13,7 @@
 #include "platform/AppInfo.h"
 #include "platform/Paths.h"
 #include "settings/globals.h"
+#include "ui/AppErrors.h"
 #include "ui/GradProgress.h"
 #include "ui/QuestionDlg.h"
 #include "verify/ArChecksum.h"
@@ -99,7 +100,8 @@ protected:
     QTreeWidget list;
     int ripPercent = 0;
     std::vector<QUrl> opened;
-    std::vector<std::string> errors;
+    std::vector<std::string> errors;                   // the crash report: faults of the program
+    std::vector<AppMessages::Message> boxes;           // message boxes, answered OK
     std::function<Metadata::TagFields(int)> tagFields; // the window's tags of a row
     std::string coverNote; // why the release has no cover, as the look-up said
     std::vector<QString> statusLines, pathLines;
@@ -139,6 +141,10 @@ protected:
         Settings.OpenWhenDone = true;
         ClearNextAnswers();
         SetBeepHook([](TBeepKind) {});
+        AppMessages::SetHook([this](const AppMessages::Message& m) {
+            boxes.push_back(m);
+            return int(QMessageBox::Ok);
+        });
         list.setColumnCount(5);
         for (int i = 0; i < kTracks; ++i) {
             auto* row = new QTreeWidgetItem(&list);
@@ -167,7 +173,47 @@ protected:
         ripper->ProcessMessages = nullptr;
         SetQuestionHook({});
         SetBeepHook({});
+        AppMessages::SetHook(nullptr);
         ClearNextAnswers();
+        // A box a test did not take with TakeBoxes() was not expected.
+        for (const AppMessages::Message& m : boxes)
+            ADD_FAILURE() << "unexpected message box: " << m.Text.toStdString();
+        EXPECT_TRUE(errors.empty()) << errors.front();
+    }
+
+    // The message boxes the job showed so far, as warnings with the program's title:
+    // their texts.
+    std::vector<std::string> TakeBoxes() {
+        std::vector<std::string> texts;
+        for (const AppMessages::Message& m : boxes) {
+            EXPECT_EQ(m.Icon, QMessageBox::Warning);
+            EXPECT_EQ(m.Caption.toStdString(), AppInfo::Title);
+            texts.push_back(m.Text.toStdString());
+        }
+        boxes.clear();
+        return texts;
+    }
+    // A failed job's box: why, then where the log went.
+    std::string FailureBox(const std::string& why) const {
+        return why + "\n\nThe log is " + LogFile().string();
+    }
+    // The one log in the output folder.
+    fs::path LogFile() const {
+        fs::path log;
+        for (const auto& e : fs::directory_iterator(out)) {
+            if (e.path().extension() == ".log") {
+                EXPECT_TRUE(log.empty()) << "a second log: " << e.path();
+                log = e.path();
+            }
+        }
+        return log;
+    }
+    // A row's status, its tooltip and whether it is red.
+    void ExpectRow(int row, const QString& status, const std::string& tip, bool red) const {
+        const QTreeWidgetItem* item = list.topLevelItem(row);
+        EXPECT_EQ(item->text(TrackColumns::Status), status) << row;
+        EXPECT_EQ(item->toolTip(TrackColumns::Status).toStdString(), tip) << row;
+        EXPECT_EQ(item->foreground(TrackColumns::Status).color() == QColor(Qt::red), red) << row;
     }
 
     void Tick(std::initializer_list<int> rows) {
@@ -383,6 +429,11 @@ TEST_F(JobTest, TitleWithSubFolderMakesIt) {
     list.topLevelItem(2)->setText(0, " Live Set/Night/Track03 ");
     EXPECT_EQ(Run(true), mrOk);
     EXPECT_TRUE(fs::is_regular_file(out / "Live Set" / "Night" / "Track03.wav"));
+    // The cue sheet lies in the trimmed folder too, not in a blank-named one under the
+    // current folder.
+    const fs::path cue = out / (ripper->GetDiscID() + ".cue");
+    EXPECT_TRUE(fs::is_regular_file(cue)) << cue;
+    EXPECT_FALSE(fs::exists(fs::current_path() / "  ")) << fs::current_path();
     EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(
                           QString::fromStdString((out / "Live Set" / "Night").string()) + "/")});
 }
@@ -401,16 +452,18 @@ void PrintTo(const EscapeCase& row, std::ostream* os) {
 class TitlesLeavingTheFolder : public JobTest, public testing::WithParamInterface<EscapeCase> {};
 
 // The second of two ticked rows would leave the output folder: the first file is
-// written, the second refused through the error report, the third row never reached.
+// written, the second refused in a warning box and its row, the third row never reached.
 TEST_P(TitlesLeavingTheFolder, Refused) {
     Tick({0, 1, 2});
     list.topLevelItem(1)->setText(0, GetParam().title);
     EXPECT_EQ(Run(true), mrOk);
-    const std::string name = out.string() + "/" + GetParam().shown + ".wav";
-    EXPECT_EQ(errors, std::vector<std::string>{"Invalid file name: " + name});
+    const std::string why = "Invalid file name: " + out.string() + "/" + GetParam().shown + ".wav";
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{FailureBox(why)});
     EXPECT_EQ(Status(0), "OK");
-    EXPECT_EQ(Status(1), "--");
-    EXPECT_EQ(Status(2), "--");
+    ExpectRow(1, "Failed", why, true);
+    ExpectRow(2, "Cancelled", "Not ripped: an earlier track failed: " + why, false);
+    for (int row = 3; row < kTracks; ++row)
+        EXPECT_EQ(Status(row), "--") << row;
     EXPECT_FALSE(fs::exists(root / "escaped.wav"));
     EXPECT_FALSE(fs::exists(out / "Track03.wav"));
     EXPECT_EQ(opened, std::vector<QUrl>{OutUrl()}); // the folder of the last good file
@@ -431,15 +484,18 @@ INSTANTIATE_TEST_SUITE_P(
         EscapeCase{"EscapeInside", "a\x1b[2Jb", "a\\x1B[2Jb"}, EscapeCase{"Blank", "  ", ""}),
     [](const auto& row) { return std::string(row.param.name); });
 
-// A file that cannot be created ends the job through the error report.
+// A file that cannot be created ends the job with a warning box and the reason in the
+// rows; the crash report stays silent.
 TEST_F(JobTest, UncreatableFileEndsTheJob) {
     Tick({0, 1});
     fs::create_directories(out / "Track01.wav"); // a folder where the file should go
     EXPECT_EQ(Run(true), mrOk);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find("Track01.wav"), std::string::npos) << errors[0];
-    EXPECT_EQ(Status(0), "--");
-    EXPECT_EQ(Status(1), "--");
+    const std::string why =
+        "Cannot create file " + (out / "Track01.wav").string() + ": Is a directory";
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{FailureBox(why)});
+    ExpectRow(0, "Failed", why, true);
+    ExpectRow(1, "Cancelled", "Not ripped: an earlier track failed: " + why, false);
+    EXPECT_FALSE(fs::exists(out / "Track02.wav"));
 }
 
 struct AnswerCase {
@@ -621,6 +677,9 @@ struct RipperErrorCase {
     bool toWave;
     bool openFails; // the library cannot open the track's range
     const char* message;
+    // The second track was under way (the encoders' pipeline reads ahead) and failed
+    // alike; else it was never started.
+    bool secondFailed;
 };
 
 // Test names show the row's name instead of its bytes.
@@ -630,8 +689,8 @@ void PrintTo(const RipperErrorCase& row, std::ostream* os) {
 
 class RipperErrors : public JobTest, public testing::WithParamInterface<RipperErrorCase> {};
 
-// The ripper's own failures end the job through the error report; the entry is not
-// marked "OK" and the later rows are not reached.
+// The ripper's own failures end the job with a warning box; the entry is marked
+// "Failed" with the reason and the later rows are not reached.
 TEST_P(RipperErrors, EndTheJob) {
     Tick({3, 4});
     if (GetParam().openFails)
@@ -639,18 +698,23 @@ TEST_P(RipperErrors, EndTheJob) {
     else
         ripper->SetCoder(nullptr);
     EXPECT_EQ(Run(GetParam().toWave), mrOk);
-    EXPECT_EQ(errors, std::vector<std::string>{GetParam().message});
-    EXPECT_EQ(Status(3), "--");
-    EXPECT_EQ(Status(4), "--");
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{FailureBox(GetParam().message)});
+    ExpectRow(3, "Failed", GetParam().message, true);
+    if (GetParam().secondFailed)
+        ExpectRow(4, "Failed", GetParam().message, true);
+    else
+        ExpectRow(4, "Cancelled",
+                  std::string("Not ripped: an earlier track failed: ") + GetParam().message, false);
     EXPECT_FALSE(fs::exists(out / "Track04.wav"));
     EXPECT_FALSE(fs::exists(out / "Track04.mp3"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, RipperErrors,
-    testing::Values(RipperErrorCase{"UnreadableTrack", true, true, "Unable to read the track"},
-                    RipperErrorCase{"NoEncoder", false, false, "Unable to start the MP3 encoder"}),
-    [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, RipperErrors,
+                         testing::Values(RipperErrorCase{"UnreadableTrack", true, true,
+                                                         "Unable to read the track", false},
+                                         RipperErrorCase{"NoEncoder", false, false,
+                                                         "Unable to start the MP3 encoder", true}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // Two rows with one title: the second gets the replace question like any existing file.
 struct DuplicateCase {

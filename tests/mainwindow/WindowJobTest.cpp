@@ -6,6 +6,7 @@
 #include "LocalHttpServer.h"
 #include "cdaccess/RipProgram.h"
 #include "discgen.h"
+#include "platform/AppInfo.h"
 #include "ripjob/RipJob.h"
 #include "ui/TitleSearch.h"
 #include "ui/uprg.h"
@@ -298,6 +299,96 @@ INSTANTIATE_TEST_SUITE_P(
         JobLineCase{"JustUnderAnHour", 0.1, 3599, "All tracks: 10% done, about 59:59 left"},
         JobLineCase{"AnHour", 0.1, 3600, "All tracks: 10% done, about 1:00:00 left"},
         JobLineCase{"Hours", 0.02, 3725, "All tracks: 2% done, about 1:02:05 left"}),
+    [](const auto& row) { return row.param.Name; });
+
+// An output folder that cannot be made or written: what the window says and shows.
+struct UnwritableCase {
+    std::string Name;
+    std::string OutDir;  // under the test's folder; "afile" is a regular file there
+    std::string Title2;  // track 2's title; empty: as listed
+    std::string Message; // the box's text; <dir>: the test's folder, <disc>: the disc's key
+    std::vector<std::string> Rows; // the three audio rows' status afterwards
+    bool Log;                      // a log in Dir/win
+    bool Vanish = false;           // Dir/win is removed while track 2 is read
+};
+
+class UnwritableFolder : public WindowJob, public testing::WithParamInterface<UnwritableCase> {};
+
+TEST_P(UnwritableFolder, SaysWhyInTheRowsAndAMessage) {
+    const UnwritableCase& c = GetParam();
+    unsetenv("CDRIP_FAULTS");
+    std::ofstream(Dir + "/afile") << "not a folder\n";
+    fs::create_directories(Dir + "/win");
+    std::ofstream(Dir + "/win/afile") << "not a folder\n";
+    Open(CdRipDll());
+    Settings.OutDir = Dir + "/" + c.OutDir;
+    Settings.OpenWhenDone = false;
+    Window->SelectAll1Click();
+    if (!c.Title2.empty())
+        Window->Row(1)->setText(0, QString::fromStdString(c.Title2));
+    bool removed = false;
+    const TProgressEvent store = Window->RIPPER->OnProgress;
+    Window->RIPPER->OnProgress = [&](TCDRIP* sender, uint16_t percent) {
+        store(sender, percent);
+        QWidget* dialog = QApplication::activeModalWidget();
+        auto* status = dialog ? dialog->findChild<QLabel*>("lblStatus") : nullptr;
+        if (c.Vanish && !removed && status && status->text().contains("(2 of 3)")) {
+            fs::remove_all(Dir + "/win");
+            removed = true;
+        }
+    };
+    Window->ExtractTracksToWAVFiles1Click();
+    EXPECT_EQ(removed, c.Vanish);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Icon, QMessageBox::Warning);
+    EXPECT_EQ(Messages[0].Caption, QString::fromUtf8(AppInfo::Title.data()));
+    std::string message = std::regex_replace(c.Message, std::regex("<dir>"), Dir);
+    message = std::regex_replace(message, std::regex("<disc>"), Window->RIPPER->GetDiscID());
+    EXPECT_EQ(Messages[0].Text.toStdString(), message);
+    const std::string reason = message.substr(0, message.find("\n\n"));
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(Text(row, 3).toStdString(), c.Rows[row]) << row;
+        const std::string tip = Window->Row(row)->toolTip(3).toStdString();
+        if (c.Rows[row] == "Failed") {
+            EXPECT_EQ(tip, reason) << row;
+        } else if (c.Rows[row] == "Cancelled") {
+            EXPECT_EQ(tip, "Not ripped: an earlier track failed: " + reason) << row;
+        }
+    }
+    EXPECT_EQ(Text(3, 3), "--"); // the data track
+    EXPECT_EQ(fs::exists(Dir + "/win/" + Window->RIPPER->GetDiscID() + ".log"), c.Log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, UnwritableFolder,
+    testing::Values(
+        UnwritableCase{"FileAsFolder",
+                       "afile",
+                       "",
+                       "Cannot create the output folder <dir>/afile: File exists",
+                       {"Failed", "Failed", "Failed"},
+                       false},
+        UnwritableCase{"FolderUnderAFile",
+                       "afile/sub",
+                       "",
+                       "Cannot create the output folder <dir>/afile/sub: Not a directory",
+                       {"Failed", "Failed", "Failed"},
+                       false},
+        UnwritableCase{"TitleUnderAFile",
+                       "win",
+                       "afile/x",
+                       "Cannot create file <dir>/win/afile/x.wav: Not a directory\n\n"
+                       "The log is <dir>/win/<disc>.log",
+                       {"OK", "Failed", "Cancelled"},
+                       true},
+        UnwritableCase{"FolderVanished",
+                       "win",
+                       "",
+                       "Cannot create file <dir>/win/Track02.wav: No such file or directory\n\n"
+                       "No log was written in <dir>/win: No such file or directory",
+                       {"OK", "Failed", "Cancelled"},
+                       false,
+                       true}),
     [](const auto& row) { return row.param.Name; });
 
 // Titles from CD-TEXT keep a `/` as part of the file's name (written as U+2215, a

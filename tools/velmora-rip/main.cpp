@@ -173,8 +173,8 @@ int ListDrives(TCDRIP& ripper) {
 // stderr in one line, and the program goes on with what there is.
 Metadata::DiscTitles FindTitles(const TCDRIP& ripper, const Arguments& args) {
     std::string note;
-    Metadata::DiscTitles titles = FindDiscTitles(
-        ripper, args.titles, Settings.Lookup && !args.noLookup, note, args.release);
+    Metadata::DiscTitles titles =
+        FindDiscTitles(ripper, args.titles, Settings.Lookup && !args.noLookup, note, args.release);
     if (!note.empty()) {
         std::fprintf(stderr, "velmora-rip: %s\n", note.c_str());
     }
@@ -282,12 +282,8 @@ std::string OutputFolder(const Arguments& args) {
                       ExitFailure);
     }
     const std::string folder = TrimControl(args.outDir ? *args.outDir : Settings.OutDir);
-    if (!Paths::createFolders(folder)) {
-        ::mkdir(folder.c_str(), 0777); // once more, for the reason of the folder itself
-        const int error = errno;
-        throw Failure("cannot create the output folder " + folder + ": " +
-                          OutputFiles::ErrorText(error),
-                      ExitFailure);
+    if (const std::string why = MakeOutputFolder(folder); !why.empty()) {
+        throw Failure(why, ExitFailure);
     }
     return folder;
 }
