@@ -442,6 +442,10 @@ void TCDRIP::DropSecurePlans() {
     }
 }
 
+int TCDRIP::DriveC2() const {
+    return Dll.CR_GetDriveC2 != nullptr ? Dll.CR_GetDriveC2() : -1;
+}
+
 bool TCDRIP::OnePass() const {
     return ReadInt32LE(&ParamBlock[CDROMParamsReadMode]) == CRReadOnePass;
 }

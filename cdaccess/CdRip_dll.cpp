@@ -65,6 +65,7 @@ const TCdRipDll LinkedLibrary = {
     ::CR_SecureRangeReady,
     ::CR_GetPlannedTrips,
     ::CR_DropSecurePlans,
+    ::CR_GetDriveC2,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

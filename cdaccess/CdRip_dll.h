@@ -105,6 +105,9 @@ struct TCdRipDll {
     int32_t (*CR_SecureRangeReady)(int32_t startSector, int32_t endSector);
     int64_t (*CR_GetPlannedTrips)();
     int32_t (*CR_DropSecurePlans)();
+    // Whether the active drive returns C2 error pointers: 1 yes, 0 it refused them, -1
+    // not known. May be null.
+    int32_t (*CR_GetDriveC2)();
 };
 
 // The table bound to the linked CD ripping library.

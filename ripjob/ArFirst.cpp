@@ -219,6 +219,7 @@ void ArFirstReading::Prepare(int number) {
     // Once an earlier track has had the answer (the first track is read while the
     // look-up runs), a disc the database cannot vouch for is read securely at once.
     if (Got && Got->State != ArDiscAnswer::Found) {
+        Rip.DropSecurePlans();
         return;
     }
     const HoldPcmTap tap{Rip};
@@ -230,6 +231,13 @@ void ArFirstReading::Prepare(int number) {
         pass = ReadOnce(number, bytes);
     }
     t.Read += pass.Read;
+    if (Got && Got->State != ArDiscAnswer::Found) {
+        // Unknown to the database, or no answer: the secure reading, and nothing more
+        // is read for the edges.
+        Rip.DropSecurePlans();
+        Ahead.clear();
+        return;
+    }
     std::shared_ptr<std::vector<uint8_t>> pcm = pass.Pcm;
     const std::vector<SectorRange> suspects = pass.Suspects;
     auto stopped = [this] {

@@ -580,6 +580,11 @@ int RipJob::Finish(int stoppedStatus) {
         // The look-up only adds to a job; its failure leaves the tracks as they are.
     }
     ApplyOutcomes();
+    // A drive that refused C2 error pointers was read without them: said once.
+    if (Rip.DriveC2() == 0) {
+        ProofOf->Record.Settings.emplace_back(
+            "C2 error pointers", "refused by the drive; its reads are checked without them");
+    }
     int status = ExitStatus(stoppedStatus);
     Log = ProofOf->WriteLog(Opt.LogFolder, status);
     ReportOk = Opt.ReportPath.empty() ||

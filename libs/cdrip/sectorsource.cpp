@@ -117,6 +117,10 @@ std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image) {
     h->image = image;
     if (!h->drive.open(source, image))
         return nullptr;
+    // A read that fails is one command that failed: libcdio would otherwise try it again
+    // up to ten times itself, shorter and shorter, each time over the damage (the readers
+    // here decide what to read again, and where from).
+    h->drive.get()->error_retry = 0;
     return h;
 }
 

@@ -273,6 +273,7 @@ const TCdRipDll FakeCdRip::Table = {
     nullptr, // CR_SecureRangeReady
     nullptr, // CR_GetPlannedTrips
     nullptr, // CR_DropSecurePlans
+    nullptr, // CR_GetDriveC2
 };
 
 FakeCdRip::FakeCdRip() {

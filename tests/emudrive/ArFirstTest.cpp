@@ -262,5 +262,28 @@ TEST_F(ArFirst, UnreadableSectorsSendTheirTrackToTheSecureReading) {
     EXPECT_GT(o.stats["failed_reads"].get<long>(), 0) << o.stats;
 }
 
+// The log says once that a drive refused C2 error pointers (its reads were checked
+// without them); a drive that returns them is read with them, silently.
+TEST_F(ArFirst, ADriveWithoutC2IsToldOnceInTheLog) {
+    std::vector<BuiltTrack> tracks;
+    for (int t = 0; t < 3; ++t)
+        tracks.push_back({5, V2Of(music_, music_.bin, t)});
+    Serve(music_, tracks);
+    const std::string line =
+        "C2 error pointers: refused by the drive; its reads are checked without them\n";
+    for (const bool c2 : {false, true}) {
+        const std::string out = home_ + (c2 ? "/with" : "/without");
+        const Outcome o = RipDisc(music_, out, false, c2 ? "c2=1" : "c2=0");
+        ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
+        ExpectTracks(music_, music_.bin, out);
+        size_t told = 0;
+        for (size_t at = o.log.find(line); at != std::string::npos; at = o.log.find(line, at + 1))
+            ++told;
+        EXPECT_EQ(told, c2 ? 0u : 1u) << o.log;
+        for (int t = 0; t < 3; ++t)
+            EXPECT_EQ(ProvenBy(o, t), "AccurateRip, one pass, confidence 5") << "track " << t + 1;
+    }
+}
+
 } // namespace
 } // namespace drivetest

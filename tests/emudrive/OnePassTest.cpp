@@ -1,0 +1,99 @@
+// The one-pass read on the emulated drive: C2 error pointers asked of the drive with
+// every read (MMC READ CD with the C2 field), a sector the drive flags is a suspect
+// sector, and a drive that refuses the C2 form is read plainly.
+#include "DriveFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <set>
+#include <vector>
+
+namespace drivetest {
+namespace {
+
+struct C2Case {
+    const char* name;
+    const char* model;         // the drive, over the music disc
+    int32_t c2;                // CR_GetDriveC2 after the read
+    std::set<int32_t> suspect; // sectors delivered as silence and counted
+    std::set<int32_t> wrong;   // sectors delivered with the drive's wrong bytes, unseen
+};
+
+void PrintTo(const C2Case& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class OnePassC2Test : public DriveTest, public testing::WithParamInterface<C2Case> {};
+
+TEST_P(OnePassC2Test, FlaggedSectorsAreSuspectAndADriveWithoutC2IsReadPlainly) {
+    const C2Case& row = GetParam();
+    Load("cue=" + music_.cue + ";" + row.model);
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    EXPECT_EQ(CR_GetDriveC2(), -1); // nothing read yet
+    CR_DRIVE_PARAMS p{};
+    ASSERT_EQ(CR_GetCDROMParameters(&p), CR_STATUS_OK);
+    p.readMode = CR_READ_ONE_PASS;
+    ASSERT_EQ(CR_SetCDROMParameters(&p), CR_STATUS_OK);
+    const int32_t first = CR_GetTocEntry(0).startSector;
+    const int32_t last = CR_GetTocEntry(1).startSector - 1;
+    const Ripped r = Rip(first, last, true, 0);
+    p.readMode = 0;
+    ASSERT_EQ(CR_SetCDROMParameters(&p), CR_STATUS_OK);
+    ASSERT_EQ(r.open, CR_STATUS_OK);
+    EXPECT_FALSE(r.failed);
+    EXPECT_EQ(r.damaged, !row.suspect.empty());
+    EXPECT_EQ(r.errors, int32_t(row.suspect.size()));
+    EXPECT_EQ(CR_GetDriveC2(), row.c2);
+    const std::vector<uint8_t> want = Expected(music_, first, last, 0);
+    ASSERT_EQ(r.bytes.size(), want.size());
+    const std::vector<uint8_t> silence(kSector, 0);
+    for (int32_t s = first; s <= last; ++s) {
+        const uint8_t* got = &r.bytes[size_t(s - first) * kSector];
+        if (row.suspect.count(s))
+            EXPECT_EQ(std::memcmp(got, silence.data(), kSector), 0) << "sector " << s;
+        else if (row.wrong.count(s))
+            EXPECT_NE(std::memcmp(got, &want[size_t(s - first) * kSector], kSector), 0)
+                << "sector " << s;
+        else
+            EXPECT_EQ(std::memcmp(got, &want[size_t(s - first) * kSector], kSector), 0)
+                << "sector " << s;
+    }
+    // Once a drive has refused the C2 form it is not asked again: a second pass reads
+    // with one command a read.
+    if (row.c2 == 0) {
+        ASSERT_EQ(CR_SetCDROMParameters(&p), CR_STATUS_OK);
+        p.readMode = CR_READ_ONE_PASS;
+        ASSERT_EQ(CR_SetCDROMParameters(&p), CR_STATUS_OK);
+        ASSERT_EQ(Emu("reset_stats=1"), 0);
+        const Ripped again = Rip(first, last, true, 0);
+        p.readMode = 0;
+        ASSERT_EQ(CR_SetCDROMParameters(&p), CR_STATUS_OK);
+        ASSERT_EQ(again.bytes.size(), r.bytes.size());
+        EXPECT_EQ(again.errors, 0);
+        for (int32_t s = first; s <= last; ++s) {
+            if (row.wrong.count(s))
+                continue;
+            EXPECT_EQ(std::memcmp(&again.bytes[size_t(s - first) * kSector],
+                                  &r.bytes[size_t(s - first) * kSector], kSector),
+                      0)
+                << "sector " << s;
+        }
+        EXPECT_EQ(EmuStat("commands"), EmuStat("reads")) << EmuStats();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drives, OnePassC2Test,
+    testing::Values(C2Case{"C2FlagsTheDamage", "c2=1;c2bad=60-61", 1, {60, 61}, {}},
+                    C2Case{"C2Clean", "c2=1", 1, {}, {}},
+                    C2Case{"C2AndAnUnreadableSector", "c2=1;bad=100", 1, {100}, {}},
+                    C2Case{"NoC2ReadsPlainly", "c2=0", 0, {}, {}},
+                    // Without C2 the damage does not show in one pass: the AccurateRip
+                    // checksum is what finds it.
+                    C2Case{"NoC2DamageUnseen", "c2=0;c2bad=60", 0, {}, {60}}),
+    [](const testing::TestParamInfo<C2Case>& row) { return row.param.name; });
+
+} // namespace
+} // namespace drivetest
