@@ -19,10 +19,16 @@
 # show the encoders' own share.
 # "cpu ratio" is our CPU time over the chain's: with two free cores the wall ratio
 # approaches half of it, which is what the work itself allows.
+# The window's job is timed in each round too: the real main window on the offscreen
+# platform (build/bin/window_rip) ripping the same disc with the same settings, every
+# track; its files must equal velmora-rip's byte for byte. Its progress dialog starts the
+# job at its timer's first tick, a second after it opens: the window's time is given
+# whole and without that second, which must be at most 1.05 of velmora-rip's with the
+# default jobs.
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
 bin=$build/bin
-for tool in "$bin/mkdisc" "$bin/velmora-rip" cd-paranoia lame flac opusenc /usr/bin/time; do
+for tool in "$bin/mkdisc" "$bin/velmora-rip" "$bin/window_rip" cd-paranoia lame flac opusenc /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 work=$(mktemp -d /tmp/parallel-bench-XXXXXX)
@@ -49,6 +55,15 @@ lame_args=(--quiet -r -s 44.1 --bitwidth 16 --signed --little-endian
 rip() { # JOBS [SETTINGS_FILE]
     VELMORA_SETTINGS=${2:-$VELMORA_SETTINGS} "$bin/velmora-rip" rip --no-lookup --no-accuraterip --overwrite --jobs "$1" \
         --format "$format" --tracks all --out "$work/out$1${2:+-other}" "$work/disc.cue"
+}
+# The window's job into a fresh folder (no replace question), as a click would start it,
+# with a settings file of its own: no title look-up and no AccurateRip, as velmora-rip's
+# --no-lookup --no-accuraterip; nothing reaches a web service either way.
+window() {
+    rm -rf "$work/outwin"
+    VELMORA_SETTINGS=$work/window.ini VELMORA_MUSICBRAINZ_URL=http://127.0.0.1:1 \
+        VELMORA_ACCURATERIP_URL=http://127.0.0.1:1 VELMORA_COVERART_URL=http://127.0.0.1:1 \
+        "$bin/window_rip" "$work/disc.cue" "$work/outwin" "$format" >"$work/window.out"
 }
 # Raw PCM from cd-paranoia: 16-bit little-endian stereo at 44100 Hz.
 encode() { # TRACK
@@ -83,8 +98,8 @@ verdict() { awk -v r="$1" -v t="$2" 'BEGIN { exit !(r <= t) }' && echo ok || ech
 bench_format() {
     # $runs rounds, each the three runs one after the other, so that they meet the same
     # load; the medians are compared.
-    local pw=() pc=() ow=() oc=() cw=() cc=() nw=() nc=() loads=() w c m
-    par_peak=0 one_peak=0
+    local pw=() pc=() ow=() oc=() cw=() cc=() nw=() nc=() ww=() wc=() wt=() loads=() w c m
+    par_peak=0 one_peak=0 win_peak=0
     for _ in $(seq "$runs"); do
         loads+=("$(cut -d' ' -f1 /proc/loadavg)")
         read -r w c m < <(one_run bash -c "rip $cores")
@@ -93,6 +108,11 @@ bench_format() {
         read -r w c m < <(one_run bash -c "rip 1")
         ow+=("$w") oc+=("$c")
         ((m > one_peak)) && one_peak=$m
+        read -r w c m < <(one_run bash -c window)
+        ww+=("$w") wc+=("$c")
+        ((m > win_peak)) && win_peak=$m
+        # "waited 1.00 s, job 16.20 s": the wall time less the wait for the first tick.
+        wt+=("$(awk -v w="$w" '/^waited/ { printf "%.2f", w - $2 }' "$work/window.out")")
         read -r w c m < <(one_run bash -c "lame_args=(\$lame_args_text); chain")
         cw+=("$w") cc+=("$c")
         if [[ $format != mp3 ]]; then
@@ -103,12 +123,17 @@ bench_format() {
     par_wall=$(median "${pw[@]}") par_cpu=$(median "${pc[@]}")
     one_wall=$(median "${ow[@]}") one_cpu=$(median "${oc[@]}")
     chain_wall=$(median "${cw[@]}") chain_cpu=$(median "${cc[@]}")
+    win_wall=$(median "${ww[@]}") win_cpu=$(median "${wc[@]}") win_ticked=$(median "${wt[@]}")
 
     # The files: every track written, the two velmora-rip runs alike byte for byte.
     for ((n = 1; n <= tracks; n++)); do
         f=$(printf 'Track%02d.%s' "$n" "$format")
         if ! cmp -s "$work/out$cores/$f" "$work/out1/$f"; then
             echo "$f: --jobs $cores and --jobs 1 DIFFER"
+            status=1
+        fi
+        if ! cmp -s "$work/out$cores/$f" "$work/outwin/$f"; then
+            echo "$f: the window's and velmora-rip's DIFFER (or the window wrote none)"
             status=1
         fi
     done
@@ -137,7 +162,14 @@ bench_format() {
     if [[ $format != mp3 ]]; then
         row "  the same, no ReplayGain" "$(median "${nw[@]}")" "$(median "${nc[@]}")" ""
     fi
+    row "window (offscreen)" "$win_wall" "$win_cpu" ""
     row "cd-paranoia | $peer" "$chain_wall" "$chain_cpu" ""
+    r=$(ratio "$win_ticked" "$par_wall")
+    v=$(verdict "$r" 1.05)
+    [[ $v == ok ]] || status=1
+    echo "window / velmora-rip --jobs $cores: ${win_ticked} s without the dialog's first second," \
+        "$r, target 1.05 $v; whole $(ratio "$win_wall" "$par_wall"), cpu" \
+        "$(ratio "$win_cpu" "$par_cpu"); window runs (wall s): ${ww[*]}; peak ${win_peak} kB"
     # The cap bounds what the parallel rip adds to the program's own size: the PCM held
     # for the encoders and the encoders' state.
     extra=$((par_peak - own_peak))
@@ -149,11 +181,12 @@ bench_format() {
 }
 
 cores=$(nproc)
-export -f rip chain encode
+export -f rip chain encode window
 export bin work tracks
 export lame_args_text="${lame_args[*]}"
 status=0
 printf '[System]\nReplayGain=0\n' >"$work/no-gain.ini"
+printf '[System]\nLookup=0\nAccurateRip=0\n' >"$work/window.ini"
 # The program's own peak: a WAV rip is read and written by the ripper, no PCM held.
 format=wav
 export format
