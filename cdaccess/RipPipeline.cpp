@@ -56,6 +56,12 @@ unsigned TRipPipeline::DefaultWorkers() {
     return std::max(1U, std::thread::hardware_concurrency());
 }
 
+std::size_t TRipPipeline::CapFor(unsigned workers, std::size_t tracks) {
+    const std::size_t others = std::size_t{std::max(1U, workers)} * EncoderBytes +
+                               std::min(tracks, std::size_t{1000}) * KeptPerTrackBytes;
+    return others + MinCapBytes >= MemoryCapBytes ? MinCapBytes : MemoryCapBytes - others;
+}
+
 void TRipPipeline::StopEncoding() {
     {
         std::lock_guard lock(Mutex);

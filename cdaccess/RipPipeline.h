@@ -69,6 +69,17 @@ public:
     // The memory a parallel rip adds stays within 256 MB: 248 MB for the PCM, the rest
     // for the encoders' own state and buffers.
     static constexpr std::size_t DefaultCapBytes = std::size_t{248} << 20;
+    // What a rip may add, all told: the PCM held and, besides it, each encoder's own
+    // state and buffers (libFLAC with its verifying decoder, libopusenc with its
+    // resampler and delay, the loudness meter: about 2 MB measured, 4 MB allowed) and
+    // what the job keeps of each finished track until it ends (the loudness meter that
+    // album gain needs: 1 MB allowed). CapFor gives the PCM the rest, never less than
+    // MinCapBytes.
+    static constexpr std::size_t MemoryCapBytes = std::size_t{256} << 20;
+    static constexpr std::size_t EncoderBytes = std::size_t{4} << 20;
+    static constexpr std::size_t KeptPerTrackBytes = std::size_t{1} << 20;
+    static constexpr std::size_t MinCapBytes = std::size_t{32} << 20;
+    static std::size_t CapFor(unsigned workers, std::size_t tracks);
 
     unsigned Workers = DefaultWorkers();
     std::size_t CapBytes = DefaultCapBytes;

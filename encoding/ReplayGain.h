@@ -47,6 +47,7 @@ public:
 private:
     ebur128_state* State = nullptr;
     uint32_t Channels = 0;
+    int32_t MaxMagnitude = 0; // of every sample added: 32768 for a -32768
     TPcmFrames Frames;
     std::vector<int16_t> Samples; // the samples of the piece being added (not moved)
 };

@@ -440,6 +440,8 @@ void RipJob::RunPipeline(const std::vector<Checked>& checked) {
         readPercent = percent;
         report();
     };
+    // The PCM gets what the encoders and the finished tracks' meters leave of the cap.
+    pipeline.CapBytes = TRipPipeline::CapFor(pipeline.Workers, tracks.size());
     if (ArFirst->Active()) {
         // The one pass of the track being read is held besides the pipeline's PCM.
         pipeline.CapBytes -= std::min(pipeline.CapBytes / 2, ArFirstReading::MaxTrackBytes);

@@ -104,9 +104,10 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     hist_.assign(size_t(kHist + 64) * kRaw, 0);
     histEnd_ = kHist;
     // Proof never takes a copy the drive may have kept in its cache; a cache larger
-    // than half the disc could not be defeated by reading elsewhere.
-    cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.discLast + 1) / 2});
+    // than half the disc's audio could not be defeated by reading elsewhere.
+    cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.audioLast + 1) / 2});
     cache_ = std::max(cache_, 0);
+    modelCache_ = cache_;
     // Room for first copies of twice the cache: what one check reads is the cache's
     // worth of other sectors that makes the next block fresh.
     maxCandidates_ = 2 * (cache_ + 1) + 4 * kStep;
@@ -157,6 +158,7 @@ void Ripper::leaveCarry() {
     c.pendFrom = pendFrom_;
     c.pendStart = pendStart_;
     c.voteEnd = voteEnd_;
+    c.steady = steady_;
     c.valid = true;
 }
 
@@ -185,6 +187,7 @@ void Ripper::takeCarry() {
     pendFrom_ = std::move(c.pendFrom);
     pendStart_ = c.pendStart;
     voteEnd_ = c.voteEnd;
+    steady_ = c.steady;
 }
 
 bool Ripper::startResampler() {
@@ -212,18 +215,19 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     c2_.assign(size_t(count), 0);
     int32_t got = std::clamp(source_->read(lsn, count, out, c2_.data()), 0, count);
     const bool flags = source_->hasC2();
-    int32_t reached = got; // sectors the drive transferred, flagged ones too
-    for (int32_t i = 0; i < got; ++i) {
+    // Which sectors the drive transferred: those no longer ending with the mark, flagged
+    // ones too. A short transfer ends what the read delivered, but the source may have
+    // gone on with the next command, whose sectors did come from the drive.
+    const int32_t answered = got;
+    moved_.assign(size_t(count), 0);
+    for (int32_t i = 0; i < answered; ++i) {
         uint32_t tail = 0;
         std::memcpy(&tail, out + size_t(i + 1) * kRaw - 4, 4);
-        if (tail == mark) {
-            reached = got = i;
-            break;
-        }
-        if (flags && c2_[size_t(i)] != 0) {
+        moved_[size_t(i)] = tail != mark ? 1 : 0;
+        if (!moved_[size_t(i)] && got > i)
             got = i;
-            break;
-        }
+        if (flags && c2_[size_t(i)] != 0 && got > i)
+            got = i;
     }
     // Only a sector the drive cannot have held, and did transfer, comes from the disc
     // and pushes another out of its cache: those move the clock (a sector a failed or
@@ -232,21 +236,22 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     // counts as used now. From `proveFrom` on, a sector the drive could have answered
     // from its cache ends what the read delivered.
     stale_ = false;
-    for (int32_t i = 0; i < count && cache_ > 0; ++i) {
+    for (int32_t i = 0; i < count && modelCache_ > 0; ++i) {
         const int64_t at = int64_t(lsn) + i;
         if (at >= int64_t(history_->lastRead.size()))
             break;
-        if (i >= reached) {
-            history_->lastRead[size_t(at)] = int32_t(history_->clock);
+        int32_t& last = history_->lastRead[size_t(at)];
+        if (!moved_[size_t(i)]) {
+            last = int32_t(history_->clock);
             continue;
         }
-        if (fresh(int32_t(at)))
+        if (history_->clock - last > modelCache_)
             ++history_->clock;
-        else if (at >= proveFrom && i < got) {
+        else if (cache_ > 0 && at >= proveFrom && i < got) {
             got = i;
             stale_ = true;
         }
-        history_->lastRead[size_t(at)] = int32_t(history_->clock);
+        last = int32_t(history_->clock);
     }
     readOnce_ = readOnce_ || got > 0;
     if (readLog_)
@@ -357,6 +362,24 @@ int64_t Ripper::lastRead(int32_t lsn) const {
     return history_->lastRead[size_t(lsn)];
 }
 
+// Whether a read of `count` at `lsn` would meet, from `proveFrom` on, a sector the
+// drive may still hold, counting the sectors the read itself brings in before it.
+bool Ripper::wouldMeetCache(int32_t lsn, int32_t count, int32_t proveFrom) const {
+    if (cache_ == 0)
+        return false;
+    int64_t clock = history_->clock;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t at = lsn + i;
+        if (at < 0 || size_t(at) >= history_->lastRead.size())
+            break;
+        if (clock - lastRead(at) > cache_)
+            ++clock;
+        else if (at >= proveFrom)
+            return true;
+    }
+    return false;
+}
+
 void Ripper::decide(const uint8_t* bytes, bool damaged) {
     decided_.insert(decided_.end(), bytes, bytes + kRaw);
     damaged_.push_back(damaged);
@@ -365,6 +388,7 @@ void Ripper::decide(const uint8_t* bytes, bool damaged) {
     if (damaged) {
         lastDamaged_ = next_ - 1;
         histCount_ = 0;
+        steady_ = false;
         return;
     }
     // The proven sectors go on one after the other; when the room is used up, the
@@ -428,10 +452,12 @@ bool Ripper::pinnable() const {
 
 void Ripper::step() {
     adoptPending();
-    if (pinnable())
+    if (pinnable()) {
+        steady_ = false;
         extend();
-    else
+    } else {
         vote();
+    }
 }
 
 // Reads more than the cache holds elsewhere, so that the next read of the sectors
@@ -439,10 +465,10 @@ void Ripper::step() {
 // candidates, a vote's reads, sectors kept from an earlier flush), then, where the disc
 // ends first, before them. What it reads within the range's reach is kept as first
 // copies for later (pend_), so that the reading that defeats the cache is reading the
-// range needs anyway. Should the disc be too short for that, the cache is given up on
-// for the rest of the range (the cache is at most half the disc, so only a disc that is
-// mostly the range itself comes to this).
-void Ripper::flush() {
+// range needs anyway. Should there be too little left to read (a short disc, reads that
+// keep failing), the cache is not given up on: false, and the reads that follow cannot
+// prove what the drive may hold, so that what stays unproven is listed as damaged.
+bool Ripper::flush() {
     const int32_t lo = next_ - kHist - kVotes * kVotes * 8;
     const int32_t pendEnd = pendStart_ + pendCount();
     int32_t at = std::max({next_ + candCount_, voteEnd_, pendCount() > 0 ? pendEnd : 0});
@@ -451,14 +477,24 @@ void Ripper::flush() {
         pendStart_ = at;
     const int64_t until = history_->clock + cache_ + 1;
     std::vector<uint8_t> scratch(size_t(kStep) * kRaw);
+    // The sectors from `a` on, up to kStep and below `end`, that the drive cannot hold.
+    // Only those are read: reading one it may hold pushes nothing out for certain, and
+    // would keep it from counting as gone for another cache's worth.
+    auto freshRun = [&](int32_t a, int32_t end) {
+        int32_t n = 0;
+        while (n < kStep && a + n < end && fresh(a + n))
+            ++n;
+        return n;
+    };
     for (; history_->clock < until && at <= settings_.discLast;) {
-        const int32_t count = std::min(kStep, settings_.discLast + 1 - at);
-        keep =
-            keep && at + count - 1 <= settings_.audioLast && pendCount() + count <= maxCandidates_;
-        if (!keep && !fresh(at)) { // the drive holds it: reading it pushes nothing out
+        const int32_t count = freshRun(at, settings_.discLast + 1);
+        if (count == 0) { // the drive may hold it
+            keep = false;
             ++at;
             continue;
         }
+        keep =
+            keep && at + count - 1 <= settings_.audioLast && pendCount() + count <= maxCandidates_;
         if (keep) {
             const size_t had = pend_.size();
             pend_.resize(had + size_t(count) * kRaw);
@@ -478,8 +514,9 @@ void Ripper::flush() {
     for (; want > 0 && from > 0; --from)
         want -= fresh(from - 1) ? 1 : 0;
     for (int32_t at2 = from; history_->clock < until && at2 < std::max(lo, 0);) {
-        const int32_t count = std::min(kStep, std::max(lo, 0) - at2);
-        readRun(at2, count, scratch.data(), "flush");
+        const int32_t count = std::max(1, freshRun(at2, std::max(lo, 0)));
+        if (fresh(at2))
+            readRun(at2, count, scratch.data(), "flush");
         at2 += count;
     }
     // Still short (a short disc): any fresh sectors outside those the proof needs next
@@ -509,9 +546,18 @@ void Ripper::flush() {
             }
         }
     }
-    if (history_->clock < until)
-        cache_ = 0; // the disc is too short: there is nowhere left to read
     ++flushes_;
+    if (history_->clock >= until)
+        return true;
+    // Fewer sectors of audio outside those the proof needs next than the cache holds:
+    // no reading can defeat it on this disc, so the cache is given up on for the rest of
+    // the range (its history still kept for the ranges after it). Anywhere else (reads
+    // that keep failing) it is not: false, and what stays unproven is listed.
+    const int64_t outside =
+        std::max(lo, 0) + std::max(0, settings_.audioLast - std::max(next_ + kStep, voteEnd_));
+    if (outside <= cache_)
+        cache_ = 0;
+    return cache_ == 0;
 }
 
 // First copies kept by a flush join the candidates once these reach them; those that
@@ -585,8 +631,8 @@ void Ripper::extend() {
     while (anchorFresh && checkable < limit && fresh(next_ + checkable))
         ++checkable;
     if (candCount_ > 0 && checkable == 0) {
-        if (!readAhead())
-            flush();
+        if (!readAhead() && !flush())
+            failedCheck(); // nothing fresh to read elsewhere: in the end, a vote
         return;
     }
     // Without a cache, the check reads on and gives the next first copies.
@@ -659,11 +705,11 @@ void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, con
     const int32_t lead = std::max(0, at - from);
     const int32_t ask = lead + count - std::max(0, from - at);
     const int32_t proveFrom = std::max(at, from);
+    // Where the drive may still hold some of them: elsewhere first.
+    const bool flushed = wouldMeetCache(from, ask, proveFrom) && flush();
     int32_t got = readRun(from, ask, buf, "vote", proveFrom);
-    if (stale_) { // the drive may still hold some of them: elsewhere first
-        flush();
+    if (stale_ && !flushed && flush())
         got = readRun(from, ask, buf, "vote", proveFrom);
-    }
     *copies = buf + size_t(lead) * kRaw;
     *n = std::max(0, got - lead);
 }
@@ -731,9 +777,13 @@ int32_t Ripper::agreedRun(const VoteRound& r, int32_t at, int32_t b, int64_t* en
 // that ends in sound at either end of what the copies agree on may be wrong in all of
 // them alike by as much as they landed off, so only the sectors that lie at least that
 // far inside it count. The lead never reaches back over a damaged sector, which the
-// reads from before it would fail on. A vote reads little: with a cache, what defeats
-// it between two reads of one round is a flush, whose sectors are kept as first copies,
-// and so are the first copy's sectors past those the vote proves.
+// reads from before it would fail on. A first vote reads little: with a cache, what
+// defeats it between two reads of one round is a flush, whose sectors are kept as first
+// copies, and so are the first copy's sectors past those the vote proves. On steady
+// audio, where vote follows vote, one block is more than the cache holds (and may go on
+// past the range while the disc's audio does, for the next range to take): each of the
+// three reads then pushes the others' sectors out of the cache by itself, and only the
+// few sectors the next vote shares with this one need a flush, one a block.
 void Ripper::vote() {
     dropCandidates(candCount_);
     const int32_t s = next_;
@@ -741,10 +791,20 @@ void Ripper::vote() {
     int32_t lead =
         s < kMargin + kVotes ? 0 : std::clamp(std::min(kMargin, s - (lastDamaged_ + 1)), 0, s);
     int32_t at = s - lead;
-    const int32_t b = std::min(kStep, readLast_ + 1 - s);
-    const int32_t tail =
-        s + b == readLast_ + 1 ? std::clamp(settings_.audioLast - readLast_, 0, kMargin) : 0;
-    int32_t len = lead + b + tail;
+    // A block of steady audio: the flush after it must find the cache's worth of other
+    // sectors the drive cannot hold, on either side of what the next vote reads.
+    const bool big = steady_ && cache_ > 0 &&
+                     int64_t(settings_.discLast) + 1 >= 3 * int64_t(cache_ + kStep) + 4 * kStep;
+    int32_t b = 0, tail = 0, len = 0;
+    auto block = [&](bool large) {
+        b = large ? std::max(std::min(readLast_ + 1 - s, kStep),
+                             std::min(cache_ + kStep, settings_.audioLast + 1 - s))
+                  : std::min(kStep, readLast_ + 1 - s);
+        tail = s + b > readLast_ ? std::clamp(settings_.audioLast - (s + b - 1), 0, kMargin) : 0;
+        len = lead + b + tail;
+    };
+    bool large = big;
+    block(large);
     const int rounds = std::max(2, settings_.retries / kVotes);
     std::vector<uint8_t> buf(size_t(kVotes) * size_t(len + kVotes * rounds) * kRaw);
     const size_t span = buf.size() / kVotes;
@@ -777,9 +837,11 @@ void Ripper::vote() {
         if (j < lead) {
             // A lead sector that does not read, or reads differently each time (before
             // the range, where nothing listed it): the lead starts after it instead.
+            // A block of steady audio that went wrong goes on as a short one.
             lead -= j + 1;
             at = s - lead;
-            len = lead + b + tail;
+            large = false;
+            block(large);
             --round;
             continue;
         }
@@ -802,6 +864,9 @@ void Ripper::vote() {
         if (proven > 0) {
             failedSteps_ = 0;
             attempt_ = 0;
+            // A short block proven to its end (but for the silence there), or a large
+            // one proven over more than a short block's worth, makes the next one large.
+            steady_ = proven >= std::min(b, kStep) - kMargin - 1;
             // The first copy's sectors past the proven ones are first copies too.
             if (r.off[0] == 0 && r.places[0] >= 0) {
                 const int32_t rest = std::min(r.got[0], lead + b) - (lead + std::min(proven, b));
@@ -809,6 +874,10 @@ void Ripper::vote() {
                     addCandidates(r.copy[0] + size_t(lead + proven) * kRaw, rest, r.places[0]);
             }
             return;
+        }
+        if (large) {
+            large = false;
+            block(large);
         }
     }
     if (best.empty())

@@ -31,6 +31,7 @@ struct ReadHistory {
         std::vector<bool> damaged;
         int32_t histCount = 0, pendStart = 0, voteEnd = 0;
         std::vector<int32_t> candFrom, pendFrom;
+        bool steady = false;
     } carry;
 };
 
@@ -83,7 +84,8 @@ private:
     void failedCheck();
     void mismatch(const uint8_t* copies, int32_t n, int32_t from);
     bool readAhead();
-    void flush();
+    // Reads more than the cache holds elsewhere; false when it could not.
+    bool flush();
     void vote();
     // One round of a vote: each copy, where its read started (-1: a stand-in read from
     // the vote's first sector), and how many sectors after the vote's first it starts.
@@ -99,6 +101,7 @@ private:
     void voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
                   int32_t* n);
     bool fresh(int32_t lsn) const;
+    bool wouldMeetCache(int32_t lsn, int32_t count, int32_t proveFrom) const;
     int64_t lastRead(int32_t lsn) const;
     void addCandidates(const uint8_t* bytes, int32_t n, int32_t from);
     void dropCandidates(int32_t n);
@@ -153,11 +156,16 @@ private:
     // The drive's cache (history_, kept only with a cache); a sector is fresh when more
     // than cache_ others came from the disc since it was last asked for.
     int32_t cache_ = 0;
+    int32_t modelCache_ = 0; // the cache the history counts with, even once given up on
     std::shared_ptr<ReadHistory> history_;
     uint32_t reads_ = 0;
     int32_t flushes_ = 0;
     bool readOnce_ = false; // a read has delivered a sector
     bool stale_ = false;    // the last read ended at a sector the cache may hold
+    // The last vote proved a whole block and nothing since pinned a check: steady audio
+    // (a tone, digital silence), where the next vote reads more than the cache holds.
+    bool steady_ = false;
+    std::vector<uint8_t> moved_; // per sector of the last read: the drive transferred it
     struct FileCloser {
         void operator()(FILE* f) const { std::fclose(f); }
     };

@@ -279,6 +279,43 @@ INSTANTIATE_TEST_SUITE_P(
                                 .previous = true}),
     RowName);
 
+// The PCM cap of a job: what 256 MB leave after an allowance for each encoder and for
+// each finished track's meter, the floor on both sides, and no overflow from sizes no
+// disc has.
+struct CapRow {
+    const char* name;
+    unsigned workers;
+    std::size_t tracks;
+    std::size_t capMb;
+};
+
+class PipelineCapFor : public testing::TestWithParam<CapRow> {};
+
+TEST_P(PipelineCapFor, LeavesTheEncodersAndMetersTheirShare) {
+    const CapRow& row = GetParam();
+    const std::size_t cap = TRipPipeline::CapFor(row.workers, row.tracks);
+    EXPECT_EQ(cap, row.capMb << 20);
+    EXPECT_GE(cap, TRipPipeline::MinCapBytes);
+    if (cap > TRipPipeline::MinCapBytes) {
+        // Everything the rip adds sums to the cap exactly.
+        EXPECT_EQ(cap + std::max(1U, row.workers) * TRipPipeline::EncoderBytes +
+                      row.tracks * TRipPipeline::KeptPerTrackBytes,
+                  TRipPipeline::MemoryCapBytes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PipelineCapFor,
+    testing::Values(CapRow{"two_workers_no_tracks_is_the_default_cap", 2, 0, 248},
+                    CapRow{"two_workers_six_tracks", 2, 6, 242},
+                    CapRow{"one_worker_one_track", 1, 1, 251},
+                    CapRow{"no_workers_count_as_one", 0, 1, 251},
+                    CapRow{"ninety_nine_tracks", 2, 99, 149},
+                    CapRow{"one_above_the_floor", 2, 215, 33}, CapRow{"at_the_floor", 2, 216, 32},
+                    CapRow{"below_the_floor", 32, 99, 32},
+                    CapRow{"sizes_no_disc_has", 4000000000U, std::size_t(-1), 32}),
+    RowName);
+
 struct StopRow {
     const char* name;
     bool previous;    // every name holds an older file first

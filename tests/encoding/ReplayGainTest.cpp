@@ -170,6 +170,68 @@ TEST_P(GainValues, AsTaggersWriteThem) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, GainValues, testing::ValuesIn(TextRows), RowNameOf{});
 
+// The sample peak, taken beside the meter, against libebur128's own sample-peak mode on
+// the same PCM: one loud sample in a quiet tone, in either channel, at both ends of the
+// 16-bit range and one step inside them, a peak cut between two pieces, and peaks at
+// the odd end of a piece.
+struct PeakRow {
+    const char* name;
+    uint32_t channels;
+    std::size_t at; // the sample (counted over both channels) set to `value`
+    int16_t value;
+    std::size_t piece; // bytes per Add
+    double peak;       // expected, 1.0 is full scale
+};
+
+class SamplePeak : public testing::TestWithParam<PeakRow> {};
+
+const PeakRow PeakRows[] = {
+    {"most_negative_left", 2, 2000, -32768, 2352, 1.0},
+    {"most_negative_right", 2, 2001, -32768, 2352, 1.0},
+    {"one_above_most_negative", 2, 2001, -32767, 2352, 32767 / 32768.0},
+    {"most_positive", 2, 30000, 32767, 2352, 32767 / 32768.0},
+    {"one_below_most_positive", 2, 30000, 32766, 2352, 32766 / 32768.0},
+    {"cut_between_pieces", 2, 500, -20000, 1001, 20000 / 32768.0},
+    // 1177 samples a piece: eight at a time, then one alone; the loud one is that one.
+    {"last_of_an_odd_piece", 2, 1176, -32768, 2354, 1.0},
+    {"first_after_an_odd_piece", 2, 1177, 32767, 2354, 32767 / 32768.0},
+    {"mono_first_sample", 1, 0, 12345, 4096, 12345 / 32768.0},
+    {"mono_last_sample", 1, 44099, -32768, 4096, 1.0},
+};
+
+TEST_P(SamplePeak, SameAsTheLibrarysSamplePeakMode) {
+    const PeakRow& row = GetParam();
+    std::vector<uint8_t> pcm = Sine(44100, row.channels, 1, -40);
+    ASSERT_LT(row.at * 2 + 1, pcm.size());
+    pcm[row.at * 2] = static_cast<uint8_t>(static_cast<uint16_t>(row.value) & 0xFF);
+    pcm[row.at * 2 + 1] = static_cast<uint8_t>(static_cast<uint16_t>(row.value) >> 8);
+    TLoudnessMeter meter;
+    const TLoudness l = Measure(pcm, 44100, row.channels, row.piece, meter);
+    EXPECT_DOUBLE_EQ(l.Peak, row.peak);
+    ebur128_state* st = ebur128_init(row.channels, 44100, EBUR128_MODE_SAMPLE_PEAK);
+    ASSERT_NE(st, nullptr);
+    std::vector<int16_t> samples(pcm.size() / 2);
+    std::memcpy(samples.data(), pcm.data(), pcm.size());
+    ebur128_add_frames_short(st, samples.data(), samples.size() / row.channels);
+    double library = 0;
+    for (uint32_t c = 0; c < row.channels; ++c) {
+        double p = 0;
+        ASSERT_EQ(ebur128_sample_peak(st, c, &p), EBUR128_SUCCESS);
+        library = std::max(library, p);
+    }
+    ebur128_destroy(&st);
+    EXPECT_DOUBLE_EQ(l.Peak, library);
+    // The tone under it: -40 dBFS, 0.01 of full scale, the loudness as without the sample.
+    EXPECT_LT(l.Lufs, -36.0);
+    // The album's peak is the largest of its tracks'.
+    TLoudnessMeter quiet;
+    Measure(Sine(44100, row.channels, 1, -40), 44100, row.channels, row.piece, quiet);
+    EXPECT_DOUBLE_EQ(TLoudnessMeter::Together({&quiet, &meter}).Peak, row.peak);
+    EXPECT_NEAR(quiet.Result().Peak, 0.01, 1.0 / 32768);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SamplePeak, testing::ValuesIn(PeakRows), RowNameOf{});
+
 TEST(ReplayGain, PeakText) {
     EXPECT_EQ(PeakText(1.0), "1.000000");
     EXPECT_EQ(PeakText(0.98855301), "0.988553");
