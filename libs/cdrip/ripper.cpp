@@ -705,8 +705,11 @@ void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, con
     const int32_t lead = std::max(0, at - from);
     const int32_t ask = lead + count - std::max(0, from - at);
     const int32_t proveFrom = std::max(at, from);
-    // Where the drive may still hold some of them: elsewhere first.
-    const bool flushed = wouldMeetCache(from, ask, proveFrom) && flush();
+    // A long read (a block of steady audio) that would meet sectors the drive may still
+    // hold reads elsewhere first rather than be cut there; a short one is read, and
+    // only where it was cut, read again after a flush (a read that failed on an
+    // unreadable sector, which leaves its sectors maybe cached, costs no flush).
+    const bool flushed = ask > 2 * kStep && wouldMeetCache(from, ask, proveFrom) && flush();
     int32_t got = readRun(from, ask, buf, "vote", proveFrom);
     if (stale_ && !flushed && flush())
         got = readRun(from, ask, buf, "vote", proveFrom);

@@ -404,7 +404,9 @@ TEST_P(WindowMidRip, TrackEndsWithTheReasonAndTheFileRules) {
     ASSERT_EQ(one.size(), 44 + 211 * kSector);
     EXPECT_TRUE(one.compare(44, std::string::npos, Expected(0, 210, 0)) == 0);
     EXPECT_EQ(Text(0, 3), "OK");
-    EXPECT_NE(Text(1, 3), "OK");
+    EXPECT_EQ(Text(1, 3), "Failed");
+    EXPECT_EQ(window_->Row(1)->toolTip(3).toStdString(), "Unable to read the track: " + row.reason);
+    EXPECT_EQ(Text(2, 3), "Cancelled");
     const nlohmann::json report = Report();
     ASSERT_TRUE(report.is_object());
     EXPECT_EQ(report["tracks"][0]["outcome"], "exact");
@@ -422,11 +424,12 @@ TEST_P(WindowMidRip, TrackEndsWithTheReasonAndTheFileRules) {
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/out/Three.wav"));
     for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/out"))
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
-    // The reason reaches the user.
-    bool told = false;
-    for (const AppMessages::Message& m : messages_)
-        told = told || m.Text.contains(QString::fromStdString(row.reason));
-    EXPECT_TRUE(told);
+    // The reason reaches the user, in a warning of its own.
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].Icon, QMessageBox::Warning);
+    EXPECT_TRUE(messages_[0].Text.startsWith(
+        QString::fromStdString("Unable to read the track: " + row.reason + "\n\nThe log is ")))
+        << messages_[0].Text.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -449,14 +452,18 @@ TEST_F(WindowDriveJob, DiscChangedBeforeTheRipIsNotReadAsTheOldOne) {
     ASSERT_EQ(report["tracks"].size(), 1u); // the job stops at the first failure
     EXPECT_EQ(report["tracks"][0]["outcome"], "failed");
     EXPECT_EQ(report["tracks"][0]["reason"], "Unable to read the track: the disc was changed");
+    EXPECT_EQ(Text(0, 3), "Failed");
+    EXPECT_EQ(window_->Row(0)->toolTip(3), "Unable to read the track: the disc was changed");
     for (int t = 0; t < 3; ++t) {
-        EXPECT_NE(Text(t, 3), "OK") << t;
+        if (t > 0) {
+            EXPECT_EQ(Text(t, 3), "Cancelled") << t;
+        }
         EXPECT_FALSE(std::filesystem::exists(dir_ + "/out/" + kTitles[t] + ".wav")) << t;
     }
-    bool told = false;
-    for (const AppMessages::Message& m : messages_)
-        told = told || m.Text.contains("the disc was changed");
-    EXPECT_TRUE(told);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].Icon, QMessageBox::Warning);
+    EXPECT_TRUE(messages_[0].Text.startsWith("Unable to read the track: the disc was changed\n\n"))
+        << messages_[0].Text.toStdString();
 }
 
 } // namespace
