@@ -442,6 +442,14 @@ void TCDRIP::DropSecurePlans() {
     }
 }
 
+int32_t TCDRIP::ParanoiaRetries() const {
+    return ReadInt32LE(&ParamBlock[CDROMParamsRetries]);
+}
+
+void TCDRIP::SetParanoiaRetries(int32_t Value) {
+    PutUInt32LE(&ParamBlock[CDROMParamsRetries], static_cast<uint32_t>(Value));
+}
+
 int TCDRIP::DriveC2() const {
     return Dll.CR_GetDriveC2 != nullptr ? Dll.CR_GetDriveC2() : -1;
 }

@@ -269,6 +269,9 @@ public:
     bool SecureRangeReady(int32_t First, int32_t Last) const;
     int64_t PlannedTrips() const;
     void DropSecurePlans();
+    // The reads the secure reading may spend to prove one sector.
+    int32_t ParanoiaRetries() const;
+    void SetParanoiaRetries(int32_t Value);
     // Whether the drive returns C2 error pointers with its reads: 1 yes, 0 it refused
     // them (read without them), -1 not known (nothing read yet, an image).
     int DriveC2() const;

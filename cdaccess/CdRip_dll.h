@@ -42,6 +42,7 @@ inline constexpr std::size_t CDROMParamsIDSize = 256; // offset 0: identificatio
 // 32-bit signed read offset in samples: the library shifts the delivered audio by that
 // many samples (positive: later on the disc), reading into the neighbouring sectors.
 inline constexpr std::size_t CDROMParamsReadOffset = 260;
+inline constexpr std::size_t CDROMParamsRetries = 264;  // 32-bit: reads to prove one sector
 inline constexpr std::size_t CDROMParamsSpeed = 276;    // 32-bit signed drive speed
 inline constexpr std::size_t CDROMParamsReadMode = 280; // 32-bit: 0 as the jitter flag, 1 one pass
 inline constexpr int32_t CRReadOnePass = 1;

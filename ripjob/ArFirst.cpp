@@ -44,6 +44,23 @@ struct HoldPcmTap {
     ~HoldPcmTap() { Rip.OnPCM = std::move(Held); }
 };
 
+// The suspect stretches of a one pass are read securely on a smaller budget: a sector
+// that does not read within it is damaged, and its track is read securely whole anyway,
+// with the full budget, so that a stretch costs little more than once what the damage
+// costs the secure reading.
+constexpr int32_t StretchRetries = 6;
+
+struct StretchBudget {
+    TCDRIP& Rip;
+    int32_t Held = Rip.ParanoiaRetries();
+    explicit StretchBudget(TCDRIP& rip) : Rip(rip) {
+        if (Held > StretchRetries) {
+            Rip.SetParanoiaRetries(StretchRetries);
+        }
+    }
+    ~StretchBudget() { Rip.SetParanoiaRetries(Held); }
+};
+
 struct OnePassMode {
     TCDRIP& Rip;
     explicit OnePassMode(TCDRIP& rip) : Rip(rip) { Rip.SetOnePass(true); }
@@ -263,9 +280,16 @@ void ArFirstReading::Prepare(int number) {
     const int32_t shift = Rip.ReadOffset() * 4;
     const int32_t shiftSectors =
         shift >= 0 ? shift / 2352 : -((-shift + 2351) / 2352); // whole sectors, rounded down
+    // On a drive without C2 error pointers every suspect sector is one the drive could
+    // not read at all: such damage is found again by the secure reading of the whole
+    // track, which it needs anyway, and reading its stretch first would pay for it twice.
+    if (!suspects.empty() && Rip.DriveC2() != 1) {
+        return;
+    }
     for (const SectorRange& r : suspects) {
         const int32_t from = static_cast<int32_t>(r.first) - shiftSectors - 1;
         const int32_t to = static_cast<int32_t>(r.last) - shiftSectors + 1;
+        const StretchBudget budget(Rip);
         if (!ReadSecurely(from, to, d->FirstAudio, *pcm, t)) {
             stopped();
             return;

@@ -186,7 +186,10 @@ export bin work tracks
 export lame_args_text="${lame_args[*]}"
 status=0
 printf '[System]\nReplayGain=0\n' >"$work/no-gain.ini"
-printf '[System]\nLookup=0\nAccurateRip=0\n' >"$work/window.ini"
+# The window's settings: velmora-rip's defaults (a file without the VBR keys would turn
+# VBR off), no look-up, no AccurateRip.
+printf '[System]\nLookup=0\nAccurateRip=0\n[MP3]\nEnableVBR=1\nWriteVBRHeader=1\nVBRQuality=5\n' \
+    >"$work/window.ini"
 # The program's own peak: a WAV rip is read and written by the ripper, no PCM held.
 format=wav
 export format

@@ -27,6 +27,15 @@ constexpr int kVotes = 3;                     // reads from different places in 
 constexpr int32_t kMaxCache = 8000;           // the largest drive cache defeated (18 MB)
 constexpr int32_t kMargin = kMaxShift / kRaw; // sectors a shifted read can move an edge by
 
+// Whether n bytes of audio look the same moved by some lag within kMaxShift: digital
+// silence, or a tone that repeats within it (audio no proven sectors could pin).
+bool repeats(const uint8_t* p, size_t n) {
+    for (size_t lag = 4; lag <= size_t(kMaxShift) && lag < n; lag += 4)
+        if (std::memcmp(p, p + lag, n - lag) == 0)
+            return true;
+    return false;
+}
+
 bool allZero(const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i)
         if (p[i] != 0)
@@ -705,8 +714,11 @@ void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, con
     const int32_t lead = std::max(0, at - from);
     const int32_t ask = lead + count - std::max(0, from - at);
     const int32_t proveFrom = std::max(at, from);
-    // Where the drive may still hold some of them: elsewhere first.
-    const bool flushed = wouldMeetCache(from, ask, proveFrom) && flush();
+    // A long read (a block of steady audio) that would meet sectors the drive may still
+    // hold reads elsewhere first rather than be cut there; a short one is read, and
+    // only where it was cut, read again after a flush (a read that failed on an
+    // unreadable sector, which leaves its sectors maybe cached, costs no flush).
+    const bool flushed = ask > 2 * kStep && wouldMeetCache(from, ask, proveFrom) && flush();
     int32_t got = readRun(from, ask, buf, "vote", proveFrom);
     if (stale_ && !flushed && flush())
         got = readRun(from, ask, buf, "vote", proveFrom);
@@ -793,8 +805,9 @@ void Ripper::vote() {
     int32_t at = s - lead;
     // A block of steady audio: the flush after it must find the cache's worth of other
     // sectors the drive cannot hold, on either side of what the next vote reads.
-    const bool big = steady_ && cache_ > 0 &&
-                     int64_t(settings_.discLast) + 1 >= 3 * int64_t(cache_ + kStep) + 4 * kStep;
+    const bool roomy =
+        cache_ > 0 && int64_t(settings_.discLast) + 1 >= 3 * int64_t(cache_ + kStep) + 4 * kStep;
+    const bool big = steady_ && roomy;
     int32_t b = 0, tail = 0, len = 0;
     auto block = [&](bool large) {
         b = large ? std::max(std::min(readLast_ + 1 - s, kStep),
@@ -807,11 +820,13 @@ void Ripper::vote() {
     block(large);
     const int rounds = std::max(2, settings_.retries / kVotes);
     std::vector<uint8_t> buf(size_t(kVotes) * size_t(len + kVotes * rounds) * kRaw);
-    const size_t span = buf.size() / kVotes;
+    size_t span = buf.size() / kVotes;
     std::vector<uint8_t> best, agreed;
     static_assert(kVotes == 3, "VoteRound holds three copies");
+    bool grown = false;
     for (int round = 0; round < rounds; ++round) {
         VoteRound r;
+        bool grow = false;
         voteEnd_ = std::max(voteEnd_, at + len);
         for (int v = 0; v < kVotes; ++v) {
             // Three places a round, further back each round; places before the disc's
@@ -831,6 +846,22 @@ void Ripper::vote() {
                 r.off[v] = 0;
                 voteRead(at, at, len, into, &r.copy[v], &r.got[v]);
             }
+            // The first copy of a short vote shows steady audio through the block: the
+            // vote goes on as a large one at once, before two more short reads and the
+            // flushes between them.
+            if (v == 0 && round == 0 && !large && !grown && roomy && r.got[0] >= kStep / 2 &&
+                r.got[0] == len && repeats(r.copy[0], size_t(r.got[0]) * kRaw)) {
+                grow = true;
+                break;
+            }
+        }
+        if (grow) {
+            grown = large = true;
+            block(large);
+            buf.assign(size_t(kVotes) * size_t(len + kVotes * rounds) * kRaw, 0);
+            span = buf.size() / kVotes;
+            --round;
+            continue;
         }
         int64_t end = 0;
         const int32_t j = agreedRun(r, at, len, &end);

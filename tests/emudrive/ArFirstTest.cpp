@@ -250,8 +250,37 @@ TEST_F(ArFirst, UnreadableSectorsSendTheirTrackToTheSecureReading) {
     // Three sectors of track 2 never read.
     const int32_t bad = TrackFirst(music_, 1) + 60;
     const std::string out = home_ + "/out";
-    const Outcome o =
-        RipDisc(music_, out, false, "bad=" + std::to_string(bad) + "-" + std::to_string(bad + 2));
+    const std::string damage = "bad=" + std::to_string(bad) + "-" + std::to_string(bad + 2);
+    const std::string driveLog = home_ + "/drive.log";
+    const Outcome o = RipDisc(music_, out, false, damage + ";log=" + driveLog);
+    // The reads that reached each bad sector (the drive's log: "read START COUNT ...").
+    auto readsOfBad = [&] {
+        std::vector<long> n(3, 0);
+        std::ifstream in(driveLog);
+        for (std::string word; in >> word;) {
+            if (word != "read")
+                continue;
+            long start = 0, count = 0;
+            if (!(in >> start >> count))
+                break;
+            for (int32_t s = 0; s < 3; ++s)
+                n[size_t(s)] += start <= bad + s && bad + s < start + count ? 1 : 0;
+        }
+        std::filesystem::remove(driveLog);
+        return n;
+    };
+    const std::vector<long> mine = readsOfBad();
+    const Outcome secure = RipDisc(music_, home_ + "/secure", true, damage + ";log=" + driveLog);
+    const std::vector<long> theirs = readsOfBad();
+    // The damage costs the default no more than the secure reading alone: the one pass's
+    // two reads of each bad sector (its run, then the sector alone), and no secure
+    // reading of its stretch on top of the track's.
+    for (size_t s = 0; s < 3; ++s) {
+        EXPECT_GT(mine[s], 0);
+        EXPECT_LE(mine[s], theirs[s] + 2) << "sector " << bad + int32_t(s);
+        RecordProperty("reads_of_bad_sector_" + std::to_string(s), std::to_string(mine[s]));
+    }
+    EXPECT_EQ(secure.run.code, 3);
     EXPECT_EQ(o.run.code, 3) << o.run.out << o.run.err;
     EXPECT_EQ(ProvenBy(o, 0), "AccurateRip, one pass, confidence 5");
     EXPECT_EQ(ProvenBy(o, 1), "damaged");

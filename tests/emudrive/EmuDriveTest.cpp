@@ -307,7 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Reads that start where the tone ends in silence land up to a sector off.
         DriveFaultCase{"SteadyShiftedAtTheSilence8MB", "cache=3567;seed=2;jitter=7990-8010:30:2352",
                        "", true, 7.5},
-        DriveFaultCase{"SteadyJitter8MB", "cache=3567;jitter=0-15999:1:588", "", true, 14.0}),
+        DriveFaultCase{"SteadyJitter8MB", "cache=3567;jitter=0-15999:1:588", "", true, 18.0}),
     [](const testing::TestParamInfo<DriveFaultCase>& row) { return row.param.name; });
 
 // ---- byte order: audio read with READ CD is little-endian, whatever it sounds like ----
