@@ -33,22 +33,17 @@ public:
             return 0;
         // libcdio reads at most nsectors a call (25 for images, and on most drives):
         // longer reads go in pieces, and the first piece that falls short ends the read.
+        // A command that fails fails as a whole, good sectors before the failing one
+        // too: that piece is read again in commands that end before it, so that only
+        // the sector that does not read is missing from what the read delivered.
         cdrom_drive_t* d = h_->drive.get();
         const int32_t piece = d->nsectors > 0 ? d->nsectors : count;
         int32_t done = 0;
         while (done < count) {
             const int32_t ask = std::min(piece, count - done);
-            uint8_t* at = out + size_t(done) * kSectorBytes;
-            long got = -1;
-            if (c2 && !h_->image && h_->c2 != C2Support::No) {
-                got = readWithC2(lsn + done, ask, at, c2 + done);
-                if (got < 0)
-                    continue; // the drive refused the form: the same piece again, plainly
-            } else {
-                got = cdio_cddap_read(d, at, lsn + done, ask);
-                if (c2 && got > 0)
-                    std::memset(c2 + done, 0, size_t(std::min<long>(got, ask)));
-            }
+            long got = readPiece(lsn + done, ask, out, c2, done);
+            if (got <= 0 && ask > 1)
+                got = narrow(lsn + done, ask, out, c2, done);
             if (got <= 0)
                 break;
             done += int32_t(std::min<long>(got, ask));
@@ -62,6 +57,57 @@ public:
     int32_t cacheSectors() const override { return h_->image ? 0 : kDriveCacheSectors; }
 
 private:
+    // One command of `ask` sectors at lsn into the buffers' sector `at` on: the sectors
+    // it delivered, 0 when it failed.
+    long readPiece(int32_t lsn, int32_t ask, uint8_t* out, uint8_t* c2, int32_t at) {
+        uint8_t* into = out + size_t(at) * kSectorBytes;
+        if (c2 && !h_->image && h_->c2 != C2Support::No) {
+            const long got = readWithC2(lsn, ask, into, c2 + at);
+            if (got >= 0)
+                return got;
+            // The drive refused the form: the same piece again, plainly.
+        }
+        const long got = cdio_cddap_read(h_->drive.get(), into, lsn, ask);
+        if (c2 && got > 0)
+            std::memset(c2 + at, 0, size_t(std::min<long>(got, ask)));
+        return got;
+    }
+
+    // After a command of `ask` sectors at lsn failed: the sectors in front of where it
+    // failed, read by commands that each end before the place the failure was narrowed
+    // to. Where an earlier failure was narrowed to a sector inside the piece, one command
+    // reads up to it (none when the piece starts there); else the stretch that holds the
+    // failure is halved until it is one sector, about log2(ask) commands. That sector is
+    // not read alone again: every failed command held it, and the caller decides what to
+    // read again. Returns the sectors delivered from lsn on.
+    long narrow(int32_t lsn, int32_t ask, uint8_t* out, uint8_t* c2, int32_t at) {
+        int32_t good = 0, span = ask; // the failure lies in good .. good + span - 1
+        if (failedAt_ >= lsn && failedAt_ < lsn + ask) {
+            span = failedAt_ - lsn;
+            if (span == 0)
+                return 0;
+            const long got = readPiece(lsn, span, out, c2, at);
+            if (got == span)
+                return span;
+            if (got > 0)
+                return got; // a short transfer: it ends the read where it ended
+        }
+        while (span > 1) {
+            const int32_t half = span / 2;
+            const long got = readPiece(lsn + good, half, out, c2, at + good);
+            if (got == half) {
+                good += half;
+                span -= half;
+            } else if (got > 0) {
+                return good + got;
+            } else {
+                span = half;
+            }
+        }
+        failedAt_ = lsn + good;
+        return good;
+    }
+
     // One READ CD of CD-DA with the C2 error pointers after each sector. The sectors'
     // bytes start as `out` holds them, so that what a short transfer did not reach keeps
     // the caller's marks. -1 when the drive refuses the form (then read without it from
@@ -108,6 +154,7 @@ private:
 
     std::shared_ptr<CddaHandle> h_;
     std::vector<uint8_t> buffer_;
+    int32_t failedAt_ = -1; // where the last failed command was narrowed to
 };
 
 } // namespace

@@ -203,6 +203,7 @@ struct DriveFaultCase {
     const char* shows;   // a statistic the faults must have moved ("" for none)
     bool steady = false; // the disc of a long tone and long digital silence
     double budget = 0;   // the most sectors read a sector of the disc (0: not asserted)
+    int32_t listed = -1; // the damaged sectors the rip lists, all in track 2 (-1: not asserted)
 };
 
 void PrintTo(const DriveFaultCase& row, std::ostream* os) {
@@ -262,6 +263,9 @@ TEST_P(DriveFaultTest, NoSilentDamageAndNoProofFromTheCache) {
         // Every wrong sector is counted as damaged, and a clean track is exact.
         EXPECT_GE(r.errors, differ) << "track " << t + 1;
         EXPECT_EQ(r.damaged, r.errors > 0) << "track " << t + 1;
+        if (row.listed >= 0) {
+            EXPECT_EQ(r.errors, t == 1 ? row.listed : 0) << "track " << t + 1;
+        }
     }
     unsetenv("CDRIP_READ_LOG");
     const std::vector<ReaderRead> reads = readerLog(readerPath);
@@ -296,6 +300,11 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"ShortAtTrack2", "cache=3567;short=2400-2700:50", "short_transfers"},
         DriveFaultCase{"BadAndC2", "cache=3567;c2=1;bad=3000;c2bad=4000-4001", "failed_reads"},
         DriveFaultCase{"BurstClears", "cache=3567;burst=5200-5203:3", "failed_reads"},
+        // A command over an unreadable sector fails as a whole: the good sectors in
+        // front of it still read, and only the three that do not are listed (in music:
+        // silence that ends at an unreadable sector stays unproven, as at any edge).
+        DriveFaultCase{"UnreadableListedAlone", "cache=3567;bad=3300-3302", "failed_reads", false,
+                       0, 3},
         // Faults everywhere on drives whose cache the disc outgrows many times over: the
         // reader keeps defeating the cache; what it cannot prove is listed.
         DriveFaultCase{"SlipsEverywhere1200", "cache=1200;slip=0-7499:20:588", "slips"},
