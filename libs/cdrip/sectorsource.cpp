@@ -92,6 +92,17 @@ private:
             if (got > 0)
                 return got; // a short transfer: it ends the read where it ended
         }
+        // Right after a sector that did not read, the next one is most likely unreadable
+        // too (damage runs over neighbouring sectors): it is tried alone first.
+        if (span > 1 && failedAt_ >= 0 && lsn == failedAt_ + 1) {
+            const long got = readPiece(lsn, 1, out, c2, at);
+            if (got <= 0) {
+                failedAt_ = lsn;
+                return 0;
+            }
+            good = 1;
+            --span;
+        }
         while (span > 1) {
             const int32_t half = span / 2;
             const long got = readPiece(lsn + good, half, out, c2, at + good);
