@@ -720,7 +720,12 @@ void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, con
     // unreadable sector, which leaves its sectors maybe cached, costs no flush).
     const bool flushed = ask > 2 * kStep && wouldMeetCache(from, ask, proveFrom) && flush();
     int32_t got = readRun(from, ask, buf, "vote", proveFrom);
-    if (stale_ && !flushed && flush())
+    // A read the drive answered only up to sectors already decided (it failed at or
+    // before next_) would do no better after a flush: it is not read again.
+    bool reachesNew = false;
+    for (int32_t i = std::max(0, next_ - from); i < ask && !reachesNew; ++i)
+        reachesNew = moved_[size_t(i)] != 0;
+    if (stale_ && !flushed && reachesNew && flush())
         got = readRun(from, ask, buf, "vote", proveFrom);
     *copies = buf + size_t(lead) * kRaw;
     *n = std::max(0, got - lead);
