@@ -39,6 +39,24 @@ int Emu(const std::string& settings) {
 
 const QString kName = QStringLiteral("TESTCO DRIVE 7 9.99 /dev/sr0");
 
+// A new folder as the home, settings and cache of one test, with default settings and no
+// title look-up; empty when the folder cannot be made.
+std::string FreshHome() {
+    char pattern[] = "/tmp/velmora-emuwindow-XXXXXX";
+    if (!mkdtemp(pattern))
+        return {};
+    const std::string dir = pattern;
+    setenv("HOME", dir.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (dir + "/cache").c_str(), 1);
+    setenv("VELMORA_SETTINGS", (dir + "/velmora-ripper.ini").c_str(), 1);
+    unsetenv("CDRIP_IMAGES");
+    QDir().mkpath(QString::fromStdString(dir + "/config"));
+    SetDefaultSettings();
+    Settings.Lookup = false;
+    return dir;
+}
+
 struct BoxCase {
     const char* name;
     std::string model; // settings of the drive at start
@@ -54,16 +72,8 @@ void PrintTo(const BoxCase& row, std::ostream* os) {
 class DriveBox : public testing::TestWithParam<BoxCase> {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/velmora-emuwindow-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("HOME", dir_.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (dir_ + "/config").c_str(), 1);
-        setenv("VELMORA_SETTINGS", (dir_ + "/velmora-ripper.ini").c_str(), 1);
-        unsetenv("CDRIP_IMAGES");
-        QDir().mkpath(QString::fromStdString(dir_ + "/config"));
-        SetDefaultSettings();
-        Settings.Lookup = false;
+        dir_ = FreshHome();
+        ASSERT_FALSE(dir_.empty());
         AppMessages::SetHook([](const AppMessages::Message&) { return int(QMessageBox::Ok); });
         discgen::DiscSpec plan = discgen::simpleDisc(5, 3, 90);
         std::string error;
@@ -72,6 +82,7 @@ protected:
     void TearDown() override {
         window_.reset();
         AppMessages::SetHook(nullptr);
+        unsetenv("XDG_CACHE_HOME");
         QDir(QString::fromStdString(dir_)).removeRecursively();
     }
 
@@ -118,17 +129,8 @@ std::string ReadText(const std::string& path) {
 class WindowDriveJob : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/velmora-emuwindow-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("HOME", dir_.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (dir_ + "/config").c_str(), 1);
-        setenv("XDG_CACHE_HOME", (dir_ + "/cache").c_str(), 1);
-        setenv("VELMORA_SETTINGS", (dir_ + "/velmora-ripper.ini").c_str(), 1);
-        unsetenv("CDRIP_IMAGES");
-        QDir().mkpath(QString::fromStdString(dir_ + "/config"));
-        SetDefaultSettings();
-        Settings.Lookup = false;
+        dir_ = FreshHome();
+        ASSERT_FALSE(dir_.empty());
         AppMessages::SetHook([this](const AppMessages::Message& m) {
             messages_.push_back(m);
             return int(QMessageBox::Ok);
