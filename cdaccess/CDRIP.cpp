@@ -442,6 +442,13 @@ void TCDRIP::DropSecurePlans() {
     }
 }
 
+void TCDRIP::HandProvenSectors(int32_t End, const std::vector<uint8_t>& Sectors) {
+    const auto count = static_cast<int32_t>(Sectors.size() / 2352);
+    if (Dll.CR_HandProvenSectors != nullptr && count > 0) {
+        Dll.CR_HandProvenSectors(End, Sectors.data(), count);
+    }
+}
+
 int32_t TCDRIP::ParanoiaRetries() const {
     return ReadInt32LE(&ParamBlock[CDROMParamsRetries]);
 }

@@ -269,6 +269,10 @@ public:
     bool SecureRangeReady(int32_t First, int32_t Last) const;
     int64_t PlannedTrips() const;
     void DropSecurePlans();
+    // Hands the next secure extraction the Sectors (whole disc sectors as the drive
+    // delivers them) proven another way right before sector End, as the library's
+    // CR_HandProvenSectors; nothing when the library cannot take them.
+    void HandProvenSectors(int32_t End, const std::vector<uint8_t>& Sectors);
     // The reads the secure reading may spend to prove one sector.
     int32_t ParanoiaRetries() const;
     void SetParanoiaRetries(int32_t Value);

@@ -66,6 +66,7 @@ const TCdRipDll LinkedLibrary = {
     ::CR_GetPlannedTrips,
     ::CR_DropSecurePlans,
     ::CR_GetDriveC2,
+    ::CR_HandProvenSectors,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

@@ -109,6 +109,8 @@ struct TCdRipDll {
     // Whether the active drive returns C2 error pointers: 1 yes, 0 it refused them, -1
     // not known. May be null.
     int32_t (*CR_GetDriveC2)();
+    // Proven sectors handed to the next range (see cdrip.h). May be null.
+    int32_t (*CR_HandProvenSectors)(int32_t endSector, const uint8_t* sectors, int32_t count);
 };
 
 // The table bound to the linked CD ripping library.

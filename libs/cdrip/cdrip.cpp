@@ -37,6 +37,9 @@ struct Drive {
     std::shared_ptr<cdrip::ReadHistory> readHistory = std::make_shared<cdrip::ReadHistory>();
     // Secure readings planned ahead of the one pass, with the reads made for them.
     std::shared_ptr<cdrip::SecurePlans> plans = std::make_shared<cdrip::SecurePlans>();
+    // Proven sectors handed to the next range (CR_HandProvenSectors).
+    std::vector<uint8_t> proven;
+    int32_t provenEnd = -1;
     // A real drive, kept open from range to range (null until the first range).
     std::shared_ptr<cdrip::CddaHandle> cdda;
 };
@@ -505,6 +508,10 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
         RipSettings s = rangeSettings(*d, startSector, endSector);
         if (d->params.readMode == CR_READ_ONE_PASS)
             s = onePassSettings(s);
+        std::vector<uint8_t> proven = std::move(d->proven);
+        const int32_t provenEnd = d->provenEnd;
+        d->proven.clear();
+        d->provenEnd = -1;
         auto r = std::make_unique<Ripper>();
         // The simulated faults apply to virtual drives only.
         std::unique_ptr<SectorSource> source = rangeSource(*d);
@@ -525,6 +532,9 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
                                     s.audioFirst, s.audioLast);
         } else if (d->params.readMode == CR_READ_ONE_PASS && d->plans->pending()) {
             source = errandSectors(std::move(source), d->plans, d->readHistory, s.discLast);
+        } else if (s.paranoia) {
+            s.provenBefore = std::move(proven);
+            s.provenEnd = provenEnd;
         }
         if (!r->open(std::move(source), startSector, endSector, s))
             return CR_STATUS_FAIL;
@@ -637,6 +647,22 @@ int32_t CR_GetDriveC2(void) {
         return -1;
     const C2Support c2 = c2SupportOf(*d->cdda);
     return c2 == C2Support::Yes ? 1 : c2 == C2Support::No ? 0 : -1;
+}
+
+CR_STATUS CR_HandProvenSectors(int32_t endSector, const uint8_t* sectors, int32_t count) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || !sectors || count < 1)
+        return CR_STATUS_FAIL;
+    try {
+        const int32_t keep = std::min(count, int32_t{8});
+        d->proven.assign(sectors + size_t(count - keep) * kSectorBytes,
+                         sectors + size_t(count) * kSectorBytes);
+        d->provenEnd = endSector;
+        return CR_STATUS_OK;
+    } catch (...) {
+        return CR_STATUS_FAIL;
+    }
 }
 
 int64_t CR_GetPlannedTrips(void) {

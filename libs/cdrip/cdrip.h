@@ -381,6 +381,16 @@ CDRIP_API int32_t CR_SecureRangeReady(int32_t startSector, int32_t endSector);
  * since its table of contents was read) or a disc image. */
 CDRIP_API int32_t CR_GetDriveC2(void);
 
+/* Hands the next range the sectors right before it that the caller proved another way
+ * (the end of a track its AccurateRip checksum matched): count whole disc sectors of
+ * 2352 bytes each, as the drive delivers them (the read offset undone), ending right
+ * before sector endSector. The next range opened on the active drive with jitter
+ * correction, no plan of its own, and its reading starting at endSector takes the last 8
+ * of them as the proven sectors before it: its first reads are checks pinned by them
+ * instead of votes; the rules of proof are the same. Whichever range is opened next
+ * drops them. 0 OK, 1 before CR_Init, for a null pointer or count < 1. */
+CDRIP_API CR_STATUS CR_HandProvenSectors(int32_t endSector, const uint8_t* sectors, int32_t count);
+
 /* Reads made away from the one pass for the plans since the last CR_DropSecurePlans. */
 CDRIP_API int64_t CR_GetPlannedTrips(void);
 

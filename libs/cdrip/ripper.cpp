@@ -132,8 +132,10 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
         history_->lastRead.assign(size_t(settings_.discLast + 1),
                                   std::numeric_limits<int32_t>::min());
     }
-    if (settings_.paranoia)
+    if (settings_.paranoia) {
         takeCarry();
+        takeProven();
+    }
     history_->carry.valid = false;
     return true;
 }
@@ -197,6 +199,22 @@ void Ripper::takeCarry() {
     pendStart_ = c.pendStart;
     voteEnd_ = c.voteEnd;
     steady_ = c.steady;
+}
+
+// Sectors proven another way right before the range (the end of a track its AccurateRip
+// checksum proved) stand for the proven sectors a range carried over from the one before
+// would have: the first reads are checks pinned by them, not votes. Each check still
+// needs the anchor and its first copies fresh; only the anchor's bytes come from here.
+void Ripper::takeProven() {
+    const int32_t n = int32_t(settings_.provenBefore.size() / kRaw);
+    if (n < 1 || settings_.provenEnd != readFirst_ || next_ != readFirst_ || histCount_ > 0 ||
+        candCount_ > 0 || !decided_.empty())
+        return;
+    const int32_t k = std::min(n, kHist);
+    histEnd_ = kHist;
+    std::memcpy(hist_.data() + size_t(kHist - k) * kRaw,
+                settings_.provenBefore.data() + size_t(n - k) * kRaw, size_t(k) * kRaw);
+    histCount_ = k;
 }
 
 bool Ripper::startResampler() {

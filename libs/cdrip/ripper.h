@@ -46,6 +46,12 @@ struct RipSettings {
     int32_t audioLast = -1;    // offset reads silence (-1: discLast)
     std::string readLog;       // a file that gets one line per read, for tests
     std::shared_ptr<ReadHistory> history; // the drive's, shared by its ranges (null: own)
+    // Whole disc sectors (as the drive delivers them) proven another way, ending right
+    // before provenEnd: with jitter correction, a range whose reading starts at
+    // provenEnd and takes nothing from the range before it checks its first reads
+    // against them as its proven sectors (see Ripper::takeProven).
+    std::vector<uint8_t> provenBefore;
+    int32_t provenEnd = -1;
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
@@ -98,6 +104,7 @@ private:
     void adoptPending();
     void takeCarry();
     void leaveCarry();
+    void takeProven();
     void voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
                   int32_t* n);
     bool fresh(int32_t lsn) const;

@@ -274,6 +274,7 @@ const TCdRipDll FakeCdRip::Table = {
     nullptr, // CR_GetPlannedTrips
     nullptr, // CR_DropSecurePlans
     nullptr, // CR_GetDriveC2
+    nullptr, // CR_HandProvenSectors
 };
 
 FakeCdRip::FakeCdRip() {
