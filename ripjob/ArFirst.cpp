@@ -67,6 +67,9 @@ struct OnePassMode {
     ~OnePassMode() { Rip.SetOnePass(false); }
 };
 
+// Thrown by a one pass's sink to end the pass: the answer says it cannot prove its track.
+struct PassNotNeeded {};
+
 int64_t SectorsReadOf(const TCDRIP& rip) {
     return std::max<int64_t>(rip.SectorsRead(), 0);
 }
@@ -115,7 +118,7 @@ void ArFirstReading::Start(const DiscToc& toc, const std::vector<int>& numbers) 
     plan(Rip.Disc.LastAudioNumber(), false);
 }
 
-ArFirstReading::Pass ArFirstReading::ReadOnce(int number, std::size_t bytes) {
+ArFirstReading::Pass ArFirstReading::ReadOnce(int number, std::size_t bytes, bool watch) {
     Pass p;
     p.Pcm = std::make_shared<std::vector<uint8_t>>();
     const HoldPcmTap tap{Rip};
@@ -123,9 +126,26 @@ ArFirstReading::Pass ArFirstReading::ReadOnce(int number, std::size_t bytes) {
     try {
         p.Pcm->reserve(bytes);
         const OnePassMode mode(Rip);
-        Rip.CaptureTrack(number, [&p](const uint8_t* data, std::size_t count) {
+        Rip.CaptureTrack(number, [&](const uint8_t* data, std::size_t count) {
             p.Pcm->insert(p.Pcm->end(), data, data + count);
+            // The look-up answers while the first track is read: a disc the database
+            // does not know (or no answer) ends the pass at once, and so does an
+            // answer with nothing that could prove this track.
+            const ArDiscAnswer* answer = watch ? AnswerIfReady() : nullptr;
+            if (answer != nullptr && !Provable(*answer, number)) {
+                throw PassNotNeeded{};
+            }
+            // On a drive without C2 error pointers a sector that did not read sends the
+            // whole track to the secure reading (see Prepare): the rest of the pass
+            // would be read for nothing.
+            if (Rip.DamagedRuns.size() > keep.Runs && Rip.DriveC2() != 1) {
+                throw PassNotNeeded{};
+            }
         });
+    } catch (const PassNotNeeded&) {
+        p.Read = SectorsReadOf(Rip);
+        p.Suspects = JoinRanges(keep.Added());
+        return p; // read securely whole
     } catch (const std::exception&) {
         return p; // the secure reading says what is wrong
     }
@@ -147,14 +167,20 @@ void ArFirstReading::ReadAheadFor(int number, int32_t first, int32_t last) {
             continue;
         }
         const DiscTrack* d = Rip.Disc.Find(*it);
-        if (d == nullptr || !d->IsAudio()) {
-            return;
+        if (d == nullptr || !d->IsAudio() || Got == std::nullopt || !Provable(*Got, *it)) {
+            return; // a track no one pass can prove is read securely in its turn
         }
         const std::size_t bytes = static_cast<std::size_t>(d->AudioSectors()) * SectorBytes;
         if (bytes == 0 || bytes > MaxTrackBytes || kept + bytes > AheadBytes) {
             return;
         }
         Pass p = ReadOnce(*it, bytes);
+        if (!p.Complete && !p.Suspects.empty() && !Rip.Aborted()) {
+            // Ended at damage: its turn reads it securely; the pass goes on past it.
+            kept += p.Pcm->size();
+            Ahead[*it] = std::move(p);
+            continue;
+        }
         if (!p.Complete) {
             return; // read again in its turn
         }
@@ -181,6 +207,34 @@ const ArDiscAnswer* ArFirstReading::WaitAnswer() {
         }
     }
     return Got ? &*Got : nullptr;
+}
+
+const ArDiscAnswer* ArFirstReading::AnswerIfReady() {
+    if (!Got && Pending.valid() &&
+        Pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        return nullptr;
+    }
+    return WaitAnswer();
+}
+
+bool ArFirstReading::Provable(const ArDiscAnswer& answer, int number) const {
+    if (answer.State != ArDiscAnswer::Found || number < 1) {
+        return false;
+    }
+    const auto index = static_cast<std::size_t>(number - 1);
+    for (const DbarRecord& r : answer.File.Records) {
+        // Only the disc's own records vouch (as when the track is matched).
+        if (r.Tracks.size() != static_cast<std::size_t>(answer.Disc.AudioTracks) ||
+            r.Id1 != answer.Disc.Id1 || r.Id2 != answer.Disc.Id2 || r.Cddb != answer.Disc.Cddb ||
+            index >= r.Tracks.size()) {
+            continue;
+        }
+        const DbarTrack& t = r.Tracks[index];
+        if (t.Checksum != 0 && t.Confidence >= Options.ArMinConfidence) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::optional<ArDiscAnswer> ArFirstReading::Answer() {
@@ -219,11 +273,36 @@ bool ArFirstReading::ReadSecurely(int32_t first, int32_t last, int32_t trackFirs
     return true;
 }
 
+int32_t ArFirstReading::ShiftSectors() const {
+    const int32_t shift = Rip.ReadOffset() * 4;
+    return shift >= 0 ? shift / 2352 : -((-shift + 2351) / 2352); // whole sectors, rounded down
+}
+
+void ArFirstReading::KeepTail(const DiscTrack& d, const std::vector<uint8_t>& pcm) {
+    // The track's byte j is the disc's byte FirstAudio * 2352 + shift + j: the disc
+    // sector right after the track's reading starts at its byte size - rest.
+    constexpr std::size_t Keep = 8;
+    const int32_t shiftSectors = ShiftSectors();
+    const auto rest = static_cast<std::size_t>(Rip.ReadOffset() * 4 - shiftSectors * 2352);
+    Tail = ProvenTail{};
+    if (pcm.size() < (Keep + 1) * SectorBytes + rest ||
+        pcm.size() != static_cast<std::size_t>(d.AudioSectors()) * SectorBytes) {
+        return;
+    }
+    const std::size_t end = pcm.size() - rest;
+    Tail.End = d.LastAudio + 1 + shiftSectors;
+    Tail.Sectors.assign(pcm.begin() + static_cast<long>(end - Keep * SectorBytes),
+                        pcm.begin() + static_cast<long>(end));
+}
+
 void ArFirstReading::Prepare(int number) {
     Rip.Replay.reset();
     Rip.ReplayStopped = false;
     Track& t = Tracks[number];
     t = Track{};
+    // What the track before proved is for this track alone.
+    const ProvenTail before = std::move(Tail);
+    Tail = ProvenTail{};
     const DiscTrack* d = Rip.Disc.Find(number);
     if (d == nullptr || !d->IsAudio()) {
         return;
@@ -233,10 +312,29 @@ void ArFirstReading::Prepare(int number) {
     if (!On || bytes == 0 || bytes > MaxTrackBytes) {
         return;
     }
-    // Once an earlier track has had the answer (the first track is read while the
-    // look-up runs), a disc the database cannot vouch for is read securely at once.
-    if (Got && Got->State != ArDiscAnswer::Found) {
-        Rip.DropSecurePlans();
+    // A track left to the secure reading right after a proven one starts from that
+    // track's proven end, handed over last (the readings of stretches and edges here
+    // open ranges of their own).
+    struct HandOver {
+        ArFirstReading& A;
+        const ProvenTail& Before;
+        int32_t Start;
+        ~HandOver() {
+            if (!A.Rip.Replay && !A.Rip.ReplayStopped && !A.Rip.Aborted() && Before.End == Start) {
+                A.Rip.HandProvenSectors(Before.End, Before.Sectors);
+            }
+        }
+    } handOver{*this, before, d->FirstAudio + ShiftSectors()};
+    // Once the answer is in (the first track is read while the look-up runs), a disc
+    // the database cannot vouch for is read securely at once, and so is a track its
+    // answer holds nothing for that could prove it (digital silence's checksum 0, an
+    // empty slot, too low a confidence).
+    if (const ArDiscAnswer* a = AnswerIfReady(); a != nullptr && !Provable(*a, number)) {
+        if (a->State != ArDiscAnswer::Found) {
+            Rip.DropSecurePlans();
+            Ahead.clear();
+        }
+        Ahead.erase(number);
         return;
     }
     const HoldPcmTap tap{Rip};
@@ -245,7 +343,7 @@ void ArFirstReading::Prepare(int number) {
         pass = std::move(held->second);
         Ahead.erase(held);
     } else {
-        pass = ReadOnce(number, bytes);
+        pass = ReadOnce(number, bytes, true);
     }
     t.Read += pass.Read;
     if (Got && Got->State != ArDiscAnswer::Found) {
@@ -277,9 +375,7 @@ void ArFirstReading::Prepare(int number) {
     }
     // A suspect sector is reported at the disc sector that failed; with the read offset
     // its bytes reach the track's sectors around it: one more on either side.
-    const int32_t shift = Rip.ReadOffset() * 4;
-    const int32_t shiftSectors =
-        shift >= 0 ? shift / 2352 : -((-shift + 2351) / 2352); // whole sectors, rounded down
+    const int32_t shiftSectors = ShiftSectors();
     // On a drive without C2 error pointers every suspect sector is one the drive could
     // not read at all: such damage is found again by the secure reading of the whole
     // track, which it needs anyway, and reading its stretch first would pay for it twice.
@@ -340,6 +436,7 @@ void ArFirstReading::Prepare(int number) {
     }
     t.Proven = true;
     t.Confidence = v->Confidence;
+    KeepTail(*d, *pcm);
     Rip.Replay = std::move(pcm);
 }
 

@@ -71,7 +71,11 @@ private:
         int64_t Read = 0;
         bool Complete = false; // every byte, no stop, no error
     };
-    Pass ReadOnce(int number, std::size_t bytes);
+    // `watch`: the disc's answer is looked at between the pass's reads (never waited
+    // for); once it shows that no one pass can prove the track, the pass ends there.
+    // On a drive without C2 error pointers a pass ends at its first sector that does
+    // not read (its track is read securely whole anyway).
+    Pass ReadOnce(int number, std::size_t bytes, bool watch = false);
     // Before the first edge's secure reading: the one pass goes on into the next tracks
     // (kept for them) until the reads planned for it are made, or the kept PCM reaches
     // its cap.
@@ -84,6 +88,11 @@ private:
         int64_t Sectors = 0;
     };
     const ArDiscAnswer* WaitAnswer();
+    // The answer when it has come, without waiting; null while the look-up runs.
+    const ArDiscAnswer* AnswerIfReady();
+    // Whether the answer leaves the track something its one pass could match: an entry
+    // of the disc for it, of at least the set confidence, whose checksum is not 0.
+    bool Provable(const ArDiscAnswer& answer, int number) const;
     // Reads first..last securely into `pcm` at its place in the track starting at
     // `trackFirst`; false when a sector of it could not be proven.
     bool ReadSecurely(int32_t first, int32_t last, int32_t trackFirst, std::vector<uint8_t>& pcm,
@@ -97,4 +106,13 @@ private:
     std::map<int, Track> Tracks;
     std::vector<int> Numbers;
     std::map<int, Pass> Ahead; // tracks the one pass has read before their turn
+    // The last sectors of the track proven last, as the drive delivers them, ending
+    // right before disc sector End: a secure reading of the track after it starts from
+    // them (checks pinned by them rather than votes, where they are not silence).
+    struct ProvenTail {
+        int32_t End = -1;
+        std::vector<uint8_t> Sectors;
+    } Tail;
+    void KeepTail(const DiscTrack& d, const std::vector<uint8_t>& pcm);
+    int32_t ShiftSectors() const;
 };

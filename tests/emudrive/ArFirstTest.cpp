@@ -13,9 +13,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 
 namespace drivetest {
@@ -81,8 +83,13 @@ protected:
         nlohmann::json stats;
         std::string log;
     };
+    // One read of the reader's own log (CDRIP_READ_LOG): why, where, how many.
+    struct ReaderRead {
+        std::string why;
+        int32_t lsn = 0, count = 0, got = 0;
+    };
     Outcome RipDisc(const DiscFiles& disc, const std::string& out, bool secure,
-                    const std::string& emu = {}) {
+                    const std::string& emu = {}, std::vector<ReaderRead>* reads = nullptr) {
         LocalServer server({"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py",
                             home_ + "/db", "30", "4"});
         const std::string stats = home_ + "/stats.json";
@@ -93,13 +100,27 @@ protected:
         if (secure)
             argv.push_back("--secure");
         Outcome o;
-        o.run = Run(argv, "cue=" + disc.cue + ";stats=" + stats + (emu.empty() ? "" : ";" + emu),
-                    {{"VELMORA_SETTINGS", home_ + "/config/velmora-ripper.ini"},
-                     {"XDG_CONFIG_HOME", home_ + "/config"},
-                     {"XDG_CACHE_HOME", home_ + "/cache"},
-                     {"CDRIP_AUDIO", "none"},
-                     {"CDRIP_IMAGES", ""},
-                     {"VELMORA_ACCURATERIP_URL", server.Url()}});
+        std::map<std::string, std::string> env{
+            {"VELMORA_SETTINGS", home_ + "/config/velmora-ripper.ini"},
+            {"XDG_CONFIG_HOME", home_ + "/config"},
+            {"XDG_CACHE_HOME", home_ + "/cache"},
+            {"CDRIP_AUDIO", "none"},
+            {"CDRIP_IMAGES", ""},
+            {"VELMORA_ACCURATERIP_URL", server.Url()}};
+        const std::string readLog = home_ + "/reads.log";
+        std::filesystem::remove(readLog);
+        if (reads != nullptr)
+            env["CDRIP_READ_LOG"] = readLog;
+        o.run =
+            Run(argv, "cue=" + disc.cue + ";stats=" + stats + (emu.empty() ? "" : ";" + emu), env);
+        if (reads != nullptr) {
+            reads->clear();
+            std::ifstream in(readLog);
+            for (ReaderRead r; in >> r.why >> r.lsn >> r.count >> r.got;) {
+                reads->push_back(r);
+                in.ignore(1 << 20, '\n');
+            }
+        }
         const std::vector<uint8_t> report = ReadFile(out + ".json");
         o.report = nlohmann::json::parse(report.begin(), report.end(), nullptr, false);
         const std::vector<uint8_t> json = ReadFile(stats);
@@ -122,6 +143,15 @@ protected:
             EXPECT_TRUE(std::equal(b.begin() + 44, b.end(), bin.begin() + first * kSector))
                 << "track " << t + 1;
         }
+    }
+    // The one pass's reads (the reader's plain reads) that start within first..last.
+    static std::vector<ReaderRead> PlainIn(const std::vector<ReaderRead>& reads, int32_t first,
+                                           int32_t last) {
+        std::vector<ReaderRead> in;
+        for (const ReaderRead& r : reads)
+            if (r.why == "plain" && r.lsn >= first && r.lsn <= last)
+                in.push_back(r);
+        return in;
     }
     static std::string ProvenBy(const Outcome& o, int t) {
         const auto& p = o.report["tracks"][size_t(t)]["proven_by"];
@@ -193,6 +223,32 @@ TEST_F(ArFirst, UnknownDiscIsReadSecurely) {
     EXPECT_GT(o.stats["sectors_read"].get<long>(), 2 * sectors);
 }
 
+// The look-up answers while the first track's one pass runs (the drive here takes a
+// millisecond a read, a track 158 reads): the pass ends as soon as the answer says the
+// disc is unknown, and the track is read securely; it is not read whole twice.
+TEST_F(ArFirst, UnknownDiscEndsTheFirstPassOnceTheAnswerComes) {
+    const std::string out = home_ + "/out";
+    std::vector<ReaderRead> reads;
+    const Outcome o = RipDisc(long_, out, false, "pace_us=1000", &reads);
+    ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
+    ExpectTracks(long_, long_.bin, out);
+    for (int t = 0; t < 3; ++t) {
+        EXPECT_THAT(ProvenBy(o, t), StartsWith("secure reading, ")) << "track " << t + 1;
+        EXPECT_EQ(o.report["tracks"][size_t(t)]["accuraterip"]["result"], "not in database");
+    }
+    const int32_t first = TrackFirst(long_, 0), last = TrackLast(long_, 0);
+    const std::vector<ReaderRead> pass = PlainIn(reads, first, last);
+    int32_t passed = 0;
+    for (const ReaderRead& r : pass)
+        passed += r.count;
+    RecordProperty("one_pass_sectors_of_track_1", std::to_string(passed));
+    // Less than half the track went by before the answer (a lot of time for a local
+    // look-up), and nothing after the first track is read once first.
+    EXPECT_GT(passed, 0);
+    EXPECT_LT(passed, (last - first + 1) / 2);
+    EXPECT_EQ(PlainIn(reads, last + 1, long_.layout.leadout).size(), 0u);
+}
+
 TEST_F(ArFirst, TrackWithOneAlteredSectorInTheDatabaseGetsTheSecureReading) {
     std::vector<uint8_t> altered = music_.bin;
     const int32_t sector = TrackFirst(music_, 1) + 40;
@@ -202,9 +258,20 @@ TEST_F(ArFirst, TrackWithOneAlteredSectorInTheDatabaseGetsTheSecureReading) {
         tracks.push_back({5, V2Of(music_, t == 1 ? altered : music_.bin, t)});
     Serve(music_, tracks);
     const std::string out = home_ + "/out";
-    const Outcome o = RipDisc(music_, out, false);
+    std::vector<ReaderRead> reads;
+    const Outcome o = RipDisc(music_, out, false, {}, &reads);
     // The disc's own bytes, securely read, match no entry: not accurate, status 3.
     EXPECT_EQ(o.run.code, 3) << o.run.out << o.run.err;
+    // The secure reading of the second track starts from the first track's proven end
+    // (sound there, not silence): its first sectors are checked against it, not put to
+    // a vote.
+    const int32_t second = TrackFirst(music_, 1);
+    for (const ReaderRead& r : reads)
+        EXPECT_FALSE(r.why == "vote" && r.lsn >= second - 8 && r.lsn < second + 32)
+            << r.lsn << " " << r.count;
+    EXPECT_TRUE(std::any_of(reads.begin(), reads.end(), [&](const ReaderRead& r) {
+        return r.why == "check" && r.lsn < second && r.lsn + r.count > second;
+    }));
     ExpectTracks(music_, music_.bin, out);
     EXPECT_EQ(ProvenBy(o, 0), "AccurateRip, one pass, confidence 5");
     EXPECT_THAT(ProvenBy(o, 1), StartsWith("secure reading, "));
@@ -234,9 +301,14 @@ TEST_F(ArFirst, SilentTrackIsNeverProvenByAccurateRip) {
     ASSERT_EQ(V2Of(silent, silent.bin, 1), 0u);
     Serve(silent, {{5, V2Of(silent, silent.bin, 0)}, {200, 0}, {5, V2Of(silent, silent.bin, 2)}});
     const std::string out = home_ + "/out";
-    const Outcome o = RipDisc(silent, out, false);
+    std::vector<ReaderRead> reads;
+    const Outcome o = RipDisc(silent, out, false, {}, &reads);
     ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
     ExpectTracks(silent, silent.bin, out);
+    // The answer came with the first track: the silent track, which nothing in it could
+    // prove, is read securely at once, never first once.
+    EXPECT_EQ(PlainIn(reads, TrackFirst(silent, 1), TrackLast(silent, 1)).size(), 0u);
+    EXPECT_FALSE(PlainIn(reads, TrackFirst(silent, 2), TrackLast(silent, 2)).empty());
     EXPECT_EQ(ProvenBy(o, 0), "AccurateRip, one pass, confidence 5");
     EXPECT_THAT(ProvenBy(o, 1), StartsWith("secure reading, "));
     EXPECT_EQ(ProvenBy(o, 2), "AccurateRip, one pass, confidence 5");
@@ -252,7 +324,14 @@ TEST_F(ArFirst, UnreadableSectorsSendTheirTrackToTheSecureReading) {
     const std::string out = home_ + "/out";
     const std::string damage = "bad=" + std::to_string(bad) + "-" + std::to_string(bad + 2);
     const std::string driveLog = home_ + "/drive.log";
-    const Outcome o = RipDisc(music_, out, false, damage + ";log=" + driveLog);
+    std::vector<ReaderRead> reads;
+    const Outcome o = RipDisc(music_, out, false, damage + ";log=" + driveLog, &reads);
+    // The one pass of the track ends with the chunk (26 sectors) that met the bad
+    // sectors: the rest of it is read by the secure reading alone.
+    const std::vector<ReaderRead> pass = PlainIn(reads, bad, TrackLast(music_, 1));
+    ASSERT_FALSE(pass.empty());
+    for (const ReaderRead& r : pass)
+        EXPECT_LT(r.lsn, bad + 2 + 26) << r.lsn;
     // The reads that reached each bad sector (the drive's log: "read START COUNT ...").
     auto readsOfBad = [&] {
         std::vector<long> n(3, 0);

@@ -229,6 +229,8 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         m->fuaFlushes = n == 1;
     else if (key == "speed" && n >= 1 && n <= 72)
         m->speed = int(n);
+    else if (key == "pace_us" && n >= 0 && n <= 100000)
+        m->paceMicros = int(n);
     else if (key == "max_sectors" && n >= 1 && n <= 1000)
         m->maxSectors = int(n);
     else if (key == "major" && n >= 1 && n <= 255)

@@ -65,6 +65,7 @@ struct Model {
     bool c2 = false;         // the drive offers C2 error pointers
     bool fuaFlushes = false; // a READ(10) with FUA empties the cache
     int speed = 40;          // times 75 sectors a second
+    int paceMicros = 0;      // real time a READ CD from the media takes (the clock is virtual)
     int maxSectors = 25;     // most sectors of one transfer
     int major = 11;          // device number reported by stat: 11 SCSI CD-ROM, 3 IDE
     int minor = 0;

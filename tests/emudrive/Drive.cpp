@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 namespace emudrive {
 namespace {
@@ -573,6 +575,10 @@ void Drive::clock(int start, int count, int fromMedia) {
     }
     stats_.clockSeconds += fromMedia / (75.0 * model_.speed);
     nextSector_ = start + count;
+    // A drive that spins takes real time too, which what runs meanwhile (a look-up)
+    // can be measured against.
+    if (model_.paceMicros > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(model_.paceMicros));
 }
 
 void Drive::changeDisc() {
