@@ -163,7 +163,7 @@ TEST_F(ArFirst, KnownDiscIsReadOncePerSectorItsEdgesSecurely) {
     // the middle of the first track), and the pass's start; none between the tracks,
     // nor where the pass reads a sector that first read left in the drive's cache.
     EXPECT_LE(o.stats["sectors_read"].get<long>(), sectors + 4 * 13 + 1) << o.stats;
-    EXPECT_EQ(o.stats["seeks"].get<long>(), 2 + 2 * 3) << o.stats;
+    EXPECT_LE(o.stats["seeks"].get<long>(), 2 + 2 * 3) << o.stats;
 
     // The secure-only mode writes the same bytes, reading far more.
     const std::string secureOut = home_ + "/secure";
