@@ -484,7 +484,8 @@ bool Ripper::flush() {
     bool keep = pendCount() == 0 || at == pendEnd;
     if (pendCount() == 0)
         pendStart_ = at;
-    const int64_t until = history_->clock + cache_ + 1;
+    int64_t until = history_->clock + cache_ + 1;
+    int64_t keptAt = -1; // the clock after the last first copies kept
     std::vector<uint8_t> scratch(size_t(kStep) * kRaw);
     // The sectors from `a` on, up to kStep and below `end`, that the drive cannot hold.
     // Only those are read: reading one it may hold pushes nothing out for certain, and
@@ -511,10 +512,24 @@ bool Ripper::flush() {
             pend_.resize(had + size_t(got) * kRaw);
             pendFrom_.insert(pendFrom_.end(), size_t(got), at);
             keep = got == count;
+            keptAt = got > 0 ? history_->clock : keptAt;
         } else {
             readRun(at, count, scratch.data(), "flush");
         }
         at += count;
+    }
+    // The reading ahead reached the disc's end: no first copies are left to read, so the
+    // check after this flush is the last but for what it cannot take. It takes them all
+    // when the flush goes on until the first copies it kept are fresh too; otherwise it
+    // would take the older ones only, and the rest would need another flush of sectors
+    // read only to defeat the cache. Only where the sectors before the proof's reach
+    // hold enough fresh ones for that: else the flush would read first copies again.
+    if (at > settings_.discLast && keptAt >= 0 && keptAt + cache_ + 1 > until) {
+        int64_t behind = 0;
+        for (int32_t i = 0; i < lo; ++i)
+            behind += fresh(i) ? 1 : 0;
+        if (behind >= keptAt + cache_ + 1 - history_->clock)
+            until = keptAt + cache_ + 1;
     }
     // Before them: the fresh sectors that are still wanted, read forward in one run
     // (a drive reads forward; a read backwards is a seek each time).

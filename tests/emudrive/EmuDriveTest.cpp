@@ -135,6 +135,7 @@ struct ReaderRead {
 // One READ CD in the drive's log, with the sectors it answered from its cache.
 struct DriveRead {
     int32_t lba = 0, count = 0;
+    bool failed = false;
     std::vector<std::pair<int32_t, int32_t>> hits;
 };
 
@@ -157,8 +158,8 @@ std::vector<DriveRead> driveLog(const std::string& path) {
         DriveRead d;
         if (!(words >> kind >> d.lba >> d.count) || kind != "read")
             continue;
-        while (words >> word && word != "hits") {
-        }
+        while (words >> word && word != "hits")
+            d.failed = d.failed || word == "failed";
         for (int32_t a = 0, b = 0;
              words >> word && std::sscanf(word.c_str(), "%d-%d", &a, &b) == 2;)
             d.hits.emplace_back(a, b);
@@ -170,17 +171,25 @@ std::vector<DriveRead> driveLog(const std::string& path) {
 // Sectors a read of the reader used as proof though the drive answered them from its
 // cache. The reader's source sends a read as READ CDs of at most 25 sectors one after
 // the other: a READ CD goes on the current read where it starts where the last one
-// ended, else it starts the next read of the reader that starts there.
+// ended, else it starts the next read of the reader that starts there. After a failed
+// READ CD the source reads the same read's sectors again in shorter commands: those
+// stay with the current read, unless one is exactly the next read's first command.
 int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<DriveRead>& cmds,
                         int32_t* hitsInAll) {
     int32_t proved = 0;
     *hitsInAll = 0;
     size_t r = 0;
     int32_t expect = -1;
+    bool retrying = false;
     for (const DriveRead& c : cmds) {
         for (const auto& [a, b] : c.hits)
             *hitsInAll += b - a + 1;
-        if (c.lba != expect || r >= reads.size() || c.lba >= reads[r].lsn + reads[r].count) {
+        const bool within =
+            r < reads.size() && c.lba >= reads[r].lsn && c.lba < reads[r].lsn + reads[r].count;
+        const bool startsNext = r + 1 < reads.size() && c.lba == reads[r + 1].lsn &&
+                                c.count == std::min(25, reads[r + 1].count);
+        retrying = retrying && within && !startsNext;
+        if (!retrying && (c.lba != expect || !within)) {
             size_t at = expect < 0 ? 0 : r + 1;
             while (at < reads.size() && reads[at].lsn != c.lba)
                 ++at;
@@ -189,6 +198,7 @@ int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<
             r = at;
         }
         expect = c.lba + c.count;
+        retrying = retrying || c.failed;
         const ReaderRead& w = reads[r];
         for (const auto& [a, b] : c.hits)
             for (int32_t s = a; s <= b; ++s)
