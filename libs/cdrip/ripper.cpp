@@ -477,7 +477,7 @@ void Ripper::step() {
 // range needs anyway. Should there be too little left to read (a short disc, reads that
 // keep failing), the cache is not given up on: false, and the reads that follow cannot
 // prove what the drive may hold, so that what stays unproven is listed as damaged.
-bool Ripper::flush() {
+bool Ripper::flush(bool forCheck) {
     const int32_t lo = next_ - kHist - kVotes * kVotes * 8;
     const int32_t pendEnd = pendStart_ + pendCount();
     int32_t at = std::max({next_ + candCount_, voteEnd_, pendCount() > 0 ? pendEnd : 0});
@@ -522,9 +522,10 @@ bool Ripper::flush() {
     // check after this flush is the last but for what it cannot take. It takes them all
     // when the flush goes on until the first copies it kept are fresh too; otherwise it
     // would take the older ones only, and the rest would need another flush of sectors
-    // read only to defeat the cache. Only where the sectors before the proof's reach
+    // read only to defeat the cache (a flush for a vote's read makes no first copies
+    // fresh for a check: not there). Only where the sectors before the proof's reach
     // hold enough fresh ones for that: else the flush would read first copies again.
-    if (at > settings_.discLast && keptAt >= 0 && keptAt + cache_ + 1 > until) {
+    if (forCheck && at > settings_.discLast && keptAt >= 0 && keptAt + cache_ + 1 > until) {
         int64_t behind = 0;
         for (int32_t i = 0; i < lo; ++i)
             behind += fresh(i) ? 1 : 0;
@@ -655,7 +656,7 @@ void Ripper::extend() {
     while (anchorFresh && checkable < limit && fresh(next_ + checkable))
         ++checkable;
     if (candCount_ > 0 && checkable == 0) {
-        if (!readAhead() && !flush())
+        if (!readAhead() && !flush(true))
             failedCheck(); // nothing fresh to read elsewhere: in the end, a vote
         return;
     }

@@ -84,8 +84,9 @@ private:
     void failedCheck();
     void mismatch(const uint8_t* copies, int32_t n, int32_t from);
     bool readAhead();
-    // Reads more than the cache holds elsewhere; false when it could not.
-    bool flush();
+    // Reads more than the cache holds elsewhere; false when it could not. `forCheck`: a
+    // check waits for it (not a vote's read).
+    bool flush(bool forCheck = false);
     void vote();
     // One round of a vote: each copy, where its read started (-1: a stand-in read from
     // the vote's first sector), and how many sectors after the vote's first it starts.
