@@ -4,7 +4,7 @@
 // answering every GET with what the test chose. It serves at most `maxRequests`
 // requests and stops by itself after `lifeSeconds` whatever happens; the object
 // also ends it (by its process id) when it goes. Each request's path and
-// User-Agent are appended to a log the test reads.
+// User-Agent are appended to a log the test reads, and the time it came to another.
 
 #include "TempFolder.h"
 
@@ -74,6 +74,15 @@ public:
         return lines;
     }
 
+    // When each request came, in the order of Requests().
+    std::vector<std::chrono::system_clock::time_point> RequestTimes() const {
+        std::vector<std::chrono::system_clock::time_point> times;
+        std::ifstream in(Folder / "times");
+        for (long long micros = 0; in >> micros;)
+            times.emplace_back(std::chrono::microseconds(micros));
+        return times;
+    }
+
 private:
     static constexpr const char* Script = R"PY(
 import http.server, os, sys, threading, time
@@ -85,6 +94,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         with open(os.path.join(folder, "log"), "a") as log:
             log.write(self.path + "\t" + self.headers.get("User-Agent", "") + "\n")
+        with open(os.path.join(folder, "times"), "a") as times:
+            times.write(str(time.time_ns() // 1000) + "\n")
         if mode == "hang":
             time.sleep(life)
             return

@@ -126,33 +126,43 @@ std::string RipSummary(const RipRecord& record) {
     int bad = 0;
     int off = 0;
     int notAccurate = 0;
+    int checked = 0;
+    std::string problem; // the first answer's that cannot vouch
     for (const TrackRecord& t : record.Tracks) {
+        ripped += t.Ripped ? 1 : 0;
+        damaged += t.Damaged.empty() ? 0 : 1;
+        // The hidden track (0, audio before track 1) has no entry in the database: it
+        // is ripped, but neither checked nor counted against the disc's answer.
+        if (t.Number < 1) {
+            continue;
+        }
+        ++checked;
         // A damaged track is counted as damaged only.
         const bool sound = t.Damaged.empty() && (!t.TestCrc32 || t.TestCrc32 == t.Crc32);
         notAccurate += t.Ripped && sound && t.Ar.Result == ArResult::NotAccurate ? 1 : 0;
-        ripped += t.Ripped ? 1 : 0;
-        damaged += t.Damaged.empty() ? 0 : 1;
         accurate += t.Ar.Result == ArResult::Accurate ? 1 : 0;
         unknown += t.Ar.Result == ArResult::NotInDatabase ? 1 : 0;
         unreachable += t.Ar.Result == ArResult::Unreachable ? 1 : 0;
         bad += t.Ar.Result == ArResult::BadAnswer ? 1 : 0;
+        if (t.Ar.Result == ArResult::BadAnswer && problem.empty()) {
+            problem = t.Ar.Problem;
+        }
         off += t.Ar.Result == ArResult::Off || t.Ar.Result == ArResult::NotAvailable ? 1 : 0;
     }
     const int total = static_cast<int>(record.Tracks.size());
     const std::string tracks = std::to_string(ripped) + (ripped == 1 ? " track" : " tracks");
     std::string text;
-    if (off == total) {
+    if (off == checked) {
         text = tracks + " ripped";
-    } else if (unknown == total) {
+    } else if (unknown == checked) {
         text = tracks + " ripped, not in the AccurateRip database";
-    } else if (unreachable == total) {
+    } else if (unreachable == checked) {
         text = tracks + " ripped, the AccurateRip database did not answer";
-    } else if (bad == total) {
-        text = tracks +
-               " ripped, the AccurateRip answer cannot vouch: " + record.Tracks.front().Ar.Problem;
+    } else if (bad == checked) {
+        text = tracks + " ripped, the AccurateRip answer cannot vouch: " + problem;
     } else {
-        text = std::to_string(accurate) + " of " + std::to_string(total) +
-               (total == 1 ? " track" : " tracks") + " accurately ripped";
+        text = std::to_string(accurate) + " of " + std::to_string(checked) +
+               (checked == 1 ? " track" : " tracks") + " accurately ripped";
     }
     if (ripped < total) {
         text += "; " + std::to_string(total - ripped) + " not finished";

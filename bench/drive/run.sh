@@ -8,6 +8,8 @@
 # given as a ratio against one plain pass of the disc (every sector once at the drive's
 # speed, plus the first seek), with the wall and CPU time of the run.
 # usage: bench/drive/run.sh BUILD_DIR
+# With DRIVE_LOGS=DIR each run's drive log is kept there as DISC-READER.log (its seeks,
+# each with its cost, by bench/drive/seeks.py LOG 11850).
 # Targets: a known clean disc at most 1.10 of one pass and at most 0.5 of cd-paranoia;
 # an unknown clean disc at most 2.2 of one pass (with the drive's 8 MB cache defeated);
 # the reads that reach each damaged sector bounded (printed).
@@ -124,6 +126,7 @@ for disc in clean damaged steady unknown; do
         cd-paranoia-Z) cmd=(cd-paranoia -q -Z -w -d /dev/sr0 -B 1-) ;;
         esac
         read -r clock seeks read wall cpu < <(run "$cue" "$extra" "${cmd[@]}")
+        [[ -n ${DRIVE_LOGS:-} ]] && cp "$work/drive.log" "$DRIVE_LOGS/$disc-$reader.log"
         note=""
         [[ $reader == velmora-rip* ]] && note=$(grep -E "accurately ripped|tracks ripped" "$work/run.out" | tail -n1)
         [[ $disc == damaged ]] && note="reads of sectors $bad_first-$bad_last: $(reads_per_bad); $note"

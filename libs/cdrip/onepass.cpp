@@ -1,6 +1,7 @@
 #include "onepass.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -85,10 +86,11 @@ public:
         }
     }
 
-    // True when no sector of lsn .. lsn + count - 1 can be in the drive's cache.
-    bool fresh(int32_t lsn, int32_t count) const {
+    // True when no sector of lsn .. lsn + count - 1 can be in the drive's cache (once
+    // `soon` more sectors have come from the disc).
+    bool fresh(int32_t lsn, int32_t count, int32_t soon = 0) const {
         for (int32_t i = 0; i < count && cache_ > 0; ++i)
-            if (!freshOne(lsn + i))
+            if (!freshOne(lsn + i, soon))
                 return false;
         return true;
     }
@@ -154,10 +156,10 @@ public:
     }
 
 private:
-    bool freshOne(int32_t lsn) const {
+    bool freshOne(int32_t lsn, int32_t soon = 0) const {
         if (cache_ == 0 || lsn < 0 || size_t(lsn) >= history_->lastRead.size())
             return true;
-        return history_->clock - history_->lastRead[size_t(lsn)] > cache_;
+        return history_->clock + soon - history_->lastRead[size_t(lsn)] > cache_;
     }
 
     std::unique_ptr<SectorSource> inner_;
@@ -180,6 +182,11 @@ void makeRead(DriveReads& drive, PlannedRead& r) {
 //    every one of them, and the pass's, comes a cache's worth after the one before;
 //  - behind the pass (or where it stands): as soon as the drive has forgotten its
 //    sectors.
+// A trip away from the pass for the reads due also makes the other planned reads that
+// may be made now (the drive has forgotten their sectors, and a read ahead leaves room
+// for the ones after it) where that costs less seeking than their own trip would: on a
+// short disc one trip goes to both edges. A trip of reads behind the pass alone waits a
+// little for such a read that the drive is about to forget.
 // A planned read that starts within a read of the pass and that the drive cannot answer
 // from its cache is made by the pass: its read is cut there into two reads one after
 // the other (no seek), and the pass takes its sectors from the planned read.
@@ -187,7 +194,8 @@ class ErrandSource final : public SectorSource {
 public:
     ErrandSource(std::unique_ptr<SectorSource> inner, std::shared_ptr<SecurePlans> plans,
                  std::shared_ptr<ReadHistory> history, int32_t discLast)
-        : drive_(std::move(inner), std::move(history), discLast), plans_(std::move(plans)) {}
+        : drive_(std::move(inner), std::move(history), discLast), plans_(std::move(plans)),
+          discSectors_(std::max(discLast + 1, 1)) {}
 
     int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) override {
         drive_.ready();
@@ -221,29 +229,112 @@ public:
 
 private:
     static constexpr int32_t kMarginSectors = 4 * kRun;
+    // What the trips are weighed by: a seek takes a fixed time and a part that grows
+    // with its distance (about 80 ms, and up to 120 ms more across the whole disc).
+    static constexpr double kSeekFixed = 80, kSeekAcross = 120;
+
+    struct Pending {
+        PlannedRead* read;
+        int32_t others; // other planned reads of its sectors still to be made
+    };
+
+    // The other unmade reads of the plan that share sectors with r.
+    static int32_t othersOf(const SecurePlan& plan, const PlannedRead& r) {
+        int32_t others = 0;
+        for (const PlannedRead& o : plan.reads)
+            others +=
+                !o.made && &o != &r && o.lsn < r.lsn + r.count && r.lsn < o.lsn + o.count ? 1 : 0;
+        return others;
+    }
+    // How far ahead of a pass at lsn a read with `others` still to come falls due.
+    int64_t dueAhead(int32_t others) const {
+        return int64_t(others) * (drive_.cache() + 1) + kMarginSectors;
+    }
+    double seek(int64_t from, int64_t to) const {
+        return kSeekFixed + kSeekAcross * double(std::abs(to - from)) / discSectors_;
+    }
+    // The seeking of a trip from the pass at `at` to `reads` and back, in the cheaper of
+    // the two orders along the disc (the reads are sorted into it).
+    double route(std::vector<PlannedRead*>& reads, int32_t at) const {
+        if (reads.empty())
+            return 0;
+        auto cost = [&](const std::vector<PlannedRead*>& order) {
+            double total = 0;
+            int64_t head = at;
+            for (const PlannedRead* r : order) {
+                total += seek(head, r->lsn);
+                head = int64_t(r->lsn) + r->count;
+            }
+            return total + seek(head, at);
+        };
+        std::sort(reads.begin(), reads.end(),
+                  [](const PlannedRead* a, const PlannedRead* b) { return a->lsn < b->lsn; });
+        std::vector<PlannedRead*> down(reads.rbegin(), reads.rend());
+        const double up = cost(reads), back = cost(down);
+        if (back < up)
+            reads = std::move(down);
+        return std::min(up, back);
+    }
+
+    // The unmade reads the pass does not reach now, with their plans' counts.
+    std::vector<Pending> pending(int32_t lsn, int32_t count) {
+        std::vector<Pending> all;
+        for (SecurePlan& plan : plans_->plans)
+            for (PlannedRead& r : plan.reads)
+                if (!r.made && !(r.lsn >= lsn && r.lsn < lsn + count))
+                    all.push_back({&r, othersOf(plan, r)});
+        return all;
+    }
+    bool due(const Pending& p, int32_t lsn, int32_t count) const {
+        const PlannedRead& r = *p.read;
+        if (r.lsn >= lsn + count && (p.others == 0 || int64_t(r.lsn) - lsn > dueAhead(p.others)))
+            return false;
+        return drive_.fresh(r.lsn, r.count);
+    }
+    // A read ahead not due yet that may be made now: its plan's later reads still fit
+    // between it and the pass. Then what its own trip would cost when it falls due.
+    bool early(const Pending& p, int32_t lsn, int32_t count, double* own) const {
+        const PlannedRead& r = *p.read;
+        if (r.lsn < lsn + count || p.others == 0 ||
+            int64_t(r.lsn) - lsn <= int64_t(p.others) * (drive_.cache() + 1) + kRun)
+            return false;
+        const int64_t at = std::max<int64_t>(lsn, int64_t(r.lsn) - dueAhead(p.others));
+        *own = seek(at, r.lsn) + seek(int64_t(r.lsn) + r.count, at);
+        return true;
+    }
 
     void errands(int32_t lsn, int32_t count) {
-        const int32_t cache = drive_.cache();
-        for (SecurePlan& plan : plans_->plans)
-            for (PlannedRead& r : plan.reads) {
-                if (r.made || (r.lsn >= lsn && r.lsn < lsn + count))
-                    continue; // the pass reaches it now
-                if (r.lsn >= lsn + count) {
-                    int32_t others = 0;
-                    for (const PlannedRead& o : plan.reads)
-                        others += !o.made && &o != &r && o.lsn < r.lsn + r.count &&
-                                          r.lsn < o.lsn + o.count
-                                      ? 1
-                                      : 0;
-                    if (others == 0 ||
-                        int64_t(r.lsn) - lsn > int64_t(others) * (cache + 1) + kMarginSectors)
-                        continue;
-                }
-                if (!drive_.fresh(r.lsn, r.count))
-                    continue;
-                makeRead(drive_, r);
-                ++plans_->trips;
+        std::vector<Pending> all = pending(lsn, count);
+        std::vector<PlannedRead*> trip;
+        bool urgent = false; // a read ahead is due: the trip cannot wait
+        for (const Pending& p : all)
+            if (due(p, lsn, count)) {
+                trip.push_back(p.read);
+                urgent = urgent || p.read->lsn >= lsn + count;
             }
+        if (trip.empty())
+            return;
+        for (const Pending& p : all) {
+            double own = 0;
+            if (std::find(trip.begin(), trip.end(), p.read) != trip.end() ||
+                !early(p, lsn, count, &own))
+                continue;
+            std::vector<PlannedRead*> with = trip;
+            with.push_back(p.read);
+            if (route(with, lsn) - route(trip, lsn) >= own)
+                continue;
+            if (drive_.fresh(p.read->lsn, p.read->count))
+                trip = std::move(with);
+            else if (!urgent && drive_.fresh(p.read->lsn, p.read->count, kMarginSectors))
+                return; // the drive forgets it within a few reads: both go then
+        }
+        route(trip, lsn);
+        for (PlannedRead* r : trip) {
+            if (r->made || !drive_.fresh(r->lsn, r->count))
+                continue; // another read of the trip read its sectors
+            makeRead(drive_, *r);
+            ++plans_->trips;
+        }
     }
 
     PlannedRead* servable(int32_t lsn, int32_t count) {
@@ -256,6 +347,7 @@ private:
 
     DriveReads drive_;
     std::shared_ptr<SecurePlans> plans_;
+    double discSectors_;
 };
 
 class PlannedSource final : public SectorSource {

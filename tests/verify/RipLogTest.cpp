@@ -162,8 +162,9 @@ TEST(RipLogText, HoldsEverythingTheLogPromises) {
 
 struct SummaryCase {
     std::string Name;
-    std::vector<ArResult> Results;
+    std::vector<ArResult> Results; // tracks First, First + 1, ...
     std::string Text;
+    int First = 1; // 0: the first is the hidden track, audio before track 1
 };
 
 class RipSummaryText : public testing::TestWithParam<SummaryCase> {};
@@ -174,6 +175,7 @@ TEST_P(RipSummaryText, SumsUpTheJob) {
     RipRecord r;
     for (ArResult result : GetParam().Results) {
         TrackRecord t;
+        t.Number = GetParam().First + static_cast<int>(r.Tracks.size());
         t.Ar.Result = result;
         t.Ar.Problem = result == BadAnswer ? "the file is empty" : "";
         r.Tracks.push_back(t);
@@ -214,7 +216,31 @@ INSTANTIATE_TEST_SUITE_P(
                     // Mixed answers are counted track by track.
                     SummaryCase{"NotInDatabaseAndUnreachable",
                                 {NotInDatabase, Unreachable},
-                                "0 of 2 tracks accurately ripped"}),
+                                "0 of 2 tracks accurately ripped"},
+                    // The hidden track has no AccurateRip checksums (not available): it
+                    // is ripped, but not among the tracks checked.
+                    SummaryCase{"HiddenTrackAndAllAccurate",
+                                {NotAvailable, Accurate, Accurate},
+                                "2 of 2 tracks accurately ripped",
+                                0},
+                    SummaryCase{"HiddenTrackAndNotInDatabase",
+                                {NotAvailable, NotInDatabase, NotInDatabase},
+                                "3 tracks ripped, not in the AccurateRip database",
+                                0},
+                    SummaryCase{"HiddenTrackAndUnreachable",
+                                {NotAvailable, Unreachable},
+                                "2 tracks ripped, the AccurateRip database did not answer",
+                                0},
+                    SummaryCase{"HiddenTrackAndBadAnswer",
+                                {NotAvailable, BadAnswer},
+                                "2 tracks ripped, the AccurateRip answer cannot vouch: the file "
+                                "is empty",
+                                0},
+                    SummaryCase{"HiddenTrackAndNotAccurate",
+                                {NotAvailable, NotAccurate, Accurate},
+                                "1 of 2 tracks accurately ripped; 1 not accurate",
+                                0},
+                    SummaryCase{"HiddenTrackOnly", {NotAvailable}, "1 track ripped", 0}),
     [](const testing::TestParamInfo<SummaryCase>& row) { return row.param.Name; });
 
 // A track the job did not finish and a damaged one are added to the summary, and the
