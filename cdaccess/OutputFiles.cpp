@@ -456,6 +456,44 @@ bool TPartialFile::WriteAt(off_t pos, const void* data, std::size_t count) {
     return true;
 }
 
+bool TPartialFile::AppendFrom(int fd) {
+    for (;;) {
+        const ssize_t n = ::copy_file_range(fd, nullptr, Fd, nullptr, std::size_t{1} << 30, 0);
+        if (n > 0) {
+            continue;
+        }
+        if (n == 0) {
+            return true;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+            errno != EBADF) {
+            LastError = errno;
+            return false;
+        }
+        break; // no copy by the kernel between these two: through this process
+    }
+    std::vector<uint8_t> buffer(std::size_t{1} << 20);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            LastError = errno;
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        if (!Write(buffer.data(), static_cast<std::size_t>(n))) {
+            return false;
+        }
+    }
+}
+
 // A pipe or device that takes nothing now: waits until it does, asking the stop check
 // every 100 ms. False when the check says stop.
 bool TPartialFile::WaitForRoom() {

@@ -149,6 +149,10 @@ public:
     // byte went out.
     bool Write(const void* data, std::size_t count);
     bool WriteAt(off_t pos, const void* data, std::size_t count);
+    // Appends the rest of the open file `fd`, from its offset to its end, copied by the
+    // kernel (no pass through this process; a file system that shares blocks shares
+    // them); false with Error() set when not all of it was read or written.
+    bool AppendFrom(int fd);
     int Error() const { return LastError; }
 
     const std::string& FinalName() const { return Final; }

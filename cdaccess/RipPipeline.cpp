@@ -125,7 +125,15 @@ void TRipPipeline::Append(Slot& slot, const uint8_t* data, std::size_t count) {
         if (slot.Dead || count == 0) {
             return;
         }
-        slot.Blocks.emplace_back(data, data + count);
+        // A block a worker has given back is filled again: no fresh pages to fault in
+        // and clear for every piece of PCM.
+        if (Spare.empty()) {
+            slot.Blocks.emplace_back(data, data + count);
+        } else {
+            slot.Blocks.push_back(std::move(Spare.back()));
+            Spare.pop_back();
+            slot.Blocks.back().assign(data, data + count);
+        }
         slot.Received += count;
         Held += count;
         Peak = std::max(Peak, Held);
@@ -240,6 +248,8 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
         NoMoreTracks = true;
         WorkerWake.notify_all();
         WaitAndDeliver(lock, [&] { return Ended == Slots.size(); });
+        Spare.clear();
+        Spare.shrink_to_fit();
     }
     Deliver();
 }
@@ -317,16 +327,18 @@ void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
             struct Release {
                 TRipPipeline& P;
                 Slot& S;
+                std::vector<uint8_t>& Block;
                 std::size_t Bytes;
                 ~Release() {
                     {
                         std::lock_guard lock(P.Mutex);
                         P.Held -= Bytes;
                         S.Consumed += Bytes;
+                        P.Spare.push_back(std::move(Block));
                     }
                     P.ReaderWake.notify_all();
                 }
-            } release{*this, slot, block.size()};
+            } release{*this, slot, block, block.size()};
             coder.Feed(block.data(), block.size());
         }
     } catch (...) {

@@ -125,7 +125,7 @@ private:
     std::unique_ptr<EncoderFormat> OwnFormat; // the MP3 format of the first constructor
     const EncoderFormat& Format;
     // Guards Slots and what each Slot holds, NextSlot, NoMoreTracks, StopAll, Held, Peak,
-    // Ended and Finished.
+    // Spare, Ended and Finished.
     mutable std::mutex Mutex;
     std::condition_variable WorkerWake; // a new track, new PCM, the end or a stop
     std::condition_variable ReaderWake; // PCM released or a track ended
@@ -135,6 +135,7 @@ private:
     bool StopAll = false;
     std::size_t Held = 0;
     std::size_t Peak = 0;
-    std::size_t Ended = 0;                  // tracks whose outcome is known
-    std::vector<TPipelineOutcome> Finished; // outcomes not yet handed to OnDone
+    std::vector<std::vector<uint8_t>> Spare; // blocks given back, to be filled again
+    std::size_t Ended = 0;                   // tracks whose outcome is known
+    std::vector<TPipelineOutcome> Finished;  // outcomes not yet handed to OnDone
 };

@@ -3,8 +3,30 @@
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
+#include <vector>
 
 namespace Encoding {
+
+bool TByteSink::AppendFrom(int fd, std::string* error) {
+    std::vector<uint8_t> buffer(std::size_t{1} << 20);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            *error = std::strerror(errno);
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        if (!Append(buffer.data(), static_cast<std::size_t>(n))) {
+            *error = Error();
+            return false;
+        }
+    }
+}
 
 bool TFdSink::Append(const void* data, std::size_t count) {
     if (!WriteAt(End, data, count)) {

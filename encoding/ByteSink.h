@@ -15,6 +15,9 @@ public:
     virtual bool Append(const void* data, std::size_t count) = 0;
     virtual bool WriteAt(uint64_t pos, const void* data, std::size_t count) = 0;
     virtual std::string Error() const = 0;
+    // Appends the rest of the open file `fd`, from its offset to its end. False with the
+    // reason in *error (a read error, or the sink's).
+    virtual bool AppendFrom(int fd, std::string* error);
 };
 
 // A sink over an open file descriptor (not owned) of a file that starts empty.

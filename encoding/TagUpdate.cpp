@@ -100,24 +100,8 @@ bool CopyWithComments(const std::string& path, TTaggedFormat format, const TVorb
     }
     std::vector<uint8_t> rest(data.begin() + static_cast<long>(header), data.end());
     data.resize(header);
-    if (!NewHeader(format, data, set, error) || !Written(out, data, error) ||
-        !Written(out, rest, error)) {
-        return false;
-    }
-    for (;;) {
-        rest.clear();
-        const ssize_t n = ReadMore(in.Fd, rest, ReadPiece);
-        if (n < 0) {
-            *error = std::strerror(errno);
-            return false;
-        }
-        if (n == 0) {
-            return true;
-        }
-        if (!Written(out, rest, error)) {
-            return false;
-        }
-    }
+    return NewHeader(format, data, set, error) && Written(out, data, error) &&
+           Written(out, rest, error) && out.AppendFrom(in.Fd, error);
 }
 
 bool WriteId3UserTexts(const std::string& path, const TVorbisComments& set, std::string* error) {

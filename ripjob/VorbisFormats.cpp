@@ -39,18 +39,66 @@ TLoudness FormatJobState::AlbumLoudness(const std::vector<int>& numbers) const {
 
 namespace {
 
-// A track's temporary file as the encoders' sink.
+// A track's temporary file as the encoders' sink. What is appended is gathered into
+// pieces of BufferBytes before it is written (libFLAC hands over each frame, a few kB, by
+// itself); a write over bytes still gathered changes them there. Flush writes the rest.
 class PartialSink : public TByteSink {
 public:
+    static constexpr std::size_t BufferBytes = std::size_t{256} << 10;
+
     explicit PartialSink(OutputFiles::TPartialFile& file) : File(file) {}
-    bool Append(const void* data, std::size_t count) override { return File.Write(data, count); }
+    bool Append(const void* data, std::size_t count) override {
+        const auto* p = static_cast<const uint8_t*>(data);
+        if (Pending.size() + count > BufferBytes && !Flush()) {
+            return false;
+        }
+        if (count >= BufferBytes) {
+            if (!File.Write(p, count)) {
+                return false;
+            }
+            Written += count;
+            return true;
+        }
+        Pending.insert(Pending.end(), p, p + count);
+        return true;
+    }
     bool WriteAt(uint64_t pos, const void* data, std::size_t count) override {
-        return File.WriteAt(static_cast<off_t>(pos), data, count);
+        const auto* p = static_cast<const uint8_t*>(data);
+        if (pos >= Written && pos + count <= Written + Pending.size()) {
+            std::memcpy(Pending.data() + (pos - Written), p, count);
+            return true;
+        }
+        if (pos + count > Written && !Flush()) {
+            return false;
+        }
+        return File.WriteAt(static_cast<off_t>(pos), p, count);
+    }
+    // Writes what is gathered; false with the file's error when not all of it went out.
+    bool Flush() {
+        if (Pending.empty()) {
+            return true;
+        }
+        const bool ok = File.Write(Pending.data(), Pending.size());
+        Written += Pending.size();
+        Pending.clear();
+        return ok;
     }
     std::string Error() const override { return OutputFiles::ErrorText(File.Error()); }
+    // The rest of `fd` is copied by the kernel into the file, after what is gathered.
+    bool AppendFrom(int fd, std::string* error) override {
+        const off_t start = ::lseek(fd, 0, SEEK_CUR);
+        if (start < 0 || !Flush() || !File.AppendFrom(fd)) {
+            *error = start < 0 ? std::string(std::strerror(errno)) : Error();
+            return false;
+        }
+        Written += static_cast<uint64_t>(::lseek(fd, 0, SEEK_CUR) - start);
+        return true;
+    }
 
 private:
     OutputFiles::TPartialFile& File;
+    uint64_t Written = 0; // bytes handed to the file
+    std::vector<uint8_t> Pending;
 };
 
 // The loudness of one track, measured while it is encoded; handed to the job's state
@@ -162,6 +210,9 @@ public:
         const bool ok = Flac ? Flac->Finish(gain, &error) : Opus->Finish(gain, &error);
         if (!ok) {
             Fail(*File, error);
+        }
+        if (!Sink->Flush()) {
+            Fail(*File, "cannot write the file: " + Sink->Error());
         }
         Meter.HandTo(*State, Number);
         return true;
@@ -291,28 +342,17 @@ bool CopyFile(const std::string& from, TByteSink& out, std::string* error) {
     if (fd < 0) {
         return false;
     }
-    std::vector<uint8_t> buffer(std::size_t{1} << 20);
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n < 0) {
-                *error = std::strerror(errno);
-                ok = false;
-            }
-            break;
-        }
-        if (!out.Append(buffer.data(), static_cast<std::size_t>(n))) {
-            *error = out.Error();
-            ok = false;
-            break;
-        }
-    }
+    const bool ok = out.AppendFrom(fd, error);
     ::close(fd);
     return ok;
+}
+
+bool Flushed(PartialSink& sink, std::string* error) {
+    if (!sink.Flush()) {
+        *error = sink.Error();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -330,11 +370,13 @@ bool AlbumGainStep::Update(const std::string& file, const TVorbisComments& tags,
     PartialSink sink(copy);
     bool ok = false;
     if (What == Target::Mp3) {
-        ok = CopyFile(file, sink, error) && WriteId3UserTexts(copy.TempName(), tags, error);
+        ok = CopyFile(file, sink, error) && Flushed(sink, error) &&
+             WriteId3UserTexts(copy.TempName(), tags, error);
     } else {
         ok =
             CopyWithComments(file, What == Target::Flac ? TTaggedFormat::Flac : TTaggedFormat::Opus,
-                             tags, sink, error);
+                             tags, sink, error) &&
+            Flushed(sink, error);
     }
     if (!ok) {
         copy.Discard();

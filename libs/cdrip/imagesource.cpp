@@ -421,6 +421,18 @@ std::unique_ptr<SectorSource> openSheetSource(const std::string& path, std::stri
     return s;
 }
 
+int32_t SheetImage::wholeSectorsInPiece(size_t i, int64_t frame, int32_t most) const {
+    if (i >= disc_.pieces.size() || most <= 1)
+        return 0;
+    const Piece& p = disc_.pieces[i];
+    if (p.kind != Piece::Audio || disc_.files[size_t(p.file)].facts.format == FileFormat::Flac)
+        return 0;
+    const int64_t from = frame - starts_[i];
+    if (from < 0 || from >= p.frames)
+        return 0;
+    return int32_t(std::min<int64_t>(most, (p.frames - from) / kFramesPerSector));
+}
+
 int32_t SheetImage::read(int32_t lsn, int32_t count, uint8_t* out) {
     for (int32_t s = 0; s < count; ++s) {
         const int32_t sector = lsn + s;
@@ -431,6 +443,16 @@ int32_t SheetImage::read(int32_t lsn, int32_t count, uint8_t* out) {
         uint8_t* at = out + size_t(s) * size_t(kRaw);
         size_t i =
             size_t(std::upper_bound(starts_.begin(), starts_.end(), frame) - starts_.begin()) - 1;
+        // The sectors from here that lie whole in one stretch of a raw or WAVE file are
+        // read with one call: a command of many sectors costs one read of the file, not
+        // one a sector.
+        if (const int32_t run =
+                wholeSectorsInPiece(i, frame, std::min(count - s, disc_.leadout - sector));
+            run > 1 &&
+            readPiece(disc_.pieces[i], frame - starts_[i], int64_t(run) * kFramesPerSector, at)) {
+            s += run - 1;
+            continue;
+        }
         while (left > 0 && i < disc_.pieces.size()) {
             const Piece& p = disc_.pieces[i];
             const int64_t from = frame - starts_[i];

@@ -50,6 +50,9 @@ private:
     bool readPiece(const Piece& p, int64_t from, int64_t frames, uint8_t* out);
     bool readBytes(int file, uint64_t at, size_t n, uint8_t* out);
     bool readFlac(int file, uint64_t firstFrame, int64_t frames, uint8_t* out);
+    // How many of at most `most` sectors, the first starting at `frame` in piece `i`, lie
+    // whole in that piece when it is audio of a raw or WAVE file (0 otherwise).
+    int32_t wholeSectorsInPiece(size_t i, int64_t frame, int32_t most) const;
 
     SheetDisc disc_;
     std::vector<int64_t> starts_;     // first frame of each piece

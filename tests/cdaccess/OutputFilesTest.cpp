@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -757,6 +758,104 @@ TEST(PartialFile, FileSizeLimitFailsTheWriteWithItsReason) {
     EXPECT_EQ(ReadText(dir / "x.wav"), "old");
     EXPECT_TRUE(PartialFiles(dir.path()).empty());
 }
+
+// AppendFrom copies the rest of a file after what was written: from a regular file by
+// the kernel's copy, from a pipe (which the kernel cannot copy from) through the process;
+// a limit on the file's size fails it with the reason, as a full disk would.
+struct AppendRow {
+    const char* name;
+    bool pipe;
+    std::size_t bytes; // in the source
+    std::size_t skip;  // of them read before AppendFrom
+    rlim_t limit;      // 0: none
+};
+
+class AppendFromTest : public testing::TestWithParam<AppendRow> {};
+
+TEST_P(AppendFromTest, TheRestOfTheSourceAfterWhatWasWritten) {
+    const AppendRow& row = GetParam();
+    TestDir dir;
+    std::string source(row.bytes, '\0');
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        source[i] = static_cast<char>(i * 7 + i / 4096);
+    }
+    int fd = -1;
+    int pipeEnds[2] = {-1, -1};
+    std::thread feeder;
+    if (row.pipe) {
+        ASSERT_EQ(::pipe(pipeEnds), 0);
+        fd = pipeEnds[0];
+        feeder = std::thread([&] {
+            for (std::size_t at = 0; at < source.size();) {
+                const ssize_t n = ::write(pipeEnds[1], source.data() + at, source.size() - at);
+                if (n <= 0) {
+                    break;
+                }
+                at += static_cast<std::size_t>(n);
+            }
+            ::close(pipeEnds[1]);
+        });
+    } else {
+        WriteText(dir / "source.bin", source);
+        fd = ::open((dir / "source.bin").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+    }
+    std::string skipped(row.skip, '\0');
+    for (std::size_t at = 0; at < row.skip;) {
+        const ssize_t n = ::read(fd, skipped.data() + at, row.skip - at);
+        ASSERT_GT(n, 0);
+        at += static_cast<std::size_t>(n);
+    }
+    bool appended = false;
+    std::string reason;
+    {
+        TPartialFile file(dir / "x.flac");
+        ASSERT_TRUE(file.Write("head", 4));
+        {
+            std::optional<FileSizeLimit> limit;
+            if (row.limit > 0) {
+                limit.emplace(row.limit);
+            }
+            appended = file.AppendFrom(fd);
+        }
+        reason = file.Error() != 0 ? ErrorText(file.Error()) : "";
+        if (appended) {
+            EXPECT_TRUE(file.Finish(true));
+        } else {
+            file.Discard();
+        }
+    }
+    if (feeder.joinable()) {
+        std::vector<char> drain(1 << 16);
+        while (::read(fd, drain.data(), drain.size()) > 0) {
+        }
+        feeder.join();
+    }
+    ::close(fd);
+    EXPECT_EQ(skipped, source.substr(0, row.skip));
+    if (row.limit > 0) {
+        EXPECT_FALSE(appended);
+        EXPECT_EQ(reason, "File too large");
+        EXPECT_FALSE(fs::exists(dir / "x.flac"));
+    } else {
+        EXPECT_TRUE(appended);
+        EXPECT_EQ(reason, "");
+        EXPECT_EQ(ReadText(dir / "x.flac"), "head" + source.substr(row.skip));
+    }
+    EXPECT_TRUE(PartialFiles(dir.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AppendFromTest,
+    testing::Values(AppendRow{"file_whole", false, 3 << 20, 0, 0},
+                    AppendRow{"file_after_its_header", false, 3 << 20, 4831, 0},
+                    AppendRow{"file_read_to_its_end", false, 4096, 4096, 0},
+                    AppendRow{"file_empty", false, 0, 0, 0},
+                    AppendRow{"pipe_whole", true, 3 << 20, 0, 0},
+                    AppendRow{"pipe_after_its_header", true, 1 << 20, 100, 0},
+                    AppendRow{"file_over_the_size_limit", false, 1 << 20, 0, 1 << 16},
+                    AppendRow{"pipe_over_the_size_limit", true, 1 << 20, 0, 1 << 16}),
+    RowName);
 
 // A real full file system: a 64 KiB tmpfs, where the machine lets us mount one.
 TEST(PartialFile, FullDiskFailsTheWriteAndKeepsThePreviousFile) {

@@ -7,6 +7,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sys/stat.h>
@@ -356,6 +357,70 @@ INSTANTIATE_TEST_SUITE_P(
                                },
                                "notes.toc"}),
     [](const testing::TestParamInfo<ReasonCase>& row) { return row.param.name; });
+
+// Reads of many sectors at once from a sheet's files: each must give the bytes that
+// reads of one sector give, across the ends of files, pregaps the sheet fills with
+// silence, and the lead-out (where the count read stops short, by the sectors past it).
+struct SheetReadCase {
+    const char* name;
+    discgen::SheetStyle::Container container;
+    discgen::SheetStyle::Files files;
+    int32_t count; // sectors a read asks for
+    int32_t first; // the first read's start
+};
+
+class SheetReadTest : public testing::TestWithParam<SheetReadCase> {};
+
+TEST_P(SheetReadTest, ReadsOfManySectorsEqualReadsOfOne) {
+    const SheetReadCase& c = GetParam();
+    TempFolder dir("sheetread");
+    discgen::DiscSpec plan;
+    plan.seed = 9;
+    plan.tracks = {{300, 0, false}, {200, 75, false}, {250, 0, false}};
+    discgen::SheetStyle style;
+    style.container = c.container;
+    style.files = c.files;
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, style, &error)) << error;
+    cdrip::SheetImage image;
+    ASSERT_TRUE(image.open(dir / "disc.cue", &error)) << error;
+    const int32_t leadout = discgen::layoutOf(plan).leadout;
+    ASSERT_EQ(image.disc().leadout, leadout);
+    std::vector<uint8_t> one(size_t(leadout) * 2352);
+    for (int32_t s = 0; s < leadout; ++s)
+        ASSERT_EQ(image.read(s, 1, one.data() + size_t(s) * 2352), 1) << "sector " << s;
+    if (c.container == discgen::SheetStyle::Container::Binary &&
+        c.files == discgen::SheetStyle::Files::One) {
+        EXPECT_TRUE(one == discgen::imageBytes(plan));
+    }
+    std::vector<uint8_t> out(size_t(c.count) * 2352);
+    for (int32_t lsn = c.first; lsn < leadout; lsn += c.count) {
+        std::fill(out.begin(), out.end(), uint8_t(0xA5));
+        const int32_t expect = std::min(c.count, leadout - lsn);
+        ASSERT_EQ(image.read(lsn, c.count, out.data()), expect) << "from " << lsn;
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + long(expect) * 2352,
+                               one.begin() + long(lsn) * 2352))
+            << "from " << lsn << ", " << c.count << " sectors";
+    }
+    EXPECT_EQ(image.read(leadout - 1, 2, out.data()), 1);
+    EXPECT_EQ(image.read(leadout, 2, out.data()), 0);
+    EXPECT_EQ(image.read(-1, 2, out.data()), 0);
+}
+
+using C = discgen::SheetStyle::Container;
+using F = discgen::SheetStyle::Files;
+INSTANTIATE_TEST_SUITE_P(
+    Pieces, SheetReadTest,
+    testing::Values(
+        SheetReadCase{"OneBinTwoSectors", C::Binary, F::One, 2, 0},
+        SheetReadCase{"OneBinCommandsOf26", C::Binary, F::One, 26, 7},
+        SheetReadCase{"OneBinWholeDisc", C::Binary, F::One, 900, 0},
+        SheetReadCase{"BinPerTrack", C::Binary, F::PerTrack, 26, 3},
+        SheetReadCase{"BinPerTrackGapsAsSilence", C::Binary, F::PerTrackGapsAsSilence, 26, 0},
+        SheetReadCase{"MotorolaPerTrack", C::Motorola, F::PerTrack, 13, 1},
+        SheetReadCase{"WavePerTrackGapsAsSilence", C::Wave, F::PerTrackGapsAsSilence, 26, 5},
+        SheetReadCase{"FlacPerTrack", C::Flac, F::PerTrack, 26, 0}),
+    [](const testing::TestParamInfo<SheetReadCase>& row) { return row.param.name; });
 
 } // namespace
 } // namespace cdriptest
