@@ -358,6 +358,17 @@ TPartialFile::TPartialFile(std::string finalName, TPartialOptions options)
         if (Fd < 0) {
             Fail(errno);
         }
+        if (!Options.StartWrittenAgainBy.empty() && ::lseek(Fd, 0, SEEK_CUR) < 0) {
+            Close();
+            Done = true;
+            RemoveMadeFolders();
+            throw EFCreateError("Cannot create file " + Final + ": " + Final +
+                                    " is a pipe or a terminal, which cannot take " +
+                                    Options.StartWrittenAgainBy +
+                                    ": its start is written again when the track ends (a WAV "
+                                    "file can go into one)",
+                                ESPIPE);
+        }
         // The descriptor stays non-blocking: WriteAt waits for room itself and can
         // then give up on a stop.
         return;

@@ -114,6 +114,12 @@ struct TPartialOptions {
     // there is refused (EFCreateError "... is not a regular file") instead of being
     // written directly. For rewriting a finished file, which a pipe cannot be.
     bool RegularOnly = false;
+    // What the file is ("a FLAC file") when its start is written again once the track
+    // has ended (a header completed then): a final name that cannot be written at a
+    // place, a pipe or a terminal, is then refused before a byte goes into it
+    // (EFCreateError "... is a pipe or a terminal, which cannot take a FLAC file: ..."),
+    // where writing the track through would end in "Illegal seek".
+    std::string StartWrittenAgainBy{};
 };
 
 // A check that a write into a pipe or a device (a final name written directly) polls

@@ -42,6 +42,12 @@ std::unique_ptr<TrackEncoder> Mp3Format::NewEncoder() const {
     return std::make_unique<Mp3TrackEncoder>(Settings);
 }
 
+std::string Mp3Format::StartWrittenAgainBy() const {
+    return Settings != nullptr && Settings->WriteVBRHeader() != LongFalse
+               ? "an MP3 file with a VBR header"
+               : std::string();
+}
+
 std::vector<std::pair<std::string, std::string>> Mp3Format::LogSettings() const {
     return Log != nullptr ? Mp3LogSettings(*Log)
                           : std::vector<std::pair<std::string, std::string>>{};

@@ -18,6 +18,8 @@ public:
     std::string Extension() const override { return ".mp3"; }
     std::unique_ptr<TrackEncoder> NewEncoder() const override;
     std::vector<std::pair<std::string, std::string>> LogSettings() const override;
+    // Written again when the VBR header frame is (it is completed when the track ends).
+    std::string StartWrittenAgainBy() const override;
 
 private:
     const TLameCoder* Settings;

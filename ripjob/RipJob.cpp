@@ -195,6 +195,7 @@ std::vector<RipJob::Checked> RipJob::CheckNames() {
         // A name free now is never replaced when another program takes it meanwhile;
         // one the user chose to replace is replaced as it is then.
         c.File.MakeFolders = true;
+        c.File.StartWrittenAgainBy = Opt.Format ? Opt.Format->StartWrittenAgainBy() : "";
         c.File.Replace = Opt.Overwrite || replaceAll         ? OutputFiles::TReplace::Anything
                          : present || earlier != taken.end() ? OutputFiles::TReplace::WhatWasThere
                                                              : OutputFiles::TReplace::Nothing;

@@ -53,4 +53,8 @@ public:
     virtual std::unique_ptr<TrackEncoder> NewEncoder() const = 0;
     // The format's settings as the log lists them (name, value), after "Format".
     virtual std::vector<std::pair<std::string, std::string>> LogSettings() const { return {}; }
+    // What a track's file is, in words ("a FLAC file"), when it is written again at its
+    // start once the track has ended (a header completed then), which a pipe or a
+    // terminal cannot take; empty when the file is written straight through.
+    virtual std::string StartWrittenAgainBy() const { return {}; }
 };

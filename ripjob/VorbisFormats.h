@@ -55,6 +55,13 @@ public:
     std::string Extension() const override { return Kind == VorbisKind::Flac ? ".flac" : ".opus"; }
     std::unique_ptr<TrackEncoder> NewEncoder() const override;
     std::vector<std::pair<std::string, std::string>> LogSettings() const override;
+    // FLAC's STREAMINFO and seek table are completed when the track ends, and so are
+    // Opus's tags when they carry the track's gain.
+    std::string StartWrittenAgainBy() const override {
+        return Kind == VorbisKind::Flac ? "a FLAC file"
+               : ReplayGain             ? "an Opus file with ReplayGain"
+                                        : "";
+    }
     // The values of the settings the encoder could not take, one line each.
     const std::vector<std::string>& Notes() const { return SettingNotes; }
 
@@ -77,6 +84,7 @@ public:
     std::string Extension() const override { return Inner.Extension(); }
     std::unique_ptr<TrackEncoder> NewEncoder() const override;
     std::vector<std::pair<std::string, std::string>> LogSettings() const override;
+    std::string StartWrittenAgainBy() const override { return Inner.StartWrittenAgainBy(); }
 
 private:
     const EncoderFormat& Inner;

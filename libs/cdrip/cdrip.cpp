@@ -525,7 +525,8 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
             source = plannedSectors(std::move(source), std::move(taken), d->readHistory, s.discLast,
                                     s.audioFirst, s.audioLast);
         } else if (d->params.readMode == CR_READ_ONE_PASS && d->plans->pending()) {
-            source = errandSectors(std::move(source), d->plans, d->readHistory, s.discLast);
+            source = errandSectors(std::move(source), d->plans, d->readHistory, s.discLast,
+                                   s.audioLast);
         }
         if (!r->open(std::move(source), startSector, endSector, s))
             return CR_STATUS_FAIL;

@@ -186,16 +186,19 @@ void makeRead(DriveReads& drive, PlannedRead& r) {
 // may be made now (the drive has forgotten their sectors, and a read ahead leaves room
 // for the ones after it) where that costs less seeking than their own trip would: on a
 // short disc one trip goes to both edges. A trip of reads behind the pass alone waits a
-// little for such a read that the drive is about to forget.
+// little for such a read that the drive is about to forget. Near the end of the disc, a
+// read behind the pass waits for the pass to end where that is cheaper: from the disc's
+// last sector, one seek to it (the secure reading makes it then), no trip back.
 // A planned read that starts within a read of the pass and that the drive cannot answer
 // from its cache is made by the pass: its read is cut there into two reads one after
 // the other (no seek), and the pass takes its sectors from the planned read.
 class ErrandSource final : public SectorSource {
 public:
     ErrandSource(std::unique_ptr<SectorSource> inner, std::shared_ptr<SecurePlans> plans,
-                 std::shared_ptr<ReadHistory> history, int32_t discLast)
+                 std::shared_ptr<ReadHistory> history, int32_t discLast, int32_t audioLast)
         : drive_(std::move(inner), std::move(history), discLast), plans_(std::move(plans)),
-          discSectors_(std::max(discLast + 1, 1)) {}
+          discSectors_(std::max(discLast + 1, 1)),
+          audioEnd_(audioLast >= 0 ? audioLast + 1 : discLast + 1) {}
 
     int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) override {
         drive_.ready();
@@ -303,30 +306,76 @@ private:
         return true;
     }
 
-    void errands(int32_t lsn, int32_t count) {
-        std::vector<Pending> all = pending(lsn, count);
-        std::vector<PlannedRead*> trip;
-        bool urgent = false; // a read ahead is due: the trip cannot wait
-        for (const Pending& p : all)
-            if (due(p, lsn, count)) {
-                trip.push_back(p.read);
-                urgent = urgent || p.read->lsn >= lsn + count;
-            }
-        if (trip.empty())
-            return;
+    // The trip for the reads due, with the early reads that are cheaper along (their own
+    // trips' cost added to *saved). False: it waits for an early read about to be fresh.
+    bool along(const std::vector<Pending>& all, std::vector<PlannedRead*>& trip, int32_t lsn,
+               int32_t count, bool urgent, double* saved) {
         for (const Pending& p : all) {
             double own = 0;
             if (std::find(trip.begin(), trip.end(), p.read) != trip.end() ||
                 !early(p, lsn, count, &own))
                 continue;
+            // One trip reads a sector once: a second read of it would not be fresh.
+            const bool shared = std::any_of(trip.begin(), trip.end(), [&](const PlannedRead* r) {
+                return r->lsn < p.read->lsn + p.read->count && p.read->lsn < r->lsn + r->count;
+            });
             std::vector<PlannedRead*> with = trip;
             with.push_back(p.read);
-            if (route(with, lsn) - route(trip, lsn) >= own)
+            if (shared || route(with, lsn) - route(trip, lsn) >= own)
                 continue;
-            if (drive_.fresh(p.read->lsn, p.read->count))
+            if (drive_.fresh(p.read->lsn, p.read->count)) {
                 trip = std::move(with);
-            else if (!urgent && drive_.fresh(p.read->lsn, p.read->count, kMarginSectors))
-                return; // the drive forgets it within a few reads: both go then
+                *saved += own;
+            } else if (!urgent && drive_.fresh(p.read->lsn, p.read->count, kMarginSectors)) {
+                return false; // the drive forgets it within a few reads: both go then
+            }
+        }
+        return true;
+    }
+
+    // The seeking from the disc's end to `reads`, one after the other.
+    double fromEnd(std::vector<PlannedRead*> reads) const {
+        double total = 0;
+        int64_t head = audioEnd_;
+        std::sort(reads.begin(), reads.end(),
+                  [](const PlannedRead* a, const PlannedRead* b) { return a->lsn < b->lsn; });
+        for (const PlannedRead* r : reads) {
+            total += seek(head, r->lsn);
+            head = int64_t(r->lsn) + r->count;
+        }
+        return total;
+    }
+
+    void errands(int32_t lsn, int32_t count) {
+        std::vector<Pending> all = pending(lsn, count);
+        // Due: ahead of the pass, behind it, and behind it as the last read of its
+        // sectors (which may wait for the pass's end: nothing needs to come after it).
+        std::vector<PlannedRead*> ahead, behind, last;
+        for (const Pending& p : all)
+            if (due(p, lsn, count))
+                (p.read->lsn >= lsn + count ? ahead
+                 : p.others == 0            ? last
+                                            : behind)
+                    .push_back(p.read);
+        if (ahead.empty() && behind.empty() && last.empty())
+            return;
+        std::vector<PlannedRead*> now = ahead;
+        now.insert(now.end(), behind.begin(), behind.end());
+        std::vector<PlannedRead*> trip = now;
+        trip.insert(trip.end(), last.begin(), last.end());
+        double saved = 0;
+        if (!along(all, trip, lsn, count, !ahead.empty(), &saved))
+            return;
+        // The last reads behind left for the pass's end, within two caches' worth of
+        // reading (what the caller holds of the tracks read meanwhile stays small).
+        if (!last.empty() && int64_t(audioEnd_) - (lsn + count) <= 2 * int64_t(drive_.cache())) {
+            std::vector<PlannedRead*> without = now;
+            double savedWithout = 0;
+            if (!without.empty())
+                along(all, without, lsn, count, true, &savedWithout);
+            const double later = route(without, lsn) + (saved - savedWithout) + fromEnd(last);
+            if (later < route(trip, lsn))
+                trip = std::move(without);
         }
         route(trip, lsn);
         for (PlannedRead* r : trip) {
@@ -348,6 +397,7 @@ private:
     DriveReads drive_;
     std::shared_ptr<SecurePlans> plans_;
     double discSectors_;
+    int32_t audioEnd_; // where the pass ends: after the disc's last audio sector
 };
 
 class PlannedSource final : public SectorSource {
@@ -439,12 +489,12 @@ std::vector<PlannedRead> secureReadsOf(RipSettings settings, int32_t first, int3
 
 std::unique_ptr<SectorSource> errandSectors(std::unique_ptr<SectorSource> inner,
                                             std::shared_ptr<SecurePlans> plans,
-                                            std::shared_ptr<ReadHistory> history,
-                                            int32_t discLast) {
+                                            std::shared_ptr<ReadHistory> history, int32_t discLast,
+                                            int32_t audioLast) {
     if (!inner || !plans || !history)
         return inner;
     return std::make_unique<ErrandSource>(std::move(inner), std::move(plans), std::move(history),
-                                          discLast);
+                                          discLast, audioLast);
 }
 
 std::unique_ptr<SectorSource> plannedSectors(std::unique_ptr<SectorSource> inner, SecurePlan plan,

@@ -37,7 +37,8 @@ std::unique_ptr<SectorSource> countingSectors(std::unique_ptr<SectorSource> inne
 // Planned, they are made while the one pass goes by: by the pass itself where it reaches
 // them, else by a short trip away from it at the last moment the drive has forgotten the
 // sectors (before the pass reaches them, or as soon as it has left them far enough
-// behind), and kept until the secure reading takes them.
+// behind; one trip to both edges where that seeks less, and a last read behind the pass
+// at its end where that seeks less), and kept until the secure reading takes them.
 struct PlannedRead {
     int32_t lsn = 0, count = 0;
     bool made = false, taken = false;
@@ -69,10 +70,12 @@ int32_t defeatedCache(int32_t sourceCache, int32_t discLast);
 
 // A one-pass range's source: `inner`, making the planned reads of `plans` on the way.
 // Every read it passes on or makes is entered in `history` as the reader enters its
-// own (a sector from the disc moves the clock).
+// own (a sector from the disc moves the clock). audioLast: the disc's last audio sector,
+// where a pass over the whole disc ends (-1: discLast).
 std::unique_ptr<SectorSource> errandSectors(std::unique_ptr<SectorSource> inner,
                                             std::shared_ptr<SecurePlans> plans,
-                                            std::shared_ptr<ReadHistory> history, int32_t discLast);
+                                            std::shared_ptr<ReadHistory> history, int32_t discLast,
+                                            int32_t audioLast = -1);
 
 // A secure range's source with its plan: each read the plan made is given once, as it
 // was delivered, to the read that asks for it again; any other read goes to `inner`,

@@ -686,6 +686,14 @@ TEST(PartialFile, DeviceIsWrittenDirectly) {
     TPartialFile file("/dev/null");
     EXPECT_TRUE(file.Write("x", 1));
     EXPECT_TRUE(file.Finish(true));
+    // A device that can be written at a place takes a file whose start is written again.
+    TPartialOptions again;
+    again.StartWrittenAgainBy = "a FLAC file";
+    TPartialFile flac("/dev/null", again);
+    EXPECT_TRUE(flac.Direct());
+    EXPECT_TRUE(flac.Write("fLaC", 4));
+    EXPECT_TRUE(flac.WriteAt(0, "f", 1));
+    EXPECT_TRUE(flac.Finish(true));
     struct stat st {};
     ASSERT_EQ(::stat("/dev/null", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
@@ -714,6 +722,23 @@ TEST(PartialFile, PipeWithoutReaderFailsAtOnce) {
     char got[4] = {};
     EXPECT_EQ(::read(reader, got, sizeof got), 3);
     EXPECT_STREQ(got, "pcm");
+    // A file whose start is written again cannot go into it: refused, nothing written.
+    TPartialOptions again;
+    again.StartWrittenAgainBy = "a FLAC file";
+    try {
+        TPartialFile file(fifo, again);
+        ADD_FAILURE() << "opened a pipe for a file written again at its start";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file " + fifo + ": " + fifo +
+                      " is a pipe or a terminal, which cannot take a FLAC file: its start is "
+                      "written again when the track ends (a WAV file can go into one)");
+        EXPECT_EQ(e.Code, ESPIPE);
+    }
+    EXPECT_EQ(::read(reader, got, sizeof got), 0); // no writer left, nothing came
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
     ::close(reader);
 }
 

@@ -329,7 +329,11 @@ TEST_F(VelmoraRipSafety, TwoRipsWithOverwriteLeaveWholeTracks) {
 struct PipeRow {
     const char* name;
     const char* format;
-    bool replayGain; // the album gain is written into the job's files when it ends
+    bool replayGain;  // the album gain is written into the job's files when it ends
+    bool vbr = false; // MP3 with VBR and its header frame
+    // What the pipe cannot take ("a FLAC file": a file whose start is written again when
+    // the track ends), refused before a byte goes into it; nullptr: the pipe gets it.
+    const char* refused = nullptr;
 };
 
 class VelmoraRipPipe : public VelmoraRipSafety, public testing::WithParamInterface<PipeRow> {};
@@ -337,7 +341,10 @@ class VelmoraRipPipe : public VelmoraRipSafety, public testing::WithParamInterfa
 // With --overwrite a pipe that a program reads gets the track; there is nothing to tag,
 // and the rip ends instead of waiting for ever in an open() of the pipe: neither the
 // track's tags nor the album gain at the job's end open the name again, and the album
-// gain says why it is not in that file.
+// gain says why it is not in that file. A file whose start is written again when the
+// track ends (FLAC's header, Opus's gain tags, MP3's VBR header frame) is refused with
+// that reason, the pipe given nothing, instead of failing at the track's end with
+// "Illegal seek" after the whole stream went in.
 TEST_P(VelmoraRipPipe, PipeAtTheFinalNameEnds) {
     const PipeRow& row = GetParam();
     const std::string image = MakeDisc("pipe", discgen::simpleDisc(42, 1, 300));
@@ -345,7 +352,8 @@ TEST_P(VelmoraRipPipe, PipeAtTheFinalNameEnds) {
     const std::string fifo = dir / ("out/Track01." + std::string(row.format));
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::ofstream(dir / "config/velmora-ripper.ini")
-        << "[System]\nReplayGain=" << (row.replayGain ? 1 : 0) << "\n";
+        << "[System]\nReplayGain=" << (row.replayGain ? 1 : 0) << "\n"
+        << (row.vbr ? "[MP3]\nEnableVBR=1\nWriteVBRHeader=1\n" : "");
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     std::atomic<bool> reading{true};
@@ -366,8 +374,21 @@ TEST_P(VelmoraRipPipe, PipeAtTheFinalNameEnds) {
     reading = false;
     drain.join();
     ::close(reader);
-    EXPECT_EQ(r.Code, 0) << r.Out << r.Err;
-    EXPECT_GT(got, 10000u); // 4 s of audio
+    const std::string refusal =
+        row.refused == nullptr
+            ? std::string()
+            : "Cannot create file " + fifo + ": " + fifo +
+                  " is a pipe or a terminal, which cannot take " + row.refused +
+                  ": its start is written again when the track ends (a WAV file can go "
+                  "into one)";
+    if (row.refused == nullptr) {
+        EXPECT_EQ(r.Code, 0) << r.Out << r.Err;
+        EXPECT_GT(got, 10000u); // 4 s of audio
+    } else {
+        EXPECT_EQ(r.Code, 1) << r.Out << r.Err;
+        EXPECT_EQ(got, 0u);
+        EXPECT_EQ(r.Err, "velmora-rip: Track01: " + refusal + "\n");
+    }
     struct stat st {};
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
@@ -378,7 +399,9 @@ TEST_P(VelmoraRipPipe, PipeAtTheFinalNameEnds) {
             log = ReadText(e.path());
         }
     }
-    if (row.replayGain) {
+    if (row.refused != nullptr) {
+        EXPECT_THAT(log, HasSubstr("  Outcome: failed\n  Reason: " + refusal + "\n"));
+    } else if (row.replayGain) {
         EXPECT_THAT(log, HasSubstr("written into 0 of 1 files when the job ended; not written to " +
                                    fifo + ": not a regular file"));
     } else {
@@ -388,7 +411,13 @@ TEST_P(VelmoraRipPipe, PipeAtTheFinalNameEnds) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, VelmoraRipPipe,
                          testing::Values(PipeRow{"mp3_without_album_gain", "mp3", false},
-                                         PipeRow{"mp3_with_album_gain", "mp3", true}),
+                                         PipeRow{"mp3_with_album_gain", "mp3", true},
+                                         PipeRow{"opus_without_album_gain", "opus", false},
+                                         PipeRow{"mp3_vbr", "mp3", false, true,
+                                                 "an MP3 file with a VBR header"},
+                                         PipeRow{"flac", "flac", false, false, "a FLAC file"},
+                                         PipeRow{"opus_with_album_gain", "opus", true, false,
+                                                 "an Opus file with ReplayGain"}),
                          RowName);
 
 // A rip blocked in a write into a pipe whose reader takes nothing more stops on the

@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace drivetest {
 namespace {
@@ -140,7 +142,8 @@ TEST_F(ArFirst, KnownDiscIsReadOncePerSectorItsEdgesSecurely) {
         tracks.push_back({5, V2Of(long_, long_.bin, t)});
     Serve(long_, tracks);
     const std::string out = home_ + "/out";
-    const Outcome o = RipDisc(long_, out, false);
+    const std::string driveLog = home_ + "/drive.log";
+    const Outcome o = RipDisc(long_, out, false, "log=" + driveLog);
     ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
     ExpectTracks(long_, long_.bin, out);
     EXPECT_THAT(o.run.out, HasSubstr("3 exact, 0 damaged, 0 failed"));
@@ -164,6 +167,20 @@ TEST_F(ArFirst, KnownDiscIsReadOncePerSectorItsEdgesSecurely) {
     // nor where the pass reads a sector that first read left in the drive's cache.
     EXPECT_LE(o.stats["sectors_read"].get<long>(), sectors + 4 * 13 + 1) << o.stats;
     EXPECT_LE(o.stats["seeks"].get<long>(), 2 + 2 * 3) << o.stats;
+    // The first edge's last read waits for the pass to end, a cache's worth before the
+    // disc's end: from there one seek to it, and no trip back. The drive's log ("read
+    // START COUNT ..."): the pass's read of the last sector, then that read.
+    std::vector<std::pair<long, long>> reads;
+    std::ifstream log(driveLog);
+    for (std::string word; log >> word;) {
+        long start = 0, count = 0;
+        if (word == "read" && log >> start >> count)
+            reads.emplace_back(start, count);
+    }
+    ASSERT_GE(reads.size(), 2u);
+    EXPECT_EQ(reads[reads.size() - 2].first + reads[reads.size() - 2].second, sectors);
+    EXPECT_LT(reads.back().first, 5);
+    EXPECT_GT(reads.back().first + reads.back().second, 4);
 
     // The secure-only mode writes the same bytes, reading far more.
     const std::string secureOut = home_ + "/secure";
