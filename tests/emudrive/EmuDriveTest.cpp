@@ -314,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"Clean1200", "cache=1200", "", false, 3.5},
         DriveFaultCase{"Clean40", "cache=40", "", false, 3.5},
         // On a longer disc the island near its end lets the last two checks follow one
-        // another (2.01 a sector; 2.31 with the cache's worth of flush before the last).
+        // another (2.01 a sector; 3.12 before, with a flush before the last one).
         DriveFaultCase{"CleanWide8MB", "cache=3567", "", false, 2.1, -1, true},
         DriveFaultCase{"JitterAtTrack2", "cache=3567;jitter=2400-2700:30:2352", ""},
         DriveFaultCase{"SmallJitterEverywhere", "cache=1200;jitter=0-7499:10:64", ""},
