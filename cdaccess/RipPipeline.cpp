@@ -180,7 +180,9 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
         threads.emplace_back([this, c = coder.get()] { Worker(*c); });
     }
 
-    const uint32_t bytesPerSector = PCMFormatOf(Rip.OutputFormat()).BytesPerSector;
+    const TPCMFormat pcm = PCMFormatOf(Rip.OutputFormat());
+    const uint32_t bytesPerSector = pcm.BytesPerSector;
+    const std::unique_ptr<TrackObserver> observer = Format.NewObserver();
     for (const TPipelineTrack& track : Tracks) {
         auto fresh = std::make_unique<Slot>();
         fresh->Track = track;
@@ -202,8 +204,14 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
         const std::size_t runsBefore = Rip.DamagedRuns.size();
         bool readAborted = true;
         std::string readError;
+        if (observer) {
+            observer->Begin(track.TrackNum, PcmShape{pcm.SampleRate, pcm.Channels}, slot.Expected);
+        }
         const std::function<void()> read = [&] {
             Rip.CaptureTrack(track.TrackNum, [&](const uint8_t* data, std::size_t count) {
+                if (observer) {
+                    observer->Add(data, count);
+                }
                 Append(slot, data, count);
             });
             readAborted = Rip.Aborted();
@@ -216,6 +224,10 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
             }
         } catch (const std::exception& e) {
             readError = e.what();
+        }
+        if (observer) {
+            // Before the track's encoder may end its stream (it waits for ReadDone).
+            observer->End(readError.empty() && !readAborted);
         }
         {
             std::lock_guard lock(Mutex);

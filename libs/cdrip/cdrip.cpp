@@ -473,6 +473,7 @@ CR_STATUS CR_ReadToc(void) {
         }
         std::vector<CR_TOCENTRY> toc;
         d->cdda.reset();
+        d->readHistory->island = cdrip::ReadHistory::Island{}; // proven on the disc read before
         if (!readToc(*d, toc))
             return CR_STATUS_FAIL;
         lib->toc = std::move(toc);

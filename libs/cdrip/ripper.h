@@ -21,6 +21,7 @@ namespace cdrip {
 struct ReadHistory {
     int64_t clock = 0;
     std::vector<int32_t> lastRead;
+    int32_t head = -1; // where the drive goes on after the last read
     // What a verified range leaves to a range that starts where it ended (the next
     // track): the sectors it decided past its end (decidedFrom .. next - 1), the proven
     // sectors before next, and the first copies it read from next on. Taken once.
@@ -33,6 +34,24 @@ struct ReadHistory {
         std::vector<int32_t> candFrom, pendFrom;
         bool steady = false;
     } carry;
+    // A few sectors near the end of the disc's audio proven ahead of the rest by a vote of
+    // their own: three reads from three places, each made when the drive could no longer
+    // hold their sectors. The reading after them is pinned by them instead of by the
+    // sectors checked last before them, so that the last two checks of the disc can follow
+    // one another: each is the other's cache's worth of other reads, and no flush reads
+    // sectors only to defeat the cache at the end. Shared by the ranges of one drive.
+    struct Island {
+        int32_t discLast = -1;
+        int32_t at = -1; // the first read's place; the proof starts a margin after it
+        int32_t len = 0; // sectors each copy holds from `at` on
+        int32_t reads = 0, moves = 0;
+        std::vector<uint8_t> copies; // three copies of len sectors each
+        std::vector<uint8_t> last;   // the third read whole, from at - 2: first copies
+        int32_t got[3] = {};
+        int32_t proven = 0; // sectors proven once the three are read
+        bool done = false;  // taken, passed or given up
+        bool alive() const { return at >= 0 && !done; }
+    } island;
 };
 
 struct RipSettings {
@@ -85,13 +104,26 @@ private:
     void decideUpTo(int32_t until);
     void step();
     bool pinnable() const;
+    static bool pins(const uint8_t* end, int32_t count);
     void extend();
     int32_t checkStart() const;
     void failedCheck();
     void mismatch(const uint8_t* copies, int32_t n, int32_t from);
-    bool readAhead();
-    // Reads more than the cache holds elsewhere; false when it could not.
-    bool flush();
+    // Reads the next first copies after the candidates, up to `limit` and while fewer
+    // than `room` are held.
+    bool readAhead(int32_t limit, int32_t room);
+    bool readAhead() { return readAhead(readLimit_, maxCandidates_); }
+    void planIsland();
+    bool islandFresh() const;
+    bool islandDue(int32_t lsn, int32_t count) const;
+    void islandRead();
+    bool takeIsland();
+    int32_t islandFrom() const;
+    // The most first copies held while the reading runs on to an island.
+    int32_t maxAhead() const;
+    // Reads more than the cache holds elsewhere; false when it could not. `forCheck`: a
+    // check waits for it (not a vote's read).
+    bool flush(bool forCheck = false);
     void vote();
     // One round of a vote: each copy, where its read started (-1: a stand-in read from
     // the vote's first sector), and how many sectors after the vote's first it starts.
@@ -169,6 +201,7 @@ private:
     int32_t flushes_ = 0;
     bool readOnce_ = false; // a read has delivered a sector
     bool stale_ = false;    // the last read ended at a sector the cache may hold
+    bool inIsland_ = false; // an island read is under way
     // The last vote proved a whole block and nothing since pinned a check: steady audio
     // (a tone, digital silence), where the next vote reads more than the cache holds.
     bool steady_ = false;

@@ -9,15 +9,18 @@
 #include "cdaccess/RipPipeline.h"
 #include "discgen.h"
 #include "encoding/LameCoder.h"
+#include "ripjob/Mp3Encoder.h"
 #include "verify/JobProof.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -440,3 +443,184 @@ INSTANTIATE_TEST_SUITE_P(Rows, RipPipelineStop,
                                          StopRow{"previous_files_stop_in_track_one", true, true},
                                          StopRow{"no_files_stop_in_track_one", false, true}),
                          RowName);
+
+namespace {
+
+// What a format's observer and its encoders saw, in the order they saw it.
+struct ObservedLog {
+    std::mutex Mutex;
+    std::vector<std::string> Events;
+    std::map<int, uint64_t> Bytes;    // added to the observer, by track
+    std::map<int, uint64_t> Expected; // the track's bytes Begin was told
+    std::set<std::thread::id> ObserverThreads;
+    void Add(const std::string& event) {
+        std::lock_guard lock(Mutex);
+        Events.push_back(event);
+    }
+};
+
+class RecordingObserver : public TrackObserver {
+public:
+    explicit RecordingObserver(ObservedLog& log) : Log(log) {}
+    void Begin(int number, const PcmShape& pcm, uint64_t trackBytes) override {
+        Number = number;
+        std::lock_guard lock(Log.Mutex);
+        Log.ObserverThreads.insert(std::this_thread::get_id());
+        Log.Expected[number] = trackBytes;
+        Log.Events.push_back("begin " + std::to_string(number) + " " +
+                             std::to_string(pcm.SampleRate) + "/" + std::to_string(pcm.Channels));
+    }
+    void Add(const uint8_t*, std::size_t count) override {
+        std::lock_guard lock(Log.Mutex);
+        Log.ObserverThreads.insert(std::this_thread::get_id());
+        Log.Bytes[Number] += count;
+    }
+    void End(bool whole) override {
+        Log.Add("end " + std::to_string(Number) + (whole ? " whole" : " cut"));
+    }
+
+private:
+    ObservedLog& Log;
+    int Number = 0;
+};
+
+// The MP3 encoder, telling the log when a track's stream ends.
+class FlushTelling : public TrackEncoder {
+public:
+    FlushTelling(std::unique_ptr<TrackEncoder> inner, ObservedLog& log)
+        : Inner(std::move(inner)), Log(log) {}
+    void ForTrack(int number) override {
+        Number = number;
+        Inner->ForTrack(number);
+    }
+    void Start(OutputFiles::TPartialFile& file, const PcmShape& pcm, uint64_t bytes,
+               std::size_t pass) override {
+        Inner->Start(file, pcm, bytes, pass);
+    }
+    void Feed(const uint8_t* data, std::size_t count) override { Inner->Feed(data, count); }
+    bool Flush() override {
+        Log.Add("flush " + std::to_string(Number));
+        return Inner->Flush();
+    }
+    void Close() override { Inner->Close(); }
+
+private:
+    std::unique_ptr<TrackEncoder> Inner;
+    ObservedLog& Log;
+    int Number = 0;
+};
+
+class ObservedFormat : public EncoderFormat {
+public:
+    ObservedFormat(const TLameCoder& coder, ObservedLog& log) : Mp3(&coder, nullptr), Log(log) {}
+    std::string Name() const override { return "mp3"; }
+    std::string Extension() const override { return ".mp3"; }
+    std::unique_ptr<TrackEncoder> NewEncoder() const override {
+        return std::make_unique<FlushTelling>(Mp3.NewEncoder(), Log);
+    }
+    std::unique_ptr<TrackObserver> NewObserver() const override {
+        return std::make_unique<RecordingObserver>(Log);
+    }
+
+private:
+    Mp3Format Mp3;
+    ObservedLog& Log;
+};
+
+struct ObserverRow {
+    const char* name;
+    unsigned workers;
+    int stopTrack; // the reading stops in this track (0: never)
+};
+
+class RipPipelineObserver : public testing::TestWithParam<ObserverRow> {};
+
+// A format's observer sees each track's PCM on the reading thread (the caller's), every
+// byte of it, in track order, and is told the track ended before its encoder ends the
+// stream (so that a measurement is complete when the file is finished); a track whose
+// reading was stopped is told so, and the tracks after it are never begun.
+TEST_P(RipPipelineObserver, SeesEachTrackOnTheReadingThreadBeforeItsEncoderEnds) {
+    const ObserverRow& row = GetParam();
+    TestDir dir;
+    ::setenv("XDG_CONFIG_HOME", dir.Path.c_str(), 1);
+    ::setenv("CDRIP_AUDIO", "none", 1);
+    ::unsetenv("CDRIP_FAULTS");
+    discgen::DiscSpec plan = discgen::simpleDisc(29, 3, 700);
+    plan.tracks[1].sectors = 1111;
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+    ::setenv("CDRIP_IMAGES", (dir / "disc.cue").c_str(), 1);
+    TLameCoder coder;
+    TCDRIP r;
+    r.SetCoder(&coder);
+    ObservedLog log;
+    const ObservedFormat format(coder, log);
+    TRipPipeline pipeline(r, format);
+    pipeline.Workers = row.workers;
+    std::filesystem::create_directory(dir / "out");
+    std::vector<TPipelineTrack> tracks;
+    for (int n = 1; n <= 3; ++n) {
+        tracks.push_back({n, dir / ("out/T" + std::to_string(n) + ".mp3")});
+    }
+    int reading = 0;
+    int chunks = 0;
+    pipeline.OnBeginRead = [&](int32_t n) { reading = n; };
+    r.OnProgress = [&](TCDRIP*, uint16_t) {
+        if (reading == row.stopTrack && ++chunks == 3) {
+            r.Abort();
+        }
+    };
+    std::map<int, TPipelineOutcome> outcomes;
+    pipeline.OnDone = [&](const TPipelineOutcome& o) { outcomes[o.TrackNum] = o; };
+    pipeline.Run(tracks);
+    ::unsetenv("CDRIP_IMAGES");
+    ::unsetenv("XDG_CONFIG_HOME");
+
+    const int last = row.stopTrack != 0 ? row.stopTrack : 3;
+    EXPECT_EQ(log.ObserverThreads, (std::set<std::thread::id>{std::this_thread::get_id()}));
+    std::vector<std::string> observed;
+    for (const std::string& e : log.Events) {
+        if (e.rfind("flush", 0) != 0) {
+            observed.push_back(e);
+        }
+    }
+    std::vector<std::string> expected;
+    for (int n = 1; n <= last; ++n) {
+        expected.push_back("begin " + std::to_string(n) + " 44100/2");
+        expected.push_back("end " + std::to_string(n) + (n == row.stopTrack ? " cut" : " whole"));
+    }
+    EXPECT_EQ(observed, expected);
+    ASSERT_EQ(outcomes.size(), std::size_t(last));
+    for (int n = 1; n <= last; ++n) {
+        SCOPED_TRACE("track " + std::to_string(n));
+        const uint64_t bytes = uint64_t(plan.tracks[std::size_t(n - 1)].sectors) * 2352;
+        EXPECT_EQ(log.Expected[n], bytes);
+        if (n == row.stopTrack) {
+            EXPECT_LT(log.Bytes[n], bytes);
+            EXPECT_GT(log.Bytes[n], 0U);
+            EXPECT_FALSE(outcomes[n].Complete);
+        } else {
+            EXPECT_EQ(log.Bytes[n], bytes);
+            EXPECT_TRUE(outcomes[n].Complete) << outcomes[n].Error;
+        }
+        const auto end =
+            std::find(log.Events.begin(), log.Events.end(),
+                      "end " + std::to_string(n) + (n == row.stopTrack ? " cut" : " whole"));
+        const auto flush =
+            std::find(log.Events.begin(), log.Events.end(), "flush " + std::to_string(n));
+        ASSERT_NE(end, log.Events.end());
+        ASSERT_NE(flush, log.Events.end());
+        EXPECT_LT(end - log.Events.begin(), flush - log.Events.begin());
+    }
+    EXPECT_EQ(std::count_if(log.Events.begin(), log.Events.end(),
+                            [](const std::string& e) { return e.rfind("flush", 0) == 0; }),
+              last);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RipPipelineObserver,
+                         testing::Values(ObserverRow{"OneWorker", 1, 0},
+                                         ObserverRow{"TwoWorkers", 2, 0},
+                                         ObserverRow{"StoppedInTheSecondTrack", 2, 2}),
+                         RowName);
+
+} // namespace
