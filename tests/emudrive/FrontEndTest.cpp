@@ -1,5 +1,6 @@
 // velmora-rip on the emulated drive: what a user with a real drive sees.
 #include "DriveFixture.h"
+#include "emudrive/DriveList.h"
 
 #include "verify/DiscIds.h"
 #include "verify/LocalServer.h"
@@ -117,24 +118,9 @@ void PrintTo(const ListOffsetCase& row, std::ostream* os) {
 
 class ListOffsetTest : public FrontEnd, public testing::WithParamInterface<ListOffsetCase> {};
 
-std::string ListEntry(int16_t offset, const std::string& name) {
-    std::string r(69, '\0');
-    r[0] = char(uint16_t(offset) & 0xff);
-    r[1] = char(uint16_t(offset) >> 8);
-    r.replace(2, name.size(), name);
-    return r;
-}
-
 TEST_P(ListOffsetTest, RipIsTheImageAtTheListedOffset) {
     const int16_t offset = GetParam().offset;
-    const std::string root = home_ + "/server";
-    std::filesystem::create_directories(root);
-    // Another drive first, with another offset: the name picks the entry.
-    std::ofstream(root + "/DriveOffsets.bin", std::ios::binary)
-        << ListEntry(int16_t(offset + 30), "TESTCO   - DRIVE 8")
-        << ListEntry(offset, "TESTCO   - DRIVE 7");
-    LocalServer server(
-        {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", root, "30", "20"});
+    LocalServer server = ServeDriveList(home_ + "/server", offset);
     const std::string out = home_ + "/out";
     const ProgramResult r =
         Rip({"rip", "--no-lookup", "--format", "wav", "--out", out},

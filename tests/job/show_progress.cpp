@@ -3,6 +3,7 @@
 //   show_progress IMAGE.cue SHOT.png OUTDIR [PERCENT]
 // It pauses there for a second and a half so that the dialog's timer shows the figure,
 // and takes SHOT.png-done.png of the window once the job has ended.
+#include "ImageWindow.h"
 #include "settings/globals.h"
 #include "ui/AppErrors.h"
 #include "ui/SkinLook.h"
@@ -10,7 +11,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QTimer>
@@ -22,8 +22,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: show_progress IMAGE.cue SHOT.png OUTDIR [PERCENT]\n");
         return 2;
     }
-    ::setenv("CDRIP_IMAGES", QFileInfo(argv[1]).absoluteFilePath().toLocal8Bit().constData(), 1);
-    SetDefaultSettings();
+    UseDiscImage(argv[1]);
     const int wantedTrack = argc == 5 ? 1 : 2;
     const int wantedPercent = argc == 5 ? std::atoi(argv[4]) : 50;
     TVelmoraApplication app(argc, argv);
@@ -35,11 +34,7 @@ int main(int argc, char** argv) {
     int track = 0;
     bool taken = false;
     QTimer::singleShot(500, &window, [&] {
-        Settings.OutDir = argv[3];
-        Settings.OpenWhenDone = false;
-        window.cboDrive->setCurrentIndex(window.cboDrive->count() - 1);
-        window.cboDriveClick();
-        window.SelectAll1Click();
+        PickImageDrive(window, argv[3]);
         const TProgressEvent store = window.RIPPER->OnProgress;
         window.RIPPER->OnProgress = [&, store](TCDRIP* sender, uint16_t percent) {
             store(sender, percent);

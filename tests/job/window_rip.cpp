@@ -7,6 +7,7 @@
 // tick (the job starts there) and how long the job took from that tick to the dialog's
 // end ("waited 1.00 s, job 16.20 s"); it exits 0 when every audio row says "OK", else 1.
 // A message box is printed instead of shown and fails the run.
+#include "ImageWindow.h"
 #include "settings/globals.h"
 #include "ui/AppErrors.h"
 #include "ui/uMain.h"
@@ -14,7 +15,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -39,10 +39,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "window_rip: unknown format %s\n", format);
         return 2;
     }
-    ::setenv("CDRIP_IMAGES", QFileInfo(argv[1]).absoluteFilePath().toLocal8Bit().constData(), 1);
+    UseDiscImage(argv[1]);
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    SetDefaultSettings();
     TVelmoraApplication app(argc, argv);
     int boxes = 0;
     AppMessages::SetHook([&boxes](const AppMessages::Message& m) {
@@ -72,11 +71,7 @@ int main(int argc, char** argv) {
     });
     watch.start(5);
     QTimer::singleShot(0, &window, [&] {
-        Settings.OutDir = argv[2];
-        Settings.OpenWhenDone = false;
-        window.cboDrive->setCurrentIndex(window.cboDrive->count() - 1);
-        window.cboDriveClick();
-        window.SelectAll1Click();
+        PickImageDrive(window, argv[2]);
         clock.start();
         (window.*extract)();
         const qint64 endedMs = clock.elapsed();

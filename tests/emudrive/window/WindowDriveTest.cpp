@@ -3,6 +3,7 @@
 // of drives, an Enhanced CD's IDs, CD-TEXT, MCN and ISRC from the drive, a drive gone
 // or a disc changed in the middle of a rip.
 #include "discgen.h"
+#include "emudrive/DriveList.h"
 #include "settings/globals.h"
 #include "ui/AppErrors.h"
 #include "ui/QuestionDlg.h"
@@ -211,28 +212,13 @@ const std::string kModel = "vendor=TESTCO;model=DRIVE 7;revision=9.99";
 const int32_t kFirst[3] = {0, 211, 368}, kLast[3] = {210, 367, 600};
 const char* const kTitles[3] = {"One", "Two", "Three"};
 
-// One entry of AccurateRip's list of drives: the offset, then the name.
-std::string ListEntry(int16_t offset, const std::string& name) {
-    std::string r(69, '\0');
-    r[0] = char(uint16_t(offset) & 0xff);
-    r[1] = char(uint16_t(offset) >> 8);
-    r.replace(2, name.size(), name);
-    return r;
-}
-
 class WindowListOffset : public WindowDriveJob, public testing::WithParamInterface<int> {};
 
 // The drive's read offset is not in the settings: the window looks it up by the drive's
 // name in the list served here, and the files are the disc's audio at that offset.
 TEST_P(WindowListOffset, FilesAreTheDiscAtTheListedOffset) {
     const int16_t offset = int16_t(GetParam());
-    const std::string root = dir_ + "/server";
-    std::filesystem::create_directories(root);
-    std::ofstream(root + "/DriveOffsets.bin", std::ios::binary)
-        << ListEntry(int16_t(offset + 30), "TESTCO   - DRIVE 8")
-        << ListEntry(offset, "TESTCO   - DRIVE 7");
-    LocalServer server(
-        {"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py", root, "30", "20"});
+    LocalServer server = ServeDriveList(dir_ + "/server", offset);
     setenv("VELMORA_ACCURATERIP_URL", server.Url().c_str(), 1);
     Open("cue=" + dir_ + "/music.cue;" + kModel + ";offset=" + std::to_string(offset));
     ASSERT_EQ(window_->RowCount(), 3);
