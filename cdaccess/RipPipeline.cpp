@@ -180,9 +180,7 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
         threads.emplace_back([this, c = coder.get()] { Worker(*c); });
     }
 
-    const TPCMFormat pcm = PCMFormatOf(Rip.OutputFormat());
-    const uint32_t bytesPerSector = pcm.BytesPerSector;
-    const std::unique_ptr<TrackObserver> observer = Format.NewObserver();
+    const uint32_t bytesPerSector = PCMFormatOf(Rip.OutputFormat()).BytesPerSector;
     for (const TPipelineTrack& track : Tracks) {
         auto fresh = std::make_unique<Slot>();
         fresh->Track = track;
@@ -204,14 +202,8 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
         const std::size_t runsBefore = Rip.DamagedRuns.size();
         bool readAborted = true;
         std::string readError;
-        if (observer) {
-            observer->Begin(track.TrackNum, PcmShape{pcm.SampleRate, pcm.Channels}, slot.Expected);
-        }
         const std::function<void()> read = [&] {
             Rip.CaptureTrack(track.TrackNum, [&](const uint8_t* data, std::size_t count) {
-                if (observer) {
-                    observer->Add(data, count);
-                }
                 Append(slot, data, count);
             });
             readAborted = Rip.Aborted();
@@ -224,10 +216,6 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
             }
         } catch (const std::exception& e) {
             readError = e.what();
-        }
-        if (observer) {
-            // Before the track's encoder may end its stream (it waits for ReadDone).
-            observer->End(readError.empty() && !readAborted);
         }
         {
             std::lock_guard lock(Mutex);

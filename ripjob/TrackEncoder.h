@@ -41,19 +41,6 @@ public:
     virtual void Close() = 0;
 };
 
-// What a format measures of each track's PCM besides encoding it (the loudness for
-// ReplayGain): fed on the thread that reads the tracks, as the PCM is read, so that the
-// encoders' threads only encode. Begin, the track's pieces, then End, for one track after
-// the other; End comes before the track's encoder ends its stream.
-class TrackObserver {
-public:
-    virtual ~TrackObserver() = default;
-    virtual void Begin(int number, const PcmShape& pcm, uint64_t trackBytes) = 0;
-    virtual void Add(const uint8_t* data, std::size_t count) = 0;
-    // `whole`: the track was read to its end.
-    virtual void End(bool whole) = 0;
-};
-
 // An encoded output format with its settings.
 class EncoderFormat {
 public:
@@ -64,8 +51,6 @@ public:
     virtual std::string Extension() const = 0;
     // A new encoder with this format's settings, for one worker.
     virtual std::unique_ptr<TrackEncoder> NewEncoder() const = 0;
-    // The observer of the tracks' PCM for one job; null when the format measures nothing.
-    virtual std::unique_ptr<TrackObserver> NewObserver() const { return nullptr; }
     // The format's settings as the log lists them (name, value), after "Format".
     virtual std::vector<std::pair<std::string, std::string>> LogSettings() const { return {}; }
     // What a track's file is, in words ("a FLAC file"), when it is written again at its

@@ -20,11 +20,6 @@ void FormatJobState::Measured(int number, TLoudnessMeter meter) {
     Meters[number] = std::move(meter);
 }
 
-void FormatJobState::Forget(int number) {
-    std::lock_guard lock(Mutex);
-    Meters.erase(number);
-}
-
 TLoudness FormatJobState::TrackLoudness(int number) const {
     std::lock_guard lock(Mutex);
     const auto it = Meters.find(number);
@@ -138,29 +133,6 @@ private:
     bool On = false;
 };
 
-// The loudness of each track, measured on the reading thread as it is read; handed to
-// the job's state when the whole track was read and measured.
-class LoudnessObserver : public TrackObserver {
-public:
-    explicit LoudnessObserver(std::shared_ptr<FormatJobState> state) : State(std::move(state)) {}
-    void Begin(int number, const PcmShape& pcm, uint64_t trackBytes) override {
-        Number = number;
-        State->Forget(number);
-        Meter.Start(pcm, trackBytes, true);
-    }
-    void Add(const uint8_t* data, std::size_t count) override { Meter.Add(data, count); }
-    void End(bool whole) override {
-        if (whole) {
-            Meter.HandTo(*State, Number);
-        }
-    }
-
-private:
-    std::shared_ptr<FormatJobState> State;
-    int Number = 0;
-    TrackMeter Meter;
-};
-
 // Throws the encoder's failure: a write error names the file as the MP3 path does.
 [[noreturn]] void Fail(const OutputFiles::TPartialFile& file, const std::string& error) {
     throw ECDRIPError(file.Error() != 0 ? WriteErrorText(&file) : error);
@@ -189,6 +161,7 @@ public:
                std::size_t) override {
         File = &file;
         Sink.emplace(file);
+        Meter.Start(pcm, trackBytes, S.ReplayGain);
         const auto fields = State->Fields.find(Number);
         const Metadata::TagFields tags =
             fields != State->Fields.end() ? fields->second : Metadata::TagFields{};
@@ -221,6 +194,7 @@ public:
         }
     }
     void Feed(const uint8_t* data, std::size_t count) override {
+        Meter.Add(data, count);
         std::string error;
         const bool ok = Flac ? Flac->Feed(data, count, &error) : Opus->Feed(data, count, &error);
         if (!ok) {
@@ -228,8 +202,7 @@ public:
         }
     }
     bool Flush() override {
-        // Measured as the track was read, which ended before its last PCM came here.
-        const TLoudness loudness = S.ReplayGain ? State->TrackLoudness(Number) : TLoudness{};
+        const TLoudness loudness = Meter.Result();
         const TVorbisComments gain = S.Kind == VorbisKind::Flac
                                          ? ReplayGainComments(loudness, false)
                                          : R128Comments(loudness, false);
@@ -241,6 +214,7 @@ public:
         if (!Sink->Flush()) {
             Fail(*File, "cannot write the file: " + Sink->Error());
         }
+        Meter.HandTo(*State, Number);
         return true;
     }
     void Close() override {
@@ -258,6 +232,38 @@ private:
     std::optional<PartialSink> Sink;
     std::optional<TFlacEncoder> Flac;
     std::optional<TOpusEncoder> Opus;
+    TrackMeter Meter;
+};
+
+class MeteredTrackEncoder : public TrackEncoder {
+public:
+    MeteredTrackEncoder(std::unique_ptr<TrackEncoder> inner, std::shared_ptr<FormatJobState> state)
+        : Inner(std::move(inner)), State(std::move(state)) {}
+    void ForTrack(int number) override {
+        Number = number;
+        Inner->ForTrack(number);
+    }
+    void Start(OutputFiles::TPartialFile& file, const PcmShape& pcm, uint64_t trackBytes,
+               std::size_t passBytes) override {
+        Meter.Start(pcm, trackBytes, State->ReplayGain);
+        Inner->Start(file, pcm, trackBytes, passBytes);
+    }
+    void Feed(const uint8_t* data, std::size_t count) override {
+        Meter.Add(data, count);
+        Inner->Feed(data, count);
+    }
+    bool Flush() override {
+        const bool ok = Inner->Flush();
+        Meter.HandTo(*State, Number);
+        return ok;
+    }
+    void Close() override { Inner->Close(); }
+
+private:
+    std::unique_ptr<TrackEncoder> Inner;
+    std::shared_ptr<FormatJobState> State;
+    int Number = 0;
+    TrackMeter Meter;
 };
 
 } // namespace
@@ -280,10 +286,6 @@ std::unique_ptr<TrackEncoder> VorbisFormat::NewEncoder() const {
         VorbisSettings{Kind, Level, StereoKbps, MonoKbps, ReplayGain}, State);
 }
 
-std::unique_ptr<TrackObserver> VorbisFormat::NewObserver() const {
-    return ReplayGain ? std::make_unique<LoudnessObserver>(State) : nullptr;
-}
-
 std::vector<std::pair<std::string, std::string>> VorbisFormat::LogSettings() const {
     std::vector<std::pair<std::string, std::string>> s;
     if (Kind == VorbisKind::Flac) {
@@ -299,11 +301,7 @@ MeteredFormat::MeteredFormat(const EncoderFormat& inner, std::shared_ptr<FormatJ
     : Inner(inner), State(std::move(state)) {}
 
 std::unique_ptr<TrackEncoder> MeteredFormat::NewEncoder() const {
-    return Inner.NewEncoder();
-}
-
-std::unique_ptr<TrackObserver> MeteredFormat::NewObserver() const {
-    return State->ReplayGain ? std::make_unique<LoudnessObserver>(State) : nullptr;
+    return std::make_unique<MeteredTrackEncoder>(Inner.NewEncoder(), State);
 }
 
 std::vector<std::pair<std::string, std::string>> MeteredFormat::LogSettings() const {
