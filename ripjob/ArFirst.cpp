@@ -68,7 +68,9 @@ struct OnePassMode {
 };
 
 // Thrown by a one pass's sink to end the pass: the answer says it cannot prove its track.
-struct PassNotNeeded {};
+struct PassNotNeeded {
+    bool ByAnswer = false; // rather than by damage
+};
 
 int64_t SectorsReadOf(const TCDRIP& rip) {
     return std::max<int64_t>(rip.SectorsRead(), 0);
@@ -133,7 +135,7 @@ ArFirstReading::Pass ArFirstReading::ReadOnce(int number, std::size_t bytes, boo
             // answer with nothing that could prove this track.
             const ArDiscAnswer* answer = watch ? AnswerIfReady() : nullptr;
             if (answer != nullptr && !Provable(*answer, number)) {
-                throw PassNotNeeded{};
+                throw PassNotNeeded{true};
             }
             // On a drive without C2 error pointers a sector that did not read sends the
             // whole track to the secure reading (see Prepare): the rest of the pass
@@ -142,8 +144,9 @@ ArFirstReading::Pass ArFirstReading::ReadOnce(int number, std::size_t bytes, boo
                 throw PassNotNeeded{};
             }
         });
-    } catch (const PassNotNeeded&) {
-        p.Read = SectorsReadOf(Rip);
+    } catch (const PassNotNeeded& e) {
+        p.Read = SectorsReadOf(Rip); // left out of the count when ended by the answer
+        (void)e;
         p.Suspects = JoinRanges(keep.Added());
         return p; // read securely whole
     } catch (const std::exception&) {
@@ -346,6 +349,13 @@ void ArFirstReading::Prepare(int number) {
         pass = ReadOnce(number, bytes, true);
     }
     t.Read += pass.Read;
+    // How far a pass gets before the answer shows it was not needed is a matter of
+    // timing: its reads are then left out of the track's count, which says what the
+    // secure reading cost.
+    const bool uncounted = Got && !Provable(*Got, number);
+    if (uncounted) {
+        t.Read -= pass.Read;
+    }
     if (Got && Got->State != ArDiscAnswer::Found) {
         // Unknown to the database, or no answer: the secure reading, and nothing more
         // is read for the edges.
@@ -366,6 +376,9 @@ void ArFirstReading::Prepare(int number) {
         return;
     }
     const ArDiscAnswer* answer = WaitAnswer();
+    if (!uncounted && (answer == nullptr || !Provable(*answer, number))) {
+        t.Read -= pass.Read;
+    }
     if (answer == nullptr || answer->State != ArDiscAnswer::Found) {
         // Unknown to the database, or no answer: the secure reading, and nothing more
         // is read for the edges.
