@@ -1,5 +1,6 @@
 #include "cdaccess/OutputFiles.h"
 
+#include "encoding/ByteSink.h"
 #include "platform/Paths.h"
 
 #include <atomic>
@@ -486,23 +487,16 @@ bool TPartialFile::AppendFrom(int fd) {
         }
         break; // no copy by the kernel between these two: through this process
     }
-    std::vector<uint8_t> buffer(std::size_t{1} << 20);
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            LastError = errno;
-            return false;
-        }
-        if (n == 0) {
-            return true;
-        }
-        if (!Write(buffer.data(), static_cast<std::size_t>(n))) {
-            return false;
-        }
+    // Write() keeps its own error; a failed read leaves its errno here.
+    int readError = 0;
+    if (Encoding::ReadToEnd(
+            fd, [this](const uint8_t* p, std::size_t n) { return Write(p, n); }, &readError)) {
+        return true;
     }
+    if (readError != 0) {
+        LastError = readError;
+    }
+    return false;
 }
 
 // A pipe or device that takes nothing now: waits until it does, asking the stop check

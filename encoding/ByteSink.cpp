@@ -7,7 +7,9 @@
 
 namespace Encoding {
 
-bool TByteSink::AppendFrom(int fd, std::string* error) {
+bool ReadToEnd(int fd, const std::function<bool(const uint8_t*, std::size_t)>& take,
+               int* readError) {
+    *readError = 0;
     std::vector<uint8_t> buffer(std::size_t{1} << 20);
     for (;;) {
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
@@ -15,17 +17,26 @@ bool TByteSink::AppendFrom(int fd, std::string* error) {
             continue;
         }
         if (n < 0) {
-            *error = std::strerror(errno);
+            *readError = errno;
             return false;
         }
         if (n == 0) {
             return true;
         }
-        if (!Append(buffer.data(), static_cast<std::size_t>(n))) {
-            *error = Error();
+        if (!take(buffer.data(), static_cast<std::size_t>(n))) {
             return false;
         }
     }
+}
+
+bool TByteSink::AppendFrom(int fd, std::string* error) {
+    int readError = 0;
+    if (ReadToEnd(
+            fd, [this](const uint8_t* p, std::size_t n) { return Append(p, n); }, &readError)) {
+        return true;
+    }
+    *error = readError != 0 ? std::string(std::strerror(readError)) : Error();
+    return false;
 }
 
 bool TFdSink::Append(const void* data, std::size_t count) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace Encoding {
@@ -19,6 +20,11 @@ public:
     // reason in *error (a read error, or the sink's).
     virtual bool AppendFrom(int fd, std::string* error);
 };
+
+// Reads the open file `fd` from its offset to its end, handing each piece to `take`.
+// False when a read fails (*readError = errno) or `take` refuses a piece (*readError = 0).
+bool ReadToEnd(int fd, const std::function<bool(const uint8_t*, std::size_t)>& take,
+               int* readError);
 
 // A sink over an open file descriptor (not owned) of a file that starts empty.
 class TFdSink : public TByteSink {
