@@ -316,6 +316,14 @@ INSTANTIATE_TEST_SUITE_P(
         // On a longer disc the island near its end lets the last two checks follow one
         // another (2.01 a sector; 3.12 before, with a flush before the last one).
         DriveFaultCase{"CleanWide8MB", "cache=3567", "", false, 2.1, -1, true},
+        // The same disc with faults over its last quarter, where the sectors proven ahead
+        // for the last checks lie: reads there land off, slip or come back short.
+        DriveFaultCase{"WideEndJitter", "cache=3567;jitter=9000-11999:30:2352", "", false, 0, -1,
+                       true},
+        DriveFaultCase{"WideEndSlips", "cache=3567;slip=9000-11999:20:588", "slips", false, 0, -1,
+                       true},
+        DriveFaultCase{"WideEndShort", "cache=3567;short=9000-11999:50", "short_transfers", false,
+                       0, -1, true},
         DriveFaultCase{"JitterAtTrack2", "cache=3567;jitter=2400-2700:30:2352", ""},
         DriveFaultCase{"SmallJitterEverywhere", "cache=1200;jitter=0-7499:10:64", ""},
         DriveFaultCase{"StaleFirstSectors", "cache=3567;stale=2490-2510", ""},
