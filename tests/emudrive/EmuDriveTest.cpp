@@ -324,6 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
                        true},
         DriveFaultCase{"WideEndShort", "cache=3567;short=9000-11999:50", "short_transfers", false,
                        0, -1, true},
+        DriveFaultCase{"WideEndStale", "cache=3567;stale=11600-11999", "", false, 0, -1, true},
         DriveFaultCase{"JitterAtTrack2", "cache=3567;jitter=2400-2700:30:2352", ""},
         DriveFaultCase{"SmallJitterEverywhere", "cache=1200;jitter=0-7499:10:64", ""},
         DriveFaultCase{"StaleFirstSectors", "cache=3567;stale=2490-2510", ""},
