@@ -279,12 +279,15 @@ private:
         return std::min(up, back);
     }
 
-    // The unmade reads the pass does not reach now, with their plans' counts.
+    // The unmade reads the pass does not reach now, with their plans' counts. A read that
+    // shares sectors with the pass's read waits: made first, it would leave them in the
+    // drive's cache for the pass, whose copies must come from the disc (a secure reading
+    // of its range takes them as first copies).
     std::vector<Pending> pending(int32_t lsn, int32_t count) {
         std::vector<Pending> all;
         for (SecurePlan& plan : plans_->plans)
             for (PlannedRead& r : plan.reads)
-                if (!r.made && !(r.lsn >= lsn && r.lsn < lsn + count))
+                if (!r.made && !(r.lsn < lsn + count && r.lsn + r.count > lsn))
                     all.push_back({&r, othersOf(plan, r)});
         return all;
     }

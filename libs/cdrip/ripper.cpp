@@ -138,8 +138,12 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
         takeProven();
     }
     history_->carry.valid = false;
+    // Only on a drive with a cache: there the pass's read saves a read that would meet
+    // the pass's sectors in the cache and wait for a flush. Without one it would save a
+    // read only where the pass came before the secure reading, which hangs on how soon
+    // the look-up answered, and the reading's figures would change from run to run.
     ReadHistory::PassCopy& pass = history_->passCopy;
-    if (settings_.paranoia && settings_.takePassCopy && pass.valid &&
+    if (settings_.paranoia && settings_.takePassCopy && cache_ > 0 && pass.valid &&
         pass.discLast == settings_.discLast && pass.from == readFirst_ && next_ == readFirst_) {
         passCopy_ = std::move(pass.bytes);
         passFrom_ = pass.from;
