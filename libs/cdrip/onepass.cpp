@@ -22,6 +22,7 @@ public:
     bool hasC2() const override { return inner_->hasC2(); }
     int32_t cacheSectors() const override { return inner_->cacheSectors(); }
     const uint8_t* commandStarts() const override { return inner_->commandStarts(); }
+    const uint8_t* retried() const override { return inner_->retried(); }
     int32_t commandSectors() const override { return inner_->commandSectors(); }
 
 private:
@@ -431,13 +432,16 @@ public:
             if (c2)
                 std::memcpy(c2, r.c2.data(), size_t(count));
             starts_ = r.starts.empty() ? nullptr : r.starts.data();
+            retried_ = nullptr;
             return n;
         }
         starts_ = nullptr;
+        retried_ = nullptr;
         if (!drive_.defeat(lsn, count, audioFirst_, audioLast_))
             return 0; // nowhere left to read: the drive could answer from its cache
         const int32_t got = drive_.live(lsn, count, out, c2);
         starts_ = drive_.inner().commandStarts();
+        retried_ = drive_.inner().retried();
         return got;
     }
     bool hasC2() const override { return drive_.inner().hasC2(); }
@@ -445,12 +449,14 @@ public:
     // The planned reads were made as the reader asks for them, in the drive's commands:
     // the reader lays out none of its own here (commandSectors() 0).
     const uint8_t* commandStarts() const override { return starts_; }
+    const uint8_t* retried() const override { return retried_; }
 
 private:
     DriveReads drive_;
     SecurePlan plan_;
     int32_t audioFirst_, audioLast_;
-    const uint8_t* starts_ = nullptr; // the last read's command starts
+    const uint8_t* starts_ = nullptr;  // the last read's command starts
+    const uint8_t* retried_ = nullptr; // its sectors delivered after a failed command
 };
 
 // A disc of noise that never repeats: each sector's bytes from its number.

@@ -303,13 +303,22 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     // neither way would let the clock run ahead of the drive). Every sector asked for
     // counts as used now. From `proveFrom` on, a sector the drive could have answered
     // from its cache ends what the read delivered.
+    // A sector the drive delivered after a command over it failed in this read came
+    // from its cache, and the one that failed may be whatever the drive kept for it (the
+    // sector it delivered before): from `proveFrom` on, it ends what the read delivered.
+    // Reading it again at once would be answered the same way, so it asks no flush.
+    for (int32_t i = std::max(0, proveFrom - lsn); i < got; ++i)
+        if (retried_[size_t(i)]) {
+            got = i;
+            break;
+        }
     stale_ = false;
     for (int32_t i = 0; i < count && modelCache_ > 0; ++i) {
         const int64_t at = int64_t(lsn) + i;
         if (at >= int64_t(history_->lastRead.size()))
             break;
         int32_t& last = history_->lastRead[size_t(at)];
-        if (!moved_[size_t(i)]) {
+        if (!moved_[size_t(i)] || retried_[size_t(i)]) {
             last = int32_t(history_->clock);
             continue;
         }
@@ -338,6 +347,7 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
 // read alike, as in two reads split into commands at the same sectors.)
 int32_t Ripper::sourceRead(int32_t lsn, int32_t count, uint8_t* out, bool layOut) {
     starts_.assign(size_t(count), 0);
+    retried_.assign(size_t(count), 0);
     const int32_t most = layOut ? source_->commandSectors() : 0;
     int32_t done = 0;
     while (done < count) {
@@ -353,6 +363,8 @@ int32_t Ripper::sourceRead(int32_t lsn, int32_t count, uint8_t* out, bool layOut
             if (const uint8_t* starts = source_->commandStarts())
                 std::copy(starts, starts + got, starts_.begin() + done);
             starts_[size_t(done)] = 1;
+            if (const uint8_t* again = source_->retried())
+                std::copy(again, again + got, retried_.begin() + done);
         }
         done += got;
         if (got < n)
@@ -399,6 +411,10 @@ void Ripper::readPlainRun() {
         while (lsn == readFirst_ && !readOnce_ && unheld < count - done && fresh(lsn + unheld))
             ++unheld;
         const int32_t got = readRun(lsn, count - done, out + size_t(done) * kRaw, "plain");
+        // Nor what the drive answered from its cache after a failed command.
+        for (int32_t i = 0; i < std::min(got, unheld); ++i)
+            if (retried_[size_t(i)])
+                unheld = i;
         if (unheld > 0 && got > 0) {
             ReadHistory::PassCopy& pass = history_->passCopy;
             pass.valid = true;

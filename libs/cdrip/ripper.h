@@ -242,8 +242,9 @@ private:
     // The last vote proved a whole block and nothing since pinned a check: steady audio
     // (a tone, digital silence), where the next vote reads more than the cache holds.
     bool steady_ = false;
-    std::vector<uint8_t> moved_;  // per sector of the last read: the drive transferred it
-    std::vector<uint8_t> starts_; // per sector of the last read: a drive command began at it
+    std::vector<uint8_t> moved_;   // per sector of the last read: the drive transferred it
+    std::vector<uint8_t> starts_;  // per sector of the last read: a drive command began at it
+    std::vector<uint8_t> retried_; // per sector of the last read: delivered after a failure
     struct FileCloser {
         void operator()(FILE* f) const { std::fclose(f); }
     };

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <vector>
 
 namespace cdrip {
@@ -39,12 +40,24 @@ public:
         cdrom_drive_t* d = h_->drive.get();
         const int32_t piece = d->nsectors > 0 ? d->nsectors : count;
         starts_.assign(size_t(count), 0);
+        retried_.assign(size_t(count), 0);
+        anyRetried_ = false;
         int32_t done = 0;
         while (done < count) {
-            const int32_t ask = std::min(piece, count - done);
+            int32_t ask = std::min(piece, count - done);
+            // A command ends before a sector an earlier read narrowed a failure to, so
+            // that the sectors in front of it come from a command that did not fail.
+            const auto bad = unreadable_.upper_bound(lsn + done);
+            if (bad != unreadable_.end() && *bad < lsn + done + ask)
+                ask = *bad - (lsn + done);
             long got = readPiece(lsn + done, ask, out, c2, done);
-            if (got <= 0 && ask > 1)
+            if (got <= 0 && ask > 1) {
                 got = narrow(lsn + done, ask, out, c2, done);
+                if (got > 0) {
+                    std::fill_n(retried_.begin() + done, std::min<long>(got, ask), 1);
+                    anyRetried_ = true;
+                }
+            }
             if (got <= 0)
                 break;
             done += int32_t(std::min<long>(got, ask));
@@ -59,6 +72,7 @@ public:
     const uint8_t* commandStarts() const override {
         return h_->image || starts_.empty() ? nullptr : starts_.data();
     }
+    const uint8_t* retried() const override { return anyRetried_ ? retried_.data() : nullptr; }
     int32_t commandSectors() const override {
         const cdrom_drive_t* d = h_->drive.get();
         return h_->image || !d || d->nsectors <= 0 ? 0 : int32_t(d->nsectors);
@@ -97,6 +111,8 @@ private:
     // read again. Returns the sectors delivered from lsn on.
     long narrow(int32_t lsn, int32_t ask, uint8_t* out, uint8_t* c2, int32_t at) {
         int32_t good = 0, span = ask; // the failure lies in good .. good + span - 1
+        if (unreadable_.count(lsn) != 0)
+            failedAt_ = lsn; // a command at a sector known not to read: none in front
         if (failedAt_ >= lsn && failedAt_ < lsn + ask) {
             span = failedAt_ - lsn;
             if (span == 0)
@@ -113,6 +129,7 @@ private:
             const long got = readPiece(lsn, 1, out, c2, at);
             if (got <= 0) {
                 failedAt_ = lsn;
+                unreadable_.insert(lsn);
                 return 0;
             }
             good = 1;
@@ -131,6 +148,7 @@ private:
             }
         }
         failedAt_ = lsn + good;
+        unreadable_.insert(failedAt_);
         return good;
     }
 
@@ -180,8 +198,11 @@ private:
 
     std::shared_ptr<CddaHandle> h_;
     std::vector<uint8_t> buffer_;
-    std::vector<uint8_t> starts_; // per sector of the last read: a command began at it
-    int32_t failedAt_ = -1;       // where the last failed command was narrowed to
+    std::vector<uint8_t> starts_;  // per sector of the last read: a command began at it
+    int32_t failedAt_ = -1;        // where the last failed command was narrowed to
+    std::set<int32_t> unreadable_; // every sector a failed command was narrowed to
+    std::vector<uint8_t> retried_; // per sector of the last read: delivered after a failure
+    bool anyRetried_ = false;
 };
 
 } // namespace

@@ -48,6 +48,12 @@ public:
     // that copies which all began commands may agree on the same wrong bytes.
     virtual const uint8_t* commandStarts() const { return nullptr; }
 
+    // Which sectors of the last read() a command delivered after a command over them had
+    // failed in that read: 1 for each, else 0; null when none was. A drive answers such a
+    // re-read from its cache, and for the sector that failed it may keep anything there
+    // (the last sector it delivered), which it then returns as good.
+    virtual const uint8_t* retried() const { return nullptr; }
+
     // The most sectors one drive command of read() moves, where a longer read goes in
     // commands of that many from its first sector (0: not commands of a drive). A reader
     // that lays out its own commands reads at most this many a call.

@@ -176,8 +176,10 @@ std::vector<DriveRead> driveLog(const std::string& path) {
 // cache. The reader's source sends a read as READ CDs of at most 25 sectors one after
 // the other: a READ CD goes on the current read where it starts where the last one
 // ended, else it starts the next read of the reader that starts there. After a failed
-// READ CD the source reads the same read's sectors again in shorter commands: those
-// stay with the current read, unless one is exactly the next read's first command. The
+// READ CD the source reads the same read's sectors again in shorter commands, each from
+// where the failed one began on: those stay with the current read, unless one is
+// exactly the next read's first command (a command that starts before where the failed
+// one began is the next read's: it ends before a sector known not to read). The
 // sectors a failed READ CD read before the one it failed at came from the disc in that
 // same read: the drive answering its shorter commands with them from its cache is the
 // read delivering what it read, not an older copy.
@@ -188,6 +190,7 @@ int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<
     size_t r = 0;
     int32_t expect = -1;
     bool retrying = false;
+    int32_t failedFrom = 0;           // where the read's last failed READ CD began
     int32_t readFrom = 0, readTo = 0; // what the read's failed READ CDs read from the disc
     for (const DriveRead& c : cmds) {
         for (const auto& [a, b] : c.hits)
@@ -196,7 +199,7 @@ int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<
             r < reads.size() && c.lba >= reads[r].lsn && c.lba < reads[r].lsn + reads[r].count;
         const bool startsNext = r + 1 < reads.size() && c.lba == reads[r + 1].lsn &&
                                 c.count == std::min(25, reads[r + 1].count);
-        retrying = retrying && within && !startsNext;
+        retrying = retrying && within && !startsNext && c.lba >= failedFrom;
         if (!retrying && (c.lba != expect || !within)) {
             size_t at = expect < 0 ? 0 : r + 1;
             // Before the reader's first read, only that read (libcdio's own reads as it
@@ -221,6 +224,8 @@ int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<
             readFrom = readTo > readFrom ? std::min(readFrom, c.lba) : c.lba;
             readTo = std::max(readTo, c.failedAt);
         }
+        if (c.failed)
+            failedFrom = c.lba;
         retrying = retrying || c.failed;
     }
     return proved;
