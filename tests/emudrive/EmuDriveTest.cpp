@@ -355,10 +355,10 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"SeeksLandOffInAStretch", "cache=3567;land=2000-6000:-588", "shifted_reads"},
         DriveFaultCase{"RereadsLandOffInAStretch", "cache=3567;later=2000-6000:-588",
                        "shifted_reads"},
-        DriveFaultCase{"RereadsLandLateEverywhere1200", "cache=1200;later=0-7499:8",
+        DriveFaultCase{"RereadsLandLateEverywhere1200", "cache=1200;later=300-7499:8",
                        "shifted_reads"},
-        DriveFaultCase{"WideSeeksLandOff", "cache=3567;land=3000-9000:-588", "shifted_reads",
-                       false, 0, -1, true},
+        DriveFaultCase{"WideSeeksLandOff", "cache=3567;land=3000-9000:-588", "shifted_reads", false,
+                       0, -1, true},
         DriveFaultCase{"WideRereadsLandOff", "cache=3567;later=3000-9000:1176", "shifted_reads",
                        false, 0, -1, true}),
     [](const testing::TestParamInfo<DriveFaultCase>& row) { return row.param.name; });
