@@ -355,6 +355,12 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"SteadyShiftedAtTheSilence8MB", "cache=3567;seed=2;jitter=7990-8010:30:2352",
                        "", true, 7.5},
         DriveFaultCase{"SteadyJitter8MB", "cache=3567;jitter=0-15999:1:588", "", true, 18.0},
+        // Placements the rows above leave out: stale first sectors at the disc's end, an
+        // unreadable first sector of the last track on a drive of a small cache, short
+        // transfers across a track boundary on a drive without a cache.
+        DriveFaultCase{"StaleAtTheDiscsEnd", "cache=3567;stale=7470-7499", ""},
+        DriveFaultCase{"BadFirstSectorOfTrack3Cache40", "cache=40;bad=5000", "failed_reads"},
+        DriveFaultCase{"ShortAtTrack2NoCache", "cache=0;short=2490-2510:50", "short_transfers"},
         // Drives whose reads land off the same way from every place in a stretch: every
         // seek there lands a sector early (its addresses are off), or every re-read does
         // while first reads are right (it reads again at another speed). A vote's three
