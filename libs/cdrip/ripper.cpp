@@ -1297,16 +1297,10 @@ void Ripper::vote() {
         }
         int64_t end = 0;
         const int32_t j = agreedRun(r, at, len, &end);
-        const int32_t decidedLead = std::min(lead, leadHeld_);
-        bool holds = true; // every copy that reaches lead sector j holds it
-        for (int v = 0; v < kVotes && j < lead; ++v)
-            holds = holds && (r.off[v] > j || r.sector(v, j));
-        if (j < lead && (!holds || lead - (j + 1) >= std::min(decidedLead, 2))) {
+        if (j < lead) {
             // A lead sector that does not read, or reads differently each time (before
             // the range, where nothing listed it): the lead starts after it instead.
-            // A block of steady audio that went wrong goes on as a short one. Copies that
-            // read the last two decided sectors differently keep them in the lead: they
-            // are what the copies are held against.
+            // A block of steady audio that went wrong goes on as a short one.
             lead -= j + 1;
             at = s - lead;
             large = false;
@@ -1314,11 +1308,7 @@ void Ripper::vote() {
             --round;
             continue;
         }
-        if (j < lead) { // the next round, from other places
-            large = false;
-            block(large);
-            continue;
-        }
+        const int32_t decidedLead = std::min(lead, leadHeld_);
         bool contradicted = false;
         for (int32_t i = lead - decidedLead; i < lead && !contradicted; ++i) {
             const uint8_t* mine = histEnd() - size_t(lead - i) * kRaw;
