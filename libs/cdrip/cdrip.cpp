@@ -571,6 +571,7 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
         } else if (s.paranoia) {
             s.provenBefore = std::move(proven);
             s.provenEnd = provenEnd;
+            s.takePassCopy = true;
         }
         if (!r->open(std::move(source), startSector, endSector, s))
             return CR_STATUS_FAIL;

@@ -138,6 +138,13 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
         takeProven();
     }
     history_->carry.valid = false;
+    ReadHistory::PassCopy& pass = history_->passCopy;
+    if (settings_.paranoia && settings_.takePassCopy && pass.valid &&
+        pass.discLast == settings_.discLast && pass.from == readFirst_ && next_ == readFirst_) {
+        passCopy_ = std::move(pass.bytes);
+        passFrom_ = pass.from;
+    }
+    pass = ReadHistory::PassCopy{};
     return true;
 }
 
@@ -216,6 +223,22 @@ void Ripper::takeProven() {
     std::memcpy(hist_.data() + size_t(kHist - k) * kRaw,
                 settings_.provenBefore.data() + size_t(n - k) * kRaw, size_t(k) * kRaw);
     histCount_ = k;
+}
+
+// A one pass's first read is a read like the vote's own first one: from the disc (every
+// sector of it fresh when it was made), delivered whole, from one place. Its two other
+// copies still come from other places, fresh.
+bool Ripper::takePassCopy(int32_t place, int32_t len, uint8_t* into, const uint8_t** copy,
+                          int32_t* got) {
+    if (passFrom_ < 0 || place != passFrom_ || passCopy_.empty())
+        return false;
+    const int32_t n = std::min(len, int32_t(passCopy_.size() / kRaw));
+    std::memcpy(into, passCopy_.data(), size_t(n) * kRaw);
+    *copy = into;
+    *got = n;
+    passCopy_.clear();
+    passFrom_ = -1;
+    return true;
 }
 
 bool Ripper::startResampler() {
@@ -319,8 +342,19 @@ void Ripper::readPlainRun() {
     uint8_t* out = decided_.data();
     for (int32_t done = 0; done < count;) {
         // A drive may return fewer sectors than asked for: the rest in the next read.
-        const int32_t got =
-            readRun(plainNext_ + done, count - done, out + size_t(done) * kRaw, "plain");
+        const int32_t lsn = plainNext_ + done;
+        int32_t unheld = 0; // the first read's leading sectors the drive cannot hold
+        while (lsn == readFirst_ && !readOnce_ && unheld < count - done && fresh(lsn + unheld))
+            ++unheld;
+        const int32_t got = readRun(lsn, count - done, out + size_t(done) * kRaw, "plain");
+        if (unheld > 0 && got > 0) {
+            ReadHistory::PassCopy& pass = history_->passCopy;
+            pass.valid = true;
+            pass.discLast = settings_.discLast;
+            pass.from = lsn;
+            pass.bytes.assign(out + size_t(done) * kRaw,
+                              out + size_t(done + std::min(got, unheld)) * kRaw);
+        }
         if (got > 0) {
             done += got;
             continue;
@@ -1043,6 +1077,7 @@ void Ripper::vote() {
     for (int round = 0; round < rounds; ++round) {
         VoteRound r;
         bool grow = false;
+        bool handed = false; // copy 0 is the one pass's first read
         voteEnd_ = std::max(voteEnd_, at + len);
         for (int v = 0; v < kVotes; ++v) {
             // Three places a round, further back each round; places before the disc's
@@ -1056,7 +1091,10 @@ void Ripper::vote() {
                 r.off[v] = 0;
             }
             uint8_t* into = buf.data() + size_t(v) * span;
-            voteRead(r.places[v], at, len, into, &r.copy[v], &r.got[v]);
+            handed = handed || (round == 0 && v == 0 &&
+                                takePassCopy(r.places[v], len, into, &r.copy[v], &r.got[v]));
+            if (v != 0 || !handed)
+                voteRead(r.places[v], at, len, into, &r.copy[v], &r.got[v]);
             if (r.got[v] + r.off[v] <= lead && r.places[v] != at) {
                 r.places[v] = -1; // stands in for a place whose read does not reach s
                 r.off[v] = 0;
@@ -1115,7 +1153,8 @@ void Ripper::vote() {
             // one proven over more than a short block's worth, makes the next one large.
             steady_ = proven >= std::min(b, kStep) - kMargin - 1;
             // The first copy's sectors past the proven ones are first copies too.
-            if (r.off[0] == 0 && r.places[0] >= 0) {
+            // (Not the one pass's read: its sectors may come from more reads than one.)
+            if (r.off[0] == 0 && r.places[0] >= 0 && !handed) {
                 const int32_t rest = std::min(r.got[0], lead + b) - (lead + std::min(proven, b));
                 if (rest > 0)
                     addCandidates(r.copy[0] + size_t(lead + proven) * kRaw, rest, r.places[0]);

@@ -52,6 +52,15 @@ struct ReadHistory {
         bool done = false;  // taken, passed or given up
         bool alive() const { return at >= 0 && !done; }
     } island;
+    // The first read of the last plain range (a one pass), as far as it delivered
+    // sectors the drive could not have held: a first copy for the vote a secure range
+    // that starts at the same sector opens with (Ripper::takePassCopy). Any range opened
+    // drops it.
+    struct PassCopy {
+        bool valid = false;
+        int32_t discLast = -1, from = 0;
+        std::vector<uint8_t> bytes;
+    } passCopy;
 };
 
 struct RipSettings {
@@ -71,6 +80,9 @@ struct RipSettings {
     // against them as its proven sectors (see Ripper::takeProven).
     std::vector<uint8_t> provenBefore;
     int32_t provenEnd = -1;
+    // With jitter correction: the range may take the last one pass's first read as the
+    // first copy of its first vote (ReadHistory::passCopy).
+    bool takePassCopy = false;
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
@@ -137,6 +149,10 @@ private:
     void takeCarry();
     void leaveCarry();
     void takeProven();
+    // The last one pass's first read as copy 0 of a vote's first round from `place`;
+    // false when there is none for it (it is given once).
+    bool takePassCopy(int32_t place, int32_t len, uint8_t* into, const uint8_t** copy,
+                      int32_t* got);
     void voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
                   int32_t* n);
     bool fresh(int32_t lsn) const;
@@ -214,6 +230,8 @@ private:
     int32_t readFirst_ = 0, readLast_ = -1, plainNext_ = 0;
     int32_t shiftSectors_ = 0, shiftRest_ = 0;
     std::vector<uint8_t> window_, carry_;
+    std::vector<uint8_t> passCopy_; // see takePassCopy
+    int32_t passFrom_ = -1;
     int32_t carryLsn_ = -1;
     int32_t lastOut_ = -1; // the last sector sectorFor gave from decided_
     bool lastOutDamaged_ = false;

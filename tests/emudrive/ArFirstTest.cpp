@@ -19,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -249,12 +250,27 @@ TEST_F(ArFirst, UnknownDiscIsReadSecurely) {
 TEST_F(ArFirst, UnknownDiscEndsTheFirstPassOnceTheAnswerComes) {
     const std::string out = home_ + "/out";
     std::vector<ReaderRead> reads;
-    const Outcome o = RipDisc(long_, out, false, "pace_us=1000", &reads);
+    const std::string driveLog = home_ + "/drive.log";
+    const Outcome o = RipDisc(long_, out, false, "pace_us=1000;log=" + driveLog, &reads);
     ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
     ExpectTracks(long_, long_.bin, out);
     for (int t = 0; t < 3; ++t) {
         EXPECT_THAT(ProvenBy(o, t), StartsWith("secure reading, ")) << "track " << t + 1;
         EXPECT_EQ(o.report["tracks"][size_t(t)]["accuraterip"]["result"], "not in database");
+    }
+    // The drive's log ("read START COUNT cache HITS ..."): the reads that start at the
+    // disc's first sector, with the sectors the drive answered from its cache.
+    std::vector<long> hitsAtZero;
+    {
+        std::ifstream log(driveLog);
+        for (std::string line; std::getline(log, line);) {
+            std::istringstream in(line);
+            std::string word, cache;
+            long start = -1, count = 0, hits = -1;
+            if (in >> word >> start >> count >> cache >> hits && word == "read" && start == 0 &&
+                cache == "cache")
+                hitsAtZero.push_back(hits);
+        }
     }
     const int32_t first = TrackFirst(long_, 0), last = TrackLast(long_, 0);
     const std::vector<ReaderRead> pass = PlainIn(reads, first, last);
@@ -267,6 +283,19 @@ TEST_F(ArFirst, UnknownDiscEndsTheFirstPassOnceTheAnswerComes) {
     EXPECT_GT(passed, 0);
     EXPECT_LT(passed, (last - first + 1) / 2);
     EXPECT_EQ(PlainIn(reads, last + 1, long_.layout.leadout).size(), 0u);
+    // The secure reading's first vote takes the pass's first read (from the disc: the
+    // drive had read nothing before it) as its copy from the first sector, and reads
+    // only its two other places: no read from there again, which after the pass would
+    // first have to make the drive forget it.
+    ASSERT_EQ(first, 0);
+    EXPECT_TRUE(std::none_of(reads.begin(), reads.end(),
+                             [](const ReaderRead& r) { return r.why == "vote" && r.lsn == 0; }));
+    EXPECT_TRUE(std::any_of(reads.begin(), reads.end(),
+                            [](const ReaderRead& r) { return r.why == "vote" && r.lsn == 1; }));
+    // The drive read from there once, and from the disc: the pass's first read was no
+    // answer of its cache (a copy it held would be no copy of its own), and the secure
+    // reading made no read of its own from there.
+    EXPECT_EQ(hitsAtZero, std::vector<long>{0});
 }
 
 TEST_F(ArFirst, TrackWithOneAlteredSectorInTheDatabaseGetsTheSecureReading) {
