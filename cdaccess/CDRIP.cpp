@@ -378,7 +378,9 @@ void TCDRIP::ReadTrack(int32_t TrackNum) {
 
 void TCDRIP::CaptureTrack(int32_t TrackNum,
                           const std::function<void(const uint8_t*, std::size_t)>& Sink) {
-    if (!Replay) {
+    // A one pass proves nothing by itself: what it read of another disc matches no
+    // checksum of this one's, and the secure reading that follows asks.
+    if (!Replay && !OnePass()) {
         StopIfDiscChanged();
     }
     const auto [first, last] = AudioRange(TrackNum);

@@ -199,8 +199,8 @@ public:
     // True when the disc in the drive is not the one Tracks describes: another table of
     // contents now, a media change the drive saw, an open tray, no disc (the library's
     // CR_DiscChanged); false when it is, or when the library cannot tell. Reads the
-    // table again, not the audio. RipTrack, CaptureTrack and ReadTrack ask it before they
-    // read a track from the drive.
+    // table again, not the audio. RipTrack, CaptureTrack (but for a one pass) and
+    // ReadTrack ask it before they read a track from the drive.
     bool DiscChanged() const;
     TTrackList Tracks;
     // The same table of contents as one record per track (see ripjob/DiscTracks.h),
