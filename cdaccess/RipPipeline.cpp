@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <optional>
 
@@ -27,12 +28,19 @@ std::string TextOf(const std::exception_ptr& error) {
 
 } // namespace
 
-// One track in the pipeline. The reader fills Blocks, its worker empties them; both
-// under the pipeline's mutex.
+// One track in the pipeline. The reader fills Blocks; its encoder and its meter (the
+// format's observer, when it has one) each go through them, and a block is given back
+// once both have passed it. All under the pipeline's mutex; a block is read outside it
+// by the one that has reached it, which no one else removes before it has passed.
 struct TRipPipeline::Slot {
     TPipelineTrack Track;
     std::size_t Expected = 0; // PCM bytes of the whole track
     std::deque<std::vector<uint8_t>> Blocks;
+    std::size_t EncoderAt = 0; // blocks of Blocks the encoder has passed or is in
+    std::unique_ptr<TrackObserver> Meter;
+    std::size_t MeterAt = 0; // blocks of Blocks the meter has been given
+    bool MeterBusy = false;  // a worker is giving the meter a block now
+    bool MeterEnded = false; // its End has run (or there is none): it takes no more
     std::size_t Received = 0;
     std::size_t Consumed = 0;
     bool Taken = false;        // a worker has it
@@ -73,6 +81,11 @@ void TRipPipeline::StopEncoding() {
 std::size_t TRipPipeline::PeakHeld() const {
     std::lock_guard lock(Mutex);
     return Peak;
+}
+
+std::size_t TRipPipeline::HelpedPieces() const {
+    std::lock_guard lock(Mutex);
+    return Helped;
 }
 
 std::vector<TEncodingTrack> TRipPipeline::Encoding() const {
@@ -150,7 +163,7 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
         NextSlot = 0;
         NoMoreTracks = false;
         StopAll = false;
-        Held = Peak = Ended = 0;
+        Held = Peak = Ended = Helped = 0;
     }
     // The encoders are made here, on the caller's thread; each worker uses its own.
     std::vector<std::unique_ptr<TrackEncoder>> coders;
@@ -180,7 +193,8 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
         threads.emplace_back([this, c = coder.get()] { Worker(*c); });
     }
 
-    const uint32_t bytesPerSector = PCMFormatOf(Rip.OutputFormat()).BytesPerSector;
+    const TPCMFormat pcm = PCMFormatOf(Rip.OutputFormat());
+    const uint32_t bytesPerSector = pcm.BytesPerSector;
     for (const TPipelineTrack& track : Tracks) {
         auto fresh = std::make_unique<Slot>();
         fresh->Track = track;
@@ -189,6 +203,12 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
         const DiscTrack* t = Rip.Disc.Find(track.TrackNum);
         fresh->Expected =
             static_cast<std::size_t>(t != nullptr ? t->AudioSectors() : 0) * bytesPerSector;
+        fresh->Meter = Format.NewObserver();
+        fresh->MeterEnded = fresh->Meter == nullptr;
+        if (fresh->Meter) {
+            fresh->Meter->Begin(track.TrackNum, PcmShape{pcm.SampleRate, pcm.Channels},
+                                fresh->Expected);
+        }
         Slot& slot = *fresh;
         {
             std::lock_guard lock(Mutex);
@@ -257,17 +277,147 @@ void TRipPipeline::Run(const std::vector<TPipelineTrack>& Tracks) {
 void TRipPipeline::Worker(TrackEncoder& coder) {
     for (;;) {
         Slot* slot = nullptr;
+        Slot* help = nullptr;
         {
             std::unique_lock lock(Mutex);
-            WorkerWake.wait(lock, [&] { return NextSlot < Slots.size() || NoMoreTracks; });
-            if (NextSlot >= Slots.size()) {
+            // A track to encode first; else the meter of a track another worker encodes;
+            // the worker ends when no track is left and no meter may need it any more.
+            WorkerWake.wait(lock, [&] {
+                help = NextSlot < Slots.size() ? nullptr : MeterToHelp();
+                return NextSlot < Slots.size() || help != nullptr ||
+                       (NoMoreTracks && !MeterMayNeedHelp());
+            });
+            if (NextSlot < Slots.size()) {
+                slot = Slots[NextSlot++].get();
+                slot->Taken = true;
+            } else if (help != nullptr) {
+                help->MeterBusy = true;
+            } else {
                 return;
             }
-            slot = Slots[NextSlot++].get();
-            slot->Taken = true;
         }
-        Encode(coder, *slot);
+        if (slot != nullptr) {
+            Encode(coder, *slot);
+        } else {
+            HelpMeter(*help);
+        }
     }
+}
+
+// A track being encoded whose meter no one feeds and which has blocks it has not had.
+// The oldest first: its encoder ends first. Under the mutex.
+TRipPipeline::Slot* TRipPipeline::MeterToHelp() const {
+    if (StopAll) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < NextSlot && i < Slots.size(); ++i) {
+        Slot& s = *Slots[i];
+        if (!s.WorkerEnded && !s.MeterEnded && !s.MeterBusy && s.MeterAt < s.Blocks.size()) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+// Whether a track being encoded still has a meter that has not ended. Under the mutex.
+bool TRipPipeline::MeterMayNeedHelp() const {
+    if (StopAll) {
+        return false;
+    }
+    for (std::size_t i = 0; i < NextSlot && i < Slots.size(); ++i) {
+        if (!Slots[i]->WorkerEnded && !Slots[i]->MeterEnded) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Gives back the blocks at the front of the slot that its encoder and its meter have
+// both passed, to be filled again. Under the mutex.
+void TRipPipeline::Trim(Slot& slot) {
+    bool released = false;
+    while (!slot.Blocks.empty() && slot.EncoderAt > 0 && (slot.MeterEnded || slot.MeterAt > 0)) {
+        Held -= slot.Blocks.front().size();
+        Spare.push_back(std::move(slot.Blocks.front()));
+        slot.Blocks.pop_front();
+        --slot.EncoderAt;
+        if (slot.MeterAt > 0) {
+            --slot.MeterAt;
+        }
+        released = true;
+    }
+    if (released) {
+        ReaderWake.notify_all();
+    }
+}
+
+// Gives the slot's meter, which the caller has marked busy, its next blocks while `go`
+// holds: up to the blocks its encoder has passed, or every block there is. Returns how
+// many it gave.
+std::size_t TRipPipeline::FeedMeter(Slot& slot, std::unique_lock<std::mutex>& lock,
+                                    bool upToEncoder, const std::function<bool()>& go) {
+    std::size_t fed = 0;
+    while (slot.MeterAt < (upToEncoder ? slot.EncoderAt : slot.Blocks.size()) && go()) {
+        const std::vector<uint8_t>& block = slot.Blocks[slot.MeterAt];
+        lock.unlock();
+        slot.Meter->Add(block.data(), block.size());
+        lock.lock();
+        ++slot.MeterAt;
+        ++fed;
+        Trim(slot);
+    }
+    return fed;
+}
+
+// A worker without a track of its own feeds another track's meter, as long as it has
+// blocks to give it and no new track waits for an encoder.
+void TRipPipeline::HelpMeter(Slot& slot) {
+    {
+        std::unique_lock lock(Mutex);
+        Helped +=
+            FeedMeter(slot, lock, false, [&] { return !StopAll && NextSlot >= Slots.size(); });
+        slot.MeterBusy = false;
+    }
+    WorkerWake.notify_all();
+}
+
+// The encoder's own feeding of its track's meter, up to the blocks it has encoded,
+// when no other worker is at it.
+void TRipPipeline::MeterAlong(Slot& slot) {
+    {
+        std::unique_lock lock(Mutex);
+        if (slot.MeterEnded || slot.MeterBusy || slot.MeterAt >= slot.EncoderAt) {
+            return;
+        }
+        slot.MeterBusy = true;
+        FeedMeter(slot, lock, true, [] { return true; });
+        slot.MeterBusy = false;
+    }
+    WorkerWake.notify_all();
+}
+
+// The end of the slot's meter, before its encoder ends its stream: once no other worker
+// feeds it, the blocks it has not had (when the track is whole), then its End.
+void TRipPipeline::EndMeter(Slot& slot, bool whole) {
+    {
+        std::unique_lock lock(Mutex);
+        WorkerWake.wait(lock, [&] { return !slot.MeterBusy; });
+        if (slot.MeterEnded) {
+            return;
+        }
+        slot.MeterBusy = true;
+        if (whole) {
+            FeedMeter(slot, lock, false, [] { return true; });
+        }
+        const bool all = whole && slot.MeterAt == slot.Blocks.size();
+        lock.unlock();
+        slot.Meter->End(all);
+        lock.lock();
+        slot.MeterBusy = false;
+        slot.MeterEnded = true;
+        Trim(slot);
+    }
+    WorkerWake.notify_all();
 }
 
 // Encodes one track as TCDRIP::RipTrack does and ends it with the same steps: flush and
@@ -304,16 +454,17 @@ void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
             }
         }
         while (!stopped) {
-            std::vector<uint8_t> block;
+            const std::vector<uint8_t>* block = nullptr;
             {
                 std::unique_lock lock(Mutex);
-                WorkerWake.wait(lock,
-                                [&] { return !slot.Blocks.empty() || slot.ReadDone || StopAll; });
+                WorkerWake.wait(lock, [&] {
+                    return slot.EncoderAt < slot.Blocks.size() || slot.ReadDone || StopAll;
+                });
                 if (StopAll) {
                     stopped = true;
                     break;
                 }
-                if (slot.Blocks.empty()) {
+                if (slot.EncoderAt == slot.Blocks.size()) {
                     complete = slot.ReadComplete;
                     readError = slot.ReadError;
                     if (!readError.empty() && slot.Received == 0) {
@@ -321,31 +472,32 @@ void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
                     }
                     break;
                 }
-                block = std::move(slot.Blocks.front());
-                slot.Blocks.pop_front();
+                block = &slot.Blocks[slot.EncoderAt];
             }
-            struct Release {
+            struct Passed {
                 TRipPipeline& P;
                 Slot& S;
-                std::vector<uint8_t>& Block;
                 std::size_t Bytes;
-                ~Release() {
-                    {
-                        std::lock_guard lock(P.Mutex);
-                        P.Held -= Bytes;
-                        S.Consumed += Bytes;
-                        P.Spare.push_back(std::move(Block));
-                    }
-                    P.ReaderWake.notify_all();
+                ~Passed() {
+                    std::lock_guard lock(P.Mutex);
+                    ++S.EncoderAt;
+                    S.Consumed += Bytes;
+                    P.Trim(S);
                 }
-            } release{*this, slot, block, block.size()};
-            coder.Feed(block.data(), block.size());
+            };
+            {
+                const Passed passed{*this, slot, block->size()};
+                coder.Feed(block->data(), block->size());
+            }
+            MeterAlong(slot);
         }
     } catch (...) {
         error = std::current_exception();
     }
 
     auto step = [&error](auto&& body) { RunEndStep(error, body); };
+    // The meter ends first: a format writes the track's gain when its stream ends.
+    EndMeter(slot, started && complete && !error && !stopped);
     bool flushed = true;
     if (streamStarted) {
         step([&] { flushed = coder.Flush(); });

@@ -47,8 +47,10 @@ struct TEncodingTrack {
 // must run on the caller's thread); each track's PCM goes, as it is read, to one encoder
 // worker that writes the file through an OutputFiles::TPartialFile and the format's
 // TrackEncoder (for MP3 a TEncodeFeed, so a track's file is the same as TCDRIP::RipTrack
-// writes from the same PCM). The PCM read but not
-// yet encoded is held up to a cap; the reader waits when it is reached.
+// writes from the same PCM). The format's TrackObserver of a track (the loudness meter)
+// is fed the same PCM by the track's worker, or by a worker that has no track to encode
+// meanwhile (while the first track is read, at the end of the job). The PCM read but
+// not yet encoded and measured is held up to a cap; the reader waits when it is reached.
 //
 // Stopping: the ripper's Abort (from ProcessMessages, as for RipTrack) ends the reading;
 // the track being read ends early with what was read, tracks after it are not started.
@@ -110,6 +112,9 @@ public:
 
     // The most PCM held at once during Run (bytes).
     std::size_t PeakHeld() const;
+    // The pieces of PCM that workers without a track of their own gave other tracks'
+    // meters during Run.
+    std::size_t HelpedPieces() const;
     // The tracks being encoded now, with their progress.
     std::vector<TEncodingTrack> Encoding() const;
 
@@ -117,6 +122,14 @@ private:
     struct Slot;
     void Worker(TrackEncoder& encoder);
     void Encode(TrackEncoder& encoder, Slot& slot);
+    Slot* MeterToHelp() const;
+    bool MeterMayNeedHelp() const;
+    void Trim(Slot& slot);
+    std::size_t FeedMeter(Slot& slot, std::unique_lock<std::mutex>& lock, bool upToEncoder,
+                          const std::function<bool()>& go);
+    void HelpMeter(Slot& slot);
+    void MeterAlong(Slot& slot);
+    void EndMeter(Slot& slot, bool whole);
     void Append(Slot& slot, const uint8_t* data, std::size_t count);
     void Deliver();
     void WaitAndDeliver(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
@@ -125,7 +138,7 @@ private:
     std::unique_ptr<EncoderFormat> OwnFormat; // the MP3 format of the first constructor
     const EncoderFormat& Format;
     // Guards Slots and what each Slot holds, NextSlot, NoMoreTracks, StopAll, Held, Peak,
-    // Spare, Ended and Finished.
+    // Helped, Spare, Ended and Finished.
     mutable std::mutex Mutex;
     std::condition_variable WorkerWake; // a new track, new PCM, the end or a stop
     std::condition_variable ReaderWake; // PCM released or a track ended
@@ -135,6 +148,7 @@ private:
     bool StopAll = false;
     std::size_t Held = 0;
     std::size_t Peak = 0;
+    std::size_t Helped = 0; // pieces fed to meters by workers without a track of their own
     std::vector<std::vector<uint8_t>> Spare; // blocks given back, to be filled again
     std::size_t Ended = 0;                   // tracks whose outcome is known
     std::vector<TPipelineOutcome> Finished;  // outcomes not yet handed to OnDone

@@ -41,6 +41,22 @@ public:
     virtual void Close() = 0;
 };
 
+// What a format measures of each track's PCM besides encoding it (the loudness for
+// ReplayGain). The pipeline hands it the track's pieces in order, as it hands them to
+// the track's encoder, on one thread at a time but not always the same one: the track's
+// encoder worker, or a worker that has no track to encode (while the first track is
+// read, and at the end of the job), so that the measuring of the last tracks is shared.
+// Begin first, then the pieces, then End, which comes before the track's encoder ends
+// its stream. None of them may throw.
+class TrackObserver {
+public:
+    virtual ~TrackObserver() = default;
+    virtual void Begin(int number, const PcmShape& pcm, uint64_t trackBytes) = 0;
+    virtual void Add(const uint8_t* data, std::size_t count) = 0;
+    // `whole`: every piece of the track came and its encoder took them all.
+    virtual void End(bool whole) = 0;
+};
+
 // An encoded output format with its settings.
 class EncoderFormat {
 public:
@@ -51,6 +67,8 @@ public:
     virtual std::string Extension() const = 0;
     // A new encoder with this format's settings, for one worker.
     virtual std::unique_ptr<TrackEncoder> NewEncoder() const = 0;
+    // A new observer for one track's PCM; null when the format measures nothing.
+    virtual std::unique_ptr<TrackObserver> NewObserver() const { return nullptr; }
     // The format's settings as the log lists them (name, value), after "Format".
     virtual std::vector<std::pair<std::string, std::string>> LogSettings() const { return {}; }
     // What a track's file is, in words ("a FLAC file"), when it is written again at its

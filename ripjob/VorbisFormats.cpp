@@ -9,8 +9,12 @@
 #include "encoding/TagComments.h"
 #include "settings/globals.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fcntl.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 using namespace Encoding;
@@ -118,7 +122,7 @@ public:
         On = On && Meter.Add(data, count, &error);
     }
     bool Whole() const { return On && Fed == Expected; }
-    TLoudness Result() const { return Whole() ? Meter.Result() : TLoudness{}; }
+    void Stop() { On = false; }
     void HandTo(FormatJobState& state, int number) {
         if (Whole()) {
             state.Measured(number, std::move(Meter));
@@ -131,6 +135,34 @@ private:
     uint64_t Expected = 0;
     uint64_t Fed = 0;
     bool On = false;
+};
+
+// The pipeline's observer of one track: its loudness, handed to the job's state when
+// the whole track came, before the track's encoder ends its stream.
+class LoudnessObserver : public TrackObserver {
+public:
+    explicit LoudnessObserver(std::shared_ptr<FormatJobState> state) : State(std::move(state)) {}
+    void Begin(int number, const PcmShape& pcm, uint64_t trackBytes) override {
+        Number = number;
+        Meter.Start(pcm, trackBytes, true);
+    }
+    void Add(const uint8_t* data, std::size_t count) override {
+        try {
+            Meter.Add(data, count);
+        } catch (const std::exception&) {
+            Meter.Stop(); // out of memory for the samples: no measurement, no gain
+        }
+    }
+    void End(bool whole) override {
+        if (whole) {
+            Meter.HandTo(*State, Number);
+        }
+    }
+
+private:
+    std::shared_ptr<FormatJobState> State;
+    int Number = 0;
+    TrackMeter Meter;
 };
 
 // Throws the encoder's failure: a write error names the file as the MP3 path does.
@@ -161,7 +193,6 @@ public:
                std::size_t) override {
         File = &file;
         Sink.emplace(file);
-        Meter.Start(pcm, trackBytes, S.ReplayGain);
         const auto fields = State->Fields.find(Number);
         const Metadata::TagFields tags =
             fields != State->Fields.end() ? fields->second : Metadata::TagFields{};
@@ -194,7 +225,6 @@ public:
         }
     }
     void Feed(const uint8_t* data, std::size_t count) override {
-        Meter.Add(data, count);
         std::string error;
         const bool ok = Flac ? Flac->Feed(data, count, &error) : Opus->Feed(data, count, &error);
         if (!ok) {
@@ -202,7 +232,9 @@ public:
         }
     }
     bool Flush() override {
-        const TLoudness loudness = Meter.Result();
+        // The pipeline has ended the track's meter: its loudness is there when the track
+        // was measured whole.
+        const TLoudness loudness = S.ReplayGain ? State->TrackLoudness(Number) : TLoudness{};
         const TVorbisComments gain = S.Kind == VorbisKind::Flac
                                          ? ReplayGainComments(loudness, false)
                                          : R128Comments(loudness, false);
@@ -214,7 +246,6 @@ public:
         if (!Sink->Flush()) {
             Fail(*File, "cannot write the file: " + Sink->Error());
         }
-        Meter.HandTo(*State, Number);
         return true;
     }
     void Close() override {
@@ -232,38 +263,6 @@ private:
     std::optional<PartialSink> Sink;
     std::optional<TFlacEncoder> Flac;
     std::optional<TOpusEncoder> Opus;
-    TrackMeter Meter;
-};
-
-class MeteredTrackEncoder : public TrackEncoder {
-public:
-    MeteredTrackEncoder(std::unique_ptr<TrackEncoder> inner, std::shared_ptr<FormatJobState> state)
-        : Inner(std::move(inner)), State(std::move(state)) {}
-    void ForTrack(int number) override {
-        Number = number;
-        Inner->ForTrack(number);
-    }
-    void Start(OutputFiles::TPartialFile& file, const PcmShape& pcm, uint64_t trackBytes,
-               std::size_t passBytes) override {
-        Meter.Start(pcm, trackBytes, State->ReplayGain);
-        Inner->Start(file, pcm, trackBytes, passBytes);
-    }
-    void Feed(const uint8_t* data, std::size_t count) override {
-        Meter.Add(data, count);
-        Inner->Feed(data, count);
-    }
-    bool Flush() override {
-        const bool ok = Inner->Flush();
-        Meter.HandTo(*State, Number);
-        return ok;
-    }
-    void Close() override { Inner->Close(); }
-
-private:
-    std::unique_ptr<TrackEncoder> Inner;
-    std::shared_ptr<FormatJobState> State;
-    int Number = 0;
-    TrackMeter Meter;
 };
 
 } // namespace
@@ -286,6 +285,10 @@ std::unique_ptr<TrackEncoder> VorbisFormat::NewEncoder() const {
         VorbisSettings{Kind, Level, StereoKbps, MonoKbps, ReplayGain}, State);
 }
 
+std::unique_ptr<TrackObserver> VorbisFormat::NewObserver() const {
+    return ReplayGain ? std::make_unique<LoudnessObserver>(State) : nullptr;
+}
+
 std::vector<std::pair<std::string, std::string>> VorbisFormat::LogSettings() const {
     std::vector<std::pair<std::string, std::string>> s;
     if (Kind == VorbisKind::Flac) {
@@ -301,7 +304,11 @@ MeteredFormat::MeteredFormat(const EncoderFormat& inner, std::shared_ptr<FormatJ
     : Inner(inner), State(std::move(state)) {}
 
 std::unique_ptr<TrackEncoder> MeteredFormat::NewEncoder() const {
-    return std::make_unique<MeteredTrackEncoder>(Inner.NewEncoder(), State);
+    return Inner.NewEncoder();
+}
+
+std::unique_ptr<TrackObserver> MeteredFormat::NewObserver() const {
+    return State->ReplayGain ? std::make_unique<LoudnessObserver>(State) : nullptr;
 }
 
 std::vector<std::pair<std::string, std::string>> MeteredFormat::LogSettings() const {
@@ -411,19 +418,41 @@ void AlbumGainStep::Run(RipJob& job) {
     }
     const TVorbisComments tags =
         What == Target::Opus ? R128Comments(album, true) : ReplayGainComments(album, true);
+    // Each file is a copy of its own: they are made on as many threads as there are
+    // cores, so that the job's end waits less for them. The log lists them in order.
+    std::vector<std::string> errors(files.size());
+    std::vector<char> done(files.size(), 0);
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < files.size(); i = next++) {
+            try {
+                done[i] = Update(files[i], tags, &errors[i]) ? 1 : 0;
+            } catch (const std::exception& e) {
+                errors[i] = e.what();
+            }
+        }
+    };
+    {
+        std::vector<std::jthread> others;
+        const std::size_t threads =
+            std::min<std::size_t>(std::max(1U, std::thread::hardware_concurrency()), files.size());
+        try {
+            while (others.size() + 1 < threads) {
+                others.emplace_back(work);
+            }
+        } catch (const std::system_error&) {
+            // No thread to spare: this one does the rest.
+        }
+        work();
+    }
     std::string failed;
     int written = 0;
-    for (const std::string& file : files) {
-        std::string error;
-        try {
-            if (Update(file, tags, &error)) {
-                ++written;
-                continue;
-            }
-        } catch (const std::exception& e) {
-            error = e.what();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (done[i] != 0) {
+            ++written;
+        } else {
+            failed += "; not written to " + files[i] + ": " + errors[i];
         }
-        failed += "; not written to " + file + ": " + error;
     }
     settings.push_back({name, GainText(ReplayGainDb(album.Lufs)) + ", peak " +
                                   PeakText(album.Peak) + ", written into " +

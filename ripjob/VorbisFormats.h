@@ -17,9 +17,10 @@
 struct TMP3Settings;
 
 // FLAC and Opus for the rip job, and ReplayGain 2 for every encoded format: each track's
-// loudness is measured by the encoder worker that encodes it, from the same PCM; the
-// track's gain goes into its file before the file takes its name, the album's into the
-// files of the job when it ends (AlbumGainStep).
+// loudness is measured from the same PCM as it is encoded (the format's TrackObserver,
+// fed by the track's encoder worker or by one that has no track to encode); the track's
+// gain goes into its file before the file takes its name, the album's into the files of
+// the job when it ends (AlbumGainStep).
 
 // What the encoders of one job share.
 class FormatJobState {
@@ -30,7 +31,7 @@ public:
     // ReplayGain on (the settings' ReplayGain).
     bool ReplayGain = true;
 
-    // An encoder's measurement of a track read whole.
+    // The measurement of a track read whole.
     void Measured(int number, Encoding::TLoudnessMeter meter);
     // The track's loudness; not valid when it was not measured whole.
     Encoding::TLoudness TrackLoudness(int number) const;
@@ -54,6 +55,7 @@ public:
     std::string Name() const override { return Kind == VorbisKind::Flac ? "flac" : "opus"; }
     std::string Extension() const override { return Kind == VorbisKind::Flac ? ".flac" : ".opus"; }
     std::unique_ptr<TrackEncoder> NewEncoder() const override;
+    std::unique_ptr<TrackObserver> NewObserver() const override;
     std::vector<std::pair<std::string, std::string>> LogSettings() const override;
     // FLAC's STREAMINFO and seek table are completed when the track ends, and so are
     // Opus's tags when they carry the track's gain.
@@ -75,14 +77,15 @@ private:
     std::shared_ptr<FormatJobState> State;
 };
 
-// Any encoded format with its loudness measured: the encoder of `inner` is fed the same
-// PCM and the meter beside it (for MP3, whose gain TXXX frames MeteredTagStep writes).
+// Any encoded format with its loudness measured: the encoder of `inner`, and the meter
+// beside it fed the same PCM (for MP3, whose gain TXXX frames MeteredTagStep writes).
 class MeteredFormat : public EncoderFormat {
 public:
     MeteredFormat(const EncoderFormat& inner, std::shared_ptr<FormatJobState> state);
     std::string Name() const override { return Inner.Name(); }
     std::string Extension() const override { return Inner.Extension(); }
     std::unique_ptr<TrackEncoder> NewEncoder() const override;
+    std::unique_ptr<TrackObserver> NewObserver() const override;
     std::vector<std::pair<std::string, std::string>> LogSettings() const override;
     std::string StartWrittenAgainBy() const override { return Inner.StartWrittenAgainBy(); }
 

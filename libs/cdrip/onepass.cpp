@@ -21,6 +21,8 @@ public:
     }
     bool hasC2() const override { return inner_->hasC2(); }
     int32_t cacheSectors() const override { return inner_->cacheSectors(); }
+    const uint8_t* commandStarts() const override { return inner_->commandStarts(); }
+    int32_t commandSectors() const override { return inner_->commandSectors(); }
 
 private:
     std::unique_ptr<SectorSource> inner_;
@@ -172,6 +174,11 @@ void makeRead(DriveReads& drive, PlannedRead& r) {
     r.bytes.assign(size_t(r.count) * kSectorBytes, 0);
     r.c2.assign(size_t(r.count), 0);
     r.got = drive.live(r.lsn, r.count, r.bytes.data(), r.c2.data());
+    r.starts.assign(size_t(r.count), 0);
+    if (const uint8_t* starts = drive.inner().commandStarts())
+        std::copy(starts, starts + r.got, r.starts.begin());
+    else if (r.got > 0)
+        r.starts[0] = 1;
     r.made = true;
 }
 
@@ -279,12 +286,15 @@ private:
         return std::min(up, back);
     }
 
-    // The unmade reads the pass does not reach now, with their plans' counts.
+    // The unmade reads the pass does not reach now, with their plans' counts. A read that
+    // shares sectors with the pass's read waits: made first, it would leave them in the
+    // drive's cache for the pass, whose copies must come from the disc (a secure reading
+    // of its range takes them as first copies).
     std::vector<Pending> pending(int32_t lsn, int32_t count) {
         std::vector<Pending> all;
         for (SecurePlan& plan : plans_->plans)
             for (PlannedRead& r : plan.reads)
-                if (!r.made && !(r.lsn >= lsn && r.lsn < lsn + count))
+                if (!r.made && !(r.lsn < lsn + count && r.lsn + r.count > lsn))
                     all.push_back({&r, othersOf(plan, r)});
         return all;
     }
@@ -420,19 +430,27 @@ public:
             std::memcpy(out, r.bytes.data(), size_t(n) * kSectorBytes);
             if (c2)
                 std::memcpy(c2, r.c2.data(), size_t(count));
+            starts_ = r.starts.empty() ? nullptr : r.starts.data();
             return n;
         }
+        starts_ = nullptr;
         if (!drive_.defeat(lsn, count, audioFirst_, audioLast_))
             return 0; // nowhere left to read: the drive could answer from its cache
-        return drive_.live(lsn, count, out, c2);
+        const int32_t got = drive_.live(lsn, count, out, c2);
+        starts_ = drive_.inner().commandStarts();
+        return got;
     }
     bool hasC2() const override { return drive_.inner().hasC2(); }
     int32_t cacheSectors() const override { return 0; } // every read it answers is fresh
+    // The planned reads were made as the reader asks for them, in the drive's commands:
+    // the reader lays out none of its own here (commandSectors() 0).
+    const uint8_t* commandStarts() const override { return starts_; }
 
 private:
     DriveReads drive_;
     SecurePlan plan_;
     int32_t audioFirst_, audioLast_;
+    const uint8_t* starts_ = nullptr; // the last read's command starts
 };
 
 // A disc of noise that never repeats: each sector's bytes from its number.

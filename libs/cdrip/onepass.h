@@ -44,6 +44,7 @@ struct PlannedRead {
     bool made = false, taken = false;
     int32_t got = 0; // whole sectors the read delivered
     std::vector<uint8_t> bytes, c2;
+    std::vector<uint8_t> starts; // per sector delivered: a drive command began at it
 };
 
 struct SecurePlan {

@@ -138,10 +138,15 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
         takeProven();
     }
     history_->carry.valid = false;
+    // Only on a drive with a cache: there the pass's read saves a read that would meet
+    // the pass's sectors in the cache and wait for a flush. Without one it would save a
+    // read only where the pass came before the secure reading, which hangs on how soon
+    // the look-up answered, and the reading's figures would change from run to run.
     ReadHistory::PassCopy& pass = history_->passCopy;
-    if (settings_.paranoia && settings_.takePassCopy && pass.valid &&
+    if (settings_.paranoia && settings_.takePassCopy && cache_ > 0 && pass.valid &&
         pass.discLast == settings_.discLast && pass.from == readFirst_ && next_ == readFirst_) {
         passCopy_ = std::move(pass.bytes);
+        passLead_ = std::move(pass.leads);
         passFrom_ = pass.from;
     }
     pass = ReadHistory::PassCopy{};
@@ -173,8 +178,11 @@ void Ripper::leaveCarry() {
     c.lastDamaged = lastDamaged_;
     c.cand.assign(cand_.begin() + ptrdiff_t(size_t(candHead_) * kRaw), cand_.end());
     c.candFrom.assign(candFrom_.begin() + candHead_, candFrom_.end());
+    c.candLead.assign(candLead_.begin() + candHead_, candLead_.end());
+    c.candProven.assign(candProven_.begin() + candHead_, candProven_.end());
     c.pend = pend_;
     c.pendFrom = pendFrom_;
+    c.pendLead = pendLead_;
     c.pendStart = pendStart_;
     c.voteEnd = voteEnd_;
     c.steady = steady_;
@@ -200,10 +208,13 @@ void Ripper::takeCarry() {
     lastDamaged_ = c.lastDamaged;
     cand_ = std::move(c.cand);
     candFrom_ = std::move(c.candFrom);
+    candLead_ = std::move(c.candLead);
+    candProven_ = std::move(c.candProven);
     candHead_ = 0;
     candCount_ = int32_t(candFrom_.size());
     pend_ = std::move(c.pend);
     pendFrom_ = std::move(c.pendFrom);
+    pendLead_ = std::move(c.pendLead);
     pendStart_ = c.pendStart;
     voteEnd_ = c.voteEnd;
     steady_ = c.steady;
@@ -229,11 +240,14 @@ void Ripper::takeProven() {
 // sector of it fresh when it was made), delivered whole, from one place. Its two other
 // copies still come from other places, fresh.
 bool Ripper::takePassCopy(int32_t place, int32_t len, uint8_t* into, const uint8_t** copy,
-                          int32_t* got) {
+                          int32_t* got, uint8_t* leads) {
     if (passFrom_ < 0 || place != passFrom_ || passCopy_.empty())
         return false;
     const int32_t n = std::min(len, int32_t(passCopy_.size() / kRaw));
     std::memcpy(into, passCopy_.data(), size_t(n) * kRaw);
+    std::fill(leads, leads + n, 0);
+    std::copy(passLead_.begin(),
+              passLead_.begin() + std::min<ptrdiff_t>(n, ptrdiff_t(passLead_.size())), leads);
     *copy = into;
     *got = n;
     passCopy_.clear();
@@ -257,7 +271,7 @@ bool Ripper::startResampler() {
 // flagged with C2 errors ends the read there too. `why` names the read in the read
 // log (CDRIP_READ_LOG).
 int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* why,
-                        int32_t proveFrom) {
+                        int32_t proveFrom, bool layOut) {
     if (count <= 0 || lsn < 0)
         return 0;
     // A read that sends the drive elsewhere takes the island's next read with it.
@@ -267,7 +281,7 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     for (int32_t i = 0; i < count; ++i)
         std::memcpy(out + size_t(i + 1) * kRaw - 4, &mark, 4);
     c2_.assign(size_t(count), 0);
-    int32_t got = std::clamp(source_->read(lsn, count, out, c2_.data()), 0, count);
+    int32_t got = sourceRead(lsn, count, out, layOut);
     const bool flags = source_->hasC2();
     // Which sectors the drive transferred: those no longer ending with the mark, flagged
     // ones too. A short transfer ends what the read delivered, but the source may have
@@ -315,6 +329,44 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     return got;
 }
 
+// The source's read of `count` sectors at lsn (flags into c2_), with starts_ set at each
+// sector a drive command began at. With `layOut` (a check), the reader lays out the
+// commands itself: none begins at a sector whose first copy began one, so that no sector
+// the check may prove has two copies from a command's first place. (A command's first
+// sector is where a drive may answer with what its buffer held: the sector it delivered
+// before. Two such copies of a sector agree on that echo when the sectors before it were
+// read alike, as in two reads split into commands at the same sectors.)
+int32_t Ripper::sourceRead(int32_t lsn, int32_t count, uint8_t* out, bool layOut) {
+    starts_.assign(size_t(count), 0);
+    const int32_t most = layOut ? source_->commandSectors() : 0;
+    int32_t done = 0;
+    while (done < count) {
+        int32_t n = count - done;
+        if (most > 0) {
+            n = std::min(n, most);
+            while (n > 1 && done + n < count && leadsCandidate(lsn + done + n))
+                --n;
+        }
+        const int32_t got = std::clamp(
+            source_->read(lsn + done, n, out + size_t(done) * kRaw, c2_.data() + done), 0, n);
+        if (got > 0) {
+            if (const uint8_t* starts = source_->commandStarts())
+                std::copy(starts, starts + got, starts_.begin() + done);
+            starts_[size_t(done)] = 1;
+        }
+        done += got;
+        if (got < n)
+            break;
+    }
+    return done;
+}
+
+// Whether the first copy of lsn began a drive command.
+bool Ripper::leadsCandidate(int32_t lsn) const {
+    const int32_t i = lsn - next_;
+    return i >= 0 && i < candCount_ && candLead_[size_t(candHead_ + i)] != 0;
+}
+
 bool Ripper::readPlain(int32_t lsn, uint8_t* out) {
     // A drive that has just been asked for the track may still be spinning up: until a
     // read has worked, the whole retry budget.
@@ -354,6 +406,7 @@ void Ripper::readPlainRun() {
             pass.from = lsn;
             pass.bytes.assign(out + size_t(done) * kRaw,
                               out + size_t(done + std::min(got, unheld)) * kRaw);
+            pass.leads.assign(starts_.begin(), starts_.begin() + std::min(got, unheld));
         }
         if (got > 0) {
             done += got;
@@ -479,13 +532,17 @@ void Ripper::dropCandidates(int32_t n) {
     if (candCount_ == 0 || (candHead_ >= 256 && candHead_ >= candCount_)) {
         cand_.erase(cand_.begin(), cand_.begin() + ptrdiff_t(size_t(candHead_) * kRaw));
         candFrom_.erase(candFrom_.begin(), candFrom_.begin() + candHead_);
+        candLead_.erase(candLead_.begin(), candLead_.begin() + candHead_);
+        candProven_.erase(candProven_.begin(), candProven_.begin() + candHead_);
         candHead_ = 0;
     }
 }
 
-void Ripper::addCandidates(const uint8_t* bytes, int32_t n, int32_t from) {
+void Ripper::addCandidates(const uint8_t* bytes, int32_t n, int32_t from, const uint8_t* leads) {
     cand_.insert(cand_.end(), bytes, bytes + size_t(n) * kRaw);
     candFrom_.insert(candFrom_.end(), size_t(n), from);
+    candLead_.insert(candLead_.end(), leads, leads + n);
+    candProven_.insert(candProven_.end(), size_t(n), 0);
     candCount_ += n;
 }
 
@@ -524,7 +581,7 @@ bool Ripper::pins(const uint8_t* end, int32_t count) {
 void Ripper::step() {
     adoptPending();
     planIsland();
-    if (takeIsland())
+    if (takeIsland() || takeProvenAhead())
         return;
     if (pinnable()) {
         steady_ = false;
@@ -576,6 +633,7 @@ bool Ripper::flush(bool forCheck) {
             const int32_t got = readRun(at, count, pend_.data() + had, "flush");
             pend_.resize(had + size_t(got) * kRaw);
             pendFrom_.insert(pendFrom_.end(), size_t(got), at);
+            pendLead_.insert(pendLead_.end(), starts_.begin(), starts_.begin() + got);
             keep = got == count;
             keptAt = got > 0 ? history_->clock : keptAt;
         } else {
@@ -681,6 +739,7 @@ void Ripper::planIsland() {
     is.at = at;
     is.len = kMargin + kStep;
     is.copies.assign(size_t(kVotes) * size_t(is.len) * kRaw, 0);
+    is.leads.assign(size_t(kVotes) * size_t(is.len), 0);
 }
 
 // Whether a read of `count` at `lsn`, which sends the drive away from where it is, can
@@ -729,6 +788,9 @@ void Ripper::islandRead() {
     }
     std::memcpy(is.copies.data() + size_t(v) * size_t(is.len) * kRaw, buf.data() + size_t(v) * kRaw,
                 size_t(is.len) * kRaw);
+    std::copy(starts_.begin() + v, starts_.begin() + v + is.len,
+              is.leads.begin() + ptrdiff_t(v) * is.len);
+    const std::vector<uint8_t> leads = starts_;
     // Audio that could not pin the reading after it (digital silence, a steady tone): the
     // island moves to earlier audio, a few times at most, read on the same trip.
     if (v == 0 && !pins(buf.data() + size_t(is.len) * kRaw, is.len - kMargin)) {
@@ -743,9 +805,11 @@ void Ripper::islandRead() {
     if (++is.reads < kVotes)
         return;
     is.last = std::move(buf);
+    is.lastLead = leads;
     VoteRound r;
     for (int w = 0; w < kVotes; ++w) {
         r.copy[w] = is.copies.data() + size_t(w) * size_t(is.len) * kRaw;
+        r.lead[w] = is.leads.data() + size_t(w) * size_t(is.len);
         r.got[w] = is.got[w];
         r.places[w] = is.at - w;
         r.off[w] = 0;
@@ -785,9 +849,11 @@ void Ripper::adoptPending() {
     const int32_t passed = std::clamp(reach - pendStart_, 0, pendCount());
     if (reach >= pendStart_) {
         for (int32_t i = passed; i < pendCount(); ++i)
-            addCandidates(pend_.data() + size_t(i) * kRaw, 1, pendFrom_[size_t(i)]);
+            addCandidates(pend_.data() + size_t(i) * kRaw, 1, pendFrom_[size_t(i)],
+                          &pendLead_[size_t(i)]);
         pend_.clear();
         pendFrom_.clear();
+        pendLead_.clear();
     }
 }
 
@@ -810,7 +876,8 @@ bool Ripper::readAhead(int32_t limit, int32_t room) {
             islandRead();
         if (from >= lo && from < is.at + is.len && is.reads == kVotes && !is.last.empty()) {
             const int32_t n = is.at + is.len - from;
-            addCandidates(is.last.data() + size_t(from - lo) * kRaw, n, lo);
+            addCandidates(is.last.data() + size_t(from - lo) * kRaw, n, lo,
+                          is.lastLead.data() + (from - lo));
             return true;
         }
     }
@@ -820,7 +887,7 @@ bool Ripper::readAhead(int32_t limit, int32_t room) {
                                 limit > readLimit_ ? from : std::numeric_limits<int32_t>::max());
     if (got <= 0)
         return false;
-    addCandidates(read_.data(), got, from);
+    addCandidates(read_.data(), got, from, starts_.data());
     return true;
 }
 
@@ -834,10 +901,14 @@ void Ripper::failedCheck() {
 
 // Where the next check starts: A proven sectors before next_, never where the first
 // copy of next_ came from, and somewhere else after each failed try.
+// A check's first sector begins its first command, where a drive may answer with an echo
+// of what it delivered before: with more than three proven sectors, A is at least three,
+// and the anchor is compared from its second sector on (its last two pin the read).
 int32_t Ripper::checkStart() const {
-    const int32_t places = std::min(histCount_, kHist) - 1; // A in 2 .. histCount_
+    const int32_t low = std::min(histCount_, kHist) > 3 ? 3 : 2;
+    const int32_t places = std::min(histCount_, kHist) - low + 1; // A in low .. histCount_
     for (int32_t i = 0; i < places; ++i) {
-        const int32_t a = 2 + (attempt_ + i) % places;
+        const int32_t a = low + (attempt_ + i) % places;
         if (candCount_ == 0 || candFrom_[size_t(candHead_)] != next_ - a)
             return a;
     }
@@ -874,6 +945,11 @@ void Ripper::extend() {
             limit = std::min(limit, cap + kMargin);
         }
     }
+    // Where a check left sectors proven after an open one, the next reads only up to them.
+    int32_t unproven = 0;
+    while (unproven < candCount_ && !candProven_[size_t(candHead_ + unproven)])
+        ++unproven;
+    limit = std::min(limit, unproven);
     int32_t checkable = 0;
     while (anchorFresh && checkable < limit && fresh(next_ + checkable))
         ++checkable;
@@ -889,28 +965,45 @@ void Ripper::extend() {
     const int32_t count = a + checkable + more;
     read_.resize(size_t(count) * kRaw);
     const uint8_t* r = read_.data();
-    const int32_t got = readRun(from, count, read_.data(), "check", from);
+    const int32_t got = readRun(from, count, read_.data(), "check", from, true);
     const uint8_t* anchor = histEnd() - size_t(a) * kRaw;
-    if (got <= a || std::memcmp(r, anchor, size_t(a) * kRaw) != 0) {
+    const int32_t skip = a > 2 ? 1 : 0; // the first sector: maybe an echo (see checkStart)
+    if (got <= a || std::memcmp(r + size_t(skip) * kRaw, anchor + size_t(skip) * kRaw,
+                                size_t(a - skip) * kRaw) != 0) {
         failedCheck();
         return;
     }
     const int32_t inRead = got - a; // sectors from next_ on
     const int32_t have = std::min(checkable, inRead);
     const uint8_t* mine = r + size_t(a) * kRaw; // the check's copy of next_ on
+    const uint8_t* myLead = starts_.data() + a; // the check's copies that began a command
+    std::vector<int32_t> open(size_t(have), -1);
+    const int32_t k = compareCheck(mine, myLead, have, from, &open);
     const uint8_t* first = cand_.data() + size_t(candHead_) * kRaw;
-    int32_t k = 0;
-    while (k < have && std::memcmp(mine + size_t(k) * kRaw, first + size_t(k) * kRaw, kRaw) == 0)
-        ++k;
     // The anchor pins the check where it starts; should it slip on the way, only the
-    // sectors that its agreement with the first copies shows to be no shifted edge.
+    // sectors that its agreement with the first copies shows to be no shifted edge: before
+    // the first difference, and before each sector left open where the copies differ.
     const int64_t end =
         int64_t(k) * kRaw +
         (k < have ? firstDiff(mine + size_t(k) * kRaw, first + size_t(k) * kRaw, kRaw) : 0);
-    const int32_t proven =
+    std::vector<uint8_t> ok(size_t(have), 0);
+    const int32_t agreed =
         std::min(cap, provenPrefix(mine, k, end, next_ + k > settings_.audioLast));
-    for (int32_t i = 0; i < proven; ++i)
-        decide(mine + size_t(i) * kRaw, false);
+    for (int32_t i = 0; i < agreed; ++i)
+        ok[size_t(i)] = open[size_t(i)] < 0 ? 1 : 0;
+    for (int32_t o = 0; o < agreed; ++o) {
+        if (open[size_t(o)] < 0 || open[size_t(o)] == kRaw)
+            continue;
+        const int32_t before = provenPrefix(mine, o, int64_t(o) * kRaw + open[size_t(o)], false);
+        std::fill(ok.begin() + before, ok.begin() + o, 0);
+    }
+    for (int32_t i = 0; i < agreed; ++i)
+        candProven_[size_t(candHead_ + i)] = ok[size_t(i)];
+    int32_t proven = 0;
+    while (proven < agreed && ok[size_t(proven)]) {
+        decide(mine + size_t(proven) * kRaw, false);
+        ++proven;
+    }
     if (proven > 0) {
         failedSteps_ = 0;
         attempt_ = 0;
@@ -922,20 +1015,63 @@ void Ripper::extend() {
     if (proven == cap)
         history_->island.done = true;
     if (k < have) {
-        mismatch(mine + size_t(proven) * kRaw, inRead - proven, from);
+        mismatch(mine + size_t(proven) * kRaw, inRead - proven, from, myLead + proven);
         return;
     }
     // Every first copy compared: the check's copies past them are the next first ones.
     if (candCount_ == have - proven && inRead > have)
-        addCandidates(mine + size_t(have) * kRaw, inRead - have, from);
+        addCandidates(mine + size_t(have) * kRaw, inRead - have, from, myLead + have);
     else if (proven == 0)
         failedCheck(); // the read stopped at next_, or proved nothing new
 }
 
-// A pinned check gave next_ other bytes than its first copy: one of them is wrong.
+// Compares a check's copies of next_ on (`mine`, `have` of them; myLead: which began a
+// drive command) with the first copies, and returns where they first differ (have: not
+// within them). Where they differ and only one of the two began a command, that one may be
+// the drive's echo of the sector before it: the sector is left open (*open: where within
+// it they differ) with the copy from inside a command as its first copy, and the
+// comparison goes on; so it does where both agree but both began a command (kRaw).
+int32_t Ripper::compareCheck(const uint8_t* mine, const uint8_t* myLead, int32_t have, int32_t from,
+                             std::vector<int32_t>* open) {
+    for (int32_t k = 0; k < have; ++k) {
+        const size_t c = size_t(candHead_ + k);
+        uint8_t* first = cand_.data() + c * kRaw;
+        const uint8_t* copy = mine + size_t(k) * kRaw;
+        const int32_t same = firstDiff(copy, first, kRaw);
+        const bool ours = myLead[k] != 0, theirs = candLead_[c] != 0;
+        if (same == kRaw && !(ours && theirs))
+            continue;
+        if (same < kRaw && ours == theirs)
+            return k;
+        (*open)[size_t(k)] = same;
+        if (same < kRaw && theirs) {
+            std::memcpy(first, copy, kRaw);
+            candLead_[c] = 0;
+            candFrom_[c] = from;
+        }
+    }
+    return have;
+}
+
+// The first copies a check proved while a sector before them was still open, once next_
+// reaches them.
+bool Ripper::takeProvenAhead() {
+    if (candCount_ == 0 || !candProven_[size_t(candHead_)])
+        return false;
+    while (candCount_ > 0 && candProven_[size_t(candHead_)])
+        decide(cand_.data() + size_t(candHead_) * kRaw, false);
+    failedSteps_ = 0;
+    attempt_ = 0;
+    return true;
+}
+
+// A pinned check gave next_ other bytes than its first copy: one of them is wrong (or
+// both copies began a drive command and could not prove it).
 // The check's copies from there on replace the first copies, to be checked from yet
-// another place; a sector that reads differently every time is damaged.
-void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from) {
+// another place; a sector that reads differently every time is damaged. Where the check's
+// copy began a command and the first copy did not, the first copy stays: a copy from
+// inside a command is the one a command's first sector may fail against.
+void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from, const uint8_t* leads) {
     ++attempt_;
     if (mismatchLsn_ != next_) {
         mismatchLsn_ = next_;
@@ -946,8 +1082,20 @@ void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from) {
         dropCandidates(candCount_);
         return;
     }
+    std::vector<uint8_t> bytes(copies, copies + size_t(n) * kRaw);
+    std::vector<uint8_t> lead(leads, leads + n);
+    std::vector<int32_t> place(size_t(n), from);
+    for (int32_t i = 0; i < std::min(n, candCount_); ++i) {
+        const size_t c = size_t(candHead_ + i);
+        if (lead[size_t(i)] && !candLead_[c]) {
+            std::memcpy(bytes.data() + size_t(i) * kRaw, cand_.data() + c * kRaw, kRaw);
+            lead[size_t(i)] = 0;
+            place[size_t(i)] = candFrom_[c];
+        }
+    }
     dropCandidates(candCount_);
-    addCandidates(copies, n, from);
+    for (int32_t i = 0; i < n; ++i)
+        addCandidates(bytes.data() + size_t(i) * kRaw, 1, place[size_t(i)], &lead[size_t(i)]);
     failedSteps_ = 0;
 }
 
@@ -955,7 +1103,7 @@ void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from) {
 // it lies after `at`); the copies of the sectors from max(at, from) on start at
 // `*copies` and `*n` of them were delivered.
 void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
-                      int32_t* n) {
+                      int32_t* n, uint8_t* leads) {
     const int32_t lead = std::max(0, at - from);
     const int32_t ask = lead + count - std::max(0, from - at);
     const int32_t proveFrom = std::max(at, from);
@@ -974,6 +1122,7 @@ void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, con
         got = readRun(from, ask, buf, "vote", proveFrom);
     *copies = buf + size_t(lead) * kRaw;
     *n = std::max(0, got - lead);
+    std::copy(starts_.begin() + lead, starts_.begin() + lead + *n, leads);
 }
 
 // Sector `at` + j of vote copy v, null where the copy does not hold it.
@@ -992,11 +1141,14 @@ int32_t Ripper::agreedRun(const VoteRound& r, int32_t at, int32_t b, int64_t* en
     for (int v = 0; v < kVotes; ++v)
         standIns += r.places[v] < 0 ? 1 : 0;
     // Whether every copy that reaches sector j holds it and gives it alike, and how
-    // many different places they come from.
+    // many different places they come from. Copies from several places that all began a
+    // drive command at j may all be the drive's echo of the sector before it: they
+    // prove nothing (from one place only, every read of j begins there).
     auto alike = [&](int32_t j, int* distinct, int32_t* within) {
         *distinct = 0;
         *within = kRaw;
         const uint8_t* first = nullptr;
+        bool inside = false; // a copy from inside a command
         for (int v = 0; v < kVotes; ++v) {
             if (r.off[v] > j)
                 continue; // a place after the sector (at the disc's start)
@@ -1009,11 +1161,14 @@ int32_t Ripper::agreedRun(const VoteRound& r, int32_t at, int32_t b, int64_t* en
             for (int w = 0; w < v; ++w)
                 seen = seen || (r.places[w] == r.places[v] && r.off[w] <= j);
             *distinct += r.places[v] >= 0 && !seen ? 1 : 0;
+            inside = inside || !r.lead[v] || r.lead[v][j - r.off[v]] == 0;
             if (!first)
                 first = c;
             else
                 *within = std::min(*within, firstDiff(first, c, kRaw));
         }
+        if (first && !inside && *distinct > 1)
+            *within = 0;
         return first && *within == kRaw;
     };
     int32_t j = 0, within = kRaw;
@@ -1071,6 +1226,7 @@ void Ripper::vote() {
     const int rounds = std::max(2, settings_.retries / kVotes);
     std::vector<uint8_t> buf(size_t(kVotes) * size_t(len + kVotes * rounds) * kRaw);
     size_t span = buf.size() / kVotes;
+    std::vector<uint8_t> leads(buf.size() / kRaw); // per sector of buf: it began a command
     std::vector<uint8_t> best, agreed;
     static_assert(kVotes == 3, "VoteRound holds three copies");
     bool grown = false;
@@ -1091,14 +1247,17 @@ void Ripper::vote() {
                 r.off[v] = 0;
             }
             uint8_t* into = buf.data() + size_t(v) * span;
-            handed = handed || (round == 0 && v == 0 &&
-                                takePassCopy(r.places[v], len, into, &r.copy[v], &r.got[v]));
+            uint8_t* leadsInto = leads.data() + size_t(v) * (span / kRaw);
+            r.lead[v] = leadsInto;
+            handed =
+                handed || (round == 0 && v == 0 &&
+                           takePassCopy(r.places[v], len, into, &r.copy[v], &r.got[v], leadsInto));
             if (v != 0 || !handed)
-                voteRead(r.places[v], at, len, into, &r.copy[v], &r.got[v]);
+                voteRead(r.places[v], at, len, into, &r.copy[v], &r.got[v], leadsInto);
             if (r.got[v] + r.off[v] <= lead && r.places[v] != at) {
                 r.places[v] = -1; // stands in for a place whose read does not reach s
                 r.off[v] = 0;
-                voteRead(at, at, len, into, &r.copy[v], &r.got[v]);
+                voteRead(at, at, len, into, &r.copy[v], &r.got[v], leadsInto);
             }
             // The first copy of a short vote shows steady audio through the block: the
             // vote goes on as a large one at once, before two more short reads and the
@@ -1114,6 +1273,7 @@ void Ripper::vote() {
             block(large);
             buf.assign(size_t(kVotes) * size_t(len + kVotes * rounds) * kRaw, 0);
             span = buf.size() / kVotes;
+            leads.assign(buf.size() / kRaw, 0);
             --round;
             continue;
         }
@@ -1157,7 +1317,8 @@ void Ripper::vote() {
             if (r.off[0] == 0 && r.places[0] >= 0 && !handed) {
                 const int32_t rest = std::min(r.got[0], lead + b) - (lead + std::min(proven, b));
                 if (rest > 0)
-                    addCandidates(r.copy[0] + size_t(lead + proven) * kRaw, rest, r.places[0]);
+                    addCandidates(r.copy[0] + size_t(lead + proven) * kRaw, rest, r.places[0],
+                                  r.lead[0] + lead + proven);
             }
             return;
         }

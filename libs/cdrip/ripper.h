@@ -32,6 +32,7 @@ struct ReadHistory {
         std::vector<bool> damaged;
         int32_t histCount = 0, pendStart = 0, voteEnd = 0;
         std::vector<int32_t> candFrom, pendFrom;
+        std::vector<uint8_t> candLead, pendLead, candProven;
         bool steady = false;
     } carry;
     // A few sectors near the end of the disc's audio proven ahead of the rest by a vote of
@@ -46,7 +47,9 @@ struct ReadHistory {
         int32_t len = 0; // sectors each copy holds from `at` on
         int32_t reads = 0, moves = 0;
         std::vector<uint8_t> copies; // three copies of len sectors each
+        std::vector<uint8_t> leads;  // per sector of the copies: it began a drive command
         std::vector<uint8_t> last;   // the third read whole, from at - 2: first copies
+        std::vector<uint8_t> lastLead;
         int32_t got[3] = {};
         int32_t proven = 0; // sectors proven once the three are read
         bool done = false;  // taken, passed or given up
@@ -60,6 +63,7 @@ struct ReadHistory {
         bool valid = false;
         int32_t discLast = -1, from = 0;
         std::vector<uint8_t> bytes;
+        std::vector<uint8_t> leads; // per sector: a drive command began at it
     } passCopy;
 };
 
@@ -118,9 +122,13 @@ private:
     bool pinnable() const;
     static bool pins(const uint8_t* end, int32_t count);
     void extend();
+    bool takeProvenAhead();
+    // Compares a check's copies of next_ on with the first copies (see extend).
+    int32_t compareCheck(const uint8_t* mine, const uint8_t* myLead, int32_t have, int32_t from,
+                         std::vector<int32_t>* open);
     int32_t checkStart() const;
     void failedCheck();
-    void mismatch(const uint8_t* copies, int32_t n, int32_t from);
+    void mismatch(const uint8_t* copies, int32_t n, int32_t from, const uint8_t* leads);
     // Reads the next first copies after the candidates, up to `limit` and while fewer
     // than `room` are held.
     bool readAhead(int32_t limit, int32_t room);
@@ -141,6 +149,7 @@ private:
     // the vote's first sector), and how many sectors after the vote's first it starts.
     struct VoteRound {
         const uint8_t* copy[3] = {};
+        const uint8_t* lead[3] = {}; // per sector of each copy: it began a drive command
         int32_t got[3] = {}, places[3] = {}, off[3] = {};
         const uint8_t* sector(int v, int32_t j) const;
     };
@@ -151,18 +160,21 @@ private:
     void takeProven();
     // The last one pass's first read as copy 0 of a vote's first round from `place`;
     // false when there is none for it (it is given once).
-    bool takePassCopy(int32_t place, int32_t len, uint8_t* into, const uint8_t** copy,
-                      int32_t* got);
+    bool takePassCopy(int32_t place, int32_t len, uint8_t* into, const uint8_t** copy, int32_t* got,
+                      uint8_t* leads);
     void voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
-                  int32_t* n);
+                  int32_t* n, uint8_t* leads);
     bool fresh(int32_t lsn) const;
     bool wouldMeetCache(int32_t lsn, int32_t count, int32_t proveFrom) const;
     int64_t lastRead(int32_t lsn) const;
-    void addCandidates(const uint8_t* bytes, int32_t n, int32_t from);
+    void addCandidates(const uint8_t* bytes, int32_t n, int32_t from, const uint8_t* leads);
     void dropCandidates(int32_t n);
     // Number of whole sectors a read of `count` at `lsn` delivered (0 on failure).
+    // `layOut`: in commands of the reader's own (a check; see sourceRead).
     int32_t readRun(int32_t lsn, int32_t count, uint8_t* out, const char* why,
-                    int32_t proveFrom = std::numeric_limits<int32_t>::max());
+                    int32_t proveFrom = std::numeric_limits<int32_t>::max(), bool layOut = false);
+    int32_t sourceRead(int32_t lsn, int32_t count, uint8_t* out, bool layOut);
+    bool leadsCandidate(int32_t lsn) const;
     void decide(const uint8_t* bytes, bool damaged);
     void noteError(int32_t lsn);
     void convert(const uint8_t* raw, int32_t frames);
@@ -195,6 +207,14 @@ private:
     const uint8_t* histEnd() const { return hist_.data() + size_t(histEnd_) * kSectorBytes; }
     std::vector<uint8_t> cand_;
     std::vector<int32_t> candFrom_;
+    // Per first copy: its read's drive command began at it. A check proves no sector
+    // whose copies both began a command (the drive may have answered both from what its
+    // buffer held before them).
+    std::vector<uint8_t> candLead_;
+    // Per first copy: a check proved it already (two fresh copies agreed, not both from
+    // a command's first sector), while a sector before it is still open: it is decided
+    // once next_ reaches it, without another read.
+    std::vector<uint8_t> candProven_;
     int32_t candCount_ = 0, maxCandidates_ = 0;
     int32_t candHead_ = 0; // sectors at the front of cand_ and candFrom_ already gone
     std::vector<uint8_t> read_, c2_;
@@ -202,6 +222,7 @@ private:
     // started; they join the candidates when these reach them.
     std::vector<uint8_t> pend_;
     std::vector<int32_t> pendFrom_;
+    std::vector<uint8_t> pendLead_;
     int32_t pendStart_ = 0;
     int32_t pendCount() const { return int32_t(pendFrom_.size()); }
     int32_t voteEnd_ = 0;      // the end of the last vote's reads
@@ -221,7 +242,8 @@ private:
     // The last vote proved a whole block and nothing since pinned a check: steady audio
     // (a tone, digital silence), where the next vote reads more than the cache holds.
     bool steady_ = false;
-    std::vector<uint8_t> moved_; // per sector of the last read: the drive transferred it
+    std::vector<uint8_t> moved_;  // per sector of the last read: the drive transferred it
+    std::vector<uint8_t> starts_; // per sector of the last read: a drive command began at it
     struct FileCloser {
         void operator()(FILE* f) const { std::fclose(f); }
     };
@@ -231,6 +253,7 @@ private:
     int32_t shiftSectors_ = 0, shiftRest_ = 0;
     std::vector<uint8_t> window_, carry_;
     std::vector<uint8_t> passCopy_; // see takePassCopy
+    std::vector<uint8_t> passLead_;
     int32_t passFrom_ = -1;
     int32_t carryLsn_ = -1;
     int32_t lastOut_ = -1; // the last sector sectorFor gave from decided_

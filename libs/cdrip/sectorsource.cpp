@@ -38,6 +38,7 @@ public:
         // the sector that does not read is missing from what the read delivered.
         cdrom_drive_t* d = h_->drive.get();
         const int32_t piece = d->nsectors > 0 ? d->nsectors : count;
+        starts_.assign(size_t(count), 0);
         int32_t done = 0;
         while (done < count) {
             const int32_t ask = std::min(piece, count - done);
@@ -55,11 +56,25 @@ public:
 
     bool hasC2() const override { return h_->c2 == C2Support::Yes; }
     int32_t cacheSectors() const override { return h_->image ? 0 : kDriveCacheSectors; }
+    const uint8_t* commandStarts() const override {
+        return h_->image || starts_.empty() ? nullptr : starts_.data();
+    }
+    int32_t commandSectors() const override {
+        const cdrom_drive_t* d = h_->drive.get();
+        return h_->image || !d || d->nsectors <= 0 ? 0 : int32_t(d->nsectors);
+    }
 
 private:
     // One command of `ask` sectors at lsn into the buffers' sector `at` on: the sectors
     // it delivered, 0 when it failed.
     long readPiece(int32_t lsn, int32_t ask, uint8_t* out, uint8_t* c2, int32_t at) {
+        const long got = command(lsn, ask, out, c2, at);
+        if (got > 0 && size_t(at) < starts_.size())
+            starts_[size_t(at)] = 1;
+        return got;
+    }
+
+    long command(int32_t lsn, int32_t ask, uint8_t* out, uint8_t* c2, int32_t at) {
         uint8_t* into = out + size_t(at) * kSectorBytes;
         if (c2 && !h_->image && h_->c2 != C2Support::No) {
             const long got = readWithC2(lsn, ask, into, c2 + at);
@@ -165,7 +180,8 @@ private:
 
     std::shared_ptr<CddaHandle> h_;
     std::vector<uint8_t> buffer_;
-    int32_t failedAt_ = -1; // where the last failed command was narrowed to
+    std::vector<uint8_t> starts_; // per sector of the last read: a command began at it
+    int32_t failedAt_ = -1;       // where the last failed command was narrowed to
 };
 
 } // namespace

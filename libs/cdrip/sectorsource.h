@@ -40,6 +40,18 @@ public:
     // that must not take a cached copy for a fresh read reads more than this many
     // sectors elsewhere before it reads a sector again.
     virtual int32_t cacheSectors() const { return 0; }
+
+    // Where the drive commands of the last read() began: for each sector it delivered,
+    // 1 when a command began at it, else 0; null when the source does not say (then only
+    // the read's own first sector is known to begin one). A drive may answer a command's
+    // first sector with what its buffer still held (the sector it delivered before), so
+    // that copies which all began commands may agree on the same wrong bytes.
+    virtual const uint8_t* commandStarts() const { return nullptr; }
+
+    // The most sectors one drive command of read() moves, where a longer read goes in
+    // commands of that many from its first sector (0: not commands of a drive). A reader
+    // that lays out its own commands reads at most this many a call.
+    virtual int32_t commandSectors() const { return 0; }
 };
 
 // The cache a drive may hold when it does not say: 8 MB, about 3,567 sectors.

@@ -8,8 +8,15 @@
 #include "cdaccess/CDRIP.h"
 #include "cdaccess/RipPipeline.h"
 #include "discgen.h"
+#include "encoding/AudioCheck.h"
+#include "encoding/FlacDecode.h"
 #include "encoding/LameCoder.h"
+#include "encoding/ReplayGain.h"
+#include "ripjob/VorbisFormats.h"
+#include "settings/globals.h"
 #include "verify/JobProof.h"
+
+#include <ebur128.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -440,3 +447,158 @@ INSTANTIATE_TEST_SUITE_P(Rows, RipPipelineStop,
                                          StopRow{"previous_files_stop_in_track_one", true, true},
                                          StopRow{"no_files_stop_in_track_one", false, true}),
                          RowName);
+
+struct MeterRow {
+    const char* name;
+    unsigned workers;
+    std::size_t cap = 0;    // 0: the default
+    bool slowFirst = false; // track 1 is read slowly: the other workers have no track
+    int stopTrack = 0;      // the reading stops in this track (0: never)
+};
+
+class RipPipelineMeter : public testing::TestWithParam<MeterRow> {};
+
+// The loudness of one track's PCM in one piece, by libebur128 directly (the reference),
+// and its sample peak.
+Encoding::TLoudness ReferenceOf(const std::vector<uint8_t>& pcm) {
+    std::vector<int16_t> samples(pcm.size() / 2);
+    std::memcpy(samples.data(), pcm.data(), samples.size() * 2);
+    ebur128_state* st = ebur128_init(2, 44100, EBUR128_MODE_I);
+    ebur128_add_frames_short(st, samples.data(), samples.size() / 2);
+    Encoding::TLoudness l;
+    l.Valid = ebur128_loudness_global(st, &l.Lufs) == EBUR128_SUCCESS;
+    ebur128_destroy(&st);
+    int32_t peak = 0;
+    for (int16_t v : samples) {
+        peak = std::max(peak, std::abs(int32_t{v}));
+    }
+    l.Peak = peak / 32768.0;
+    return l;
+}
+
+// Each track's meter is fed by whichever worker has time (the track's own encoder, or
+// one without a track); however its pieces were shared out, a track read whole measures
+// as its PCM does in one piece and its FLAC file carries that gain and peak; a track
+// whose reading was stopped has no measurement and no gain. The PCM held stays within
+// the cap, the meters' pieces included.
+TEST_P(RipPipelineMeter, EachTrackMeasuresAsItsWholePcm) {
+    const MeterRow& row = GetParam();
+    TestDir dir;
+    ::setenv("XDG_CONFIG_HOME", dir.Path.c_str(), 1);
+    ::setenv("CDRIP_AUDIO", "none", 1);
+    ::unsetenv("CDRIP_FAULTS");
+    discgen::DiscSpec plan = discgen::simpleDisc(29, 4, 700);
+    plan.tracks[1].sectors = 1333;
+    plan.tracks[2].sectors = 611;
+    std::string error;
+    ASSERT_TRUE(discgen::writeDisc(dir / "disc", plan, &error)) << error;
+    ::setenv("CDRIP_IMAGES", (dir / "disc.cue").c_str(), 1);
+    TMP3Settings settings;
+    settings.ReplayGain = true;
+    auto state = std::make_shared<FormatJobState>();
+    const VorbisFormat flac(VorbisKind::Flac, settings, state);
+    TCDRIP r;
+    std::filesystem::create_directory(dir / "out");
+    TRipPipeline pipeline(r, flac);
+    pipeline.Workers = row.workers;
+    if (row.cap != 0) {
+        pipeline.CapBytes = row.cap;
+    }
+    int reading = 0;
+    int chunks = 0;
+    pipeline.OnBeginRead = [&](int32_t n) {
+        reading = n;
+        chunks = 0;
+    };
+    r.OnProgress = [&](TCDRIP*, uint16_t) {
+        if (row.slowFirst && reading == 1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+        if (reading == row.stopTrack && ++chunks == 3) {
+            r.Abort();
+        }
+    };
+    std::map<int, TPipelineOutcome> outcomes;
+    pipeline.OnDone = [&](const TPipelineOutcome& o) { outcomes[o.TrackNum] = o; };
+    std::vector<TPipelineTrack> tracks;
+    for (int n = 1; n <= 4; ++n) {
+        tracks.push_back({n, dir / ("out/T" + std::to_string(n) + ".flac")});
+    }
+    pipeline.Run(tracks);
+    ::unsetenv("CDRIP_IMAGES");
+    ::unsetenv("XDG_CONFIG_HOME");
+
+    const auto all = discgen::imageBytes(plan);
+    const discgen::Layout layout = discgen::layoutOf(plan);
+    const int lastRead = row.stopTrack != 0 ? row.stopTrack : 4;
+    EXPECT_EQ(outcomes.size(), static_cast<std::size_t>(lastRead));
+    for (int n = 1; n <= 4; ++n) {
+        SCOPED_TRACE("track " + std::to_string(n));
+        const Encoding::TLoudness measured = state->TrackLoudness(n);
+        const std::string& file = tracks[std::size_t(n - 1)].FileName;
+        if (n >= lastRead && row.stopTrack != 0) {
+            EXPECT_FALSE(measured.Valid);
+            EXPECT_EQ(measured.Lufs, 0);
+            if (n == lastRead) {
+                ASSERT_TRUE(std::filesystem::exists(file)); // the part read, under its name
+                EXPECT_FALSE(outcomes[n].Complete);
+                bool gain = false;
+                const nlohmann::json m = MutagenVorbis(file);
+                ASSERT_TRUE(m.is_object());
+                for (const auto& pair : m["tags"]) {
+                    gain = gain || pair[0] == "REPLAYGAIN_TRACK_GAIN";
+                }
+                EXPECT_FALSE(gain);
+            } else {
+                EXPECT_FALSE(std::filesystem::exists(file));
+            }
+            continue;
+        }
+        const auto from = static_cast<std::size_t>(layout.starts[std::size_t(n - 1)]) * 2352;
+        const auto to =
+            from + static_cast<std::size_t>(plan.tracks[std::size_t(n - 1)].sectors) * 2352;
+        const std::vector<uint8_t> pcm(all.begin() + static_cast<long>(from),
+                                       all.begin() + static_cast<long>(to));
+        const Encoding::TLoudness reference = ReferenceOf(pcm);
+        ASSERT_TRUE(reference.Valid);
+        EXPECT_TRUE(outcomes[n].Complete) << outcomes[n].Error;
+        EXPECT_TRUE(measured.Valid);
+        EXPECT_EQ(measured.Lufs, reference.Lufs);
+        EXPECT_EQ(measured.Peak, reference.Peak);
+        EXPECT_EQ(DecodeFlac(file).Pcm, pcm);
+        std::map<std::string, std::string> tags;
+        const nlohmann::json m = MutagenVorbis(file);
+        for (const auto& pair : m["tags"]) {
+            tags[pair[0]] = pair[1];
+        }
+        EXPECT_EQ(tags["REPLAYGAIN_TRACK_GAIN"],
+                  Encoding::GainText(Encoding::ReplayGainDb(reference.Lufs)));
+        EXPECT_EQ(tags["REPLAYGAIN_TRACK_PEAK"], Encoding::PeakText(reference.Peak));
+    }
+    if (row.cap != 0) {
+        EXPECT_GT(pipeline.PeakHeld(), 0U);
+        EXPECT_LE(pipeline.PeakHeld(), std::max<std::size_t>(row.cap, 64 * 2352));
+    }
+    if (row.workers == 1) {
+        EXPECT_EQ(pipeline.HelpedPieces(), 0U); // no other worker to help
+    } else if (row.slowFirst && row.stopTrack != 1) {
+        // While track 1 is read slowly the second worker has nothing to encode: it
+        // measures track 1 as its pieces come (3 ms each; a stop after three pieces may
+        // come before it has had one).
+        EXPECT_GT(pipeline.HelpedPieces(), 0U);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RipPipelineMeter,
+    testing::Values(
+        MeterRow{.name = "one_worker", .workers = 1}, MeterRow{.name = "two_workers", .workers = 2},
+        MeterRow{.name = "two_workers_first_track_slow", .workers = 2, .slowFirst = true},
+        MeterRow{.name = "three_workers_tiny_cap_first_track_slow",
+                 .workers = 3,
+                 .cap = 150000,
+                 .slowFirst = true},
+        MeterRow{.name = "stopped_in_track_three", .workers = 2, .stopTrack = 3},
+        MeterRow{
+            .name = "stopped_in_slow_track_one", .workers = 2, .slowFirst = true, .stopTrack = 1}),
+    RowName);

@@ -158,7 +158,8 @@ bool range(const std::string& text, int* first, int* last) {
     return false;
 }
 
-// A fault: RANGE, RANGE:K (burst), RANGE:P:MAX (jitter, slip) or RANGE:P (short).
+// A fault: RANGE, RANGE:K (burst), RANGE:P:MAX (jitter, slip), RANGE:P (short) or
+// RANGE:BYTES (land, later).
 bool parseFault(const std::string& kind, const std::string& value, Fault* f) {
     f->kind = kind;
     const size_t colon = value.find(':');
@@ -176,6 +177,11 @@ bool parseFault(const std::string& kind, const std::string& value, Fault* f) {
     if (kind == "short")
         return std::sscanf(tail.c_str(), "%d", &f->percent) == 1 && f->percent >= 0 &&
                f->percent <= 100;
+    if (kind == "land" || kind == "later") { // a whole number of samples either way
+        char after = 0;
+        return std::sscanf(tail.c_str(), "%d%c", &f->count, &after) == 1 && f->count != 0 &&
+               f->count % 4 == 0 && f->count >= -10 * kSectorBytes && f->count <= 10 * kSectorBytes;
+    }
     if (kind == "jitter" || kind == "slip")
         return std::sscanf(tail.c_str(), "%d:%d", &f->percent, &f->count) == 2 && f->percent >= 0 &&
                f->percent <= 100 && f->count > 0;
@@ -210,7 +216,8 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         return true;
     }
     if (key == "bad" || key == "c2bad" || key == "burst" || key == "jitter" || key == "stale" ||
-        key == "slip" || key == "short" || key == "wrong") {
+        key == "slip" || key == "short" || key == "wrong" || key == "land" || key == "later" ||
+        key == "echo") {
         Fault f;
         if (!parseFault(key, value, &f))
             return false;
@@ -233,6 +240,8 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         m->paceMicros = int(n);
     else if (key == "max_sectors" && n >= 1 && n <= 1000)
         m->maxSectors = int(n);
+    else if (key == "readahead" && n >= 0 && n <= 1000)
+        m->readAhead = int(n);
     else if (key == "major" && n >= 1 && n <= 255)
         m->major = int(n);
     else if (key == "minor" && n >= 0 && n <= 255)

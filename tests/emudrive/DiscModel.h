@@ -22,10 +22,11 @@ struct Track {
 
 // A range of sectors that a fault family acts on, with its own parameters.
 struct Fault {
-    std::string kind; // bad, c2bad, burst, jitter, stale, slip, short, wrong
+    std::string kind; // bad, c2bad, burst, jitter, stale, slip, short, wrong, land, later, echo
     int first = 0, last = -1;
     int count = 0;   // burst: reads that fail before it clears; jitter, slip: most bytes off;
-                     // wrong: bytes of each sector the disc holds wrong
+                     // wrong: bytes of each sector the disc holds wrong; land, later: the
+                     // bytes a read lands off (signed)
     int percent = 0; // jitter, slip, short: chance per read, in percent
 };
 
@@ -52,6 +53,8 @@ struct Stats {
     long commands = 0, reads = 0, sectorsRead = 0, sectorsFromCache = 0, sectorsFromMedia = 0;
     long seeks = 0, failedReads = 0, cacheFlushes = 0;
     long slips = 0, shortTransfers = 0; // reads that slipped part-way, transfers that ended early
+    long sectorsReadAhead = 0;          // read into the cache past what was asked
+    long shiftedReads = 0;              // reads that landed off (jitter, land, later)
     double clockSeconds = 0;            // virtual: seeks and transfers at the drive's speed
 };
 
@@ -67,6 +70,7 @@ struct Model {
     int speed = 40;          // times 75 sectors a second
     int paceMicros = 0;      // real time a READ CD from the media takes (the clock is virtual)
     int maxSectors = 25;     // most sectors of one transfer
+    int readAhead = 0;       // sectors read on into the cache after a read from the media
     int major = 11;          // device number reported by stat: 11 SCSI CD-ROM, 3 IDE
     int minor = 0;
     bool twoSessions = false;

@@ -111,7 +111,9 @@ bool Drive::configure(const Model& model, std::string* error) {
     readCommands_ = 0;
     rng_ = model.seed * 2654435761u + 1;
     nextSector_ = -1;
+    landed_ = 0;
     lastDelivered_.clear();
+    readBefore_.clear();
     burstLeft_.clear();
     for (size_t i = 0; i < model.faults.size(); ++i)
         if (model.faults[i].kind == "burst")
@@ -517,6 +519,21 @@ void Drive::audioSector(int lsn, int shiftBytes, uint8_t* out) const {
 }
 
 int Drive::readShift(int start) {
+    // A stretch where the drive finds its place by addresses that are off (a damaged
+    // subcode, a mastering fault): every read that seeks to a place there lands off the
+    // same way; one that goes on into it from before, or on from the last, stays right. And one
+    // whose re-reads land elsewhere than its first read (slowed down, it reads at another offset).
+    for (const Fault& f : model_.faults) {
+        if (f.kind == "land" && inRange(f, start) && start != nextSector_)
+            return landed_ = f.count;
+        if (f.kind == "later" && inRange(f, start) && size_t(start) < readBefore_.size() &&
+            readBefore_[size_t(start)])
+            return f.count;
+    }
+    // A read that goes on from where the last one ended goes on as that one landed.
+    if (start == nextSector_ && landed_ != 0)
+        return landed_;
+    landed_ = 0;
     for (const Fault& f : model_.faults)
         if (f.kind == "jitter" && inRange(f, start) && int(random() % 100) < f.percent) {
             const int steps = std::max(1, f.count / 4);
@@ -531,7 +548,7 @@ bool Drive::mediaSector(int lsn, int shiftBytes, uint8_t* out, uint8_t* c2, bool
     std::memset(c2, 0, kC2Bytes);
     for (size_t i = 0; i < model_.faults.size(); ++i) {
         const Fault& f = model_.faults[i];
-        if (f.kind == "bad" && inRange(f, lsn))
+        if ((f.kind == "bad" || f.kind == "echo") && inRange(f, lsn))
             return false;
         if (f.kind == "burst" && inRange(f, lsn) && burstLeft_[int(i)] > 0)
             return false;
@@ -589,9 +606,33 @@ void Drive::changeDisc() {
         disc_ = std::move(next);
     cache_.clear();
     cacheOrder_.clear();
+    readBefore_.clear();
     mediaChanged_ = unitAttention_ = true;
     ++changedAtMs_;
     log("change " + cue);
+}
+
+// Read-ahead: the drive goes on reading the sectors after a read into its cache, landed
+// as that read ended, up to a sector it cannot read or holds already, or the audio's end.
+// It takes no time of the host's (the drive reads while the host takes the data) and
+// leaves the head past them.
+int Drive::readOn(int from, int shiftBytes) {
+    int n = 0;
+    std::vector<uint8_t> bytes(kSectorBytes), c2(kC2Bytes);
+    for (int s = from; n < model_.readAhead && s < disc_.audioEnd && cache_.count(s) == 0; ++s) {
+        bool damaged = false;
+        if (!mediaSector(s, shiftBytes, bytes.data(), c2.data(), &damaged))
+            break;
+        if (readBefore_.size() < size_t(disc_.leadout))
+            readBefore_.resize(size_t(disc_.leadout));
+        readBefore_[size_t(s)] = true;
+        cacheStore(s, bytes.data(), c2.data());
+        ++n;
+    }
+    stats_.sectorsReadAhead += n;
+    if (n > 0)
+        nextSector_ = from + n;
+    return n;
 }
 
 // A burst clears a little with every read that reached it.
@@ -647,6 +688,7 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
         }
     }
     const int shift = readShift(lba);
+    stats_.shiftedReads += shift != 0 ? 1 : 0;
     // A read that slips part-way: right up to a sector within it, shifted after; and a
     // transfer that ends early while the command reports success (the host's buffer
     // keeps what it held past the end).
@@ -670,6 +712,7 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
         hitFirst = -1;
     };
     int fromMedia = 0, hits = 0;
+    bool lastFromMedia = false; // the read's last sector came from the disc
     bool stalePending = false;
     for (const Fault& f : model_.faults)
         stalePending = stalePending || (f.kind == "stale" && inRange(f, lba));
@@ -678,6 +721,7 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
         const int s = lba + i;
         uint8_t* out = data + size_t(i) * size_t(block);
         const auto hit = cache_.find(s);
+        lastFromMedia = hit == cache_.end();
         if (hit != cache_.end()) {
             bytes = hit->second.bytes;
             c2 = hit->second.c2;
@@ -695,6 +739,12 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
                 std::fill(c2.begin(), c2.end(), 0);
             } else if (!mediaSector(s, i < slipAt ? shift : shift + slipShift, bytes.data(),
                                     c2.data(), &damaged)) {
+                // A drive whose cache keeps, for a sector it failed to read, what its buffer
+                // held: the last sector it delivered, which a re-read answered from the
+                // cache then gets as if it had read.
+                for (const Fault& f : model_.faults)
+                    if (f.kind == "echo" && inRange(f, s) && !lastDelivered_.empty())
+                        cacheStore(s, lastDelivered_.data(), std::vector<uint8_t>(kC2Bytes).data());
                 ++stats_.failedReads;
                 stats_.sectorsRead += i;
                 stats_.sectorsFromCache += hits;
@@ -710,6 +760,9 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
                 stalePending = false;
             }
             ++fromMedia;
+            if (readBefore_.size() < size_t(disc_.leadout))
+                readBefore_.resize(size_t(disc_.leadout));
+            readBefore_[size_t(s)] = true;
             cacheStore(s, bytes.data(), c2.data());
         }
         std::memcpy(out, bytes.data(), kSectorBytes);
@@ -732,10 +785,14 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
     stats_.slips += slipAt < delivered ? 1 : 0;
     clock(lba, delivered, fromMedia);
     afterRead(lba, lba + delivered - 1);
+    const int ahead = model_.readAhead > 0 && delivered == count && lastFromMedia
+                          ? readOn(lba + count, slipAt < count ? shift + slipShift : shift)
+                          : 0;
     log("read " + std::to_string(lba) + " " + std::to_string(count) + " cache " +
         std::to_string(hits) + " shift " + std::to_string(shift) +
         (slipAt < delivered ? " slip " + std::to_string(lba + slipAt) : "") +
         (delivered < count ? " short " + std::to_string(delivered) : "") +
+        (ahead > 0 ? " ahead " + std::to_string(ahead) : "") +
         (hitText.empty() ? "" : " hits" + hitText));
     return Outcome{};
 }
@@ -986,14 +1043,17 @@ bool Drive::control(const std::string& key, const std::string& value, std::strin
 
 std::string Drive::statsJson() const {
     char line[512];
-    std::snprintf(line, sizeof line,
-                  "{\"commands\":%ld,\"reads\":%ld,\"sectors_read\":%ld,\"sectors_from_cache\":%ld,"
-                  "\"sectors_from_media\":%ld,\"seeks\":%ld,\"failed_reads\":%ld,"
-                  "\"cache_flushes\":%ld,\"slips\":%ld,\"short_transfers\":%ld,"
-                  "\"clock_seconds\":%.3f,\"speed\":%d}",
-                  stats_.commands, stats_.reads, stats_.sectorsRead, stats_.sectorsFromCache,
-                  stats_.sectorsFromMedia, stats_.seeks, stats_.failedReads, stats_.cacheFlushes,
-                  stats_.slips, stats_.shortTransfers, stats_.clockSeconds, model_.speed);
+    std::snprintf(
+        line, sizeof line,
+        "{\"commands\":%ld,\"reads\":%ld,\"sectors_read\":%ld,\"sectors_from_cache\":%ld,"
+        "\"sectors_from_media\":%ld,\"seeks\":%ld,\"failed_reads\":%ld,"
+        "\"cache_flushes\":%ld,\"slips\":%ld,\"short_transfers\":%ld,\"sectors_read_ahead\":%ld,"
+        "\"shifted_reads\":%ld,"
+        "\"clock_seconds\":%.3f,\"speed\":%d}",
+        stats_.commands, stats_.reads, stats_.sectorsRead, stats_.sectorsFromCache,
+        stats_.sectorsFromMedia, stats_.seeks, stats_.failedReads, stats_.cacheFlushes,
+        stats_.slips, stats_.shortTransfers, stats_.sectorsReadAhead, stats_.shiftedReads,
+        stats_.clockSeconds, model_.speed);
     return line;
 }
 

@@ -78,6 +78,8 @@ private:
     void changeDisc();
     void cacheStore(int lsn, const uint8_t* bytes, const uint8_t* c2);
     void clock(int start, int count, int fromMedia);
+    // After a read that ended on the media: the drive reads on into its cache.
+    int readOn(int from, int shiftBytes);
 
     Model model_;
     Disc disc_;
@@ -88,9 +90,11 @@ private:
     long long changedAtMs_ = 1;  // virtual time of the last change, for TIMED_MEDIA_CHANGE
     long readCommands_ = 0;
     unsigned rng_ = 1;
-    int nextSector_ = -1;                // where the head is after the last media read
+    int nextSector_ = -1; // where the head is after the last media read
+    int landed_ = 0;      // the shift a `land` seek gave the reading that goes on from there
     std::vector<uint8_t> lastDelivered_; // the drive's buffer: the last sector delivered
     std::map<int, long> burstLeft_;      // fault index -> failing reads left
+    std::vector<bool> readBefore_;       // sectors the media delivered at least once
     struct Cached {
         std::vector<uint8_t> bytes, c2;
     };

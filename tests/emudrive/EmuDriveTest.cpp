@@ -324,6 +324,13 @@ INSTANTIATE_TEST_SUITE_P(
                        true},
         DriveFaultCase{"WideEndShort", "cache=3567;short=9000-11999:50", "short_transfers", false,
                        0, -1, true},
+        // Reads that begin there get, as their first sector, the last one the drive
+        // delivered (its buffer not refilled). Two copies that both began a drive command
+        // agree on that echo where the reads before them were split at the same sectors
+        // (the last check of the disc's end and its own first copies): neither proves it.
+        DriveFaultCase{"WideEndStale", "cache=3567;stale=11600-11999", "", false, 0, -1, true},
+        DriveFaultCase{"WideTrackEdgeStale", "cache=3567;stale=3800-4199", "", false, 0, -1, true},
+        DriveFaultCase{"WideIslandStale", "cache=3567;stale=8200-8599", "", false, 0, -1, true},
         DriveFaultCase{"JitterAtTrack2", "cache=3567;jitter=2400-2700:30:2352", ""},
         DriveFaultCase{"SmallJitterEverywhere", "cache=1200;jitter=0-7499:10:64", ""},
         DriveFaultCase{"StaleFirstSectors", "cache=3567;stale=2490-2510", ""},
@@ -641,6 +648,114 @@ TEST_F(DriveTest, BadSectorFailsWithSenseAndC2MarksDamage) {
     EXPECT_GT(wrong, 0u);
     EXPECT_GE(flagged, wrong);
     EXPECT_EQ(unflaggedWrong, 0u);
+    cdio_destroy(cdio);
+}
+
+// The disc's bytes of sectors first..last as a read that landed `shift` bytes off
+// delivers them (silence outside the disc).
+std::vector<uint8_t> landed(const DiscFiles& disc, int32_t first, int32_t last, int64_t shift) {
+    std::vector<uint8_t> out(size_t(last - first + 1) * kSector, 0);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const int64_t at = int64_t(first) * kSector + shift + int64_t(i);
+        if (at >= 0 && at < int64_t(disc.bin.size()))
+            out[i] = disc.bin[size_t(at)];
+    }
+    return out;
+}
+
+// Reads of `count` sectors at `lsn`, as one READ CD each.
+std::vector<uint8_t> readAudio(CdIo_t* cdio, lsn_t lsn, uint32_t count, bool* ok) {
+    std::vector<uint8_t> b(size_t(kSector) * count);
+    *ok = cdio_read_audio_sectors(cdio, b.data(), lsn, count) == DRIVER_OP_SUCCESS;
+    return b;
+}
+
+TEST_F(DriveTest, SeeksIntoAStretchLandOffAndReadsGoOnAsLanded) {
+    // Every seek to a start in 100..110 lands 588 bytes early.
+    Load(cueOf(music_) + ";land=100-110:-588");
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    bool ok = false;
+    EXPECT_TRUE(readAudio(cdio, 100, 4, &ok) == landed(music_, 100, 103, -588));
+    EXPECT_TRUE(ok);
+    // On from where that read ended, as it landed: even past the stretch.
+    EXPECT_TRUE(readAudio(cdio, 104, 10, &ok) == landed(music_, 104, 113, -588));
+    // A read from before the stretch goes on into it right.
+    EXPECT_TRUE(readAudio(cdio, 90, 4, &ok) == Expected(music_, 90, 93, 0));
+    EXPECT_TRUE(readAudio(cdio, 94, 8, &ok) == Expected(music_, 94, 101, 0));
+    // A seek to its last sector lands off; one to the sector before or after it does not.
+    EXPECT_TRUE(readAudio(cdio, 110, 1, &ok) == landed(music_, 110, 110, -588));
+    EXPECT_TRUE(readAudio(cdio, 99, 1, &ok) == Expected(music_, 99, 99, 0));
+    EXPECT_TRUE(readAudio(cdio, 111, 1, &ok) == Expected(music_, 111, 111, 0));
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(EmuStat("shifted_reads"), 3); // 100, 104 on from it, 110
+    EXPECT_EQ(EmuStat("reads"), 7);
+    cdio_destroy(cdio);
+}
+
+TEST_F(DriveTest, RereadsOfAStretchLandElsewhereThanTheFirstRead) {
+    // A read that starts at a sector of 100..120 the disc delivered before lands 8 bytes
+    // late; the first reads are right.
+    Load(cueOf(music_) + ";later=100-120:8");
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    bool ok = false;
+    EXPECT_TRUE(readAudio(cdio, 100, 4, &ok) == Expected(music_, 100, 103, 0));
+    EXPECT_TRUE(readAudio(cdio, 104, 4, &ok) == Expected(music_, 104, 107, 0));
+    EXPECT_TRUE(readAudio(cdio, 100, 4, &ok) == landed(music_, 100, 103, 8));
+    EXPECT_TRUE(readAudio(cdio, 103, 6, &ok) == landed(music_, 103, 108, 8));
+    EXPECT_TRUE(ok);
+    // Its sectors read first from elsewhere, then re-read from a start outside it: right.
+    EXPECT_TRUE(readAudio(cdio, 118, 4, &ok) == Expected(music_, 118, 121, 0));
+    EXPECT_TRUE(readAudio(cdio, 121, 2, &ok) == Expected(music_, 121, 122, 0));
+    EXPECT_TRUE(readAudio(cdio, 120, 2, &ok) == landed(music_, 120, 121, 8));
+    EXPECT_EQ(EmuStat("shifted_reads"), 3);
+    cdio_destroy(cdio);
+}
+
+TEST_F(DriveTest, FailedSectorLeavesTheLastDeliveredInTheCache) {
+    Load(cueOf(music_) + ";cache=40;echo=50");
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    bool ok = true;
+    readAudio(cdio, 48, 4, &ok);
+    EXPECT_FALSE(ok); // MEDIUM ERROR at 50
+    // The re-read the cache answers: sector 49's bytes as 50, reported good.
+    EXPECT_TRUE(readAudio(cdio, 50, 1, &ok) == Expected(music_, 49, 49, 0));
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(EmuStat("sectors_from_cache"), 1);
+    // Once 40 other sectors pushed it out, the disc fails it again.
+    readAudio(cdio, 120, 20, &ok);
+    readAudio(cdio, 140, 20, &ok);
+    readAudio(cdio, 50, 1, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(EmuStat("failed_reads"), 2);
+    cdio_destroy(cdio);
+}
+
+TEST_F(DriveTest, ReadAheadFillsTheCacheAsTheReadLanded) {
+    Load(cueOf(music_) + ";cache=100;readahead=16;bad=230;jitter=300-300:100:4");
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    bool ok = false;
+    EXPECT_TRUE(readAudio(cdio, 200, 4, &ok) == Expected(music_, 200, 203, 0));
+    EXPECT_EQ(EmuStat("sectors_read_ahead"), 16);
+    // The next 16 come from the cache, without a seek.
+    EXPECT_TRUE(readAudio(cdio, 204, 16, &ok) == Expected(music_, 204, 219, 0));
+    EXPECT_EQ(EmuStat("sectors_from_cache"), 16);
+    EXPECT_EQ(EmuStat("seeks"), 1);
+    // A read that ends in the cache reads nothing ahead; one from the media stops at a
+    // sector it cannot read (224..229).
+    EXPECT_EQ(EmuStat("sectors_read_ahead"), 16);
+    EXPECT_TRUE(readAudio(cdio, 220, 4, &ok) == Expected(music_, 220, 223, 0));
+    EXPECT_EQ(EmuStat("sectors_read_ahead"), 22);
+    // Sectors read ahead carry the landing of the read before them.
+    const std::vector<uint8_t> first = readAudio(cdio, 300, 2, &ok);
+    const int64_t shift = first == landed(music_, 300, 301, 4) ? 4 : -4;
+    EXPECT_TRUE(first == landed(music_, 300, 301, shift));
+    EXPECT_TRUE(readAudio(cdio, 302, 4, &ok) == landed(music_, 302, 305, shift));
+    EXPECT_EQ(EmuStat("sectors_from_cache"), 20);
+    EXPECT_EQ(EmuStat("shifted_reads"), 1);
     cdio_destroy(cdio);
 }
 

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <ostream>
 #include <set>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace drivetest {
@@ -94,6 +97,45 @@ INSTANTIATE_TEST_SUITE_P(
                     // checksum is what finds it.
                     C2Case{"NoC2DamageUnseen", "c2=0;c2bad=60", 0, {}, {60}}),
     [](const testing::TestParamInfo<C2Case>& row) { return row.param.name; });
+
+// A secure range planned ahead whose reads start before a one pass's range and reach into
+// it: the pass's first read, which a secure reading of its range takes as a first copy,
+// comes from the disc, not from the drive's cache that a planned read made first would
+// have left it in.
+TEST_F(DriveTest, APlannedReadIntoAOnePassWaitsForThePassToReadFromTheDisc) {
+    const std::string home = TestHome();
+    const std::string driveLog = home + "/drive.log";
+    Load("cue=" + music_.cue + ";cache=3567;log=" + driveLog);
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    const int32_t first = CR_GetTocEntry(1).startSector;
+    const int32_t last = CR_GetTocEntry(2).startSector - 1;
+    // Its votes read from up to a dozen sectors before first, on past first + 2.
+    ASSERT_EQ(CR_PlanSecureRange(first - 2, first + 2), CR_STATUS_OK);
+    ASSERT_EQ(CR_SecureRangeReady(first - 2, first + 2), CR_FALSE);
+    CR_DRIVE_PARAMS p{};
+    ASSERT_EQ(CR_GetCDROMParameters(&p), CR_STATUS_OK);
+    p.readMode = CR_READ_ONE_PASS;
+    ASSERT_EQ(CR_SetCDROMParameters(&p), CR_STATUS_OK);
+    const Ripped r = Rip(first, last, true, 0);
+    p.readMode = 0;
+    ASSERT_EQ(CR_SetCDROMParameters(&p), CR_STATUS_OK);
+    ASSERT_EQ(r.open, CR_STATUS_OK);
+    EXPECT_EQ(r.errors, 0);
+    EXPECT_EQ(r.bytes, Expected(music_, first, last, 0));
+    CR_DropSecurePlans();
+    // The drive's log ("read START COUNT cache HITS ..."): the reads that start at first.
+    std::vector<long> hits;
+    std::ifstream log(driveLog);
+    for (std::string line; std::getline(log, line);) {
+        std::istringstream in(line);
+        std::string word, cache;
+        long start = -1, count = 0, n = -1;
+        if (in >> word >> start >> count >> cache >> n && word == "read" && start == first &&
+            cache == "cache")
+            hits.push_back(n);
+    }
+    EXPECT_EQ(hits, std::vector<long>{0});
+}
 
 } // namespace
 } // namespace drivetest
