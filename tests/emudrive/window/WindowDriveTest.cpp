@@ -480,6 +480,10 @@ TEST_P(WindowSwap, DiscUnderTheRowsIsTheOneTheyShow) {
         return;
     }
     EXPECT_EQ(window_->lblStatus->text().toStdString(), row.status.toStdString());
+    // The status line is one line of fixed width: the whole text must show in it (the
+    // longest, with the saved titles, takes 497 of its 520 pixels here).
+    EXPECT_LE(window_->lblStatus->fontMetrics().horizontalAdvance(row.status),
+              window_->lblStatus->width());
     EXPECT_EQ(EmuReads(), reads); // not a sector read
     EXPECT_FALSE(window_->Playing);
     EXPECT_EQ(window_->CurrentTrack, -1);
