@@ -666,6 +666,28 @@ void TfrmMain::mnuReadCDiniClick() {
     ShowTitleSource();
 }
 
+namespace {
+
+// The album facts of a disc's section of cdplayer.ini, exactly as stored; empty where the
+// file or the section does not hold them, or the file cannot be read.
+void ReadAlbumFacts(const std::string& key, std::string& artist, std::string& album,
+                    std::string& year, std::string& genre) {
+    try {
+        const std::string file = CDInfoFilePath();
+        artist = ProfileIni::readString(file, key, "artist", "");
+        album = ProfileIni::readString(file, key, "album", "");
+        year = ProfileIni::readString(file, key, "year", "");
+        genre = ProfileIni::readString(file, key, "genre", "");
+    } catch (...) {
+        artist.clear();
+        album.clear();
+        year.clear();
+        genre.clear();
+    }
+}
+
+} // namespace
+
 void TfrmMain::SaveCDInformation1Click() {
     if (cboDrive->currentIndex() < 0)
         return;
@@ -676,15 +698,8 @@ void TfrmMain::SaveCDInformation1Click() {
     // exactly as stored (the reader's stand-ins for missing values stay out of the file).
     const std::string key = RIPPER->GetDiscID();
     std::string artist, album, year, genre;
-    try {
-        const std::string file = CDInfoFilePath();
-        artist = ProfileIni::readString(file, key, "artist", "");
-        album = ProfileIni::readString(file, key, "album", "");
-        year = ProfileIni::readString(file, key, "year", "");
-        genre = ProfileIni::readString(file, key, "genre", "");
-    } catch (...) {
-        // An unreadable file: the save writes the album facts empty.
-    }
+    // An unreadable file: the save writes the album facts empty.
+    ReadAlbumFacts(key, artist, album, year, genre);
     // What CD-TEXT or MusicBrainz found fills what the section lacks.
     const Metadata::DiscTitles& found = TitleSearch->Found();
     for (auto [stored, other] : {std::pair{&artist, &found.Artist}, std::pair{&album, &found.Album},
@@ -771,15 +786,8 @@ bool TfrmMain::KeepTypedTitles(const std::string& key, const std::vector<std::st
     if (!typed)
         return false;
     std::string artist, album, year, genre;
-    try {
-        const std::string file = CDInfoFilePath();
-        artist = ProfileIni::readString(file, key, "artist", "");
-        album = ProfileIni::readString(file, key, "album", "");
-        year = ProfileIni::readString(file, key, "year", "");
-        genre = ProfileIni::readString(file, key, "genre", "");
-    } catch (...) {
-        // An unreadable file: the titles are still worth the try.
-    }
+    // An unreadable file: the titles are still worth the try.
+    ReadAlbumFacts(key, artist, album, year, genre);
     return WriteCDInfo(key, artist, album, year, genre, &titles);
 }
 
