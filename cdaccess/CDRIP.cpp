@@ -320,6 +320,9 @@ void TCDRIP::RipTrack(int32_t TrackNum, const std::string& FileName) {
     if (OnBeginTrack) {
         OnBeginTrack(this, static_cast<uint16_t>(TrackNum));
     }
+    if (!Replay) {
+        StopIfDiscChanged();
+    }
     const auto [first, last] = AudioRange(TrackNum);
     RipRange(first, last, FileName);
     if (OnEndTrack) {
@@ -343,6 +346,7 @@ int32_t TCDRIP::OpenRange(int32_t StartSector, int32_t EndSector) {
 }
 
 void TCDRIP::ReadTrack(int32_t TrackNum) {
+    StopIfDiscChanged();
     const auto [first, last] = AudioRange(TrackNum);
     const int32_t size = OpenRange(first, last);
     struct Closer {
@@ -374,6 +378,11 @@ void TCDRIP::ReadTrack(int32_t TrackNum) {
 
 void TCDRIP::CaptureTrack(int32_t TrackNum,
                           const std::function<void(const uint8_t*, std::size_t)>& Sink) {
+    // A one pass proves nothing by itself: what it read of another disc matches no
+    // checksum of this one's, and the secure reading that follows asks.
+    if (!Replay && !OnePass()) {
+        StopIfDiscChanged();
+    }
     const auto [first, last] = AudioRange(TrackNum);
     CaptureRange(first, last, Sink);
 }
@@ -547,6 +556,20 @@ void TCDRIP::StopIfDriveFailed() const {
     if (!why.empty()) {
         throw ECDRIPError("Unable to read the track: " + why);
     }
+}
+
+bool TCDRIP::DiscChanged() const {
+    return Dll.CR_DiscChanged != nullptr && Dll.CR_DiscChanged() != CRFalse;
+}
+
+// A track is read only from the disc Tracks describes: another disc's sectors under
+// this one's titles would be a wrong file that looks right.
+void TCDRIP::StopIfDiscChanged() const {
+    if (!DiscChanged()) {
+        return;
+    }
+    const std::string why = DriveStatusText();
+    throw ECDRIPError("Unable to read the track: " + (why.empty() ? "the disc was changed" : why));
 }
 
 // The chunks of the open range, in order, each into the buffer `where` gives and then

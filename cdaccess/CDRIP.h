@@ -196,6 +196,12 @@ public:
     // Why the active drive holds no readable disc ("" when it holds one, or when the
     // library cannot say).
     std::string DriveStatusText() const;
+    // True when the disc in the drive is not the one Tracks describes: another table of
+    // contents now, a media change the drive saw, an open tray, no disc (the library's
+    // CR_DiscChanged); false when it is, or when the library cannot tell. Reads the
+    // table again, not the audio. RipTrack, CaptureTrack (but for a one pass) and
+    // ReadTrack ask it before they read a track from the drive.
+    bool DiscChanged() const;
     TTrackList Tracks;
     // The same table of contents as one record per track (see ripjob/DiscTracks.h),
     // built with Tracks; every range, checksum and length is taken from it.
@@ -298,6 +304,7 @@ private:
     struct TRipState;
     int32_t OpenRange(int32_t StartSector, int32_t EndSector);
     void StopIfDriveFailed() const;
+    void StopIfDiscChanged() const;
     void RipRange(int32_t StartSector, int32_t EndSector, std::string FileName);
     void StartOutput(TRipState& st, const std::string& FileName, uint64_t sectors, int32_t size);
     void ChunkLoop(TRipState& st, int32_t size);

@@ -67,6 +67,7 @@ const TCdRipDll LinkedLibrary = {
     ::CR_DropSecurePlans,
     ::CR_GetDriveC2,
     ::CR_HandProvenSectors,
+    ::CR_DiscChanged,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

@@ -111,6 +111,10 @@ struct TCdRipDll {
     int32_t (*CR_GetDriveC2)();
     // Proven sectors handed to the next range (see cdrip.h). May be null.
     int32_t (*CR_HandProvenSectors)(int32_t endSector, const uint8_t* sectors, int32_t count);
+    // TRUE when the disc in the active drive is not the one whose table of contents was
+    // read last (another table now, a media change, an open tray, no disc); FALSE when it
+    // is (see cdrip.h). May be null: the disc is then taken as the one read.
+    int32_t (*CR_DiscChanged)();
 };
 
 // The table bound to the linked CD ripping library.

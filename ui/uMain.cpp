@@ -542,6 +542,7 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
 // ---------------------------------------------------------------- drive and rows
 
 void TfrmMain::cboDriveClick() {
+    DiscNoticeShown = false;
     if (RIPPER->IsPlaying())
         RIPPER->StopPlay();
     CurrentTrack = -1;
@@ -573,6 +574,7 @@ void TfrmMain::ListView1ItemChanged() {
         return; // a title or the status column changed, not a tick
     TickedRows = ticked;
     SummaryShown = false;
+    DiscNoticeShown = false;
     SetStatus(ticked == 0 ? QStringLiteral("No Tracks Selected")
                           : QString::number(ticked) + QStringLiteral(" Tracks Selected"));
 }
@@ -664,6 +666,28 @@ void TfrmMain::mnuReadCDiniClick() {
     ShowTitleSource();
 }
 
+namespace {
+
+// The album facts of a disc's section of cdplayer.ini, exactly as stored; empty where the
+// file or the section does not hold them, or the file cannot be read.
+void ReadAlbumFacts(const std::string& key, std::string& artist, std::string& album,
+                    std::string& year, std::string& genre) {
+    try {
+        const std::string file = CDInfoFilePath();
+        artist = ProfileIni::readString(file, key, "artist", "");
+        album = ProfileIni::readString(file, key, "album", "");
+        year = ProfileIni::readString(file, key, "year", "");
+        genre = ProfileIni::readString(file, key, "genre", "");
+    } catch (...) {
+        artist.clear();
+        album.clear();
+        year.clear();
+        genre.clear();
+    }
+}
+
+} // namespace
+
 void TfrmMain::SaveCDInformation1Click() {
     if (cboDrive->currentIndex() < 0)
         return;
@@ -674,15 +698,8 @@ void TfrmMain::SaveCDInformation1Click() {
     // exactly as stored (the reader's stand-ins for missing values stay out of the file).
     const std::string key = RIPPER->GetDiscID();
     std::string artist, album, year, genre;
-    try {
-        const std::string file = CDInfoFilePath();
-        artist = ProfileIni::readString(file, key, "artist", "");
-        album = ProfileIni::readString(file, key, "album", "");
-        year = ProfileIni::readString(file, key, "year", "");
-        genre = ProfileIni::readString(file, key, "genre", "");
-    } catch (...) {
-        // An unreadable file: the save writes the album facts empty.
-    }
+    // An unreadable file: the save writes the album facts empty.
+    ReadAlbumFacts(key, artist, album, year, genre);
     // What CD-TEXT or MusicBrainz found fills what the section lacks.
     const Metadata::DiscTitles& found = TitleSearch->Found();
     for (auto [stored, other] : {std::pair{&artist, &found.Artist}, std::pair{&album, &found.Album},
@@ -703,6 +720,77 @@ void TfrmMain::SaveCDInformation1Click() {
 
 // ---------------------------------------------------------------- commands
 
+namespace {
+
+bool SameTracks(const DiscTracks& a, const DiscTracks& b) {
+    if (a.Count() != b.Count() || a.LeadOut != b.LeadOut)
+        return false;
+    for (int i = 0; i < a.Count(); ++i) {
+        const DiscTrack& x = a.Tracks[std::size_t(i)];
+        const DiscTrack& y = b.Tracks[std::size_t(i)];
+        if (x.Kind != y.Kind || x.FirstSector != y.FirstSector || x.LastSector != y.LastSector ||
+            x.LastAudio != y.LastAudio || x.LastBeforeGap != y.LastBeforeGap)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool TfrmMain::DiscStillShown(const QString& notDone) {
+    if (RowCount() == 0 || !RIPPER->DiscChanged())
+        return true;
+    // What the rows show, before the drive is read again.
+    const DiscTracks shown = RIPPER->Disc;
+    const std::string key = RIPPER->GetDiscID();
+    std::vector<std::string> names;
+    for (int i = 0; i < RIPPER->Tracks.Count(); ++i)
+        names.push_back(RIPPER->Tracks.Strings(i));
+    RIPPER->SetCDRomNum(cboDrive->currentIndex());
+    if (RIPPER->Tracks.Count() > 0 && SameTracks(RIPPER->Disc, shown))
+        return true; // the same disc again: the rows, ticks and typed titles stay
+    const bool kept = KeepTypedTitles(key, names);
+    cboDriveClick();
+    QString text =
+        RowCount() > 0
+            ? QStringLiteral("Another disc is in the drive: nothing was %1. "
+                             "Its tracks are listed now.")
+                  .arg(notDone)
+            : QStringLiteral("The disc is no longer in the drive: nothing was %1.").arg(notDone);
+    if (kept)
+        text += QStringLiteral(" Your titles are saved.");
+    SetStatus(text);
+    SummaryShown = true;
+    DiscNoticeShown = true;
+    return false;
+}
+
+bool TfrmMain::KeepTypedTitles(const std::string& key, const std::vector<std::string>& names) {
+    bool typed = false;
+    std::vector<std::string> titles;
+    for (int i = 0; i < RowCount(); ++i) {
+        const QString shown = Row(i)->text(0);
+        const RowTitle given =
+            std::size_t(i) < RowTitles.size() ? RowTitles[std::size_t(i)] : RowTitle{};
+        const std::string own = std::size_t(i) < names.size() ? names[std::size_t(i)] : "";
+        if (shown != given.Title && shown.trimmed() != Q(own)) {
+            typed = true;
+            titles.push_back(shown.toStdString());
+        } else if (given.Source == Metadata::TitleSource::CdPlayerIni) {
+            titles.push_back(given.Title.toStdString()); // as the section holds it
+        } else {
+            // A title CD-TEXT or MusicBrainz gave is written only when the user saves.
+            titles.push_back(own);
+        }
+    }
+    if (!typed)
+        return false;
+    std::string artist, album, year, genre;
+    // An unreadable file: the titles are still worth the try.
+    ReadAlbumFacts(key, artist, album, year, genre);
+    return WriteCDInfo(key, artist, album, year, genre, &titles);
+}
+
 void TfrmMain::ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis) {
     int ticked = 0;
     for (int i = 0; i < RowCount(); ++i) {
@@ -715,7 +803,11 @@ void TfrmMain::ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis) {
                           QStringLiteral("No Audio Track Selected!"));
         return;
     }
+    // The job reads the disc in the drive under the rows' titles: only the disc they show.
+    if (!DiscStillShown(QStringLiteral("ripped")))
+        return;
     SummaryShown = false;
+    DiscNoticeShown = false;
     // The tick stays off while the job runs, and comes back however the dialog ends.
     Timer1->stop();
     struct TimerBack {
@@ -801,7 +893,7 @@ void TfrmMain::HandleProc(const std::exception& e) {
 // ---------------------------------------------------------------- playback panel
 
 void TfrmMain::btnPlayClick() {
-    if (RowCount() == 0)
+    if (RowCount() == 0 || !DiscStillShown(QStringLiteral("played")))
         return;
     const int s = SelectedRow();
     if (s < 0) {
@@ -1068,9 +1160,12 @@ void TfrmMain::ShowLookup(const Metadata::DiscTitles& found, const Metadata::Loo
     ReleaseMenu->setEnabled(found.Releases.size() > 1);
     if (result.Found) {
         FillTitles(found, Metadata::TitleSource::MusicBrainz);
-        ShowTitleSource();
+        if (!DiscNoticeShown)
+            ShowTitleSource();
         return;
     }
+    if (DiscNoticeShown)
+        return; // what the user must read first stays
     // Nothing found: one line says why, unless CD-TEXT already named the tracks.
     for (const Metadata::TrackTitle& t : found.Tracks)
         if (t.Source == Metadata::TitleSource::CdText)

@@ -137,6 +137,9 @@ public:
     // How many rows were ticked when the count was last taken: a tick by mouse or key
     // that changes it shows the new count at once.
     int TickedRows = 0;
+    // The status line says the disc was changed under the rows: a late title look-up
+    // leaves it there (a tick, a drive change or the next job replace it).
+    bool DiscNoticeShown = false;
     // Where each extraction job writes its JSON report, as velmora-rip --report does;
     // empty (the default): none.
     std::string ReportPath;
@@ -238,6 +241,15 @@ private:
     void AddDriveItem(const QString& name);
     void SetStatus(const QString& text) { lblStatus->setText(text); }
     void ExtractTracks(bool toWave, std::optional<VorbisKind> vorbis = std::nullopt);
+    // Whether the disc in the drive is still the one the rows show (a disc taken out and
+    // put back again, of the same table of contents, is). When it is not, titles typed
+    // into the rows are saved in the old disc's section of cdplayer.ini, the rows become
+    // those of the disc in the drive (none without one), and the status line says so and
+    // that nothing was `notDone` ("ripped", "played").
+    bool DiscStillShown(const QString& notDone);
+    // Saves the titles typed into the rows in section `key` of cdplayer.ini; see
+    // DiscStillShown. `names` are the tracks' own names. True when something was saved.
+    bool KeepTypedTitles(const std::string& key, const std::vector<std::string>& names);
     void RefreshRowIcons();
     void PlayNextAfterFinishedTrack();
     void StartManualMove(const QPoint& client);

@@ -197,6 +197,22 @@ void releaseDrive(Library& l) {
     l.ripper.reset();
 }
 
+// Forgets what the ranges read from the drive left for the ranges after them: which
+// sectors it read lately (what its cache may hold), where it went on, the sectors a
+// range decided past its end, the island proven ahead and the reads planned ahead. All
+// of it is of the disc that was read; a table of contents read again may be of another
+// disc, whose first reads must not be taken as cache hits of the old one, nor its first
+// sectors from the old one's. An open ripper keeps the history it started with.
+void forgetReads(Drive& d) {
+    d.readHistory = std::make_shared<cdrip::ReadHistory>();
+    d.plans->plans.clear(); // reads made of the disc that was there before
+}
+
+bool sameToc(const std::vector<CR_TOCENTRY>& a, const std::vector<CR_TOCENTRY>& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0);
+}
+
 void setGap(CR_TOCENTRY& e, int32_t gap) {
     const auto g = uint16_t(std::clamp<int32_t>(gap, 0, 0xFFFF));
     std::memcpy(e.reserved, &g, 2); // little-endian on every platform we build for
@@ -461,6 +477,7 @@ CR_STATUS CR_ReadToc(void) {
     if (!d)
         return CR_STATUS_FAIL;
     lib->toc.clear();
+    forgetReads(*d);
     if (d->image && trayOpen(*d))
         return CR_STATUS_FAIL;
     try {
@@ -469,15 +486,13 @@ CR_STATUS CR_ReadToc(void) {
                 return CR_STATUS_FAIL;
             // A change the driver saw before this table is none for it.
             deviceMediaChanged(d->source);
-            d->changed = false;
         }
+        d->changed = false;
         std::vector<CR_TOCENTRY> toc;
         d->cdda.reset();
-        d->readHistory->island = cdrip::ReadHistory::Island{}; // proven on the disc read before
         if (!readToc(*d, toc))
             return CR_STATUS_FAIL;
         lib->toc = std::move(toc);
-        d->plans->plans.clear(); // reads made of the disc that was there before
         return CR_STATUS_OK;
     } catch (...) {
         return CR_STATUS_FAIL;
@@ -496,12 +511,31 @@ CR_TOCENTRY CR_GetTocEntry(int32_t index) {
     return lib->toc[size_t(index)];
 }
 
+int32_t CR_DiscChanged(void) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d || lib->toc.empty() || (d->image && trayOpen(*d)))
+        return CR_TRUE;
+    try {
+        if (d->changed || (!d->image && !deviceProblem(*d).empty()))
+            return CR_TRUE;
+        if (!d->image && discChanged(*d))
+            return CR_TRUE;
+        std::vector<CR_TOCENTRY> toc;
+        if (!readToc(*d, toc) || !sameToc(toc, lib->toc))
+            d->changed = true; // until the table is read again
+        return d->changed ? CR_TRUE : CR_FALSE;
+    } catch (...) {
+        return CR_TRUE;
+    }
+}
+
 CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector) {
     std::lock_guard<std::mutex> guard(lock);
     Drive* d = activeDrive();
     if (!d || !bufferSize || lib->ripper || !audioRange(lib->toc, startSector, endSector))
         return CR_STATUS_FAIL;
-    if (d->image && trayOpen(*d))
+    if (d->image && (trayOpen(*d) || d->changed))
         return CR_STATUS_FAIL;
     try {
         if (!d->image && !readingStops(*d).empty())
@@ -532,8 +566,8 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
             source = plannedSectors(std::move(source), std::move(taken), d->readHistory, s.discLast,
                                     s.audioFirst, s.audioLast);
         } else if (d->params.readMode == CR_READ_ONE_PASS && d->plans->pending()) {
-            source = errandSectors(std::move(source), d->plans, d->readHistory, s.discLast,
-                                   s.audioLast);
+            source =
+                errandSectors(std::move(source), d->plans, d->readHistory, s.discLast, s.audioLast);
         } else if (s.paranoia) {
             s.provenBefore = std::move(proven);
             s.provenEnd = provenEnd;
@@ -716,6 +750,8 @@ CR_STATUS CR_GetDriveStatusText(char* text, int32_t size) {
             if (why.empty() && !openCdio(d->source, false))
                 why = "the drive cannot be opened";
         }
+        if (why.empty() && d->image && d->changed && !lib->toc.empty())
+            why = "the disc was changed"; // found by CR_DiscChanged
         if (why.empty()) {
             std::vector<CR_TOCENTRY> toc;
             if (!readToc(*d, toc))
@@ -740,6 +776,9 @@ CR_STATUS CR_PlayTrack(int32_t track) {
     if (e.flags != CR_TOC_AUDIO || (d->image && trayOpen(*d)))
         return CR_STATUS_FAIL;
     try {
+        // Another disc's sectors are not this track's.
+        if (d->changed || (!d->image && discChanged(*d)))
+            return CR_STATUS_FAIL;
         const CR_TOCENTRY& next = lib->toc[size_t(track)];
         const int32_t last = next.startSector - gapOf(next) - 1;
         const Drive drive = *d;

@@ -259,7 +259,8 @@ CDRIP_API CR_STATUS CR_SetCDROMParameters(const CR_DRIVE_PARAMS* params);
  * read correctly ("NAME.cue:LINE: reason": a file it names is missing, shorter than
  * the sheet says, or not 16-bit 44.1 kHz stereo; a line out of order), an NRG image
  * whose chunk chain is broken (sizes beyond the file, an unknown chunk, no END!), or a
- * file libcdio cannot read; "the tray is open" while the virtual tray is open. Such
+ * file libcdio cannot read; "the tray is open" while the virtual tray is open; "the
+ * disc was changed" once CR_DiscChanged found another disc in it (until CR_ReadToc). Such
  * images are never handed to libcdio. A real drive is asked for its state
  * (CDROM_DRIVE_STATUS): "the drive is gone" (its device cannot be opened any more),
  * "the drive's tray is open", "no disc in the drive", "the drive is not ready", "no
@@ -273,8 +274,25 @@ CDRIP_API CR_STATUS CR_GetDriveStatusText(char* text, int32_t size);
 
 /* Reads the active drive's table of contents. 0 OK; 1 before CR_Init, without drives,
  * without a disc, with an open tray (virtual or real), a drive that is gone, or an
- * unreadable image; the table is then empty. */
+ * unreadable image; the table is then empty. Either way the reader forgets what it kept
+ * of the disc read before: which sectors it read lately (what the drive's cache may hold),
+ * the sectors a range decided past its end for the range after it, and the plans of
+ * CR_PlanSecureRange; the disc's first reads are then taken as from a drive that holds
+ * none of its sectors. A change of the disc found before (CR_DiscChanged) is over. */
 CDRIP_API CR_STATUS CR_ReadToc(void);
+
+/* Whether the disc in the active drive is still the one whose table of contents
+ * CR_ReadToc read last: CR_FALSE when it is; CR_TRUE when it is not, or cannot be: no
+ * table read (or CR_EjectCD emptied it), an open tray (virtual or real), a drive that is
+ * gone or holds no disc, a real drive whose driver saw its medium change since, or a table
+ * read now (the image's sheet, the drive's TOC) that differs from the one kept in any
+ * entry: a track's start, kind, number or gap, or the lead-out. Also CR_TRUE before
+ * CR_Init and without drives. Cheap: the table is read again, no audio. A change it finds
+ * stays found until CR_ReadToc reads the table again: CR_OpenRipper and CR_PlayTrack then
+ * refuse the drive and CR_GetDriveStatusText says "the disc was changed". A disc of the
+ * very same table of contents cannot be told from the one read. The table kept is not
+ * replaced. */
+CDRIP_API int32_t CR_DiscChanged(void);
 
 /* Number of tracks of the table last read (the lead-out is not counted); 0 when
  * none was read. */
@@ -296,7 +314,8 @@ CDRIP_API CR_TOCENTRY CR_GetTocEntry(int32_t index);
  * sector before the lead-out,
  * when the range touches a data track or its gap, when a ripper is already open, or when the
  * drive cannot be opened for reading (a real drive also when it is gone, its tray is
- * open or its disc changed since the table of contents was read). Audio is taken as
+ * open or its disc changed since the table of contents was read; a virtual drive when
+ * CR_DiscChanged found another disc in it). Audio is taken as
  * little-endian, from images and from drives alike (MMC READ CD returns CD-DA so). */
 CDRIP_API CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector);
 
@@ -407,7 +426,8 @@ CDRIP_API CR_STATUS CR_CloseRipper(void);
  * through the sound output (SDL2), or through a silent clock at 75 sectors a second
  * where no sound device opens. Playback ends by itself at the end of the track. Any
  * playback already running is stopped first. 0 OK; 1 before CR_Init, without a table
- * of contents, for an unknown or data track, or when the drive cannot be read. */
+ * of contents, for an unknown or data track, when the drive cannot be read, or when its
+ * disc changed since the table of contents was read (as CR_OpenRipper). */
 CDRIP_API CR_STATUS CR_PlayTrack(int32_t track);
 
 /* CR_TRUE pauses, CR_FALSE resumes. 0 OK, 1 when nothing is playing. */

@@ -174,7 +174,8 @@ void Ripper::leaveCarry() {
         --c.decidedFrom;
     }
     c.histCount = histCount_;
-    c.hist.assign(histEnd() - size_t(histCount_) * kRaw, histEnd());
+    c.hist.assign(histEnd() - size_t(leadHeld_) * kRaw, histEnd()); // leadHeld_ >= histCount_
+    c.adrift = adrift_;
     c.lastDamaged = lastDamaged_;
     c.cand.assign(cand_.begin() + ptrdiff_t(size_t(candHead_) * kRaw), cand_.end());
     c.candFrom.assign(candFrom_.begin() + candHead_, candFrom_.end());
@@ -194,7 +195,7 @@ void Ripper::leaveCarry() {
 void Ripper::takeCarry() {
     ReadHistory::Carry& c = history_->carry;
     if (!c.valid || c.discLast != settings_.discLast || readFirst_ < c.decidedFrom ||
-        readFirst_ > c.next || c.histCount > kHist)
+        readFirst_ > c.next || c.hist.size() > size_t(kHist) * kRaw)
         return;
     const size_t skip = size_t(readFirst_ - c.decidedFrom);
     decided_.assign(c.decided.begin() + ptrdiff_t(skip * kRaw), c.decided.end());
@@ -203,8 +204,10 @@ void Ripper::takeCarry() {
     next_ = c.next;
     histCount_ = c.histCount;
     histEnd_ = kHist;
+    leadHeld_ = int32_t(c.hist.size() / kRaw);
     if (!c.hist.empty()) // no proven sectors carried (after a damaged one): nothing to copy
-        std::memcpy(hist_.data() + size_t(kHist - histCount_) * kRaw, c.hist.data(), c.hist.size());
+        std::memcpy(hist_.data() + size_t(kHist - leadHeld_) * kRaw, c.hist.data(), c.hist.size());
+    adrift_ = c.adrift;
     lastDamaged_ = c.lastDamaged;
     cand_ = std::move(c.cand);
     candFrom_ = std::move(c.candFrom);
@@ -233,7 +236,7 @@ void Ripper::takeProven() {
     histEnd_ = kHist;
     std::memcpy(hist_.data() + size_t(kHist - k) * kRaw,
                 settings_.provenBefore.data() + size_t(n - k) * kRaw, size_t(k) * kRaw);
-    histCount_ = k;
+    histCount_ = leadHeld_ = k;
 }
 
 // A one pass's first read is a read like the vote's own first one: from the disc (every
@@ -522,7 +525,7 @@ void Ripper::decide(const uint8_t* bytes, bool damaged) {
     dropCandidates(1);
     if (damaged) {
         lastDamaged_ = next_ - 1;
-        histCount_ = 0;
+        histCount_ = leadHeld_ = 0;
         steady_ = false;
         return;
     }
@@ -535,6 +538,7 @@ void Ripper::decide(const uint8_t* bytes, bool damaged) {
     std::memcpy(hist_.data() + size_t(histEnd_) * kRaw, bytes, kRaw);
     ++histEnd_;
     histCount_ = std::min(histCount_ + 1, kHist);
+    leadHeld_ = std::min(leadHeld_ + 1, kHist);
 }
 
 void Ripper::dropCandidates(int32_t n) {
@@ -1217,8 +1221,22 @@ int32_t Ripper::agreedRun(const VoteRound& r, int32_t at, int32_t b, int64_t* en
 // past the range while the disc's audio does, for the next range to take): each of the
 // three reads then pushes the others' sectors out of the cache by itself, and only the
 // few sectors the next vote shares with this one need a flush, one a block.
+// Where the lead is decided, the copies must also give its sectors the decided bytes, at
+// the same place: copies from three places that agree with one another and not with the
+// decided audio before them all landed off alike (a drive that finds its place there by
+// addresses that are off, or reads again at another offset than the first time), and
+// their agreement proves nothing. Nothing read there can then be pinned to the decided
+// audio (the checks pinned by it failed before the vote), so the drive is adrift: the
+// sector and the rest of the reading are listed as damaged, at one read a block. Where
+// the lead is not decided (at the range's start, with nothing carried over or proven
+// before it, and at the disc's start), the copies are held against one another only: a
+// landing error that every place shares there is not seen by the vote.
 void Ripper::vote() {
     dropCandidates(candCount_);
+    if (adrift_ && leadHeld_ == 0) {
+        adriftRead();
+        return;
+    }
     const int32_t s = next_;
     // At the disc's start there is no room for a lead and three places before it.
     int32_t lead =
@@ -1306,6 +1324,24 @@ void Ripper::vote() {
             --round;
             continue;
         }
+        const int32_t decidedLead = std::min(lead, leadHeld_);
+        bool contradicted = false;
+        for (int32_t i = lead - decidedLead; i < lead && !contradicted; ++i) {
+            const uint8_t* mine = histEnd() - size_t(lead - i) * kRaw;
+            for (int v = 0; v < kVotes; ++v)
+                if (const uint8_t* c = r.sector(v, i)) {
+                    contradicted = std::memcmp(c, mine, kRaw) != 0;
+                    break;
+                }
+        }
+        if (contradicted) {
+            adrift_ = true;
+            history_->island.done = true; // a vote of its own: not held against anything
+            for (int v = 0; v < kVotes && best.empty(); ++v)
+                if (const uint8_t* c = r.sector(v, lead))
+                    best.assign(c, c + kRaw);
+            break;
+        }
         // What the copies agree on, from whichever copy holds each sector, up to `end`.
         const int32_t held = std::min<int32_t>(len, int32_t((end + kRaw - 1) / kRaw));
         agreed.assign(size_t(std::max(held, j)) * kRaw, 0);
@@ -1346,6 +1382,20 @@ void Ripper::vote() {
     if (best.empty())
         best.assign(kRaw, 0); // never read: silence
     decide(best.data(), true);
+}
+
+// One read of up to a block from next_: its sectors are decided as damaged, as read
+// (silence where the read gave none).
+void Ripper::adriftRead() {
+    const int32_t n = std::clamp(readLast_ + 1 - next_, 1, kStep);
+    read_.resize(size_t(n) * kRaw);
+    const int32_t got = readRun(next_, n, read_.data(), "adrift");
+    for (int32_t i = 0; i < got; ++i)
+        decide(read_.data() + size_t(i) * kRaw, true);
+    if (got <= 0) {
+        std::fill(read_.begin(), read_.begin() + kRaw, 0);
+        decide(read_.data(), true);
+    }
 }
 
 void Ripper::append(const uint8_t* bytes, size_t n) {

@@ -34,6 +34,7 @@ struct ReadHistory {
         std::vector<int32_t> candFrom, pendFrom;
         std::vector<uint8_t> candLead, pendLead, candProven;
         bool steady = false;
+        bool adrift = false; // see Ripper::adrift_
     } carry;
     // A few sectors near the end of the disc's audio proven ahead of the rest by a vote of
     // their own: three reads from three places, each made when the drive could no longer
@@ -145,6 +146,8 @@ private:
     // check waits for it (not a vote's read).
     bool flush(bool forCheck = false);
     void vote();
+    // Past where the drive went adrift: the next sectors as one read gives them, damaged.
+    void adriftRead();
     // One round of a vote: each copy, where its read started (-1: a stand-in read from
     // the vote's first sector), and how many sectors after the vote's first it starts.
     struct VoteRound {
@@ -204,6 +207,14 @@ private:
     std::vector<bool> damaged_;
     std::vector<uint8_t> hist_;
     int32_t histCount_ = 0, histEnd_ = 0; // histEnd_: sectors of hist_ in use
+    // The proven sectors right before next_ whose bytes hist_ ends with (histCount_ but
+    // for a failed check, which puts the next sector to a vote): a vote's decided lead.
+    int32_t leadHeld_ = 0;
+    // A vote's copies from three places agreed with one another and not with the decided
+    // audio before them: every place there lands off alike, and nothing read there can
+    // be pinned to the decided audio any more. The rest of the reading is listed as
+    // damaged (see vote).
+    bool adrift_ = false;
     const uint8_t* histEnd() const { return hist_.data() + size_t(histEnd_) * kSectorBytes; }
     std::vector<uint8_t> cand_;
     std::vector<int32_t> candFrom_;

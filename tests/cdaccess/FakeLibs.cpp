@@ -275,6 +275,7 @@ const TCdRipDll FakeCdRip::Table = {
     nullptr, // CR_DropSecurePlans
     nullptr, // CR_GetDriveC2
     nullptr, // CR_HandProvenSectors
+    nullptr, // CR_DiscChanged: the disc is always the one read
 };
 
 FakeCdRip::FakeCdRip() {

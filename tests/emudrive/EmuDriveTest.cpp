@@ -396,7 +396,20 @@ INSTANTIATE_TEST_SUITE_P(
         // of the failure again are answered from the cache, that one included, as good.
         // Only the three are listed, none taken as the sector before them.
         DriveFaultCase{"EchoOfTheLastGoodSector", "cache=3567;echo=3100-3102", "failed_reads",
-                       false, 0, 3}),
+                       false, 0, 3},
+        // Drives whose reads land off the same way from every place in a stretch: every
+        // seek there lands a sector early (its addresses are off), or every re-read does
+        // while first reads are right (it reads again at another speed). A vote's three
+        // places share that error and agree; only the decided audio before them shows it.
+        DriveFaultCase{"SeeksLandOffInAStretch", "cache=3567;land=2000-6000:-588", "shifted_reads"},
+        DriveFaultCase{"RereadsLandOffInAStretch", "cache=3567;later=2000-6000:-588",
+                       "shifted_reads"},
+        DriveFaultCase{"RereadsLandLateEverywhere1200", "cache=1200;later=300-7499:8",
+                       "shifted_reads"},
+        DriveFaultCase{"WideSeeksLandOff", "cache=3567;land=3000-9000:-588", "shifted_reads", false,
+                       0, -1, true},
+        DriveFaultCase{"WideRereadsLandOff", "cache=3567;later=3000-9000:1176", "shifted_reads",
+                       false, 0, -1, true}),
     [](const testing::TestParamInfo<DriveFaultCase>& row) { return row.param.name; });
 
 // ---- byte order: audio read with READ CD is little-endian, whatever it sounds like ----

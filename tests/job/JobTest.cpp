@@ -167,6 +167,7 @@ protected:
     }
     void TearDown() override {
         Dll().CR_OpenRipper = RealCdRipDll().CR_OpenRipper;
+        Dll().CR_DiscChanged = RealCdRipDll().CR_DiscChanged;
         ripper->SetCoder(coder.get());
         ripper->OnProgress = nullptr;
         ripper->OnBeginTrack = nullptr;
@@ -775,6 +776,42 @@ TEST_F(JobTest, CancelledReRipKeepsTheOldFile) {
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "previous good file");
     for (const auto& e : fs::directory_iterator(out))
         EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos) << e.path();
+}
+
+// Another disc goes in while the job is between two tracks: the track after it is not
+// read from that disc under the old one's row and title; it fails with the reason, the
+// job ends there, and the track before it is whole.
+TEST_F(JobTest, DiscSwappedBetweenTracksFailsTheNextTrack) {
+    Settings.AccurateRipFirst = false; // each track read once, securely, one after the other
+    Tick({3, 4});
+    static int asked;
+    asked = 0;
+    Dll().CR_DiscChanged = [] {
+        if (++asked == 2) { // before track 5: a disc of five 200-sector tracks goes in
+            const discgen::DiscSpec other = discgen::simpleDisc(8, 5, 200);
+            if (!discgen::writeDisc((root / "disc").string(), other, nullptr))
+                ADD_FAILURE() << "the other disc was not written";
+        }
+        return RealCdRipDll().CR_DiscChanged();
+    };
+    struct PutBack {
+        ~PutBack() {
+            Dll().CR_DiscChanged = RealCdRipDll().CR_DiscChanged;
+            EXPECT_TRUE(discgen::writeDisc((root / "disc").string(), Disc(), nullptr));
+            ripper->SetCDRomNum(ripper->CDRomNum());
+        }
+    } putBack;
+    EXPECT_EQ(Run(true), mrOk);
+    EXPECT_EQ(asked, 2);
+    const std::string why = "Unable to read the track: the disc was changed";
+    EXPECT_EQ(TakeBoxes(), std::vector<std::string>{FailureBox(why)});
+    EXPECT_EQ(Status(3), "OK");
+    const std::vector<uint8_t> four = ReadFile(out / "Track04.wav");
+    const std::vector<uint8_t> pcm = TrackPcm(4);
+    ASSERT_EQ(four.size(), 44 + pcm.size());
+    EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), four.begin() + 44));
+    ExpectRow(4, "Failed", why, true);
+    EXPECT_FALSE(fs::exists(out / "Track05.wav"));
 }
 
 // After the job each row's tooltip carries its track's CRC32 (zlib's, of the image's

@@ -43,7 +43,22 @@ int32_t SetParams(uint8_t*) {
 int32_t ReadToc() {
     if (Fake.ThrowOnReadToc)
         throw std::runtime_error("drive fell off the bus");
-    return Fake.TrayOpen || Fake.Toc.empty() ? 1 : 0;
+    Fake.TocRead.clear();
+    if (Fake.TrayOpen || Fake.Toc.empty())
+        return 1;
+    Fake.TocRead = Fake.Toc;
+    return 0;
+}
+bool SameEntries(const std::vector<TTocEntry>& a, const std::vector<TTocEntry>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const TTocEntry& x, const TTocEntry& y) {
+                          return x.StartSector == y.StartSector && x.Flag == y.Flag &&
+                                 x.TrackNumber == y.TrackNumber && x.Gap == y.Gap;
+                      });
+}
+int32_t DiscChanged() {
+    ++Fake.DiscChecks;
+    return Fake.TrayOpen || Fake.TocRead.empty() || !SameEntries(Fake.Toc, Fake.TocRead) ? -1 : 0;
 }
 int32_t NumEntries() {
     return Fake.TrayOpen || Fake.Toc.empty() ? 0 : int32_t(Fake.Toc.size()) - 1;
@@ -144,7 +159,7 @@ const TCdRipDll table = {Version,   Ok,      NumDrives,  Ok,      SetActive,  Ge
                          JitterPos, Zero,    Zero,       Ok,      Play,       Pause,
                          Stop,      Eject,   PlayPos,    Ok,      GetCdText,  StatusText,
                          Mcn,       Isrc,    Indexes,    Flags,   nullptr,    nullptr,
-                         nullptr,   nullptr, nullptr,    nullptr, nullptr};
+                         nullptr,   nullptr, nullptr,    nullptr, nullptr,    DiscChanged};
 
 } // namespace
 

@@ -12,6 +12,11 @@
 struct FakeCdRip {
     int32_t Drives = 1;
     std::vector<TTocEntry> Toc; // the tracks, then the lead-out
+    // The table CR_ReadToc read last (empty when it failed): CR_DiscChanged says TRUE
+    // when the disc's table is another now, or the tray is open. DiscChecks counts the
+    // calls.
+    std::vector<TTocEntry> TocRead;
+    int DiscChecks = 0;
     bool TrayOpen = false;
     bool ThrowOnReadToc = false; // the library call raises, as a broken driver might
     int32_t Position = 0;        // the second value of CR_GetPlayPosition

@@ -432,31 +432,110 @@ INSTANTIATE_TEST_SUITE_P(
                     MidRipCase{"Changed", ";change_after=", false, "the disc was changed"}),
     [](const testing::TestParamInfo<MidRipCase>& row) { return row.param.name; });
 
-// Another disc went in after the window read the table of contents: the job reads
-// nothing of it under the old disc's rows, and says why.
-TEST_F(WindowDriveJob, DiscChangedBeforeTheRipIsNotReadAsTheOldOne) {
+struct SwapCase {
+    const char* name;
+    std::vector<std::string> events; // what happens to the drive after the rows were read
+    bool rename;                     // the user typed a title into row 1 first
+    bool play;                       // Play is pressed instead of WAV
+    int rows;                        // rows afterwards
+    QString status;                  // the status line afterwards ("": the job's summary)
+};
+
+void PrintTo(const SwapCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class WindowSwap : public WindowDriveJob, public testing::WithParamInterface<SwapCase> {};
+
+// Another disc goes in (or the disc goes out) after the window listed the music disc,
+// without a button pressed: nothing of it is read or played under the music disc's rows.
+// The rows become the disc's in the drive, the status line says that nothing was done,
+// and a title the user typed for the music disc is kept in its section of cdplayer.ini.
+// The same disc taken out and put back is still the one the rows show, and is ripped.
+TEST_P(WindowSwap, DiscUnderTheRowsIsTheOneTheyShow) {
+    const SwapCase& row = GetParam();
     Open("cue=" + dir_ + "/music.cue;" + kModel);
     ASSERT_EQ(window_->RowCount(), 3);
-    ASSERT_EQ(Emu("change=" + dir_ + "/enhanced.cue"), 0);
-    RipAll();
-    const nlohmann::json report = Report();
-    ASSERT_TRUE(report.is_object());
-    EXPECT_EQ(report["exit"], 1);
-    ASSERT_EQ(report["tracks"].size(), 1u); // the job stops at the first failure
-    EXPECT_EQ(report["tracks"][0]["outcome"], "failed");
-    EXPECT_EQ(report["tracks"][0]["reason"], "Unable to read the track: the disc was changed");
-    EXPECT_EQ(Text(0, 3), "Failed");
-    EXPECT_EQ(window_->Row(0)->toolTip(3), "Unable to read the track: the disc was changed");
-    for (int t = 0; t < 3; ++t) {
-        if (t > 0) {
-            EXPECT_EQ(Text(t, 3), "Cancelled") << t;
-        }
-        EXPECT_FALSE(std::filesystem::exists(dir_ + "/out/" + kTitles[t] + ".wav")) << t;
+    const std::string key = window_->RIPPER->GetDiscID();
+    if (row.rename)
+        window_->Row(0)->setText(0, QStringLiteral("My Own"));
+    for (std::string event : row.events) {
+        if (event == "change=ENHANCED")
+            event = "change=" + dir_ + "/enhanced.cue";
+        ASSERT_EQ(Emu(event), 0) << event;
     }
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].Icon, QMessageBox::Warning);
-    EXPECT_TRUE(messages_[0].Text.startsWith("Unable to read the track: the disc was changed\n\n"))
-        << messages_[0].Text.toStdString();
+    const long reads = EmuReads();
+    if (row.play) {
+        window_->btnPlayClick();
+    } else {
+        RipAll();
+    }
+    ASSERT_EQ(window_->RowCount(), row.rows);
+    if (row.status.isEmpty()) { // ripped
+        for (int t = 0; t < 3; ++t)
+            EXPECT_EQ(Text(t, 3), "OK") << t;
+        EXPECT_EQ(window_->lblStatus->text().toStdString(),
+                  "3 tracks ripped, the AccurateRip database did not answer");
+        EXPECT_EQ(ReadText(dir_ + "/out/Two.wav").size(), 44 + 157 * kSector);
+        return;
+    }
+    EXPECT_EQ(window_->lblStatus->text().toStdString(), row.status.toStdString());
+    // The status line is one line of fixed width: the whole text must show in it (the
+    // longest, with the saved titles, takes 497 of its 520 pixels here).
+    EXPECT_LE(window_->lblStatus->fontMetrics().horizontalAdvance(row.status),
+              window_->lblStatus->width());
+    EXPECT_EQ(EmuReads(), reads); // not a sector read
+    EXPECT_FALSE(window_->Playing);
+    EXPECT_EQ(window_->CurrentTrack, -1);
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/out.json"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/out"));
+    for (int i = 0; i < window_->RowCount(); ++i) {
+        EXPECT_EQ(window_->Row(i)->checkState(0), Qt::Unchecked) << i;
+        EXPECT_EQ(Text(i, 3), "--") << i;
+    }
+    if (row.rows == 4) { // the Enhanced CD: three audio tracks and its data track
+        EXPECT_EQ(Text(3, 0), "Track04");
+    }
+    // The music disc's section holds the typed title, and the track's own names where
+    // the rows showed CD-TEXT: a found title is saved only when the user saves.
+    std::string artist, album, year, genre;
+    std::vector<std::string> titles;
+    ASSERT_TRUE(ReadCDInfo(key, artist, album, year, genre, titles));
+    if (row.rename) {
+        EXPECT_EQ(titles, (std::vector<std::string>{"My Own", "Track02", "Track03"}));
+    } else {
+        EXPECT_TRUE(titles.empty());
+    }
 }
+
+const QString kRipped =
+    QStringLiteral("Another disc is in the drive: nothing was ripped. Its tracks are listed now.");
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, WindowSwap,
+    testing::Values(
+        SwapCase{"AnotherDiscBeforeTheRip", {"change=ENHANCED"}, false, false, 4, kRipped},
+        SwapCase{"AnotherDiscBeforePlay",
+                 {"change=ENHANCED"},
+                 false,
+                 true,
+                 4,
+                 QStringLiteral("Another disc is in the drive: nothing was played. Its tracks "
+                                "are listed now.")},
+        SwapCase{"TypedTitleIsKept",
+                 {"change=ENHANCED"},
+                 true,
+                 false,
+                 4,
+                 kRipped + QStringLiteral(" Your titles are saved.")},
+        SwapCase{"TakenOut",
+                 {"tray=open"},
+                 false,
+                 false,
+                 0,
+                 QStringLiteral("The disc is no longer in the drive: nothing was ripped.")},
+        SwapCase{"TakenOutAndPutBack", {"tray=open", "tray=closed"}, false, false, 3, QString()}),
+    [](const testing::TestParamInfo<SwapCase>& row) { return row.param.name; });
 
 } // namespace
