@@ -368,6 +368,15 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"ShortAtTrack2", "cache=3567;short=2400-2700:50", "short_transfers"},
         DriveFaultCase{"BadAndC2", "cache=3567;c2=1;bad=3000;c2bad=4000-4001", "failed_reads"},
         DriveFaultCase{"BurstClears", "cache=3567;burst=5200-5203:3", "failed_reads"},
+        // A host adapter that moves fewer sectors a command than libcdio asks for (a
+        // 64 kB limit: 24 sectors with C2 pointers) refuses the longer commands with
+        // EINVAL and no sense data: that is no damage, and a clean disc is exact.
+        DriveFaultCase{"HostTakes24SectorsACommand", "cache=3567;max_sectors=24", "", false, 3.5,
+                       0},
+        DriveFaultCase{"HostTakes8SectorsWithC2", "cache=3567;c2=1;max_sectors=8", "", false, 3.5,
+                       0},
+        DriveFaultCase{"HostTakes24DamagedWithC2",
+                       "cache=3567;c2=1;max_sectors=24;bad=3000;c2bad=4000-4001", "failed_reads"},
         // A command over an unreadable sector fails as a whole: the good sectors in
         // front of it still read, and only the three that do not are listed (in music:
         // silence that ends at an unreadable sector stays unproven, as at any edge).
