@@ -131,6 +131,9 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     // First copies go a little past the range while the disc's audio goes on, so that
     // an edge at the range's end shows.
     readLimit_ = std::min(readLast_ + kMargin, std::max(readLast_, settings_.audioLast));
+    reachLast_ = settings_.reachLast < 0
+                     ? settings_.audioLast
+                     : std::clamp(settings_.reachLast, readLimit_, settings_.audioLast);
     // What the drive's cache may hold outlives one range: the ranges of one drive share
     // it, so that a range that starts where the last one ended does not take the
     // sectors the drive kept from it for fresh.
@@ -691,8 +694,7 @@ bool Ripper::flush(bool forCheck) {
             ++at;
             continue;
         }
-        keep =
-            keep && at + count - 1 <= settings_.audioLast && pendCount() + count <= maxCandidates_;
+        keep = keep && at + count - 1 <= reachLast_ && pendCount() + count <= maxCandidates_;
         if (keep) {
             const size_t had = pend_.size();
             pend_.resize(had + size_t(count) * kRaw);
@@ -791,8 +793,8 @@ void Ripper::planIsland() {
     // the island would only cost its reads.
     if (is.alive() && is.reads < kVotes && lastDamaged_ >= 0)
         is.done = true;
-    if (cache_ == 0 || is.at >= 0 || is.done)
-        return;
+    if (cache_ == 0 || is.at >= 0 || is.done || reachLast_ < settings_.audioLast)
+        return; // (an island is for a reading that goes on to the disc's end)
     const int32_t end = settings_.audioLast + 1;
     const int32_t at = end - (cache_ + 1) - 2 * kStep - kMargin;
     if (at - (kVotes - 1) < next_ + cache_ + 1 + kStep) {
@@ -999,7 +1001,7 @@ void Ripper::extend() {
     int32_t limit = cache_ > 0 ? candCount_ : std::min(candCount_, kStep);
     int32_t cap = std::numeric_limits<int32_t>::max(); // the most sectors it decides
     const ReadHistory::Island& is = history_->island;
-    if (is.alive() && next_ < islandFrom()) {
+    if (is.alive() && next_ < islandFrom() && reachLast_ == settings_.audioLast) {
         // Before an island, the first copies up to the disc's end come first: the check
         // that reaches the island is then the last but one, and a long one.
         if (readAhead(settings_.audioLast, maxAhead()))

@@ -98,6 +98,11 @@ struct RipSettings {
     // With jitter correction: the range may take the last one pass's first read as the
     // first copy of its first vote (ReadHistory::passCopy).
     bool takePassCopy = false;
+    // With jitter correction: no range after this one goes on from what it decides past
+    // its end (the tracks after it are proven another way), so first copies are read no
+    // further than this disc sector, or than the range's end and its margin where that
+    // is further (-1: up to the end of the disc's audio).
+    int32_t reachLast = -1;
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
@@ -260,6 +265,7 @@ private:
     int32_t pendCount() const { return int32_t(pendFrom_.size()); }
     int32_t voteEnd_ = 0;      // the end of the last vote's reads
     int32_t readLimit_ = -1;   // first copies go up to here
+    int32_t reachLast_ = -1;   // first copies a flush keeps go up to here
     int32_t lastDamaged_ = -1; // the last sector decided damaged
     int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0, attempt_ = 0;
     // The drive's cache (history_, kept only with a cache); a sector is fresh when more
