@@ -418,7 +418,21 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"WideSeeksLandOff", "cache=3567;land=3000-9000:-588", "shifted_reads", false,
                        0, -1, true},
         DriveFaultCase{"WideRereadsLandOff", "cache=3567;later=3000-9000:1176", "shifted_reads",
-                       false, 0, -1, true}),
+                       false, 0, -1, true},
+        // The disc's first sector: only reads that begin a command there reach it. Reads
+        // there that land off at random (one copy that landed 48 bytes late was taken as
+        // proven), or that echo the sector the drive delivered before (copies after the
+        // same other read agree on it; so do those of the sector after an unreadable one,
+        // which no read from before it reaches).
+        DriveFaultCase{"JitterAtTheDiscsStart", "cache=3567;seed=3;jitter=0-3:50:64",
+                       "shifted_reads"},
+        DriveFaultCase{"StaleAtTheDiscsStartAndAfterABadSector", "cache=3567;bad=15;stale=0-30",
+                       "failed_reads"},
+        // Every re-read lands 8 bytes late, first reads right, from the disc's first sector
+        // on: the first vote's copies but its first read agree on shifted audio, and
+        // nothing decided before them shows it (7,110 sectors wrong, none listed).
+        DriveFaultCase{"RereadsLandLateFromTheStart", "cache=3567;later=0-7499:8",
+                       "shifted_reads"}),
     [](const testing::TestParamInfo<DriveFaultCase>& row) { return row.param.name; });
 
 // ---- byte order: audio read with READ CD is little-endian, whatever it sounds like ----
