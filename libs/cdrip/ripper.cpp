@@ -491,15 +491,15 @@ void Ripper::readPlainRun() {
 }
 
 // One sector of the disc for delivery, in order: silence outside the disc's audio,
-// else the next decided sector.
-void Ripper::sectorFor(int32_t lsn, uint8_t* out) {
+// else the next decided sector. Whether it is damaged.
+bool Ripper::sectorFor(int32_t lsn, uint8_t* out) {
     if (lsn < readFirst_ || lsn > readLast_) {
         std::memset(out, 0, kRaw); // beyond the disc's audio: silence, not damage
-        return;
+        return false;
     }
     if (lsn == carryLsn_) {
         std::memcpy(out, carry_.data(), kRaw);
-        return;
+        return carryDamaged_;
     }
     if (settings_.paranoia) {
         decideUpTo(lsn);
@@ -509,14 +509,13 @@ void Ripper::sectorFor(int32_t lsn, uint8_t* out) {
     std::memcpy(out, decided_.data() + taken_ * kRaw, kRaw);
     lastOut_ = lsn;
     lastOutDamaged_ = damaged_[taken_];
-    if (damaged_[taken_])
-        noteError(lsn);
     // Delivered sectors go in batches, not one by one.
     if (++taken_ == damaged_.size() || taken_ >= 64) {
         decided_.erase(decided_.begin(), decided_.begin() + ptrdiff_t(taken_ * kRaw));
         damaged_.erase(damaged_.begin(), damaged_.begin() + ptrdiff_t(taken_));
         taken_ = 0;
     }
+    return lastOutDamaged_;
 }
 
 // The verified reader. A drive delivers the bytes of one read contiguously from where
@@ -1579,10 +1578,19 @@ CR_STATUS Ripper::chunk(uint8_t* out, int32_t* numBytes) {
         const int32_t from = pos_ + shiftSectors_;
         const int32_t to = from + count - 1 + (shiftRest_ > 0 ? 1 : 0);
         window_.resize(size_t(to - from + 1) * kRaw);
+        windowDamaged_.assign(size_t(to - from + 1), 0);
         for (int32_t lsn = from; lsn <= to; ++lsn)
-            sectorFor(lsn, window_.data() + size_t(lsn - from) * kRaw);
+            windowDamaged_[size_t(lsn - from)] =
+                sectorFor(lsn, window_.data() + size_t(lsn - from) * kRaw) ? 1 : 0;
         carry_.assign(window_.end() - kRaw, window_.end());
         carryLsn_ = to;
+        carryDamaged_ = windowDamaged_.back() != 0;
+        // Under the read offset a chunk's sector takes its bytes from two of the drive's
+        // (the rest of one from shiftRest_ on, then the start of the next): it is damaged
+        // where either is, and listed as the sector of the audio it holds.
+        for (int32_t k = 0; k < count; ++k)
+            if (windowDamaged_[size_t(k)] || (shiftRest_ > 0 && windowDamaged_[size_t(k) + 1]))
+                noteError(pos_ + k);
         std::memcpy(raw_.data(), window_.data() + shiftRest_, size_t(count) * kRaw);
         convert(raw_.data(), count * kFrames);
         pos_ += count;

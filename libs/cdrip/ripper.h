@@ -130,7 +130,7 @@ private:
     bool startResampler();
     // Reads a chunk's worth of sectors at plainNext_ into decided_ without verification.
     void readPlainRun();
-    void sectorFor(int32_t lsn, uint8_t* out);
+    bool sectorFor(int32_t lsn, uint8_t* out);
     bool readPlain(int32_t lsn, uint8_t* out);
     // The verified reader (jitter correction on): decides sectors up to `until`.
     void decideUpTo(int32_t until);
@@ -294,7 +294,9 @@ private:
     int32_t readFirst_ = 0, readLast_ = -1, plainNext_ = 0;
     int32_t shiftSectors_ = 0, shiftRest_ = 0;
     std::vector<uint8_t> window_, carry_;
-    std::vector<uint8_t> passCopy_; // see takePassCopy
+    std::vector<uint8_t> windowDamaged_; // per sector of window_: it is damaged
+    bool carryDamaged_ = false;          // carry_ is damaged
+    std::vector<uint8_t> passCopy_;      // see takePassCopy
     std::vector<uint8_t> passLead_;
     int32_t passFrom_ = -1;
     int32_t carryLsn_ = -1;

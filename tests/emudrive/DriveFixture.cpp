@@ -174,6 +174,11 @@ Ripped DriveTest::Rip(int32_t first, int32_t last, bool paranoia, int32_t offset
         }
         r.bytes.insert(r.bytes.end(), buffer.begin(), buffer.begin() + n);
         r.damaged = r.damaged || s == CR_STATUS_JITTER;
+        if (s == CR_STATUS_JITTER) {
+            uint32_t a = 0, b = 0;
+            EXPECT_EQ(CR_GetLastJitterErrorPosition(&a, &b), CR_STATUS_OK);
+            r.listed.emplace_back(a, b);
+        }
         if (s == CR_STATUS_DONE)
             break;
     }

@@ -39,6 +39,7 @@ struct Ripped {
     bool failed = false;  // some chunk came with status 1 before the range ended
     int chunks = 0;
     int32_t errors = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> listed; // each damaged chunk's listed sectors
 };
 
 struct ProgramResult {

@@ -239,6 +239,7 @@ struct DriveFaultCase {
     double budget = 0;   // the most sectors read a sector of the disc (0: not asserted)
     int32_t listed = -1; // the damaged sectors the rip lists, all in track 2 (-1: not asserted)
     bool wide = false;   // the disc of six tracks, 3.4 times an 8 MB cache long
+    int32_t offset = 0;  // the drive's read offset in samples, which the rip corrects
 };
 
 void PrintTo(const DriveFaultCase& row, std::ostream* os) {
@@ -284,7 +285,8 @@ TEST_P(DriveFaultTest, NoSilentDamageAndNoProofFromTheCache) {
     const std::string drivePath = dir_ + "/drive-" + row.name + ".log";
     std::remove(readerPath.c_str());
     std::remove(drivePath.c_str());
-    Load(cueOf(disc) + ";" + row.model + ";log=" + drivePath);
+    Load(cueOf(disc) + ";" + row.model + ";offset=" + std::to_string(row.offset) +
+         ";log=" + drivePath);
     setenv("CDRIP_READ_LOG", readerPath.c_str(), 1);
     ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
     ASSERT_EQ(CR_GetNumTocEntries(), tracks);
@@ -292,15 +294,27 @@ TEST_P(DriveFaultTest, NoSilentDamageAndNoProofFromTheCache) {
     for (int32_t t = 0; t < tracks; ++t) {
         const int32_t first = CR_GetTocEntry(t).startSector;
         const int32_t last = CR_GetTocEntry(t + 1).startSector - 1;
-        const Ripped r = Rip(first, last, true, 0);
+        const Ripped r = Rip(first, last, true, row.offset);
         damagedTracks += r.damaged ? 1 : 0;
         ASSERT_EQ(r.open, CR_STATUS_OK) << "track " << t + 1;
         EXPECT_FALSE(r.failed) << "track " << t + 1;
-        const std::vector<uint8_t> want = Expected(disc, first, last, 0);
+        const std::vector<uint8_t> want = Expected(disc, first, last, row.offset);
         ASSERT_EQ(r.bytes.size(), want.size()) << "track " << t + 1;
         int32_t differ = 0;
-        for (size_t s = 0; s < want.size() / kSector; ++s)
-            differ += std::memcmp(&r.bytes[s * kSector], &want[s * kSector], kSector) != 0;
+        for (size_t s = 0; s < want.size() / kSector; ++s) {
+            if (std::memcmp(&r.bytes[s * kSector], &want[s * kSector], kSector) == 0)
+                continue;
+            ++differ;
+            // Every wrong sector is listed, as the track's sector whose audio it holds.
+            const uint32_t at = uint32_t(first) + uint32_t(s);
+            EXPECT_TRUE(std::any_of(r.listed.begin(), r.listed.end(),
+                                    [&](const auto& l) { return l.first <= at && at <= l.second; }))
+                << "sector " << at << " wrong and not listed, track " << t + 1;
+        }
+        for (const auto& [a, b] : r.listed) {
+            EXPECT_GE(a, uint32_t(first)) << "track " << t + 1;
+            EXPECT_LE(b, uint32_t(last)) << "track " << t + 1;
+        }
         // Every wrong sector is counted as damaged, and a clean track is exact.
         EXPECT_GE(r.errors, differ) << "track " << t + 1;
         EXPECT_EQ(r.damaged, r.errors > 0) << "track " << t + 1;
@@ -406,6 +420,18 @@ INSTANTIATE_TEST_SUITE_P(
         // Only the three are listed, none taken as the sector before them.
         DriveFaultCase{"EchoOfTheLastGoodSector", "cache=3567;echo=3100-3102", "failed_reads",
                        false, 0, 3},
+        // Under a read offset an unreadable sector's bytes fill the two sectors of audio they
+        // belong to, which may be on either side of a track boundary (2500): both listed,
+        // each in its own track (the drive's sector was listed before the fix: at 6, 2499
+        // wrong and not listed; at 667, 2499-2500 wrong and 2501 listed).
+        DriveFaultCase{"UnreadableAtOffset6", "cache=3567;bad=3300", "failed_reads", false, 0, 2,
+                       false, 6},
+        DriveFaultCase{"UnreadableAtTrackStartOffset6", "cache=3567;bad=2500", "failed_reads",
+                       false, 0, -1, false, 6},
+        DriveFaultCase{"UnreadableAtTrackStartOffset667", "cache=3567;bad=2501", "failed_reads",
+                       false, 0, -1, false, 667},
+        DriveFaultCase{"UnreadableAtTrackStartOffsetMinus1164", "cache=3567;bad=2498",
+                       "failed_reads", false, 0, -1, false, -1164},
         // Drives whose reads land off the same way from every place in a stretch: every
         // seek there lands a sector early (its addresses are off), or every re-read does
         // while first reads are right (it reads again at another speed). A vote's three
