@@ -458,6 +458,12 @@ void TCDRIP::HandProvenSectors(int32_t End, const std::vector<uint8_t>& Sectors)
     }
 }
 
+void TCDRIP::SetSecureReach(int32_t Last) {
+    if (Dll.CR_SetSecureReach != nullptr) {
+        Dll.CR_SetSecureReach(Last);
+    }
+}
+
 int32_t TCDRIP::ParanoiaRetries() const {
     return ReadInt32LE(&ParamBlock[CDROMParamsRetries]);
 }

@@ -279,6 +279,10 @@ public:
     // delivers them) proven another way right before sector End, as the library's
     // CR_HandProvenSectors; nothing when the library cannot take them.
     void HandProvenSectors(int32_t End, const std::vector<uint8_t>& Sectors);
+    // Tells the next secure extraction that nothing after it goes on from it: its
+    // reading ends near disc sector Last (CR_SetSecureReach); nothing when the library
+    // cannot.
+    void SetSecureReach(int32_t Last);
     // The reads the secure reading may spend to prove one sector.
     int32_t ParanoiaRetries() const;
     void SetParanoiaRetries(int32_t Value);

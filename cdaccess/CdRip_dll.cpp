@@ -68,6 +68,7 @@ const TCdRipDll LinkedLibrary = {
     ::CR_GetDriveC2,
     ::CR_HandProvenSectors,
     ::CR_DiscChanged,
+    ::CR_SetSecureReach,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

@@ -115,6 +115,8 @@ struct TCdRipDll {
     // read last (another table now, a media change, an open tray, no disc); FALSE when it
     // is (see cdrip.h). May be null: the disc is then taken as the one read.
     int32_t (*CR_DiscChanged)();
+    // Where the next secure range's reading ends (see cdrip.h). May be null.
+    int32_t (*CR_SetSecureReach)(int32_t lastSector);
 };
 
 // The table bound to the linked CD ripping library.

@@ -240,6 +240,17 @@ bool ArFirstReading::Provable(const ArDiscAnswer& answer, int number) const {
     return false;
 }
 
+bool ArFirstReading::NextReadOnce(int number) const {
+    const auto it = std::find(Numbers.begin(), Numbers.end(), number);
+    if (it == Numbers.end() || it + 1 == Numbers.end() || !Got) {
+        return false;
+    }
+    const DiscTrack* d = Rip.Disc.Find(number);
+    const DiscTrack* next = Rip.Disc.Find(*(it + 1));
+    return d != nullptr && next != nullptr && next->IsAudio() &&
+           next->FirstAudio == d->LastAudio + 1 && Provable(*Got, *(it + 1));
+}
+
 std::optional<ArDiscAnswer> ArFirstReading::Answer() {
     if (!On) {
         return std::nullopt;
@@ -317,17 +328,26 @@ void ArFirstReading::Prepare(int number) {
     }
     // A track left to the secure reading right after a proven one starts from that
     // track's proven end, handed over last (the readings of stretches and edges here
-    // open ranges of their own).
+    // open ranges of their own). Its reading ends near its own end where the job's next
+    // track gets a one pass of its own: nothing goes on from what it would read further.
     struct HandOver {
         ArFirstReading& A;
         const ProvenTail& Before;
-        int32_t Start;
+        int32_t Start, End;
+        int Number;
         ~HandOver() {
-            if (!A.Rip.Replay && !A.Rip.ReplayStopped && !A.Rip.Aborted() && Before.End == Start) {
+            if (A.Rip.Replay || A.Rip.ReplayStopped || A.Rip.Aborted()) {
+                return;
+            }
+            if (Before.End == Start) {
                 A.Rip.HandProvenSectors(Before.End, Before.Sectors);
             }
+            if (A.NextReadOnce(Number)) {
+                A.Rip.SetSecureReach(End);
+            }
         }
-    } handOver{*this, before, d->FirstAudio + ShiftSectors()};
+    } handOver{*this, before, d->FirstAudio + ShiftSectors(), d->LastAudio + ShiftSectors(),
+               number};
     // Once the answer is in (the first track is read while the look-up runs), a disc
     // the database cannot vouch for is read securely at once, and so is a track its
     // answer holds nothing for that could prove it (digital silence's checksum 0, an

@@ -93,6 +93,10 @@ private:
     // Whether the answer leaves the track something its one pass could match: an entry
     // of the disc for it, of at least the set confidence, whose checksum is not 0.
     bool Provable(const ArDiscAnswer& answer, int number) const;
+    // Whether the job's track after `number`, right after it on the disc, gets a one pass
+    // of its own (the answer is in and could prove it): then no secure reading goes on
+    // from what the reading of `number` reads past its end.
+    bool NextReadOnce(int number) const;
     // Reads first..last securely into `pcm` at its place in the track starting at
     // `trackFirst`; false when a sector of it could not be proven.
     bool ReadSecurely(int32_t first, int32_t last, int32_t trackFirst, std::vector<uint8_t>& pcm,

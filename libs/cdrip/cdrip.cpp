@@ -40,6 +40,8 @@ struct Drive {
     // Proven sectors handed to the next range (CR_HandProvenSectors).
     std::vector<uint8_t> proven;
     int32_t provenEnd = -1;
+    // Where the next secure range's reading ends (CR_SetSecureReach; -1: none set).
+    int32_t reachLast = -1;
     // A real drive, kept open from range to range (null until the first range).
     std::shared_ptr<cdrip::CddaHandle> cdda;
 };
@@ -547,6 +549,8 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
         const int32_t provenEnd = d->provenEnd;
         d->proven.clear();
         d->provenEnd = -1;
+        const int32_t reachLast = d->reachLast;
+        d->reachLast = -1;
         auto r = std::make_unique<Ripper>();
         // The simulated faults apply to virtual drives only.
         std::unique_ptr<SectorSource> source = rangeSource(*d);
@@ -572,6 +576,7 @@ CR_STATUS CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSec
             s.provenBefore = std::move(proven);
             s.provenEnd = provenEnd;
             s.takePassCopy = true;
+            s.reachLast = reachLast;
         }
         if (!r->open(std::move(source), startSector, endSector, s))
             return CR_STATUS_FAIL;
@@ -700,6 +705,15 @@ CR_STATUS CR_HandProvenSectors(int32_t endSector, const uint8_t* sectors, int32_
     } catch (...) {
         return CR_STATUS_FAIL;
     }
+}
+
+CR_STATUS CR_SetSecureReach(int32_t lastSector) {
+    std::lock_guard<std::mutex> guard(lock);
+    Drive* d = activeDrive();
+    if (!d)
+        return CR_STATUS_FAIL;
+    d->reachLast = std::max(lastSector, int32_t{-1});
+    return CR_STATUS_OK;
 }
 
 int64_t CR_GetPlannedTrips(void) {

@@ -410,6 +410,15 @@ CDRIP_API int32_t CR_GetDriveC2(void);
  * drops them. 0 OK, 1 before CR_Init, for a null pointer or count < 1. */
 CDRIP_API CR_STATUS CR_HandProvenSectors(int32_t endSector, const uint8_t* sectors, int32_t count);
 
+/* Tells the next range that no range after it goes on from what it reads past its end
+ * (the tracks after it are proven another way): opened on the active drive with jitter
+ * correction and no plan of its own, it reads first copies no further than disc sector
+ * lastSector, or than its own end and the margin it always reads past it where that is
+ * further; its reading then stops near its end instead of reading on towards the disc's
+ * end for the ranges after it. -1 clears it. Whichever range is opened next drops it.
+ * The rules of proof are the same. 0 OK, 1 before CR_Init. */
+CDRIP_API CR_STATUS CR_SetSecureReach(int32_t lastSector);
+
 /* Reads made away from the one pass for the plans since the last CR_DropSecurePlans. */
 CDRIP_API int64_t CR_GetPlannedTrips(void);
 

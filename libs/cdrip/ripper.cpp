@@ -36,6 +36,14 @@ bool repeats(const uint8_t* p, size_t n) {
     return false;
 }
 
+// A hash of one sector's bytes, never 0 (ReadHistory::firstSeen).
+uint64_t sectorHash(const uint8_t* p) {
+    uint64_t h = 1469598103934665603ull;
+    for (int32_t i = 0; i < kRaw; ++i)
+        h = (h ^ p[i]) * 1099511628211ull;
+    return h | 1;
+}
+
 bool allZero(const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i)
         if (p[i] != 0)
@@ -123,6 +131,9 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     // First copies go a little past the range while the disc's audio goes on, so that
     // an edge at the range's end shows.
     readLimit_ = std::min(readLast_ + kMargin, std::max(readLast_, settings_.audioLast));
+    reachLast_ = settings_.reachLast < 0
+                     ? settings_.audioLast
+                     : std::clamp(settings_.reachLast, readLimit_, settings_.audioLast);
     // What the drive's cache may hold outlives one range: the ranges of one drive share
     // it, so that a range that starts where the last one ended does not take the
     // sectors the drive kept from it for fresh.
@@ -132,6 +143,10 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
         history_->lastRead.assign(size_t(settings_.discLast + 1),
                                   std::numeric_limits<int32_t>::min());
         history_->island = ReadHistory::Island{};
+    }
+    if (history_->firstSeen.size() != size_t(settings_.discLast + 1)) {
+        history_->firstSeen.assign(size_t(settings_.discLast + 1), 0);
+        history_->firstBy.assign(size_t(settings_.discLast + 1), 0);
     }
     if (settings_.paranoia) {
         takeCarry();
@@ -300,6 +315,40 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
         if (flags && c2_[size_t(i)] != 0 && got > i)
             got = i;
     }
+    // Which sectors that began a command hold what the drive delivered right before it
+    // (the last read's last sector; within a read, the sector in front), and what the
+    // drive delivered first of each sector. Only a drive echoes (not an image), and an
+    // echo of digital silence is taken for silence read.
+    echoes_.assign(size_t(count), 0);
+    const bool drive = source_->commandSectors() > 0;
+    const uint32_t id = ++history_->reads;
+    int32_t lastMoved = -1;
+    for (int32_t i = 0; i < answered; ++i) {
+        if (drive && starts_[size_t(i)]) {
+            const uint8_t* prior = nullptr;
+            if (i == 0 && !history_->lastBytes.empty())
+                prior = history_->lastBytes.data();
+            else if (i > 0 && moved_[size_t(i - 1)])
+                prior = out + size_t(i - 1) * kRaw;
+            echoes_[size_t(i)] = !prior || (std::memcmp(prior, out + size_t(i) * kRaw, kRaw) == 0 &&
+                                            !allZero(prior, kRaw))
+                                     ? 1
+                                     : 0;
+        }
+        if (!moved_[size_t(i)])
+            continue;
+        lastMoved = i;
+        if (size_t(lsn + i) >= history_->firstSeen.size())
+            continue;
+        uint64_t& seen = history_->firstSeen[size_t(lsn + i)];
+        if (seen == 0 && !(flags && c2_[size_t(i)] != 0)) {
+            seen = sectorHash(out + size_t(i) * kRaw);
+            history_->firstBy[size_t(lsn + i)] = id;
+        }
+    }
+    if (lastMoved >= 0)
+        history_->lastBytes.assign(out + size_t(lastMoved) * kRaw,
+                                   out + size_t(lastMoved + 1) * kRaw);
     // Only a sector the drive cannot have held, and did transfer, comes from the disc
     // and pushes another out of its cache: those move the clock (a sector a failed or
     // short transfer never reached may not be in the cache, or may be: counting it
@@ -645,8 +694,7 @@ bool Ripper::flush(bool forCheck) {
             ++at;
             continue;
         }
-        keep =
-            keep && at + count - 1 <= settings_.audioLast && pendCount() + count <= maxCandidates_;
+        keep = keep && at + count - 1 <= reachLast_ && pendCount() + count <= maxCandidates_;
         if (keep) {
             const size_t had = pend_.size();
             pend_.resize(had + size_t(count) * kRaw);
@@ -745,8 +793,8 @@ void Ripper::planIsland() {
     // the island would only cost its reads.
     if (is.alive() && is.reads < kVotes && lastDamaged_ >= 0)
         is.done = true;
-    if (cache_ == 0 || is.at >= 0 || is.done)
-        return;
+    if (cache_ == 0 || is.at >= 0 || is.done || reachLast_ < settings_.audioLast)
+        return; // (an island is for a reading that goes on to the disc's end)
     const int32_t end = settings_.audioLast + 1;
     const int32_t at = end - (cache_ + 1) - 2 * kStep - kMargin;
     if (at - (kVotes - 1) < next_ + cache_ + 1 + kStep) {
@@ -953,7 +1001,7 @@ void Ripper::extend() {
     int32_t limit = cache_ > 0 ? candCount_ : std::min(candCount_, kStep);
     int32_t cap = std::numeric_limits<int32_t>::max(); // the most sectors it decides
     const ReadHistory::Island& is = history_->island;
-    if (is.alive() && next_ < islandFrom()) {
+    if (is.alive() && next_ < islandFrom() && reachLast_ == settings_.audioLast) {
         // Before an island, the first copies up to the disc's end come first: the check
         // that reaches the island is then the last but one, and a long one.
         if (readAhead(settings_.audioLast, maxAhead()))
@@ -1123,7 +1171,7 @@ void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from, const uint
 // it lies after `at`); the copies of the sectors from max(at, from) on start at
 // `*copies` and `*n` of them were delivered.
 void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
-                      int32_t* n, uint8_t* leads) {
+                      int32_t* n, uint8_t* leads, uint8_t* echoes) {
     const int32_t lead = std::max(0, at - from);
     const int32_t ask = lead + count - std::max(0, from - at);
     const int32_t proveFrom = std::max(at, from);
@@ -1143,6 +1191,7 @@ void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, con
     *copies = buf + size_t(lead) * kRaw;
     *n = std::max(0, got - lead);
     std::copy(starts_.begin() + lead, starts_.begin() + lead + *n, leads);
+    std::copy(echoes_.begin() + lead, echoes_.begin() + lead + *n, echoes);
 }
 
 // Sector `at` + j of vote copy v, null where the copy does not hold it.
@@ -1163,14 +1212,18 @@ int32_t Ripper::agreedRun(const VoteRound& r, int32_t at, int32_t b, int64_t* en
     // Whether every copy that reaches sector j holds it and gives it alike, and how
     // many different places they come from. Copies from several places that all began a
     // drive command at j may all be the drive's echo of the sector before it: they
-    // prove nothing (from one place only, every read of j begins there).
+    // prove nothing. From one place only (the disc's first sector, a stand-in after an
+    // unreadable one) every read of j begins there, and each may be the echo of what the
+    // drive delivered before it, alike where that was the same sector: they prove j only
+    // where one of them is not what the drive delivered right before its command.
     auto alike = [&](int32_t j, int* distinct, int32_t* within) {
         *distinct = 0;
         *within = kRaw;
         const uint8_t* first = nullptr;
         bool inside = false; // a copy from inside a command
-        for (int v = 0; v < kVotes; ++v) {
-            if (r.off[v] > j)
+        bool fresh = false;  // a copy that began a command and is no echo
+        for (int v = 0; v < r.n; ++v) {
+            if (r.off[v] > j || !r.covers(v, j))
                 continue; // a place after the sector (at the disc's start)
             const uint8_t* c = r.sector(v, j);
             if (!c) {
@@ -1182,12 +1235,13 @@ int32_t Ripper::agreedRun(const VoteRound& r, int32_t at, int32_t b, int64_t* en
                 seen = seen || (r.places[w] == r.places[v] && r.off[w] <= j);
             *distinct += r.places[v] >= 0 && !seen ? 1 : 0;
             inside = inside || !r.lead[v] || r.lead[v][j - r.off[v]] == 0;
+            fresh = fresh || (r.echo[v] && r.echo[v][j - r.off[v]] == 0);
             if (!first)
                 first = c;
             else
                 *within = std::min(*within, firstDiff(first, c, kRaw));
         }
-        if (first && !inside && *distinct > 1)
+        if (first && !inside && (*distinct > 1 || !fresh))
             *within = 0;
         return first && *within == kRaw;
     };
@@ -1229,8 +1283,9 @@ int32_t Ripper::agreedRun(const VoteRound& r, int32_t at, int32_t b, int64_t* en
 // audio (the checks pinned by it failed before the vote), so the drive is adrift: the
 // sector and the rest of the reading are listed as damaged, at one read a block. Where
 // the lead is not decided (at the range's start, with nothing carried over or proven
-// before it, and at the disc's start), the copies are held against one another only: a
-// landing error that every place shares there is not seen by the vote.
+// before it, and at the disc's start), the copies are held against one another and
+// against the drive's first read of each sector: a landing error that every place
+// shares there, the first read too, is not seen by the vote.
 void Ripper::vote() {
     dropCandidates(candCount_);
     if (adrift_ && leadHeld_ == 0) {
@@ -1261,6 +1316,11 @@ void Ripper::vote() {
     std::vector<uint8_t> buf(size_t(kVotes) * size_t(len + kVotes * rounds) * kRaw);
     size_t span = buf.size() / kVotes;
     std::vector<uint8_t> leads(buf.size() / kRaw); // per sector of buf: it began a command
+    std::vector<uint8_t> echoes(buf.size() / kRaw);
+    // The second read of the disc's first sector: one sector, so that the reads of the
+    // other places stay fresh.
+    std::vector<uint8_t> extra(kRaw), extraLead(1);
+    std::vector<uint8_t> extraEcho(1);
     std::vector<uint8_t> best, agreed;
     static_assert(kVotes == 3, "VoteRound holds three copies");
     bool grown = false;
@@ -1282,16 +1342,20 @@ void Ripper::vote() {
             }
             uint8_t* into = buf.data() + size_t(v) * span;
             uint8_t* leadsInto = leads.data() + size_t(v) * (span / kRaw);
+            uint8_t* echoesInto = echoes.data() + size_t(v) * (span / kRaw);
             r.lead[v] = leadsInto;
+            r.echo[v] = echoesInto;
             handed =
                 handed || (round == 0 && v == 0 &&
                            takePassCopy(r.places[v], len, into, &r.copy[v], &r.got[v], leadsInto));
+            if (v == 0 && handed)
+                std::fill(echoesInto, echoesInto + len, 1); // not known
             if (v != 0 || !handed)
-                voteRead(r.places[v], at, len, into, &r.copy[v], &r.got[v], leadsInto);
+                voteRead(r.places[v], at, len, into, &r.copy[v], &r.got[v], leadsInto, echoesInto);
             if (r.got[v] + r.off[v] <= lead && r.places[v] != at) {
                 r.places[v] = -1; // stands in for a place whose read does not reach s
                 r.off[v] = 0;
-                voteRead(at, at, len, into, &r.copy[v], &r.got[v], leadsInto);
+                voteRead(at, at, len, into, &r.copy[v], &r.got[v], leadsInto, echoesInto);
             }
             // The first copy of a short vote shows steady audio through the block: the
             // vote goes on as a large one at once, before two more short reads and the
@@ -1308,8 +1372,23 @@ void Ripper::vote() {
             buf.assign(size_t(kVotes) * size_t(len + kVotes * rounds) * kRaw, 0);
             span = buf.size() / kVotes;
             leads.assign(buf.size() / kRaw, 0);
+            echoes.assign(buf.size() / kRaw, 0);
             --round;
             continue;
+        }
+        // At the disc's start only reads from its first sector reach it, each beginning
+        // a command there: one copy is no proof (it may have landed off, or be the echo
+        // of the sector the drive delivered before it). A second read of that sector alone,
+        // now that the drive delivered others, must agree with it.
+        if (at == 0) {
+            r.n = 4;
+            r.places[3] = 0;
+            r.off[3] = 0;
+            r.span[3] = 1;
+            r.lead[3] = extraLead.data();
+            r.echo[3] = extraEcho.data();
+            voteRead(0, 0, 1, extra.data(), &r.copy[3], &r.got[3], extraLead.data(),
+                     extraEcho.data());
         }
         int64_t end = 0;
         const int32_t j = agreedRun(r, at, len, &end);
@@ -1356,8 +1435,32 @@ void Ripper::vote() {
         for (int v = 0; v < kVotes && best.empty(); ++v)
             if (const uint8_t* c = r.sector(v, lead))
                 best.assign(c, c + kRaw);
-        for (int32_t i = 0; i < std::min(proven, b); ++i)
+        // Nothing decided pins a lead-less vote: copies that all read a stretch again at
+        // another offset than the drive's first read of it agree with one another, and
+        // only that first read differs. The stretch it contradicts is not proven; where a
+        // lead-less vote contradicts another first read too, the drive is taken to be
+        // adrift (see above). (A first read that landed off by chance is one read: the
+        // votes after the stretch it read agree with the first reads there.)
+        const int32_t upTo = std::min(proven, b);
+        const int32_t kept = decidedLead == 0 && upTo > 0
+                                 ? againstFirstRead(s, agreed.data() + size_t(lead) * kRaw, upTo)
+                                 : upTo;
+        for (int32_t i = 0; i < kept; ++i)
             decide(agreed.data() + size_t(lead + i) * kRaw, false);
+        if (kept < upTo) {
+            const uint32_t by = history_->firstBy[size_t(s + kept)];
+            for (int32_t i = kept;
+                 i < upTo &&
+                 againstFirstRead(s + i, agreed.data() + size_t(lead + i) * kRaw, 1) == 0;
+                 ++i)
+                decide(agreed.data() + size_t(lead + i) * kRaw, true);
+            if (firstReadMissed_ != 0 && firstReadMissed_ != by) {
+                adrift_ = true;
+                history_->island.done = true;
+            }
+            firstReadMissed_ = by;
+            return;
+        }
         if (proven > 0) {
             failedSteps_ = 0;
             attempt_ = 0;
@@ -1382,6 +1485,16 @@ void Ripper::vote() {
     if (best.empty())
         best.assign(kRaw, 0); // never read: silence
     decide(best.data(), true);
+}
+
+int32_t Ripper::againstFirstRead(int32_t lsn, const uint8_t* bytes, int32_t n) const {
+    for (int32_t i = 0; i < n; ++i) {
+        const size_t at = size_t(lsn + i);
+        const uint64_t seen = at < history_->firstSeen.size() ? history_->firstSeen[at] : 0;
+        if (seen != 0 && seen != sectorHash(bytes + size_t(i) * kRaw))
+            return i;
+    }
+    return n;
 }
 
 // One read of up to a block from next_: its sectors are decided as damaged, as read

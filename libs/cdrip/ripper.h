@@ -22,6 +22,16 @@ struct ReadHistory {
     int64_t clock = 0;
     std::vector<int32_t> lastRead;
     int32_t head = -1; // where the drive goes on after the last read
+    // The bytes of the sector the drive delivered last (empty: none yet): a drive that
+    // echoes its buffer at a command's first sector gives those there.
+    std::vector<uint8_t> lastBytes;
+    // Per sector of the disc: a hash of the bytes the drive first delivered for it (0:
+    // never delivered). A drive may read a place again at another offset than the first
+    // time, every time alike: where nothing decided pins a vote, its copies are held
+    // against the first read too.
+    std::vector<uint64_t> firstSeen;
+    std::vector<uint32_t> firstBy; // per sector: the read that delivered it first
+    uint32_t reads = 0;            // reads made, for firstBy
     // What a verified range leaves to a range that starts where it ended (the next
     // track): the sectors it decided past its end (decidedFrom .. next - 1), the proven
     // sectors before next, and the first copies it read from next on. Taken once.
@@ -88,6 +98,11 @@ struct RipSettings {
     // With jitter correction: the range may take the last one pass's first read as the
     // first copy of its first vote (ReadHistory::passCopy).
     bool takePassCopy = false;
+    // With jitter correction: no range after this one goes on from what it decides past
+    // its end (the tracks after it are proven another way), so first copies are read no
+    // further than this disc sector, or than the range's end and its margin where that
+    // is further (-1: up to the end of the disc's audio).
+    int32_t reachLast = -1;
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
@@ -150,11 +165,20 @@ private:
     void adriftRead();
     // One round of a vote: each copy, where its read started (-1: a stand-in read from
     // the vote's first sector), and how many sectors after the vote's first it starts.
+    // A fourth copy is a second read from the disc's first sector, which no read from
+    // another place reaches; it holds `span` sectors.
     struct VoteRound {
-        const uint8_t* copy[3] = {};
-        const uint8_t* lead[3] = {}; // per sector of each copy: it began a drive command
-        int32_t got[3] = {}, places[3] = {}, off[3] = {};
+        static constexpr int kSlots = 4;
+        int n = 3; // copies in use
+        const uint8_t* copy[kSlots] = {};
+        const uint8_t* lead[kSlots] = {}; // per sector of each copy: it began a drive command
+        // Per sector of each copy that began a command: it holds the bytes the drive
+        // delivered right before that command (null: not known, taken as so).
+        const uint8_t* echo[kSlots] = {};
+        int32_t got[kSlots] = {}, places[kSlots] = {}, off[kSlots] = {};
+        int32_t span[kSlots] = {-1, -1, -1, -1}; // sectors the copy stands for (-1: all)
         const uint8_t* sector(int v, int32_t j) const;
+        bool covers(int v, int32_t j) const { return span[v] < 0 || j - off[v] < span[v]; }
     };
     int32_t agreedRun(const VoteRound& r, int32_t at, int32_t b, int64_t* end) const;
     void adoptPending();
@@ -166,7 +190,10 @@ private:
     bool takePassCopy(int32_t place, int32_t len, uint8_t* into, const uint8_t** copy, int32_t* got,
                       uint8_t* leads);
     void voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
-                  int32_t* n, uint8_t* leads);
+                  int32_t* n, uint8_t* leads, uint8_t* echoes);
+    // Whether the copies a lead-less vote agrees on contradict the drive's first read of
+    // those sectors: the first of `n` decided bytes from `lsn` on that does (n: none).
+    int32_t againstFirstRead(int32_t lsn, const uint8_t* bytes, int32_t n) const;
     bool fresh(int32_t lsn) const;
     bool wouldMeetCache(int32_t lsn, int32_t count, int32_t proveFrom) const;
     int64_t lastRead(int32_t lsn) const;
@@ -238,6 +265,7 @@ private:
     int32_t pendCount() const { return int32_t(pendFrom_.size()); }
     int32_t voteEnd_ = 0;      // the end of the last vote's reads
     int32_t readLimit_ = -1;   // first copies go up to here
+    int32_t reachLast_ = -1;   // first copies a flush keeps go up to here
     int32_t lastDamaged_ = -1; // the last sector decided damaged
     int32_t failedSteps_ = 0, mismatchLsn_ = -1, mismatches_ = 0, attempt_ = 0;
     // The drive's cache (history_, kept only with a cache); a sector is fresh when more
@@ -256,6 +284,8 @@ private:
     std::vector<uint8_t> moved_;   // per sector of the last read: the drive transferred it
     std::vector<uint8_t> starts_;  // per sector of the last read: a drive command began at it
     std::vector<uint8_t> retried_; // per sector of the last read: delivered after a failure
+    std::vector<uint8_t> echoes_;  // per sector of the last read: see VoteRound::echo
+    uint32_t firstReadMissed_ = 0; // the first read a lead-less vote contradicted (0: none)
     struct FileCloser {
         void operator()(FILE* f) const { std::fclose(f); }
     };

@@ -38,7 +38,7 @@ public:
         // too: that piece is read again in commands that end before it, so that only
         // the sector that does not read is missing from what the read delivered.
         cdrom_drive_t* d = h_->drive.get();
-        const int32_t piece = d->nsectors > 0 ? d->nsectors : count;
+        int32_t piece = d->nsectors > 0 ? d->nsectors : count;
         starts_.assign(size_t(count), 0);
         retried_.assign(size_t(count), 0);
         anyRetried_ = false;
@@ -51,6 +51,14 @@ public:
             if (bad != unreadable_.end() && *bad < lsn + done + ask)
                 ask = *bad - (lsn + done);
             long got = readPiece(lsn + done, ask, out, c2, done);
+            if (got <= 0 && ask > 1 && refusedLast_) {
+                // Refused for its length, not failed on the disc: the read goes on in the
+                // longest commands the drive takes.
+                if (const int32_t fit = longestTaken(lsn + done, ask, out, c2, done); fit > 0) {
+                    piece = d->nsectors = fit;
+                    continue;
+                }
+            }
             if (got <= 0 && ask > 1) {
                 got = narrow(lsn + done, ask, out, c2, done);
                 if (got > 0) {
@@ -90,6 +98,7 @@ private:
 
     long command(int32_t lsn, int32_t ask, uint8_t* out, uint8_t* c2, int32_t at) {
         uint8_t* into = out + size_t(at) * kSectorBytes;
+        refusedLast_ = false;
         if (c2 && !h_->image && h_->c2 != C2Support::No) {
             const long got = readWithC2(lsn, ask, into, c2 + at);
             if (got >= 0)
@@ -99,7 +108,30 @@ private:
         const long got = cdio_cddap_read(h_->drive.get(), into, lsn, ask);
         if (c2 && got > 0)
             std::memset(c2 + at, 0, size_t(std::min<long>(got, ask)));
+        if (got <= 0 && !h_->image)
+            refusedLast_ = refused(h_->drive.get()->p_cdio);
         return got;
+    }
+
+    // After a command of `ask` sectors at lsn was refused (no sense data, or ILLEGAL
+    // REQUEST: a host adapter's or drive's limit on one transfer, where damage on the disc
+    // answers MEDIUM ERROR): the longest command at lsn that the drive takes, found by
+    // halving the gap between the longest taken and the shortest refused, 0 when not even
+    // one sector is taken or a read on the way fails otherwise (then the caller narrows it
+    // down as damage). What the probes read is read again by the caller, in such pieces.
+    int32_t longestTaken(int32_t lsn, int32_t ask, uint8_t* out, uint8_t* c2, int32_t at) {
+        int32_t taken = 0, refusedAt = ask;
+        while (refusedAt - taken > 1) {
+            const int32_t mid = taken + (refusedAt - taken) / 2;
+            const long got = command(lsn, mid, out, c2, at);
+            if (got == mid)
+                taken = mid;
+            else if (got <= 0 && refusedLast_)
+                refusedAt = mid;
+            else
+                return 0;
+        }
+        return taken;
     }
 
     // After a command of `ask` sectors at lsn failed: the sectors in front of where it
@@ -167,7 +199,14 @@ private:
             mmc_read_cd(cdio, buffer_.data(), lsn, 1 /* CD-DA */, false, false, 0, true, false,
                         1 /* C2 error pointers */, 0, uint16_t(block), uint32_t(count));
         if (rc != DRIVER_OP_SUCCESS) {
-            if (h_->c2 == C2Support::Unknown && refused(cdio)) {
+            refusedLast_ = refused(cdio);
+            if (h_->c2 == C2Support::Unknown && refusedLast_) {
+                // Refused for the form, or for the command's length: one sector in the
+                // same form tells which.
+                if (count > 1 && readWithC2(lsn, 1, out, c2) == 1) {
+                    refusedLast_ = true;
+                    return 0;
+                }
                 h_->c2 = C2Support::No;
                 return -1;
             }
@@ -203,6 +242,7 @@ private:
     std::set<int32_t> unreadable_; // every sector a failed command was narrowed to
     std::vector<uint8_t> retried_; // per sector of the last read: delivered after a failure
     bool anyRetried_ = false;
+    bool refusedLast_ = false; // the last failed command was refused, not failed on the disc
 };
 
 } // namespace

@@ -276,6 +276,7 @@ const TCdRipDll FakeCdRip::Table = {
     nullptr, // CR_GetDriveC2
     nullptr, // CR_HandProvenSectors
     nullptr, // CR_DiscChanged: the disc is always the one read
+    nullptr, // CR_SetSecureReach
 };
 
 FakeCdRip::FakeCdRip() {

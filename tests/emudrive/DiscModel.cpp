@@ -240,6 +240,8 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         m->paceMicros = int(n);
     else if (key == "max_sectors" && n >= 1 && n <= 1000)
         m->maxSectors = int(n);
+    else if (key == "max_bytes" && n >= 0 && n <= 16 * 1024 * 1024)
+        m->maxBytes = int(n);
     else if (key == "readahead" && n >= 0 && n <= 1000)
         m->readAhead = int(n);
     else if (key == "major" && n >= 1 && n <= 255)

@@ -70,6 +70,7 @@ struct Model {
     int speed = 40;          // times 75 sectors a second
     int paceMicros = 0;      // real time a READ CD from the media takes (the clock is virtual)
     int maxSectors = 25;     // most sectors of one transfer
+    int maxBytes = 0;        // most bytes of one transfer, C2 pointers included (0: any)
     int readAhead = 0;       // sectors read on into the cache after a read from the media
     int major = 11;          // device number reported by stat: 11 SCSI CD-ROM, 3 IDE
     int minor = 0;

@@ -676,6 +676,9 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
     const int block = kSectorBytes + (c2Field == 1 ? kC2Bytes : c2Field == 2 ? kC2Bytes + 2 : 0);
     if (length < unsigned(count * block))
         return kernelError(EINVAL);
+    // A host adapter's limit is in bytes: with C2 pointers fewer sectors fit a transfer.
+    if (model_.maxBytes > 0 && count * block > model_.maxBytes)
+        return kernelError(EINVAL);
     ++stats_.reads;
     for (int s = lba; s < lba + count; ++s) {
         if (s < 0 || s >= disc_.leadout || disc_.binSector(s) < 0) {

@@ -368,6 +368,15 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"ShortAtTrack2", "cache=3567;short=2400-2700:50", "short_transfers"},
         DriveFaultCase{"BadAndC2", "cache=3567;c2=1;bad=3000;c2bad=4000-4001", "failed_reads"},
         DriveFaultCase{"BurstClears", "cache=3567;burst=5200-5203:3", "failed_reads"},
+        // A host adapter that moves fewer sectors a command than libcdio asks for (a
+        // 64 kB limit: 24 sectors with C2 pointers) refuses the longer commands with
+        // EINVAL and no sense data: that is no damage, and a clean disc is exact.
+        DriveFaultCase{"HostTakes24SectorsACommand", "cache=3567;max_sectors=24", "", false, 3.5,
+                       0},
+        DriveFaultCase{"HostTakes8SectorsWithC2", "cache=3567;c2=1;max_sectors=8", "", false, 3.5,
+                       0},
+        DriveFaultCase{"HostTakes24DamagedWithC2",
+                       "cache=3567;c2=1;max_sectors=24;bad=3000;c2bad=4000-4001", "failed_reads"},
         // A command over an unreadable sector fails as a whole: the good sectors in
         // front of it still read, and only the three that do not are listed (in music:
         // silence that ends at an unreadable sector stays unproven, as at any edge).
@@ -409,7 +418,21 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"WideSeeksLandOff", "cache=3567;land=3000-9000:-588", "shifted_reads", false,
                        0, -1, true},
         DriveFaultCase{"WideRereadsLandOff", "cache=3567;later=3000-9000:1176", "shifted_reads",
-                       false, 0, -1, true}),
+                       false, 0, -1, true},
+        // The disc's first sector: only reads that begin a command there reach it. Reads
+        // there that land off at random (one copy that landed 48 bytes late was taken as
+        // proven), or that echo the sector the drive delivered before (copies after the
+        // same other read agree on it; so do those of the sector after an unreadable one,
+        // which no read from before it reaches).
+        DriveFaultCase{"JitterAtTheDiscsStart", "cache=3567;seed=3;jitter=0-3:50:64",
+                       "shifted_reads"},
+        DriveFaultCase{"StaleAtTheDiscsStartAndAfterABadSector", "cache=3567;bad=15;stale=0-30",
+                       "failed_reads"},
+        // Every re-read lands 8 bytes late, first reads right, from the disc's first sector
+        // on: the first vote's copies but its first read agree on shifted audio, and
+        // nothing decided before them shows it (7,110 sectors wrong, none listed).
+        DriveFaultCase{"RereadsLandLateFromTheStart", "cache=3567;later=0-7499:8",
+                       "shifted_reads"}),
     [](const testing::TestParamInfo<DriveFaultCase>& row) { return row.param.name; });
 
 // ---- byte order: audio read with READ CD is little-endian, whatever it sounds like ----
@@ -705,6 +728,69 @@ TEST_F(DriveTest, BadSectorFailsWithSenseAndC2MarksDamage) {
     EXPECT_EQ(unflaggedWrong, 0u);
     cdio_destroy(cdio);
 }
+
+// A transfer limit of the host: the sectors of one READ CD, or its bytes (C2 pointers
+// count), beyond which the kernel refuses the command whole with EINVAL.
+struct TransferLimitCase {
+    const char* name;
+    const char* model;
+    bool c2;        // READ CD with the C2 error pointers after each sector
+    uint32_t count; // sectors asked for at sector 100
+    bool moved;     // the command moved them
+};
+
+void PrintTo(const TransferLimitCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class TransferLimitTest : public DriveTest,
+                          public testing::WithParamInterface<TransferLimitCase> {};
+
+TEST_P(TransferLimitTest, ACommandOverTheLimitMovesNothing) {
+    const TransferLimitCase& row = GetParam();
+    Load(cueOf(music_) + ";c2=1;" + row.model);
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    ASSERT_EQ(Emu("reset_stats=1"), 0);
+    const size_t block = size_t(kSector) + (row.c2 ? 294 : 0);
+    std::vector<uint8_t> b(block * row.count, 0xA5);
+    // One READ CD of CD-DA (libcdio's mmc_read_cd would split a long one).
+    mmc_cdb_t cdb{};
+    cdb.field[0] = 0xBE;
+    cdb.field[1] = 1 << 2; // CD-DA
+    cdb.field[5] = 100;    // sector 100
+    cdb.field[8] = uint8_t(row.count);
+    cdb.field[9] = row.c2 ? 0x12 : 0x10; // user data, and the C2 error pointers
+    const driver_return_code_t rc =
+        mmc_run_cmd(cdio, 1000, &cdb, SCSI_MMC_DATA_READ, unsigned(b.size()), b.data());
+    EXPECT_EQ(rc == DRIVER_OP_SUCCESS, row.moved);
+    // A refused command reaches no sector: not a READ CD of the disc, not a failed read.
+    EXPECT_EQ(EmuStat("reads"), row.moved ? 1 : 0);
+    EXPECT_EQ(EmuStat("sectors_read"), row.moved ? long(row.count) : 0);
+    EXPECT_EQ(EmuStat("failed_reads"), 0);
+    const std::vector<uint8_t> truth = Expected(music_, 100, 100 + int32_t(row.count) - 1, 0);
+    size_t right = 0;
+    for (uint32_t i = 0; i < row.count; ++i)
+        right += std::equal(truth.begin() + ptrdiff_t(i) * kSector,
+                            truth.begin() + ptrdiff_t(i + 1) * kSector,
+                            b.begin() + ptrdiff_t(i * block));
+    EXPECT_EQ(right, row.moved ? row.count : 0u);
+    cdio_destroy(cdio);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, TransferLimitTest,
+    testing::Values(
+        // 64 KB: 27 sectors of audio (63,504 bytes), 24 with C2 pointers (63,504 bytes).
+        TransferLimitCase{"AudioWithin64K", "max_sectors=40;max_bytes=65536", false, 27, true},
+        TransferLimitCase{"AudioOver64K", "max_sectors=40;max_bytes=65536", false, 28, false},
+        TransferLimitCase{"C2Within64K", "max_sectors=40;max_bytes=65536", true, 24, true},
+        TransferLimitCase{"C2Over64K", "max_sectors=40;max_bytes=65536", true, 25, false},
+        TransferLimitCase{"OneSectorWithC2", "max_bytes=2646", true, 1, true},
+        TransferLimitCase{"SectorsFirst", "max_sectors=8;max_bytes=65536", false, 9, false},
+        TransferLimitCase{"NoByteLimit", "max_sectors=40", true, 40, true},
+        TransferLimitCase{"DefaultSectors", "", false, 26, false}),
+    [](const testing::TestParamInfo<TransferLimitCase>& row) { return row.param.name; });
 
 // The disc's bytes of sectors first..last as a read that landed `shift` bytes off
 // delivers them (silence outside the disc).

@@ -154,12 +154,12 @@ int32_t Flags(int32_t track) {
     return 0;
 }
 
-const TCdRipDll table = {Version,   Ok,      NumDrives,  Ok,      SetActive,  GetParams,
-                         SetParams, ReadToc, NumEntries, Entry,   OpenRipper, RipChunk,
-                         JitterPos, Zero,    Zero,       Ok,      Play,       Pause,
-                         Stop,      Eject,   PlayPos,    Ok,      GetCdText,  StatusText,
-                         Mcn,       Isrc,    Indexes,    Flags,   nullptr,    nullptr,
-                         nullptr,   nullptr, nullptr,    nullptr, nullptr,    DiscChanged};
+const TCdRipDll table = {
+    Version,    Ok,      NumDrives,  Ok,          SetActive, GetParams, SetParams, ReadToc,
+    NumEntries, Entry,   OpenRipper, RipChunk,    JitterPos, Zero,      Zero,      Ok,
+    Play,       Pause,   Stop,       Eject,       PlayPos,   Ok,        GetCdText, StatusText,
+    Mcn,        Isrc,    Indexes,    Flags,       nullptr,   nullptr,   nullptr,   nullptr,
+    nullptr,    nullptr, nullptr,    DiscChanged, nullptr};
 
 } // namespace
 
