@@ -239,9 +239,12 @@ bool TFlacEncoder::Feed(const uint8_t* pcm, std::size_t bytes, std::string* erro
         *error = "the FLAC encoder is not open";
         return false;
     }
-    const std::size_t frames = Frames.Take(pcm, bytes, Buffer);
-    if (frames > 0 && !FLAC__stream_encoder_process_interleaved(Encoder, Buffer.data(),
-                                                                static_cast<uint32_t>(frames))) {
+    // The channels apart, as libFLAC keeps them: it copies each channel whole, where it
+    // would sort interleaved samples out one by one (for its verifying decoder too).
+    const std::size_t frames = Frames.TakeChannels(pcm, bytes, First, Second);
+    const FLAC__int32* const channels[2] = {First.data(), Second.data()};
+    if (frames > 0 &&
+        !FLAC__stream_encoder_process(Encoder, channels, static_cast<uint32_t>(frames))) {
         return Fail(error, StateText(Encoder));
     }
     Fed += frames;

@@ -72,7 +72,8 @@ private:
     bool SinkFailed = false;
     std::vector<uint8_t> Head; // the metadata as first written
     TPcmFrames Frames;
-    std::vector<int32_t> Buffer;
+    std::vector<int32_t> First;  // the samples of the first channel of the piece fed
+    std::vector<int32_t> Second; // and of the second
     uint64_t Fed = 0;
 };
 

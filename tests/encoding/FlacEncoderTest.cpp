@@ -187,6 +187,7 @@ const PiecesRow PiecesRows[] = {
     {"stereo_three_of_four", 2, {3, 3, 3, 3, 3, 1}},
     {"stereo_cut_then_large", 2, {1, 4097, 2}},
     {"stereo_empty_pieces", 2, {0, 2, 0, 2, 0}},
+    {"stereo_runs_of_eight_cut_odd", 2, {35, 1, 64, 33}},
     {"mono_odd", 1, {1, 2, 3, 5}},
     {"mono_byte_by_byte", 1, {1, 1, 1}},
 };
@@ -203,23 +204,46 @@ TEST_P(PcmPieces, JoinedIntoWholeFrames) {
     for (std::size_t i = 0; i < total; ++i) {
         pcm[i] = static_cast<uint8_t>(i * 37 + 11);
     }
-    TPcmFrames frames;
+    // The FLAC encoder takes 32-bit samples, the Opus encoder and the meter 16-bit ones.
+    // The channels apart too, as the FLAC encoder takes them.
+    TPcmFrames frames, frames16, apart;
     frames.Reset(row.channels);
-    std::vector<int32_t> all, some;
+    frames16.Reset(row.channels);
+    apart.Reset(row.channels);
+    std::vector<int32_t> all, some, first, second, firsts, seconds;
+    std::vector<int16_t> all16, some16;
     std::size_t at = 0, count = 0;
     for (std::size_t p : row.pieces) {
         const std::size_t n = frames.Take(pcm.data() + at, p, some);
         EXPECT_EQ(some.size(), n * row.channels);
+        EXPECT_EQ(frames16.Take(pcm.data() + at, p, some16), n);
+        EXPECT_EQ(some16.size(), n * row.channels);
+        EXPECT_EQ(apart.TakeChannels(pcm.data() + at, p, first, second), n);
+        EXPECT_EQ(first.size(), n);
+        EXPECT_EQ(second.size(), row.channels == 2 ? n : 0);
         all.insert(all.end(), some.begin(), some.end());
+        all16.insert(all16.end(), some16.begin(), some16.end());
+        firsts.insert(firsts.end(), first.begin(), first.end());
+        seconds.insert(seconds.end(), second.begin(), second.end());
         at += p;
         count += n;
         EXPECT_EQ(frames.Pending(), at % (2 * row.channels));
+        EXPECT_EQ(frames16.Pending(), at % (2 * row.channels));
+        EXPECT_EQ(apart.Pending(), at % (2 * row.channels));
     }
     const std::size_t frameBytes = 2 * row.channels;
     ASSERT_EQ(count, total / frameBytes);
     ASSERT_EQ(all.size(), count * row.channels);
+    ASSERT_EQ(all16.size(), count * row.channels);
+    ASSERT_EQ(firsts.size(), count);
+    ASSERT_EQ(seconds.size(), row.channels == 2 ? count : 0);
     for (std::size_t k = 0; k < all.size(); ++k) {
-        EXPECT_EQ(all[k], static_cast<int16_t>(pcm[2 * k] | pcm[2 * k + 1] << 8)) << k;
+        const auto sample = static_cast<int16_t>(pcm[2 * k] | pcm[2 * k + 1] << 8);
+        EXPECT_EQ(all[k], sample) << k;
+        EXPECT_EQ(all16[k], sample) << k;
+        EXPECT_EQ(k % row.channels == 0 ? firsts[k / row.channels] : seconds[k / row.channels],
+                  sample)
+            << k;
     }
     frames.Reset(row.channels);
     EXPECT_EQ(frames.Pending(), 0u);
