@@ -44,7 +44,9 @@ public:
         const std::size_t whole = frames * FrameBytes - (used > 0 ? FrameBytes : 0);
         Convert(pcm + used, whole, to);
         const std::size_t rest = bytes - used - whole;
-        std::memcpy(Held + Kept, pcm + used + whole, rest);
+        if (rest > 0) {
+            std::memcpy(Held + Kept, pcm + used + whole, rest);
+        }
         Kept += rest;
         return frames;
     }
@@ -72,7 +74,9 @@ public:
         const std::size_t whole = frames - done;
         Split(pcm + used, whole, stereo, first.data() + done, second.data() + (stereo ? done : 0));
         const std::size_t rest = bytes - used - whole * FrameBytes;
-        std::memcpy(Held + Kept, pcm + used + whole * FrameBytes, rest);
+        if (rest > 0) {
+            std::memcpy(Held + Kept, pcm + used + whole * FrameBytes, rest);
+        }
         Kept += rest;
         return frames;
     }
@@ -88,7 +92,9 @@ private:
         const std::size_t count = bytes / 2;
         constexpr bool little = std::endian::native == std::endian::little;
         if constexpr (little && std::is_same_v<Sample, int16_t>) {
-            std::memcpy(to, from, count * 2);
+            if (count > 0) { // an empty piece may come with no buffer at all
+                std::memcpy(to, from, count * 2);
+            }
             return to + count;
         }
         std::size_t i = 0;
