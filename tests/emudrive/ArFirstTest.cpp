@@ -79,6 +79,13 @@ protected:
         std::ofstream(path, std::ios::binary)
             << DbarRecordBytes(ids.Id1, ids.Id2, ids.Cddb, tracks);
     }
+    // The disc's true checksums of its three tracks, each at confidence 5.
+    void ServeTrue(const DiscFiles& disc) {
+        std::vector<BuiltTrack> tracks;
+        for (int t = 0; t < 3; ++t)
+            tracks.push_back({5, V2Of(disc, disc.bin, t)});
+        Serve(disc, tracks);
+    }
 
     struct Outcome {
         ProgramResult run;
@@ -168,10 +175,7 @@ protected:
 DiscFiles ArFirst::long_;
 
 TEST_F(ArFirst, KnownDiscIsReadOncePerSectorItsEdgesSecurely) {
-    std::vector<BuiltTrack> tracks;
-    for (int t = 0; t < 3; ++t)
-        tracks.push_back({5, V2Of(long_, long_.bin, t)});
-    Serve(long_, tracks);
+    ServeTrue(long_);
     const std::string out = home_ + "/out";
     const std::string driveLog = home_ + "/drive.log";
     const Outcome o = RipDisc(long_, out, false, "log=" + driveLog);
@@ -368,10 +372,7 @@ TEST_F(ArFirst, SilentTrackIsNeverProvenByAccurateRip) {
 }
 
 TEST_F(ArFirst, UnreadableSectorsSendTheirTrackToTheSecureReading) {
-    std::vector<BuiltTrack> tracks;
-    for (int t = 0; t < 3; ++t)
-        tracks.push_back({5, V2Of(music_, music_.bin, t)});
-    Serve(music_, tracks);
+    ServeTrue(music_);
     // Three sectors of track 2 never read.
     const int32_t bad = TrackFirst(music_, 1) + 60;
     const std::string out = home_ + "/out";
@@ -428,10 +429,7 @@ TEST_F(ArFirst, UnreadableSectorsSendTheirTrackToTheSecureReading) {
 // pass, so no first copies of it are read and checked for a reading that would go on
 // from them (on the disc's three caches' worth, that was most of the third track).
 TEST_F(ArFirst, TheSecureReadingOfADamagedTrackEndsNearItsEnd) {
-    std::vector<BuiltTrack> tracks;
-    for (int t = 0; t < 3; ++t)
-        tracks.push_back({5, V2Of(long_, long_.bin, t)});
-    Serve(long_, tracks);
+    ServeTrue(long_);
     const int32_t bad = TrackFirst(long_, 1) + 1050;
     const std::string damage =
         "cache=3567;bad=" + std::to_string(bad) + "-" + std::to_string(bad + 2);
@@ -465,10 +463,7 @@ TEST_F(ArFirst, TheSecureReadingOfADamagedTrackEndsNearItsEnd) {
 // The log says once that a drive refused C2 error pointers (its reads were checked
 // without them); a drive that returns them is read with them, silently.
 TEST_F(ArFirst, ADriveWithoutC2IsToldOnceInTheLog) {
-    std::vector<BuiltTrack> tracks;
-    for (int t = 0; t < 3; ++t)
-        tracks.push_back({5, V2Of(music_, music_.bin, t)});
-    Serve(music_, tracks);
+    ServeTrue(music_);
     const std::string line =
         "C2 error pointers: refused by the drive; its reads are checked without them\n";
     for (const bool c2 : {false, true}) {
