@@ -506,9 +506,14 @@ void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
         step([&] { coder.Close(); });
     }
     bool written = false;
+    std::string kept;
+    // A track that failed keeps what was encoded of it, but not under its final name.
+    const bool failed = error || !flushed || !readError.empty();
     if (file) {
-        if (removeFile) {
+        if (removeFile || (failed && slot.Consumed == 0)) {
             file->Discard();
+        } else if (failed) {
+            kept = file->Keep();
         } else {
             const bool whole = complete && !error && flushed && !stopped;
             if (BeforeFinish && (whole || !file->PreviousExisted())) {
@@ -535,6 +540,7 @@ void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
         slot.WorkerEnded = true;
         slot.Outcome.Complete = started && complete && text.empty() && !stopped;
         slot.Outcome.FileWritten = written;
+        slot.Outcome.PartialKept = std::move(kept);
         slot.Outcome.Error = std::move(text);
         if (slot.ReadDone && !slot.Reported) {
             slot.Reported = true;
