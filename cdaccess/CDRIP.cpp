@@ -491,6 +491,7 @@ void TCDRIP::SetOnePass(bool Value) {
 void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileName) {
     FileWritten = false;
     PartialKept.clear();
+    FDriveFailed = false;
     const int32_t replayed = TakeReplay();
     const int32_t size = replayed > 0 ? replayed : OpenRange(StartSector, EndSector);
     TRipState st;
@@ -601,6 +602,7 @@ void TCDRIP::ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
         uint8_t* buffer = where();
         const int32_t status = Dll.CR_RipChunk(buffer, &n, CRTrue);
         if (status == CRFailure) {
+            FDriveFailed = !DriveStatusText().empty();
             StopIfDriveFailed();
         }
         if (status != CRFailure) {
@@ -677,10 +679,11 @@ bool TCDRIP::EndOfTrack(TRipState& st, std::exception_ptr& error) {
     st.ReadBuffer = {};
     if (st.File) {
         step([&] { FixWavSizes(st); });
-        if (st.RemoveFile || ((error || !flushed) && st.PcmTaken == 0)) {
+        if (st.RemoveFile || (FDriveFailed && st.PcmTaken == 0)) {
             st.File->Discard();
-        } else if (error || !flushed) {
-            // A failed track keeps what it read, but not under the name of a finished one.
+        } else if (FDriveFailed) {
+            // A track the drive failed keeps what it read, but not under the name of a
+            // finished one.
             PartialKept = st.File->Keep();
         } else {
             const bool complete = !error && flushed && !FAbort;

@@ -507,8 +507,9 @@ void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
     }
     bool written = false;
     std::string kept;
-    // A track that failed keeps what was encoded of it, but not under its final name.
-    const bool failed = error || !flushed || !readError.empty();
+    // A track whose reading failed (the drive or its disc went away) keeps what was
+    // encoded of it, but not under its final name.
+    const bool failed = !readError.empty();
     if (file) {
         if (removeFile || (failed && slot.Consumed == 0)) {
             file->Discard();
