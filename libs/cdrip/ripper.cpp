@@ -153,18 +153,36 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
         takeProven();
     }
     history_->carry.valid = false;
-    // Only on a drive with a cache: there the pass's read saves a read that would meet
-    // the pass's sectors in the cache and wait for a flush. Without one it would save a
-    // read only where the pass came before the secure reading, which hangs on how soon
-    // the look-up answered, and the reading's figures would change from run to run.
-    ReadHistory::PassCopy& pass = history_->passCopy;
-    if (settings_.paranoia && settings_.takePassCopy && cache_ > 0 && pass.valid &&
-        pass.discLast == settings_.discLast && pass.from == readFirst_ && next_ == readFirst_) {
-        passCopy_ = std::move(pass.bytes);
-        passLead_ = std::move(pass.leads);
-        passFrom_ = pass.from;
+    // Only on a drive with a cache: there the pass's reads save reads that would meet the
+    // pass's sectors in the cache and wait for a flush. Without one they would save reads
+    // only where the pass came before the secure reading, which hangs on how soon the
+    // look-up answered, and the reading's figures would change from run to run.
+    if (settings_.paranoia && settings_.takePassCopy && cache_ > 0 && next_ == readFirst_ &&
+        candCount_ == 0 && pendCount() == 0 && decided_.empty()) {
+        std::vector<ReadHistory::PassCopy>& all = history_->passCopies;
+        auto it = std::find_if(all.begin(), all.end(), [&](const ReadHistory::PassCopy& c) {
+            return c.discLast == settings_.discLast && c.start == readFirst_;
+        });
+        if (it != all.end() && int32_t(it->places.size()) > readFirst_ - it->from) {
+            passCopy_ = std::move(it->bytes);
+            passLead_ = std::move(it->leads);
+            passFrom_ = it->from;
+            // The rest are first copies for the checks: from the range's first sector
+            // where proven sectors pin the first check, else from the one after it (the
+            // first vote decides the first, and would drop first copies held before it).
+            const int32_t skip = readFirst_ - passFrom_ + (pinnable() ? 0 : 1);
+            const int32_t n = int32_t(it->places.size()) - skip;
+            if (n > 0) {
+                pend_.assign(passCopy_.begin() + ptrdiff_t(size_t(skip) * kRaw), passCopy_.end());
+                pendFrom_.assign(it->places.begin() + skip, it->places.end());
+                pendLead_.assign(passLead_.begin() + skip, passLead_.end());
+                pendStart_ = passFrom_ + skip;
+                passHeld_ = n;
+            }
+        }
+        if (it != all.end())
+            all.erase(it);
     }
-    pass = ReadHistory::PassCopy{};
     return true;
 }
 
@@ -254,23 +272,104 @@ void Ripper::takeProven() {
     histCount_ = leadHeld_ = k;
 }
 
-// A one pass's first read is a read like the vote's own first one: from the disc (every
-// sector of it fresh when it was made), delivered whole, from one place. Its two other
-// copies still come from other places, fresh.
+// A one pass's reads are reads like the vote's own first one: from the disc (every
+// sector of them fresh when it was read), delivered whole. They make one copy, from sectors
+// the drive delivered one after the other; its two other copies still come from other
+// places, fresh.
 bool Ripper::takePassCopy(int32_t place, int32_t len, uint8_t* into, const uint8_t** copy,
                           int32_t* got, uint8_t* leads) {
-    if (passFrom_ < 0 || place != passFrom_ || passCopy_.empty())
+    const int32_t held = int32_t(passCopy_.size() / kRaw);
+    const int32_t skip = place - passFrom_;
+    if (passFrom_ < 0 || skip < 0 || skip >= held)
         return false;
-    const int32_t n = std::min(len, int32_t(passCopy_.size() / kRaw));
-    std::memcpy(into, passCopy_.data(), size_t(n) * kRaw);
+    const int32_t n = std::min(len, held - skip);
+    if (place + n <= next_)
+        return false; // it reaches no sector the vote decides
+    std::memcpy(into, passCopy_.data() + size_t(skip) * kRaw, size_t(n) * kRaw);
     std::fill(leads, leads + n, 0);
-    std::copy(passLead_.begin(),
-              passLead_.begin() + std::min<ptrdiff_t>(n, ptrdiff_t(passLead_.size())), leads);
+    const auto lead0 = std::min<ptrdiff_t>(skip, ptrdiff_t(passLead_.size()));
+    std::copy(passLead_.begin() + lead0,
+              passLead_.begin() + std::min<ptrdiff_t>(skip + n, ptrdiff_t(passLead_.size())),
+              leads);
     *copy = into;
     *got = n;
-    passCopy_.clear();
-    passFrom_ = -1;
     return true;
+}
+
+void Ripper::dropPassCopy() {
+    passCopy_.clear();
+    passCopy_.shrink_to_fit();
+    passLead_.clear();
+    passFrom_ = -1;
+}
+
+void Ripper::keepPass(int32_t lsn, int32_t asked, int32_t got, const uint8_t* bytes,
+                      const std::vector<uint8_t>& unheld) {
+    if (cache_ == 0)
+        return;
+    constexpr size_t kPassCopies = 4;
+    ReadHistory::PassCopy& tail = history_->passTail;
+    auto tailEnd = [&] { return tail.from + int32_t(tail.places.size()); };
+    std::vector<ReadHistory::PassCopy>& all = history_->passCopies;
+    if (lsn == readFirst_ && passIndex_ < 0) {
+        all.erase(std::remove_if(all.begin(), all.end(),
+                                 [&](const ReadHistory::PassCopy& c) {
+                                     return c.discLast != settings_.discLast ||
+                                            c.start == readFirst_;
+                                 }),
+                  all.end());
+        if (all.size() >= kPassCopies)
+            all.erase(all.begin());
+        ReadHistory::PassCopy c;
+        c.discLast = settings_.discLast;
+        c.start = c.from = readFirst_;
+        // The pass goes on from the range before: its last sectors lead this one's.
+        if (tail.discLast == settings_.discLast && !tail.places.empty() && tailEnd() == lsn) {
+            c.from = tail.from;
+            c.bytes = tail.bytes;
+            c.leads = tail.leads;
+            c.places = tail.places;
+        }
+        all.push_back(std::move(c));
+        passIndex_ = int(all.size()) - 1;
+    }
+    ReadHistory::PassCopy* c =
+        passIndex_ >= 0 && size_t(passIndex_) < all.size() ? &all[size_t(passIndex_)] : nullptr;
+    if (c && c->from + int32_t(c->places.size()) != lsn)
+        c->open = false;
+    if (tail.discLast != settings_.discLast || tailEnd() != lsn) {
+        tail = ReadHistory::PassCopy{};
+        tail.discLast = settings_.discLast;
+        tail.from = lsn;
+    }
+    const size_t cap = size_t(maxCandidates_ + kHist);
+    for (int32_t i = 0; i < asked; ++i) {
+        const uint8_t* sector = bytes + size_t(i) * kRaw;
+        if (i >= got || !unheld[size_t(i)] || retried_[size_t(i)]) {
+            if (c)
+                c->open = false;
+            tail = ReadHistory::PassCopy{};
+            tail.discLast = settings_.discLast;
+            tail.from = lsn + i + 1;
+            continue;
+        }
+        if (c && c->open && c->places.size() < cap) {
+            c->bytes.insert(c->bytes.end(), sector, sector + kRaw);
+            c->leads.push_back(starts_[size_t(i)]);
+            c->places.push_back(lsn);
+        } else if (c) {
+            c->open = false;
+        }
+        tail.bytes.insert(tail.bytes.end(), sector, sector + kRaw);
+        tail.leads.push_back(starts_[size_t(i)]);
+        tail.places.push_back(lsn);
+        if (tail.places.size() > size_t(kHist)) {
+            tail.bytes.erase(tail.bytes.begin(), tail.bytes.begin() + kRaw);
+            tail.leads.erase(tail.leads.begin());
+            tail.places.erase(tail.places.begin());
+            ++tail.from;
+        }
+    }
 }
 
 bool Ripper::startResampler() {
@@ -459,23 +558,12 @@ void Ripper::readPlainRun() {
     for (int32_t done = 0; done < count;) {
         // A drive may return fewer sectors than asked for: the rest in the next read.
         const int32_t lsn = plainNext_ + done;
-        int32_t unheld = 0; // the first read's leading sectors the drive cannot hold
-        while (lsn == readFirst_ && !readOnce_ && unheld < count - done && fresh(lsn + unheld))
-            ++unheld;
+        // Which of its sectors the drive cannot hold: those it delivers come from the disc.
+        std::vector<uint8_t> unheld(size_t(count - done));
+        for (int32_t i = 0; i < count - done; ++i)
+            unheld[size_t(i)] = fresh(lsn + i) ? 1 : 0;
         const int32_t got = readRun(lsn, count - done, out + size_t(done) * kRaw, "plain");
-        // Nor what the drive answered from its cache after a failed command.
-        for (int32_t i = 0; i < std::min(got, unheld); ++i)
-            if (retried_[size_t(i)])
-                unheld = i;
-        if (unheld > 0 && got > 0) {
-            ReadHistory::PassCopy& pass = history_->passCopy;
-            pass.valid = true;
-            pass.discLast = settings_.discLast;
-            pass.from = lsn;
-            pass.bytes.assign(out + size_t(done) * kRaw,
-                              out + size_t(done + std::min(got, unheld)) * kRaw);
-            pass.leads.assign(starts_.begin(), starts_.begin() + std::min(got, unheld));
-        }
+        keepPass(lsn, count - done, std::max(got, 0), out + size_t(done) * kRaw, unheld);
         if (got > 0) {
             done += got;
             continue;
@@ -693,7 +781,9 @@ bool Ripper::flush(bool forCheck) {
             ++at;
             continue;
         }
-        keep = keep && at + count - 1 <= reachLast_ && pendCount() + count <= maxCandidates_;
+        // (The one pass's first copies held take no room from the flushes' own.)
+        keep = keep && at + count - 1 <= reachLast_ &&
+               pendCount() + count <= maxCandidates_ + passHeld_;
         if (keep) {
             const size_t had = pend_.size();
             pend_.resize(had + size_t(count) * kRaw);
@@ -1375,6 +1465,8 @@ void Ripper::vote() {
             --round;
             continue;
         }
+        if (round == 0)
+            dropPassCopy(); // one round's copy: the next rounds read from other places
         // At the disc's start only reads from its first sector reach it, each beginning
         // a command there: one copy is no proof (it may have landed off, or be the echo
         // of the sector the drive delivered before it). A second read of that sector alone,

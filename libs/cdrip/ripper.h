@@ -66,16 +66,23 @@ struct ReadHistory {
         bool done = false;  // taken, passed or given up
         bool alive() const { return at >= 0 && !done; }
     } island;
-    // The first read of the last plain range (a one pass), as far as it delivered
-    // sectors the drive could not have held: a first copy for the vote a secure range
-    // that starts at the same sector opens with (Ripper::takePassCopy). Any range opened
-    // drops it.
+    // What a one pass (plain ranges, one after the other) read of each range from the
+    // disc: its sectors from the range's start on, as far as each was delivered whole by
+    // a read that reached the disc for it (the drive could not have held it), and before
+    // them the last few sectors of the range before it where the pass went on from there
+    // alike. First copies for a secure range that starts at the same sector: its first
+    // vote's copy from the first place, and the first copies its checks prove after that
+    // (Ripper::takePassCopy). Taken once; the last few ranges' are kept.
     struct PassCopy {
-        bool valid = false;
-        int32_t discLast = -1, from = 0;
+        int32_t discLast = -1, from = 0; // from: the first sector held
+        int32_t start = 0;               // the range's first sector
+        bool open = true;                // the pass still adds to it
         std::vector<uint8_t> bytes;
-        std::vector<uint8_t> leads; // per sector: a drive command began at it
-    } passCopy;
+        std::vector<uint8_t> leads;  // per sector: a drive command began at it
+        std::vector<int32_t> places; // per sector: where its read began
+    };
+    std::vector<PassCopy> passCopies;
+    PassCopy passTail; // the pass's last sectors from the disc, ending at head
 };
 
 struct RipSettings {
@@ -96,7 +103,8 @@ struct RipSettings {
     std::vector<uint8_t> provenBefore;
     int32_t provenEnd = -1;
     // With jitter correction: the range may take the last one pass's first read as the
-    // first copy of its first vote (ReadHistory::passCopy).
+    // first copy of its first vote, and the rest of it as first copies
+    // (ReadHistory::PassCopy).
     bool takePassCopy = false;
     // With jitter correction: no range after this one goes on from what it decides past
     // its end (the tracks after it are proven another way), so first copies are read no
@@ -185,10 +193,16 @@ private:
     void takeCarry();
     void leaveCarry();
     void takeProven();
-    // The last one pass's first read as copy 0 of a vote's first round from `place`;
-    // false when there is none for it (it is given once).
+    // The one pass's copy of the range as copy 0 of a vote's first round from `place`
+    // (len sectors at most); false when it holds too little from there. It is given to
+    // one round only (dropPassCopy).
     bool takePassCopy(int32_t place, int32_t len, uint8_t* into, const uint8_t** copy, int32_t* got,
                       uint8_t* leads);
+    void dropPassCopy();
+    // A plain read's delivered sectors into the one pass's copies (ReadHistory::PassCopy):
+    // `unheld` per sector, the drive could not have held it before the read.
+    void keepPass(int32_t lsn, int32_t asked, int32_t got, const uint8_t* bytes,
+                  const std::vector<uint8_t>& unheld);
     void voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
                   int32_t* n, uint8_t* leads, uint8_t* echoes);
     // Whether the copies a lead-less vote agrees on contradict the drive's first read of
@@ -299,6 +313,8 @@ private:
     std::vector<uint8_t> passCopy_;      // see takePassCopy
     std::vector<uint8_t> passLead_;
     int32_t passFrom_ = -1;
+    int32_t passHeld_ = 0; // first copies the one pass's copy gave (see flush)
+    int passIndex_ = -1; // this plain range's entry of ReadHistory::passCopies
     int32_t carryLsn_ = -1;
     int32_t lastOut_ = -1; // the last sector sectorFor gave from decided_
     bool lastOutDamaged_ = false;

@@ -407,10 +407,12 @@ TEST_F(ArFirst, UnreadableSectorsSendTheirTrackToTheSecureReading) {
     const std::vector<long> theirs = readsOfBad();
     // The damage costs the default no more than the secure reading alone: the one pass's
     // two reads of each bad sector (its run, then the sector alone), and no secure
-    // reading of its stretch on top of the track's.
+    // reading of its stretch on top of the track's. (The secure reading goes on from the
+    // pass's first copies, so that its reads near the damage may start a sector off from
+    // the secure-only mode's, and one more of them reach a bad sector.)
     for (size_t s = 0; s < 3; ++s) {
         EXPECT_GT(mine[s], 0);
-        EXPECT_LE(mine[s], theirs[s] + 2) << "sector " << bad + int32_t(s);
+        EXPECT_LE(mine[s], theirs[s] + 3) << "sector " << bad + int32_t(s);
         RecordProperty("reads_of_bad_sector_" + std::to_string(s), std::to_string(mine[s]));
     }
     EXPECT_EQ(secure.run.code, 3);
@@ -458,6 +460,80 @@ TEST_F(ArFirst, TheSecureReadingOfADamagedTrackEndsNearItsEnd) {
         if (r.why != "plain" && r.why != "flush" && r.lsn + r.count > reach && r.lsn < edge)
             past += r.count;
     EXPECT_EQ(past, 0);
+}
+
+// A track with unreadable sectors after a track that ends in digital silence: nothing
+// proven before it pins its secure reading, which starts with a vote. The one pass's
+// reads of the track (every sector from the disc) are that vote's copy from its first
+// place and the first copies of the checks after it, so that the default mode reads no
+// more than the secure-only mode: each sector of the track before the damage is read by
+// the pass and by one check, and the vote's two other copies cost one flush, not two.
+TEST_F(ArFirst, ADamagedTrackAfterSilenceTakesTheOnePassAsItsFirstCopies) {
+    DiscFiles quiet = long_;
+    quiet.cue = home_ + "/quiet.cue";
+    const std::string bin = home_ + "/quiet.bin";
+    const int32_t second = TrackFirst(long_, 1);
+    std::fill(quiet.bin.begin() + (second - 200) * kSector, quiet.bin.begin() + second * kSector,
+              uint8_t(0));
+    std::ofstream(bin, std::ios::binary)
+        .write(reinterpret_cast<const char*>(quiet.bin.data()), std::streamsize(quiet.bin.size()));
+    {
+        const std::vector<uint8_t> cue = ReadFile(long_.cue);
+        std::string text(cue.begin(), cue.end());
+        const std::string from = std::filesystem::path(long_.cue).stem().string() + ".bin";
+        text.replace(text.find(from), from.size(), "quiet.bin");
+        std::ofstream(quiet.cue) << text;
+    }
+    ServeTrue(quiet);
+    const int32_t bad = second + 1050;
+    const std::string damage =
+        "cache=3567;bad=" + std::to_string(bad) + "-" + std::to_string(bad + 2);
+    const std::string driveLog = home_ + "/drive.log";
+    // Reads of each sector of the second track from its 64th to 64 before the damage (the
+    // drive's log: "read START COUNT ...").
+    auto readsOfStretch = [&] {
+        std::map<long, long> n;
+        std::ifstream in(driveLog);
+        for (std::string word; in >> word;) {
+            long start = 0, count = 0;
+            if (word == "read" && in >> start >> count)
+                for (long s = std::max<long>(start, second + 64);
+                     s < std::min<long>(start + count, bad - 64); ++s)
+                    ++n[s];
+        }
+        std::filesystem::remove(driveLog);
+        return n;
+    };
+    const Outcome o = RipDisc(quiet, home_ + "/out", false, damage + ";log=" + driveLog);
+    const std::map<long, long> mine = readsOfStretch();
+    const Outcome s = RipDisc(quiet, home_ + "/secure", true, damage + ";log=" + driveLog);
+    EXPECT_EQ(o.run.code, 3) << o.run.out << o.run.err;
+    EXPECT_EQ(s.run.code, 3) << s.run.out << s.run.err;
+    EXPECT_EQ(ProvenBy(o, 0), "AccurateRip, one pass, confidence 5");
+    EXPECT_EQ(ProvenBy(o, 1), "damaged");
+    EXPECT_EQ(ProvenBy(o, 2), "AccurateRip, one pass, confidence 5");
+    EXPECT_GE(o.report["tracks"][1]["damaged_sectors"].get<int>(), 3);
+    EXPECT_LE(o.report["tracks"][1]["damaged_sectors"].get<int>(),
+              s.report["tracks"][1]["damaged_sectors"].get<int>());
+    for (const int t : {0, 2}) {
+        const std::vector<uint8_t> b = ReadFile(home_ + "/out/" + kTitles[t] + ".wav");
+        const int32_t first = TrackFirst(quiet, t), last = TrackLast(quiet, t);
+        ASSERT_EQ(b.size(), 44 + size_t(last - first + 1) * kSector) << "track " << t + 1;
+        EXPECT_TRUE(std::equal(b.begin() + 44, b.end(), quiet.bin.begin() + first * kSector))
+            << "track " << t + 1;
+    }
+    ASSERT_EQ(mine.size(), size_t(bad - 64 - (second + 64)));
+    long most = 0, twice = 0;
+    for (const auto& [sector, n] : mine) {
+        most = std::max(most, n);
+        twice += n <= 2 ? 1 : 0;
+    }
+    EXPECT_GE(most, 2);
+    EXPECT_LE(most, 3); // a flush for another reading may go over a few
+    EXPECT_GE(twice, long(mine.size()) / 2);
+    ASSERT_TRUE(o.stats.is_object() && s.stats.is_object());
+    EXPECT_LE(o.stats["sectors_read"].get<long>(), s.stats["sectors_read"].get<long>())
+        << o.stats << s.stats;
 }
 
 // The log says once that a drive refused C2 error pointers (its reads were checked
