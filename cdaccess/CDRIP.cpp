@@ -305,6 +305,7 @@ struct TCDRIP::TRipState {
     bool HeaderWritten = false;
     uint64_t Announced = 0;   // data bytes the WAV header announces
     uint64_t DataWritten = 0; // PCM bytes written after the header
+    uint64_t PcmTaken = 0;    // PCM bytes the library delivered for the file
 };
 
 // The first and last sector of track TrackNum's audio; EListError outside the table.
@@ -317,6 +318,9 @@ std::pair<int32_t, int32_t> TCDRIP::AudioRange(int32_t TrackNum) const {
 }
 
 void TCDRIP::RipTrack(int32_t TrackNum, const std::string& FileName) {
+    // What an earlier track left is not this one's, also when it fails before its file.
+    FileWritten = false;
+    PartialKept.clear();
     if (OnBeginTrack) {
         OnBeginTrack(this, static_cast<uint16_t>(TrackNum));
     }
@@ -485,11 +489,13 @@ void TCDRIP::SetOnePass(bool Value) {
 }
 
 void TCDRIP::RipRange(int32_t StartSector, int32_t EndSector, std::string FileName) {
+    FileWritten = false;
+    PartialKept.clear();
+    FDriveFailed = false;
     const int32_t replayed = TakeReplay();
     const int32_t size = replayed > 0 ? replayed : OpenRange(StartSector, EndSector);
     TRipState st;
     st.Encode = Encode;
-    FileWritten = false;
     std::exception_ptr error;
     try {
         if (st.Encode) {
@@ -543,6 +549,7 @@ void TCDRIP::ChunkLoop(TRipState& st, int32_t size) {
     ReadLoop(
         size, [&st] { return st.Encode ? st.Feed.Space() : st.ReadBuffer.data(); },
         [&st](const uint8_t* data, std::size_t got) {
+            st.PcmTaken += got;
             if (st.Encode) {
                 st.Feed.Encode(got);
             } else {
@@ -595,6 +602,7 @@ void TCDRIP::ReadLoop(int32_t size, const std::function<uint8_t*()>& where,
         uint8_t* buffer = where();
         const int32_t status = Dll.CR_RipChunk(buffer, &n, CRTrue);
         if (status == CRFailure) {
+            FDriveFailed = !DriveStatusText().empty();
             StopIfDriveFailed();
         }
         if (status != CRFailure) {
@@ -671,8 +679,12 @@ bool TCDRIP::EndOfTrack(TRipState& st, std::exception_ptr& error) {
     st.ReadBuffer = {};
     if (st.File) {
         step([&] { FixWavSizes(st); });
-        if (st.RemoveFile) {
+        if (st.RemoveFile || (FDriveFailed && st.PcmTaken == 0)) {
             st.File->Discard();
+        } else if (FDriveFailed) {
+            // A track the drive failed keeps what it read, but not under the name of a
+            // finished one.
+            PartialKept = st.File->Keep();
         } else {
             const bool complete = !error && flushed && !FAbort;
             if (BeforeFinish && (complete || !st.File->PreviousExisted())) {

@@ -232,6 +232,11 @@ public:
     // track, or one that ended early where no file of that name existed before. False
     // when nothing was written or the previous file was kept.
     bool FileWritten = false;
+    // Where the last extraction left what it read of a track that the drive failed part
+    // way (it went away, its disc was changed): its temporary file, kept under that name
+    // so that the final name never holds a track cut short by the drive. Empty when
+    // nothing was read or kept.
+    std::string PartialKept;
     // Runs at the end of an extraction, once the track's bytes are all in its temporary
     // file and before that file takes the final name, when it will take it (a finished
     // track, or one that ended early where nothing was under the name before): the
@@ -328,5 +333,6 @@ private:
     TOutputFormat FOutputFormat = TOutputFormat::STEREO44100;
     bool FJitterCorrect = false;
     bool FAbort = false;
+    bool FDriveFailed = false; // the range ended because the drive or its disc went away
     std::shared_ptr<const std::vector<uint8_t>> FReplaying; // the extraction's replayed PCM
 };

@@ -594,6 +594,12 @@ void TPartialFile::Discard() {
     }
 }
 
+std::string TPartialFile::Keep() {
+    Done = true;
+    Close();
+    return IsDirect ? std::string() : Temp;
+}
+
 void SetStopCheck(StopCheck check) {
     Stop.store(check);
 }

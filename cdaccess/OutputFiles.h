@@ -178,6 +178,11 @@ public:
     bool Finish(bool complete);
     // Closes and removes the temporary file; the final name is not touched.
     void Discard();
+    // Closes the file and leaves it under its temporary name (a track that failed keeps
+    // what it read there, and its final name does not hold a file that looks finished).
+    // The final name is not touched. Returns the name the file is left under; empty for a
+    // final name written directly.
+    std::string Keep();
 
 private:
     bool Close();

@@ -506,9 +506,15 @@ void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
         step([&] { coder.Close(); });
     }
     bool written = false;
+    std::string kept;
+    // A track whose reading failed (the drive or its disc went away) keeps what was
+    // encoded of it, but not under its final name.
+    const bool failed = !readError.empty();
     if (file) {
-        if (removeFile) {
+        if (removeFile || (failed && slot.Consumed == 0)) {
             file->Discard();
+        } else if (failed) {
+            kept = file->Keep();
         } else {
             const bool whole = complete && !error && flushed && !stopped;
             if (BeforeFinish && (whole || !file->PreviousExisted())) {
@@ -535,6 +541,7 @@ void TRipPipeline::Encode(TrackEncoder& coder, Slot& slot) {
         slot.WorkerEnded = true;
         slot.Outcome.Complete = started && complete && text.empty() && !stopped;
         slot.Outcome.FileWritten = written;
+        slot.Outcome.PartialKept = std::move(kept);
         slot.Outcome.Error = std::move(text);
         if (slot.ReadDone && !slot.Reported) {
             slot.Reported = true;

@@ -30,6 +30,7 @@ struct TPipelineOutcome {
     std::string FileName;
     bool Complete = false;    // read to its end and every MP3 byte written
     bool FileWritten = false; // as TCDRIP::FileWritten after RipTrack
+    std::string PartialKept;  // as TCDRIP::PartialKept after RipTrack
     std::string Error;        // what ended the track (as RipTrack would throw); empty: none
     std::vector<std::string> JitterErrors; // the ripper's entries added while reading it
     std::vector<SectorRange> Damage;       // the same as ranges, as the ripper recorded them

@@ -364,6 +364,7 @@ void RipJob::ReadOne(const Checked& c, int ordinal) {
         o.Reason = e.what();
     }
     o.FileWritten = Rip.FileWritten;
+    o.PartialKept = Rip.PartialKept;
     o.Seconds = SecondsOf(Rip, track.Number);
     o.Elapsed = Now() - began;
     End(track, o);
@@ -480,6 +481,7 @@ void RipJob::RunPipeline(const std::vector<Checked>& checked) {
             o = ReadOutcome(done.TrackNum, done.Damage, done.JitterErrorCount);
         }
         o.FileWritten = done.FileWritten;
+        o.PartialKept = done.PartialKept;
         o.Seconds = SecondsOf(Rip, done.TrackNum);
         o.Elapsed = Now() - began[done.TrackNum];
         End(byNumber.at(done.TrackNum), o);
@@ -558,6 +560,7 @@ void RipJob::ApplyOutcomes() {
             t->ProvenBy = ArFirst->ProvenBy(track.Number, o.Result == TrackResult::Damaged);
         }
         t->Reason = o.Reason;
+        t->PartialFile = o.PartialKept;
         if (t == &fresh) {
             record.NotRead.push_back(fresh);
         }

@@ -50,6 +50,7 @@ struct TrackOutcome {
     int32_t DamagedSectors = 0;      // the ripper's count of them
     bool TestDiffers = false;        // the test read's CRC32 differs from the first read's
     bool FileWritten = false;        // the final name holds this job's file
+    std::string PartialKept;         // Failed: the file that holds what was read of it
     int32_t FirstSector = 0;         // the track's audio, for the times of the damage
     double Seconds = 0;              // of audio in the track
     double Elapsed = 0;              // wall-clock seconds from its start to its end

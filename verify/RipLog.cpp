@@ -73,6 +73,9 @@ void WriteOutcome(std::ostream& out, const TrackRecord& t) {
     if (!t.Reason.empty()) {
         out << "  Reason: " << t.Reason << "\n";
     }
+    if (!t.PartialFile.empty()) {
+        out << "  Partial audio kept in: " << t.PartialFile << "\n";
+    }
 }
 
 void WriteTrack(std::ostream& out, const TrackRecord& t) {
@@ -233,6 +236,8 @@ std::string FormatRipJson(const RipRecord& r) {
                                                : nlohmann::ordered_json(t.Ar.Problem)}}}};
         entry["outcome"] = t.Outcome;
         entry["reason"] = t.Reason;
+        entry["partial_file"] = t.PartialFile.empty() ? nlohmann::ordered_json(nullptr)
+                                                      : nlohmann::ordered_json(t.PartialFile);
         entry["proven_by"] = t.ProvenBy.empty() ? nlohmann::ordered_json(nullptr)
                                                 : nlohmann::ordered_json(t.ProvenBy);
         tracks.push_back(entry);

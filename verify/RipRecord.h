@@ -28,6 +28,8 @@ struct TrackRecord {
     std::string Title;   // the track's title as the job used it; empty when not known
     std::string Outcome; // the job's word for how it ended ("exact", "not accurate", ...)
     std::string Reason;  // why it failed or was refused; empty otherwise
+    // A failed track: the file beside the final name that holds what was read of it.
+    std::string PartialFile;
     // How its audio was proven: "AccurateRip, one pass, confidence N", "secure reading,
     // K re-reads" or "damaged"; empty when the job did not say (not read).
     std::string ProvenBy;

@@ -18,6 +18,7 @@ namespace drivetest {
 namespace {
 
 using testing::HasSubstr;
+using testing::Not;
 
 const std::string kDriveModel = "vendor=TESTCO;model=DRIVE 7;revision=9.99";
 const std::string kDriveId = "TESTCO DRIVE 7 9.99 /dev/sr0";
@@ -186,6 +187,10 @@ struct MidRipCase {
     std::string model;
     bool oldFile; // a file of the first track's name was there before
     std::string reason;
+    std::string format = "wav"; // flac: read and encoded at once (the pipeline)
+    // Reads into track 2 before the event: 50 come after some of its audio was handed
+    // over, 5 before any.
+    long after = 50;
 };
 
 void PrintTo(const MidRipCase& row, std::ostream* os) {
@@ -194,14 +199,24 @@ void PrintTo(const MidRipCase& row, std::ostream* os) {
 
 class FrontEndMidRip : public FrontEnd, public testing::WithParamInterface<MidRipCase> {};
 
+// The files under `folder` whose names start with `prefix`.
+std::vector<std::string> NamesStarting(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            names.push_back(entry.path().string());
+    return names;
+}
+
 TEST_P(FrontEndMidRip, TrackEndsWithTheReasonAndTheFileRules) {
     const MidRipCase& row = GetParam();
     const std::string out = home_ + "/out";
+    const std::string ext = "." + row.format;
     std::filesystem::create_directories(out);
     if (row.oldFile)
-        std::ofstream(out + "/Two.wav") << "previous good file";
+        std::ofstream(out + "/Two" + ext) << "previous good file";
     // The event comes a few reads into track 2: after as many reads as track 1 takes
-    // alone (the drive's statistics say how many), and five more. Both rips read
+    // alone (the drive's statistics say how many), and row.after more. Both rips read
     // securely: by default how much of track 1 is read once first depends on when the
     // AccurateRip look-up answers.
     const std::string stats = home_ + "/stats.json";
@@ -215,39 +230,73 @@ TEST_P(FrontEndMidRip, TrackEndsWithTheReasonAndTheFileRules) {
     const size_t at = text.find("\"reads\":");
     ASSERT_NE(at, std::string::npos) << text;
     const long reads = std::atol(text.c_str() + at + 8);
-    const ProgramResult r =
-        Rip({"rip", "--no-lookup", "--secure", "--format", "wav", "--overwrite", "--out", out},
-            "cue=" + music_.cue + ";" + kDriveModel + row.model + std::to_string(reads + 5));
+    const ProgramResult r = Rip({"rip", "--no-lookup", "--secure", "--format", row.format,
+                                 "--overwrite", "--out", out, "--report", home_ + "/report.json"},
+                                "cue=" + music_.cue + ";" + kDriveModel + row.model +
+                                    std::to_string(reads + row.after));
     EXPECT_EQ(r.code, 1);
     EXPECT_THAT(r.err, HasSubstr("Two: Unable to read the track: " + row.reason + "\n"));
     EXPECT_THAT(r.err, HasSubstr("Three: Unable to read the track: " + row.reason + "\n"));
     // Track 1 was whole before.
-    const std::vector<uint8_t> one = ReadFile(out + "/One.wav");
-    const std::vector<uint8_t> wantOne = Expected(music_, 0, 210, 0);
-    ASSERT_EQ(one.size(), 44 + wantOne.size());
-    EXPECT_TRUE(std::equal(one.begin() + 44, one.end(), wantOne.begin()));
-    const std::vector<uint8_t> two = ReadFile(out + "/Two.wav");
+    if (row.format == "wav") {
+        const std::vector<uint8_t> one = ReadFile(out + "/One.wav");
+        const std::vector<uint8_t> wantOne = Expected(music_, 0, 210, 0);
+        ASSERT_EQ(one.size(), 44 + wantOne.size());
+        EXPECT_TRUE(std::equal(one.begin() + 44, one.end(), wantOne.begin()));
+    } else {
+        EXPECT_TRUE(std::filesystem::is_regular_file(out + "/One" + ext));
+    }
+    // The failed track never holds its final name with what was read: the previous file
+    // stays, or nothing is there; what was read is kept beside it under the partial
+    // file's name, which the messages and the report tell.
     if (row.oldFile) {
+        const std::vector<uint8_t> two = ReadFile(out + "/Two" + ext);
         EXPECT_EQ(std::string(two.begin(), two.end()), "previous good file");
     } else {
-        // What was read of track 2 gets the name, its header telling its real length.
-        ASSERT_GE(two.size(), 44u);
+        EXPECT_FALSE(std::filesystem::exists(out + "/Two" + ext));
+    }
+    EXPECT_FALSE(std::filesystem::exists(out + "/Three" + ext));
+    const std::vector<std::string> kept = NamesStarting(out, ".Two" + ext + ".partial-");
+    const std::vector<uint8_t> report = ReadFile(home_ + "/report.json");
+    const std::string reportText(report.begin(), report.end());
+    EXPECT_THAT(r.err, Not(HasSubstr("Three: what was read")));
+    if (row.after < 10) {
+        // Nothing of track 2 was read: no file at all.
+        EXPECT_EQ(NamesStarting(out, ".").size(), 0u);
+        EXPECT_THAT(r.err, Not(HasSubstr("what was read")));
+        EXPECT_THAT(reportText, Not(HasSubstr("\"partial_file\": \"")));
+        return;
+    }
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(NamesStarting(out, ".").size(), 1u); // no other partial file
+    EXPECT_THAT(r.err, HasSubstr("Two: what was read of it is kept in " + kept[0] + "\n"));
+    EXPECT_THAT(reportText, HasSubstr("\"partial_file\": \"" + kept[0] + "\""));
+    const std::vector<uint8_t> two = ReadFile(kept[0]);
+    if (row.format == "wav") {
+        // Its header tells its real length; its audio is the start of track 2.
+        ASSERT_GT(two.size(), 44u);
         ASSERT_LT(two.size(), 44u + 157u * kSector);
         EXPECT_EQ(U32At(two, 40), two.size() - 44);
         EXPECT_EQ(U32At(two, 4), two.size() - 8);
         const std::vector<uint8_t> want = Expected(music_, 211, 367, 0);
         EXPECT_TRUE(std::equal(two.begin() + 44, two.end(), want.begin()));
+    } else {
+        ASSERT_GT(two.size(), 4u);
+        EXPECT_EQ(std::string(two.begin(), two.begin() + 4), "fLaC");
     }
-    // No partial file was left behind.
-    for (const auto& entry : std::filesystem::directory_iterator(out))
-        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Events, FrontEndMidRip,
-    testing::Values(MidRipCase{"Gone", ";gone_after=", false, "the drive is gone"},
-                    MidRipCase{"GoneKeepsTheOldFile", ";gone_after=", true, "the drive is gone"},
-                    MidRipCase{"Changed", ";change_after=", false, "the disc was changed"}),
+    testing::Values(
+        MidRipCase{"Gone", ";gone_after=", false, "the drive is gone"},
+        MidRipCase{"GoneKeepsTheOldFile", ";gone_after=", true, "the drive is gone"},
+        MidRipCase{"Changed", ";change_after=", false, "the disc was changed"},
+        MidRipCase{"GoneBeforeAnyAudio", ";gone_after=", false, "the drive is gone", "wav", 5},
+        MidRipCase{"GoneBeforeAnyAudioKeepsTheOldFile", ";gone_after=", true, "the drive is gone",
+                   "wav", 5},
+        MidRipCase{"GoneFlac", ";gone_after=", false, "the drive is gone", "flac"},
+        MidRipCase{"GoneFlacKeepsTheOldFile", ";gone_after=", true, "the drive is gone", "flac"}),
     [](const testing::TestParamInfo<MidRipCase>& row) { return row.param.name; });
 
 } // namespace

@@ -44,6 +44,7 @@ RipRecord TwoTrackJob() {
     b.ArV2 = 3;
     b.Ar = {ArResult::NotAccurate, 0, 0};
     b.ProvenBy = "secure reading, 1754 re-reads";
+    b.PartialFile = "/music/.Track02.wav.partial-Ab12Cd";
     r.Tracks = {a, b};
     r.Exit = 3;
     return r;
@@ -75,7 +76,8 @@ TEST(RipJson, FieldsAsTheReportDefinesThem) {
     EXPECT_EQ(t1["outcome"], "");
     EXPECT_EQ(t1["reason"], "");
     EXPECT_TRUE(t1["proven_by"].is_null()); // the job did not say
-    EXPECT_EQ(t1.size(), 12u);
+    EXPECT_TRUE(t1["partial_file"].is_null()); // a failed track's kept audio only
+    EXPECT_EQ(t1.size(), 13u);
     EXPECT_TRUE(t1["accuraterip"]["problem"].is_null()); // set only for a bad answer
     EXPECT_EQ(t1["accuraterip"].size(), 5u);
     const auto& t2 = j["tracks"][1];
@@ -91,6 +93,7 @@ TEST(RipJson, FieldsAsTheReportDefinesThem) {
     EXPECT_EQ(t2["accuraterip"]["confidence"], 0);
     EXPECT_EQ(t2["damaged_sectors"], 4);
     EXPECT_EQ(t2["proven_by"], "secure reading, 1754 re-reads");
+    EXPECT_EQ(t2["partial_file"], "/music/.Track02.wav.partial-Ab12Cd");
     EXPECT_EQ(j["settings"]["Format"], "wav");
     EXPECT_EQ(j["not_read"], nlohmann::json::array());
     EXPECT_EQ(j["exit"], 3);
@@ -118,7 +121,8 @@ TEST(RipLogText, OutcomesTitlesAndTracksNotRead) {
     const std::string log = FormatRipLog(r);
     for (const char* line :
          {"  Artist: Nobody\n", "  Album: Quiet\n", "  Title: Morning\n", "  Outcome: exact\n",
-          "  Outcome: failed\n  Reason: Write error: /music/Track02.wav: No space left on device\n",
+          "  Outcome: failed\n  Reason: Write error: /music/Track02.wav: No space left on device\n"
+          "  Partial audio kept in: /music/.Track02.wav.partial-Ab12Cd\n",
           "Track 3 (not read)\n  File: /music/../x.wav\n  Title: ../x\n  Outcome: refused\n"
           "  Reason: Invalid file name: /music/../x.wav\n"}) {
         EXPECT_NE(log.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << log;

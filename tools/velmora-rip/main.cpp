@@ -342,6 +342,10 @@ public:
         case TrackResult::Refused:
             end("failed");
             Complain(label + ": " + o.Reason);
+            if (!o.PartialKept.empty()) {
+                Complain(label + ": what was read of it is kept in " +
+                         EscapeControls(o.PartialKept));
+            }
             break;
         case TrackResult::Stopped:
             end("Cancelled");
