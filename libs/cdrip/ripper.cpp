@@ -660,6 +660,7 @@ void Ripper::decide(const uint8_t* bytes, bool damaged) {
     ++next_;
     dropCandidates(1);
     if (damaged) {
+        heldFrom_ = -1; // nothing joins them across a damaged sector
         lastDamaged_ = next_ - 1;
         histCount_ = leadHeld_ = 0;
         steady_ = false;
@@ -703,8 +704,46 @@ void Ripper::addCandidates(const uint8_t* bytes, int32_t n, int32_t from, const 
 }
 
 void Ripper::decideUpTo(int32_t until) {
-    while (next_ <= until)
+    while (next_ <= until || (heldFrom_ >= 0 && heldFrom_ <= until && next_ <= readLast_))
         step();
+    // Past the range's end no read of it joins them any more: they go out as proven.
+    if (heldFrom_ >= 0 && heldFrom_ <= until)
+        heldFrom_ = -1;
+}
+
+void Ripper::joinHeld(int32_t place) {
+    if (heldFrom_ >= 0 && place > heldPlace_)
+        heldFrom_ = -1;
+}
+
+void Ripper::listHeld() {
+    // The reads that delivered them first landed off with them: what those reads
+    // delivered first further on is no first read to hold a vote against.
+    std::vector<uint32_t> by;
+    for (int32_t lsn = heldFrom_; lsn < next_; ++lsn) {
+        damaged_[damaged_.size() - size_t(next_ - lsn)] = true;
+        if (size_t(lsn) < history_->firstBy.size() && history_->firstBy[size_t(lsn)] != 0)
+            by.push_back(history_->firstBy[size_t(lsn)]);
+    }
+    std::sort(by.begin(), by.end());
+    // So is a read made right after one of them that began where it ended: the drive went
+    // on from there without a seek.
+    uint32_t last = 0; // the read that delivered the sector before first, when it is one
+    for (size_t lsn = size_t(next_); lsn < history_->firstBy.size(); ++lsn) {
+        const uint32_t id = history_->firstBy[lsn];
+        if (id != 0 && last != 0 && id == last + 1)
+            by.insert(std::upper_bound(by.begin(), by.end(), id), id);
+        last = 0;
+        if (id != 0 && std::binary_search(by.begin(), by.end(), id)) {
+            history_->firstSeen[lsn] = 0;
+            history_->firstBy[lsn] = 0;
+            last = id;
+        }
+    }
+    heldFrom_ = -1;
+    lastDamaged_ = next_ - 1;
+    histCount_ = leadHeld_ = 0;
+    steady_ = false;
 }
 
 // True when the last two proven sectors pin a read: they differ from the proven audio
@@ -1130,6 +1169,7 @@ void Ripper::extend() {
         failedCheck();
         return;
     }
+    joinHeld(from);
     const int32_t inRead = got - a; // sectors from next_ on
     const int32_t have = std::min(checkable, inRead);
     const uint8_t* mine = r + size_t(a) * kRaw; // the check's copy of next_ on
@@ -1504,6 +1544,12 @@ void Ripper::vote() {
                     break;
                 }
         }
+        // Held sectors that reads from further on contradict: the place they were read
+        // from lands off (the join shows it), not every place after them.
+        if (contradicted && heldFrom_ >= 0 && s - decidedLead >= heldFrom_) {
+            listHeld();
+            return;
+        }
         if (contradicted) {
             adrift_ = true;
             history_->island.done = true; // a vote of its own: not held against anything
@@ -1536,8 +1582,24 @@ void Ripper::vote() {
         const int32_t kept = decidedLead == 0 && upTo > 0
                                  ? againstFirstRead(s, agreed.data() + size_t(lead) * kRaw, upTo)
                                  : upTo;
+        // Where a first read from elsewhere contradicts them, the sectors before it, which
+        // only reads from the vote's places reached, are no better known than those it
+        // contradicts.
         for (int32_t i = 0; i < kept; ++i)
-            decide(agreed.data() + size_t(lead + i) * kRaw, false);
+            decide(agreed.data() + size_t(lead + i) * kRaw, kept < upTo);
+        int32_t lowest = at, highest = at; // where the round's reads began
+        for (int v = 0; v < r.n; ++v) {
+            const int32_t place = r.places[v] < 0 ? at : r.places[v];
+            lowest = std::min(lowest, place);
+            highest = std::max(highest, place);
+        }
+        if (kept == upTo && kept > 0 && decidedLead == 0 && heldFrom_ < 0) {
+            heldFrom_ = s;
+            heldPlace_ = highest;
+        } else if (kept == upTo && kept > 0 && decidedLead > 0) {
+            joinHeld(lowest);
+            heldPlace_ = std::max(heldPlace_, highest);
+        }
         if (kept < upTo) {
             const uint32_t by = history_->firstBy[size_t(s + kept)];
             for (int32_t i = kept;

@@ -208,6 +208,10 @@ private:
     // Whether the copies a lead-less vote agrees on contradict the drive's first read of
     // those sectors: the first of `n` decided bytes from `lsn` on that does (n: none).
     int32_t againstFirstRead(int32_t lsn, const uint8_t* bytes, int32_t n) const;
+    // A read that began at `place` gave the end of the held sectors their decided bytes.
+    void joinHeld(int32_t place);
+    // Reads from elsewhere contradict the held sectors: they are listed as damaged.
+    void listHeld();
     bool fresh(int32_t lsn) const;
     bool wouldMeetCache(int32_t lsn, int32_t count, int32_t proveFrom) const;
     int64_t lastRead(int32_t lsn) const;
@@ -300,6 +304,16 @@ private:
     std::vector<uint8_t> retried_; // per sector of the last read: delivered after a failure
     std::vector<uint8_t> echoes_;  // per sector of the last read: see VoteRound::echo
     uint32_t firstReadMissed_ = 0; // the first read a lead-less vote contradicted (0: none)
+    // Sectors heldFrom_ .. next_ - 1 (heldFrom_ -1: none) that a lead-less vote proved and
+    // the reads after it went on from, all of them from commands that began at heldPlace_
+    // or before. Every read of a place may land off the same way (a seek there that finds
+    // its place by addresses that are off), and the sectors right after the disc's start
+    // or an unreadable sector are reached only by reads that begin there: their copies
+    // agree and are all wrong alike. The sectors are held back from delivery until a read
+    // that began after heldPlace_ gives their end the same bytes (the reads from there on
+    // go on from the same audio), and listed as damaged when reads from there contradict
+    // them.
+    int32_t heldFrom_ = -1, heldPlace_ = -1;
     struct FileCloser {
         void operator()(FILE* f) const { std::fclose(f); }
     };

@@ -233,13 +233,14 @@ int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<
 
 struct DriveFaultCase {
     const char* name;
-    const char* model;   // the drive's cache and faults
-    const char* shows;   // a statistic the faults must have moved ("" for none)
-    bool steady = false; // the disc of a long tone and long digital silence
-    double budget = 0;   // the most sectors read a sector of the disc (0: not asserted)
-    int32_t listed = -1; // the damaged sectors the rip lists, all in track 2 (-1: not asserted)
-    bool wide = false;   // the disc of six tracks, 3.4 times an 8 MB cache long
-    int32_t offset = 0;  // the drive's read offset in samples, which the rip corrects
+    const char* model;       // the drive's cache and faults
+    const char* shows;       // a statistic the faults must have moved ("" for none)
+    bool steady = false;     // the disc of a long tone and long digital silence
+    double budget = 0;       // the most sectors read a sector of the disc (0: not asserted)
+    int32_t listed = -1;     // the damaged sectors the rip lists, all in track 2 (-1: not asserted)
+    bool wide = false;       // the disc of six tracks, 3.4 times an 8 MB cache long
+    int32_t offset = 0;      // the drive's read offset in samples, which the rip corrects
+    int32_t mostListed = -1; // the most damaged sectors the rip lists in all (-1: not asserted)
 };
 
 void PrintTo(const DriveFaultCase& row, std::ostream* os) {
@@ -290,12 +291,13 @@ TEST_P(DriveFaultTest, NoSilentDamageAndNoProofFromTheCache) {
     setenv("CDRIP_READ_LOG", readerPath.c_str(), 1);
     ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
     ASSERT_EQ(CR_GetNumTocEntries(), tracks);
-    int32_t damagedTracks = 0;
+    int32_t damagedTracks = 0, listedInAll = 0;
     for (int32_t t = 0; t < tracks; ++t) {
         const int32_t first = CR_GetTocEntry(t).startSector;
         const int32_t last = CR_GetTocEntry(t + 1).startSector - 1;
         const Ripped r = Rip(first, last, true, row.offset);
         damagedTracks += r.damaged ? 1 : 0;
+        listedInAll += r.errors;
         ASSERT_EQ(r.open, CR_STATUS_OK) << "track " << t + 1;
         EXPECT_FALSE(r.failed) << "track " << t + 1;
         const std::vector<uint8_t> want = Expected(disc, first, last, row.offset);
@@ -321,6 +323,10 @@ TEST_P(DriveFaultTest, NoSilentDamageAndNoProofFromTheCache) {
         if (row.listed >= 0) {
             EXPECT_EQ(r.errors, t == 1 ? row.listed : 0) << "track " << t + 1;
         }
+    }
+    if (row.mostListed >= 0) {
+        EXPECT_GE(listedInAll, 1);
+        EXPECT_LE(listedInAll, row.mostListed);
     }
     unsetenv("CDRIP_READ_LOG");
     const std::vector<ReaderRead> reads = readerLog(readerPath);
@@ -457,8 +463,20 @@ INSTANTIATE_TEST_SUITE_P(
         // Every re-read lands 8 bytes late, first reads right, from the disc's first sector
         // on: the first vote's copies but its first read agree on shifted audio, and
         // nothing decided before them shows it (7,110 sectors wrong, none listed).
-        DriveFaultCase{"RereadsLandLateFromTheStart", "cache=3567;later=0-7499:8",
-                       "shifted_reads"}),
+        DriveFaultCase{"RereadsLandLateFromTheStart", "cache=3567;later=0-7499:8", "shifted_reads"},
+        // Every seek to one of the disc's first sectors lands a quarter sector early, and
+        // the read goes on from there: each copy of the sectors up to a vote's end shares
+        // that shift, and only reads that begin further on show it where they join. The
+        // stretch is listed, and nothing after it (before the fix: 0-30 wrong and not
+        // listed, every later sector listed though right).
+        DriveFaultCase{"SeeksToTheDiscsStartLandOff", "cache=3567;land=0-10:-588", "shifted_reads",
+                       false, 0, -1, false, 6, 40},
+        // The same after an unreadable sector: only reads that begin past it reach the
+        // sectors behind it, and seeks there land off (before the fix: 3001-3014 wrong
+        // and not listed).
+        DriveFaultCase{"SeeksLandOffAfterAnUnreadableSector",
+                       "cache=3567;bad=3000;land=2995-3010:-588", "failed_reads", false, 0, -1,
+                       false, 6, 40}),
     [](const testing::TestParamInfo<DriveFaultCase>& row) { return row.param.name; });
 
 // ---- byte order: audio read with READ CD is little-endian, whatever it sounds like ----
