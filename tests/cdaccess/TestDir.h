@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileBytes.h"
 #include "TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -33,8 +34,7 @@ void PrintTo(const Row& row, std::ostream* os) {
 }
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return FileBytesOf(path);
 }
 
 inline uint32_t U32At(const std::vector<uint8_t>& b, std::size_t at) {

@@ -495,10 +495,11 @@ void Drive::audioSector(int lsn, int shiftBytes, uint8_t* out) const {
     const long long audioBytes = static_cast<long long>(disc_.audioEnd) * kSectorBytes;
     const long long from = static_cast<long long>(lsn) * kSectorBytes -
                            static_cast<long long>(model_.offset) * 4 + shiftBytes;
-    for (int i = 0; i < kSectorBytes; ++i) {
-        const long long at = from + i;
-        out[i] = at >= 0 && at < audioBytes ? disc_.bin[size_t(at)] : 0;
-    }
+    // Before the disc's first sample and past its audio a read gets silence.
+    std::memset(out, 0, kSectorBytes);
+    const long long lo = std::max(from, 0LL), hi = std::min(from + kSectorBytes, audioBytes);
+    if (lo < hi)
+        std::memcpy(out + (lo - from), disc_.bin.data() + lo, size_t(hi - lo));
     // Disc sectors that hold wrong bytes: every read of them gets the same wrong
     // bytes, from wherever it starts (at the drive's offset, shifted or not).
     for (const Fault& f : model_.faults) {

@@ -1,4 +1,5 @@
 #include "DriveFixture.h"
+#include "FileBytes.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -57,8 +58,7 @@ long EmuStat(const std::string& key) {
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return FileBytesOf(path);
 }
 
 DiscFiles DriveTest::WriteDisc(const std::string& name, const discgen::DiscSpec& plan) {

@@ -4,6 +4,7 @@
 // by md5sum, the flac command's test mode, and mutagen's view of a file's comments and
 // pictures.
 
+#include "FileBytes.h"
 #include "TempFolder.h"
 
 #include "encoding/ByteSink.h"
@@ -50,8 +51,7 @@ inline std::vector<uint8_t> TonePcm(uint32_t rate, uint32_t channels, std::size_
 }
 
 inline std::vector<uint8_t> FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return FileBytesOf(path);
 }
 
 inline void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data) {

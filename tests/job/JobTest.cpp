@@ -1,6 +1,7 @@
 // The extraction job in its progress dialog, run for real: our CD ripping library on
 // a generated disc image, the real encoder, real files in a temporary folder. Only the
 // shell's "open" and the questions are answered by hooks.
+#include "FileBytes.h"
 #include "ui/uprg.h"
 
 #include "cdaccess/CDRIP.h"
@@ -54,8 +55,7 @@ const discgen::DiscSpec& Disc() {
 }
 
 std::vector<uint8_t> ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return FileBytesOf(p.string());
 }
 
 void WriteFile(const fs::path& p, const std::string& text) {
