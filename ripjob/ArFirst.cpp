@@ -433,20 +433,24 @@ void ArFirstReading::Prepare(int number) {
         }
         return v;
     };
-    for (const SectorRange& r : suspects) {
-        const int32_t from = static_cast<int32_t>(r.first) - shiftSectors - 1;
-        const int32_t to = static_cast<int32_t>(r.last) - shiftSectors + 1;
-        const StretchBudget budget(Rip);
-        if (!ReadSecurely(from, to, d->FirstAudio, *pcm, t)) {
-            // A drive also flags bytes it read right: a stretch that does not read
-            // securely is left as the one pass delivered it if the track's checksum
-            // proves that; else the secure reading of the whole track says what is wrong.
-            if (stopped() || !match()) {
-                return;
+    // What the one pass kept of a flagged sector is what the drive delivered: where the
+    // track's checksum proves it, no stretch needs reading securely.
+    if (suspects.empty() || !match()) {
+        for (const SectorRange& r : suspects) {
+            const int32_t from = static_cast<int32_t>(r.first) - shiftSectors - 1;
+            const int32_t to = static_cast<int32_t>(r.last) - shiftSectors + 1;
+            const StretchBudget budget(Rip);
+            if (!ReadSecurely(from, to, d->FirstAudio, *pcm, t)) {
+                // A drive also flags bytes it read right: a stretch that does not read
+                // securely is left as the one pass delivered it if the track's checksum
+                // proves that; else the secure reading of the whole track says what is wrong.
+                if (stopped() || !match()) {
+                    return;
+                }
+                break;
             }
-            break;
+            t.SecureStretch += std::min(to, d->LastAudio) - std::max(from, d->FirstAudio) + 1;
         }
-        t.SecureStretch += std::min(to, d->LastAudio) - std::max(from, d->FirstAudio) + 1;
     }
     if (!match()) {
         return;
