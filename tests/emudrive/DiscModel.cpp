@@ -215,9 +215,9 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         m->isrc[int(track)] = value;
         return true;
     }
-    if (key == "bad" || key == "c2bad" || key == "burst" || key == "jitter" || key == "stale" ||
-        key == "slip" || key == "short" || key == "wrong" || key == "land" || key == "later" ||
-        key == "echo") {
+    if (key == "bad" || key == "c2bad" || key == "c2quiet" || key == "c2false" || key == "burst" ||
+        key == "jitter" || key == "stale" || key == "slip" || key == "short" || key == "wrong" ||
+        key == "land" || key == "later" || key == "echo") {
         Fault f;
         if (!parseFault(key, value, &f))
             return false;

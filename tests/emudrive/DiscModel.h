@@ -22,7 +22,8 @@ struct Track {
 
 // A range of sectors that a fault family acts on, with its own parameters.
 struct Fault {
-    std::string kind; // bad, c2bad, burst, jitter, stale, slip, short, wrong, land, later, echo
+    std::string kind; // bad, c2bad, c2quiet, c2false, burst, jitter, stale, slip, short, wrong,
+                      // land, later, echo
     int first = 0, last = -1;
     int count = 0;   // burst: reads that fail before it clears; jitter, slip: most bytes off;
                      // wrong: bytes of each sector the disc holds wrong; land, later: the

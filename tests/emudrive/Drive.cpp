@@ -558,15 +558,20 @@ bool Drive::mediaSector(int lsn, int shiftBytes, uint8_t* out, uint8_t* c2, bool
     }
     audioSector(lsn, shiftBytes, out);
     for (const Fault& f : model_.faults) {
-        if (f.kind != "c2bad" || !inRange(f, lsn))
+        const bool scratch = f.kind == "c2bad" || f.kind == "c2quiet";
+        if ((!scratch && f.kind != "c2false") || !inRange(f, lsn))
             continue;
-        // A scratch: a run of samples that read differently every time.
+        // A scratch: a run of samples that read differently every time, flagged in C2
+        // (c2bad) or not (c2quiet: a drive whose error pointers miss what its correction
+        // got wrong). c2false: the bytes are right and the pointers flag a run anyway.
         const int first = int(random() % 2000) & ~3, run = 64 + int(random() % 256);
         for (int b = first; b < std::min(kSectorBytes, first + run); ++b) {
-            out[b] = uint8_t(out[b] ^ (1 + random() % 255));
-            c2[b / 8] = uint8_t(c2[b / 8] | (0x80 >> (b % 8)));
+            if (scratch)
+                out[b] = uint8_t(out[b] ^ (1 + random() % 255));
+            if (f.kind != "c2quiet")
+                c2[b / 8] = uint8_t(c2[b / 8] | (0x80 >> (b % 8)));
         }
-        *damaged = true;
+        *damaged = *damaged || scratch;
     }
     return true;
 }

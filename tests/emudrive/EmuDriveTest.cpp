@@ -838,6 +838,67 @@ TEST_F(DriveTest, BadSectorFailsWithSenseAndC2MarksDamage) {
     cdio_destroy(cdio);
 }
 
+// What the C2 error pointers say of sector 60, read twice through libcdio: a scratch
+// they flag, one they miss, and right bytes they flag anyway.
+struct C2PointerCase {
+    const char* name;
+    const char* model;
+    bool wrong;       // the sector's bytes are wrong
+    bool flagged;     // the pointers flag bytes
+    bool covered;     // every wrong byte is flagged
+    bool readsDiffer; // the two reads give other bytes
+};
+
+void PrintTo(const C2PointerCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class C2PointerTest : public DriveTest, public testing::WithParamInterface<C2PointerCase> {};
+
+TEST_P(C2PointerTest, PointersAsTheDriveGivesThem) {
+    const C2PointerCase& row = GetParam();
+    Load(cueOf(music_) + ";c2=1;" + row.model);
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    const std::vector<uint8_t> truth = Expected(music_, 60, 60, 0);
+    std::vector<uint8_t> reads[2];
+    for (auto& withC2 : reads) {
+        withC2.assign(kSector + 294, 0);
+        ASSERT_EQ(mmc_read_cd(cdio, withC2.data(), 60, 1, false, false, 0, true, false, 1, 0,
+                              uint16_t(kSector + 294), 1),
+                  DRIVER_OP_SUCCESS);
+    }
+    size_t wrong = 0, flagged = 0, unflaggedWrong = 0;
+    for (size_t i = 0; i < size_t(kSector); ++i) {
+        const bool isWrong = reads[0][i] != truth[i];
+        const bool isFlagged = reads[0][kSector + i / 8] & (0x80 >> (i % 8));
+        wrong += isWrong;
+        flagged += isFlagged;
+        unflaggedWrong += isWrong && !isFlagged;
+    }
+    // A run is 64 to 319 bytes; every byte of it that is changed is changed (XOR non-zero).
+    EXPECT_EQ(wrong > 0, row.wrong);
+    EXPECT_GE(wrong, row.wrong ? 64u : 0u);
+    EXPECT_LE(wrong, row.wrong ? 319u : 0u);
+    EXPECT_EQ(flagged > 0, row.flagged);
+    EXPECT_GE(flagged, row.flagged ? 64u : 0u);
+    EXPECT_LE(flagged, row.flagged ? 319u : 0u);
+    EXPECT_EQ(unflaggedWrong == 0, row.covered);
+    EXPECT_EQ(!std::equal(reads[0].begin(), reads[0].begin() + kSector, reads[1].begin()),
+              row.readsDiffer);
+    cdio_destroy(cdio);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, C2PointerTest,
+    testing::Values(C2PointerCase{"Clean", "c2bad=61", false, false, true, false},
+                    C2PointerCase{"ScratchFlagged", "c2bad=60", true, true, true, true},
+                    C2PointerCase{"ScratchMissed", "c2quiet=60", true, false, false, true},
+                    C2PointerCase{"RightBytesFlagged", "c2false=60", false, true, true, false},
+                    C2PointerCase{"NextSectorOnly", "c2quiet=61;c2false=61", false, false, true,
+                                  false}),
+    [](const testing::TestParamInfo<C2PointerCase>& row) { return row.param.name; });
+
 // A transfer limit of the host: the sectors of one READ CD, or its bytes (C2 pointers
 // count), beyond which the kernel refuses the command whole with EINVAL.
 struct TransferLimitCase {
