@@ -650,10 +650,9 @@ CR_STATUS CR_PlanSecureRange(int32_t startSector, int32_t endSector) {
     try {
         RipSettings s = rangeSettings(*d, startSector, endSector);
         s.paranoia = true;
-        // The drive's cache as it reports it (the drive is opened for that, as the range
-        // would open it).
-        if (!d->image && !d->cdda)
-            d->cdda = openCdda(d->source, false);
+        // The drive's cache as it reported it when it was opened for a range (before
+        // that, the 8 MB every drive is taken to have: a plan for a cache found too large
+        // later only costs its reads, the secure reading proves nothing by them).
         const int32_t cache = d->image  ? 0
                               : d->cdda ? driveCacheSectors(reportedCacheKB(*d->cdda))
                                         : kDriveCacheSectors;
