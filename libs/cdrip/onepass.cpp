@@ -38,6 +38,7 @@ RipSettings onePassSettings(const RipSettings& secure) {
     // fails; no second try, since whatever fails is read again securely anyway.
     s.paranoia = false;
     s.retries = 1;
+    s.keepFlagged = true; // the AccurateRip checksum judges what the drive flagged
     return s;
 }
 

@@ -581,7 +581,9 @@ void Ripper::readPlainRun() {
         }
         uint8_t* at = out + size_t(done) * kRaw;
         if (!readPlain(plainNext_ + done, at)) {
-            std::memset(at, 0, kRaw);
+            const bool flagged = !moved_.empty() && moved_[0] && !c2_.empty() && c2_[0];
+            if (!(settings_.keepFlagged && flagged))
+                std::memset(at, 0, kRaw);
             damaged_[size_t(done)] = true;
         }
         ++done;

@@ -111,6 +111,11 @@ struct RipSettings {
     // further than this disc sector, or than the range's end and its margin where that
     // is further (-1: up to the end of the disc's audio).
     int32_t reachLast = -1;
+    // Without jitter correction: a sector the drive delivered with its C2 error pointers
+    // set is kept as delivered (still counted damaged) rather than made silence, so that
+    // a checksum of the whole track can still prove it: drives also flag bytes they read
+    // right.
+    bool keepFlagged = false;
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
