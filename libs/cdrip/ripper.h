@@ -294,7 +294,8 @@ private:
     // The drive's cache (history_, kept only with a cache); a sector is fresh when more
     // than cache_ others came from the disc since it was last asked for.
     int32_t cache_ = 0;
-    int32_t modelCache_ = 0; // the cache the history counts with, even once given up on
+    bool unprovable_ = false; // the drive's cache is too large to defeat: nothing proven
+    int32_t modelCache_ = 0;  // the cache the history counts with, even once given up on
     std::shared_ptr<ReadHistory> history_;
     uint32_t reads_ = 0;
     int32_t flushes_ = 0;

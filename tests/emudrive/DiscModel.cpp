@@ -230,6 +230,8 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         m->offset = int(n);
     else if (key == "cache" && n >= 0 && n <= 100000)
         m->cache = int(n);
+    else if (key == "cache_report" && n >= 0 && n <= 65535)
+        m->cacheReportKB = int(n);
     else if (key == "c2" && (n == 0 || n == 1))
         m->c2 = n == 1;
     else if (key == "fua" && (n == 0 || n == 1))

@@ -66,6 +66,7 @@ struct Model {
     std::string vendor = "VELMORA", product = "EMULATED-DRIVE", revision = "1.00";
     int offset = 0;          // read offset of the drive in samples (what AccurateRip lists)
     int cache = 0;           // sectors kept in the read cache
+    int cacheReportKB = -1;  // the buffer MODE SENSE reports, in KB (-1: the cache's size)
     bool c2 = false;         // the drive offers C2 error pointers
     bool fuaFlushes = false; // a READ(10) with FUA empties the cache
     int speed = 40;          // times 75 sectors a second

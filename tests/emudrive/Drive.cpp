@@ -281,7 +281,10 @@ Outcome Drive::modeSense(const uint8_t* cdb, uint8_t* data, unsigned length, boo
     caps[7] = 0x03;
     putBe16(&caps[8], unsigned(model_.speed * 176));
     putBe16(&caps[10], 256);
-    putBe16(&caps[12], unsigned(model_.cache * kSectorBytes / 1024));
+    // Buffer Size Supported, in KB: the cache's own size unless the model says otherwise.
+    const long bufferKB =
+        model_.cacheReportKB >= 0 ? model_.cacheReportKB : long(model_.cache) * kSectorBytes / 1024;
+    putBe16(&caps[12], unsigned(std::min(bufferKB, 65535L)));
     putBe16(&caps[14], unsigned(model_.speed * 176));
     add(0x2A, caps);
     if (pages.empty())
