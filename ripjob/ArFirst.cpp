@@ -415,16 +415,6 @@ void ArFirstReading::Prepare(int number) {
     if (!suspects.empty() && Rip.DriveC2() != 1) {
         return;
     }
-    for (const SectorRange& r : suspects) {
-        const int32_t from = static_cast<int32_t>(r.first) - shiftSectors - 1;
-        const int32_t to = static_cast<int32_t>(r.last) - shiftSectors + 1;
-        const StretchBudget budget(Rip);
-        if (!ReadSecurely(from, to, d->FirstAudio, *pcm, t)) {
-            stopped();
-            return;
-        }
-        t.SecureStretch += std::min(to, d->LastAudio) - std::max(from, d->FirstAudio) + 1;
-    }
     const bool firstTrack = number == Rip.Disc.FirstAudioNumber();
     const bool lastTrack = number == Rip.Disc.LastAudioNumber();
     auto match = [&]() -> std::optional<ArTrackVerdict> {
@@ -443,6 +433,25 @@ void ArFirstReading::Prepare(int number) {
         }
         return v;
     };
+    // What the one pass kept of a flagged sector is what the drive delivered: where the
+    // track's checksum proves it, no stretch needs reading securely.
+    if (suspects.empty() || !match()) {
+        for (const SectorRange& r : suspects) {
+            const int32_t from = static_cast<int32_t>(r.first) - shiftSectors - 1;
+            const int32_t to = static_cast<int32_t>(r.last) - shiftSectors + 1;
+            const StretchBudget budget(Rip);
+            if (!ReadSecurely(from, to, d->FirstAudio, *pcm, t)) {
+                // A drive also flags bytes it read right: a stretch that does not read
+                // securely is left as the one pass delivered it if the track's checksum
+                // proves that; else the secure reading of the whole track says what is wrong.
+                if (stopped() || !match()) {
+                    return;
+                }
+                break;
+            }
+            t.SecureStretch += std::min(to, d->LastAudio) - std::max(from, d->FirstAudio) + 1;
+        }
+    }
     if (!match()) {
         return;
     }

@@ -650,8 +650,16 @@ CR_STATUS CR_PlanSecureRange(int32_t startSector, int32_t endSector) {
     try {
         RipSettings s = rangeSettings(*d, startSector, endSector);
         s.paranoia = true;
-        if (defeatedCache(d->image ? 0 : kDriveCacheSectors, s.discLast) == 0)
-            return CR_STATUS_OK; // every read comes from the disc anyway
+        // The drive's cache as it reported it when it was opened for a range (before
+        // that, the 8 MB every drive is taken to have: a plan for a cache found too large
+        // later only costs its reads, the secure reading proves nothing by them).
+        const int32_t cache = d->image  ? 0
+                              : d->cdda ? driveCacheSectors(reportedCacheKB(*d->cdda))
+                                        : kDriveCacheSectors;
+        // No cache: every read comes from the disc anyway. One too large to defeat: the
+        // secure reading reads once and proves nothing by re-reads, so nothing to plan.
+        if (defeatedCache(cache, s.discLast) == 0 || cacheUndefeatable(cache, s.discLast))
+            return CR_STATUS_OK;
         SecurePlan plan;
         plan.first = startSector;
         plan.last = endSector;

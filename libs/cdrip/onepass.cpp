@@ -38,6 +38,7 @@ RipSettings onePassSettings(const RipSettings& secure) {
     // fails; no second try, since whatever fails is read again securely anyway.
     s.paranoia = false;
     s.retries = 1;
+    s.keepFlagged = true; // the AccurateRip checksum judges what the drive flagged
     return s;
 }
 
@@ -54,11 +55,6 @@ bool SecurePlan::ready() const {
 
 bool SecurePlans::pending() const {
     return std::any_of(plans.begin(), plans.end(), [](const SecurePlan& p) { return !p.ready(); });
-}
-
-int32_t defeatedCache(int32_t sourceCache, int32_t discLast) {
-    // The ripper's own bounds: at most 8,000 sectors, and never more than half the disc.
-    return std::max(0, std::min({sourceCache, int32_t{8000}, (discLast + 1) / 2}));
 }
 
 int32_t defeatedCache(const SectorSource& inner, int32_t discLast) {
@@ -81,6 +77,9 @@ public:
 
     SectorSource& inner() const { return *inner_; }
     int32_t cache() const { return cache_; }
+    // Whether reading elsewhere can make the drive forget a sector: false for a cache
+    // larger than the reader defeats on this disc.
+    bool defeatable() const { return !cacheUndefeatable(inner_->cacheSectors(), discLast_); }
 
     void ready() {
         if (cache_ > 0 && history_->lastRead.size() != size_t(discLast_ + 1)) {
@@ -437,7 +436,9 @@ public:
         }
         starts_ = nullptr;
         retried_ = nullptr;
-        if (!drive_.defeat(lsn, count, audioFirst_, audioLast_))
+        // Where the cache cannot be defeated the reader takes no re-read as fresh (it sees
+        // the drive's cache): reading elsewhere first would buy nothing.
+        if (drive_.defeatable() && !drive_.defeat(lsn, count, audioFirst_, audioLast_))
             return 0; // nowhere left to read: the drive could answer from its cache
         const int32_t got = drive_.live(lsn, count, out, c2);
         starts_ = drive_.inner().commandStarts();
@@ -445,7 +446,10 @@ public:
         return got;
     }
     bool hasC2() const override { return drive_.inner().hasC2(); }
-    int32_t cacheSectors() const override { return 0; } // every read it answers is fresh
+    // Every read it answers is fresh, where the drive's cache can be defeated at all.
+    int32_t cacheSectors() const override {
+        return drive_.defeatable() ? 0 : drive_.inner().cacheSectors();
+    }
     // The planned reads were made as the reader asks for them, in the drive's commands:
     // the reader lays out none of its own here (commandSectors() 0).
     const uint8_t* commandStarts() const override { return starts_; }

@@ -67,7 +67,6 @@ std::vector<PlannedRead> secureReadsOf(RipSettings settings, int32_t first, int3
 
 // The reader's drive cache for `inner` on a disc ending at discLast: what it defeats.
 int32_t defeatedCache(const SectorSource& inner, int32_t discLast);
-int32_t defeatedCache(int32_t sourceCache, int32_t discLast);
 
 // A one-pass range's source: `inner`, making the planned reads of `plans` on the way.
 // Every read it passes on or makes is entered in `history` as the reader enters its

@@ -24,7 +24,6 @@ constexpr int32_t kHist = 8;                  // proven sectors kept before next
 constexpr int32_t kMaxShift = 6 * kRaw;       // lags at which the anchor must not repeat
 constexpr int32_t kStep = 32;                 // new sectors one verified read asks for
 constexpr int kVotes = 3;                     // reads from different places in one vote
-constexpr int32_t kMaxCache = 8000;           // the largest drive cache defeated (18 MB)
 constexpr int32_t kMargin = kMaxShift / kRaw; // sectors a shifted read can move an edge by
 
 // Whether n bytes of audio look the same moved by some lag within kMaxShift: digital
@@ -122,9 +121,21 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     histEnd_ = kHist;
     // Proof never takes a copy the drive may have kept in its cache; a cache larger
     // than half the disc's audio could not be defeated by reading elsewhere.
-    cache_ = std::min({source_->cacheSectors(), kMaxCache, (settings_.audioLast + 1) / 2});
-    cache_ = std::max(cache_, 0);
+    cache_ = defeatedCache(source_->cacheSectors(), settings_.audioLast);
+    if (settings_.paranoia && cacheUndefeatable(source_->cacheSectors(), settings_.audioLast)) {
+        // A cache the reader cannot defeat answers every re-read with the bytes of the
+        // first read, wrong ones included: copies that agree prove nothing. The range is
+        // read once, and every sector of it is listed as unproven.
+        settings_.paranoia = false;
+        unprovable_ = true;
+        cache_ = 0;
+    }
     modelCache_ = cache_;
+    // The cache the source may answer from, and what of it the reading defeats.
+    if (readLog_)
+        std::fprintf(readLog_.get(), "cache -1 0 0 -1 source %d defeated %d%s\n",
+                     source_->cacheSectors(), cache_,
+                     unprovable_ ? " (too large to defeat: nothing proven by re-reads)" : "");
     // Room for first copies of twice the cache: what one check reads is the cache's
     // worth of other sectors that makes the next block fresh.
     maxCandidates_ = 2 * (cache_ + 1) + 4 * kStep;
@@ -570,11 +581,15 @@ void Ripper::readPlainRun() {
         }
         uint8_t* at = out + size_t(done) * kRaw;
         if (!readPlain(plainNext_ + done, at)) {
-            std::memset(at, 0, kRaw);
+            const bool flagged = !moved_.empty() && moved_[0] && !c2_.empty() && c2_[0];
+            if (!(settings_.keepFlagged && flagged))
+                std::memset(at, 0, kRaw);
             damaged_[size_t(done)] = true;
         }
         ++done;
     }
+    if (unprovable_)
+        damaged_.assign(size_t(count), true);
     plainNext_ += count;
 }
 

@@ -111,6 +111,11 @@ struct RipSettings {
     // further than this disc sector, or than the range's end and its margin where that
     // is further (-1: up to the end of the disc's audio).
     int32_t reachLast = -1;
+    // Without jitter correction: a sector the drive delivered with its C2 error pointers
+    // set is kept as delivered (still counted damaged) rather than made silence, so that
+    // a checksum of the whole track can still prove it: drives also flag bytes they read
+    // right.
+    bool keepFlagged = false;
 };
 
 // Bytes one sector becomes in `format` (2352, 1176, 588 or 294).
@@ -289,7 +294,8 @@ private:
     // The drive's cache (history_, kept only with a cache); a sector is fresh when more
     // than cache_ others came from the disc since it was last asked for.
     int32_t cache_ = 0;
-    int32_t modelCache_ = 0; // the cache the history counts with, even once given up on
+    bool unprovable_ = false; // the drive's cache is too large to defeat: nothing proven
+    int32_t modelCache_ = 0;  // the cache the history counts with, even once given up on
     std::shared_ptr<ReadHistory> history_;
     uint32_t reads_ = 0;
     int32_t flushes_ = 0;
@@ -328,7 +334,7 @@ private:
     std::vector<uint8_t> passLead_;
     int32_t passFrom_ = -1;
     int32_t passHeld_ = 0; // first copies the one pass's copy gave (see flush)
-    int passIndex_ = -1; // this plain range's entry of ReadHistory::passCopies
+    int passIndex_ = -1;   // this plain range's entry of ReadHistory::passCopies
     int32_t carryLsn_ = -1;
     int32_t lastOut_ = -1; // the last sector sectorFor gave from decided_
     bool lastOutDamaged_ = false;

@@ -18,6 +18,8 @@ struct CddaHandle {
     // Whether the drive returns C2 error pointers with READ CD: unknown until the
     // first read asks for them; a drive that refuses the form is read without them.
     C2Support c2 = C2Support::Unknown;
+    // The buffer the drive reports in its capabilities page, in KB (0: none).
+    int32_t cacheKB = 0;
 };
 
 namespace {
@@ -76,7 +78,7 @@ public:
     }
 
     bool hasC2() const override { return h_->c2 == C2Support::Yes; }
-    int32_t cacheSectors() const override { return h_->image ? 0 : kDriveCacheSectors; }
+    int32_t cacheSectors() const override { return h_->image ? 0 : driveCacheSectors(h_->cacheKB); }
     const uint8_t* commandStarts() const override {
         return h_->image || starts_.empty() ? nullptr : starts_.data();
     }
@@ -245,7 +247,39 @@ private:
     bool refusedLast_ = false; // the last failed command was refused, not failed on the disc
 };
 
+// The buffer size a drive reports in its CD capabilities page (MODE SENSE(10) of page
+// 2Ah, bytes 12-13 of the page, in KB), 0 when it does not answer.
+int32_t askedCacheKB(CdIo_t* cdio) {
+    uint8_t buf[64] = {};
+    if (!cdio || mmc_mode_sense_10(cdio, buf, sizeof buf, 0x2A) != DRIVER_OP_SUCCESS)
+        return 0;
+    const size_t length = size_t((buf[0] << 8) | buf[1]) + 2;
+    const size_t page = 8 + size_t((buf[6] << 8) | buf[7]); // after the block descriptors
+    if (page + 14 > std::min(length, sizeof buf) || (buf[page] & 0x3F) != 0x2A ||
+        buf[page + 1] < 12)
+        return 0;
+    return int32_t((buf[page + 12] << 8) | buf[page + 13]);
+}
+
 } // namespace
+
+int32_t driveCacheSectors(int32_t reportedKB) {
+    const int64_t reported =
+        (int64_t(std::max(reportedKB, 0)) * 1024 + kSectorBytes - 1) / kSectorBytes;
+    if (reported <= kDriveCacheSectors)
+        return kDriveCacheSectors;
+    // A margin for what the drive keeps beside the buffer it reports (sectors read ahead
+    // into it, a size rounded down to whole kilobytes).
+    return int32_t(reported + reported / 16);
+}
+
+int32_t defeatedCache(int32_t sourceCache, int32_t last) {
+    return std::max(0, std::min({sourceCache, kMaxDefeatedCache, (last + 1) / 2}));
+}
+
+bool cacheUndefeatable(int32_t sourceCache, int32_t last) {
+    return sourceCache > std::max(kDriveCacheSectors, defeatedCache(sourceCache, last));
+}
 
 std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image) {
     auto h = std::make_shared<CddaHandle>();
@@ -256,11 +290,17 @@ std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image) {
     // up to ten times itself, shorter and shorter, each time over the damage (the readers
     // here decide what to read again, and where from).
     h->drive.get()->error_retry = 0;
+    if (!image)
+        h->cacheKB = askedCacheKB(h->drive.get()->p_cdio);
     return h;
 }
 
 C2Support c2SupportOf(const CddaHandle& handle) {
     return handle.c2;
+}
+
+int32_t reportedCacheKB(const CddaHandle& handle) {
+    return handle.cacheKB;
 }
 
 std::unique_ptr<SectorSource> cddaSource(std::shared_ptr<CddaHandle> handle) {

@@ -60,8 +60,30 @@ public:
     virtual int32_t commandSectors() const { return 0; }
 };
 
-// The cache a drive may hold when it does not say: 8 MB, about 3,567 sectors.
+// The cache a drive may hold when it does not say: 8 MB, about 3,567 sectors. A drive
+// that reports a larger buffer is taken to hold that much and a sixteenth more.
 constexpr int32_t kDriveCacheSectors = 8 * 1024 * 1024 / kSectorBytes + 1;
+
+// The most sectors of a drive's cache a reader defeats by reading elsewhere (36 MB,
+// above the 32 MB buffers drives are sold with): a larger cache would cost each
+// re-read more than a fresh copy is worth.
+constexpr int32_t kMaxDefeatedCache = 16000;
+
+// The cache the reader defeats on a drive whose capabilities page (MODE SENSE 2Ah)
+// reports a buffer of `reportedKB` kilobytes (0: not reported).
+int32_t driveCacheSectors(int32_t reportedKB);
+
+// The part of a source's cache of `sourceCache` sectors a reader defeats on a disc whose
+// audio ends at `last`: at most kMaxDefeatedCache, and never more than half the disc
+// (reading elsewhere needs the rest). Where that is less than the whole cache, a re-read
+// may be answered from the cache whatever is read in between.
+int32_t defeatedCache(int32_t sourceCache, int32_t last);
+
+// Whether a cache of `sourceCache` sectors, larger than the 8 MB every drive is taken to
+// have, is too large for a reader to defeat on a disc whose audio ends at `last`: then
+// no re-read can be taken for a fresh copy. (A drive's cache up to 8 MB on a disc shorter
+// than twice that is defeated as far as the disc allows, as it always was.)
+bool cacheUndefeatable(int32_t sourceCache, int32_t last);
 
 // A device or a disc image read through libcdio's cdda layer (audio in
 // little-endian order). Null when `source` holds no readable disc.
@@ -78,5 +100,7 @@ std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image);
 std::unique_ptr<SectorSource> cddaSource(std::shared_ptr<CddaHandle> handle);
 enum class C2Support { Unknown, Yes, No };
 C2Support c2SupportOf(const CddaHandle& handle);
+// The buffer a drive reported as it was opened, in KB (0: none, or an image).
+int32_t reportedCacheKB(const CddaHandle& handle);
 
 } // namespace cdrip

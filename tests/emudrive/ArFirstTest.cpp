@@ -426,6 +426,40 @@ TEST_F(ArFirst, UnreadableSectorsSendTheirTrackToTheSecureReading) {
     EXPECT_GT(o.stats["failed_reads"].get<long>(), 0) << o.stats;
 }
 
+// A drive whose C2 pointers flag three sectors of track 2 it reads right every time: no
+// secure reading could prove them (the flags stay), and the track's checksum over the
+// bytes the one pass kept does; a scratch the pointers flag in the same place is damage.
+TEST_F(ArFirst, RightBytesTheDriveFlagsAreProvenByTheChecksum) {
+    ServeTrue(music_);
+    const int32_t at = TrackFirst(music_, 1) + 60;
+    const std::string range = std::to_string(at) + "-" + std::to_string(at + 2);
+    const std::string out = home_ + "/out";
+    std::vector<ReaderRead> reads;
+    const Outcome o = RipDisc(music_, out, false, "cache=3567;c2=1;c2false=" + range, &reads);
+    ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
+    // The checksum proves the pass before any secure reading of the flagged stretch.
+    int32_t secure = 0;
+    for (const ReaderRead& r : reads)
+        if (r.why != "plain" && r.why != "flush" && r.lsn <= TrackLast(music_, 1) &&
+            r.lsn + r.count > TrackFirst(music_, 1))
+            secure += r.count;
+    EXPECT_EQ(secure, 0);
+    ExpectTracks(music_, music_.bin, out);
+    EXPECT_THAT(o.run.out, HasSubstr("3 exact, 0 damaged, 0 failed"));
+    for (int t = 0; t < 3; ++t) {
+        EXPECT_EQ(ProvenBy(o, t), "AccurateRip, one pass, confidence 5") << "track " << t + 1;
+        EXPECT_EQ(o.report["tracks"][size_t(t)]["damaged_sectors"], 0) << "track " << t + 1;
+    }
+    const Outcome scratch =
+        RipDisc(music_, home_ + "/scratch", false, "cache=3567;c2=1;c2bad=" + range);
+    EXPECT_EQ(scratch.run.code, 3) << scratch.run.out << scratch.run.err;
+    EXPECT_EQ(ProvenBy(scratch, 0), "AccurateRip, one pass, confidence 5");
+    EXPECT_EQ(ProvenBy(scratch, 1), "damaged");
+    EXPECT_EQ(ProvenBy(scratch, 2), "AccurateRip, one pass, confidence 5");
+    EXPECT_GE(scratch.report["tracks"][1]["damaged_sectors"].get<int>(), 3);
+    EXPECT_LE(scratch.report["tracks"][1]["damaged_sectors"].get<int>(), 5);
+}
+
 // On a drive with a cache, the secure reading of a track the one pass found unreadable
 // sectors in ends near the track's end: the track after it is proven by its own one
 // pass, so no first copies of it are read and checked for a reading that would go on

@@ -221,9 +221,9 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         m->isrc[int(track)] = value;
         return true;
     }
-    if (key == "bad" || key == "c2bad" || key == "burst" || key == "jitter" || key == "stale" ||
-        key == "slip" || key == "short" || key == "wrong" || key == "land" || key == "later" ||
-        key == "echo") {
+    if (key == "bad" || key == "c2bad" || key == "c2quiet" || key == "c2false" || key == "burst" ||
+        key == "jitter" || key == "stale" || key == "slip" || key == "short" || key == "wrong" ||
+        key == "land" || key == "later" || key == "echo") {
         Fault f;
         if (!parseFault(key, value, &f))
             return false;
@@ -236,6 +236,8 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         m->offset = int(n);
     else if (key == "cache" && n >= 0 && n <= 100000)
         m->cache = int(n);
+    else if (key == "cache_report" && n >= 0 && n <= 65535)
+        m->cacheReportKB = int(n);
     else if (key == "c2" && (n == 0 || n == 1))
         m->c2 = n == 1;
     else if (key == "fua" && (n == 0 || n == 1))

@@ -22,7 +22,8 @@ struct Track {
 
 // A range of sectors that a fault family acts on, with its own parameters.
 struct Fault {
-    std::string kind; // bad, c2bad, burst, jitter, stale, slip, short, wrong, land, later, echo
+    std::string kind; // bad, c2bad, c2quiet, c2false, burst, jitter, stale, slip, short, wrong,
+                      // land, later, echo
     int first = 0, last = -1;
     int count = 0;   // burst: reads that fail before it clears; jitter, slip: most bytes off;
                      // wrong: bytes of each sector the disc holds wrong; land, later: the
@@ -65,6 +66,7 @@ struct Model {
     std::string vendor = "VELMORA", product = "EMULATED-DRIVE", revision = "1.00";
     int offset = 0;          // read offset of the drive in samples (what AccurateRip lists)
     int cache = 0;           // sectors kept in the read cache
+    int cacheReportKB = -1;  // the buffer MODE SENSE reports, in KB (-1: the cache's size)
     bool c2 = false;         // the drive offers C2 error pointers
     bool fuaFlushes = false; // a READ(10) with FUA empties the cache
     int speed = 40;          // times 75 sectors a second

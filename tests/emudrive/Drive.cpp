@@ -281,7 +281,10 @@ Outcome Drive::modeSense(const uint8_t* cdb, uint8_t* data, unsigned length, boo
     caps[7] = 0x03;
     putBe16(&caps[8], unsigned(model_.speed * 176));
     putBe16(&caps[10], 256);
-    putBe16(&caps[12], unsigned(model_.cache * kSectorBytes / 1024));
+    // Buffer Size Supported, in KB: the cache's own size unless the model says otherwise.
+    const long bufferKB =
+        model_.cacheReportKB >= 0 ? model_.cacheReportKB : long(model_.cache) * kSectorBytes / 1024;
+    putBe16(&caps[12], unsigned(std::min(bufferKB, 65535L)));
     putBe16(&caps[14], unsigned(model_.speed * 176));
     add(0x2A, caps);
     if (pages.empty())
@@ -556,15 +559,20 @@ bool Drive::mediaSector(int lsn, int shiftBytes, uint8_t* out, uint8_t* c2, bool
     }
     audioSector(lsn, shiftBytes, out);
     for (const Fault& f : model_.faults) {
-        if (f.kind != "c2bad" || !inRange(f, lsn))
+        const bool scratch = f.kind == "c2bad" || f.kind == "c2quiet";
+        if ((!scratch && f.kind != "c2false") || !inRange(f, lsn))
             continue;
-        // A scratch: a run of samples that read differently every time.
+        // A scratch: a run of samples that read differently every time, flagged in C2
+        // (c2bad) or not (c2quiet: a drive whose error pointers miss what its correction
+        // got wrong). c2false: the bytes are right and the pointers flag a run anyway.
         const int first = int(random() % 2000) & ~3, run = 64 + int(random() % 256);
         for (int b = first; b < std::min(kSectorBytes, first + run); ++b) {
-            out[b] = uint8_t(out[b] ^ (1 + random() % 255));
-            c2[b / 8] = uint8_t(c2[b / 8] | (0x80 >> (b % 8)));
+            if (scratch)
+                out[b] = uint8_t(out[b] ^ (1 + random() % 255));
+            if (f.kind != "c2quiet")
+                c2[b / 8] = uint8_t(c2[b / 8] | (0x80 >> (b % 8)));
         }
-        *damaged = true;
+        *damaged = *damaged || scratch;
     }
     return true;
 }

@@ -143,10 +143,14 @@ struct DriveRead {
 std::vector<ReaderRead> readerLog(const std::string& path) {
     std::vector<ReaderRead> out;
     std::ifstream in(path);
-    std::string why;
-    ReaderRead r;
-    while (in >> why >> r.lsn >> r.count >> r.got >> r.proveFrom)
-        out.push_back(r);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string why;
+        ReaderRead r;
+        // A range's first line tells the cache it defeats ("cache ..."): not a read.
+        if (words >> why >> r.lsn >> r.count >> r.got >> r.proveFrom && why != "cache")
+            out.push_back(r);
+    }
     return out;
 }
 
@@ -241,6 +245,7 @@ struct DriveFaultCase {
     bool wide = false;       // the disc of six tracks, 3.4 times an 8 MB cache long
     int32_t offset = 0;      // the drive's read offset in samples, which the rip corrects
     int32_t mostListed = -1; // the most damaged sectors the rip lists in all (-1: not asserted)
+    bool twice16MB = false;  // the disc of three tracks, twice a 16 MB cache long
 };
 
 void PrintTo(const DriveFaultCase& row, std::ostream* os) {
@@ -252,6 +257,11 @@ protected:
     // Three tracks of 2,500 sectors: a disc on which an 8 MB cache can be defeated.
     static const DiscFiles& LongDisc() {
         static const DiscFiles disc = WriteDisc("long", discgen::simpleDisc(33, 3, 2500));
+        return disc;
+    }
+    // Three tracks of 5,200 sectors: a disc on which a 16 MB cache can be defeated.
+    static const DiscFiles& Twice16MBDisc() {
+        static const DiscFiles disc = WriteDisc("twice16", discgen::simpleDisc(36, 3, 5200));
         return disc;
     }
     // Six tracks of 2,000 sectors: a disc a few caches long, as most albums end, where
@@ -280,7 +290,10 @@ protected:
 
 TEST_P(DriveFaultTest, NoSilentDamageAndNoProofFromTheCache) {
     const DriveFaultCase& row = GetParam();
-    const DiscFiles& disc = row.steady ? SteadyDisc() : row.wide ? WideDisc() : LongDisc();
+    const DiscFiles& disc = row.steady      ? SteadyDisc()
+                            : row.wide      ? WideDisc()
+                            : row.twice16MB ? Twice16MBDisc()
+                                            : LongDisc();
     const int32_t tracks = int32_t(disc.layout.starts.size());
     const std::string readerPath = dir_ + "/reader-" + row.name + ".log";
     const std::string drivePath = dir_ + "/drive-" + row.name + ".log";
@@ -456,6 +469,17 @@ INSTANTIATE_TEST_SUITE_P(
         // proven), or that echo the sector the drive delivered before (copies after the
         // same other read agree on it; so do those of the sector after an unreadable one,
         // which no read from before it reaches).
+        // Drives of a 16 MB and a 32 MB cache (both reported): on a disc shorter than
+        // twice the cache no reading elsewhere makes a re-read fresh, and the re-reads of a
+        // slipped or shifted first read would agree on its wrong bytes. Nothing is proven
+        // by them: every sector is listed. On a disc more than twice the cache long the
+        // reader defeats it.
+        DriveFaultCase{"SlipsUnder16MBCache", "cache=7134;slip=6000-6100:50:64", "slips", false, 0,
+                       -1, false, 0, 7500},
+        DriveFaultCase{"JitterUnder32MBCache", "cache=14267;seed=3;jitter=3000-3100:60:64",
+                       "shifted_reads", false, 0, -1, false, 667, 7500},
+        DriveFaultCase{"Slips16MBCacheDefeated", "cache=7134;slip=6000-6100:50:64", "slips", false,
+                       0, 0, false, 0, -1, true},
         DriveFaultCase{"JitterAtTheDiscsStart", "cache=3567;seed=3;jitter=0-3:50:64",
                        "shifted_reads"},
         DriveFaultCase{"StaleAtTheDiscsStartAndAfterABadSector", "cache=3567;bad=15;stale=0-30",
@@ -738,6 +762,47 @@ TEST_F(DriveTest, CacheAnswersRereadsWithTheFirstBytes) {
     cdio_destroy(cdio);
 }
 
+// The buffer a drive reports in its capabilities page (MODE SENSE 2Ah) is the cache the
+// reader takes it to have (its read log's first line for a range says so): a sixteenth
+// more than a buffer above 8 MB, else 8 MB (a drive that reports none, or less, may still
+// hold that much). Of it a reading defeats at most half the disc: 300 sectors of this one.
+struct ReportedCacheCase {
+    const char* name;
+    const char* model;
+    int32_t sectors; // the cache the reader takes the drive to have
+};
+
+class ReportedCacheTest : public DriveTest,
+                          public testing::WithParamInterface<ReportedCacheCase> {};
+
+TEST_P(ReportedCacheTest, BecomesTheCacheTheReaderDefeats) {
+    const ReportedCacheCase& row = GetParam();
+    Load(cueOf(music_) + ";" + row.model);
+    const std::string logPath = dir_ + "/reader-" + row.name + ".log";
+    std::remove(logPath.c_str());
+    setenv("CDRIP_READ_LOG", logPath.c_str(), 1);
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    const Ripped r = Rip(0, 9, false, 0);
+    unsetenv("CDRIP_READ_LOG");
+    ASSERT_EQ(r.open, CR_STATUS_OK);
+    std::ifstream in(logPath);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "cache -1 0 0 -1 source " + std::to_string(row.sectors) + " defeated 300");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Buffers, ReportedCacheTest,
+    testing::Values(ReportedCacheCase{"NoneReported", "cache=7134;cache_report=0", 3567},
+                    ReportedCacheCase{"SmallerThan8MB", "cache=1200", 3567},
+                    ReportedCacheCase{"Exactly8MB", "cache_report=8192", 3567},
+                    ReportedCacheCase{"AKilobyteOver8MB", "cache_report=8193", 3791},
+                    ReportedCacheCase{"Reports16MB", "cache_report=16384", 7579},
+                    ReportedCacheCase{"Holds16MB", "cache=7134", 7579},
+                    ReportedCacheCase{"Reports32MB", "cache_report=32768", 15158},
+                    ReportedCacheCase{"LargerThanTheBound", "cache_report=65535", 30316}),
+    [](const testing::TestParamInfo<ReportedCacheCase>& row) { return row.param.name; });
+
 TEST_F(DriveTest, BadSectorFailsWithSenseAndC2MarksDamage) {
     Load(cueOf(music_) + ";c2=1;bad=50;c2bad=60;burst=70:2");
     CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
@@ -772,6 +837,67 @@ TEST_F(DriveTest, BadSectorFailsWithSenseAndC2MarksDamage) {
     EXPECT_EQ(unflaggedWrong, 0u);
     cdio_destroy(cdio);
 }
+
+// What the C2 error pointers say of sector 60, read twice through libcdio: a scratch
+// they flag, one they miss, and right bytes they flag anyway.
+struct C2PointerCase {
+    const char* name;
+    const char* model;
+    bool wrong;       // the sector's bytes are wrong
+    bool flagged;     // the pointers flag bytes
+    bool covered;     // every wrong byte is flagged
+    bool readsDiffer; // the two reads give other bytes
+};
+
+void PrintTo(const C2PointerCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class C2PointerTest : public DriveTest, public testing::WithParamInterface<C2PointerCase> {};
+
+TEST_P(C2PointerTest, PointersAsTheDriveGivesThem) {
+    const C2PointerCase& row = GetParam();
+    Load(cueOf(music_) + ";c2=1;" + row.model);
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    const std::vector<uint8_t> truth = Expected(music_, 60, 60, 0);
+    std::vector<uint8_t> reads[2];
+    for (auto& withC2 : reads) {
+        withC2.assign(kSector + 294, 0);
+        ASSERT_EQ(mmc_read_cd(cdio, withC2.data(), 60, 1, false, false, 0, true, false, 1, 0,
+                              uint16_t(kSector + 294), 1),
+                  DRIVER_OP_SUCCESS);
+    }
+    size_t wrong = 0, flagged = 0, unflaggedWrong = 0;
+    for (size_t i = 0; i < size_t(kSector); ++i) {
+        const bool isWrong = reads[0][i] != truth[i];
+        const bool isFlagged = reads[0][kSector + i / 8] & (0x80 >> (i % 8));
+        wrong += isWrong;
+        flagged += isFlagged;
+        unflaggedWrong += isWrong && !isFlagged;
+    }
+    // A run is 64 to 319 bytes; every byte of it that is changed is changed (XOR non-zero).
+    EXPECT_EQ(wrong > 0, row.wrong);
+    EXPECT_GE(wrong, row.wrong ? 64u : 0u);
+    EXPECT_LE(wrong, row.wrong ? 319u : 0u);
+    EXPECT_EQ(flagged > 0, row.flagged);
+    EXPECT_GE(flagged, row.flagged ? 64u : 0u);
+    EXPECT_LE(flagged, row.flagged ? 319u : 0u);
+    EXPECT_EQ(unflaggedWrong == 0, row.covered);
+    EXPECT_EQ(!std::equal(reads[0].begin(), reads[0].begin() + kSector, reads[1].begin()),
+              row.readsDiffer);
+    cdio_destroy(cdio);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, C2PointerTest,
+    testing::Values(C2PointerCase{"Clean", "c2bad=61", false, false, true, false},
+                    C2PointerCase{"ScratchFlagged", "c2bad=60", true, true, true, true},
+                    C2PointerCase{"ScratchMissed", "c2quiet=60", true, false, false, true},
+                    C2PointerCase{"RightBytesFlagged", "c2false=60", false, true, true, false},
+                    C2PointerCase{"NextSectorOnly", "c2quiet=61;c2false=61", false, false, true,
+                                  false}),
+    [](const testing::TestParamInfo<C2PointerCase>& row) { return row.param.name; });
 
 // A transfer limit of the host: the sectors of one READ CD, or its bytes (C2 pointers
 // count), beyond which the kernel refuses the command whole with EINVAL.

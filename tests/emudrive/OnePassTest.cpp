@@ -20,8 +20,9 @@ struct C2Case {
     const char* name;
     const char* model;         // the drive, over the music disc
     int32_t c2;                // CR_GetDriveC2 after the read
-    std::set<int32_t> suspect; // sectors delivered as silence and counted
-    std::set<int32_t> wrong;   // sectors delivered with the drive's wrong bytes, unseen
+    std::set<int32_t> suspect; // sectors counted as damaged
+    std::set<int32_t> wrong;   // sectors delivered with the drive's wrong bytes
+    std::set<int32_t> silent;  // sectors delivered as silence (the drive gave none)
 };
 
 void PrintTo(const C2Case& row, std::ostream* os) {
@@ -54,12 +55,13 @@ TEST_P(OnePassC2Test, FlaggedSectorsAreSuspectAndADriveWithoutC2IsReadPlainly) {
     const std::vector<uint8_t> silence(kSector, 0);
     for (int32_t s = first; s <= last; ++s) {
         const uint8_t* got = &r.bytes[size_t(s - first) * kSector];
-        if (row.suspect.count(s))
+        if (row.silent.count(s)) {
             EXPECT_EQ(std::memcmp(got, silence.data(), kSector), 0) << "sector " << s;
-        else if (row.wrong.count(s))
+        } else if (row.wrong.count(s)) {
             EXPECT_NE(std::memcmp(got, &want[size_t(s - first) * kSector], kSector), 0)
                 << "sector " << s;
-        else
+            EXPECT_NE(std::memcmp(got, silence.data(), kSector), 0) << "sector " << s;
+        } else
             EXPECT_EQ(std::memcmp(got, &want[size_t(s - first) * kSector], kSector), 0)
                 << "sector " << s;
     }
@@ -89,13 +91,16 @@ TEST_P(OnePassC2Test, FlaggedSectorsAreSuspectAndADriveWithoutC2IsReadPlainly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Drives, OnePassC2Test,
-    testing::Values(C2Case{"C2FlagsTheDamage", "c2=1;c2bad=60-61", 1, {60, 61}, {}},
-                    C2Case{"C2Clean", "c2=1", 1, {}, {}},
-                    C2Case{"C2AndAnUnreadableSector", "c2=1;bad=100", 1, {100}, {}},
-                    C2Case{"NoC2ReadsPlainly", "c2=0", 0, {}, {}},
+    // A flagged sector keeps the drive's bytes: the track's checksum judges them.
+    testing::Values(C2Case{"C2FlagsTheDamage", "c2=1;c2bad=60-61", 1, {60, 61}, {60, 61}, {}},
+                    C2Case{"C2FlagsRightBytes", "c2=1;c2false=100-101", 1, {100, 101}, {}, {}},
+                    C2Case{"C2MissesTheDamage", "c2=1;c2quiet=60", 1, {}, {60}, {}},
+                    C2Case{"C2Clean", "c2=1", 1, {}, {}, {}},
+                    C2Case{"C2AndAnUnreadableSector", "c2=1;bad=100", 1, {100}, {}, {100}},
+                    C2Case{"NoC2ReadsPlainly", "c2=0", 0, {}, {}, {}},
                     // Without C2 the damage does not show in one pass: the AccurateRip
                     // checksum is what finds it.
-                    C2Case{"NoC2DamageUnseen", "c2=0;c2bad=60", 0, {}, {60}}),
+                    C2Case{"NoC2DamageUnseen", "c2=0;c2bad=60", 0, {}, {60}, {}}),
     [](const testing::TestParamInfo<C2Case>& row) { return row.param.name; });
 
 // A secure range planned ahead whose reads start before a one pass's range and reach into
