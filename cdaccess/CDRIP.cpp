@@ -13,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -399,7 +400,7 @@ void TCDRIP::CaptureRange(int32_t StartSector, int32_t EndSector,
         TCDRIP& Rip;
         ~Closer() {
             if (Rip.FReplaying) {
-                Rip.JitterErrorCount = 0;
+                Rip.JitterErrorCount = std::exchange(Rip.FReplayDamaged, 0);
                 Rip.FReplaying.reset();
                 return;
             }
@@ -427,6 +428,13 @@ int32_t TCDRIP::TakeReplay() {
     }
     FAbort = ReplayStopped;
     ReplayStopped = false;
+    // What the replayed PCM holds of damage is listed as a read lists it.
+    FReplayDamaged = 0;
+    for (const SectorRange& r : std::exchange(ReplayDamage, {})) {
+        JitterErrors.push_back(std::to_string(r.first) + " " + std::to_string(r.last));
+        DamagedRuns.push_back(r);
+        FReplayDamaged += static_cast<int32_t>(r.last - r.first + 1);
+    }
     // The chunks of a default extraction: 26 sectors.
     return static_cast<int32_t>(26 * PCMFormatOf(FOutputFormat).BytesPerSector);
 }
@@ -670,7 +678,7 @@ bool TCDRIP::EndOfTrack(TRipState& st, std::exception_ptr& error) {
     auto step = [&error](auto&& body) { RunEndStep(error, body); };
     const bool flushed = FinishFeed(st.Feed, error);
     if (FReplaying) {
-        JitterErrorCount = 0;
+        JitterErrorCount = std::exchange(FReplayDamaged, 0);
         FReplaying.reset();
     } else {
         step([&] { JitterErrorCount = Dll.CR_GetNumberOfJitterErrors(); });

@@ -264,9 +264,11 @@ public:
     // PCM (in OutputFormat) for the next RipTrack or CaptureTrack to deliver instead of
     // reading the drive: a track proven already. It is taken by that call (and
     // cleared); its chunks go through OnPCM, progress and ProcessMessages as if read,
-    // with no damaged sector. With ReplayStopped, the call ends as a stopped one at
-    // once, before it delivers anything.
+    // with the runs of ReplayDamage (disc sectors, as a read lists them) as its damaged
+    // sectors. With ReplayStopped, the call ends as a stopped one at once, before it
+    // delivers anything.
     std::shared_ptr<const std::vector<uint8_t>> Replay;
+    std::vector<SectorRange> ReplayDamage;
     bool ReplayStopped = false;
     // Sectors the last extraction's reads asked the drive for; -1 when the library
     // cannot say.
@@ -335,4 +337,5 @@ private:
     bool FAbort = false;
     bool FDriveFailed = false; // the range ended because the drive or its disc went away
     std::shared_ptr<const std::vector<uint8_t>> FReplaying; // the extraction's replayed PCM
+    int32_t FReplayDamaged = 0; // the damaged sectors of the replay under way
 };

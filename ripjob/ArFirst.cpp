@@ -260,7 +260,8 @@ std::optional<ArDiscAnswer> ArFirstReading::Answer() {
 }
 
 bool ArFirstReading::ReadSecurely(int32_t first, int32_t last, int32_t trackFirst,
-                                  std::vector<uint8_t>& pcm, Track& t) {
+                                  std::vector<uint8_t>& pcm, Track& t,
+                                  std::vector<SectorRange>* listed) {
     const int32_t trackLast = trackFirst + static_cast<int32_t>(pcm.size() / SectorBytes) - 1;
     first = std::max(first, trackFirst);
     last = std::min(last, trackLast);
@@ -279,6 +280,16 @@ bool ArFirstReading::ReadSecurely(int32_t first, int32_t last, int32_t trackFirs
     t.Read += SectorsReadOf(Rip);
     const std::size_t want = static_cast<std::size_t>(last - first + 1) * SectorBytes;
     if (Rip.Aborted() || Rip.JitterErrorCount != 0 || !keep.Added().empty() || got.size() != want) {
+        if (listed != nullptr) {
+            *listed = keep.Added();
+            // The disc sectors the stretch's bytes come from, with the read offset.
+            const int32_t shift = ShiftSectors();
+            const int32_t rest = Rip.ReadOffset() * 4 - shift * 2352;
+            listed->push_back(
+                {static_cast<uint32_t>(std::max(first + shift, 0)),
+                 static_cast<uint32_t>(std::max(last + shift + (rest > 0 ? 1 : 0), 0))});
+            *listed = JoinRanges(*listed);
+        }
         return false;
     }
     // Where the one pass read other bytes, the secure ones win.
@@ -311,6 +322,7 @@ void ArFirstReading::KeepTail(const DiscTrack& d, const std::vector<uint8_t>& pc
 
 void ArFirstReading::Prepare(int number) {
     Rip.Replay.reset();
+    Rip.ReplayDamage.clear();
     Rip.ReplayStopped = false;
     Track& t = Tracks[number];
     t = Track{};
@@ -456,18 +468,29 @@ void ArFirstReading::Prepare(int number) {
         return;
     }
     // The samples the checksum leaves out are read securely; for the first track's, the
-    // one pass first goes on until the reads planned for them are made.
+    // one pass first goes on until the reads planned for them are made. The checksum
+    // proves the rest of the track: an edge that does not read securely (a drive that
+    // flags it on every read, a cache too large to defeat) is listed damaged as the one
+    // pass delivered it, and the track is not read again whole for it.
     if (firstTrack) {
         ReadAheadFor(number, d->FirstAudio, d->FirstAudio + EdgeSectors - 1);
     }
-    if (firstTrack &&
-        !ReadSecurely(d->FirstAudio, d->FirstAudio + EdgeSectors - 1, d->FirstAudio, *pcm, t)) {
-        stopped();
+    std::vector<SectorRange> edgeDamage;
+    auto edge = [&](int32_t first, int32_t last) {
+        std::vector<SectorRange> listed;
+        if (ReadSecurely(first, last, d->FirstAudio, *pcm, t, &listed)) {
+            return true;
+        }
+        if (stopped() || listed.empty()) {
+            return false;
+        }
+        edgeDamage.insert(edgeDamage.end(), listed.begin(), listed.end());
+        return true;
+    };
+    if (firstTrack && !edge(d->FirstAudio, d->FirstAudio + EdgeSectors - 1)) {
         return;
     }
-    if (lastTrack &&
-        !ReadSecurely(d->LastAudio - EdgeSectors + 1, d->LastAudio, d->FirstAudio, *pcm, t)) {
-        stopped();
+    if (lastTrack && !edge(d->LastAudio - EdgeSectors + 1, d->LastAudio)) {
         return;
     }
     // The bytes as they will be written still match (the first track's fifth sector
@@ -479,6 +502,7 @@ void ArFirstReading::Prepare(int number) {
     t.Proven = true;
     t.Confidence = v->Confidence;
     KeepTail(*d, *pcm);
+    Rip.ReplayDamage = JoinRanges(edgeDamage);
     Rip.Replay = std::move(pcm);
 }
 

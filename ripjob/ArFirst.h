@@ -98,9 +98,11 @@ private:
     // from what the reading of `number` reads past its end.
     bool NextReadOnce(int number) const;
     // Reads first..last securely into `pcm` at its place in the track starting at
-    // `trackFirst`; false when a sector of it could not be proven.
+    // `trackFirst`; false when a sector of it could not be proven. Then `listed`, when
+    // given, gets the disc sectors the reading listed (at least the stretch's own), unless
+    // the reading itself failed (the drive gone): then it stays empty.
     bool ReadSecurely(int32_t first, int32_t last, int32_t trackFirst, std::vector<uint8_t>& pcm,
-                      Track& t);
+                      Track& t, std::vector<SectorRange>* listed = nullptr);
 
     TCDRIP& Rip;
     JobProofOptions Options;

@@ -460,6 +460,39 @@ TEST_F(ArFirst, RightBytesTheDriveFlagsAreProvenByTheChecksum) {
     EXPECT_LE(scratch.report["tracks"][1]["damaged_sectors"].get<int>(), 5);
 }
 
+// The same drive flagging the disc's first sectors, which the first track's checksum
+// leaves out: the checksum proves the rest of the track, so the edge that does not read
+// securely is listed alone, as the one pass delivered it (here the right bytes), and the
+// track is not read securely whole for it.
+TEST_F(ArFirst, AFlaggedEdgeOfAProvenTrackIsListedAlone) {
+    ServeTrue(music_);
+    const int32_t first = TrackFirst(music_, 0), last = TrackLast(music_, 0);
+    const std::string out = home_ + "/out";
+    std::vector<ReaderRead> reads;
+    const Outcome o = RipDisc(music_, out, false,
+                              "cache=3567;c2=1;c2false=" + std::to_string(first) + "-" +
+                                  std::to_string(first + 4),
+                              &reads);
+    EXPECT_EQ(o.run.code, 3) << o.run.out << o.run.err;
+    EXPECT_THAT(o.run.out, HasSubstr("2 exact, 1 damaged, 0 failed"));
+    EXPECT_EQ(ProvenBy(o, 0), "damaged");
+    EXPECT_EQ(ProvenBy(o, 1), "AccurateRip, one pass, confidence 5");
+    EXPECT_EQ(ProvenBy(o, 2), "AccurateRip, one pass, confidence 5");
+    const auto& t1 = o.report["tracks"][0];
+    ASSERT_EQ(t1["damaged"].size(), 1u) << t1.dump();
+    EXPECT_EQ(t1["damaged"][0][0].get<int>(), first);
+    EXPECT_EQ(t1["damaged"][0][1].get<int>(), first + 4);
+    EXPECT_EQ(t1["damaged_sectors"].get<int>(), 5);
+    EXPECT_EQ(t1["accuraterip"]["result"], "accurate");
+    // The secure reading's own reads of the track: those of its edge alone.
+    int32_t past = 0;
+    for (const ReaderRead& r : reads)
+        if (r.why != "plain" && r.why != "flush" && r.lsn + r.count > first + 64 && r.lsn <= last)
+            past += r.count;
+    EXPECT_EQ(past, 0);
+    ExpectTracks(music_, music_.bin, out);
+}
+
 // On a drive with a cache, the secure reading of a track the one pass found unreadable
 // sectors in ends near the track's end: the track after it is proven by its own one
 // pass, so no first copies of it are read and checked for a reading that would go on
