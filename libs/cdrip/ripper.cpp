@@ -810,6 +810,9 @@ void Ripper::step() {
 // keep failing), the cache is not given up on: false, and the reads that follow cannot
 // prove what the drive may hold, so that what stays unproven is listed as damaged.
 bool Ripper::flush(bool forCheck) {
+    // Only the disc's audio is read: past it (a second session's gap, a data track) reads
+    // fail and push nothing out of the cache.
+    const int32_t first = settings_.audioFirst, last = settings_.audioLast;
     const int32_t lo = next_ - kHist - kVotes * kVotes * 8;
     const int32_t pendEnd = pendStart_ + pendCount();
     int32_t at = std::max({next_ + candCount_, voteEnd_, pendCount() > 0 ? pendEnd : 0});
@@ -828,8 +831,8 @@ bool Ripper::flush(bool forCheck) {
             ++n;
         return n;
     };
-    for (; history_->clock < until && at <= settings_.discLast;) {
-        const int32_t count = freshRun(at, settings_.discLast + 1);
+    for (; history_->clock < until && at <= last;) {
+        const int32_t count = freshRun(at, last + 1);
         if (count == 0) { // the drive may hold it
             keep = false;
             ++at;
@@ -859,9 +862,9 @@ bool Ripper::flush(bool forCheck) {
     // read only to defeat the cache (a flush for a vote's read makes no first copies
     // fresh for a check: not there). Only where the sectors before the proof's reach
     // hold enough fresh ones for that: else the flush would read first copies again.
-    if (forCheck && at > settings_.discLast && keptAt >= 0 && keptAt + cache_ + 1 > until) {
+    if (forCheck && at > last && keptAt >= 0 && keptAt + cache_ + 1 > until) {
         int64_t behind = 0;
-        for (int32_t i = 0; i < lo; ++i)
+        for (int32_t i = first; i < lo; ++i)
             behind += fresh(i) ? 1 : 0;
         if (behind >= keptAt + cache_ + 1 - history_->clock)
             until = keptAt + cache_ + 1;
@@ -869,11 +872,11 @@ bool Ripper::flush(bool forCheck) {
     // Before them: the fresh sectors that are still wanted, read forward in one run
     // (a drive reads forward; a read backwards is a seek each time).
     int64_t want = until - history_->clock;
-    int32_t from = std::max(lo, 0);
-    for (; want > 0 && from > 0; --from)
+    int32_t from = std::max(lo, first);
+    for (; want > 0 && from > first; --from)
         want -= fresh(from - 1) ? 1 : 0;
-    for (int32_t at2 = from; history_->clock < until && at2 < std::max(lo, 0);) {
-        const int32_t count = std::max(1, freshRun(at2, std::max(lo, 0)));
+    for (int32_t at2 = from; history_->clock < until && at2 < std::max(lo, first);) {
+        const int32_t count = std::max(1, freshRun(at2, std::max(lo, first)));
         if (fresh(at2))
             readRun(at2, count, scratch.data(), "flush");
         at2 += count;
@@ -889,9 +892,9 @@ bool Ripper::flush(bool forCheck) {
         const int32_t guardEnd = std::max(next_ + near, voteEnd_);
         for (bool found = true; found && history_->clock < until;) {
             found = false;
-            for (int32_t at3 = 0; history_->clock < until && at3 <= settings_.discLast;) {
+            for (int32_t at3 = first; history_->clock < until && at3 <= last;) {
                 int32_t count = 0;
-                while (count < kStep && at3 + count <= settings_.discLast &&
+                while (count < kStep && at3 + count <= last &&
                        (at3 + count < lo || at3 + count > guardEnd) && fresh(at3 + count))
                     ++count;
                 if (count == 0) {
@@ -913,7 +916,7 @@ bool Ripper::flush(bool forCheck) {
     // the range (its history still kept for the ranges after it). Anywhere else (reads
     // that keep failing) it is not: false, and what stays unproven is listed.
     const int64_t outside =
-        std::max(lo, 0) + std::max(0, settings_.audioLast - std::max(next_ + kStep, voteEnd_));
+        std::max(lo - first, 0) + std::max(0, last - std::max(next_ + kStep, voteEnd_));
     if (outside <= cache_)
         cache_ = 0;
     return cache_ == 0;
@@ -1443,8 +1446,8 @@ void Ripper::vote() {
     int32_t at = s - lead;
     // A block of steady audio: the flush after it must find the cache's worth of other
     // sectors the drive cannot hold, on either side of what the next vote reads.
-    const bool roomy =
-        cache_ > 0 && int64_t(settings_.discLast) + 1 >= 3 * int64_t(cache_ + kStep) + 4 * kStep;
+    const bool roomy = cache_ > 0 && int64_t(settings_.audioLast) - settings_.audioFirst + 1 >=
+                                         3 * int64_t(cache_ + kStep) + 4 * kStep;
     const bool big = steady_ && roomy;
     int32_t b = 0, tail = 0, len = 0;
     auto block = [&](bool large) {
