@@ -1,6 +1,7 @@
 #include "DiscModel.h"
 
-#include <algorithm>
+#include "../FileBytes.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -39,17 +40,11 @@ struct CueTrack {
 };
 
 bool readBin(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
+    if (!std::ifstream(path, std::ios::binary)) {
         *error = "cannot open " + path;
         return false;
     }
-    // In one read: every program started on the drive loads its whole image.
-    const std::streamoff size = in.tellg();
-    bytes->resize(size_t(std::max<std::streamoff>(size, 0)));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(bytes->data()), std::streamsize(bytes->size()));
-    bytes->resize(size_t(in.gcount()));
+    *bytes = FileBytesOf(path); // every program started on the drive loads its whole image
     if (bytes->empty() || bytes->size() % kSectorBytes != 0) {
         *error = path + " is not whole 2352-byte sectors";
         return false;
