@@ -491,6 +491,22 @@ TEST_F(ArFirst, AFlaggedEdgeOfAProvenTrackIsListedAlone) {
             past += r.count;
     EXPECT_EQ(past, 0);
     ExpectTracks(music_, music_.bin, out);
+    // The last track's end: the disc's last sectors, flagged on every read.
+    const int32_t end = TrackLast(music_, 2);
+    const std::string out2 = home_ + "/out2";
+    const Outcome e =
+        RipDisc(music_, out2, false,
+                "cache=3567;c2=1;c2false=" + std::to_string(end - 4) + "-" + std::to_string(end));
+    EXPECT_EQ(e.run.code, 3) << e.run.out << e.run.err;
+    EXPECT_EQ(ProvenBy(e, 0), "AccurateRip, one pass, confidence 5");
+    EXPECT_EQ(ProvenBy(e, 1), "AccurateRip, one pass, confidence 5");
+    EXPECT_EQ(ProvenBy(e, 2), "damaged");
+    const auto& t3 = e.report["tracks"][2];
+    ASSERT_EQ(t3["damaged"].size(), 1u) << t3.dump();
+    EXPECT_EQ(t3["damaged"][0][0].get<int>(), end - 4);
+    EXPECT_EQ(t3["damaged"][0][1].get<int>(), end);
+    EXPECT_EQ(t3["damaged_sectors"].get<int>(), 5);
+    ExpectTracks(music_, music_.bin, out2);
 }
 
 // On a drive with a cache, the secure reading of a track the one pass found unreadable
