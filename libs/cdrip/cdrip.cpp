@@ -201,10 +201,10 @@ void releaseDrive(Library& l) {
 
 // Forgets what the ranges read from the drive left for the ranges after them: which
 // sectors it read lately (what its cache may hold), where it went on, the sectors a
-// range decided past its end, the island proven ahead and the reads planned ahead. All
-// of it is of the disc that was read; a table of contents read again may be of another
-// disc, whose first reads must not be taken as cache hits of the old one, nor its first
-// sectors from the old one's. An open ripper keeps the history it started with.
+// range decided past its end and the reads planned ahead. All of it is of the disc that
+// was read; a table of contents read again may be of another disc, whose first reads
+// must not be taken as cache hits of the old one, nor its first sectors from the old
+// one's. An open ripper keeps the history it started with.
 void forgetReads(Drive& d) {
     d.readHistory = std::make_shared<cdrip::ReadHistory>();
     d.plans->plans.clear(); // reads made of the disc that was there before

@@ -177,7 +177,6 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
         history_->clock = 0;
         history_->lastRead.assign(size_t(settings_.discLast + 1),
                                   std::numeric_limits<int32_t>::min());
-        history_->island = ReadHistory::Island{};
     }
     if (history_->firstSeen.size() != size_t(settings_.discLast + 1)) {
         history_->firstSeen.assign(size_t(settings_.discLast + 1), 0);
@@ -426,9 +425,6 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
                         int32_t proveFrom, bool layOut) {
     if (count <= 0 || lsn < 0)
         return 0;
-    // A read that sends the drive elsewhere takes the island's next read with it.
-    if (!inIsland_ && islandDue(lsn, count))
-        islandRead();
     const uint32_t mark = 0x80000001u | (++reads_ * 0x9E3779B1u);
     for (int32_t i = 0; i < count; ++i)
         std::memcpy(out + size_t(i + 1) * kRaw - 4, &mark, 4);
@@ -831,8 +827,7 @@ bool Ripper::pins(const uint8_t* end, int32_t count) {
 
 void Ripper::step() {
     adoptPending();
-    planIsland();
-    if (takeIsland() || takeProvenAhead())
+    if (takeProvenAhead())
         return;
     if (pinnable()) {
         steady_ = false;
@@ -987,134 +982,6 @@ int32_t Ripper::maxAhead() const {
     return 4 * (cache_ + 1) + 4 * kStep;
 }
 
-int32_t Ripper::islandFrom() const {
-    return history_->island.at + kMargin;
-}
-
-// The island of the disc's end: planned once the rest of the disc's audio fits in the
-// first copies a range may hold, where a check of more than the cache's worth lies before
-// it and one of the cache's worth after it.
-void Ripper::planIsland() {
-    ReadHistory::Island& is = history_->island;
-    // Damage before the island is read: the reads around it flush the cache anyway, and
-    // the island would only cost its reads.
-    if (is.alive() && is.reads < kVotes && lastDamaged_ >= 0)
-        is.done = true;
-    if (cache_ == 0 || is.at >= 0 || is.done || reachLast_ < settings_.audioLast)
-        return; // (an island is for a reading that goes on to the disc's end)
-    const int32_t end = settings_.audioLast + 1;
-    const int32_t at = end - (cache_ + 1) - 2 * kStep - kMargin;
-    if (at - (kVotes - 1) < next_ + cache_ + 1 + kStep) {
-        is.done = true; // too near: never
-        return;
-    }
-    if (end - next_ > maxAhead())
-        return; // later
-    is.discLast = settings_.discLast;
-    is.at = at;
-    is.len = kMargin + kStep;
-    is.copies.assign(size_t(kVotes) * size_t(is.len) * kRaw, 0);
-    is.leads.assign(size_t(kVotes) * size_t(is.len), 0);
-}
-
-// Whether a read of `count` at `lsn`, which sends the drive away from where it is, can
-// take the island's next read first: all the island's sectors are fresh, the read does
-// not reach them itself, and the drive will not answer it from its cache (no seek then).
-bool Ripper::islandFresh() const {
-    const ReadHistory::Island& is = history_->island;
-    if (!settings_.paranoia || cache_ == 0 || !is.alive() || is.reads >= kVotes)
-        return false;
-    for (int32_t i = is.at - (kVotes - 1); i < is.at + is.len; ++i)
-        if (!fresh(i))
-            return false;
-    return true;
-}
-
-bool Ripper::islandDue(int32_t lsn, int32_t count) const {
-    const ReadHistory::Island& is = history_->island;
-    if (lsn == history_->head || !islandFresh())
-        return false;
-    const int32_t lo = is.at - (kVotes - 1), hi = is.at + is.len;
-    if (lsn < hi && lsn + count > lo)
-        return false;
-    // Where the first copies will reach the island before it is fresh again, the island's
-    // last read waits for them: it gives them their copies of its sectors.
-    const int32_t frontier = std::max(next_ + candCount_, pendStart_ + pendCount());
-    if (frontier <= lo && frontier + cache_ + 1 > lo)
-        return false;
-    return !wouldMeetCache(lsn, count, lsn);
-}
-
-// One read of the island's vote, from its next place: at, at - 1, at - 2. With the third,
-// the vote's rules decide what the three prove: every copy alike from three places, and
-// not the silence at the edge of what they agree on. A copy that falls short of the block
-// (a read error, a short transfer, a sector the drive may hold) gives the island up.
-void Ripper::islandRead() {
-    ReadHistory::Island& is = history_->island;
-    const int v = is.reads;
-    std::vector<uint8_t> buf(size_t(v + is.len) * kRaw);
-    inIsland_ = true;
-    const int32_t got = readRun(is.at - v, v + is.len, buf.data(), "island", is.at);
-    inIsland_ = false;
-    is.got[v] = std::max(0, got - v);
-    if (is.got[v] < is.len) {
-        is.done = true;
-        return;
-    }
-    std::memcpy(is.copies.data() + size_t(v) * size_t(is.len) * kRaw, buf.data() + size_t(v) * kRaw,
-                size_t(is.len) * kRaw);
-    std::copy(starts_.begin() + v, starts_.begin() + v + is.len,
-              is.leads.begin() + ptrdiff_t(v) * is.len);
-    const std::vector<uint8_t> leads = starts_;
-    // Audio that could not pin the reading after it (digital silence, a steady tone): the
-    // island moves to earlier audio, a few times at most, read on the same trip.
-    if (v == 0 && !pins(buf.data() + size_t(is.len) * kRaw, is.len - kMargin)) {
-        if (++is.moves > 1 || is.at - 4 * is.len < next_ + cache_ + 1 + kStep + kVotes) {
-            is.done = true;
-            return;
-        }
-        is.at -= 4 * is.len;
-        islandRead();
-        return;
-    }
-    if (++is.reads < kVotes)
-        return;
-    is.last = std::move(buf);
-    is.lastLead = leads;
-    VoteRound r;
-    for (int w = 0; w < kVotes; ++w) {
-        r.copy[w] = is.copies.data() + size_t(w) * size_t(is.len) * kRaw;
-        r.lead[w] = is.leads.data() + size_t(w) * size_t(is.len);
-        r.got[w] = is.got[w];
-        r.places[w] = is.at - w;
-        r.off[w] = 0;
-    }
-    int64_t end = 0;
-    const int32_t j = agreedRun(r, is.at, is.len, &end);
-    is.proven = j > kMargin
-                    ? provenPrefix(r.copy[0], j, end, is.at + j > settings_.audioLast) - kMargin
-                    : 0;
-    if (is.proven < kAnchor / kRaw + 1)
-        is.done = true; // too little to pin the reading after it
-}
-
-// At the island: its proven sectors are decided, and they alone pin the check after them.
-bool Ripper::takeIsland() {
-    ReadHistory::Island& is = history_->island;
-    if (!is.alive() || next_ < islandFrom())
-        return false;
-    is.done = true;
-    if (next_ != islandFrom() || is.reads < kVotes || is.proven <= 0)
-        return false; // passed, or not proven in time
-    const uint8_t* copy = is.copies.data() + size_t(kMargin) * kRaw;
-    for (int32_t i = 0; i < is.proven; ++i)
-        decide(copy + size_t(i) * kRaw, false);
-    histCount_ = std::min(histCount_, is.proven);
-    failedSteps_ = 0;
-    attempt_ = 0;
-    return true;
-}
-
 // First copies kept by a flush join the candidates once these reach them; those that
 // next_ has passed meanwhile are gone.
 void Ripper::adoptPending() {
@@ -1140,22 +1007,6 @@ bool Ripper::readAhead(int32_t limit, int32_t room) {
         count = std::min(count, pendStart_ - from);
     if (count <= 0 || candCount_ >= room)
         return false;
-    // The island's sectors: the first copies are those of its last read (made now, where
-    // it waited for them), from its place.
-    ReadHistory::Island& is = history_->island;
-    const int32_t lo = is.at - (kVotes - 1);
-    if (is.alive() && limit > readLimit_) {
-        if (from < lo && from + count > lo)
-            count = lo - from; // up to the island; its read starts there
-        if (from == lo && is.reads == kVotes - 1 && islandFresh())
-            islandRead();
-        if (from >= lo && from < is.at + is.len && is.reads == kVotes && !is.last.empty()) {
-            const int32_t n = is.at + is.len - from;
-            addCandidates(is.last.data() + size_t(from - lo) * kRaw, n, lo,
-                          is.lastLead.data() + (from - lo));
-            return true;
-        }
-    }
     read_.resize(size_t(count) * kRaw);
     // Beyond the range, only first copies the drive cannot be holding.
     const int32_t got = readRun(from, count, read_.data(), "ahead",
@@ -1206,19 +1057,19 @@ void Ripper::extend() {
     for (int32_t i = 0; i < a; ++i)
         anchorFresh = anchorFresh && fresh(from + i);
     int32_t limit = cache_ > 0 ? candCount_ : std::min(candCount_, kStep);
-    int32_t cap = std::numeric_limits<int32_t>::max(); // the most sectors it decides
-    const ReadHistory::Island& is = history_->island;
-    if (is.alive() && next_ < islandFrom() && reachLast_ == settings_.audioLast) {
-        // Before an island, the first copies up to the disc's end come first: the check
-        // that reaches the island is then the last but one, and a long one.
-        if (readAhead(settings_.audioLast, maxAhead()))
+    // Once the rest of the disc's audio fits in the first copies a range may hold, the
+    // first copies up to its end come first, where reading them all makes the anchor fresh
+    // too: the check after them is then the last, and no flush reads sectors only to
+    // defeat the cache at the end.
+    if (cache_ > 0 && reachLast_ == settings_.audioLast &&
+        settings_.audioLast + 1 - next_ <= maxAhead()) {
+        int64_t anchorAt = std::numeric_limits<int32_t>::min();
+        for (int32_t i = next_ - std::min(histCount_, kHist); i < next_; ++i)
+            anchorAt = std::max(anchorAt, lastRead(i));
+        const int32_t left = settings_.audioLast + 1 - (next_ + candCount_);
+        if (left > 0 && history_->clock + left - anchorAt > cache_ &&
+            readAhead(settings_.audioLast, maxAhead()))
             return;
-        // The check stops at the island, but compares a margin into it: an edge of
-        // silence there is no edge of what the check proves.
-        if (is.reads == kVotes) {
-            cap = islandFrom() - next_;
-            limit = std::min(limit, cap + kMargin);
-        }
     }
     // Where a check left sectors proven after an open one, the next reads only up to them.
     int32_t unproven = 0;
@@ -1270,8 +1121,7 @@ void Ripper::extend() {
         int64_t(k) * kRaw +
         (k < have ? firstDiff(mine + size_t(k) * kRaw, first + size_t(k) * kRaw, kRaw) : 0);
     std::vector<uint8_t> ok(size_t(have), 0);
-    const int32_t agreed =
-        std::min(cap, provenPrefix(mine, k, end, next_ + k > settings_.audioLast));
+    const int32_t agreed = provenPrefix(mine, k, end, next_ + k > settings_.audioLast);
     for (int32_t i = 0; i < agreed; ++i)
         ok[size_t(i)] = open[size_t(i)] < 0 ? 1 : 0;
     for (int32_t o = 0; o < agreed; ++o) {
@@ -1291,12 +1141,6 @@ void Ripper::extend() {
         failedSteps_ = 0;
         attempt_ = 0;
     }
-    // At the island, which its own reads proved, once the check agreed with its copy over
-    // the margin; otherwise it is given up and its sectors are checked as any others.
-    if (proven == cap && k >= cap + kMargin)
-        return;
-    if (proven == cap)
-        history_->island.done = true;
     if (k < have) {
         mismatch(mine + size_t(proven) * kRaw, inRead - proven, from, myLead + proven);
         return;
@@ -1640,7 +1484,6 @@ void Ripper::vote() {
         }
         if (contradicted) {
             adrift_ = true;
-            history_->island.done = true; // a vote of its own: not held against anything
             for (int v = 0; v < kVotes && best.empty(); ++v)
                 if (const uint8_t* c = r.sector(v, lead))
                     best.assign(c, c + kRaw);
@@ -1695,10 +1538,8 @@ void Ripper::vote() {
                  againstFirstRead(s + i, agreed.data() + size_t(lead + i) * kRaw, 1) == 0;
                  ++i)
                 decide(agreed.data() + size_t(lead + i) * kRaw, true);
-            if (firstReadMissed_ != 0 && firstReadMissed_ != by) {
+            if (firstReadMissed_ != 0 && firstReadMissed_ != by)
                 adrift_ = true;
-                history_->island.done = true;
-            }
             firstReadMissed_ = by;
             return;
         }

@@ -46,26 +46,6 @@ struct ReadHistory {
         bool steady = false;
         bool adrift = false; // see Ripper::adrift_
     } carry;
-    // A few sectors near the end of the disc's audio proven ahead of the rest by a vote of
-    // their own: three reads from three places, each made when the drive could no longer
-    // hold their sectors. The reading after them is pinned by them instead of by the
-    // sectors checked last before them, so that the last two checks of the disc can follow
-    // one another: each is the other's cache's worth of other reads, and no flush reads
-    // sectors only to defeat the cache at the end. Shared by the ranges of one drive.
-    struct Island {
-        int32_t discLast = -1;
-        int32_t at = -1; // the first read's place; the proof starts a margin after it
-        int32_t len = 0; // sectors each copy holds from `at` on
-        int32_t reads = 0, moves = 0;
-        std::vector<uint8_t> copies; // three copies of len sectors each
-        std::vector<uint8_t> leads;  // per sector of the copies: it began a drive command
-        std::vector<uint8_t> last;   // the third read whole, from at - 2: first copies
-        std::vector<uint8_t> lastLead;
-        int32_t got[3] = {};
-        int32_t proven = 0; // sectors proven once the three are read
-        bool done = false;  // taken, passed or given up
-        bool alive() const { return at >= 0 && !done; }
-    } island;
     // What a one pass (plain ranges, one after the other) read of each range from the
     // disc: its sectors from the range's start on, as far as each was delivered whole by
     // a read that reached the disc for it (the drive could not have held it), and before
@@ -162,13 +142,7 @@ private:
     // than `room` are held.
     bool readAhead(int32_t limit, int32_t room);
     bool readAhead() { return readAhead(readLimit_, maxCandidates_); }
-    void planIsland();
-    bool islandFresh() const;
-    bool islandDue(int32_t lsn, int32_t count) const;
-    void islandRead();
-    bool takeIsland();
-    int32_t islandFrom() const;
-    // The most first copies held while the reading runs on to an island.
+    // The most first copies held while the reading runs on to the disc's end.
     int32_t maxAhead() const;
     // Reads more than the cache holds elsewhere; false when it could not. `forCheck`: a
     // check waits for it (not a vote's read). A vote's read names its sectors (need ..
@@ -305,7 +279,6 @@ private:
     int32_t flushes_ = 0;
     bool readOnce_ = false; // a read has delivered a sector
     bool stale_ = false;    // the last read ended at a sector the cache may hold
-    bool inIsland_ = false; // an island read is under way
     // The last vote proved a whole block and nothing since pinned a check: steady audio
     // (a tone, digital silence), where the next vote reads more than the cache holds.
     bool steady_ = false;

@@ -194,8 +194,9 @@ int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<
     size_t r = 0;
     int32_t expect = -1;
     bool retrying = false;
-    int32_t failedFrom = 0;           // where the read's last failed READ CD began
-    int32_t readFrom = 0, readTo = 0; // what the read's failed READ CDs read from the disc
+    int32_t lastLba = -1, lastEnd = -1; // the READ CD before this one
+    int32_t failedFrom = 0;             // where the read's last failed READ CD began
+    int32_t readFrom = 0, readTo = 0;   // what the read's failed READ CDs read from the disc
     for (const DriveRead& c : cmds) {
         for (const auto& [a, b] : c.hits)
             *hitsInAll += b - a + 1;
@@ -203,8 +204,17 @@ int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<
             r < reads.size() && c.lba >= reads[r].lsn && c.lba < reads[r].lsn + reads[r].count;
         const bool startsNext = r + 1 < reads.size() && c.lba == reads[r + 1].lsn &&
                                 c.count == std::min(25, reads[r + 1].count);
+        // In the reader's first read the source asks again from where its last READ CD
+        // began, for no fewer sectors, after a command shorter than a whole one (it learns
+        // how many sectors the host takes a command): still the same read, and the sectors
+        // the command before read came from the disc in it.
+        const bool again = r == 0 && within && c.lba == lastLba && lastEnd - lastLba < 25 &&
+                           c.count >= lastEnd - lastLba;
+        const int32_t againTo = again ? lastEnd : c.lba;
+        lastLba = c.lba;
+        lastEnd = c.lba + c.count;
         retrying = retrying && within && !startsNext && c.lba >= failedFrom;
-        if (!retrying && (c.lba != expect || !within)) {
+        if (!retrying && !again && (c.lba != expect || !within)) {
             size_t at = expect < 0 ? 0 : r + 1;
             // Before the reader's first read, only that read (libcdio's own reads as it
             // opens the drive, as at 1,249 of the long disc, are not the reader's).
@@ -221,7 +231,8 @@ int32_t provedFromCache(const std::vector<ReaderRead>& reads, const std::vector<
         for (const auto& [a, b] : c.hits)
             for (int32_t s = a; s <= b; ++s)
                 proved += w.proveFrom >= 0 && s >= w.proveFrom && s < w.lsn + w.got &&
-                                  !(retrying && s >= readFrom && s < readTo)
+                                  !(retrying && s >= readFrom && s < readTo) &&
+                                  !(s >= c.lba && s < againTo)
                               ? 1
                               : 0;
         if (c.failed && c.failedAt > c.lba) {
