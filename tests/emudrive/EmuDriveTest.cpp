@@ -766,6 +766,37 @@ TEST_F(DriveTest, CacheAnswersRereadsWithTheFirstBytes) {
     cdio_destroy(cdio);
 }
 
+// A paced drive sleeps for each sector it reads from the disc, none for those its cache
+// answers: one READ CD after the other through libcdio, with what each slept and took
+// from the cache.
+TEST_F(DriveTest, PaceScalesWithTheSectorsFromTheDisc) {
+    Load(cueOf(music_) + ";cache=40;pace_us=100");
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    struct Step {
+        const char* name;
+        int32_t lsn, count;
+        long paced, fromCache; // what the read adds to paced_us and sectors_from_cache
+    };
+    const Step steps[] = {
+        {"OneSector", 100, 1, 100, 0},
+        {"TwentyFive", 200, 25, 2500, 0},
+        {"TheSameAgainFromTheCache", 200, 25, 0, 25},
+        {"HalfCached", 215, 20, 1000, 10},
+        {"OneCachedSector", 100, 1, 0, 1},
+    };
+    std::vector<uint8_t> buffer(kSector * 25);
+    for (const Step& step : steps) {
+        const long paced = EmuStat("paced_us"), cached = EmuStat("sectors_from_cache");
+        ASSERT_EQ(cdio_read_audio_sectors(cdio, buffer.data(), step.lsn, uint32_t(step.count)),
+                  DRIVER_OP_SUCCESS)
+            << step.name;
+        EXPECT_EQ(EmuStat("paced_us") - paced, step.paced) << step.name;
+        EXPECT_EQ(EmuStat("sectors_from_cache") - cached, step.fromCache) << step.name;
+    }
+    cdio_destroy(cdio);
+}
+
 // The buffer a drive reports in its capabilities page (MODE SENSE 2Ah) is the cache the
 // reader takes it to have (its read log's first line for a range says so): a sixteenth
 // more than a buffer above 8 MB, else 8 MB (a drive that reports none, or less, may still
