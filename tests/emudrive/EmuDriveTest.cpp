@@ -246,6 +246,8 @@ struct DriveFaultCase {
     int32_t offset = 0;      // the drive's read offset in samples, which the rip corrects
     int32_t mostListed = -1; // the most damaged sectors the rip lists in all (-1: not asserted)
     bool twice16MB = false;  // the disc of three tracks, twice a 16 MB cache long
+    bool grows = false;      // the reader takes the cache as larger, from how fast re-reads came
+    long sectorsRead = -1;   // the sectors the drive read in all (-1: not asserted)
 };
 
 void PrintTo(const DriveFaultCase& row, std::ostream* os) {
@@ -342,6 +344,19 @@ TEST_P(DriveFaultTest, NoSilentDamageAndNoProofFromTheCache) {
         EXPECT_LE(listedInAll, row.mostListed);
     }
     unsetenv("CDRIP_READ_LOG");
+    // The reader's log says where it took the cache as larger than the drive reported
+    // ("cache ... (re-reads answered from the cache ...)").
+    bool grew = false;
+    {
+        std::ifstream log(readerPath);
+        for (std::string line; std::getline(log, line);)
+            grew = grew || (line.rfind("cache ", 0) == 0 &&
+                            line.find("re-reads answered from the cache") != std::string::npos);
+    }
+    EXPECT_EQ(grew, row.grows);
+    if (row.sectorsRead >= 0) {
+        EXPECT_EQ(EmuStat("sectors_read"), row.sectorsRead);
+    }
     const std::vector<ReaderRead> reads = readerLog(readerPath);
     const std::vector<DriveRead> cmds = driveLog(drivePath);
     ASSERT_GT(reads.size(), 10u);
@@ -367,7 +382,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // A clean disc: a first copy and a check a sector, the cache's worth of reads to
         // defeat it where the disc is too short for more (measured 3.45 a sector here).
-        DriveFaultCase{"Clean8MB", "cache=3567", "", false, 3.5},
+        DriveFaultCase{"Clean8MB", "cache=3567", "", false, 3.5, -1, false, 0, -1, false, false,
+                       25888},
         DriveFaultCase{"Clean1200", "cache=1200", "", false, 3.5},
         DriveFaultCase{"Clean40", "cache=40", "", false, 3.5},
         // On a longer disc the island near its end lets the last two checks follow one
@@ -480,6 +496,22 @@ INSTANTIATE_TEST_SUITE_P(
                        "shifted_reads", false, 0, -1, false, 667, 7500},
         DriveFaultCase{"Slips16MBCacheDefeated", "cache=7134;slip=6000-6100:50:64", "slips", false,
                        0, 0, false, 0, -1, true},
+        // Drives that report less cache than they have (none, 2 MB), whose reads take time
+        // (60 us a sector from the disc): re-reads the reader takes for fresh come back as
+        // fast as cache hits, and would agree with a slipped or shifted first read. The
+        // reader takes the cache as larger until they no longer do: the 16 MB one it then
+        // defeats; the 32 MB one is too large to defeat on this disc, and what is left of
+        // it is listed.
+        DriveFaultCase{"SlipsUnder16MBCacheReportedNone",
+                       "cache=7134;cache_report=0;pace_us=60;slip=6000-6100:50:64", "slips", false,
+                       0, 0, false, 0, -1, true, true},
+        DriveFaultCase{"JitterUnder32MBCacheReported2MB",
+                       "cache=14267;cache_report=2048;pace_us=60;seed=3;jitter=6000-6100:60:64",
+                       "shifted_reads", false, 0, -1, false, 667, 15600, true, true},
+        // A drive whose report is right, its reads timed alike: nothing comes back fast,
+        // and the reading is the one of a drive whose reads take no time (Clean8MB).
+        DriveFaultCase{"Clean8MBPaced", "cache=3567;pace_us=30", "", false, 3.5, -1, false, 0, -1,
+                       false, false, 25888},
         DriveFaultCase{"JitterAtTheDiscsStart", "cache=3567;seed=3;jitter=0-3:50:64",
                        "shifted_reads"},
         DriveFaultCase{"StaleAtTheDiscsStartAndAfterABadSector", "cache=3567;bad=15;stale=0-30",
