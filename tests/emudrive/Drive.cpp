@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace emudrive {
 namespace {
@@ -577,38 +578,46 @@ bool Drive::mediaSector(int lsn, int shiftBytes, uint8_t* out, uint8_t* c2, bool
     return true;
 }
 
-void Drive::cacheStore(int lsn, const uint8_t* bytes, const uint8_t* c2) {
+void Drive::cacheStore(int lsn, const uint8_t* bytes, const uint8_t* c2, bool ahead) {
     if (model_.cache <= 0)
         return;
     if (cache_.find(lsn) == cache_.end())
         cacheOrder_.push_back(lsn);
     cache_[lsn] = Cached{std::vector<uint8_t>(bytes, bytes + kSectorBytes),
-                         std::vector<uint8_t>(c2, c2 + kC2Bytes)};
+                         std::vector<uint8_t>(c2, c2 + kC2Bytes), ahead};
     while (int(cacheOrder_.size()) > model_.cache) {
         cache_.erase(cacheOrder_.front());
         cacheOrder_.pop_front();
     }
 }
 
-void Drive::clock(int start, int count, int fromMedia) {
-    stats_.clockSeconds += (count - fromMedia) * 0.0002; // from the buffer over the bus
-    if (fromMedia == 0)
-        return;
-    if (start != nextSector_) {
-        ++stats_.seeks;
-        const double span = std::max(1, disc_.leadout);
-        stats_.clockSeconds += 0.08 + 0.12 * std::abs(start - nextSector_) / span;
-    }
-    stats_.clockSeconds += fromMedia / (75.0 * model_.speed);
-    nextSector_ = start + count;
+// A read of `count` sectors from `lba`, `fromMedia` of them from the disc, the first of
+// those at `firstMedia`: the head seeks when that is not where it stands (the sectors
+// the cache answers before it take no seek). A sector read ahead takes the disc's time
+// when the host takes it: the drive reads ahead between commands, and a host that reads
+// on asks for it before the drive is much further (what it never asks for costs nothing:
+// the next command stops the reading ahead).
+void Drive::clock(int lba, int count, int fromMedia, int firstMedia, int aheadHits) {
+    stats_.clockSeconds += (count - fromMedia - aheadHits) * 0.0002; // over the bus
+    stats_.clockSeconds += aheadHits / (75.0 * model_.speed);
     // A drive that spins takes real time too, for each sector it reads from the disc
-    // (sectors from its cache only cross the bus), which what runs meanwhile (a look-up)
-    // and the host's own clock can be measured against.
-    if (model_.paceMicros > 0) {
-        const long micros = long(model_.paceMicros) * fromMedia;
+    // (read ahead ones as the host takes them; sectors from its cache only cross the
+    // bus), which what runs meanwhile (a look-up) and the host's own clock can be
+    // measured against.
+    if (model_.paceMicros > 0 && fromMedia + aheadHits > 0) {
+        const long micros = long(model_.paceMicros) * (fromMedia + aheadHits);
         stats_.pacedMicros += micros;
         std::this_thread::sleep_for(std::chrono::microseconds(micros));
     }
+    if (fromMedia == 0)
+        return;
+    if (firstMedia != nextSector_) {
+        ++stats_.seeks;
+        const double span = std::max(1, disc_.leadout);
+        stats_.clockSeconds += 0.08 + 0.12 * std::abs(firstMedia - nextSector_) / span;
+    }
+    stats_.clockSeconds += fromMedia / (75.0 * model_.speed);
+    nextSector_ = lba + count;
 }
 
 void Drive::changeDisc() {
@@ -639,7 +648,7 @@ int Drive::readOn(int from, int shiftBytes) {
         if (readBefore_.size() < size_t(disc_.leadout))
             readBefore_.resize(size_t(disc_.leadout));
         readBefore_[size_t(s)] = true;
-        cacheStore(s, bytes.data(), c2.data());
+        cacheStore(s, bytes.data(), c2.data(), true);
         ++n;
     }
     stats_.sectorsReadAhead += n;
@@ -727,7 +736,7 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
             hitText += " " + std::to_string(hitFirst) + "-" + std::to_string(hitLast);
         hitFirst = -1;
     };
-    int fromMedia = 0, hits = 0;
+    int fromMedia = 0, hits = 0, aheadHits = 0, firstMedia = -1;
     bool lastFromMedia = false; // the read's last sector came from the disc
     bool stalePending = false;
     for (const Fault& f : model_.faults)
@@ -742,6 +751,7 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
             bytes = hit->second.bytes;
             c2 = hit->second.c2;
             ++hits;
+            aheadHits += std::exchange(hit->second.ahead, false) ? 1 : 0;
             if (s != hitLast + 1)
                 endHits();
             if (hitFirst < 0)
@@ -765,7 +775,7 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
                 stats_.sectorsRead += i;
                 stats_.sectorsFromCache += hits;
                 stats_.sectorsFromMedia += fromMedia;
-                clock(lba, i, fromMedia);
+                clock(lba, i, fromMedia, firstMedia, aheadHits);
                 afterRead(lba, s);
                 log("read " + std::to_string(lba) + " " + std::to_string(count) + " failed at " +
                     std::to_string(s));
@@ -775,7 +785,8 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
                 bytes = lastDelivered_; // the buffer was not refilled
                 stalePending = false;
             }
-            ++fromMedia;
+            if (fromMedia++ == 0)
+                firstMedia = s;
             if (readBefore_.size() < size_t(disc_.leadout))
                 readBefore_.resize(size_t(disc_.leadout));
             readBefore_[size_t(s)] = true;
@@ -799,7 +810,7 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
     stats_.sectorsFromMedia += fromMedia;
     stats_.shortTransfers += delivered < count ? 1 : 0;
     stats_.slips += slipAt < delivered ? 1 : 0;
-    clock(lba, delivered, fromMedia);
+    clock(lba, delivered, fromMedia, firstMedia, aheadHits);
     afterRead(lba, lba + delivered - 1);
     const int ahead = model_.readAhead > 0 && delivered == count && lastFromMedia
                           ? readOn(lba + count, slipAt < count ? shift + slipShift : shift)

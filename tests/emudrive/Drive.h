@@ -83,8 +83,8 @@ private:
     unsigned random();
     void afterRead(int first, int last);
     void changeDisc();
-    void cacheStore(int lsn, const uint8_t* bytes, const uint8_t* c2);
-    void clock(int start, int count, int fromMedia);
+    void cacheStore(int lsn, const uint8_t* bytes, const uint8_t* c2, bool ahead = false);
+    void clock(int lba, int count, int fromMedia, int firstMedia, int aheadHits);
     // After a read that ended on the media: the drive reads on into its cache.
     int readOn(int from, int shiftBytes);
 
@@ -104,6 +104,7 @@ private:
     std::vector<bool> readBefore_;       // sectors the media delivered at least once
     struct Cached {
         std::vector<uint8_t> bytes, c2;
+        bool ahead = false; // read ahead, not yet delivered: the disc's time is still owed
     };
     std::map<int, Cached> cache_;
     std::deque<int> cacheOrder_;

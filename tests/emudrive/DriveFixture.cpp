@@ -57,6 +57,12 @@ long EmuStat(const std::string& key) {
     return at == std::string::npos ? -1 : std::atol(json.c_str() + at + look.size());
 }
 
+double EmuSeconds() {
+    const std::string json = EmuStats(), look = "\"clock_seconds\":";
+    const size_t at = json.find(look);
+    return at == std::string::npos ? -1 : std::atof(json.c_str() + at + look.size());
+}
+
 std::vector<uint8_t> ReadFile(const std::string& path) {
     return FileBytesOf(path);
 }

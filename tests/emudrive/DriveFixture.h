@@ -23,6 +23,8 @@ int Emu(const std::string& settings);
 // The drive's statistics as its JSON object, and one number of it.
 std::string EmuStats();
 long EmuStat(const std::string& key);
+// The drive's virtual clock, in seconds.
+double EmuSeconds();
 
 struct DiscFiles {
     std::string cue;

@@ -1118,21 +1118,32 @@ TEST_F(DriveTest, ReadAheadFillsTheCacheAsTheReadLanded) {
     bool ok = false;
     EXPECT_TRUE(readAudio(cdio, 200, 4, &ok) == Expected(music_, 200, 203, 0));
     EXPECT_EQ(EmuStat("sectors_read_ahead"), 16);
-    // The next 16 come from the cache, without a seek.
+    // The next 16 come from the cache, without a seek, and take the disc's time: the
+    // drive read them while the host asked for them.
+    const double sector = 1 / (75.0 * 40), bus = 0.0002;
+    const double seek = 0.08 + 0.12 * 201 / music_.layout.leadout;
+    EXPECT_NEAR(EmuSeconds(), seek + 4 * sector, 1e-3);
     EXPECT_TRUE(readAudio(cdio, 204, 16, &ok) == Expected(music_, 204, 219, 0));
     EXPECT_EQ(EmuStat("sectors_from_cache"), 16);
     EXPECT_EQ(EmuStat("seeks"), 1);
+    EXPECT_NEAR(EmuSeconds(), seek + 20 * sector, 1e-3);
+    // Taken once, they are cached sectors like any other: read again, only the bus.
+    EXPECT_TRUE(readAudio(cdio, 210, 2, &ok) == Expected(music_, 210, 211, 0));
+    EXPECT_NEAR(EmuSeconds(), seek + 20 * sector + 2 * bus, 1e-3);
     // A read that ends in the cache reads nothing ahead; one from the media stops at a
-    // sector it cannot read (224..229).
+    // sector it cannot read (224..229). One that begins in the cache and goes on from
+    // the disc where the reading ahead left the head takes no seek.
     EXPECT_EQ(EmuStat("sectors_read_ahead"), 16);
-    EXPECT_TRUE(readAudio(cdio, 220, 4, &ok) == Expected(music_, 220, 223, 0));
+    EXPECT_TRUE(readAudio(cdio, 218, 6, &ok) == Expected(music_, 218, 223, 0));
     EXPECT_EQ(EmuStat("sectors_read_ahead"), 22);
+    EXPECT_EQ(EmuStat("seeks"), 1);
+    EXPECT_NEAR(EmuSeconds(), seek + 24 * sector + 4 * bus, 1e-3);
     // Sectors read ahead carry the landing of the read before them.
     const std::vector<uint8_t> first = readAudio(cdio, 300, 2, &ok);
     const int64_t shift = first == landed(music_, 300, 301, 4) ? 4 : -4;
     EXPECT_TRUE(first == landed(music_, 300, 301, shift));
     EXPECT_TRUE(readAudio(cdio, 302, 4, &ok) == landed(music_, 302, 305, shift));
-    EXPECT_EQ(EmuStat("sectors_from_cache"), 20);
+    EXPECT_EQ(EmuStat("sectors_from_cache"), 24);
     EXPECT_EQ(EmuStat("shifted_reads"), 1);
     cdio_destroy(cdio);
 }
