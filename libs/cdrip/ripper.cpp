@@ -465,7 +465,14 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     // echo of digital silence is taken for silence read.
     echoes_.assign(size_t(count), 0);
     const bool drive = source_->commandSectors() > 0;
-    const uint32_t id = ++history_->reads;
+    // A read the drive could answer whole from its cache moves nothing on the disc: the
+    // next one that reaches the disc goes on, landed as it was, from where the last one
+    // that reached it ended. It counts as that read, so that a landing error found later
+    // is followed along the drive's reading, not stopped at the cached read between.
+    bool fromDisc = false;
+    for (int32_t i = 0; i < answered && !fromDisc; ++i)
+        fromDisc = moved_[size_t(i)] && fresh(lsn + i);
+    const uint32_t id = fromDisc || history_->reads == 0 ? ++history_->reads : history_->reads;
     int32_t lastMoved = -1;
     for (int32_t i = 0; i < answered; ++i) {
         if (drive && starts_[size_t(i)]) {
@@ -833,7 +840,12 @@ void Ripper::listHeld() {
     std::sort(by.begin(), by.end());
     // So is a read made right after one of them that began where it ended: the drive went
     // on from there without a seek.
+    // The chain starts at the last held sector: the read that ends the held stretch may
+    // be the one the drive went on from.
     uint32_t last = 0; // the read that delivered the sector before first, when it is one
+    if (next_ > 0 && size_t(next_ - 1) < history_->firstBy.size() &&
+        std::binary_search(by.begin(), by.end(), history_->firstBy[size_t(next_ - 1)]))
+        last = history_->firstBy[size_t(next_ - 1)];
     for (size_t lsn = size_t(next_); lsn < history_->firstBy.size(); ++lsn) {
         const uint32_t id = history_->firstBy[lsn];
         if (id != 0 && last != 0 && id == last + 1)

@@ -712,7 +712,13 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
             return check(kIllegalRequest, 0x64, 0x00, s); // ILLEGAL MODE FOR THIS TRACK
         }
     }
-    const int shift = readShift(lba);
+    // The head moves only for what the cache does not answer: where the read's first such
+    // sector is where the last read from the disc ended, the drive goes on from there; a read
+    // the cache answers whole moves nothing and lands nowhere.
+    int mediaFrom = lba;
+    while (mediaFrom < lba + count && cache_.count(mediaFrom) != 0)
+        ++mediaFrom;
+    const int shift = mediaFrom < lba + count ? readShift(mediaFrom) : 0;
     stats_.shiftedReads += shift != 0 ? 1 : 0;
     // A read that slips part-way: right up to a sector within it, shifted after; and a
     // transfer that ends early while the command reports success (the host's buffer

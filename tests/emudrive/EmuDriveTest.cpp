@@ -525,6 +525,8 @@ INSTANTIATE_TEST_SUITE_P(
         // that shift, and only reads that begin further on show it where they join. The
         // stretch is listed, and nothing after it (before the fix: 0-30 wrong and not
         // listed, every later sector listed though right).
+        // The drive goes on as it landed after a read its cache answered whole, too (before
+        // that fix, with the drive modelled so: all 7,500 sectors listed).
         DriveFaultCase{"SeeksToTheDiscsStartLandOff", "cache=3567;land=0-10:-588", "shifted_reads",
                        false, 0, -1, false, 6, 40},
         // The same after an unreadable sector: only reads that begin past it reach the
@@ -1068,6 +1070,29 @@ TEST_F(DriveTest, SeeksIntoAStretchLandOffAndReadsGoOnAsLanded) {
     EXPECT_TRUE(ok);
     EXPECT_EQ(EmuStat("shifted_reads"), 3); // 100, 104 on from it, 110
     EXPECT_EQ(EmuStat("reads"), 7);
+    cdio_destroy(cdio);
+}
+
+TEST_F(DriveTest, TheHeadMovesOnlyForWhatTheCacheDoesNotAnswer) {
+    Load(cueOf(music_) + ";cache=100;land=100-110:-588");
+    CdIo_t* cdio = cdio_open(kDevice, DRIVER_DEVICE);
+    ASSERT_NE(cdio, nullptr);
+    bool ok = false;
+    EXPECT_TRUE(readAudio(cdio, 100, 13, &ok) == landed(music_, 100, 112, -588));
+    // A read the cache answers whole moves nothing: the drive goes on from 113 as it
+    // landed at 100.
+    EXPECT_TRUE(readAudio(cdio, 111, 2, &ok) == landed(music_, 111, 112, -588));
+    EXPECT_TRUE(readAudio(cdio, 113, 3, &ok) == landed(music_, 113, 115, -588));
+    // One that begins in the cache seeks to its first sector the cache does not hold:
+    // past the stretch, so it lands right there.
+    EXPECT_TRUE(readAudio(cdio, 200, 4, &ok) == Expected(music_, 200, 203, 0));
+    std::vector<uint8_t> want = landed(music_, 110, 115, -588);
+    const std::vector<uint8_t> after = Expected(music_, 116, 117, 0);
+    want.insert(want.end(), after.begin(), after.end());
+    EXPECT_TRUE(readAudio(cdio, 110, 8, &ok) == want);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(EmuStat("shifted_reads"), 2); // 100, 113 on from it
+    EXPECT_EQ(EmuStat("seeks"), 3);         // to 100, 200, 116
     cdio_destroy(cdio);
 }
 
