@@ -10,9 +10,14 @@
 # usage: bench/drive/run.sh BUILD_DIR
 # With DRIVE_LOGS=DIR each run's drive log is kept there as DISC-READER.log (its seeks,
 # each with its cost, by bench/drive/seeks.py LOG 11850).
+# Then the unknown disc in the default mode again with the drive paced in real time and
+# the local server's answer held back (0, 0.2 and 1 s): the one pass reads on until the
+# answer comes, from a few sectors to the whole first track (printed); the figure should
+# not depend on it.
 # Targets: a known clean disc at most 1.10 of one pass and at most 0.5 of cd-paranoia;
-# an unknown clean disc at most 2.2 of one pass (with the drive's 8 MB cache defeated);
-# the reads that reach each damaged sector bounded (printed).
+# an unknown clean disc at most 2.2 of one pass (with the drive's 8 MB cache defeated),
+# however late the answer comes; the reads that reach each damaged sector bounded
+# (printed).
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
 bin=$build/bin
@@ -21,9 +26,11 @@ for tool in "$bin/mkdisc" "$bin/velmora-rip" "$bin/emudrive-run" cd-paranoia pyt
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 work=$(mktemp -d /tmp/drive-bench-XXXXXX)
-server_pid=""
+server_pids=()
 cleanup() {
-    [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null || true
+    for pid in "${server_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -78,10 +85,16 @@ EOF
 dbar "$work/clean.cue" 6 1975,1975,1975,1975,1975,1975
 dbar "$work/steady.cue" 6 1975,1975,1975,1974,1976,1975
 
-python3 "$src/tests/verify/dbar_server.py" "$work/db" 3600 100000 >"$work/port" &
-server_pid=$!
-for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
-export VELMORA_ACCURATERIP_URL=http://127.0.0.1:$(head -n1 "$work/port")
+# The local AccurateRip server, its answers held back DELAY seconds; its address in
+# VELMORA_ACCURATERIP_URL.
+serve() { # DELAY
+    rm -f "$work/port"
+    python3 "$src/tests/verify/dbar_server.py" "$work/db" 3600 100000 "delay=$1" >"$work/port" &
+    server_pids+=($!)
+    for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
+    export VELMORA_ACCURATERIP_URL=http://127.0.0.1:$(head -n1 "$work/port")
+}
+serve 0
 
 bad_first=5000
 bad_last=5002
@@ -135,4 +148,23 @@ for disc in clean damaged steady unknown; do
             "$wall" "$cpu" "$note"
     done
     echo "$disc: one plain pass = $pass s ($sectors sectors at ${speed}x and one seek)"
+done
+
+# The answer held back, the drive paced (2 ms of real time a READ CD that reaches the disc):
+# the sectors the one pass read before the answer, from the reader's log.
+pace=2000
+sectors=11850
+pass=$(awk -v n="$sectors" -v s="$speed" 'BEGIN { printf "%.3f", n / (75 * s) + 0.08 }')
+for delay in 0 0.2 1; do
+    serve "$delay"
+    rm -f "$work/read.log"
+    export CDRIP_READ_LOG=$work/read.log
+    read -r clock seeks read wall cpu < <(run "$work/unknown.cue" "pace_us=$pace" \
+        "$bin/velmora-rip" rip --no-lookup --format wav --out "$work/out" --offset 0)
+    unset CDRIP_READ_LOG
+    [[ -n ${DRIVE_LOGS:-} ]] && cp "$work/drive.log" "$DRIVE_LOGS/unknown-answer-$delay.log"
+    passed=$(awk '$1 == "plain" { n += $4 } END { print n + 0 }' "$work/read.log")
+    printf '%-10s %-22s %8s %7s %6s %8s %7s %6s %s\n' unknown "velmora-rip ${delay}s" "$clock" \
+        "$(awk -v a="$clock" -v b="$pass" 'BEGIN { printf "%.2f", a / b }')" "$seeks" "$read" \
+        "$wall" "$cpu" "answer after ${delay} s, paced ${pace} us a read: the pass read $passed sectors first"
 done

@@ -441,6 +441,7 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
         starts_.assign(size_t(count), 0);
         retried_.assign(size_t(count), 0);
         fast_.assign(size_t(count), 0);
+        asked_ = 0;
     } else {
         got = sourceRead(lsn, count, out, layOut);
     }
@@ -515,6 +516,8 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
             got = i;
             break;
         }
+    // Sectors no command asked for were not read: what the drive may hold of them is what
+    // it held before.
     stale_ = false;
     // A re-read the reader takes for fresh that the drive answered far faster than the
     // disc gives sectors came from its cache: the cache is larger than taken. Then none of
@@ -532,7 +535,7 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     for (int32_t i = 0; i < got && cache_ > 0 && !fromCache; ++i)
         fromCache = fast_[size_t(i)] && reread(i);
     fastAnswer_ = fromCache;
-    for (int32_t i = 0; i < count && modelCache_ > 0; ++i) {
+    for (int32_t i = 0; i < asked_ && modelCache_ > 0; ++i) {
         const int64_t at = int64_t(lsn) + i;
         if (at >= int64_t(history_->lastRead.size()))
             break;
@@ -607,6 +610,7 @@ int32_t Ripper::sourceRead(int32_t lsn, int32_t count, uint8_t* out, bool layOut
     fast_.assign(size_t(count), 0);
     const int32_t most = layOut ? source_->commandSectors() : 0;
     int32_t done = 0;
+    asked_ = count;
     while (done < count) {
         int32_t n = count - done;
         if (most > 0) {
@@ -625,6 +629,8 @@ int32_t Ripper::sourceRead(int32_t lsn, int32_t count, uint8_t* out, bool layOut
             if (const uint8_t* fast = source_->answeredFast())
                 std::copy(fast, fast + got, fast_.begin() + done);
         }
+        if (got < n && most > 0)
+            asked_ = done + n;
         done += got;
         if (got < n)
             break;
@@ -919,17 +925,37 @@ void Ripper::step() {
 // range needs anyway. Should there be too little left to read (a short disc, reads that
 // keep failing), the cache is not given up on: false, and the reads that follow cannot
 // prove what the drive may hold, so that what stays unproven is listed as damaged.
-bool Ripper::flush(bool forCheck) {
+bool Ripper::flush(bool forCheck, int32_t need, int32_t needEnd) {
     // Only the disc's audio is read: past it (a second session's gap, a data track) reads
     // fail and push nothing out of the cache.
     const int32_t first = settings_.audioFirst, last = settings_.audioLast;
     const int32_t lo = next_ - kHist - kVotes * kVotes * 8;
-    const int32_t pendEnd = pendStart_ + pendCount();
+    int32_t pendEnd = pendStart_ + pendCount();
     int32_t at = std::max({next_ + candCount_, voteEnd_, pendCount() > 0 ? pendEnd : 0});
+    // First copies held that end within what the vote reads (a one pass that stopped
+    // early) are of sectors the vote's own copies give: they go, so that the flush keeps
+    // the first copies it reads from past the vote on, rather than read them again later.
+    if (pendCount() > 0 && pendEnd < at && pendEnd <= voteEnd_) {
+        pend_.clear();
+        pendFrom_.clear();
+        pendLead_.clear();
+        passHeld_ = 0;
+        pendEnd = 0;
+    }
     bool keep = pendCount() == 0 || at == pendEnd;
     if (pendCount() == 0)
         pendStart_ = at;
+    // A vote's read needs its own sectors gone from the cache: the cache's worth of other
+    // sectors after their latest read, no more (the one pass read them a while ago, and
+    // the first copies a longer flush would read are the reading's to read after the
+    // vote). Anything else, the cache's worth from now.
     int64_t until = history_->clock + cache_ + 1;
+    if (need < needEnd) {
+        int64_t latest = std::numeric_limits<int32_t>::min();
+        for (int32_t i = std::max(need, 0); i < needEnd; ++i)
+            latest = std::max(latest, lastRead(i));
+        until = std::min(until, latest + cache_ + 1);
+    }
     int64_t keptAt = -1; // the clock after the last first copies kept
     std::vector<uint8_t> scratch(size_t(kStep) * kRaw);
     // The sectors from `a` on, up to kStep and below `end`, that the drive cannot hold.
@@ -1274,9 +1300,16 @@ void Ripper::extend() {
     while (unproven < candCount_ && !candProven_[size_t(candHead_ + unproven)])
         ++unproven;
     limit = std::min(limit, unproven);
+    // A first copy is checkable when the drive cannot hold it by the time the check reaches
+    // it: fresh now, or pushed out by the sectors the check itself brings in from the disc
+    // before it (the anchor's and the first copies' before it), as readRun counts them.
     int32_t checkable = 0;
-    while (anchorFresh && checkable < limit && fresh(next_ + checkable))
+    int64_t clock = history_->clock + (cache_ > 0 ? a : 0);
+    while (anchorFresh && checkable < limit &&
+           (cache_ == 0 || clock - lastRead(next_ + checkable) > cache_)) {
         ++checkable;
+        ++clock;
+    }
     if (candCount_ > 0 && checkable == 0) {
         if (!readAhead() && !flush(true))
             failedCheck(); // nothing fresh to read elsewhere: in the end, a vote
@@ -1428,7 +1461,7 @@ void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from, const uint
 // it lies after `at`); the copies of the sectors from max(at, from) on start at
 // `*copies` and `*n` of them were delivered.
 void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
-                      int32_t* n, uint8_t* leads, uint8_t* echoes) {
+                      int32_t* n, uint8_t* leads, uint8_t* echoes, bool delivered) {
     const int32_t lead = std::max(0, at - from);
     const int32_t ask = lead + count - std::max(0, from - at);
     const int32_t proveFrom = std::max(at, from);
@@ -1436,19 +1469,22 @@ void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, con
     // hold reads elsewhere first rather than be cut there; a short one is read, and
     // only where it was cut, read again after a flush (a read that failed on an
     // unreadable sector, which leaves its sectors maybe cached, costs no flush).
-    const bool flushed = ask > 2 * kStep && wouldMeetCache(from, ask, proveFrom) && flush();
+    const bool flushed = (ask > 2 * kStep || delivered) && wouldMeetCache(from, ask, proveFrom) &&
+                         flush(false, proveFrom, from + ask);
     int32_t got = readRun(from, ask, buf, "vote", proveFrom);
     // A read the drive answered only up to sectors already decided (it failed at or
     // before next_) would do no better after a flush: it is not read again.
     bool reachesNew = false;
     for (int32_t i = std::max(0, next_ - from); i < ask && !reachesNew; ++i)
         reachesNew = moved_[size_t(i)] != 0;
-    if (stale_ && !flushed && reachesNew && flush())
+    if (stale_ && !flushed && reachesNew && flush(false, proveFrom, from + ask))
         got = readRun(from, ask, buf, "vote", proveFrom);
     // A re-read the drive answered from a cache larger than taken: again after each flush
     // (of the cache as then taken), until one comes from the disc, or the cache turns out
     // too large to defeat (a few fast answers make it larger: see answeredFast).
-    for (int again = 0; fastAnswer_ && reachesNew && again < 4 && !unprovable_ && flush(); ++again)
+    for (int again = 0; fastAnswer_ && reachesNew && again < 4 && !unprovable_ &&
+                        flush(false, proveFrom, from + ask);
+         ++again)
         got = readRun(from, ask, buf, "vote", proveFrom);
     *copies = buf + size_t(lead) * kRaw;
     *n = std::max(0, got - lead);
@@ -1613,7 +1649,8 @@ void Ripper::vote() {
             if (v == 0 && handed)
                 std::fill(echoesInto, echoesInto + len, 1); // not known
             if (v != 0 || !handed)
-                voteRead(r.places[v], at, len, into, &r.copy[v], &r.got[v], leadsInto, echoesInto);
+                voteRead(r.places[v], at, len, into, &r.copy[v], &r.got[v], leadsInto, echoesInto,
+                         handed && v == 1);
             if (r.got[v] + r.off[v] <= lead && r.places[v] != at) {
                 r.places[v] = -1; // stands in for a place whose read does not reach s
                 r.off[v] = 0;

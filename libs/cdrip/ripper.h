@@ -174,8 +174,9 @@ private:
     // The most first copies held while the reading runs on to an island.
     int32_t maxAhead() const;
     // Reads more than the cache holds elsewhere; false when it could not. `forCheck`: a
-    // check waits for it (not a vote's read).
-    bool flush(bool forCheck = false);
+    // check waits for it (not a vote's read). A vote's read names its sectors (need ..
+    // needEnd - 1): the flush then ends once the drive can no longer hold them.
+    bool flush(bool forCheck = false, int32_t need = 0, int32_t needEnd = 0);
     void vote();
     // Past where the drive went adrift: the next sectors as one read gives them, damaged.
     void adriftRead();
@@ -211,8 +212,11 @@ private:
     // `unheld` per sector, the drive could not have held it before the read.
     void keepPass(int32_t lsn, int32_t asked, int32_t got, const uint8_t* bytes,
                   const std::vector<uint8_t>& unheld);
+    // `delivered`: the drive delivered the sectors whole lately (the one pass read them),
+    // so that a read that meets them in its cache is cut by no damage: the flush comes
+    // first, timed from that read, rather than after a read the cache answers.
     void voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, const uint8_t** copies,
-                  int32_t* n, uint8_t* leads, uint8_t* echoes);
+                  int32_t* n, uint8_t* leads, uint8_t* echoes, bool delivered = false);
     // Whether the copies a lead-less vote agrees on contradict the drive's first read of
     // those sectors: the first of `n` decided bytes from `lsn` on that does (n: none).
     int32_t againstFirstRead(int32_t lsn, const uint8_t* bytes, int32_t n) const;
@@ -317,6 +321,9 @@ private:
     std::vector<uint8_t> retried_; // per sector of the last read: delivered after a failure
     std::vector<uint8_t> fast_;    // per sector of the last read: SectorSource::answeredFast
     std::vector<uint8_t> echoes_;  // per sector of the last read: see VoteRound::echo
+    // Sectors of the last read that its drive commands asked for: all of them, but where
+    // the reader laid out the commands itself and one failed (none asked past it).
+    int32_t asked_ = 0;
     uint32_t firstReadMissed_ = 0; // the first read a lead-less vote contradicted (0: none)
     // Sectors heldFrom_ .. next_ - 1 (heldFrom_ -1: none) that a lead-less vote proved and
     // the reads after it went on from, all of them from commands that began at heldPlace_

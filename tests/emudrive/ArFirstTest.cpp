@@ -98,10 +98,12 @@ protected:
         std::string why;
         int32_t lsn = 0, count = 0, got = 0;
     };
+    // `answerAfter`: the seconds the local server waits before each answer.
     Outcome RipDisc(const DiscFiles& disc, const std::string& out, bool secure,
-                    const std::string& emu = {}, std::vector<ReaderRead>* reads = nullptr) {
+                    const std::string& emu = {}, std::vector<ReaderRead>* reads = nullptr,
+                    const std::string& answerAfter = "0") {
         LocalServer server({"python3", std::string(VERIFY_TEST_DIR) + "/dbar_server.py",
-                            home_ + "/db", "30", "4"});
+                            home_ + "/db", "30", "4", "delay=" + answerAfter});
         const std::string stats = home_ + "/stats.json";
         std::filesystem::remove(stats);
         std::vector<std::string> argv{
@@ -304,6 +306,53 @@ TEST_F(ArFirst, UnknownDiscEndsTheFirstPassOnceTheAnswerComes) {
     // was no answer of its cache (a copy it held would be no copy of its own), and
     // neither was the secure reading's one sector.
     EXPECT_EQ(hitsAtZero, (std::vector<long>{0, 0}));
+}
+
+// However long the first track's one pass ran before the answer said the disc is unknown,
+// the default mode costs the drive no more sectors than the secure-only mode plus those the
+// pass read: the pass's reads are the secure reading's first copies, not read again.
+// Rows: the answer at once (a few of the pass's reads before it), and one that comes after
+// the whole first track was read once (the drive paced at a millisecond a read).
+TEST_F(ArFirst, UnknownDiscCostsTheSecureReadingPlusWhatThePassReadFirst) {
+    const int32_t first = TrackFirst(long_, 0), last = TrackLast(long_, 0);
+    const int32_t track1 = last - first + 1;
+    const long sectors = long_.layout.leadout;
+    const Outcome secure = RipDisc(long_, home_ + "/secure", true);
+    ASSERT_EQ(secure.run.code, 0) << secure.run.out << secure.run.err;
+    const long secureRead = secure.stats["sectors_read"].get<long>();
+    EXPECT_GE(secureRead, 2 * sectors);
+    EXPECT_LE(secureRead, 2 * sectors + 2 * 3568);
+    struct Row {
+        const char* name;
+        const char* answerAfter; // seconds
+        int32_t passLo, passHi;  // sectors of track 1 the pass reads before the answer
+    };
+    const Row rows[] = {
+        {"AnswerAtOnce", "0", 1, track1 / 2 - 1},
+        {"AnswerAfterTheFirstTrack", "1", track1, track1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string out = home_ + "/" + row.name;
+        std::vector<ReaderRead> reads;
+        const Outcome o = RipDisc(long_, out, false, "pace_us=1000", &reads, row.answerAfter);
+        ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
+        ExpectTracks(long_, long_.bin, out);
+        for (int t = 0; t < 3; ++t) {
+            EXPECT_THAT(ProvenBy(o, t), StartsWith("secure reading, ")) << "track " << t + 1;
+            EXPECT_EQ(o.report["tracks"][size_t(t)]["accuraterip"]["result"], "not in database");
+        }
+        int32_t passed = 0;
+        for (const ReaderRead& r : PlainIn(reads, first, last))
+            passed += r.count;
+        EXPECT_GE(passed, row.passLo);
+        EXPECT_LE(passed, row.passHi);
+        EXPECT_EQ(PlainIn(reads, last + 1, sectors).size(), 0u);
+        const long read = o.stats["sectors_read"].get<long>();
+        RecordProperty(std::string(row.name) + "_sectors_read", std::to_string(read));
+        EXPECT_GE(read, 2 * sectors);
+        EXPECT_LE(read, secureRead + passed);
+    }
 }
 
 TEST_F(ArFirst, TrackWithOneAlteredSectorInTheDatabaseGetsTheSecureReading) {

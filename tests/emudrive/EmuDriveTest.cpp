@@ -465,7 +465,8 @@ INSTANTIATE_TEST_SUITE_P(
         // transfers across a track boundary on a drive without a cache.
         DriveFaultCase{"StaleAtTheDiscsEnd", "cache=3567;stale=7470-7499", ""},
         DriveFaultCase{"BadFirstSectorOfTrack3Cache40", "cache=40;bad=5000", "failed_reads"},
-        DriveFaultCase{"ShortAtTrack2NoCache", "cache=0;short=2490-2510:50", "short_transfers"},
+        DriveFaultCase{"ShortAtTrack2NoCache", "cache=0;seed=2;short=2490-2510:50",
+                       "short_transfers"},
         // Unreadable sectors for which a failed read leaves in the drive's cache the last
         // sector it delivered: the shorter commands that read the good sectors in front
         // of the failure again are answered from the cache, that one included, as good.

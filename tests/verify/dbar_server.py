@@ -3,8 +3,9 @@
 the first line of stdout, then serves ROOT until SECONDS have passed or MAX requests
 were answered, and stops by itself.
 
-usage: dbar_server.py ROOT SECONDS MAX [silent]
-With "silent" it accepts connections and never answers them.
+usage: dbar_server.py ROOT SECONDS MAX [silent] [delay=S]
+With "silent" it accepts connections and never answers them. With "delay=S" each
+answer waits S seconds first (a slow network or a busy server).
 """
 import functools
 import http.server
@@ -15,7 +16,11 @@ import threading
 import time
 
 root, seconds, limit = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
-silent = len(sys.argv) > 4 and sys.argv[4] == "silent"
+silent = "silent" in sys.argv[4:]
+delay = 0.0
+for arg in sys.argv[4:]:
+    if arg.startswith("delay="):
+        delay = float(arg[len("delay="):])
 
 
 def stop_after(delay):
@@ -45,6 +50,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
     def do_GET(self):
         count["n"] += 1
+        if delay > 0:
+            time.sleep(delay)
         if self.path == "/echo-agent":
             body = (self.headers.get("User-Agent") or "").encode()
             self.send_response(200)
