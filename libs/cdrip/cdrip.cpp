@@ -650,11 +650,12 @@ CR_STATUS CR_PlanSecureRange(int32_t startSector, int32_t endSector) {
     try {
         RipSettings s = rangeSettings(*d, startSector, endSector);
         s.paranoia = true;
-        // The drive's cache as it reported it when it was opened for a range (before
-        // that, the 8 MB every drive is taken to have: a plan for a cache found too large
-        // later only costs its reads, the secure reading proves nothing by them).
+        // The drive's cache as it reported it when it was opened for a range, or as its
+        // reads showed it larger since (before that, the 8 MB every drive is taken to
+        // have: a plan for a cache found too large later only costs its reads, the secure
+        // reading proves nothing by them).
         const int32_t cache = d->image  ? 0
-                              : d->cdda ? driveCacheSectors(reportedCacheKB(*d->cdda))
+                              : d->cdda ? driveCacheSectors(cacheKBOf(*d->cdda))
                                         : kDriveCacheSectors;
         // No cache: every read comes from the disc anyway. One too large to defeat: the
         // secure reading reads once and proves nothing by re-reads, so nothing to plan.

@@ -24,6 +24,8 @@ public:
     const uint8_t* commandStarts() const override { return inner_->commandStarts(); }
     const uint8_t* retried() const override { return inner_->retried(); }
     int32_t commandSectors() const override { return inner_->commandSectors(); }
+    const uint8_t* answeredFast() const override { return inner_->answeredFast(); }
+    bool growCache() override { return inner_->growCache(); }
 
 private:
     std::unique_ptr<SectorSource> inner_;

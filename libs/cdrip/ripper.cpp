@@ -429,7 +429,18 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     for (int32_t i = 0; i < count; ++i)
         std::memcpy(out + size_t(i + 1) * kRaw - 4, &mark, 4);
     c2_.assign(size_t(count), 0);
-    int32_t got = sourceRead(lsn, count, out, layOut);
+    int32_t got = 0;
+    if (unprovable_ && settings_.paranoia && std::strcmp(why, "adrift") != 0) {
+        // The cache turned out too large to defeat: a read to prove sectors or to defeat
+        // the cache would only be answered from it. It is not made (it fails at once),
+        // what waits for it is listed, and the rest is read once (see step).
+        starts_.assign(size_t(count), 0);
+        retried_.assign(size_t(count), 0);
+        fast_.assign(size_t(count), 0);
+        asked_ = 0;
+    } else {
+        got = sourceRead(lsn, count, out, layOut);
+    }
     const bool flags = source_->hasC2();
     // Which sectors the drive transferred: those no longer ending with the mark, flagged
     // ones too. A short transfer ends what the read delivered, but the source may have
@@ -504,6 +515,22 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     // Sectors no command asked for were not read: what the drive may hold of them is what
     // it held before.
     stale_ = false;
+    // A re-read the reader takes for fresh that the drive answered far faster than the
+    // disc gives sectors came from its cache: the cache is larger than taken. Then none of
+    // the read's re-reads is fresh (its short commands are not timed, but went to the
+    // same place), none of them moves the clock, and from `proveFrom` on the first of
+    // them ends what the read delivered, as a sector the drive may hold does.
+    const auto reread = [&](int32_t i) {
+        const int64_t at = int64_t(lsn) + i;
+        return at < int64_t(history_->lastRead.size()) && moved_[size_t(i)] &&
+               !retried_[size_t(i)] &&
+               history_->lastRead[size_t(at)] != std::numeric_limits<int32_t>::min() &&
+               history_->clock - history_->lastRead[size_t(at)] > modelCache_;
+    };
+    bool fromCache = false;
+    for (int32_t i = 0; i < got && cache_ > 0 && !fromCache; ++i)
+        fromCache = fast_[size_t(i)] && reread(i);
+    fastAnswer_ = fromCache;
     for (int32_t i = 0; i < asked_ && modelCache_ > 0; ++i) {
         const int64_t at = int64_t(lsn) + i;
         if (at >= int64_t(history_->lastRead.size()))
@@ -513,9 +540,14 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
             last = int32_t(history_->clock);
             continue;
         }
-        if (history_->clock - last > modelCache_)
+        if (fromCache && reread(i)) {
+            if (at >= proveFrom && i < got) {
+                got = i;
+                stale_ = true;
+            }
+        } else if (history_->clock - last > modelCache_) {
             ++history_->clock;
-        else if (cache_ > 0 && at >= proveFrom && i < got) {
+        } else if (cache_ > 0 && at >= proveFrom && i < got) {
             got = i;
             stale_ = true;
         }
@@ -526,7 +558,39 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     if (readLog_)
         std::fprintf(readLog_.get(), "%s %d %d %d %d\n", why, lsn, count, got,
                      proveFrom < lsn + count ? std::max(proveFrom, lsn) : -1);
+    if (fromCache)
+        answeredFast();
     return got;
+}
+
+void Ripper::answeredFast() {
+    // One fast answer could be a stray (a drive that kept a few sectors aside): only a
+    // second one makes the cache larger (each needs a tenth of the disc's time for many
+    // sectors; a third could come too late, as the reading takes fewer re-reads before
+    // it, each of them one more copy that may come from the cache untimed). Each one's
+    // copies were not taken for fresh anyway.
+    constexpr int32_t kEnough = 2;
+    if (unprovable_ || ++history_->fastRereads < kEnough)
+        return;
+    history_->fastRereads = 0;
+    if (!source_->growCache())
+        return;
+    const int32_t sourceCache = source_->cacheSectors();
+    if (cacheUndefeatable(sourceCache, settings_.audioLast)) {
+        // Too large to defeat on this disc: no re-read is fresh any more. The rest of the
+        // range is read once and listed as unproven (see step), as a range of a drive
+        // known to hold that much from the start is.
+        unprovable_ = true;
+    } else {
+        cache_ = modelCache_ = defeatedCache(sourceCache, settings_.audioLast);
+        maxCandidates_ = 2 * (cache_ + 1) + 4 * kStep;
+    }
+    if (readLog_)
+        std::fprintf(readLog_.get(), "cache -1 0 0 -1 source %d defeated %d%s\n", sourceCache,
+                     unprovable_ ? 0 : cache_,
+                     unprovable_ ? " (re-reads answered from the cache: too large to defeat, "
+                                   "nothing proven by re-reads from here on)"
+                                 : " (re-reads answered from the cache: taken as larger)");
 }
 
 // The source's read of `count` sectors at lsn (flags into c2_), with starts_ set at each
@@ -539,6 +603,7 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
 int32_t Ripper::sourceRead(int32_t lsn, int32_t count, uint8_t* out, bool layOut) {
     starts_.assign(size_t(count), 0);
     retried_.assign(size_t(count), 0);
+    fast_.assign(size_t(count), 0);
     const int32_t most = layOut ? source_->commandSectors() : 0;
     int32_t done = 0;
     asked_ = count;
@@ -557,6 +622,8 @@ int32_t Ripper::sourceRead(int32_t lsn, int32_t count, uint8_t* out, bool layOut
             starts_[size_t(done)] = 1;
             if (const uint8_t* again = source_->retried())
                 std::copy(again, again + got, retried_.begin() + done);
+            if (const uint8_t* fast = source_->answeredFast())
+                std::copy(fast, fast + got, fast_.begin() + done);
         }
         if (got < n && most > 0)
             asked_ = done + n;
@@ -826,6 +893,14 @@ bool Ripper::pins(const uint8_t* end, int32_t count) {
 }
 
 void Ripper::step() {
+    if (unprovable_) {
+        // The drive's cache turned out too large to defeat: what a lead-less vote proved
+        // can no longer be joined by a fresh read, and the rest goes as one read gives it.
+        if (heldFrom_ >= 0)
+            listHeld();
+        adriftRead();
+        return;
+    }
     adoptPending();
     if (takeProvenAhead())
         return;
@@ -1247,6 +1322,13 @@ void Ripper::voteRead(int32_t from, int32_t at, int32_t count, uint8_t* buf, con
     for (int32_t i = std::max(0, next_ - from); i < ask && !reachesNew; ++i)
         reachesNew = moved_[size_t(i)] != 0;
     if (stale_ && !flushed && reachesNew && flush(false, proveFrom, from + ask))
+        got = readRun(from, ask, buf, "vote", proveFrom);
+    // A re-read the drive answered from a cache larger than taken: again after each flush
+    // (of the cache as then taken), until one comes from the disc, or the cache turns out
+    // too large to defeat (a few fast answers make it larger: see answeredFast).
+    for (int again = 0; fastAnswer_ && reachesNew && again < 4 && !unprovable_ &&
+                        flush(false, proveFrom, from + ask);
+         ++again)
         got = readRun(from, ask, buf, "vote", proveFrom);
     *copies = buf + size_t(lead) * kRaw;
     *n = std::max(0, got - lead);

@@ -63,6 +63,9 @@ struct ReadHistory {
     };
     std::vector<PassCopy> passCopies;
     PassCopy passTail; // the pass's last sectors from the disc, ending at head
+    // Re-reads taken for fresh that the drive answered as fast as from its cache, since
+    // the cache was last taken to be larger (Ripper::answeredFast).
+    int32_t fastRereads = 0;
 };
 
 struct RipSettings {
@@ -196,6 +199,9 @@ private:
     // Reads from elsewhere contradict the held sectors: they are listed as damaged.
     void listHeld();
     bool fresh(int32_t lsn) const;
+    // A read the reader took for fresh came back as fast as the drive's cache answers:
+    // after a few, the cache is taken to be twice as large (see readRun).
+    void answeredFast();
     bool wouldMeetCache(int32_t lsn, int32_t count, int32_t proveFrom) const;
     int64_t lastRead(int32_t lsn) const;
     void addCandidates(const uint8_t* bytes, int32_t n, int32_t from, const uint8_t* leads);
@@ -277,14 +283,16 @@ private:
     std::shared_ptr<ReadHistory> history_;
     uint32_t reads_ = 0;
     int32_t flushes_ = 0;
-    bool readOnce_ = false; // a read has delivered a sector
-    bool stale_ = false;    // the last read ended at a sector the cache may hold
+    bool readOnce_ = false;   // a read has delivered a sector
+    bool stale_ = false;      // the last read ended at a sector the cache may hold
+    bool fastAnswer_ = false; // the last read's re-reads came from the cache (answeredFast)
     // The last vote proved a whole block and nothing since pinned a check: steady audio
     // (a tone, digital silence), where the next vote reads more than the cache holds.
     bool steady_ = false;
     std::vector<uint8_t> moved_;   // per sector of the last read: the drive transferred it
     std::vector<uint8_t> starts_;  // per sector of the last read: a drive command began at it
     std::vector<uint8_t> retried_; // per sector of the last read: delivered after a failure
+    std::vector<uint8_t> fast_;    // per sector of the last read: SectorSource::answeredFast
     std::vector<uint8_t> echoes_;  // per sector of the last read: see VoteRound::echo
     // Sectors of the last read that its drive commands asked for: all of them, but where
     // the reader laid out the commands itself and one failed (none asked past it).

@@ -6,6 +6,7 @@
 #include <cdio/mmc_ll_cmds.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -20,11 +21,22 @@ struct CddaHandle {
     C2Support c2 = C2Support::Unknown;
     // The buffer the drive reports in its capabilities page, in KB (0: none).
     int32_t cacheKB = 0;
+    // The buffer its reads showed it to have, in KB (0: nothing more than reported).
+    int32_t grownKB = 0;
+    // What the timing of its commands showed so far: the sectors a command delivered,
+    // the seconds a sector took in the last commands of sectors never delivered before
+    // (a ring), and where the last command ended (-1: not known, as after a failure).
+    std::vector<uint8_t> seen;
+    std::vector<double> newSectorSeconds;
+    size_t nextSample = 0;
+    int32_t nextLsn = -1;
+    bool lastFast = false; // the last command came back as fast as from the cache
 };
 
 namespace {
 
-constexpr int32_t kC2Bytes = 294; // one bit for each byte of a sector
+constexpr int32_t kC2Bytes = 294;   // one bit for each byte of a sector
+constexpr size_t kKeptSamples = 64; // timed commands of new sectors the median is of
 
 // libcdio's cdda layer over one opened drive or image.
 class CddaSource final : public SectorSource {
@@ -44,6 +56,8 @@ public:
         starts_.assign(size_t(count), 0);
         retried_.assign(size_t(count), 0);
         anyRetried_ = false;
+        fast_.assign(size_t(count), 0);
+        anyFast_ = false;
         int32_t done = 0;
         while (done < count) {
             int32_t ask = std::min(piece, count - done);
@@ -78,7 +92,18 @@ public:
     }
 
     bool hasC2() const override { return h_->c2 == C2Support::Yes; }
-    int32_t cacheSectors() const override { return h_->image ? 0 : driveCacheSectors(h_->cacheKB); }
+    int32_t cacheSectors() const override {
+        return h_->image ? 0 : driveCacheSectors(cacheKBOf(*h_));
+    }
+    const uint8_t* answeredFast() const override { return anyFast_ ? fast_.data() : nullptr; }
+    bool growCache() override {
+        const int32_t base =
+            std::max({h_->cacheKB, h_->grownKB, int32_t(kDriveCacheSectors) * kSectorBytes / 1024});
+        if (h_->image || base >= kMaxGrownKB)
+            return false;
+        h_->grownKB = std::min(2 * base, kMaxGrownKB);
+        return true;
+    }
     const uint8_t* commandStarts() const override {
         return h_->image || starts_.empty() ? nullptr : starts_.data();
     }
@@ -98,7 +123,65 @@ private:
         return got;
     }
 
+    // One drive command, timed on a monotonic clock (see timed).
     long command(int32_t lsn, int32_t ask, uint8_t* out, uint8_t* c2, int32_t at) {
+        const auto begin = std::chrono::steady_clock::now();
+        const long got = untimedCommand(lsn, ask, out, c2, at);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+        timed(lsn, ask, got, took.count(), at);
+        return got;
+    }
+
+    // What a command of `ask` sectors at lsn that delivered `got` in `seconds` shows.
+    // One that read only sectors never delivered before is a read of the disc: it tells
+    // how long a sector takes there. One that read only sectors delivered before, after
+    // the drive was elsewhere (a read that goes on from the last one may be answered from
+    // what the drive read ahead), and came back in under a tenth of that, came from the
+    // cache. A slow command tells nothing: a drive may pause, spin up or retry.
+    void timed(int32_t lsn, int32_t ask, long got, double seconds, int32_t at) {
+        CddaHandle& h = *h_;
+        if (h.image)
+            return;
+        if (got != ask || lsn < 0) {
+            h.nextLsn = -1; // where a failed or short command left the drive is not known
+            h.lastFast = false;
+            return;
+        }
+        // A command that goes on from a fast one goes on from the cache: the drive read
+        // nothing ahead for it (it reads ahead after reading the disc).
+        const bool moved = h.nextLsn >= 0 && (lsn != h.nextLsn || h.lastFast);
+        h.nextLsn = lsn + ask;
+        h.lastFast = false;
+        if (h.seen.size() < size_t(lsn + ask))
+            h.seen.resize(size_t(lsn + ask), 0);
+        const auto from = h.seen.begin() + lsn, to = from + ask;
+        const bool anySeen = std::find(from, to, 1) != to;
+        const bool allSeen = std::find(from, to, 0) == to;
+        std::fill(from, to, 1);
+        if (ask < kTimedSectors)
+            return;
+        if (!anySeen) {
+            if (h.newSectorSeconds.size() < kKeptSamples)
+                h.newSectorSeconds.push_back(seconds / ask);
+            else
+                h.newSectorSeconds[h.nextSample] = seconds / ask;
+            h.nextSample = (h.nextSample + 1) % kKeptSamples;
+            return;
+        }
+        if (!allSeen || !moved || h.newSectorSeconds.size() < size_t(kTimedSamples))
+            return;
+        std::vector<double> sorted = h.newSectorSeconds;
+        const auto mid = sorted.begin() + ptrdiff_t(sorted.size() / 2);
+        std::nth_element(sorted.begin(), mid, sorted.end());
+        if (*mid < kMeasurableSeconds || seconds * 10 >= *mid * ask)
+            return;
+        std::fill_n(fast_.begin() + at, std::min<size_t>(size_t(ask), fast_.size() - size_t(at)),
+                    1);
+        anyFast_ = true;
+        h.lastFast = true;
+    }
+
+    long untimedCommand(int32_t lsn, int32_t ask, uint8_t* out, uint8_t* c2, int32_t at) {
         uint8_t* into = out + size_t(at) * kSectorBytes;
         refusedLast_ = false;
         if (c2 && !h_->image && h_->c2 != C2Support::No) {
@@ -244,7 +327,9 @@ private:
     std::set<int32_t> unreadable_; // every sector a failed command was narrowed to
     std::vector<uint8_t> retried_; // per sector of the last read: delivered after a failure
     bool anyRetried_ = false;
-    bool refusedLast_ = false; // the last failed command was refused, not failed on the disc
+    bool refusedLast_ = false;  // the last failed command was refused, not failed on the disc
+    std::vector<uint8_t> fast_; // per sector of the last read: see answeredFast
+    bool anyFast_ = false;
 };
 
 // The buffer size a drive reports in its CD capabilities page (MODE SENSE(10) of page
@@ -301,6 +386,10 @@ C2Support c2SupportOf(const CddaHandle& handle) {
 
 int32_t reportedCacheKB(const CddaHandle& handle) {
     return handle.cacheKB;
+}
+
+int32_t cacheKBOf(const CddaHandle& handle) {
+    return handle.image ? 0 : std::max(handle.cacheKB, handle.grownKB);
 }
 
 std::unique_ptr<SectorSource> cddaSource(std::shared_ptr<CddaHandle> handle) {

@@ -58,6 +58,19 @@ public:
     // commands of that many from its first sector (0: not commands of a drive). A reader
     // that lays out its own commands reads at most this many a call.
     virtual int32_t commandSectors() const { return 0; }
+
+    // Which sectors of the last read() came back far faster than the disc gives them:
+    // 1 for each sector of a command that re-read sectors delivered before, sent the
+    // drive elsewhere and took less than a tenth of the time this drive's reads of new
+    // sectors take for as many; else 0. Null when none did, or when reads take no time
+    // that tells (an image, a drive whose reads are not timed yet). Such a command was
+    // answered from the drive's cache, however long ago its sectors were read.
+    virtual const uint8_t* answeredFast() const { return nullptr; }
+
+    // The drive was seen to hold more than cacheSectors(): from now on it is taken to hold
+    // twice the buffer it was taken for (with the same margin as a reported one). False
+    // when there is no cache to grow (an image) or it is already taken as the largest.
+    virtual bool growCache() { return false; }
 };
 
 // The cache a drive may hold when it does not say: 8 MB, about 3,567 sectors. A drive
@@ -102,5 +115,20 @@ enum class C2Support { Unknown, Yes, No };
 C2Support c2SupportOf(const CddaHandle& handle);
 // The buffer a drive reported as it was opened, in KB (0: none, or an image).
 int32_t reportedCacheKB(const CddaHandle& handle);
+// The buffer a drive is taken to have, in KB: what it reported, or more where its reads
+// showed that (SectorSource::growCache); 0 for an image.
+int32_t cacheKBOf(const CddaHandle& handle);
+
+// How a drive's timed reads are judged: a command of at least kTimedSectors whose
+// sectors were all delivered before, and that sends the drive elsewhere, was answered
+// from the cache when it took less than a tenth of the time the median command of new
+// sectors took a sector for as many. Nothing is judged before kTimedSamples such
+// commands were timed, nor where they took less than kMeasurableSeconds a sector (no
+// spinning disc gives audio that fast: 52x is 256 us a sector).
+constexpr int32_t kTimedSectors = 8;
+constexpr int32_t kTimedSamples = 8;
+constexpr double kMeasurableSeconds = 20e-6;
+// The largest buffer a drive is taken to have once its reads showed more than it said.
+constexpr int32_t kMaxGrownKB = 65536;
 
 } // namespace cdrip

@@ -250,14 +250,14 @@ TEST_F(ArFirst, UnknownDiscIsReadSecurely) {
     EXPECT_GT(o.stats["sectors_read"].get<long>(), 2 * sectors);
 }
 
-// The look-up answers while the first track's one pass runs (the drive here takes a
-// millisecond a read, a track 158 reads): the pass ends as soon as the answer says the
-// disc is unknown, and the track is read securely; it is not read whole twice.
+// The look-up answers while the first track's one pass runs (the drive here takes 64 us
+// a sector from the disc, a track's 2,500 sectors 0.16 s): the pass ends as soon as the answer says
+// the disc is unknown, and the track is read securely; it is not read whole twice.
 TEST_F(ArFirst, UnknownDiscEndsTheFirstPassOnceTheAnswerComes) {
     const std::string out = home_ + "/out";
     std::vector<ReaderRead> reads;
     const std::string driveLog = home_ + "/drive.log";
-    const Outcome o = RipDisc(long_, out, false, "pace_us=1000;log=" + driveLog, &reads);
+    const Outcome o = RipDisc(long_, out, false, "pace_us=64;log=" + driveLog, &reads);
     ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
     ExpectTracks(long_, long_.bin, out);
     for (int t = 0; t < 3; ++t) {
@@ -312,7 +312,8 @@ TEST_F(ArFirst, UnknownDiscEndsTheFirstPassOnceTheAnswerComes) {
 // the default mode costs the drive no more sectors than the secure-only mode plus those the
 // pass read: the pass's reads are the secure reading's first copies, not read again.
 // Rows: the answer at once (a few of the pass's reads before it), and one that comes after
-// the whole first track was read once (the drive paced at a millisecond a read).
+// the whole first track was read once (the drive paced at 64 us a sector from the disc, a
+// track's 2,500 sectors 0.16 s).
 TEST_F(ArFirst, UnknownDiscCostsTheSecureReadingPlusWhatThePassReadFirst) {
     const int32_t first = TrackFirst(long_, 0), last = TrackLast(long_, 0);
     const int32_t track1 = last - first + 1;
@@ -335,7 +336,7 @@ TEST_F(ArFirst, UnknownDiscCostsTheSecureReadingPlusWhatThePassReadFirst) {
         SCOPED_TRACE(row.name);
         const std::string out = home_ + "/" + row.name;
         std::vector<ReaderRead> reads;
-        const Outcome o = RipDisc(long_, out, false, "pace_us=1000", &reads, row.answerAfter);
+        const Outcome o = RipDisc(long_, out, false, "pace_us=64", &reads, row.answerAfter);
         ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
         ExpectTracks(long_, long_.bin, out);
         for (int t = 0; t < 3; ++t) {

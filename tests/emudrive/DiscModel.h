@@ -57,6 +57,7 @@ struct Stats {
     long sectorsReadAhead = 0;          // read into the cache past what was asked
     long shiftedReads = 0;              // reads that landed off (jitter, land, later)
     double clockSeconds = 0;            // virtual: seeks and transfers at the drive's speed
+    long pacedMicros = 0;               // real time slept for sectors read from the media
 };
 
 // The drive as configured: key=value settings (see README.md).
@@ -70,7 +71,7 @@ struct Model {
     bool c2 = false;         // the drive offers C2 error pointers
     bool fuaFlushes = false; // a READ(10) with FUA empties the cache
     int speed = 40;          // times 75 sectors a second
-    int paceMicros = 0;      // real time a READ CD from the media takes (the clock is virtual)
+    int paceMicros = 0;      // real time a sector read from the media takes (the clock is virtual)
     int maxSectors = 25;     // most sectors of one transfer
     int maxBytes = 0;        // most bytes of one transfer, C2 pointers included (0: any)
     int readAhead = 0;       // sectors read on into the cache after a read from the media

@@ -6,8 +6,10 @@
 #include "DiscModel.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,11 @@ public:
     void log(const std::string& line) const;
 
 private:
+    struct FileCloser {
+        void operator()(FILE* f) const { std::fclose(f); }
+    };
+    mutable std::unique_ptr<FILE, FileCloser> logOut_; // the log file, once a line went there
+
     enum class Tray { Closed, Open };
 
     Outcome readCd(const uint8_t* cdb, uint8_t* data, unsigned length);
