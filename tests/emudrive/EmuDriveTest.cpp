@@ -411,7 +411,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A clean disc: a first copy and a check a sector, the cache's worth of reads to
         // defeat it where the disc is too short for more (measured 3.45 a sector here).
         DriveFaultCase{"Clean8MB", "cache=3567", "", false, 3.5, -1, false, 0, -1, false, false,
-                       18728},
+                       18391},
         DriveFaultCase{"Clean1200", "cache=1200", "", false, 3.5},
         DriveFaultCase{"Clean40", "cache=40", "", false, 3.5},
         // On a longer disc the island near its end lets the last two checks follow one
@@ -540,7 +540,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A drive whose report is right, its reads timed alike: nothing comes back fast,
         // and the reading is the one of a drive whose reads take no time (Clean8MB).
         DriveFaultCase{"Clean8MBPaced", "cache=3567;pace_us=30", "", false, 3.5, -1, false, 0, -1,
-                       false, false, 18728},
+                       false, false, 18391},
         DriveFaultCase{"JitterAtTheDiscsStart", "cache=3567;seed=3;jitter=0-3:50:64",
                        "shifted_reads"},
         DriveFaultCase{"StaleAtTheDiscsStartAndAfterABadSector", "cache=3567;bad=15;stale=0-30",
