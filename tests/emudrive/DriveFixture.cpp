@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -51,16 +52,23 @@ std::string EmuStats() {
     return text;
 }
 
-long EmuStat(const std::string& key) {
+namespace {
+
+// A statistic's value as a number (-1: not there).
+double StatValue(const std::string& key) {
     const std::string json = EmuStats(), look = "\"" + key + "\":";
     const size_t at = json.find(look);
-    return at == std::string::npos ? -1 : std::atol(json.c_str() + at + look.size());
+    return at == std::string::npos ? -1 : std::atof(json.c_str() + at + look.size());
+}
+
+} // namespace
+
+long EmuStat(const std::string& key) {
+    return std::lround(StatValue(key));
 }
 
 double EmuSeconds() {
-    const std::string json = EmuStats(), look = "\"clock_seconds\":";
-    const size_t at = json.find(look);
-    return at == std::string::npos ? -1 : std::atof(json.c_str() + at + look.size());
+    return StatValue("clock_seconds");
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
