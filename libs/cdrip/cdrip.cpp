@@ -659,7 +659,8 @@ CR_STATUS CR_PlanSecureRange(int32_t startSector, int32_t endSector) {
                                         : kDriveCacheSectors;
         // No cache: every read comes from the disc anyway. One too large to defeat: the
         // secure reading reads once and proves nothing by re-reads, so nothing to plan.
-        if (defeatedCache(cache, s.discLast) == 0 || cacheUndefeatable(cache, s.discLast))
+        const int32_t said = d->cdda ? saidCacheSectors(cacheKBOf(*d->cdda)) : 0;
+        if (defeatedCache(cache, s.discLast) == 0 || cacheUndefeatable(cache, said, s.discLast))
             return CR_STATUS_OK;
         SecurePlan plan;
         plan.first = startSector;

@@ -214,6 +214,9 @@ public:
     int32_t cacheSectors() const override {
         return std::max(inner_->cacheSectors(), faults_->cacheSectors);
     }
+    int32_t saidCacheSectors() const override {
+        return std::max(inner_->saidCacheSectors(), faults_->cacheSectors);
+    }
 
 private:
     struct Cached {

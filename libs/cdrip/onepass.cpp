@@ -21,6 +21,7 @@ public:
     }
     bool hasC2() const override { return inner_->hasC2(); }
     int32_t cacheSectors() const override { return inner_->cacheSectors(); }
+    int32_t saidCacheSectors() const override { return inner_->saidCacheSectors(); }
     const uint8_t* commandStarts() const override { return inner_->commandStarts(); }
     const uint8_t* retried() const override { return inner_->retried(); }
     int32_t commandSectors() const override { return inner_->commandSectors(); }
@@ -81,7 +82,9 @@ public:
     int32_t cache() const { return cache_; }
     // Whether reading elsewhere can make the drive forget a sector: false for a cache
     // larger than the reader defeats on this disc.
-    bool defeatable() const { return !cacheUndefeatable(inner_->cacheSectors(), discLast_); }
+    bool defeatable() const {
+        return !cacheUndefeatable(inner_->cacheSectors(), inner_->saidCacheSectors(), discLast_);
+    }
 
     void ready() {
         if (cache_ > 0 && history_->lastRead.size() != size_t(discLast_ + 1)) {
@@ -238,6 +241,7 @@ public:
     }
     bool hasC2() const override { return drive_.inner().hasC2(); }
     int32_t cacheSectors() const override { return drive_.inner().cacheSectors(); }
+    int32_t saidCacheSectors() const override { return drive_.inner().saidCacheSectors(); }
 
 private:
     static constexpr int32_t kMarginSectors = 4 * kRun;
@@ -451,6 +455,9 @@ public:
     // Every read it answers is fresh, where the drive's cache can be defeated at all.
     int32_t cacheSectors() const override {
         return drive_.defeatable() ? 0 : drive_.inner().cacheSectors();
+    }
+    int32_t saidCacheSectors() const override {
+        return drive_.defeatable() ? 0 : drive_.inner().saidCacheSectors();
     }
     // The planned reads were made as the reader asks for them, in the drive's commands:
     // the reader lays out none of its own here (commandSectors() 0).

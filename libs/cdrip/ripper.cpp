@@ -146,7 +146,8 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
     // Proof never takes a copy the drive may have kept in its cache; a cache larger
     // than half the disc's audio could not be defeated by reading elsewhere.
     cache_ = defeatedCache(source_->cacheSectors(), settings_.audioLast);
-    if (settings_.paranoia && cacheUndefeatable(source_->cacheSectors(), settings_.audioLast)) {
+    if (settings_.paranoia && cacheUndefeatable(source_->cacheSectors(),
+                                                source_->saidCacheSectors(), settings_.audioLast)) {
         // A cache the reader cannot defeat answers every re-read with the bytes of the
         // first read, wrong ones included: copies that agree prove nothing. The range is
         // read once, and every sector of it is listed as unproven.
@@ -576,7 +577,7 @@ void Ripper::answeredFast() {
     if (!source_->growCache())
         return;
     const int32_t sourceCache = source_->cacheSectors();
-    if (cacheUndefeatable(sourceCache, settings_.audioLast)) {
+    if (cacheUndefeatable(sourceCache, source_->saidCacheSectors(), settings_.audioLast)) {
         // Too large to defeat on this disc: no re-read is fresh any more. The rest of the
         // range is read once and listed as unproven (see step), as a range of a drive
         // known to hold that much from the start is.

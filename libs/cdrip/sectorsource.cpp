@@ -95,6 +95,7 @@ public:
     int32_t cacheSectors() const override {
         return h_->image ? 0 : driveCacheSectors(cacheKBOf(*h_));
     }
+    int32_t saidCacheSectors() const override { return cdrip::saidCacheSectors(cacheKBOf(*h_)); }
     const uint8_t* answeredFast() const override { return anyFast_ ? fast_.data() : nullptr; }
     bool growCache() override {
         const int32_t base =
@@ -362,8 +363,13 @@ int32_t defeatedCache(int32_t sourceCache, int32_t last) {
     return std::max(0, std::min({sourceCache, kMaxDefeatedCache, (last + 1) / 2}));
 }
 
-bool cacheUndefeatable(int32_t sourceCache, int32_t last) {
-    return sourceCache > std::max(kDriveCacheSectors, defeatedCache(sourceCache, last));
+bool cacheUndefeatable(int32_t sourceCache, int32_t said, int32_t last) {
+    const int32_t defeated = defeatedCache(sourceCache, last);
+    return sourceCache > std::max(kDriveCacheSectors, defeated) || said > defeated;
+}
+
+int32_t saidCacheSectors(int32_t kb) {
+    return int32_t((int64_t(std::max(kb, 0)) * 1024 + kSectorBytes - 1) / kSectorBytes);
 }
 
 std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image) {

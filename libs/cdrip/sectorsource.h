@@ -41,6 +41,11 @@ public:
     // sectors elsewhere before it reads a sector again.
     virtual int32_t cacheSectors() const { return 0; }
 
+    // The cache the drive itself says it has (its capabilities page) or was seen to have
+    // (re-reads it answered from a cache larger than it was taken for), in sectors, with
+    // none of cacheSectors()' allowance for drives that say less: 0 when it says nothing.
+    virtual int32_t saidCacheSectors() const { return 0; }
+
     // Where the drive commands of the last read() began: for each sector it delivered,
     // 1 when a command began at it, else 0; null when the source does not say (then only
     // the read's own first sector is known to begin one). A drive may answer a command's
@@ -92,11 +97,16 @@ int32_t driveCacheSectors(int32_t reportedKB);
 // may be answered from the cache whatever is read in between.
 int32_t defeatedCache(int32_t sourceCache, int32_t last);
 
-// Whether a cache of `sourceCache` sectors, larger than the 8 MB every drive is taken to
-// have, is too large for a reader to defeat on a disc whose audio ends at `last`: then
-// no re-read can be taken for a fresh copy. (A drive's cache up to 8 MB on a disc shorter
-// than twice that is defeated as far as the disc allows, as it always was.)
-bool cacheUndefeatable(int32_t sourceCache, int32_t last);
+// Whether a cache of `sourceCache` sectors is too large for a reader to defeat on a disc
+// whose audio ends at `last`: then no re-read can be taken for a fresh copy. It is where
+// the cache is larger than the 8 MB every drive is taken to have and than the reader
+// defeats, or where the drive says (`said`, saidCacheSectors()) it holds more than the
+// reader defeats. On a disc shorter than twice the 8 MB, a drive that says nothing, or
+// says it holds at most half the disc, is taken at its word.
+bool cacheUndefeatable(int32_t sourceCache, int32_t said, int32_t last);
+
+// What the drive says of its cache in sectors, from a buffer of `kb` kilobytes.
+int32_t saidCacheSectors(int32_t kb);
 
 // A device or a disc image read through libcdio's cdda layer (audio in
 // little-endian order). Null when `source` holds no readable disc.

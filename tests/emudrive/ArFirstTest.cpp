@@ -485,7 +485,7 @@ TEST_F(ArFirst, RightBytesTheDriveFlagsAreProvenByTheChecksum) {
     const std::string range = std::to_string(at) + "-" + std::to_string(at + 2);
     const std::string out = home_ + "/out";
     std::vector<ReaderRead> reads;
-    const Outcome o = RipDisc(music_, out, false, "cache=3567;c2=1;c2false=" + range, &reads);
+    const Outcome o = RipDisc(music_, out, false, "cache=200;c2=1;c2false=" + range, &reads);
     ASSERT_EQ(o.run.code, 0) << o.run.out << o.run.err;
     // The checksum proves the pass before any secure reading of the flagged stretch.
     int32_t secure = 0;
@@ -501,7 +501,7 @@ TEST_F(ArFirst, RightBytesTheDriveFlagsAreProvenByTheChecksum) {
         EXPECT_EQ(o.report["tracks"][size_t(t)]["damaged_sectors"], 0) << "track " << t + 1;
     }
     const Outcome scratch =
-        RipDisc(music_, home_ + "/scratch", false, "cache=3567;c2=1;c2bad=" + range);
+        RipDisc(music_, home_ + "/scratch", false, "cache=200;c2=1;c2bad=" + range);
     EXPECT_EQ(scratch.run.code, 3) << scratch.run.out << scratch.run.err;
     EXPECT_EQ(ProvenBy(scratch, 0), "AccurateRip, one pass, confidence 5");
     EXPECT_EQ(ProvenBy(scratch, 1), "damaged");
@@ -519,10 +519,10 @@ TEST_F(ArFirst, AFlaggedEdgeOfAProvenTrackIsListedAlone) {
     const int32_t first = TrackFirst(music_, 0), last = TrackLast(music_, 0);
     const std::string out = home_ + "/out";
     std::vector<ReaderRead> reads;
-    const Outcome o = RipDisc(music_, out, false,
-                              "cache=3567;c2=1;c2false=" + std::to_string(first) + "-" +
-                                  std::to_string(first + 4),
-                              &reads);
+    const Outcome o =
+        RipDisc(music_, out, false,
+                "cache=200;c2=1;c2false=" + std::to_string(first) + "-" + std::to_string(first + 4),
+                &reads);
     EXPECT_EQ(o.run.code, 3) << o.run.out << o.run.err;
     EXPECT_THAT(o.run.out, HasSubstr("2 exact, 1 damaged, 0 failed"));
     EXPECT_EQ(ProvenBy(o, 0), "damaged");
@@ -546,7 +546,7 @@ TEST_F(ArFirst, AFlaggedEdgeOfAProvenTrackIsListedAlone) {
     const std::string out2 = home_ + "/out2";
     const Outcome e =
         RipDisc(music_, out2, false,
-                "cache=3567;c2=1;c2false=" + std::to_string(end - 4) + "-" + std::to_string(end));
+                "cache=200;c2=1;c2false=" + std::to_string(end - 4) + "-" + std::to_string(end));
     EXPECT_EQ(e.run.code, 3) << e.run.out << e.run.err;
     EXPECT_EQ(ProvenBy(e, 0), "AccurateRip, one pass, confidence 5");
     EXPECT_EQ(ProvenBy(e, 1), "AccurateRip, one pass, confidence 5");

@@ -259,6 +259,7 @@ struct DriveFaultCase {
     bool twice16MB = false;  // the disc of three tracks, twice a 16 MB cache long
     bool grows = false;      // the reader takes the cache as larger, from how fast re-reads came
     long sectorsRead = -1;   // the sectors the drive read in all (-1: not asserted)
+    bool under16MB = false;  // the disc of three tracks of 1,500 sectors, under twice 8 MB
 };
 
 void PrintTo(const DriveFaultCase& row, std::ostream* os) {
@@ -300,6 +301,11 @@ protected:
         static const DiscFiles disc = WriteDisc("wide", discgen::simpleDisc(35, 6, 2000));
         return disc;
     }
+    // Three tracks of 1,500 sectors: longer than an 8 MB cache, shorter than twice it.
+    static const DiscFiles& Under16MBDisc() {
+        static const DiscFiles disc = WriteDisc("under16", discgen::simpleDisc(23, 3, 1500));
+        return disc;
+    }
     // Steady audio, where no proven sectors pin a read and every sector goes to a vote:
     // a 1 kHz tone (it repeats every 441 samples) and digital silence, each track more
     // than twice an 8 MB cache long.
@@ -323,6 +329,7 @@ TEST_P(DriveFaultTest, NoSilentDamageAndNoProofFromTheCache) {
     const DiscFiles& disc = row.steady      ? SteadyDisc()
                             : row.wide      ? WideDisc()
                             : row.twice16MB ? Twice16MBDisc()
+                            : row.under16MB ? Under16MBDisc()
                                             : LongDisc();
     const int32_t tracks = int32_t(disc.layout.starts.size());
     const std::string readerPath = dir_ + "/reader-" + row.name + ".log";
@@ -541,6 +548,16 @@ INSTANTIATE_TEST_SUITE_P(
         // and the reading is the one of a drive whose reads take no time (Clean8MB).
         DriveFaultCase{"Clean8MBPaced", "cache=3567;pace_us=30", "", false, 3.5, -1, false, 0, -1,
                        false, false, 18391},
+        // A disc longer than an 8 MB cache and shorter than twice it, read wrong once without
+        // a C2 flag: a drive that says it holds 8 MB answers every re-read of it with the
+        // first read's bytes, as no reading elsewhere on this disc can defeat it. Every
+        // sector is listed, as the one read gave it (before: 1000-1010 wrong, the track
+        // "proven by secure reading"). A drive that says it holds less is taken at its
+        // word, and the disc is proven.
+        DriveFaultCase{"QuietWrongReadUnder16MBDisc8MBCache", "cache=3567;c2quiet=1000-1010", "",
+                       false, 0, -1, false, 0, 4500, false, false, 4501, true},
+        DriveFaultCase{"QuietWrongReadUnder16MBDisc1200Cache", "cache=1200;c2quiet=1000-1010", "",
+                       false, 0, -1, false, 0, 40, false, false, -1, true},
         DriveFaultCase{"JitterAtTheDiscsStart", "cache=3567;seed=3;jitter=0-3:50:64",
                        "shifted_reads"},
         DriveFaultCase{"StaleAtTheDiscsStartAndAfterABadSector", "cache=3567;bad=15;stale=0-30",
