@@ -484,6 +484,10 @@ void TCDRIP::SetParanoiaRetries(int32_t Value) {
     PutUInt32LE(&ParamBlock[CDROMParamsRetries], static_cast<uint32_t>(Value));
 }
 
+int32_t TCDRIP::UndefeatedCacheKB() const {
+    return Dll.CR_GetUndefeatedCacheKB != nullptr ? Dll.CR_GetUndefeatedCacheKB() : 0;
+}
+
 int TCDRIP::DriveC2() const {
     return Dll.CR_GetDriveC2 != nullptr ? Dll.CR_GetDriveC2() : -1;
 }

@@ -296,6 +296,9 @@ public:
     // Whether the drive returns C2 error pointers with its reads: 1 yes, 0 it refused
     // them (read without them), -1 not known (nothing read yet, an image).
     int DriveC2() const;
+    // The drive's cache in KB where it was too large to defeat on this disc, so that
+    // nothing was proven by re-reads (0: it never was).
+    int32_t UndefeatedCacheKB() const;
     // Stops the running extraction before its next chunk.
     void Abort() { FAbort = true; }
 

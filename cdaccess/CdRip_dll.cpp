@@ -69,6 +69,7 @@ const TCdRipDll LinkedLibrary = {
     ::CR_HandProvenSectors,
     ::CR_DiscChanged,
     ::CR_SetSecureReach,
+    ::CR_GetUndefeatedCacheKB,
 };
 
 const TCdRipDll* InUse = &LinkedLibrary;

@@ -117,6 +117,9 @@ struct TCdRipDll {
     int32_t (*CR_DiscChanged)();
     // Where the next secure range's reading ends (see cdrip.h). May be null.
     int32_t (*CR_SetSecureReach)(int32_t lastSector);
+    // The drive's cache in KB where it was too large to defeat on the disc (see cdrip.h).
+    // May be null.
+    int32_t (*CR_GetUndefeatedCacheKB)();
 };
 
 // The table bound to the linked CD ripping library.

@@ -591,6 +591,15 @@ int RipJob::Finish(int stoppedStatus) {
         ProofOf->Record.Settings.emplace_back(
             "C2 error pointers", "refused by the drive; its reads are checked without them");
     }
+    // A cache the disc is too short to defeat: why every sector AccurateRip did not prove
+    // is listed.
+    if (const int32_t kb = Rip.UndefeatedCacheKB(); kb > 0) {
+        ProofOf->Record.Settings.emplace_back(
+            "Drive cache",
+            (kb >= 1024 ? std::to_string((kb + 512) / 1024) + " MB" : std::to_string(kb) + " KB") +
+                ", too large to defeat on this disc: nothing was proven by re-reading, "
+                "and what AccurateRip did not prove is listed as damaged");
+    }
     int status = ExitStatus(stoppedStatus);
     Log = ProofOf->WriteLog(Opt.LogFolder, status);
     ReportOk = Opt.ReportPath.empty() ||

@@ -57,6 +57,9 @@ struct Library {
     int32_t lastPercent = 0, lastErrors = 0;
     uint32_t lastErrFirst = 0, lastErrLast = 0;
     int64_t sectorsRead = 0; // by the reads of the open or last range
+    // The largest drive cache, in sectors, a range since the table of contents was read
+    // found too large to defeat on the disc (0: none).
+    int32_t undefeatedCache = 0;
     Player player;
 };
 
@@ -356,6 +359,7 @@ void keepRangeFigures(Library& l) {
     l.lastPercent = l.ripper->percent();
     l.lastErrors = l.ripper->errorCount();
     l.ripper->lastErrorRange(&l.lastErrFirst, &l.lastErrLast);
+    l.undefeatedCache = std::max(l.undefeatedCache, l.ripper->undefeatedCache());
 }
 
 // The reader's settings for a range of the active drive (start..end checked).
@@ -479,6 +483,7 @@ CR_STATUS CR_ReadToc(void) {
     if (!d)
         return CR_STATUS_FAIL;
     lib->toc.clear();
+    lib->undefeatedCache = 0;
     forgetReads(*d);
     if (d->image && trayOpen(*d))
         return CR_STATUS_FAIL;
@@ -690,6 +695,15 @@ int32_t CR_SecureRangeReady(int32_t startSector, int32_t endSector) {
         if (p.first == startSector && p.last == endSector && !p.ready())
             return CR_FALSE;
     return CR_TRUE;
+}
+
+int32_t CR_GetUndefeatedCacheKB(void) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!lib)
+        return 0;
+    if (lib->ripper)
+        lib->undefeatedCache = std::max(lib->undefeatedCache, lib->ripper->undefeatedCache());
+    return int32_t((int64_t(lib->undefeatedCache) * kSectorBytes + 1023) / 1024);
 }
 
 int32_t CR_GetDriveC2(void) {

@@ -400,6 +400,12 @@ CDRIP_API int32_t CR_SecureRangeReady(int32_t startSector, int32_t endSector);
  * since its table of contents was read) or a disc image. */
 CDRIP_API int32_t CR_GetDriveC2(void);
 
+/* The drive's read cache, in KB, where a range read since the table of contents was read
+ * found it too large to defeat on this disc (no reading elsewhere makes the drive forget
+ * a sector, so nothing was proven by re-reads and the range's sectors were listed as
+ * damaged); the largest such, or 0 when no range did. */
+CDRIP_API int32_t CR_GetUndefeatedCacheKB(void);
+
 /* Hands the next range the sectors right before it that the caller proved another way
  * (the end of a track its AccurateRip checksum matched): count whole disc sectors of
  * 2352 bytes each, as the drive delivers them (the read offset undone), ending right

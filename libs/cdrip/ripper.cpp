@@ -153,6 +153,7 @@ bool Ripper::open(std::unique_ptr<SectorSource> source, int32_t first, int32_t l
         // read once, and every sector of it is listed as unproven.
         settings_.paranoia = false;
         unprovable_ = true;
+        undefeated_ = std::max(source_->cacheSectors(), source_->saidCacheSectors());
         cache_ = 0;
     }
     modelCache_ = cache_;
@@ -582,6 +583,7 @@ void Ripper::answeredFast() {
         // range is read once and listed as unproven (see step), as a range of a drive
         // known to hold that much from the start is.
         unprovable_ = true;
+        undefeated_ = std::max(sourceCache, source_->saidCacheSectors());
     } else {
         cache_ = modelCache_ = defeatedCache(sourceCache, settings_.audioLast);
         maxCandidates_ = 2 * (cache_ + 1) + 4 * kStep;

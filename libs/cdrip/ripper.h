@@ -120,6 +120,10 @@ public:
     CR_STATUS chunk(uint8_t* out, int32_t* numBytes);
     int32_t percent() const;
     int32_t errorCount() const { return errorCount_; }
+    // The drive's cache in sectors where it is too large to defeat on this disc, so that
+    // nothing of the range is proven by re-reads (every sector left to read is listed);
+    // else 0.
+    int32_t undefeatedCache() const { return unprovable_ ? undefeated_ : 0; }
     void lastErrorRange(uint32_t* first, uint32_t* last) const;
 
 private:
@@ -279,6 +283,7 @@ private:
     // than cache_ others came from the disc since it was last asked for.
     int32_t cache_ = 0;
     bool unprovable_ = false; // the drive's cache is too large to defeat: nothing proven
+    int32_t undefeated_ = 0;  // that cache, in sectors
     int32_t modelCache_ = 0;  // the cache the history counts with, even once given up on
     std::shared_ptr<ReadHistory> history_;
     uint32_t reads_ = 0;

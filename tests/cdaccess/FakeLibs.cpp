@@ -277,6 +277,7 @@ const TCdRipDll FakeCdRip::Table = {
     nullptr, // CR_HandProvenSectors
     nullptr, // CR_DiscChanged: the disc is always the one read
     nullptr, // CR_SetSecureReach
+    nullptr, // CR_GetUndefeatedCacheKB
 };
 
 FakeCdRip::FakeCdRip() {

@@ -476,6 +476,36 @@ TEST_F(ArFirst, UnreadableSectorsSendTheirTrackToTheSecureReading) {
     EXPECT_GT(o.stats["failed_reads"].get<long>(), 0) << o.stats;
 }
 
+// A drive that says it holds 8 MB, on a disc shorter than that: no reading elsewhere makes
+// it forget a sector, so the edges AccurateRip leaves out cannot be proven by re-reading
+// (their re-reads all came from the cache, "proven by secure reading", before). They are
+// listed, the log and the report say why, and the tracks' checksums prove the rest.
+TEST_F(ArFirst, ACacheLargerThanTheDiscListsTheEdgesAndSaysWhy) {
+    ServeTrue(music_);
+    const Outcome o = RipDisc(music_, home_ + "/out", false, "cache=3567");
+    EXPECT_EQ(o.run.code, 3) << o.run.out << o.run.err;
+    EXPECT_THAT(o.run.out, HasSubstr("1 exact, 2 damaged, 0 failed"));
+    const std::string why = "8 MB, too large to defeat on this disc: nothing was proven by "
+                            "re-reading, and what AccurateRip did not prove is listed as damaged";
+    EXPECT_EQ(o.report["settings"]["Drive cache"], why);
+    EXPECT_THAT(o.log, HasSubstr("  Drive cache: " + why + "\n"));
+    const int32_t edges[][2] = {{0, 4}, {TrackLast(music_, 2) - 4, TrackLast(music_, 2)}};
+    for (const int t : {0, 2}) {
+        const auto& track = o.report["tracks"][size_t(t)];
+        EXPECT_EQ(ProvenBy(o, t), "damaged") << "track " << t + 1;
+        EXPECT_EQ(track["accuraterip"]["result"], "accurate") << "track " << t + 1;
+        ASSERT_EQ(track["damaged"].size(), 1u) << track.dump();
+        EXPECT_EQ(track["damaged"][0][0].get<int>(), edges[t / 2][0]) << "track " << t + 1;
+        EXPECT_EQ(track["damaged"][0][1].get<int>(), edges[t / 2][1]) << "track " << t + 1;
+    }
+    EXPECT_EQ(ProvenBy(o, 1), "AccurateRip, one pass, confidence 5");
+    // A drive that says it holds less than half the disc is taken at its word.
+    const Outcome small = RipDisc(music_, home_ + "/small", false, "cache=200");
+    EXPECT_EQ(small.run.code, 0) << small.run.out << small.run.err;
+    EXPECT_FALSE(small.report["settings"].contains("Drive cache"));
+    EXPECT_THAT(small.log, Not(HasSubstr("Drive cache")));
+}
+
 // A drive whose C2 pointers flag three sectors of track 2 it reads right every time: no
 // secure reading could prove them (the flags stay), and the track's checksum over the
 // bytes the one pass kept does; a scratch the pointers flag in the same place is damage.

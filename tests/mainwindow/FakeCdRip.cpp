@@ -159,7 +159,7 @@ const TCdRipDll table = {
     NumEntries, Entry,   OpenRipper, RipChunk,    JitterPos, Zero,      Zero,      Ok,
     Play,       Pause,   Stop,       Eject,       PlayPos,   Ok,        GetCdText, StatusText,
     Mcn,        Isrc,    Indexes,    Flags,       nullptr,   nullptr,   nullptr,   nullptr,
-    nullptr,    nullptr, nullptr,    DiscChanged, nullptr};
+    nullptr,    nullptr, nullptr,    DiscChanged, nullptr,   nullptr};
 
 } // namespace
 
