@@ -129,8 +129,13 @@ public:
                 ++history_->clock;
             history_->lastRead[size_t(at)] = int32_t(history_->clock);
         }
+        noteFast(got);
         return got;
     }
+
+    // Whether the last live read came back as fast as the drive's cache answers, however
+    // long ago its sectors were read: none of its copies is fresh.
+    bool lastFast() const { return lastFast_; }
 
     // Reads more than the cache's worth of sectors from the disc away from lsn ..
     // lsn + count - 1 (from the other half of the disc's audio on), so that the next
@@ -163,6 +168,21 @@ public:
     }
 
 private:
+    // A re-read the drive answered from its cache, where this history had it forgotten:
+    // the cache is larger than taken for. A second one makes it larger (as the reader's
+    // own reads do, counted together), so that what is read later is read far enough
+    // apart; a cache that grows too large to defeat on the disc makes the sources say so.
+    void noteFast(int32_t got) {
+        lastFast_ = false;
+        if (const uint8_t* fast = inner_->answeredFast())
+            lastFast_ = std::any_of(fast, fast + got, [](uint8_t f) { return f != 0; });
+        if (!lastFast_ || ++history_->fastRereads < 2)
+            return;
+        history_->fastRereads = 0;
+        if (inner_->growCache())
+            cache_ = defeatedCache(*inner_, discLast_);
+    }
+
     bool freshOne(int32_t lsn, int32_t soon = 0) const {
         if (cache_ == 0 || lsn < 0 || size_t(lsn) >= history_->lastRead.size())
             return true;
@@ -173,12 +193,15 @@ private:
     std::shared_ptr<ReadHistory> history_;
     int32_t discLast_, cache_;
     uint32_t reads_ = 0;
+    bool lastFast_ = false;
 };
 
 void makeRead(DriveReads& drive, PlannedRead& r) {
     r.bytes.assign(size_t(r.count) * kSectorBytes, 0);
     r.c2.assign(size_t(r.count), 0);
     r.got = drive.live(r.lsn, r.count, r.bytes.data(), r.c2.data());
+    // From the drive's cache: the secure reading reads it again itself.
+    r.cached = drive.lastFast();
     r.starts.assign(size_t(r.count), 0);
     if (const uint8_t* starts = drive.inner().commandStarts())
         std::copy(starts, starts + r.got, r.starts.begin());
@@ -422,14 +445,14 @@ public:
                   std::shared_ptr<ReadHistory> history, int32_t discLast, int32_t audioFirst,
                   int32_t audioLast)
         : drive_(std::move(inner), std::move(history), discLast), plan_(std::move(plan)),
-          audioFirst_(audioFirst), audioLast_(audioLast) {}
+          audioFirst_(audioFirst), audioLast_(audioLast), defeatable_(drive_.defeatable()) {}
 
     int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) override {
         drive_.ready();
         if (count <= 0 || lsn < 0)
             return 0;
         for (PlannedRead& r : plan_.reads) {
-            if (!r.made || r.taken || r.lsn != lsn || r.count < count)
+            if (!r.made || r.taken || r.cached || r.lsn != lsn || r.count < count)
                 continue;
             r.taken = true; // a read is given once: asked again, the drive reads again
             const int32_t n = std::min(count, r.got);
@@ -443,21 +466,35 @@ public:
         starts_ = nullptr;
         retried_ = nullptr;
         // Where the cache cannot be defeated the reader takes no re-read as fresh (it sees
-        // the drive's cache): reading elsewhere first would buy nothing.
-        if (drive_.defeatable() && !drive_.defeat(lsn, count, audioFirst_, audioLast_))
-            return 0; // nowhere left to read: the drive could answer from its cache
-        const int32_t got = drive_.live(lsn, count, out, c2);
-        starts_ = drive_.inner().commandStarts();
-        retried_ = drive_.inner().retried();
-        return got;
+        // the drive's cache): reading elsewhere first would buy nothing. Where it was
+        // taken as defeatable and turned out too large to defeat since, the reader takes
+        // every read as fresh still: none gives a copy.
+        if (defeatable_ && !drive_.defeatable())
+            return 0;
+        for (int tries = 0;; ++tries) {
+            if (defeatable_ && !drive_.defeat(lsn, count, audioFirst_, audioLast_))
+                return 0; // nowhere left to read: the drive could answer from its cache
+            const int32_t got = drive_.live(lsn, count, out, c2);
+            if (!defeatable_ || !drive_.lastFast()) {
+                starts_ = drive_.inner().commandStarts();
+                retried_ = drive_.inner().retried();
+                return got;
+            }
+            // Answered from the cache, which is larger than it was taken for: read again
+            // after reading elsewhere as far as the larger cache needs. A cache grown too
+            // large to defeat on this disc, or one that keeps answering, gives no copy:
+            // the read fails, and what stays unproven is listed.
+            if (!drive_.defeatable() || tries == 2)
+                return 0;
+        }
     }
     bool hasC2() const override { return drive_.inner().hasC2(); }
     // Every read it answers is fresh, where the drive's cache can be defeated at all.
     int32_t cacheSectors() const override {
-        return drive_.defeatable() ? 0 : drive_.inner().cacheSectors();
+        return defeatable_ ? 0 : drive_.inner().cacheSectors();
     }
     int32_t saidCacheSectors() const override {
-        return drive_.defeatable() ? 0 : drive_.inner().saidCacheSectors();
+        return defeatable_ ? 0 : drive_.inner().saidCacheSectors();
     }
     // The planned reads were made as the reader asks for them, in the drive's commands:
     // the reader lays out none of its own here (commandSectors() 0).
@@ -468,6 +505,7 @@ private:
     DriveReads drive_;
     SecurePlan plan_;
     int32_t audioFirst_, audioLast_;
+    bool defeatable_;                  // the cache as taken when the range began: defeatable
     const uint8_t* starts_ = nullptr;  // the last read's command starts
     const uint8_t* retried_ = nullptr; // its sectors delivered after a failed command
 };

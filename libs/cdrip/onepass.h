@@ -42,7 +42,8 @@ std::unique_ptr<SectorSource> countingSectors(std::unique_ptr<SectorSource> inne
 struct PlannedRead {
     int32_t lsn = 0, count = 0;
     bool made = false, taken = false;
-    int32_t got = 0; // whole sectors the read delivered
+    bool cached = false; // the drive answered it from its cache: not a fresh copy
+    int32_t got = 0;     // whole sectors the read delivered
     std::vector<uint8_t> bytes, c2;
     std::vector<uint8_t> starts; // per sector delivered: a drive command began at it
 };

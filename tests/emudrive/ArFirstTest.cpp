@@ -506,6 +506,48 @@ TEST_F(ArFirst, ACacheLargerThanTheDiscListsTheEdgesAndSaysWhy) {
     EXPECT_THAT(small.log, Not(HasSubstr("Drive cache")));
 }
 
+// A drive of a 16 MB cache that reports none, its reads timed (60 us a sector from the
+// disc), misreading the disc's last sectors without a C2 flag: AccurateRip leaves them out,
+// and their secure reading re-reads them around reads the drive answers from its cache
+// (the reader takes it for 8 MB), mostly within commands that also read new sectors, so
+// that no timing shows it. Their copies agreed on the first wrong read: track 3 "proven"
+// with its last five sectors wrong. The reads the cache answered whole are fast: those
+// make the drive's cache larger, too large to defeat on this disc, and what is left of
+// the edge is listed rather than proven by copies that came from the cache.
+TEST_F(ArFirst, AnEdgeReadFromAnUnderReportedCacheIsListed) {
+    ServeTrue(long_);
+    const int32_t end = TrackLast(long_, 2);
+    const std::string out = home_ + "/out";
+    const Outcome o =
+        RipDisc(long_, out, false,
+                AsBuilt("cache=7134;cache_report=0;pace_us=60;c2quiet=" + std::to_string(end - 4) +
+                        "-" + std::to_string(end)));
+    EXPECT_EQ(o.run.code, 3) << o.run.out << o.run.err;
+    EXPECT_EQ(ProvenBy(o, 0), "AccurateRip, one pass, confidence 5");
+    EXPECT_EQ(ProvenBy(o, 1), "AccurateRip, one pass, confidence 5");
+    EXPECT_EQ(ProvenBy(o, 2), "damaged");
+    const auto& t3 = o.report["tracks"][2];
+    EXPECT_EQ(t3["accuraterip"]["result"], "accurate");
+    const std::vector<uint8_t> b = ReadFile(out + "/" + kTitles[2] + ".wav");
+    const int32_t first = TrackFirst(long_, 2);
+    ASSERT_EQ(b.size(), 44 + size_t(end - first + 1) * kSector);
+    int32_t wrong = 0;
+    for (int32_t s = first; s <= end; ++s) {
+        if (std::equal(b.begin() + 44 + (s - first) * kSector,
+                       b.begin() + 44 + (s - first + 1) * kSector, long_.bin.begin() + s * kSector))
+            continue;
+        ++wrong;
+        bool listed = false;
+        for (const auto& run : t3["damaged"])
+            listed = listed || (run[0].get<int32_t>() <= s && s <= run[1].get<int32_t>());
+        EXPECT_TRUE(listed) << "sector " << s << " wrong and not listed";
+    }
+    EXPECT_GE(wrong, 1);
+    // The edge only: the rest of the track is proven by its checksum.
+    EXPECT_GE(t3["damaged_sectors"].get<int>(), 5);
+    EXPECT_LE(t3["damaged_sectors"].get<int>(), 64);
+}
+
 // A drive whose C2 pointers flag three sectors of track 2 it reads right every time: no
 // secure reading could prove them (the flags stay), and the track's checksum over the
 // bytes the one pass kept does; a scratch the pointers flag in the same place is damage.

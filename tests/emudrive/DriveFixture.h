@@ -25,6 +25,10 @@ std::string EmuStats();
 long EmuStat(const std::string& key);
 // The drive's virtual clock, in seconds.
 double EmuSeconds();
+// A drive model as this build runs it. The sanitizers make every command several times
+// slower, cache hits too, while a paced drive's sleeps stay as they are: there the pace
+// is made three times longer, so that the disc stays as much slower than the cache.
+std::string AsBuilt(std::string model);
 
 struct DiscFiles {
     std::string cue;

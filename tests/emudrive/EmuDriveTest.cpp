@@ -266,23 +266,6 @@ void PrintTo(const DriveFaultCase& row, std::ostream* os) {
     *os << row.name;
 }
 
-// A row's drive model as this build runs it. The sanitizers make every command several
-// times slower, cache hits too, while a paced drive's sleeps stay as they are: there the
-// pace is made three times longer, so that the disc stays as much slower than the cache.
-std::string asBuilt(std::string model) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
-    const std::string key = "pace_us=";
-    if (const size_t at = model.find(key); at != std::string::npos) {
-        const size_t from = at + key.size();
-        const size_t to = model.find(';', from);
-        const long pace = std::stol(model.substr(from, to - from));
-        model.replace(from, to == std::string::npos ? std::string::npos : to - from,
-                      std::to_string(3 * pace));
-    }
-#endif
-    return model;
-}
-
 class DriveFaultTest : public DriveTest, public testing::WithParamInterface<DriveFaultCase> {
 protected:
     // Three tracks of 2,500 sectors: a disc on which an 8 MB cache can be defeated.
@@ -336,7 +319,7 @@ TEST_P(DriveFaultTest, NoSilentDamageAndNoProofFromTheCache) {
     const std::string drivePath = dir_ + "/drive-" + row.name + ".log";
     std::remove(readerPath.c_str());
     std::remove(drivePath.c_str());
-    Load(cueOf(disc) + ";" + asBuilt(row.model) + ";offset=" + std::to_string(row.offset) +
+    Load(cueOf(disc) + ";" + AsBuilt(row.model) + ";offset=" + std::to_string(row.offset) +
          ";log=" + drivePath);
     setenv("CDRIP_READ_LOG", readerPath.c_str(), 1);
     ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
