@@ -1469,6 +1469,8 @@ void Ripper::vote() {
     std::vector<uint8_t> best, agreed;
     static_assert(kVotes == 3, "VoteRound holds three copies");
     bool grown = false;
+    VoteRound failed; // the last round, where none proved anything
+    bool anyFailed = false;
     for (int round = 0; round < rounds; ++round) {
         VoteRound r;
         bool grow = false;
@@ -1644,6 +1646,8 @@ void Ripper::vote() {
             }
             return;
         }
+        failed = r;
+        anyFailed = !large;
         if (large) {
             large = false;
             block(large);
@@ -1652,6 +1656,24 @@ void Ripper::vote() {
     if (best.empty())
         best.assign(kRaw, 0); // never read: silence
     decide(best.data(), true);
+    // The sectors right after it whose copies in the last round all differ, each from
+    // each, are read wrong every time as it is (a scratch the C2 pointers miss): they are
+    // listed with it as the first copy gave them. A vote of their own each would spend
+    // the same rounds, each read after a cache's worth of reading elsewhere, to the same
+    // end. The first sector any two copies agree on ends them: it gets its own vote.
+    if (!anyFailed || adrift_)
+        return;
+    for (int32_t i = lead + 1; i < lead + b && next_ <= readLast_; ++i) {
+        const uint8_t* copies[kVotes] = {};
+        for (int v = 0; v < kVotes; ++v)
+            copies[v] = failed.places[v] >= 0 ? failed.sector(v, i) : nullptr;
+        if (!copies[0] || !copies[1] || !copies[2] ||
+            std::memcmp(copies[0], copies[1], kRaw) == 0 ||
+            std::memcmp(copies[0], copies[2], kRaw) == 0 ||
+            std::memcmp(copies[1], copies[2], kRaw) == 0)
+            return;
+        decide(copies[0], true);
+    }
 }
 
 int32_t Ripper::againstFirstRead(int32_t lsn, const uint8_t* bytes, int32_t n) const {
