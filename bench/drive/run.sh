@@ -3,7 +3,8 @@
 # (seeks and transfers at 24x, counted, never slept) for velmora-rip in its default mode
 # (AccurateRip first), velmora-rip --secure, cd-paranoia and cd-paranoia -Z, on four
 # discs: a clean 6-track disc of music-like audio that the local AccurateRip server knows,
-# the same disc with a few unreadable sectors, a disc of a steady tone and digital
+# the same disc with a few unreadable sectors, the same sectors scratched instead (read
+# wrong, differently each time, with no C2 error flagged), a disc of a steady tone and digital
 # silence (known too), and the clean disc unknown to the database. Each figure is also
 # given as a ratio against one plain pass of the disc (every sector once at the drive's
 # speed, plus the first seek), with the wall and CPU time of the run.
@@ -126,9 +127,10 @@ reads_per_bad() {
 
 printf '%-10s %-22s %8s %7s %6s %8s %7s %6s %s\n' disc reader "drive s" "x pass" seeks \
     sectors "wall s" "cpu s" note
-for disc in clean damaged steady unknown; do
+for disc in clean damaged scratched steady unknown; do
     cue=$work/$disc.cue extra=""
     [[ $disc == damaged ]] && cue=$work/clean.cue extra="bad=$bad_first-$bad_last"
+    [[ $disc == scratched ]] && cue=$work/clean.cue extra="c2quiet=$bad_first-$bad_last"
     sectors=11850
     pass=$(awk -v n="$sectors" -v s="$speed" 'BEGIN { printf "%.3f", n / (75 * s) + 0.08 }')
     for reader in velmora-rip velmora-rip--secure cd-paranoia cd-paranoia-Z; do
@@ -142,7 +144,7 @@ for disc in clean damaged steady unknown; do
         [[ -n ${DRIVE_LOGS:-} ]] && cp "$work/drive.log" "$DRIVE_LOGS/$disc-$reader.log"
         note=""
         [[ $reader == velmora-rip* ]] && note=$(grep -E "accurately ripped|tracks ripped" "$work/run.out" | tail -n1)
-        [[ $disc == damaged ]] && note="reads of sectors $bad_first-$bad_last: $(reads_per_bad); $note"
+        [[ $disc == damaged || $disc == scratched ]] && note="reads of sectors $bad_first-$bad_last: $(reads_per_bad); $note"
         printf '%-10s %-22s %8s %7s %6s %8s %7s %6s %s\n' "$disc" "${reader/--/ --}" "$clock" \
             "$(awk -v a="$clock" -v b="$pass" 'BEGIN { printf "%.2f", a / b }')" "$seeks" "$read" \
             "$wall" "$cpu" "$note"
