@@ -169,17 +169,14 @@ public:
 
 private:
     // A re-read the drive answered from its cache, where this history had it forgotten:
-    // the cache is larger than taken for. A second one makes it larger (as the reader's
-    // own reads do, counted together), so that what is read later is read far enough
-    // apart; a cache that grows too large to defeat on the disc makes the sources say so.
+    // the cache is larger than taken for. Counted with the reader's own, such re-reads
+    // make it larger, so that what is read later is read far enough apart; a cache that
+    // grows too large to defeat on the disc makes the sources say so.
     void noteFast(int32_t got) {
         lastFast_ = false;
         if (const uint8_t* fast = inner_->answeredFast())
             lastFast_ = std::any_of(fast, fast + got, [](uint8_t f) { return f != 0; });
-        if (!lastFast_ || ++history_->fastRereads < 2)
-            return;
-        history_->fastRereads = 0;
-        if (inner_->growCache())
+        if (lastFast_ && history_->fastReread() && inner_->growCache())
             cache_ = defeatedCache(*inner_, discLast_);
     }
 

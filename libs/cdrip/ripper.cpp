@@ -565,17 +565,21 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
     return got;
 }
 
-void Ripper::answeredFast() {
+bool ReadHistory::fastReread() {
     // One fast answer could be a stray (a drive that kept a few sectors aside): only a
     // second one makes the cache larger (each needs a tenth of the disc's time for many
     // sectors; a third could come too late, as the reading takes fewer re-reads before
     // it, each of them one more copy that may come from the cache untimed). Each one's
     // copies were not taken for fresh anyway.
     constexpr int32_t kEnough = 2;
-    if (unprovable_ || ++history_->fastRereads < kEnough)
-        return;
-    history_->fastRereads = 0;
-    if (!source_->growCache())
+    if (++fastRereads < kEnough)
+        return false;
+    fastRereads = 0;
+    return true;
+}
+
+void Ripper::answeredFast() {
+    if (unprovable_ || !history_->fastReread() || !source_->growCache())
         return;
     const int32_t sourceCache = source_->cacheSectors();
     if (cacheUndefeatable(sourceCache, source_->saidCacheSectors(), settings_.audioLast)) {

@@ -64,8 +64,11 @@ struct ReadHistory {
     std::vector<PassCopy> passCopies;
     PassCopy passTail; // the pass's last sectors from the disc, ending at head
     // Re-reads taken for fresh that the drive answered as fast as from its cache, since
-    // the cache was last taken to be larger (Ripper::answeredFast).
+    // the cache was last taken to be larger.
     int32_t fastRereads = 0;
+    // One more such re-read, by the reader or by the reads planned for it: true when it
+    // is the one that makes the cache larger (then the count starts again).
+    bool fastReread();
 };
 
 struct RipSettings {

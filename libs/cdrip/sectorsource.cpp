@@ -350,8 +350,7 @@ int32_t askedCacheKB(CdIo_t* cdio) {
 } // namespace
 
 int32_t driveCacheSectors(int32_t reportedKB) {
-    const int64_t reported =
-        (int64_t(std::max(reportedKB, 0)) * 1024 + kSectorBytes - 1) / kSectorBytes;
+    const int64_t reported = saidCacheSectors(reportedKB);
     if (reported <= kDriveCacheSectors)
         return kDriveCacheSectors;
     // A margin for what the drive keeps beside the buffer it reports (sectors read ahead
@@ -388,10 +387,6 @@ std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image) {
 
 C2Support c2SupportOf(const CddaHandle& handle) {
     return handle.c2;
-}
-
-int32_t reportedCacheKB(const CddaHandle& handle) {
-    return handle.cacheKB;
 }
 
 int32_t cacheKBOf(const CddaHandle& handle) {

@@ -123,8 +123,6 @@ std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image);
 std::unique_ptr<SectorSource> cddaSource(std::shared_ptr<CddaHandle> handle);
 enum class C2Support { Unknown, Yes, No };
 C2Support c2SupportOf(const CddaHandle& handle);
-// The buffer a drive reported as it was opened, in KB (0: none, or an image).
-int32_t reportedCacheKB(const CddaHandle& handle);
 // The buffer a drive is taken to have, in KB: what it reported, or more where its reads
 // showed that (SectorSource::growCache); 0 for an image.
 int32_t cacheKBOf(const CddaHandle& handle);
