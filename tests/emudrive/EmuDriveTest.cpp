@@ -551,6 +551,11 @@ INSTANTIATE_TEST_SUITE_P(
         // read after a cache's worth of reading elsewhere).
         DriveFaultCase{"QuietScratchOf50Sectors", "cache=3567;c2quiet=3000-3049", "", false, 0, 50,
                        false, 0, -1, false, false, -1, false, 250000},
+        // The same, with reads landing off at random right after it: their copies differ
+        // too, though the sectors are right, so a stretch listed for differing copies
+        // must not reach past the scratch into audio delivered wrong and unlisted.
+        DriveFaultCase{"QuietScratchThenReadsLandingOff",
+                       "cache=3567;c2quiet=3000-3004;jitter=3005-3100:60:2352", "shifted_reads"},
         DriveFaultCase{"JitterAtTheDiscsStart", "cache=3567;seed=3;jitter=0-3:50:64",
                        "shifted_reads"},
         DriveFaultCase{"StaleAtTheDiscsStartAndAfterABadSector", "cache=3567;bad=15;stale=0-30",
