@@ -119,6 +119,9 @@ print("%.2f %d %d %s %.2f" % (s["clock_seconds"], s["seeks"], s["sectors_read"],
                                float(t[1]) + float(t[2])))
 EOF
 }
+ratio() { # A B: A / B to two places
+    awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'
+}
 # The reads that reached each damaged sector, from the drive's log.
 reads_per_bad() {
     awk -v a="$bad_first" -v b="$bad_last" '$1 == "read" {
@@ -150,16 +153,15 @@ for disc in clean damaged scratched steady unknown; do
         [[ $reader == velmora-rip* ]] && note=$(grep -E "accurately ripped|tracks ripped" "$work/run.out" | tail -n1)
         [[ $disc == damaged || $disc == scratched ]] && note="reads of sectors $bad_first-$bad_last: $(reads_per_bad); $note"
         printf '%-10s %-22s %8s %7s %6s %8s %7s %6s %s\n' "$disc" "${reader/--/ --}" "$clock" \
-            "$(awk -v a="$clock" -v b="$pass" 'BEGIN { printf "%.2f", a / b }')" "$seeks" "$read" \
+            "$(ratio "$clock" "$pass")" "$seeks" "$read" \
             "$wall" "$cpu" "$note"
     done
     echo "$disc: one plain pass = $pass s ($sectors sectors at ${speed}x and one seek)"
     # Against cd-paranoia: a reader can be no faster than one plain pass, so no ratio
     # below pass / cd-paranoia can be reached.
-    awk -v d="$disc" -v a="${clocks[velmora-rip]}" -v b="${clocks[velmora-rip--secure]}" \
-        -v c="${clocks[cd-paranoia]}" -v p="$pass" 'BEGIN {
-        printf "%s: of cd-paranoia: default %.2f, --secure %.2f; one plain pass is %.2f of it\n",
-            d, a / c, b / c, p / c }'
+    echo "$disc: of cd-paranoia: default $(ratio "${clocks[velmora-rip]}" "${clocks[cd-paranoia]}")," \
+        "--secure $(ratio "${clocks[velmora-rip--secure]}" "${clocks[cd-paranoia]}");" \
+        "one plain pass is $(ratio "$pass" "${clocks[cd-paranoia]}") of it"
 done
 
 # The answer held back, the drive paced (80 us of real time a sector read from the disc, 2 ms
@@ -178,6 +180,6 @@ for delay in 0 0.2 1; do
     [[ -n ${DRIVE_LOGS:-} ]] && cp "$work/drive.log" "$DRIVE_LOGS/unknown-answer-$delay.log"
     passed=$(awk '$1 == "plain" { n += $4 } END { print n + 0 }' "$work/read.log")
     printf '%-10s %-22s %8s %7s %6s %8s %7s %6s %s\n' unknown "velmora-rip ${delay}s" "$clock" \
-        "$(awk -v a="$clock" -v b="$pass" 'BEGIN { printf "%.2f", a / b }')" "$seeks" "$read" \
+        "$(ratio "$clock" "$pass")" "$seeks" "$read" \
         "$wall" "$cpu" "answer after ${delay} s, paced ${pace} us a sector: the pass read $passed sectors first"
 done
