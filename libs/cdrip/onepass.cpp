@@ -79,6 +79,7 @@ public:
           cache_(defeatedCache(*inner_, discLast)) {}
 
     SectorSource& inner() const { return *inner_; }
+    ReadHistory& history() const { return *history_; }
     int32_t cache() const { return cache_; }
     // Whether reading elsewhere can make the drive forget a sector: false for a cache
     // larger than the reader defeats on this disc.
@@ -467,7 +468,7 @@ public:
         // taken as defeatable and turned out too large to defeat since, the reader takes
         // every read as fresh still: none gives a copy.
         if (defeatable_ && !drive_.defeatable())
-            return 0;
+            return undefeated();
         for (int tries = 0;; ++tries) {
             if (defeatable_ && !drive_.defeat(lsn, count, audioFirst_, audioLast_))
                 return 0; // nowhere left to read: the drive could answer from its cache
@@ -481,7 +482,9 @@ public:
             // after reading elsewhere as far as the larger cache needs. A cache grown too
             // large to defeat on this disc, or one that keeps answering, gives no copy:
             // the read fails, and what stays unproven is listed.
-            if (!drive_.defeatable() || tries == 2)
+            if (!drive_.defeatable())
+                return undefeated();
+            if (tries == 2)
                 return 0;
         }
     }
@@ -499,6 +502,15 @@ public:
     const uint8_t* retried() const override { return retried_; }
 
 private:
+    // No copy from a cache grown too large to defeat: the history keeps that cache, so
+    // that the job can say why the range's unproven sectors are listed.
+    int32_t undefeated() {
+        drive_.history().undefeatedCache =
+            std::max({drive_.history().undefeatedCache, drive_.inner().cacheSectors(),
+                      drive_.inner().saidCacheSectors()});
+        return 0;
+    }
+
     DriveReads drive_;
     SecurePlan plan_;
     int32_t audioFirst_, audioLast_;

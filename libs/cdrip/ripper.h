@@ -6,6 +6,7 @@
 #include "handles.h"
 #include "sectorsource.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -66,6 +67,10 @@ struct ReadHistory {
     // Re-reads taken for fresh that the drive answered as fast as from its cache, since
     // the cache was last taken to be larger.
     int32_t fastRereads = 0;
+    // A cache found too large to defeat while a secure range was read from the reads
+    // planned for it (sectors; 0: none): its re-reads gave no copy, and what they did
+    // not prove was listed.
+    int32_t undefeatedCache = 0;
     // One more such re-read, by the reader or by the reads planned for it: true when it
     // is the one that makes the cache larger (then the count starts again).
     bool fastReread();
@@ -126,7 +131,9 @@ public:
     // The drive's cache in sectors where it is too large to defeat on this disc, so that
     // nothing of the range is proven by re-reads (every sector left to read is listed);
     // else 0.
-    int32_t undefeatedCache() const { return unprovable_ ? undefeated_ : 0; }
+    int32_t undefeatedCache() const {
+        return std::max(unprovable_ ? undefeated_ : 0, history_ ? history_->undefeatedCache : 0);
+    }
     void lastErrorRange(uint32_t* first, uint32_t* last) const;
 
 private:
