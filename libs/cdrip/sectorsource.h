@@ -132,10 +132,13 @@ int32_t cacheKBOf(const CddaHandle& handle);
 // from the cache when it took less than a tenth of the time the median command of new
 // sectors took a sector for as many. Nothing is judged before kTimedSamples such
 // commands were timed, nor where they took less than kMeasurableSeconds a sector (no
-// spinning disc gives audio that fast: 52x is 256 us a sector).
+// spinning disc gives audio that fast: 52x is 256 us a sector). A source that takes no
+// time of its own (an image behind a driver, an emulated drive) takes whatever the host
+// spends on a command: on a busy host, or with checked memory, that reaches 20 us a
+// sector, and its cache would be judged from the host's noise.
 constexpr int32_t kTimedSectors = 8;
 constexpr int32_t kTimedSamples = 8;
-constexpr double kMeasurableSeconds = 20e-6;
+constexpr double kMeasurableSeconds = 50e-6;
 // The largest buffer a drive is taken to have once its reads showed more than it said.
 constexpr int32_t kMaxGrownKB = 65536;
 

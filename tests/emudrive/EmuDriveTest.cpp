@@ -533,7 +533,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "shifted_reads", false, 0, -1, false, 667, 15600, true, true},
         // A drive whose report is right, its reads timed alike: nothing comes back fast,
         // and the reading is the one of a drive whose reads take no time (Clean8MB).
-        DriveFaultCase{"Clean8MBPaced", "cache=3567;pace_us=30", "", false, 3.5, -1, false, 0, -1,
+        DriveFaultCase{"Clean8MBPaced", "cache=3567;pace_us=60", "", false, 3.5, -1, false, 0, -1,
                        false, false, 18391},
         // A disc longer than an 8 MB cache and shorter than twice it, read wrong once without
         // a C2 flag: a drive that says it holds 8 MB answers every re-read of it with the
