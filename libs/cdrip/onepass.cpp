@@ -113,7 +113,8 @@ public:
             std::memcpy(out + size_t(i + 1) * kSectorBytes - 4, &mark, 4);
         if (c2)
             std::memset(c2, 0, size_t(count));
-        int32_t got = std::clamp(inner_->read(lsn, count, out, c2), 0, count);
+        const int32_t delivered = std::clamp(inner_->read(lsn, count, out, c2), 0, count);
+        int32_t got = delivered;
         for (int32_t i = 0; i < got; ++i) {
             uint32_t tail = 0;
             std::memcpy(&tail, out + size_t(i + 1) * kSectorBytes - 4, 4);
@@ -122,6 +123,9 @@ public:
                 break;
             }
         }
+        std::vector<uint8_t> gone(size_t(got), 0);
+        for (int32_t i = 0; i < got; ++i)
+            gone[size_t(i)] = freshOne(lsn + i) ? 1 : 0;
         for (int32_t i = 0; i < count && cache_ > 0; ++i) {
             const int64_t at = int64_t(lsn) + i;
             if (at >= int64_t(history_->lastRead.size()))
@@ -130,7 +134,8 @@ public:
                 ++history_->clock;
             history_->lastRead[size_t(at)] = int32_t(history_->clock);
         }
-        noteFast(got);
+        noteFast(got, answeredFromCache(inner_->answeredFast(), inner_->commandStarts(),
+                                        gone.data(), got, delivered));
         return got;
     }
 
@@ -169,15 +174,16 @@ public:
     }
 
 private:
-    // A re-read the drive answered from its cache, where this history had it forgotten:
-    // the cache is larger than taken for. Counted with the reader's own, such re-reads
-    // make it larger, so that what is read later is read far enough apart; a cache that
-    // grows too large to defeat on the disc makes the sources say so.
-    void noteFast(int32_t got) {
+    // A read that came back as fast as from the cache: none of its copies is fresh. Where
+    // the cache answered re-reads this history had forgotten (`forgotten`), the cache is
+    // larger than taken for. Counted with the reader's own, such re-reads make it larger,
+    // so that what is read later is read far enough apart; a cache that grows too large
+    // to defeat on the disc makes the sources say so.
+    void noteFast(int32_t got, bool forgotten) {
         lastFast_ = false;
         if (const uint8_t* fast = inner_->answeredFast())
             lastFast_ = std::any_of(fast, fast + got, [](uint8_t f) { return f != 0; });
-        if (lastFast_ && history_->fastReread() && inner_->growCache())
+        if (forgotten && history_->fastReread() && inner_->growCache())
             cache_ = defeatedCache(*inner_, discLast_);
     }
 

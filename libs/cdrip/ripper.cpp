@@ -529,9 +529,11 @@ int32_t Ripper::readRun(int32_t lsn, int32_t count, uint8_t* out, const char* wh
                history_->lastRead[size_t(at)] != std::numeric_limits<int32_t>::min() &&
                history_->clock - history_->lastRead[size_t(at)] > modelCache_;
     };
-    bool fromCache = false;
-    for (int32_t i = 0; i < got && cache_ > 0 && !fromCache; ++i)
-        fromCache = fast_[size_t(i)] && reread(i);
+    std::vector<uint8_t> gone(size_t(answered), 0);
+    for (int32_t i = 0; i < answered && i < got; ++i)
+        gone[size_t(i)] = reread(i) ? 1 : 0;
+    const bool fromCache =
+        cache_ > 0 && answeredFromCache(fast_.data(), starts_.data(), gone.data(), got, answered);
     fastAnswer_ = fromCache;
     for (int32_t i = 0; i < asked_ && modelCache_ > 0; ++i) {
         const int64_t at = int64_t(lsn) + i;

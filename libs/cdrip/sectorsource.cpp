@@ -389,6 +389,24 @@ C2Support c2SupportOf(const CddaHandle& handle) {
     return handle.c2;
 }
 
+bool answeredFromCache(const uint8_t* fast, const uint8_t* starts, const uint8_t* gone, int32_t got,
+                       int32_t delivered) {
+    if (!fast)
+        return false;
+    for (int32_t i = 0; i < delivered && i < got;) {
+        int32_t end = i + 1;
+        while (end < delivered && !(starts && starts[end]))
+            ++end;
+        int32_t taken = 0;
+        for (int32_t j = i; j < end && j < got; ++j)
+            taken += fast[j] && gone[j] ? 1 : 0;
+        if (taken > 0 && taken * 10 >= end - i)
+            return true;
+        i = end;
+    }
+    return false;
+}
+
 int32_t cacheKBOf(const CddaHandle& handle) {
     return handle.image ? 0 : std::max(handle.cacheKB, handle.grownKB);
 }

@@ -68,8 +68,9 @@ public:
     // 1 for each sector of a command that re-read sectors delivered before, sent the
     // drive elsewhere and took less than a tenth of the time this drive's reads of new
     // sectors take for as many; else 0. Null when none did, or when reads take no time
-    // that tells (an image, a drive whose reads are not timed yet). Such a command was
-    // answered from the drive's cache, however long ago its sectors were read.
+    // that tells (an image, a drive whose reads are not timed yet). The drive's cache
+    // answered such a command but for at most a tenth of its sectors, however long ago
+    // they were read (see answeredFromCache).
     virtual const uint8_t* answeredFast() const { return nullptr; }
 
     // The drive was seen to hold more than cacheSectors(): from now on it is taken to hold
@@ -139,6 +140,14 @@ int32_t cacheKBOf(const CddaHandle& handle);
 constexpr int32_t kTimedSectors = 8;
 constexpr int32_t kTimedSamples = 8;
 constexpr double kMeasurableSeconds = 50e-6;
+// Whether the fast commands of a read (`fast`: answeredFast(); `starts`: where commands
+// began, null for one command) show the cache holding sectors a reader took for gone from
+// it (`gone`, per sector): a command the cache answered but for at most a tenth shows that
+// only where a tenth of it or more were taken for gone. One whose other sectors the
+// drive was known to hold (a read from a sector further back) may have read those few
+// from the disc. Only the first `got` of the `delivered` sectors count.
+bool answeredFromCache(const uint8_t* fast, const uint8_t* starts, const uint8_t* gone, int32_t got,
+                       int32_t delivered);
 // The largest buffer a drive is taken to have once its reads showed more than it said.
 constexpr int32_t kMaxGrownKB = 65536;
 

@@ -419,6 +419,14 @@ INSTANTIATE_TEST_SUITE_P(
                        true},
         DriveFaultCase{"WideEndShort", "cache=3567;short=9000-11999:50", "short_transfers", false,
                        0, -1, true},
+        // The same on a drive whose reads take time. A command that ends early comes back
+        // in a fraction of a full one's time, and so does a vote's read from a sector
+        // further back whose other sectors the drive holds: each came back as fast as from
+        // the cache with only a sector or two taken for gone from it. Taken for the cache
+        // answering those (the cache then taken as 16 MB, too large to defeat, and about
+        // 900 sectors of track 6 listed), a clean disc came out damaged; it is exact.
+        DriveFaultCase{"WideEndShortTimed", "cache=3567;pace_us=60;short=10500-11999:50",
+                       "short_transfers", false, 0, 0, true},
         // Reads that begin there get, as their first sector, the last one the drive
         // delivered (its buffer not refilled). Two copies that both began a drive command
         // agree on that echo where the reads before them were split at the same sectors
