@@ -536,6 +536,12 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"SlipsUnder16MBCacheReportedNone",
                        "cache=7134;cache_report=0;pace_us=60;slip=6000-6100:50:64", "slips", false,
                        0, 0, false, 0, -1, true, true},
+        // Votes where a track starts, whose reads from a sector further back meet mostly
+        // sectors the drive is known to hold, on a drive holding 16 MB that reports none:
+        // the few sectors such a read takes for gone may come from the larger cache.
+        DriveFaultCase{"VotesUnder16MBCacheReportedNone",
+                       "cache=7134;cache_report=0;pace_us=60;jitter=5200-5300:30:588",
+                       "shifted_reads", false, 0, 0, false, 0, -1, true, true},
         DriveFaultCase{"JitterUnder32MBCacheReported2MB",
                        "cache=14267;cache_report=2048;pace_us=60;seed=3;jitter=6000-6100:60:64",
                        "shifted_reads", false, 0, -1, false, 667, 15600, true, true},
