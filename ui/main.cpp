@@ -18,9 +18,9 @@ namespace {
 
 void PrintUsage() {
     std::printf("usage: %s [IMAGE...]\n\n"
-                "Lists the tracks of an audio CD, plays them and extracts them to WAV or MP3\n"
-                "files. Each IMAGE (a .cue, .toc or .nrg disc image) is added as a virtual\n"
-                "drive after the machine's CD drives.\n\n"
+                "Lists the tracks of an audio CD, plays them and extracts them to WAV, MP3,\n"
+                "FLAC or Opus files. Each IMAGE (a .cue, .toc or .nrg disc image) is added as\n"
+                "a virtual drive after the machine's CD drives.\n\n"
                 "  --help     show this text and exit\n"
                 "  --version  show the version and exit\n",
                 AppInfo::ProgramName.data());

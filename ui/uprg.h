@@ -71,7 +71,7 @@ struct TJobTargets {
 };
 
 // The progress dialog: it runs one extraction job at the first tick of its timer.
-// Every ticked row of the track list becomes a WAV or MP3 file in the output folder;
+// Every ticked row of the track list becomes a WAV, MP3, FLAC or Opus file in the output folder;
 // the row's status becomes "OK" or "Cancelled".
 class Tfrmprg : public QDialog {
 public:
