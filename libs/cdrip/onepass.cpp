@@ -25,6 +25,7 @@ public:
     const uint8_t* commandStarts() const override { return inner_->commandStarts(); }
     const uint8_t* retried() const override { return inner_->retried(); }
     int32_t commandSectors() const override { return inner_->commandSectors(); }
+    int32_t commanded() const override { return inner_->commanded(); }
     const uint8_t* answeredFast() const override { return inner_->answeredFast(); }
     bool growCache() override { return inner_->growCache(); }
 

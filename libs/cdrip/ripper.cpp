@@ -634,8 +634,12 @@ int32_t Ripper::sourceRead(int32_t lsn, int32_t count, uint8_t* out, bool layOut
             if (const uint8_t* fast = source_->answeredFast())
                 std::copy(fast, fast + got, fast_.begin() + done);
         }
-        if (got < n && most > 0)
-            asked_ = done + n;
+        // What the drive was asked for counts as read now; a read that ended early
+        // asked nothing past its last command.
+        if (got < n) {
+            const int32_t commanded = source_->commanded();
+            asked_ = done + (commanded >= 0 ? std::clamp(commanded, got, n) : n);
+        }
         done += got;
         if (got < n)
             break;

@@ -59,6 +59,7 @@ public:
         fast_.assign(size_t(count), 0);
         anyFast_ = false;
         int32_t done = 0;
+        commanded_ = 0;
         while (done < count) {
             int32_t ask = std::min(piece, count - done);
             // A command ends before a sector an earlier read narrowed a failure to, so
@@ -66,6 +67,7 @@ public:
             const auto bad = unreadable_.upper_bound(lsn + done);
             if (bad != unreadable_.end() && *bad < lsn + done + ask)
                 ask = *bad - (lsn + done);
+            commanded_ = done + ask;
             long got = readPiece(lsn + done, ask, out, c2, done);
             if (got <= 0 && ask > 1 && refusedLast_) {
                 // Refused for its length, not failed on the disc: the read goes on in the
@@ -109,6 +111,7 @@ public:
         return h_->image || starts_.empty() ? nullptr : starts_.data();
     }
     const uint8_t* retried() const override { return anyRetried_ ? retried_.data() : nullptr; }
+    int32_t commanded() const override { return commanded_; }
     int32_t commandSectors() const override {
         const cdrom_drive_t* d = h_->drive.get();
         return h_->image || !d || d->nsectors <= 0 ? 0 : int32_t(d->nsectors);
@@ -124,11 +127,36 @@ private:
         return got;
     }
 
-    // One drive command, timed on a monotonic clock (see timed).
+    // One drive command, timed on a monotonic clock (see timed). A drive may end a
+    // transfer early and still report success, the buffer past it left as it was: what
+    // it did not write is no read of those sectors (it would deliver what the buffer held
+    // before), and it took less time for what was asked, as if the cache had answered.
+    // Each sector's last four bytes get a mark of this command first: the sectors at the
+    // end that still hold it were not written. They get the caller's bytes back and are
+    // not delivered (the caller reads them again), and the command is not timed.
     long command(int32_t lsn, int32_t ask, uint8_t* out, uint8_t* c2, int32_t at) {
+        uint8_t* into = out + size_t(at) * kSectorBytes;
+        const uint32_t mark = 0x20000005u | (++commands_ * 0x6C8E9CF5u); // never 0
+        tails_.resize(size_t(std::max(ask, 0)));
+        for (int32_t i = 0; i < ask; ++i) {
+            uint8_t* tail = into + size_t(i + 1) * kSectorBytes - 4;
+            std::memcpy(&tails_[size_t(i)], tail, 4);
+            std::memcpy(tail, &mark, 4);
+        }
         const auto begin = std::chrono::steady_clock::now();
-        const long got = untimedCommand(lsn, ask, out, c2, at);
+        long got = untimedCommand(lsn, ask, out, c2, at);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+        // A transfer that ends early leaves no gaps: the unwritten sectors are the last.
+        int32_t written = ask;
+        for (; written > 0; --written) {
+            uint8_t* tail = into + size_t(written) * kSectorBytes - 4;
+            uint32_t held = 0;
+            std::memcpy(&held, tail, 4);
+            if (held != mark)
+                break;
+            std::memcpy(tail, &tails_[size_t(written - 1)], 4);
+        }
+        got = std::min<long>(got, written);
         timed(lsn, ask, got, took.count(), at);
         return got;
     }
@@ -331,6 +359,9 @@ private:
     bool refusedLast_ = false;  // the last failed command was refused, not failed on the disc
     std::vector<uint8_t> fast_; // per sector of the last read: see answeredFast
     bool anyFast_ = false;
+    int32_t commanded_ = 0;       // see commanded()
+    uint32_t commands_ = 0;       // drive commands made: each marks the buffer its own way
+    std::vector<uint32_t> tails_; // what the caller had at the end of each sector asked for
 };
 
 // The buffer size a drive reports in its CD capabilities page (MODE SENSE(10) of page

@@ -59,6 +59,11 @@ public:
     // (the last sector it delivered), which it then returns as good.
     virtual const uint8_t* retried() const { return nullptr; }
 
+    // How many sectors from the last read's start the drive was asked for: a read that
+    // ends early (a failed command, or one that ended its transfer early) asks nothing
+    // past that command. -1: every sector of the read may have been asked for.
+    virtual int32_t commanded() const { return -1; }
+
     // The most sectors one drive command of read() moves, where a longer read goes in
     // commands of that many from its first sector (0: not commands of a drive). A reader
     // that lays out its own commands reads at most this many a call.
