@@ -724,8 +724,10 @@ bool Ripper::sectorFor(int32_t lsn, uint8_t* out) {
     std::memcpy(out, decided_.data() + taken_ * kRaw, kRaw);
     lastOut_ = lsn;
     lastOutDamaged_ = damaged_[taken_];
-    // Delivered sectors go in batches, not one by one.
-    if (++taken_ == damaged_.size() || taken_ >= 64) {
+    // Delivered sectors go in batches, not one by one, and only once they are at least
+    // as many as those left: a vote may decide thousands of sectors ahead, and moving all
+    // of them down every 64 delivered would copy each many times over.
+    if (++taken_ == damaged_.size() || (taken_ >= 64 && 2 * taken_ >= damaged_.size())) {
         decided_.erase(decided_.begin(), decided_.begin() + ptrdiff_t(taken_ * kRaw));
         damaged_.erase(damaged_.begin(), damaged_.begin() + ptrdiff_t(taken_));
         taken_ = 0;
@@ -1297,20 +1299,25 @@ void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from, const uint
         dropCandidates(candCount_);
         return;
     }
-    std::vector<uint8_t> bytes(copies, copies + size_t(n) * kRaw);
-    std::vector<uint8_t> lead(leads, leads + n);
-    std::vector<int32_t> place(size_t(n), from);
+    spareCand_.resize(size_t(n) * kRaw);
+    std::memcpy(spareCand_.data(), copies, size_t(n) * kRaw);
+    spareLead_.assign(leads, leads + n);
+    spareFrom_.assign(size_t(n), from);
     for (int32_t i = 0; i < std::min(n, candCount_); ++i) {
         const size_t c = size_t(candHead_ + i);
-        if (lead[size_t(i)] && !candLead_[c]) {
-            std::memcpy(bytes.data() + size_t(i) * kRaw, cand_.data() + c * kRaw, kRaw);
-            lead[size_t(i)] = 0;
-            place[size_t(i)] = candFrom_[c];
+        if (spareLead_[size_t(i)] && !candLead_[c]) {
+            std::memcpy(spareCand_.data() + size_t(i) * kRaw, cand_.data() + c * kRaw, kRaw);
+            spareLead_[size_t(i)] = 0;
+            spareFrom_[size_t(i)] = candFrom_[c];
         }
     }
-    dropCandidates(candCount_);
-    for (int32_t i = 0; i < n; ++i)
-        addCandidates(bytes.data() + size_t(i) * kRaw, 1, place[size_t(i)], &lead[size_t(i)]);
+    dropCandidates(candCount_); // empties them
+    cand_.swap(spareCand_);
+    candLead_.swap(spareLead_);
+    candFrom_.swap(spareFrom_);
+    candProven_.assign(size_t(n), 0);
+    candHead_ = 0;
+    candCount_ = n;
     failedSteps_ = 0;
 }
 

@@ -276,6 +276,10 @@ private:
     std::vector<uint8_t> candProven_;
     int32_t candCount_ = 0, maxCandidates_ = 0;
     int32_t candHead_ = 0; // sectors at the front of cand_ and candFrom_ already gone
+    // The first copies a mismatch puts in place of all of them, built here and swapped in
+    // (kept for the next one: a check's copies can be megabytes).
+    std::vector<uint8_t> spareCand_, spareLead_;
+    std::vector<int32_t> spareFrom_;
     std::vector<uint8_t> read_, c2_;
     // First copies a flush read ahead, of sectors pendStart_ on, with where each read
     // started; they join the candidates when these reach them.
