@@ -175,7 +175,7 @@ bool parseFault(const std::string& kind, const std::string& value, Fault* f) {
         return tail.empty() || (std::sscanf(tail.c_str(), "%d%c", &f->count, &after) == 1 &&
                                 f->count >= 4 && f->count <= kSectorBytes && f->count % 4 == 0);
     }
-    if (kind == "short")
+    if (kind == "short" || kind == "shortpart")
         return std::sscanf(tail.c_str(), "%d", &f->percent) == 1 && f->percent >= 0 &&
                f->percent <= 100;
     if (kind == "land" || kind == "later") { // a whole number of samples either way
@@ -217,7 +217,7 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         return true;
     }
     if (key == "bad" || key == "c2bad" || key == "c2quiet" || key == "c2false" || key == "burst" ||
-        key == "jitter" || key == "stale" || key == "slip" || key == "short" || key == "wrong" ||
+        key == "jitter" || key == "stale" || key == "slip" || key == "short" || key == "shortpart" || key == "wrong" ||
         key == "land" || key == "later" || key == "echo") {
         Fault f;
         if (!parseFault(key, value, &f))

@@ -723,7 +723,7 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
     // A read that slips part-way: right up to a sector within it, shifted after; and a
     // transfer that ends early while the command reports success (the host's buffer
     // keeps what it held past the end).
-    int slipAt = count, slipShift = 0, delivered = count;
+    int slipAt = count, slipShift = 0, delivered = count, partBytes = 0;
     for (const Fault& f : model_.faults) {
         if (count < 2 || !inRange(f, lba) || int(random() % 100) >= f.percent)
             continue;
@@ -731,8 +731,12 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
             slipAt = 1 + int(random() % unsigned(count - 1));
             const int steps = std::max(1, f.count / 4);
             slipShift = (random() & 1 ? 4 : -4) * (1 + int(random() % unsigned(steps)));
-        } else if (f.kind == "short" && delivered == count) {
+        } else if ((f.kind == "short" || f.kind == "shortpart") && delivered == count) {
             delivered = 1 + int(random() % unsigned(count - 1));
+            // The transfer ends inside the next sector: the first bytes of it (whole
+            // samples, never all of its audio) are written too.
+            if (f.kind == "shortpart")
+                partBytes = 4 * (1 + int(random() % unsigned(kSectorBytes / 4 - 1)));
         }
     }
     std::string hitText; // the sectors answered from the cache, as ranges
@@ -811,6 +815,12 @@ Outcome Drive::readCd(const uint8_t* cdb, uint8_t* data, unsigned length) {
         lastDelivered_ = bytes;
     }
     endHits();
+    if (partBytes > 0 && delivered < count) {
+        bool damaged = false;
+        if (lba + delivered < disc_.audioEnd &&
+            mediaSector(lba + delivered, shift, bytes.data(), c2.data(), &damaged))
+            std::memcpy(data + size_t(delivered) * size_t(block), bytes.data(), size_t(partBytes));
+    }
     stats_.sectorsRead += delivered;
     stats_.sectorsFromCache += hits;
     stats_.sectorsFromMedia += fromMedia;

@@ -450,6 +450,10 @@ INSTANTIATE_TEST_SUITE_P(
         DriveFaultCase{"SlipsAtTrack2", "cache=3567;slip=2400-2700:50:588", "slips"},
         DriveFaultCase{"ShortAtTrack2", "cache=3567;short=2400-2700:50", "short_transfers", false,
                        8},
+        // A transfer that ends inside a sector: its first bytes are new, the rest is what
+        // the buffer held before. Neither that sector nor any after it is taken as read.
+        DriveFaultCase{"ShortMidSectorAtTrack2", "cache=3567;shortpart=2400-2700:50",
+                       "short_transfers", false, 8},
         DriveFaultCase{"BadAndC2", "cache=3567;c2=1;bad=3000;c2bad=4000-4001", "failed_reads"},
         DriveFaultCase{"BurstClears", "cache=3567;burst=5200-5203:3", "failed_reads"},
         // A host adapter that moves fewer sectors a command than libcdio asks for (a
