@@ -1299,8 +1299,7 @@ void Ripper::mismatch(const uint8_t* copies, int32_t n, int32_t from, const uint
         dropCandidates(candCount_);
         return;
     }
-    spareCand_.resize(size_t(n) * kRaw);
-    std::memcpy(spareCand_.data(), copies, size_t(n) * kRaw);
+    spareCand_.assign(copies, copies + size_t(n) * kRaw);
     spareLead_.assign(leads, leads + n);
     spareFrom_.assign(size_t(n), from);
     for (int32_t i = 0; i < std::min(n, candCount_); ++i) {
