@@ -217,8 +217,8 @@ bool setting(const std::string& key, const std::string& value, Model* m) {
         return true;
     }
     if (key == "bad" || key == "c2bad" || key == "c2quiet" || key == "c2false" || key == "burst" ||
-        key == "jitter" || key == "stale" || key == "slip" || key == "short" || key == "shortpart" || key == "wrong" ||
-        key == "land" || key == "later" || key == "echo") {
+        key == "jitter" || key == "stale" || key == "slip" || key == "short" ||
+        key == "shortpart" || key == "wrong" || key == "land" || key == "later" || key == "echo") {
         Fault f;
         if (!parseFault(key, value, &f))
             return false;
