@@ -26,8 +26,8 @@ set(CPACK_PACKAGE_DESCRIPTION [=[
 Velmora lists the tracks of an audio CD, plays them, and extracts the
 tracks you tick to WAV files or to MP3 files that carry the track's title
 in an ID3 tag. Track titles can be edited and kept in a disc information
-file. Extraction goes through libcdio-paranoia and is bit-exact: a sector
-that cannot be read becomes silence of the right length and is reported.
+file. Extraction goes through libcdio and is bit-exact: a sector that
+cannot be read becomes silence of the right length and is reported.
 
 The package holds the desktop program velmora-ripper, the command-line
 ripper velmora-rip for scripts and machines without a display, and their

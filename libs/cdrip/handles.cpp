@@ -81,28 +81,18 @@ CdioPtr openCdio(const std::string& source, bool image) {
     return CdioPtr(cdio_open(source.c_str(), image ? DRIVER_UNKNOWN : DRIVER_DEVICE));
 }
 
-CddaDrive::~CddaDrive() {
-    if (drive_)
-        cdio_cddap_close_no_free_cdio(drive_);
-}
-
 bool CddaDrive::open(const std::string& source, bool image) {
     cdio_ = openCdio(source, image);
     if (!cdio_)
         return false;
-    drive_ = cdio_cddap_identify_cdio(cdio_.get(), CDDA_MESSAGE_FORGETIT, nullptr);
-    if (!drive_)
+    const track_t first = cdio_get_first_track_num(cdio_.get());
+    const track_t tracks = cdio_get_num_tracks(cdio_.get());
+    if (first == CDIO_INVALID_TRACK || tracks == CDIO_INVALID_TRACK)
         return false;
-    cdio_cddap_verbose_set(drive_, CDDA_MESSAGE_FORGETIT, CDDA_MESSAGE_FORGETIT);
-    // Images hold little-endian samples, and a drive's READ CD returns CD-DA
-    // little-endian too. Left unknown, libcdio-paranoia would guess the order from the
-    // audio itself, and loud music or noise can make it guess wrong.
-    drive_->bigendianp = 0;
-    if (cdio_cddap_open(drive_) != 0)
-        return false;
-    drive_->bigendianp = 0;
-    drive_->b_swap_bytes = false;
-    return true;
+    for (track_t t = first; t < first + tracks; ++t)
+        if (cdio_get_track_format(cdio_.get(), t) == TRACK_FORMAT_AUDIO)
+            return true;
+    return false;
 }
 
 } // namespace cdrip

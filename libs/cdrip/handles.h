@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cdio/cdio.h>
-#include <cdio/paranoia/cdda.h>
-#include <cdio/paranoia/paranoia.h>
 #include <soxr.h>
 
 #include <memory>
@@ -16,11 +14,6 @@ struct CdioCloser {
     void operator()(CdIo_t* p) const { cdio_destroy(p); }
 };
 using CdioPtr = std::unique_ptr<CdIo_t, CdioCloser>;
-
-struct ParanoiaCloser {
-    void operator()(cdrom_paranoia_t* p) const { cdio_paranoia_free(p); }
-};
-using ParanoiaPtr = std::unique_ptr<cdrom_paranoia_t, ParanoiaCloser>;
 
 struct SoxrCloser {
     void operator()(soxr_t p) const { soxr_delete(p); }
@@ -39,22 +32,17 @@ DeviceState deviceState(const std::string& device);
 // since the last time it was asked (CDROM_MEDIA_CHANGED); asking clears it.
 bool deviceMediaChanged(const std::string& device);
 
-// A paranoia drive over its own libcdio handle. The drive is closed before the
-// handle it reads through.
+// A source of audio sectors through libcdio: a drive, or an image libcdio reads.
 class CddaDrive {
 public:
-    CddaDrive() = default;
-    CddaDrive(const CddaDrive&) = delete;
-    CddaDrive& operator=(const CddaDrive&) = delete;
-    ~CddaDrive();
-
-    // Opens `source`; false when it holds no readable disc.
+    // Opens `source`; false when it holds no disc with an audio track. Nothing is read
+    // from the disc: the first read of a rip tells whether the drive reads audio, and a
+    // probe elsewhere on the disc would only cost a seek there and back.
     bool open(const std::string& source, bool image);
-    cdrom_drive_t* get() const { return drive_; }
+    CdIo_t* get() const { return cdio_.get(); }
 
 private:
     CdioPtr cdio_;
-    cdrom_drive_t* drive_ = nullptr;
 };
 
 } // namespace cdrip

@@ -16,6 +16,9 @@ namespace cdrip {
 struct CddaHandle {
     CddaDrive drive;
     bool image = false;
+    // The most sectors one READ CD asks for: 25 (what drives and host adapters take
+    // almost everywhere), less once the drive refused a longer one.
+    int32_t commandLength = 25;
     // Whether the drive returns C2 error pointers with READ CD: unknown until the
     // first read asks for them; a drive that refuses the form is read without them.
     C2Support c2 = C2Support::Unknown;
@@ -38,7 +41,7 @@ namespace {
 constexpr int32_t kC2Bytes = 294;   // one bit for each byte of a sector
 constexpr size_t kKeptSamples = 64; // timed commands of new sectors the median is of
 
-// libcdio's cdda layer over one opened drive or image.
+// libcdio's audio reads of one opened drive or image.
 class CddaSource final : public SectorSource {
 public:
     explicit CddaSource(std::shared_ptr<CddaHandle> handle) : h_(std::move(handle)) {}
@@ -46,13 +49,12 @@ public:
     int32_t read(int32_t lsn, int32_t count, uint8_t* out, uint8_t* c2) override {
         if (count <= 0 || lsn < 0 || !out)
             return 0;
-        // libcdio reads at most nsectors a call (25 for images, and on most drives):
-        // longer reads go in pieces, and the first piece that falls short ends the read.
+        // A read goes in commands of at most commandLength sectors, and the first one that
+        // falls short ends the read.
         // A command that fails fails as a whole, good sectors before the failing one
         // too: that piece is read again in commands that end before it, so that only
         // the sector that does not read is missing from what the read delivered.
-        cdrom_drive_t* d = h_->drive.get();
-        int32_t piece = d->nsectors > 0 ? d->nsectors : count;
+        int32_t piece = h_->commandLength;
         starts_.assign(size_t(count), 0);
         retried_.assign(size_t(count), 0);
         anyRetried_ = false;
@@ -73,7 +75,7 @@ public:
                 // Refused for its length, not failed on the disc: the read goes on in the
                 // longest commands the drive takes.
                 if (const int32_t fit = longestTaken(lsn + done, ask, out, c2, done); fit > 0) {
-                    piece = d->nsectors = fit;
+                    piece = h_->commandLength = fit;
                     continue;
                 }
             }
@@ -112,10 +114,7 @@ public:
     }
     const uint8_t* retried() const override { return anyRetried_ ? retried_.data() : nullptr; }
     int32_t commanded() const override { return commanded_; }
-    int32_t commandSectors() const override {
-        const cdrom_drive_t* d = h_->drive.get();
-        return h_->image || !d || d->nsectors <= 0 ? 0 : int32_t(d->nsectors);
-    }
+    int32_t commandSectors() const override { return h_->image ? 0 : h_->commandLength; }
 
 private:
     // One command of `ask` sectors at lsn into the buffers' sector `at` on: the sectors
@@ -219,11 +218,16 @@ private:
                 return got;
             // The drive refused the form: the same piece again, plainly.
         }
-        const long got = cdio_cddap_read(h_->drive.get(), into, lsn, ask);
+        // One command; libcdio neither retries it nor swaps the bytes of its samples
+        // (images hold little-endian samples, and READ CD returns CD-DA little-endian).
+        const long got =
+            cdio_read_audio_sectors(h_->drive.get(), into, lsn, uint32_t(ask)) == DRIVER_OP_SUCCESS
+                ? ask
+                : 0;
         if (c2 && got > 0)
             std::memset(c2 + at, 0, size_t(std::min<long>(got, ask)));
         if (got <= 0 && !h_->image)
-            refusedLast_ = refused(h_->drive.get()->p_cdio);
+            refusedLast_ = refused(h_->drive.get());
         return got;
     }
 
@@ -308,7 +312,7 @@ private:
         for (int32_t i = 0; i < count; ++i)
             std::memcpy(buffer_.data() + size_t(i) * block, out + size_t(i) * kSectorBytes,
                         kSectorBytes);
-        CdIo_t* cdio = h_->drive.get()->p_cdio;
+        CdIo_t* cdio = h_->drive.get();
         const driver_return_code_t rc =
             mmc_read_cd(cdio, buffer_.data(), lsn, 1 /* CD-DA */, false, false, 0, true, false,
                         1 /* C2 error pointers */, 0, uint16_t(block), uint32_t(count));
@@ -407,12 +411,8 @@ std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image) {
     h->image = image;
     if (!h->drive.open(source, image))
         return nullptr;
-    // A read that fails is one command that failed: libcdio would otherwise try it again
-    // up to ten times itself, shorter and shorter, each time over the damage (the readers
-    // here decide what to read again, and where from).
-    h->drive.get()->error_retry = 0;
     if (!image)
-        h->cacheKB = askedCacheKB(h->drive.get()->p_cdio);
+        h->cacheKB = askedCacheKB(h->drive.get());
     return h;
 }
 

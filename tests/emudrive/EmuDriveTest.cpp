@@ -405,7 +405,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A clean disc: a first copy and a check a sector, the cache's worth of reads to
         // defeat it where the disc is too short for more (measured 3.45 a sector here).
         DriveFaultCase{"Clean8MB", "cache=3567", "", false, 3.5, -1, false, 0, -1, false, false,
-                       18391},
+                       18390},
         DriveFaultCase{"Clean1200", "cache=1200", "", false, 3.5},
         DriveFaultCase{"Clean40", "cache=40", "", false, 3.5},
         // On a longer disc the island near its end lets the last two checks follow one
@@ -558,7 +558,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A drive whose report is right, its reads timed alike: nothing comes back fast,
         // and the reading is the one of a drive whose reads take no time (Clean8MB).
         DriveFaultCase{"Clean8MBPaced", "cache=3567;pace_us=60", "", false, 3.5, -1, false, 0, -1,
-                       false, false, 18391},
+                       false, false, 18390},
         // A disc longer than an 8 MB cache and shorter than twice it, read wrong once without
         // a C2 flag: a drive that says it holds 8 MB answers every re-read of it with the
         // first read's bytes, as no reading elsewhere on this disc can defeat it. Every
@@ -566,7 +566,7 @@ INSTANTIATE_TEST_SUITE_P(
         // "proven by secure reading"). A drive that says it holds less is taken at its
         // word, and the disc is proven.
         DriveFaultCase{"QuietWrongReadUnder16MBDisc8MBCache", "cache=3567;c2quiet=1000-1010", "",
-                       false, 0, -1, false, 0, 4500, false, false, 4501, true},
+                       false, 0, -1, false, 0, 4500, false, false, 4500, true},
         DriveFaultCase{"QuietWrongReadUnder16MBDisc1200Cache", "cache=1200;c2quiet=1000-1010", "",
                        false, 0, -1, false, 0, 40, false, false, -1, true},
         // A scratch of 50 sectors the C2 pointers miss, read wrong and differently every
