@@ -48,14 +48,20 @@ public:
     bool control(const std::string& key, const std::string& value, std::string* error);
 
     const Stats& stats() const { return stats_; }
+    // The statistics as a JSON object; the log's lines so far are written out first.
     std::string statsJson() const;
+    // One line of the log, kept until the statistics are read, the drive is set up
+    // again, the program ends or a megabyte is kept.
     void log(const std::string& line) const;
+    void flushLog() const;
 
 private:
     struct FileCloser {
         void operator()(FILE* f) const { std::fclose(f); }
     };
     mutable std::unique_ptr<FILE, FileCloser> logOut_; // the log file, once a line went there
+    mutable std::string logPending_;                   // lines not yet written there
+    static constexpr size_t kLogFlushBytes = 1 << 20;
 
     enum class Tray { Closed, Open };
 

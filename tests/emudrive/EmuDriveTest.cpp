@@ -155,6 +155,7 @@ std::vector<ReaderRead> readerLog(const std::string& path) {
 }
 
 std::vector<DriveRead> driveLog(const std::string& path) {
+    EmuStats(); // the drive writes its log out when its statistics are read
     std::vector<DriveRead> out;
     std::ifstream in(path);
     for (std::string line; std::getline(in, line);) {

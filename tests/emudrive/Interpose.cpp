@@ -199,6 +199,8 @@ int packet(Drive& d, cdrom_generic_command* cgc) {
 
 void writeStats() {
     std::lock_guard<std::recursive_mutex> guard(driveLock);
+    if (drive)
+        drive->flushLog();
     if (!drive || drive->model().statsFile.empty())
         return;
     std::ofstream(drive->model().statsFile, std::ios::app) << drive->statsJson() << '\n';

@@ -130,6 +130,7 @@ TEST_F(DriveTest, APlannedReadIntoAOnePassWaitsForThePassToReadFromTheDisc) {
     CR_DropSecurePlans();
     // The drive's log ("read START COUNT cache HITS ..."): the reads that start at first.
     std::vector<long> hits;
+    EmuStats(); // the drive writes its log out when its statistics are read
     std::ifstream log(driveLog);
     for (std::string line; std::getline(log, line);) {
         std::istringstream in(line);
