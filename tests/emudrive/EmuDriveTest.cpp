@@ -1262,6 +1262,35 @@ TEST_F(DriveTest, CommandsItDoesNotModelAreRefused) {
     cdio_destroy(cdio);
 }
 
+// A drive that reads no audio at all: every READ CD fails. Opening it reads nothing, so
+// the rip itself finds out: every sector of every track is listed and delivered as
+// silence, the range is not cut short, and the reads each sector costs stay bounded.
+TEST_F(DriveTest, ADriveThatReadsNoAudioListsEverySector) {
+    const int32_t leadout = music_.layout.leadout;
+    Load(cueOf(music_) + ";bad=0-" + std::to_string(leadout - 1));
+    ASSERT_EQ(CR_ReadToc(), CR_STATUS_OK);
+    const int32_t tracks = CR_GetNumTocEntries();
+    ASSERT_EQ(tracks, 3);
+    for (int32_t t = 0; t < tracks; ++t) {
+        const int32_t first = CR_GetTocEntry(t).startSector;
+        const int32_t last = CR_GetTocEntry(t + 1).startSector - 1;
+        for (const bool secure : {true, false}) {
+            const Ripped r = Rip(first, last, secure, 0);
+            ASSERT_EQ(r.open, CR_STATUS_OK) << "track " << t + 1;
+            EXPECT_FALSE(r.failed) << "track " << t + 1;
+            EXPECT_TRUE(r.damaged) << "track " << t + 1;
+            EXPECT_EQ(r.errors, last - first + 1) << "track " << t + 1;
+            EXPECT_EQ(r.bytes, std::vector<uint8_t>(size_t(last - first + 1) * kSector, 0))
+                << "track " << t + 1;
+        }
+    }
+    EXPECT_EQ(EmuStat("sectors_read"), 0);
+    RecordProperty("failed_reads_per_sector",
+                   std::to_string(double(EmuStat("failed_reads")) / double(leadout)));
+    // Each sector: the secure reading's tries and the plain reading's (measured 58 in all).
+    EXPECT_LE(EmuStat("failed_reads"), 64L * leadout) << EmuStats();
+}
+
 // ---- the peer tools agree with the drive ----
 
 // cd-paranoia and the library, on one drive, rip the image's bytes: the drive is right,
