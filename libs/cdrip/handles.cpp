@@ -81,18 +81,18 @@ CdioPtr openCdio(const std::string& source, bool image) {
     return CdioPtr(cdio_open(source.c_str(), image ? DRIVER_UNKNOWN : DRIVER_DEVICE));
 }
 
-bool CddaDrive::open(const std::string& source, bool image) {
-    cdio_ = openCdio(source, image);
-    if (!cdio_)
-        return false;
-    const track_t first = cdio_get_first_track_num(cdio_.get());
-    const track_t tracks = cdio_get_num_tracks(cdio_.get());
+CdioPtr openAudioCdio(const std::string& source, bool image) {
+    CdioPtr cdio = openCdio(source, image);
+    if (!cdio)
+        return nullptr;
+    const track_t first = cdio_get_first_track_num(cdio.get());
+    const track_t tracks = cdio_get_num_tracks(cdio.get());
     if (first == CDIO_INVALID_TRACK || tracks == CDIO_INVALID_TRACK)
-        return false;
+        return nullptr;
     for (track_t t = first; t < first + tracks; ++t)
-        if (cdio_get_track_format(cdio_.get(), t) == TRACK_FORMAT_AUDIO)
-            return true;
-    return false;
+        if (cdio_get_track_format(cdio.get(), t) == TRACK_FORMAT_AUDIO)
+            return cdio;
+    return nullptr;
 }
 
 } // namespace cdrip

@@ -32,17 +32,10 @@ DeviceState deviceState(const std::string& device);
 // since the last time it was asked (CDROM_MEDIA_CHANGED); asking clears it.
 bool deviceMediaChanged(const std::string& device);
 
-// A source of audio sectors through libcdio: a drive, or an image libcdio reads.
-class CddaDrive {
-public:
-    // Opens `source`; false when it holds no disc with an audio track. Nothing is read
-    // from the disc: the first read of a rip tells whether the drive reads audio, and a
-    // probe elsewhere on the disc would only cost a seek there and back.
-    bool open(const std::string& source, bool image);
-    CdIo_t* get() const { return cdio_.get(); }
-
-private:
-    CdioPtr cdio_;
-};
+// Opens a drive or disc image for its audio with libcdio; null when it holds no disc with
+// an audio track. Nothing is read from the disc: the first read of a rip tells whether
+// the drive reads audio, and a probe elsewhere on the disc would only cost a seek there
+// and back.
+CdioPtr openAudioCdio(const std::string& source, bool image);
 
 } // namespace cdrip

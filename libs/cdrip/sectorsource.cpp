@@ -14,7 +14,7 @@
 namespace cdrip {
 
 struct CddaHandle {
-    CddaDrive drive;
+    CdioPtr cdio;
     bool image = false;
     // The most sectors one READ CD asks for: 25 (what drives and host adapters take
     // almost everywhere), less once the drive refused a longer one.
@@ -221,13 +221,13 @@ private:
         // One command; libcdio neither retries it nor swaps the bytes of its samples
         // (images hold little-endian samples, and READ CD returns CD-DA little-endian).
         const long got =
-            cdio_read_audio_sectors(h_->drive.get(), into, lsn, uint32_t(ask)) == DRIVER_OP_SUCCESS
+            cdio_read_audio_sectors(h_->cdio.get(), into, lsn, uint32_t(ask)) == DRIVER_OP_SUCCESS
                 ? ask
                 : 0;
         if (c2 && got > 0)
             std::memset(c2 + at, 0, size_t(std::min<long>(got, ask)));
         if (got <= 0 && !h_->image)
-            refusedLast_ = refused(h_->drive.get());
+            refusedLast_ = refused(h_->cdio.get());
         return got;
     }
 
@@ -312,7 +312,7 @@ private:
         for (int32_t i = 0; i < count; ++i)
             std::memcpy(buffer_.data() + size_t(i) * block, out + size_t(i) * kSectorBytes,
                         kSectorBytes);
-        CdIo_t* cdio = h_->drive.get();
+        CdIo_t* cdio = h_->cdio.get();
         const driver_return_code_t rc =
             mmc_read_cd(cdio, buffer_.data(), lsn, 1 /* CD-DA */, false, false, 0, true, false,
                         1 /* C2 error pointers */, 0, uint16_t(block), uint32_t(count));
@@ -409,10 +409,11 @@ int32_t saidCacheSectors(int32_t kb) {
 std::shared_ptr<CddaHandle> openCdda(const std::string& source, bool image) {
     auto h = std::make_shared<CddaHandle>();
     h->image = image;
-    if (!h->drive.open(source, image))
+    h->cdio = openAudioCdio(source, image);
+    if (!h->cdio)
         return nullptr;
     if (!image)
-        h->cacheKB = askedCacheKB(h->drive.get());
+        h->cacheKB = askedCacheKB(h->cdio.get());
     return h;
 }
 

@@ -199,11 +199,12 @@ int packet(Drive& d, cdrom_generic_command* cgc) {
 
 void writeStats() {
     std::lock_guard<std::recursive_mutex> guard(driveLock);
-    if (drive)
-        drive->flushLog();
-    if (!drive || drive->model().statsFile.empty())
+    if (!drive)
         return;
-    std::ofstream(drive->model().statsFile, std::ios::app) << drive->statsJson() << '\n';
+    if (drive->model().statsFile.empty())
+        drive->flushLog();
+    else
+        std::ofstream(drive->model().statsFile, std::ios::app) << drive->statsJson() << '\n';
 }
 
 struct AtExit {
